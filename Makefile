@@ -1,0 +1,44 @@
+# The two commands of the README: `make demo` and `make test`. Everything else is
+# for developers.
+SHELL := /bin/bash
+.PHONY: all deps build build-linux build-windows test test-linux test-windows test-asan demo bench clean
+
+all: build
+
+deps:
+	@./scripts/install-deps
+
+build: deps build-linux build-windows
+
+build-linux:
+	@cmake --preset linux >/dev/null
+	@cmake --build --preset linux
+
+build-windows:
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows
+
+test: build test-linux test-windows
+
+test-linux:
+	@ctest --preset linux
+
+# The Windows build's tests under Wine, with one wineserver for the whole run.
+test-windows:
+	@./scripts/test-windows
+
+test-asan: deps
+	@cmake --preset linux-asan >/dev/null
+	@cmake --build --preset linux-asan
+	@ctest --preset linux-asan
+
+demo:
+	@echo "make demo comes with the complete installation; for now: make test"
+
+bench: deps
+	@cmake --preset linux -DLU_BUILD_BENCH=ON >/dev/null
+	@cmake --build --preset linux
+	@./tools/bench/run-all build/linux
+
+clean:
+	rm -rf build

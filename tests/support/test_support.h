@@ -1,0 +1,3 @@
+// Helpers shared by the unit tests.
+#pragma once
+#include <string>

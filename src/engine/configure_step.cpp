@@ -1,0 +1,99 @@
+#include <algorithm>
+#include <fstream>
+
+#include "engine/worker.h"
+#include "install/platform_id.h"
+#include "platform/platform.h"
+#include "settings/build_defaults.h"
+#include "settings/file_xml.h"
+#include "settings/live_update.h"
+#include "settings/text.h"
+
+namespace {
+
+void RaiseInOut() {
+  const uint32_t code = platform::LastError();
+  throw EInOutError(platform::SysErrorMessage(code), static_cast<int>(code));
+}
+
+// The batch file as a list of lines (CR, LF or CR LF end a line).
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::unique_ptr<platform::TFileStream> file;
+  file = std::make_unique<platform::TFileStream>(path, platform::FileMode::OpenRead);
+  std::vector<std::string> lines;
+  std::string line, block(32768, '\0');
+  bool pendingCr = false, any = false;
+  for (;;) {
+    int64_t n = file->Read(block.data(), static_cast<int64_t>(block.size()));
+    if (n <= 0) break;
+    for (int64_t i = 0; i < n; ++i) {
+      char c = block[static_cast<size_t>(i)];
+      if (pendingCr && c == '\n') {
+        pendingCr = false;
+        continue;
+      }
+      pendingCr = false;
+      if (c == '\r' || c == '\n') {
+        lines.push_back(line);
+        line.clear();
+        pendingCr = c == '\r';
+        any = false;
+      } else {
+        line += c;
+        any = true;
+      }
+    }
+  }
+  if (any) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+void RunHidden(const std::string& commandLine) { platform::RunHiddenAndWait(commandLine); }
+
+bool TThreadLiveUpdate::Configure() {
+  TFileXML& t = Texts();
+  const std::string batch = Settings.InstallFolder + "\\" + BatchFileName;
+  if (!platform::FileExists(batch)) return true;
+  Controls.PBOverall->StepBy(1);
+  Controls.LabelPending->SetCaption(t.S_ExecBatch);
+  Controls.PBPending->SetPosition(0);
+  if (!platform::SetCurrentDir(Settings.InstallFolder)) RaiseInOut();
+  const std::vector<std::string> lines = ReadLines(batch);
+  const std::string prefix = install::GetPlatformId() == 2 ? "CMD.EXE /C" : "COMMAND.COM /C";
+  Controls.PBPending->SetMax(static_cast<int32_t>(lines.size()));
+  for (size_t i = 0; i < lines.size(); ++i) {
+    gate_.Pass();
+    RunHidden(prefix + " " + lines[i]);
+    Controls.PBPending->SetPosition(static_cast<int32_t>(i) + 1);
+  }
+  platform::SetAttributesNormal(batch);
+  platform::EraseFile(batch);
+  Controls.PBPending->SetPosition(1);
+  return true;
+}
+
+bool TThreadLiveUpdate::DeleteTempFiles() {
+  TFileXML& t = Texts();
+  Controls.PBOverall->StepBy(1);
+  Controls.LabelPending->SetCaption(t.S_Delete);
+  Controls.PBPending->SetPosition(0);
+  Controls.PBPending->SetMax(static_cast<int32_t>(Settings.ExtractedFiles.size()) + 1);
+  auto& files = Settings.ExtractedFiles;
+  std::stable_sort(files.begin(), files.end(),
+                   [](const std::string& a, const std::string& b) { return text::AnsiCompareText(a, b) < 0; });
+  if (files.empty()) return true;
+  std::string previous = text::ExtractFilePath(files.back());
+  for (size_t n = files.size(); n-- > 0;) {
+    const std::string folder = text::ExtractFilePath(files[n]);
+    if (folder != previous) platform::RemoveDir(previous);
+    platform::SetAttributesNormal(files[n]);
+    platform::EraseFile(files[n]);
+    previous = folder;
+    Controls.PBPending->StepBy(1);
+  }
+  platform::RemoveDir(previous);
+  Controls.PBPending->StepBy(1);
+  return true;
+}

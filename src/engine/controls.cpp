@@ -1,0 +1,142 @@
+#include "engine/controls.h"
+
+#include <algorithm>
+
+namespace {
+std::atomic<TControlObserver*> gObserver{nullptr};
+std::atomic<TPauseGate*> gGate{nullptr};
+std::thread::id gWindowThread;
+}  // namespace
+
+void TPauseGate::Pause() {
+  std::lock_guard lock(mutex_);
+  paused_ = true;
+}
+
+void TPauseGate::Resume() {
+  {
+    std::lock_guard lock(mutex_);
+    if (forGood_) return;
+    paused_ = false;
+  }
+  cv_.notify_all();
+}
+
+void TPauseGate::PauseForGood() {
+  std::lock_guard lock(mutex_);
+  paused_ = true;
+  forGood_ = true;
+}
+
+void TPauseGate::Pass() {
+  std::unique_lock lock(mutex_);
+  if (!paused_) return;
+  waiting_ = true;
+  cv_.wait(lock, [this] { return !paused_; });
+  waiting_ = false;
+}
+
+bool TPauseGate::Paused() const {
+  std::lock_guard lock(mutex_);
+  return paused_;
+}
+
+bool TPauseGate::Waiting() const {
+  std::lock_guard lock(mutex_);
+  return waiting_;
+}
+
+void TControl::SetObserver(TControlObserver* observer) { gObserver.store(observer); }
+
+void TControl::SetGate(TPauseGate* gate, std::thread::id windowThread) {
+  gWindowThread = windowThread;
+  gGate.store(gate);
+}
+
+void TControl::BeforeWrite() {
+  TPauseGate* gate = gGate.load();
+  if (gate && std::this_thread::get_id() != gWindowThread) gate->Pass();
+}
+
+void TControl::Changed() {
+  if (TControlObserver* o = gObserver.load()) o->ControlChanged(*this);
+}
+
+void TControl::SetVisible(bool visible) {
+  BeforeWrite();
+  visible_.store(visible);
+  Changed();
+}
+
+std::string TLabel::Caption() const {
+  std::lock_guard lock(mutex_);
+  return caption_;
+}
+
+void TLabel::SetCaption(const std::string& caption) {
+  BeforeWrite();
+  {
+    std::lock_guard lock(mutex_);
+    caption_ = caption;
+  }
+  Changed();
+}
+
+std::string TEdit::Text() const {
+  std::lock_guard lock(mutex_);
+  return text_;
+}
+
+void TEdit::SetText(const std::string& text) {
+  BeforeWrite();
+  {
+    std::lock_guard lock(mutex_);
+    text_ = text;
+  }
+  Changed();
+}
+
+void TCheckBox::SetChecked(bool checked) {
+  BeforeWrite();
+  checked_.store(checked);
+  Changed();
+}
+
+int32_t TProgressBar::Max() const {
+  std::lock_guard lock(mutex_);
+  return max_;
+}
+
+int32_t TProgressBar::Position() const {
+  std::lock_guard lock(mutex_);
+  return position_;
+}
+
+void TProgressBar::SetMax(int32_t max) {
+  BeforeWrite();
+  {
+    std::lock_guard lock(mutex_);
+    max_ = std::max<int32_t>(max, 0);
+    position_ = std::min(position_, max_);
+  }
+  Changed();
+}
+
+void TProgressBar::SetPosition(int32_t position) {
+  BeforeWrite();
+  {
+    std::lock_guard lock(mutex_);
+    position_ = std::clamp<int32_t>(position, 0, max_);
+  }
+  Changed();
+}
+
+void TProgressBar::StepBy(int32_t delta) {
+  BeforeWrite();
+  {
+    std::lock_guard lock(mutex_);
+    int64_t p = static_cast<int64_t>(position_) + delta;
+    position_ = static_cast<int32_t>(std::clamp<int64_t>(p, 0, max_));
+  }
+  Changed();
+}

@@ -1,0 +1,281 @@
+#include "shell/form_main.h"
+
+#include "platform/platform.h"
+#include "settings/build_defaults.h"
+#include "settings/file_xml.h"
+#include "settings/live_update.h"
+#include "settings/registry.h"
+#include "settings/text.h"
+#include "shell/retry_form.h"
+
+std::string StripTrailingBackslashes(std::string folder) {
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  return folder;
+}
+
+TFMain::TFMain(TBackend& backend) : backend_(backend) {}
+
+TFMain::~TFMain() = default;
+
+std::vector<TControl*> TFMain::AllControls() {
+  return {&PanelSelectFolder, &SFLabelTop,       &SFLabelFolder,   &EFolder,        &BChangeFolder,
+          &BInstall,          &SFImageDRV,       &SFImageLV,       &PanelSetup,     &LabelTop,
+          &LabelOverall,      &PBOverall,        &LabelPending,    &PBPending,      &DRVImageTopRight,
+          &LVImageTopRight,   &PanelFinish,      &FLabelTop,       &FLabelMessage,  &CBCreateDesktop,
+          &CBRestart,         &FBOk,             &FDRVImageLeft,   &FLVImageLeft,   &PanelUninstall,
+          &UninstallLabelTop, &LabelUninstall,   &BUninstall,      &BCancel,        &PUDRVImage,
+          &PULVImage};
+}
+
+void TFMain::ShowView(TPanel& view) {
+  for (TPanel* p : {&PanelSelectFolder, &PanelSetup, &PanelFinish, &PanelUninstall})
+    if (p != &view) p->SetVisible(false);
+  view.SetVisible(true);
+}
+
+void TFMain::FormCreate() {
+  TControl::SetGate(&Gate, std::this_thread::get_id());
+  BChangeFolder.OnClick = [this] { BChangeFolderClick(); };
+  BInstall.OnClick = [this] { BInstallClick(); };
+  BInstall.Default = true;
+  BUninstall.OnClick = [this] { BUninstallClick(); };
+  BCancel.OnClick = [this] { BCancelClick(); };
+  BCancel.Default = true;
+  FBOk.OnClick = [this] { FBOkClick(); };
+  FBOk.Default = true;
+  FBOk.SetCaption("OK");
+  TimerMonitorThread.OnTimer = [this] { TimerMonitorThreadTimer(); };
+  TimerCheckDownload.OnTimer = [this] { TimerCheckDownloadTimer(); };
+  PBOverall.SetMax(5);
+  CBCreateDesktop.SetChecked(true);
+  CBCreateDesktop.SetVisible(false);
+  CBRestart.SetChecked(false);
+  CBRestart.SetVisible(false);
+  PanelFinish.SetVisible(false);
+  PanelUninstall.SetVisible(false);
+
+  // 1. The settings and their text table.
+  ClosingAllowed = false;
+  Settings = std::make_unique<TLiveUpdate>();
+  Texts = std::make_unique<TFileXML>();
+  Settings->Texts = Texts.get();
+
+  // 2. The default folder lies on the drive that holds Windows.
+  const std::string windowsDir = platform::WindowsDir();
+  Settings->InstallFolder = text::Copy(windowsDir, 1, 1) + ":\\" + DefaultInstallPath();
+
+  // 3.
+  ShowView(PanelSelectFolder);
+  EFolder.SetText(Settings->InstallFolder);
+
+  // 4. The registered uninstall command names the keys to remove after
+  // "/uninstall"; that argument selects the uninstall mode.
+  Settings->SetRegistryKeys(ProductRegistryKey());
+  Settings->DownloadURL = DefaultDownloadURL();
+  if (Settings->HasSwitch("/uninstall")) {
+    Settings->UninstallMode = true;
+    Settings->SetRegistryKeys(Settings->GetSwitchValue("/uninstall"));
+  }
+
+  // 5. "/language" (also in the registered uninstall command) chooses the section.
+  std::string language = DefaultLanguage();
+  if (!Settings->GetSwitchValue("/language").empty()) language = Settings->GetSwitchValue("/language");
+  Texts->SetLanguage(text::UpperCase(language));
+  Texts->LoadTexts(Settings->UninstallMode ? "LU_XMLFILE" : "KVI_XMLFile");
+
+  // 6.
+  CBCreateDesktop.SetCaption(Texts->S_LabelCreateDesktopIcon);
+  SFLabelTop.SetCaption(Texts->S_LabelTopFolder);
+  SFLabelFolder.SetCaption(Texts->S_LabelFolder);
+  BChangeFolder.SetCaption(Texts->S_BChangeFolder);
+  BInstall.SetCaption(Texts->S_BInstall);
+
+  // 7.
+  Settings->InstallFolder = StripTrailingBackslashes(Settings->InstallFolder);
+
+  // 8.
+  caption_ = Texts->S_FormCaption;
+  applicationTitle_ = Texts->S_FormCaption;
+  backend_.SetWindowCaption(caption_);
+  LabelOverall.SetCaption(Texts->S_ProgressBarCaption);
+  LabelTop.SetCaption(Texts->S_LabelTopProgress);
+  LabelPending.SetCaption("");
+
+  if (Settings->UninstallMode) {
+    UninstallLabelTop.SetCaption(Texts->S_UninstallLabelTop);
+    LabelUninstall.SetCaption(Texts->S_LabelUninstall);
+    BUninstall.SetCaption(Texts->S_BUninstall);
+    BCancel.SetCaption(Texts->S_BCancel);
+    CBRestart.SetCaption(Texts->S_CBRestart);
+    ShowView(PanelUninstall);
+  }
+
+  // 9. The French brand goes with the French texts.
+  const bool french = Texts->Language == "FRENCH";
+  for (TImage* image : {&LVImageTopRight, &SFImageLV, &PULVImage, &FLVImageLeft}) image->SetVisible(french);
+  for (TImage* image : {&DRVImageTopRight, &SFImageDRV, &PUDRVImage, &FDRVImageLeft}) image->SetVisible(!french);
+
+  // 10.
+  hidden_ = Settings->HasSwitch("/HIDE");
+  if (!hidden_) {
+    windowVisible_ = true;
+    backend_.SetWindowVisible(true);
+  }
+
+  // 11.
+  TWorkerControls controls;
+  controls.LabelPending = &LabelPending;
+  controls.LabelTop = &LabelTop;
+  controls.FLabelTop = &FLabelTop;
+  controls.PBOverall = &PBOverall;
+  controls.PBPending = &PBPending;
+  controls.CBCreateDesktop = &CBCreateDesktop;
+  controls.CBRestart = &CBRestart;
+  Worker = std::make_unique<TThreadLiveUpdate>(*Settings, controls, *this, Gate);
+
+  // A hidden run has nobody to press a button: it starts by itself, updating the
+  // installation that is there (found through its logon entry) or installing into
+  // the default folder.
+  if (hidden_) {
+    if (Settings->UninstallMode) {
+      ShowView(PanelSetup);
+      Worker->Resume();
+    } else {
+      std::string folder = InstalledFolder();
+      if (folder.empty()) folder = Settings->InstallFolder;
+      EFolder.SetText(folder);
+      if (!StartInstallation(folder)) {
+        ExitStatus.store(1);
+        ClosingAllowed = true;
+        Close();
+      }
+    }
+  }
+}
+
+std::string TFMain::InstalledFolder() const {
+  try {
+    TRegistry reg;
+    reg.SetRootKey(platform::HKEY_CURRENT_USER_ID);
+    if (!reg.OpenKeyReadOnly("\\Software\\Microsoft\\Windows\\CurrentVersion\\Run")) return "";
+    if (!reg.ValueExists(ApplicationName())) return "";
+    return StripTrailingBackslashes(text::ExtractFilePath(reg.ReadString(ApplicationName())));
+  } catch (const Exception&) {
+    return "";
+  }
+}
+
+bool TFMain::StartInstallation(const std::string& folder) {
+  Settings->InstallFolder = StripTrailingBackslashes(folder);
+  // An empty entry is no folder at all.
+  if (Settings->InstallFolder.empty() || !platform::ForceDirectories(Settings->InstallFolder)) {
+    backend_.MessageBox(Texts->S_UnableCreateFolder, mtWarning, mbOK);
+    return false;
+  }
+  ShowView(PanelSetup);
+  Worker->Resume();
+  return true;
+}
+
+void TFMain::BChangeFolderClick() {
+  std::string folder = backend_.BrowseForFolder("Select Directory");
+  if (!folder.empty()) EFolder.SetText(folder);
+}
+
+void TFMain::BInstallClick() { StartInstallation(EFolder.Text()); }
+
+void TFMain::BUninstallClick() {
+  ShowView(PanelSetup);
+  Worker->Resume();
+}
+
+void TFMain::BCancelClick() { Close(); }
+
+void TFMain::FBOkClick() {
+  ClosingAllowed = true;
+  Close();
+}
+
+void TFMain::TimerMonitorThreadTimer() {
+  if (windowVisible_) return;
+  if (Worker && Worker->Finished()) {
+    TimerMonitorThread.SetEnabled(false);
+    CloseWindow();
+  }
+}
+
+void TFMain::TimerCheckDownloadTimer() {
+  if (!Worker || Worker->DownloadProgress() != 0) return;
+  TimerMonitorThread.SetEnabled(false);
+  Worker->SuspendForGood();
+  ShowFinish(Texts->S_DownloadError, mtWarning);
+  if (!windowVisible_) CloseWindow();
+}
+
+bool TFMain::FormCloseQuery() {
+  if (ClosingAllowed) return true;
+  if (Worker && Worker->Finished()) return true;
+  // A worker that never started is not started by the answer either.
+  const bool running = Worker && Worker->Started();
+  if (running) Worker->Suspend();
+  if (backend_.MessageBox(Texts ? Texts->S_CloseApp : "", mtQuestion, mbYesNo) == mrYes) {
+    ExitStatus.store(1);
+    return true;
+  }
+  if (running) Worker->Resume();
+  return false;
+}
+
+void TFMain::Close() {
+  if (closed_) return;
+  if (FormCloseQuery()) {
+    closed_ = true;
+    backend_.Quit();
+  }
+}
+
+void TFMain::CloseWindow() {
+  if (ExitStatus.load() != 0) backend_.MessageBox(FLabelMessage.Caption(), mtWarning, mbOK);
+  ClosingAllowed = true;
+  Close();
+}
+
+void TFMain::FormDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  if (ExitStatus.load() == 0 && Settings) {
+    if (Settings->UninstallMode) {
+      if (CBRestart.Checked()) platform::RequestRestart();
+    } else {
+      try {
+        Worker->RegisterInstallation(CBCreateDesktop.Checked());
+        Worker->StartApplication();
+      } catch (const Exception& e) {
+        backend_.MessageBox(e.Message, mtError, mbOK);
+      }
+    }
+  }
+  // The worker may still be cleaning up after its report; it keeps using the
+  // settings until it ends, so they are freed only when it has ended.
+  if (!Worker || Worker->Finished() || !Worker->Started()) {
+    Worker.reset();
+    Settings.reset();
+  } else {
+    Worker.release();
+    Settings.release();
+  }
+}
+
+void TFMain::ShowFinish(const std::string& text, TMsgType type) {
+  FLabelMessage.SetCaption(text);
+  if (!Settings->UninstallMode) FLabelTop.SetCaption(type == mtInformation ? Texts->S_Complete : Texts->S_Fail);
+  PanelFinish.SetVisible(true);
+  PanelSetup.SetVisible(false);
+}
+
+void TFMain::Synchronize(const std::function<void()>& fn) { backend_.Sync.Call(fn); }
+
+bool TFMain::AskRetry(TFileXML& texts, const std::vector<std::string>& files) {
+  TFRetry dialog(texts);
+  return dialog.AskRetry(files, backend_);
+}

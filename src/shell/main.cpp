@@ -1,0 +1,40 @@
+// Program entry: the shutdown privilege for the whole run, the window, its loop,
+// and the exit status.
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/worker.h"
+#include "platform/platform.h"
+#include "shell/backend.h"
+#include "shell/form_main.h"
+
+int main(int argc, char** argv) {
+  platform::SetProgramArguments(argc, argv);
+  uint32_t savedShutdownAttributes = 0;
+  try {
+    // Held from start to end so that a restart after an uninstallation is allowed.
+    savedShutdownAttributes = platform::SetPrivilege("SeShutdownPrivilege", platform::SE_PRIVILEGE_ENABLED_ATTR);
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "%s\n", e.Message.c_str());
+    return 1;
+  }
+
+  std::unique_ptr<TBackend> backend = CreateDefaultBackend();
+  TFMain form(*backend);
+  TControl::SetObserver(backend.get());
+  backend->Attach(form);
+  form.FormCreate();
+  backend->Run();
+  form.FormDestroy();
+  TControl::SetObserver(nullptr);
+
+  try {
+    platform::SetPrivilege("SeShutdownPrivilege", savedShutdownAttributes);
+  } catch (const Exception&) {
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // A worker still blocked (a stalled transfer, a paused thread) ends with the
+  // process; no destructor may wait for it.
+  std::_Exit(ExitStatus.load());
+}

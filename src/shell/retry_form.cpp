@@ -1,0 +1,28 @@
+#include "shell/retry_form.h"
+
+#include "settings/file_xml.h"
+#include "settings/text.h"
+#include "shell/backend.h"
+
+std::string FileFolder(const std::string& path) {
+  std::string folder = text::ExtractFilePath(path);
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  return folder;
+}
+
+std::string RetryLine(const std::string& path) {
+  return text::ExtractFileName(path) + " (" + FileFolder(path) + ")";
+}
+
+TFRetry::TFRetry(TFileXML& texts) {
+  Caption = texts.S_FRetryCaption;
+  LRetryMessage.SetCaption(texts.S_FRetryLabel);
+  BRetry.SetCaption(texts.S_BRetry);
+  BCancel.SetCaption(texts.S_BCancel);
+}
+
+bool TFRetry::AskRetry(const std::vector<std::string>& files, TBackend& backend) {
+  LBRetry.clear();
+  for (const std::string& path : files) LBRetry.push_back(RetryLine(path));
+  return backend.ShowRetryModal(*this) == 1;
+}

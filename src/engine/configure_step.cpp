@@ -54,7 +54,7 @@ void RunHidden(const std::string& commandLine) { platform::RunHiddenAndWait(comm
 
 bool TThreadLiveUpdate::Configure() {
   TFileXML& t = Texts();
-  const std::string batch = Settings.InstallFolder + "\\" + BatchFileName;
+  const std::string batch = Settings.InstallFolder + "\\" + defaults::BatchFileName;
   if (!platform::FileExists(batch)) return true;
   Controls.PBOverall->StepBy(1);
   Controls.LabelPending->SetCaption(t.S_ExecBatch);

@@ -54,7 +54,7 @@ bool TThreadLiveUpdate::ReplaceFile(const std::string& source, const std::string
     const uint32_t start = platform::TickCount();
     for (;;) {
       if (platform::SetAttributesNormal(destination) && platform::EraseFile(destination)) break;
-      if (platform::TickCount() - start >= static_cast<uint32_t>(FileReplaceTimeout)) return false;
+      if (platform::TickCount() - start >= defaults::FileReplaceTimeout) return false;
       platform::SleepMs(100);
     }
   }

@@ -20,7 +20,7 @@ bool TThreadLiveUpdate::StopApplication() {
     Controls.PBPending->SetPosition(0);
     for (int i = 0; i < Settings.ProcessList.Count(); ++i) {
       // The low 32 bits of a 64-bit number are the identifier.
-      const auto pid = static_cast<uint32_t>(text::StrToInt64(Settings.ProcessList[i]));
+      const auto pid = static_cast<uint32_t>(text::StrToInt64(Settings.ProcessList.Strings(i)));
       if (!StopProcess(pid)) return false;
       Controls.PBPending->SetPosition(i + 1);
     }

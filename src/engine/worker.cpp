@@ -5,6 +5,7 @@
 #include "net/http_client.h"
 #include "net/proxy.h"
 #include "platform/platform.h"
+#include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 
@@ -121,10 +122,10 @@ bool TThreadLiveUpdate::RequestRetry(TFileXML& texts, const std::vector<std::str
 }
 
 bool TThreadLiveUpdate::StartApplication() {
-  Settings.ProcessList.SetTextStr(ApplicationCommand());
+  Settings.ProcessList.SetTextStr(defaults::ApplicationCommand());
   if (!platform::SetCurrentDir(Settings.InstallFolder))
     throw EInOutError(platform::SysErrorMessage(platform::LastError()), static_cast<int>(platform::LastError()));
-  for (int i = 0; i < Settings.ProcessList.Count(); ++i) platform::StartDetached(Settings.ProcessList[i]);
+  for (int i = 0; i < Settings.ProcessList.Count(); ++i) platform::StartDetached(Settings.ProcessList.Strings(i));
   return true;
 }
 

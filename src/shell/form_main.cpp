@@ -62,7 +62,7 @@ void TFMain::FormCreate() {
 
   // 2. The default folder lies on the drive that holds Windows.
   const std::string windowsDir = platform::WindowsDir();
-  Settings->InstallFolder = text::Copy(windowsDir, 1, 1) + ":\\" + DefaultInstallPath();
+  Settings->InstallFolder = text::Copy(windowsDir, 1, 1) + ":\\" + defaults::DefaultInstallPath();
 
   // 3.
   ShowView(PanelSelectFolder);
@@ -70,15 +70,15 @@ void TFMain::FormCreate() {
 
   // 4. The registered uninstall command names the keys to remove after
   // "/uninstall"; that argument selects the uninstall mode.
-  Settings->SetRegistryKeys(ProductRegistryKey());
-  Settings->DownloadURL = DefaultDownloadURL();
+  Settings->SetRegistryKeys(defaults::ProductRegistryKey());
+  Settings->DownloadURL = defaults::DefaultDownloadURL();
   if (Settings->HasSwitch("/uninstall")) {
     Settings->UninstallMode = true;
     Settings->SetRegistryKeys(Settings->GetSwitchValue("/uninstall"));
   }
 
   // 5. "/language" (also in the registered uninstall command) chooses the section.
-  std::string language = DefaultLanguage();
+  std::string language = defaults::DefaultLanguage();
   if (!Settings->GetSwitchValue("/language").empty()) language = Settings->GetSwitchValue("/language");
   Texts->SetLanguage(text::UpperCase(language));
   Texts->LoadTexts(Settings->UninstallMode ? "LU_XMLFILE" : "KVI_XMLFile");
@@ -158,8 +158,8 @@ std::string TFMain::InstalledFolder() const {
     TRegistry reg;
     reg.SetRootKey(platform::HKEY_CURRENT_USER_ID);
     if (!reg.OpenKeyReadOnly("\\Software\\Microsoft\\Windows\\CurrentVersion\\Run")) return "";
-    if (!reg.ValueExists(ApplicationName())) return "";
-    return StripTrailingBackslashes(text::ExtractFilePath(reg.ReadString(ApplicationName())));
+    if (!reg.ValueExists(defaults::ApplicationName())) return "";
+    return StripTrailingBackslashes(text::ExtractFilePath(reg.ReadString(defaults::ApplicationName())));
   } catch (const Exception&) {
     return "";
   }

@@ -1,0 +1,250 @@
+// The main window driven as a user would, through the headless back end.
+#include <gtest/gtest.h>
+
+#include "engine/worker.h"
+#include "platform/platform.h"
+#include "settings/file_xml.h"
+#include "settings/live_update.h"
+#include "shell/form_main.h"
+#include "shell/retry_form.h"
+#include "shell/ui/headless/headless_backend.h"
+#include "support/test_support.h"
+
+namespace {
+
+void SetArgs(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  static std::vector<std::string> keep;
+  keep = args;
+  keep.insert(keep.begin(), "ORBAXLiveUpdate");
+  for (auto& a : keep) argv.push_back(a.data());
+  platform::SetProgramArguments(static_cast<int>(argv.size()), argv.data());
+}
+
+struct Window {
+  explicit Window(std::vector<std::string> args) {
+    SetArgs(std::move(args));
+    ExitStatus.store(0);
+    TControl::SetObserver(&backend);
+    backend.Attach(form);
+    form.FormCreate();
+  }
+  ~Window() {
+    // Leave no worker behind that could touch this window after the test.
+    if (form.Worker && form.Worker->Started()) {
+      form.Gate.Resume();
+      backend.PumpUntil([&] { return form.Worker->Finished(); });
+      form.Worker->WaitFor();
+    }
+    TControl::SetObserver(nullptr);
+    TControl::SetGate(nullptr, {});
+  }
+  THeadlessBackend backend;
+  TFMain form{backend};
+};
+
+}  // namespace
+
+TEST(MainWindow, StartsOnTheFolderViewWithTheEnglishInstallerTexts) {
+  Window w({});
+  EXPECT_TRUE(w.backend.Visible);
+  EXPECT_TRUE(w.form.PanelSelectFolder.Visible());
+  EXPECT_FALSE(w.form.PanelSetup.Visible());
+  EXPECT_FALSE(w.form.PanelFinish.Visible());
+  EXPECT_FALSE(w.form.PanelUninstall.Visible());
+  EXPECT_EQ(w.form.Caption(), "Kestrova installer");
+  EXPECT_EQ(w.form.SFLabelTop.Caption(), "Select the installation folder");
+  EXPECT_EQ(w.form.SFLabelFolder.Caption(), "Folder");
+  EXPECT_EQ(w.form.BChangeFolder.Caption(), "Change");
+  EXPECT_EQ(w.form.BInstall.Caption(), "Install");
+  EXPECT_EQ(w.form.CBCreateDesktop.Caption(), "Create desktop shortcut");
+  EXPECT_EQ(w.form.LabelOverall.Caption(), "Install progress");
+  EXPECT_EQ(w.form.LabelTop.Caption(), "Installation in Progress");
+  EXPECT_EQ(w.form.LabelPending.Caption(), "");
+  EXPECT_TRUE(w.form.CBCreateDesktop.Checked());
+  EXPECT_FALSE(w.form.CBCreateDesktop.Visible());
+  EXPECT_FALSE(w.form.CBRestart.Visible());
+  EXPECT_EQ(w.form.PBOverall.Max(), 5);
+  // The default folder lies on the Windows drive.
+  const std::string windowsDrive = platform::WindowsDir().substr(0, 1);
+  EXPECT_EQ(w.form.EFolder.Text(), windowsDrive + ":\\Program Files\\Drevanto\\Kestrova");
+  EXPECT_EQ(w.form.Settings->InstallFolder, windowsDrive + ":\\Program Files\\Drevanto\\Kestrova");
+  ASSERT_EQ(w.form.Settings->RegistryKeys.Count(), 1);
+  EXPECT_EQ(w.form.Settings->RegistryKeys.Strings(0), "Software\\ORBAX\\Kestrova");
+  // The English brand.
+  EXPECT_TRUE(w.form.SFImageDRV.Visible());
+  EXPECT_FALSE(w.form.SFImageLV.Visible());
+  EXPECT_TRUE(w.form.FDRVImageLeft.Visible());
+  EXPECT_FALSE(w.form.Worker->Started());
+}
+
+TEST(MainWindow, LanguageChoosesTextsAndBrand) {
+  {
+    Window w({"/language", "french"});
+    EXPECT_EQ(w.form.Texts->Language, "FRENCH");
+    EXPECT_EQ(w.form.BInstall.Caption(), "Installer");
+    EXPECT_TRUE(w.form.SFImageLV.Visible());
+    EXPECT_TRUE(w.form.LVImageTopRight.Visible());
+    EXPECT_TRUE(w.form.PULVImage.Visible());
+    EXPECT_TRUE(w.form.FLVImageLeft.Visible());
+    EXPECT_FALSE(w.form.SFImageDRV.Visible());
+  }
+  for (const char* other : {"PORTUGUESE", "ENGLISH", "GERMAN"}) {
+    Window w({"/LANGUAGE", other});
+    EXPECT_TRUE(w.form.SFImageDRV.Visible()) << other;
+    EXPECT_FALSE(w.form.SFImageLV.Visible()) << other;
+  }
+}
+
+TEST(MainWindow, HideInAnyLetterCaseKeepsTheWindowInvisible) {
+  for (const char* hide : {"/HIDE", "/hide", "/Hide"}) {
+    // An uninstallation of nothing: the hidden run starts by itself and ends.
+    Window w({hide, "/uninstall", "HKEY_CURRENT_USER\\Software\\ORBAX\\HiddenTestNothing"});
+    EXPECT_TRUE(w.form.Hidden());
+    EXPECT_FALSE(w.backend.Visible);
+    EXPECT_TRUE(w.backend.PumpUntil([&] { return w.backend.QuitRequested; }, 20000, true));
+    EXPECT_FALSE(w.backend.Visible);
+  }
+  Window w({"/HIDEX", "/language", "ENGLISH"});
+  EXPECT_TRUE(w.backend.Visible);
+}
+
+TEST(MainWindow, FolderEntriesLoseTrailingBackslashesAndBadOnesWarn) {
+  test::TempFolder tmp;
+  {
+    Window w({});
+    w.form.Gate.Pause();  // keep the started worker from doing anything
+    w.form.EFolder.SetText(tmp.Path() + "\\Kestrova\\Sub\\\\\\");
+    w.form.BInstallClick();
+    EXPECT_EQ(w.form.Settings->InstallFolder, tmp.Path() + "\\Kestrova\\Sub");
+    EXPECT_TRUE(platform::DirectoryExists(tmp.Path() + "\\Kestrova\\Sub"));
+    EXPECT_TRUE(w.form.PanelSetup.Visible());
+    EXPECT_FALSE(w.form.PanelSelectFolder.Visible());
+    EXPECT_TRUE(w.form.Worker->Started());
+    EXPECT_TRUE(w.backend.Boxes.empty());
+    // Closing while it runs asks, pauses the worker, and Yes aborts with status 1.
+    w.backend.BoxAnswers.push_back(mrYes);
+    w.form.Close();
+    ASSERT_EQ(w.backend.Boxes.size(), 1u);
+    EXPECT_EQ(w.backend.Boxes[0].Text, "Are you sure you want to abort the installation process?");
+    EXPECT_EQ(w.backend.Boxes[0].Buttons, mbYesNo);
+    EXPECT_EQ(ExitStatus.load(), 1);
+    EXPECT_TRUE(w.form.Closed());
+  }
+  for (const char* bad : {"\\\\\\", ""}) {
+    Window w({});
+    w.form.EFolder.SetText(bad);
+    w.form.BInstallClick();
+    ASSERT_EQ(w.backend.Boxes.size(), 1u) << bad;
+    EXPECT_EQ(w.backend.Boxes[0].Text, "Unable to create the specified folder!");
+    EXPECT_EQ(w.backend.Boxes[0].Type, mtWarning);
+    EXPECT_TRUE(w.form.PanelSelectFolder.Visible());
+    EXPECT_FALSE(w.form.Worker->Started());
+  }
+}
+
+TEST(MainWindow, CloseOnTheFolderViewAsksAndNoKeepsItUsable) {
+  Window w({});
+  w.backend.BoxAnswers.push_back(mrNo);
+  w.form.Close();
+  ASSERT_EQ(w.backend.Boxes.size(), 1u);
+  EXPECT_FALSE(w.form.Closed());
+  EXPECT_FALSE(w.form.Worker->Started());  // No does not start the worker
+  EXPECT_TRUE(w.form.PanelSelectFolder.Visible());
+  EXPECT_EQ(ExitStatus.load(), 0);
+
+  w.backend.BoxAnswers.push_back(mrYes);
+  w.form.Close();
+  EXPECT_TRUE(w.form.Closed());
+  EXPECT_EQ(ExitStatus.load(), 1);
+  // Nothing is registered after an abort.
+  w.form.FormDestroy();
+  EXPECT_FALSE(w.form.Settings);
+}
+
+TEST(MainWindow, CancelledFolderBrowserLeavesTheEntry) {
+  Window w({});
+  const std::string before = w.form.EFolder.Text();
+  w.form.BChangeFolderClick();
+  EXPECT_EQ(w.form.EFolder.Text(), before);
+  ASSERT_EQ(w.backend.BrowseTitles.size(), 1u);
+  EXPECT_EQ(w.backend.BrowseTitles[0], "Select Directory");
+  w.backend.FolderAnswers.push_back("D:\\Elsewhere");
+  w.form.BChangeFolderClick();
+  EXPECT_EQ(w.form.EFolder.Text(), "D:\\Elsewhere");
+}
+
+TEST(MainWindow, CloseWindowWarnsOnceOnlyAfterAFailure) {
+  {
+    Window w({});
+    ExitStatus.store(1);
+    w.form.FLabelMessage.SetCaption("it failed");
+    w.form.CloseWindow();
+    ASSERT_EQ(w.backend.Boxes.size(), 1u);
+    EXPECT_EQ(w.backend.Boxes[0].Text, "it failed");
+    EXPECT_EQ(w.backend.Boxes[0].Type, mtWarning);
+    EXPECT_TRUE(w.form.Closed());
+  }
+  {
+    Window w({});
+    ExitStatus.store(0);
+    w.form.CloseWindow();
+    EXPECT_TRUE(w.backend.Boxes.empty());
+    EXPECT_TRUE(w.form.Closed());
+  }
+}
+
+TEST(MainWindow, ShowFinishTitlesByOutcome) {
+  Window w({});
+  w.form.ShowFinish("done", mtInformation);
+  EXPECT_EQ(w.form.FLabelTop.Caption(), "Installation Complete");
+  EXPECT_EQ(w.form.FLabelMessage.Caption(), "done");
+  EXPECT_TRUE(w.form.PanelFinish.Visible());
+  EXPECT_FALSE(w.form.PanelSetup.Visible());
+  w.form.ShowFinish("bad", mtWarning);
+  EXPECT_EQ(w.form.FLabelTop.Caption(), "Installation Fail");
+}
+
+TEST(MainWindow, UninstallCommandShowsTheUninstallViewWithItsTexts) {
+  Window w({"/language", "ENGLISH", "/uninstall",
+            "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Kestrova,"
+            "HKEY_CURRENT_USER\\Software\\ORBAX\\Kestrova"});
+  EXPECT_TRUE(w.form.Settings->UninstallMode);
+  EXPECT_TRUE(w.form.PanelUninstall.Visible());
+  EXPECT_FALSE(w.form.PanelSelectFolder.Visible());
+  EXPECT_EQ(w.form.Settings->RegistryKeys.Count(), 2);
+  EXPECT_EQ(w.form.UninstallLabelTop.Caption(), "Uninstall application");
+  EXPECT_EQ(w.form.LabelUninstall.Caption(), "The application will be uninstalled.");
+  EXPECT_EQ(w.form.BUninstall.Caption(), "Uninstall");
+  EXPECT_EQ(w.form.BCancel.Caption(), "Cancel");
+  EXPECT_EQ(w.form.CBRestart.Caption(), "Restart computer");
+  EXPECT_EQ(w.form.Caption(), "Drevanto Live Update");
+  // Cancel asks like the close box; No keeps the view.
+  w.form.BCancelClick();
+  EXPECT_EQ(w.backend.Boxes.size(), 1u);
+  EXPECT_FALSE(w.form.Closed());
+}
+
+TEST(RetryDialog, ListsEachFileWithItsFolder) {
+  TFileXML texts;
+  texts.SetLanguage("ENGLISH");
+  texts.LoadTexts("KVI_XMLFile");
+  THeadlessBackend backend;
+  TFRetry dialog(texts);
+  EXPECT_EQ(dialog.Caption, "File Copy Problem");
+  EXPECT_EQ(dialog.BRetry.Caption(), "Retry");
+  EXPECT_EQ(dialog.BCancel.Caption(), "Cancel");
+  backend.RetryAnswers.push_back(1);
+  EXPECT_TRUE(dialog.AskRetry({"C:\\Program Files\\K\\a.dll", "D:\\x\\\\b.exe", "C:\\root.txt"}, backend));
+  ASSERT_EQ(backend.RetryDialogs.size(), 1u);
+  const auto& lines = backend.RetryDialogs[0].Lines;
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "a.dll (C:\\Program Files\\K)");
+  EXPECT_EQ(lines[1], "b.exe (D:\\x)");
+  EXPECT_EQ(lines[2], "root.txt (C:)");
+  // Cancel and the close box both answer false.
+  backend.RetryAnswers.push_back(2);
+  EXPECT_FALSE(dialog.AskRetry({"C:\\a"}, backend));
+  EXPECT_FALSE(dialog.AskRetry({"C:\\a"}, backend));
+  EXPECT_EQ(FileFolder("name-only"), "");
+}

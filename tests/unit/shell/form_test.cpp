@@ -39,6 +39,7 @@ struct Window {
     TControl::SetObserver(nullptr);
     TControl::SetGate(nullptr, {});
   }
+  testsupport::TTestMachine machine;
   THeadlessBackend backend;
   TFMain form{backend};
 };
@@ -110,7 +111,7 @@ TEST(MainWindow, HideInAnyLetterCaseKeepsTheWindowInvisible) {
 }
 
 TEST(MainWindow, FolderEntriesLoseTrailingBackslashesAndBadOnesWarn) {
-  test::TempFolder tmp;
+  testsupport::TTempFolder tmp;
   {
     Window w({});
     w.form.Gate.Pause();  // keep the started worker from doing anything

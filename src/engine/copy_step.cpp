@@ -1,5 +1,5 @@
 #include "engine/worker.h"
-#include "install/register.h"
+#include "install/record.h"
 #include "platform/platform.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"

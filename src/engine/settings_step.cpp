@@ -1,23 +1,27 @@
 #include "engine/worker.h"
-#include "install/register.h"
+#include "install/save_settings.h"
 #include "install/uninstall.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
+
+namespace {
+
+install::TUninstallProgress ProgressOf(const TWorkerControls& c) {
+  install::TUninstallProgress p;
+  p.SetCaption = [&c](const std::string& caption) { c.LabelPending->SetCaption(caption); };
+  p.StepOverall = [&c] { c.PBOverall->StepBy(1); };
+  p.SetMax = [&c](int32_t max) { c.PBPending->SetMax(max); };
+  p.SetPosition = [&c](int32_t position) { c.PBPending->SetPosition(position); };
+  p.Step = [&c] { c.PBPending->StepBy(1); };
+  return p;
+}
+
+}  // namespace
 
 bool TThreadLiveUpdate::SaveSettings() {
   return install::SaveSettings(Settings, [this](const std::string& message) { Report(message, mtWarning); });
 }
 
-bool TThreadLiveUpdate::UninstallFiles() {
-  Controls.PBPending->SetMax(0);
-  Controls.LabelPending->SetCaption(Texts().S_UninstallFiles);
-  Controls.PBOverall->StepBy(1);
-  return install::UninstallFiles(Settings, PendingProgress());
-}
+bool TThreadLiveUpdate::UninstallFiles() { return install::UninstallFiles(Settings, ProgressOf(Controls)); }
 
-bool TThreadLiveUpdate::UninstallRegistries() {
-  Controls.PBPending->SetMax(0);
-  Controls.LabelPending->SetCaption(Texts().S_UninstallRegistries);
-  Controls.PBOverall->StepBy(1);
-  return install::UninstallRegistries(Settings, PendingProgress());
-}
+bool TThreadLiveUpdate::UninstallRegistries() { return install::UninstallRegistries(Settings, ProgressOf(Controls)); }

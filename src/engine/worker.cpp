@@ -77,22 +77,22 @@ void TThreadLiveUpdate::Execute() {
 }
 
 void TThreadLiveUpdate::Setup() {
-  HTTP = std::make_unique<THTTPClient>();
-  HTTP->OnWorkBegin = [this](THTTPClient&, TWorkMode, int64_t max) { DownloadWorkBegin(max); };
-  HTTP->OnWork = [this](THTTPClient&, TWorkMode, int64_t count) { DownloadWork(count); };
+  HTTP = std::make_unique<net::THTTPClient>();
+  HTTP->OnWorkBegin = [this](net::THTTPClient*, net::TWorkMode, int64_t max) { DownloadWorkBegin(max); };
+  HTTP->OnWork = [this](net::THTTPClient*, net::TWorkMode, int64_t count) { DownloadWork(count); };
   std::string host;
   int32_t port = -1;
-  if (GetSystemProxy(host, port)) {
+  if (net::GetSystemProxy(host, port)) {
     HTTP->ProxyParams.SetProxyServer(host);
     HTTP->ProxyParams.SetProxyPort(port);
   }
   UnZip = std::make_unique<archive::TUnZip>();
-  UnZip->OnProgress = [this](archive::TUnZip&, int byFile, int byArchive) { UnpackProgress(byFile, byArchive); };
-  UnZip->OnBegin = [this](archive::TUnZip&, const std::string& name, int count, bool& extract) {
+  UnZip->OnProgress = [this](archive::TUnZip*, uint8_t byFile, uint8_t byArchive) { UnpackProgress(byFile, byArchive); };
+  UnZip->OnBegin = [this](archive::TUnZip*, const std::string& name, int count, bool& extract) {
     UnpackBegin(name, count, extract);
   };
   // Any problem with an entry means the package must not be installed.
-  UnZip->OnError = [this](archive::TUnZip&, const std::string&, const std::string&, const std::string&, int) {
+  UnZip->OnError = [this](archive::TUnZip*, const std::string&, const std::string&, const std::string&, int) {
     unpackFailed_ = true;
   };
   Downloading.store(false);

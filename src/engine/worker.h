@@ -16,8 +16,10 @@
 
 class TLiveUpdate;
 class TFileXML;
-class THTTPClient;
 class TStringParam;
+namespace net {
+class THTTPClient;
+}
 namespace archive {
 class TUnZip;
 }
@@ -112,7 +114,7 @@ class TThreadLiveUpdate {
   TLiveUpdate& Settings;
   TWorkerControls Controls;
 
-  std::unique_ptr<THTTPClient> HTTP;
+  std::unique_ptr<net::THTTPClient> HTTP;
   std::unique_ptr<archive::TUnZip> UnZip;
   std::string ReportText;
   TMsgType ReportType = mtInformation;

@@ -1,0 +1,248 @@
+"""End-to-end runs of the built updater, as a user (or the application) runs it.
+
+A loopback HTTP server serves a package; a copy of the built updater is pointed at
+it with lu-defaults; the updater runs on a machine of its own (a fresh
+ORBAX_PREFIX for the Linux port, a Wine prefix for the Windows build), and the
+test then reads the installed files, the registry and the exit status.
+"""
+import http.server
+import io
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+
+
+class PackageServer:
+    """Serves one package at /kestrova/kestrovafull.zip on 127.0.0.1."""
+
+    def __init__(self, package: bytes, path="/kestrova/kestrovafull.zip"):
+        self.package = package
+        self.path = path
+        self.requests = []
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def do_GET(self):
+                outer.requests.append((self.path, dict(self.headers)))
+                if self.path != outer.path:
+                    body = b"not here"
+                    self.send_response(404)
+                    self.send_header("Content-Length", str(len(body)))
+                    self.end_headers()
+                    self.wfile.write(body)
+                    return
+                self.send_response(200)
+                self.send_header("Content-Type", "application/zip")
+                self.send_header("Content-Length", str(len(outer.package)))
+                self.end_headers()
+                self.wfile.write(outer.package)
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+
+    @property
+    def url(self):
+        return "http://127.0.0.1:%d%s" % (self.port, self.path)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def make_package(files):
+    """A ZIP of {name: bytes or (bytes, unix_mode)}; names use "/"."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, content in files.items():
+            mode = None
+            if isinstance(content, tuple):
+                content, mode = content
+            info = zipfile.ZipInfo(name, date_time=(2024, 5, 17, 10, 30, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            if mode is not None:
+                info.create_system = 3
+                info.external_attr = (mode << 16)
+            z.writestr(info, content)
+    return out.getvalue()
+
+
+class Machine:
+    """The machine a run happens on; paths given to it are Windows path texts."""
+
+    def __init__(self, build, target):
+        self.build = os.path.abspath(build)
+        self.target = target
+        self.root = tempfile.mkdtemp(prefix="lu-e2e-")
+        self.exe = ".exe" if target == "windows" else ""
+        native = os.path.join(SOURCE, "build", "linux")
+        self.lu_defaults = os.path.join(native, "lu-defaults")
+        if target == "linux":
+            self.prefix = os.path.join(self.root, "prefix")
+            os.makedirs(os.path.join(self.prefix, "drive_c"))
+            self.tmp = os.path.join(self.root, "tmp")
+            os.makedirs(self.tmp)
+            self.env = dict(os.environ, ORBAX_PREFIX=self.prefix, TMPDIR=self.tmp)
+            self.env.pop("http_proxy", None)
+            self.env.pop("HTTP_PROXY", None)
+        else:
+            self.prefix = os.environ.get("LU_E2E_WINEPREFIX") or subprocess.check_output(
+                [os.path.join(SOURCE, "scripts", "wine-run"), "--prefix-only"], text=True).strip()
+            self.env = dict(os.environ, WINEPREFIX=self.prefix)
+            self.tmp = None
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    # -- paths
+    def host(self, path):
+        """The host path of a Windows path text."""
+        m = re.match(r"^([A-Za-z]):(.*)$", path)
+        assert m, path
+        rest = re.sub(r"\\+", "/", m.group(2)).lstrip("/")
+        drive = m.group(1).upper()
+        if drive == "Z":
+            return "/" + rest
+        assert drive == "C", path
+        return os.path.join(self.prefix, "drive_c", rest)
+
+    def temp_dir(self):
+        if self.target == "linux":
+            return self.tmp
+        return self.host(self.run_capture(["cmd", "/c", "echo %TEMP%"]).strip())
+
+    # -- programs
+    def program(self, name):
+        return os.path.join(self.build, name + self.exe)
+
+    def updater(self, url, **fields):
+        """A copy of the built updater pointed at url (and other defaults)."""
+        copy = os.path.join(self.root, "ORBAXLiveUpdate" + self.exe)
+        shutil.copy(self.program("ORBAXLiveUpdate"), copy)
+        fields = dict(fields, DefaultDownloadURL=url)
+        for name, value in fields.items():
+            subprocess.check_call([self.lu_defaults, copy, name, value], stdout=subprocess.DEVNULL)
+        return copy
+
+    def command(self, program, args):
+        if self.target == "windows":
+            return [os.path.join(SOURCE, "scripts", "wine-run"), program] + list(args)
+        return [program] + list(args)
+
+    def run(self, program, args, stdin=None, timeout=300):
+        return subprocess.run(self.command(program, args), env=self.env, input=stdin, capture_output=True,
+                              timeout=timeout)
+
+    def run_capture(self, args):
+        return subprocess.run(self.command(args[0], args[1:]), env=self.env, capture_output=True, text=True,
+                              timeout=120).stdout
+
+    # -- registry
+    def reg_values(self, key):
+        """{name: (type, data)} of a registry key ("HKEY_CURRENT_USER\\..."); None when missing."""
+        if self.target == "windows":
+            return self._wine_reg(key)
+        root, _, path = key.partition("\\")
+        hive = "user.reg" if root == "HKEY_CURRENT_USER" else "system.reg"
+        return parse_regedit4(os.path.join(self.prefix, hive)).get((root + "\\" + path).lower())
+
+    def _wine_reg(self, key):
+        r = subprocess.run(self.command("reg", ["query", key]), env=self.env, capture_output=True, text=True,
+                           timeout=120)
+        if r.returncode != 0:
+            return None
+        values = {}
+        for line in r.stdout.splitlines():
+            m = re.match(r"^    (.*?)    (REG_\w+)    ?(.*)$", line)
+            if m:
+                name = "" if m.group(1) == "(Default)" else m.group(1)
+                kind, data = m.group(2), m.group(3)
+                if kind == "REG_DWORD":
+                    data = int(data, 16)
+                values[name] = (kind, data)
+        return values
+
+    def reg_delete(self, key):
+        if self.target == "windows":
+            subprocess.run(self.command("reg", ["delete", key, "/f"]), env=self.env, capture_output=True,
+                           timeout=120)
+
+
+def parse_regedit4(path):
+    """{lower-case key path: {name: (type, data)}} of a REGEDIT4 file."""
+    keys = {}
+    if not os.path.exists(path):
+        return keys
+    with open(path, "rb") as f:
+        text = f.read().decode("latin-1")
+    current = None
+    pending = ""
+    for raw in text.splitlines():
+        line = pending + raw
+        if line.endswith("\\") and current is not None and not line.startswith("["):
+            pending = line[:-1]
+            continue
+        pending = ""
+        if line.startswith("[") and line.endswith("]"):
+            current = {}
+            keys[line[1:-1].lower()] = current
+            continue
+        if current is None or not line.strip():
+            continue
+        m = re.match(r'^(@|"((?:[^"\\]|\\.)*)")=(.*)$', line)
+        if not m:
+            continue
+        name = "" if m.group(1) == "@" else unescape(m.group(2))
+        data = m.group(3)
+        if data.startswith('"'):
+            current[name] = ("REG_SZ", unescape(data[1:-1]))
+        elif data.startswith("dword:"):
+            current[name] = ("REG_DWORD", int(data[6:], 16))
+        else:
+            current[name] = ("OTHER", data)
+    return keys
+
+
+def unescape(s):
+    return re.sub(r"\\(.)", r"\1", s)
+
+
+class Check:
+    """Collects failures so that one run reports everything that is wrong."""
+
+    def __init__(self, name):
+        self.name = name
+        self.failures = []
+
+    def equal(self, what, got, want):
+        if got != want:
+            self.failures.append("%s: got %r, want %r" % (what, got, want))
+
+    def true(self, what, cond):
+        if not cond:
+            self.failures.append(what)
+
+    def finish(self):
+        if self.failures:
+            print("FAILED %s" % self.name)
+            for f in self.failures:
+                print("  " + f)
+            sys.exit(1)
+        print("passed %s" % self.name)

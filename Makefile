@@ -32,8 +32,9 @@ test-asan: deps
 	@cmake --build --preset linux-asan
 	@ctest --preset linux-asan
 
-demo:
-	@echo "make demo comes with the complete installation; for now: make test"
+# HIDE=1 runs the same installation silently.
+demo: deps build-linux
+	@python3 scripts/demo.py build/linux $(if $(HIDE),--hide)
 
 bench: deps
 	@cmake --preset linux -DLU_BUILD_BENCH=ON >/dev/null

@@ -1,0 +1,86 @@
+#!/usr/bin/env python3
+"""The demo: a small Kestrova package served from a loopback HTTP server and
+installed by the Linux port in a fresh emulated machine, with the console front
+end. Afterwards it shows what the installation left: the installed tree, the
+registry values and the shortcuts.
+
+usage: demo.py BUILD_DIR [--hide]
+"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "e2e"))
+import e2e  # noqa: E402
+
+
+def main():
+    build = os.path.abspath(sys.argv[1])
+    hide = "--hide" in sys.argv[2:]
+    demo = os.path.join(build, "demo")
+    shutil.rmtree(demo, ignore_errors=True)
+    os.makedirs(os.path.join(demo, "prefix", "drive_c"))
+    os.makedirs(os.path.join(demo, "tmp"))
+    env = dict(os.environ, ORBAX_PREFIX=os.path.join(demo, "prefix"), TMPDIR=os.path.join(demo, "tmp"))
+    for name in ("http_proxy", "HTTP_PROXY"):
+        env.pop(name, None)
+
+    app = open(os.path.join(build, "kestrova-demo"), "rb").read()
+    package = e2e.make_package({
+        "Kestrova": (app, 0o755),
+        "data/ad.xml": b"<ad/>\r\n",
+        "data/maps/region.txt": b"Demo region\r\n",
+        "readme.txt": b"Kestrova demo package\r\n",
+        "LiveUpdate.bat": b"echo configured> configured.txt\r\nmkdir logs\r\n",
+    })
+    with e2e.PackageServer(package) as server:
+        updater = os.path.join(demo, "ORBAXLiveUpdate")
+        shutil.copy(os.path.join(build, "ORBAXLiveUpdate"), updater)
+        subprocess.check_call([os.path.join(build, "lu-defaults"), updater, "DefaultDownloadURL", server.url],
+                              stdout=subprocess.DEVNULL)
+        print("== serving the demo package at %s" % server.url)
+        print("== running the updater%s in %s\n" % (" (hidden)" if hide else "", env["ORBAX_PREFIX"]))
+        status = subprocess.call([updater] + (["/HIDE"] if hide else []), env=env)
+    print("\n== exit status %d" % status)
+
+    drive = os.path.join(demo, "prefix", "drive_c")
+    folder = os.path.join(drive, "Program Files", "Drevanto", "Kestrova")
+    print("\n== installed tree (C:\\Program Files\\Drevanto\\Kestrova)")
+    for root, dirs, files in os.walk(folder):
+        dirs.sort()
+        for f in sorted(files):
+            path = os.path.join(root, f)
+            print("   %-50s %8d bytes" % (os.path.relpath(path, folder), os.path.getsize(path)))
+    print("\n== registry (%s)" % os.path.join(env["ORBAX_PREFIX"], "user.reg"))
+    keys = e2e.parse_regedit4(os.path.join(env["ORBAX_PREFIX"], "user.reg"))
+    for key in sorted(keys):
+        if "orbax" in key or key.endswith("\\run") or "\\uninstall\\" in key:
+            print("   [%s]" % key)
+            for name, (kind, data) in sorted(keys[key].items()):
+                print("     %s = %s %r" % (name or "@", kind, data))
+    print("\n== shortcuts")
+    for root, _, files in os.walk(drive):
+        for f in sorted(files):
+            if f.lower().endswith(".lnk"):
+                path = os.path.join(root, f)
+                print("   " + os.path.relpath(path, drive))
+                if shutil.which("lnkinfo"):
+                    out = subprocess.run(["lnkinfo", path], capture_output=True, text=True, errors="replace").stdout
+                    for line in out.splitlines():
+                        if any(k in line for k in ("Local path", "Working directory", "Command line arguments",
+                                                   "Relative path")):
+                            print("      " + line.strip())
+    started = os.path.join(folder, "kestrova-started.txt")
+    for _ in range(50):  # the application starts on its own, without the updater waiting
+        if os.path.exists(started):
+            break
+        time.sleep(0.1)
+    print("\n== application started: %s" % ("yes" if os.path.exists(started) else "no"))
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -3,6 +3,10 @@
 set(LU_RESOURCES
   KVI_XMLFILE ${CMAKE_SOURCE_DIR}/resources/lang/installer.xml
   LU_XMLFILE  ${CMAKE_SOURCE_DIR}/resources/lang/liveupdate.xml
+  BRAND_DREVANTO      ${CMAKE_SOURCE_DIR}/resources/brand/drevanto.bmp
+  BRAND_LUMEVA        ${CMAKE_SOURCE_DIR}/resources/brand/lumeva.bmp
+  BRAND_DREVANTO_LEFT ${CMAKE_SOURCE_DIR}/resources/brand/drevanto_left.bmp
+  BRAND_LUMEVA_LEFT   ${CMAKE_SOURCE_DIR}/resources/brand/lumeva_left.bmp
 )
 # Extra resources registered by the shell (pictures, manifest) append to this list.
 set_property(GLOBAL PROPERTY LU_EXTRA_RC_LINES "")

@@ -28,6 +28,15 @@ void TPauseGate::PauseForGood() {
   forGood_ = true;
 }
 
+void TPauseGate::Reopen() {
+  {
+    std::lock_guard lock(mutex_);
+    paused_ = false;
+    forGood_ = false;
+  }
+  cv_.notify_all();
+}
+
 void TPauseGate::Pass() {
   std::unique_lock lock(mutex_);
   if (!paused_) return;

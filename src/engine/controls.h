@@ -23,6 +23,9 @@ class TPauseGate {
   void Resume();
   // Closed for good: Resume no longer opens it.
   void PauseForGood();
+  // Opens even a gate closed for good: for tests that must not leave a worker
+  // waiting behind them.
+  void Reopen();
   // Blocks while the gate is closed. Called by the worker thread only.
   void Pass();
   bool Paused() const;

@@ -1,0 +1,274 @@
+// Whole runs of the worker behind the window, against scripted servers on
+// 127.0.0.1, on a machine of their own.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "archive/crc32.h"
+#include "engine/worker.h"
+#include "platform/platform.h"
+#include "settings/file_xml.h"
+#include "settings/live_update.h"
+#include "settings/registry.h"
+#include "shell/form_main.h"
+#include "shell/ui/headless/headless_backend.h"
+#include "support/test_support.h"
+#include "unit/net/scripted_server.h"
+
+namespace {
+
+using testsupport::TTempFolder;
+
+// A ZIP archive of stored entries, enough for packages made in a test.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& files) {
+  std::string out, central;
+  auto u16 = [](std::string& s, uint32_t v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+  };
+  auto u32 = [&](std::string& s, uint32_t v) {
+    u16(s, v & 0xFFFF);
+    u16(s, v >> 16);
+  };
+  for (const auto& [name, data] : files) {
+    const uint32_t crc = archive::Crc32Update(0, data.data(), data.size());
+    const auto offset = static_cast<uint32_t>(out.size());
+    u32(out, 0x04034B50);
+    u16(out, 10), u16(out, 0), u16(out, 0), u16(out, 0x5000), u16(out, 0x58B1);  // version, flags, method, time, date
+    u32(out, crc), u32(out, static_cast<uint32_t>(data.size())), u32(out, static_cast<uint32_t>(data.size()));
+    u16(out, static_cast<uint32_t>(name.size())), u16(out, 0);
+    out += name + data;
+    u32(central, 0x02014B50);
+    u16(central, 10), u16(central, 10), u16(central, 0), u16(central, 0), u16(central, 0x5000), u16(central, 0x58B1);
+    u32(central, crc), u32(central, static_cast<uint32_t>(data.size())), u32(central, static_cast<uint32_t>(data.size()));
+    u16(central, static_cast<uint32_t>(name.size())), u16(central, 0), u16(central, 0), u16(central, 0), u16(central, 0);
+    u32(central, 0x20), u32(central, offset);
+    central += name;
+  }
+  const auto cdOffset = static_cast<uint32_t>(out.size());
+  out += central;
+  u32(out, 0x06054B50);
+  u16(out, 0), u16(out, 0), u16(out, static_cast<uint32_t>(files.size())), u16(out, static_cast<uint32_t>(files.size()));
+  u32(out, static_cast<uint32_t>(central.size())), u32(out, cdOffset), u16(out, 0);
+  return out;
+}
+
+std::string Ok(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+void SetArgs(std::vector<std::string> args) {
+  static std::vector<std::string> keep;
+  keep = std::move(args);
+  keep.insert(keep.begin(), "ORBAXLiveUpdate");
+  std::vector<char*> argv;
+  for (auto& a : keep) argv.push_back(a.data());
+  platform::SetProgramArguments(static_cast<int>(argv.size()), argv.data());
+}
+
+// The window with its worker, on a machine of its own, installing from url into
+// a fresh folder.
+struct Run {
+  explicit Run(const std::string& url, std::vector<std::string> args = {}) {
+    SetArgs(std::move(args));
+    ExitStatus.store(0);
+    TControl::SetObserver(&backend);
+    backend.Attach(form);
+    form.FormCreate();
+    form.Settings->DownloadURL = url;
+    form.EFolder.SetText(folder / "Kestrova");
+  }
+  ~Run() {
+    if (form.Worker && form.Worker->Started()) {
+      form.Gate.Resume();
+      backend.PumpUntil([&] { return form.Worker->Finished(); });
+      form.Worker->WaitFor();
+    }
+    TControl::SetObserver(nullptr);
+    TControl::SetGate(nullptr, {});
+  }
+  // Presses Install and pumps until the worker has ended.
+  void InstallAndWait() {
+    form.BInstallClick();
+    ASSERT_TRUE(backend.PumpUntil([&] { return form.Worker->Finished(); }, 60000)) << "worker did not end";
+    backend.ProcessMessages();
+  }
+  std::string InstallFolder() const { return folder.Path() + "\\Kestrova"; }
+  bool TempHasLeftovers() {
+    for (const std::string& name : platform::ListDir(platform::TempDir()))
+      if (name == form.Settings->ArchiveFileName || name == form.Settings->ExtractFolderName + "\\" ||
+          name == form.Settings->ExtractFolderName)
+        return true;
+    return false;
+  }
+
+  testsupport::TTestMachine machine;
+  TTempFolder folder;
+  THeadlessBackend backend;
+  TFMain form{backend};
+};
+
+}  // namespace
+
+TEST(Pipeline, CompleteInstallationPlacesFilesAndReportsSuccess) {
+  const std::string zip = StoredZip({{"Kestrova.txt", "app"}, {"data/ad.xml", "<ad/>"}, {"data/maps/r.txt", "map"}});
+  nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
+  Run run(server.Url("/kestrova/kestrovafull.zip"));
+  run.InstallAndWait();
+  EXPECT_EQ(ExitStatus.load(), 0);
+  EXPECT_EQ(run.form.FLabelMessage.Caption(), "The application was installed successfully!");
+  EXPECT_EQ(run.form.FLabelTop.Caption(), "Installation Complete");
+  EXPECT_EQ(run.form.LabelTop.Caption(), "Installation Complete");
+  EXPECT_TRUE(run.form.PanelFinish.Visible());
+  EXPECT_FALSE(run.form.PanelSetup.Visible());
+  EXPECT_TRUE(run.form.CBCreateDesktop.Visible());
+  EXPECT_FALSE(run.form.CBRestart.Visible());
+  EXPECT_EQ(run.form.PBOverall.Position(), 5);  // five steps, no batch file
+  EXPECT_EQ(run.form.Settings->ArchiveFileName, "kestrovafull.zip");
+  EXPECT_TRUE(run.form.Settings->ExtractedFiles.empty());
+  EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\Kestrova.txt"), "app");
+  EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\data\\ad.xml"), "<ad/>");
+  EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\data\\maps\\r.txt"), "map");
+  EXPECT_FALSE(run.TempHasLeftovers());
+  EXPECT_TRUE(run.backend.RetryDialogs.empty());
+  // The placed files and the data files are recorded for the uninstallation.
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKeyReadOnly("Software\\ORBAX\\Kestrova\\Uninstall"));
+  const std::string files = reg.ReadString("Files");
+  EXPECT_NE(files.find(run.InstallFolder() + "\\data\\maps\\r.txt;"), std::string::npos);
+  EXPECT_NE(files.find(run.InstallFolder() + "\\KestrovaApp.log;"), std::string::npos);
+}
+
+TEST(Pipeline, BatchFileRunsLineByLineAndIsDeleted) {
+  const std::string zip =
+      StoredZip({{"a.txt", "a"}, {"LiveUpdate.bat", "echo first> one.txt\r\n\r\necho second> two.txt\r\n"}});
+  nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
+  Run run(server.Url("/p/kestrovafull.zip"));
+  run.InstallAndWait();
+  EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
+  EXPECT_TRUE(platform::FileExists(run.InstallFolder() + "\\one.txt"));
+  EXPECT_TRUE(platform::FileExists(run.InstallFolder() + "\\two.txt"));
+  EXPECT_FALSE(platform::FileExists(run.InstallFolder() + "\\LiveUpdate.bat"));
+  EXPECT_EQ(run.form.PBOverall.Position(), 5);  // six steps on a bar of five: full
+  EXPECT_EQ(run.form.PBPending.Max(), 1);       // deleting temporary files: nothing left, maximum 1
+}
+
+TEST(Pipeline, NotAnArchiveFailsInUnpackAndCleansUp) {
+  nettest::TScriptedServer server(nettest::Answer(Ok("this is not a zip archive")));
+  Run run(server.Url("/kestrova/kestrovafull.zip"));
+  run.InstallAndWait();
+  EXPECT_EQ(ExitStatus.load(), 1);
+  EXPECT_EQ(run.form.FLabelMessage.Caption(), "The server provided an invalid file.");
+  EXPECT_EQ(run.form.FLabelTop.Caption(), "Installation Fail");
+  EXPECT_EQ(run.form.LabelPending.Caption(), "Decompressing");  // StopApplication never ran
+  EXPECT_EQ(run.form.PBOverall.Position(), 2);
+  EXPECT_FALSE(run.TempHasLeftovers());
+  EXPECT_FALSE(run.form.CBCreateDesktop.Visible());
+}
+
+TEST(Pipeline, DamagedPackageIsNotInstalled) {
+  std::string zip = StoredZip({{"good.txt", "fine"}, {"bad.txt", "damaged data"}});
+  zip[zip.find("damaged")] = 'D';  // the stored CRC no longer matches
+  nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
+  Run run(server.Url("/kestrova/kestrovafull.zip"));
+  run.InstallAndWait();
+  EXPECT_EQ(ExitStatus.load(), 1);
+  EXPECT_EQ(run.form.FLabelMessage.Caption(), "The server provided an invalid file.");
+  EXPECT_FALSE(platform::FileExists(run.InstallFolder() + "\\good.txt"));
+}
+
+TEST(Pipeline, DownloadFailuresReportTheirCause) {
+  {
+    nettest::TScriptedServer server(nettest::Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\nnope"));
+    Run run(server.Url("/kestrova/kestrovafull.zip"));
+    run.InstallAndWait();
+    EXPECT_EQ(ExitStatus.load(), 1);
+    EXPECT_EQ(run.form.FLabelMessage.Caption(),
+              run.form.Texts->S_DownloadError + "\r\nHTTP/1.1 404 Not Found");
+    EXPECT_EQ(run.form.LabelPending.Caption(), "Downloading");
+  }
+  {
+    // Fewer bytes than announced, then the server closes: no error was raised,
+    // but the bar stands short of its maximum.
+    nettest::TScriptedServer server(
+        nettest::Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly a part of the body"));
+    Run run(server.Url("/kestrova/kestrovafull.zip"));
+    run.InstallAndWait();
+    EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
+    EXPECT_EQ(run.form.PBPending.Max(), 100);
+  }
+  {
+    uint16_t closedPort;
+    {
+      net::TListener probe;
+      closedPort = probe.Port();
+    }
+    Run run("http://127.0.0.1:" + std::to_string(closedPort) + "/kestrova/kestrovafull.zip");
+    run.InstallAndWait();
+    EXPECT_EQ(run.form.FLabelMessage.Caption(),
+              run.form.Texts->S_DownloadError + "\r\nSocket Error # 10061\r\nConnection refused.");
+  }
+  {
+    // An address ending in "/" names no file: the temporary folder itself cannot
+    // be created as a file.
+    nettest::TScriptedServer server(nettest::Answer(Ok("x")));
+    Run run(server.Url("/kestrova/"));
+    run.InstallAndWait();
+    EXPECT_EQ(run.form.Settings->ArchiveFileName, "");
+    EXPECT_EQ(run.form.FLabelMessage.Caption().rfind(run.form.Texts->S_DownloadError + "\r\n", 0), 0u);
+    server.Stop();
+  }
+}
+
+TEST(Pipeline, StalledTransferIsStoppedByTheCheckTimer) {
+  std::atomic<bool> release{false};
+  nettest::TScriptedServer server([&](net::TSocket& s, int) {
+    nettest::ReadRequestHead(s);
+    nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789");
+    while (!release.load()) platform::SleepMs(10);
+  });
+  Run run(server.Url("/kestrova/kestrovafull.zip"));
+  EXPECT_EQ(run.form.Worker->DownloadProgress(), -1);  // no transfer yet
+  run.form.BInstallClick();
+  ASSERT_TRUE(run.backend.PumpUntil([&] { return run.form.PBPending.Position() == 10; }));
+  EXPECT_EQ(run.form.Worker->DownloadProgress(), 10);  // the first check sees the advance
+  EXPECT_EQ(run.form.Worker->DownloadProgress(), 0);   // and then none
+  run.form.TimerCheckDownload.Fire();  // the next check finds nothing new: a stall
+  EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
+  EXPECT_TRUE(run.form.PanelFinish.Visible());
+  EXPECT_FALSE(run.form.TimerMonitorThread.Enabled());
+  EXPECT_EQ(ExitStatus.load(), 1);
+  // The worker stays suspended for good: the transfer ending changes nothing.
+  release.store(true);
+  server.Join();
+  platform::SleepMs(200);
+  run.backend.ProcessMessages();
+  EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
+  EXPECT_TRUE(run.form.Gate.Paused());
+  // Let it end so the test leaves nothing running (the window never would).
+  run.form.Gate.Reopen();
+  ASSERT_TRUE(run.backend.PumpUntil([&] { return run.form.Worker->Finished(); }));
+}
+
+TEST(Pipeline, KillSwitchStopsTheListedProcesses) {
+  const std::string zip = StoredZip({{"a.txt", "a"}});
+  platform::ProcessHandle child =
+      platform::StartProcess(testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " sleep 60000", true);
+  ASSERT_TRUE(child.Valid());
+  const uint32_t pid = child.Pid();
+  {
+    nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
+    Run run(server.Url("/k.zip"), {"/kill", std::to_string(pid) + ",999999"});
+    run.InstallAndWait();
+    EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
+    EXPECT_EQ(platform::WaitForProcess(child, 5000), platform::WaitResult::Ended);
+  }
+  {
+    nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
+    Run run(server.Url("/k.zip"), {"/KILL", "999999,abc"});
+    run.InstallAndWait();
+    EXPECT_EQ(ExitStatus.load(), 1);
+    EXPECT_EQ(run.form.FLabelMessage.Caption(), "1 'abc' is not a valid integer value");
+    EXPECT_EQ(run.form.LabelPending.Caption(), "Terminating Application");
+  }
+}

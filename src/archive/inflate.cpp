@@ -101,8 +101,11 @@ bool BuildTable(const uint8_t* lens, unsigned n, const uint32_t* base, unsigned 
   const unsigned primarySize = 1u << primaryBits;
   if (left > 0) {
     if (!allowSingle || used > 1 || (used == 1 && count[1] != 1)) return false;  // incomplete
-    for (unsigned i = 0; i < primarySize; ++i) table[i] = kInvalid;
-    if (used == 0) return true;
+    // No code, or one 1-bit code ("0") whose other half stays invalid.
+    unsigned sym = 0;
+    while (used == 1 && lens[sym] == 0) ++sym;
+    for (unsigned i = 0; i < primarySize; ++i) table[i] = (used == 1 && i % 2 == 0) ? base[sym] | 1 : kInvalid;
+    return true;
   }
 
   // Symbols sorted by code length, then by value: the canonical order.
@@ -114,47 +117,59 @@ bool BuildTable(const uint8_t* lens, unsigned n, const uint32_t* base, unsigned 
 
   // Walk the codes in canonical order. Deflate sends codes most significant bit
   // first into an LSB-first stream, so tables are indexed by the bit-reversed code,
-  // kept here in `code` and incremented in reversed form.
+  // kept here in `code` and incremented in reversed form. A code of length len
+  // fills every entry whose low len bits match it: the primary table grows by
+  // doubling (copying itself) from 2^(len-1) to 2^len entries before the codes of
+  // length len are written once each, so the copies replicate the shorter codes.
   unsigned code = 0;
+  unsigned i = 0;
+  unsigned size = 1;
+  auto nextCode = [&code](unsigned len) {
+    // Add one at bit len-1, carrying downwards.
+    unsigned bit = 1u << (len - 1);
+    while (code & bit) bit >>= 1;
+    code = bit ? (code & (bit - 1)) | bit : 0;
+  };
+  for (unsigned len = 1; len <= primaryBits; ++len) {
+    std::memcpy(table + size, table, size * sizeof *table);
+    size *= 2;
+    for (unsigned k = 0; k < count[len]; ++k, ++i) {
+      table[code] = base[sorted[i]] | len;
+      nextCode(len);
+    }
+  }
+
+  // Longer codes continue in subtables, one per primary entry they share.
   unsigned next = primarySize;        // where the next subtable goes
   unsigned subPrefix = primarySize;   // primary index of the current subtable (none yet)
   unsigned subStart = 0, subBits = 0;
   unsigned remaining[kMaxCodeLength + 1];
   std::memcpy(remaining, count, sizeof remaining);
-  unsigned i = 0;
-  for (unsigned len = 1; len <= maxLen; ++len) {
+  for (unsigned len = primaryBits + 1; len <= maxLen; ++len) {
     for (unsigned k = 0; k < count[len]; ++k, ++i) {
-      uint32_t entry = base[sorted[i]];
-      if (len <= primaryBits) {
-        for (unsigned at = code; at < primarySize; at += 1u << len) table[at] = entry | len;
-      } else {
-        unsigned prefix = code & (primarySize - 1);
-        if (prefix != subPrefix) {
-          // A new subtable: as many index bits as it takes for the codes that
-          // share this prefix to fill it.
-          subBits = len - primaryBits;
-          int room = 1 << subBits;
-          while (subBits + primaryBits < maxLen) {
-            room -= static_cast<int>(remaining[subBits + primaryBits]);
-            if (room <= 0) break;
-            ++subBits;
-            room <<= 1;
-          }
-          if (capacity - next < (1u << subBits)) return false;  // cannot happen for a complete code
-          subPrefix = prefix;
-          subStart = next;
-          next += 1u << subBits;
-          table[prefix] = Entry(subStart, subBits, kSubtable) | primaryBits;
+      unsigned prefix = code & (primarySize - 1);
+      if (prefix != subPrefix) {
+        // A new subtable: as many index bits as it takes for the codes that share
+        // this prefix to fill it.
+        subBits = len - primaryBits;
+        int room = 1 << subBits;
+        while (subBits + primaryBits < maxLen) {
+          room -= static_cast<int>(remaining[subBits + primaryBits]);
+          if (room <= 0) break;
+          ++subBits;
+          room <<= 1;
         }
-        unsigned step = 1u << (len - primaryBits);
-        for (unsigned at = code >> primaryBits; at < (1u << subBits); at += step)
-          table[subStart + at] = entry | (len - primaryBits);
+        if (capacity - next < (1u << subBits)) return false;  // cannot happen for a complete code
+        subPrefix = prefix;
+        subStart = next;
+        next += 1u << subBits;
+        table[prefix] = Entry(subStart, subBits, kSubtable) | primaryBits;
       }
+      uint32_t entry = base[sorted[i]] | (len - primaryBits);
+      for (unsigned at = code >> primaryBits; at < (1u << subBits); at += 1u << (len - primaryBits))
+        table[subStart + at] = entry;
       --remaining[len];
-      // Next code of this length, reversed: add one at bit len-1, carrying downwards.
-      unsigned bit = 1u << (len - 1);
-      while (code & bit) bit >>= 1;
-      code = bit ? (code & (bit - 1)) | bit : 0;
+      nextCode(len);
     }
   }
   return true;
@@ -505,9 +520,10 @@ class TInflater {
   uint32_t litBase_[kMaxLitSymbols];
   uint32_t distBase_[kMaxDistSymbols];
   uint32_t preBase_[19];
-  uint32_t litTable_[kLitCapacity];
-  uint32_t distTable_[kDistCapacity];
-  uint32_t preTable_[kPreCapacity];
+  // Zeroed once: building a table copies parts of it before all are written.
+  uint32_t litTable_[kLitCapacity] = {};
+  uint32_t distTable_[kDistCapacity] = {};
+  uint32_t preTable_[kPreCapacity] = {};
 };
 
 }  // namespace

@@ -187,7 +187,7 @@ struct RegValue {
 // One open registry key. Paths are below the root; a leading backslash is allowed.
 class RegKey {
  public:
-  RegKey() = default;
+  RegKey();  // out of line: Impl is complete only in the implementation
   RegKey(RegKey&& other) noexcept;
   RegKey& operator=(RegKey&& other) noexcept;
   RegKey(const RegKey&) = delete;
@@ -256,5 +256,17 @@ void SetProgramArguments(int argc, char** argv);
 
 // An environment variable ("" when unset).
 std::string GetEnv(const std::string& name);
+
+// ---------------------------------------------------------------- additions for tests and tools
+
+// Sets or removes an environment variable of this process; the C runtime's getenv
+// sees the change on both targets.
+bool SetEnv(const std::string& name, const std::string& value);
+bool UnsetEnv(const std::string& name);
+// The file-name suffix of programs: ".exe" on Win32, "" on the Linux port.
+std::string ExecutableSuffix();
+// Whether this layer emulates the Windows machine itself ($ORBAX_PREFIX, REGEDIT4
+// hives, flock for files in use): true on the Linux port, false on Win32.
+bool EmulatedMachine();
 
 }  // namespace platform

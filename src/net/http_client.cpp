@@ -178,16 +178,17 @@ std::string THTTPClient::RequestText(const Target& t) {
 
 std::string THTTPClient::BuildRequest(const std::string& url) { return RequestText(Prepare(url)); }
 
-void THTTPClient::ConnectTo(const Target& t) {
+bool THTTPClient::ConnectTo(const Target& t) {
   // A kept connection the server has closed meanwhile is not worth a request.
   if (Connected() && ((in_ && in_->ClosedGracefully()) || socket_.PeerClosed())) Disconnect();
-  if (Connected()) return;
+  if (Connected()) return true;
   if (t.connectPort < 1 || t.connectPort > 65535) throw ESocketError(10049);
   size_t block = RecvBufferSize > 0 ? static_cast<size_t>(RecvBufferSize) : 1;
   in_ = std::make_unique<TInputBuffer>(socket_, block);
   socket_.Connect(t.connectHost, static_cast<uint16_t>(t.connectPort));
   connectedHost_ = t.connectHost;
   connectedPort_ = t.connectPort;
+  return false;
 }
 
 bool THTTPClient::KeepConnection() const {
@@ -215,6 +216,7 @@ bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& locati
   in_->SetTimeout(ReadTimeout);
   do {
     ReadResponseHead(*in_, Response, maxLine);
+    statusSeen_ = true;
   } while (Response.ResponseCode == 100);
 
   if (AllowCookies) {
@@ -247,11 +249,13 @@ bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& locati
 
 void THTTPClient::Get(const std::string& url, TStream& dest) {
   std::string current = url;
-  for (int32_t redirects = 0;; ++redirects) {
+  bool retried = false;
+  for (int32_t redirects = 0;;) {
     Target t = Prepare(current);
-    ConnectTo(t);
+    bool reused = ConnectTo(t);
     std::string location;
     bool follow = false;
+    statusSeen_ = false;
     try {
       std::string request = RequestText(t);
       socket_.SendAll(request.data(), request.size());
@@ -261,14 +265,25 @@ void THTTPClient::Get(const std::string& url, TStream& dest) {
       // success.
       if (!KeepConnection()) Disconnect();
       throw;
-    } catch (...) {
+    } catch (const Exception& e) {
       // Anything else may leave unread bytes of the answer behind.
+      Disconnect();
+      // A kept connection the server closed just as we reused it: nothing was
+      // answered, so the GET is sent again once on a new connection (RFC 9112
+      // section 9.3.1).
+      bool lostConnection = dynamic_cast<const EConnClosedGracefully*>(&e) || dynamic_cast<const ESocketError*>(&e);
+      if (reused && !statusSeen_ && lostConnection && !retried && !socket_.Aborted()) {
+        retried = true;
+        continue;
+      }
+      throw;
+    } catch (...) {
       Disconnect();
       throw;
     }
     if (!KeepConnection()) Disconnect();
     if (!follow) return;
-    if (redirects + 1 > RedirectMaximum)
+    if (++redirects > RedirectMaximum)
       throw EHTTPProtocolException(Response.ResponseText, Response.ResponseCode, "");
     if (location.find("://") != std::string::npos) {
       current = location;

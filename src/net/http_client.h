@@ -124,7 +124,8 @@ class THTTPClient {
   struct Target;
   Target Prepare(const std::string& url);
   std::string RequestText(const Target& t);
-  void ConnectTo(const Target& t);
+  // Returns true when a kept connection is used again.
+  bool ConnectTo(const Target& t);
   // Reads the answer to a sent request; returns true when it redirects to
   // location and the redirect is to be followed.
   bool ReadAnswer(const Target& t, TStream& dest, std::string& location);
@@ -137,6 +138,7 @@ class THTTPClient {
   int32_t connectedPort_ = -1;
   TCookieStore cookies_;
   TWorkCounter work_;
+  bool statusSeen_ = false;
 };
 
 }  // namespace net

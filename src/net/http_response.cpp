@@ -77,13 +77,22 @@ void ReadLengthBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounte
     throw EStreamError("Out of memory while sizing the stream");
   }
   int64_t remaining = length;
-  while (remaining > 0) {
-    size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(block.size())));
-    size_t n = in.ReadSome(block.data(), want);
-    if (n == 0) break;  // closed early: the caller compares the counts
-    dest.Write(block.data(), static_cast<int64_t>(n));
-    remaining -= static_cast<int64_t>(n);
-    work.Work(TWorkMode::wmRead, static_cast<int64_t>(n));
+  try {
+    while (remaining > 0) {
+      size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(block.size())));
+      size_t n = in.ReadSome(block.data(), want);
+      if (n == 0) break;  // closed early: the caller compares the counts
+      dest.Write(block.data(), static_cast<int64_t>(n));
+      remaining -= static_cast<int64_t>(n);
+      work.Work(TWorkMode::wmRead, static_cast<int64_t>(n));
+    }
+  } catch (...) {
+    // The stream keeps what was written, not the presized rest.
+    try {
+      dest.SetSize(dest.Position());
+    } catch (...) {
+    }
+    throw;
   }
   dest.SetSize(dest.Position());
 }

@@ -187,7 +187,7 @@ struct RegValue {
 // One open registry key. Paths are below the root; a leading backslash is allowed.
 class RegKey {
  public:
-  RegKey() = default;
+  RegKey();  // out of line: Impl is complete only in the implementation
   RegKey(RegKey&& other) noexcept;
   RegKey& operator=(RegKey&& other) noexcept;
   RegKey(const RegKey&) = delete;

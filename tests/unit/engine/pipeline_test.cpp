@@ -68,8 +68,8 @@ void SetArgs(std::vector<std::string> args) {
 
 // The window with its worker, on a machine of its own, installing from url into
 // a fresh folder.
-struct Run {
-  explicit Run(const std::string& url, std::vector<std::string> args = {}) {
+struct TInstallRun {
+  explicit TInstallRun(const std::string& url, std::vector<std::string> args = {}) {
     SetArgs(std::move(args));
     ExitStatus.store(0);
     TControl::SetObserver(&backend);
@@ -78,7 +78,7 @@ struct Run {
     form.Settings->DownloadURL = url;
     form.EFolder.SetText(folder / "Kestrova");
   }
-  ~Run() {
+  ~TInstallRun() {
     if (form.Worker && form.Worker->Started()) {
       form.Gate.Resume();
       backend.PumpUntil([&] { return form.Worker->Finished(); });
@@ -113,7 +113,7 @@ struct Run {
 TEST(Pipeline, CompleteInstallationPlacesFilesAndReportsSuccess) {
   const std::string zip = StoredZip({{"Kestrova.txt", "app"}, {"data/ad.xml", "<ad/>"}, {"data/maps/r.txt", "map"}});
   nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
-  Run run(server.Url("/kestrova/kestrovafull.zip"));
+  TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();
   EXPECT_EQ(ExitStatus.load(), 0);
   EXPECT_EQ(run.form.FLabelMessage.Caption(), "The application was installed successfully!");
@@ -143,7 +143,7 @@ TEST(Pipeline, BatchFileRunsLineByLineAndIsDeleted) {
   const std::string zip =
       StoredZip({{"a.txt", "a"}, {"LiveUpdate.bat", "echo first> one.txt\r\n\r\necho second> two.txt\r\n"}});
   nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
-  Run run(server.Url("/p/kestrovafull.zip"));
+  TInstallRun run(server.Url("/p/kestrovafull.zip"));
   run.InstallAndWait();
   EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
   EXPECT_TRUE(platform::FileExists(run.InstallFolder() + "\\one.txt"));
@@ -155,7 +155,7 @@ TEST(Pipeline, BatchFileRunsLineByLineAndIsDeleted) {
 
 TEST(Pipeline, NotAnArchiveFailsInUnpackAndCleansUp) {
   nettest::TScriptedServer server(nettest::Answer(Ok("this is not a zip archive")));
-  Run run(server.Url("/kestrova/kestrovafull.zip"));
+  TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();
   EXPECT_EQ(ExitStatus.load(), 1);
   EXPECT_EQ(run.form.FLabelMessage.Caption(), "The server provided an invalid file.");
@@ -170,7 +170,7 @@ TEST(Pipeline, DamagedPackageIsNotInstalled) {
   std::string zip = StoredZip({{"good.txt", "fine"}, {"bad.txt", "damaged data"}});
   zip[zip.find("damaged")] = 'D';  // the stored CRC no longer matches
   nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
-  Run run(server.Url("/kestrova/kestrovafull.zip"));
+  TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();
   EXPECT_EQ(ExitStatus.load(), 1);
   EXPECT_EQ(run.form.FLabelMessage.Caption(), "The server provided an invalid file.");
@@ -180,7 +180,7 @@ TEST(Pipeline, DamagedPackageIsNotInstalled) {
 TEST(Pipeline, DownloadFailuresReportTheirCause) {
   {
     nettest::TScriptedServer server(nettest::Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\nnope"));
-    Run run(server.Url("/kestrova/kestrovafull.zip"));
+    TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
     run.InstallAndWait();
     EXPECT_EQ(ExitStatus.load(), 1);
     EXPECT_EQ(run.form.FLabelMessage.Caption(),
@@ -192,7 +192,7 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
     // but the bar stands short of its maximum.
     nettest::TScriptedServer server(
         nettest::Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly a part of the body"));
-    Run run(server.Url("/kestrova/kestrovafull.zip"));
+    TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
     run.InstallAndWait();
     EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
     EXPECT_EQ(run.form.PBPending.Max(), 100);
@@ -203,7 +203,7 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
       net::TListener probe;
       closedPort = probe.Port();
     }
-    Run run("http://127.0.0.1:" + std::to_string(closedPort) + "/kestrova/kestrovafull.zip");
+    TInstallRun run("http://127.0.0.1:" + std::to_string(closedPort) + "/kestrova/kestrovafull.zip");
     run.InstallAndWait();
     EXPECT_EQ(run.form.FLabelMessage.Caption(),
               run.form.Texts->S_DownloadError + "\r\nSocket Error # 10061\r\nConnection refused.");
@@ -212,7 +212,7 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
     // An address ending in "/" names no file: the temporary folder itself cannot
     // be created as a file.
     nettest::TScriptedServer server(nettest::Answer(Ok("x")));
-    Run run(server.Url("/kestrova/"));
+    TInstallRun run(server.Url("/kestrova/"));
     run.InstallAndWait();
     EXPECT_EQ(run.form.Settings->ArchiveFileName, "");
     EXPECT_EQ(run.form.FLabelMessage.Caption().rfind(run.form.Texts->S_DownloadError + "\r\n", 0), 0u);
@@ -227,7 +227,7 @@ TEST(Pipeline, StalledTransferIsStoppedByTheCheckTimer) {
     nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789");
     while (!release.load()) platform::SleepMs(10);
   });
-  Run run(server.Url("/kestrova/kestrovafull.zip"));
+  TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   EXPECT_EQ(run.form.Worker->DownloadProgress(), -1);  // no transfer yet
   run.form.BInstallClick();
   ASSERT_TRUE(run.backend.PumpUntil([&] { return run.form.PBPending.Position() == 10; }));
@@ -258,14 +258,14 @@ TEST(Pipeline, KillSwitchStopsTheListedProcesses) {
   const uint32_t pid = child.Pid();
   {
     nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
-    Run run(server.Url("/k.zip"), {"/kill", std::to_string(pid) + ",999999"});
+    TInstallRun run(server.Url("/k.zip"), {"/kill", std::to_string(pid) + ",999999"});
     run.InstallAndWait();
     EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
     EXPECT_EQ(platform::WaitForProcess(child, 5000), platform::WaitResult::Ended);
   }
   {
     nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
-    Run run(server.Url("/k.zip"), {"/KILL", "999999,abc"});
+    TInstallRun run(server.Url("/k.zip"), {"/KILL", "999999,abc"});
     run.InstallAndWait();
     EXPECT_EQ(ExitStatus.load(), 1);
     EXPECT_EQ(run.form.FLabelMessage.Caption(), "1 'abc' is not a valid integer value");

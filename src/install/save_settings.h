@@ -1,0 +1,39 @@
+// The product settings written after a successful installation or update: the
+// product key's values, the application's data files added to the installation
+// record, and the removal of deletions an earlier uninstallation left scheduled.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "install/product_names.h"
+
+class TLiveUpdate;
+
+namespace install {
+
+// The key path without its root name: when "HKEY_" occurs anywhere in it, what
+// follows its first "\"; otherwise the text unchanged.
+std::string StripRegistryRoot(const std::string& keyPath);
+
+// The data files the application writes into its folder, recorded so that
+// uninstallation removes them too: InstallFolder + "\ad.gif", ... in fixed order.
+std::string DataFileList(const std::string& installFolder);
+
+// "host;port", "host;", "port" or "" (port -1 means none).
+std::string ProxyInfoText(const std::string& host, int32_t port);
+
+// Fills host and port with the system's proxy; false when there is none.
+using TProxyQuery = std::function<bool(std::string& host, int32_t& port)>;
+
+// Writes the product values below HKEY_CURRENT_USER and the product key path,
+// merges the data files into its record, and deletes every RunOnce value of
+// HKEY_LOCAL_MACHINE whose name contains "ORBAXLU_DEL_". True when the product key
+// could be opened. An ordinary error (Exception) ends it with false after
+// reportWarning(message); it never raises those.
+bool SaveSettings(const TLiveUpdate& settings, const std::function<void(const std::string&)>& reportWarning,
+                  const TProductNames& names = TProductNames::FromBuildDefaults(),
+                  const TProxyQuery& proxyQuery = TProxyQuery());
+
+}  // namespace install

@@ -1,0 +1,62 @@
+// Uninstallation: deletes the files of the installation records, schedules what
+// is locked for deletion at the next start of Windows, and removes the system
+// uninstall entries and the product's registry items.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class TLiveUpdate;
+
+namespace install {
+
+// HKEY_LOCAL_MACHINE key whose values the system runs once at its next start.
+extern const char* const kRunOnceKey;
+// Name prefix of the values this program schedules there ("ORBAXLU_DEL_<n>").
+extern const char* const kDeleteValuePrefix;
+
+// How the two uninstall steps show their progress. Every member may be empty.
+struct TUninstallProgress {
+  std::function<void(const std::string&)> SetCaption;  // LabelPending
+  std::function<void()> StepOverall;                    // PBOverall advances by one
+  std::function<void(int32_t)> SetMax;                  // PBPending maximum
+  std::function<void(int32_t)> SetPosition;             // PBPending position
+  std::function<void()> Step;                           // PBPending advances by one
+};
+
+// Every run of two or more backslashes reduced to one.
+std::string CollapseBackslashes(const std::string& path);
+
+// The command that deletes path at the next start: "CMD.EXE /C DEL "<path>"" on
+// the NT family, "COMMAND.COM /C DEL "<short path>"" on the older one (the
+// path's 8.3 form, as the system gives it into 261 characters).
+std::string DeleteCommand(const std::string& path);
+
+// Adds (or rewrites, when the same command is already there) a RunOnce value
+// "ORBAXLU_DEL_<n>" that deletes the file at path; n is one more than the highest
+// number ending any value name there. Nothing happens when no file is at path.
+// Raises ERegistryException when the value cannot be written.
+void ScheduleDeleteAtRestart(const std::string& path);
+
+// Deletes the system uninstall entry named by the "UninstallKey" value of the
+// installation record of path below root, if there is one.
+void DeleteUninstallEntry(const std::string& path, uint32_t root);
+
+// Deletes the key path below root with all its sub-keys, deepest first, or, when
+// no such key opens, the value the path's last part names in the key before it.
+// A path without "\" or starting with "\" (a top-level key) is left alone.
+void DeleteRegistryItem(const std::string& path, uint32_t root);
+
+// First uninstall step: deletes the files listed in the installation record of
+// every entry of settings.RegistryKeys, the folder that held each one when it is
+// now empty, and schedules the files that cannot be deleted. Always true;
+// registry errors raise.
+bool UninstallFiles(const TLiveUpdate& settings, const TUninstallProgress& progress = TUninstallProgress());
+
+// Second uninstall step: for every entry of settings.RegistryKeys, its system
+// uninstall entry and then the entry itself (key or value). Always true;
+// registry errors raise.
+bool UninstallRegistries(const TLiveUpdate& settings, const TUninstallProgress& progress = TUninstallProgress());
+
+}  // namespace install

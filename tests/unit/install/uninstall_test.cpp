@@ -1,0 +1,300 @@
+#include "install/uninstall.h"
+
+#include <algorithm>
+#include <map>
+
+#include "install/platform_id.h"
+#include "install/record.h"
+#include "install/register.h"
+#include "install/save_settings.h"
+#include "install_fixture.h"
+#include "settings/registry.h"
+#include "settings/text.h"
+
+using namespace installtest;
+
+TEST(CollapseBackslashes, RunsBecomeOneAndNothingElseChanges) {
+  EXPECT_EQ(install::CollapseBackslashes("C:\\Temp\\\\{GUID}\\\\\\a.txt"), "C:\\Temp\\{GUID}\\a.txt");
+  EXPECT_EQ(install::CollapseBackslashes("\\\\server\\share\\"), "\\server\\share\\");
+  EXPECT_EQ(install::CollapseBackslashes("C:/a//b"), "C:/a//b");
+  EXPECT_EQ(install::CollapseBackslashes(""), "");
+  EXPECT_EQ(install::CollapseBackslashes("\\\\\\"), "\\");
+}
+
+namespace {
+
+class UninstallTest : public InstallTest {
+ protected:
+  // RunOnce's values, name to data.
+  std::map<std::string, std::string> RunOnce() const {
+    std::map<std::string, std::string> values;
+    for (const auto& name : ValueNames(HKLM, kRunOnce)) {
+      const auto value = ReadValue(HKLM, kRunOnce, name);
+      values[name] = value ? value->Data : "?";
+    }
+    return values;
+  }
+  std::string NtCommand(const std::string& path) const { return "CMD.EXE /C DEL \"" + path + "\""; }
+  std::string Folder(const std::string& name) const { return settings.InstallFolder + "\\" + name; }
+};
+
+}  // namespace
+
+TEST_F(UninstallTest, LockedFileIsScheduledOnceWhateverTheNumberOfTries) {
+  install::TPlatformIdOverride nt(2);
+  const std::string file = MakeFile(Folder("bin\\Kestrova.exe"));
+  platform::TFileStream holder(file, platform::FileMode::CreateExclusive);
+  EXPECT_FALSE(platform::EraseFile(file)) << "the file should be in use";
+
+  // The doubled backslash of a joined temporary path is not kept.
+  const std::string doubled = settings.InstallFolder + "\\\\bin\\Kestrova.exe";
+  install::ScheduleDeleteAtRestart(doubled);
+  EXPECT_EQ(RunOnce(), (std::map<std::string, std::string>{{"ORBAXLU_DEL_1", NtCommand(file)}}));
+  install::ScheduleDeleteAtRestart(file);
+  EXPECT_EQ(RunOnce(), (std::map<std::string, std::string>{{"ORBAXLU_DEL_1", NtCommand(file)}}));
+
+  const std::string other = MakeFile(Folder("other.dll"));
+  install::ScheduleDeleteAtRestart(other);
+  install::ScheduleDeleteAtRestart(file);
+  EXPECT_EQ(RunOnce(), (std::map<std::string, std::string>{{"ORBAXLU_DEL_1", NtCommand(file)},
+                                                            {"ORBAXLU_DEL_2", NtCommand(other)}}));
+}
+
+TEST_F(UninstallTest, MissingFileIsNotScheduled) {
+  install::ScheduleDeleteAtRestart(Folder("never-there.exe"));
+  EXPECT_TRUE(RunOnce().empty());
+}
+
+TEST_F(UninstallTest, NumberIsOneAboveTheHighestOfAnyProgram) {
+  install::TPlatformIdOverride nt(2);
+  const std::string file = MakeFile(Folder("a.txt"));
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> present;
+    std::string expected;
+  } cases[] = {
+      {{}, "ORBAXLU_DEL_1"},
+      {{{"ORBAXLU_DEL_1", "x"}, {"ORBAXLU_DEL_3", "y"}}, "ORBAXLU_DEL_4"},
+      {{{"OtherProgram_7", "z"}}, "ORBAXLU_DEL_8"},
+      {{{"ORBAXLU_DEL_1", "x"}, {"Setup_7", "z"}, {"9", "bare number"}}, "ORBAXLU_DEL_10"},
+      // Sorted as texts, 10 comes before 2: the high mark keeps 11.
+      {{{"ORBAXLU_DEL_10", "x"}, {"ORBAXLU_DEL_2", "y"}}, "ORBAXLU_DEL_11"},
+      // Names that do not end in a number, and numbered values that are no text.
+      {{{"ORBAXLU_DEL_x", "x"}, {"Trailing_", "y"}, {"", "default"}}, "ORBAXLU_DEL_1"},
+  };
+  for (const auto& c : cases) {
+    TValueSnapshot(HKLM, kRunOnce).Clear();
+    for (const auto& [name, data] : c.present) WriteString(HKLM, kRunOnce, name, data);
+    install::ScheduleDeleteAtRestart(file);
+    const auto values = RunOnce();
+    EXPECT_EQ(values.size(), c.present.size() + 1) << c.expected;
+    EXPECT_EQ(values.count(c.expected) ? values.at(c.expected) : "<missing>", NtCommand(file)) << c.expected;
+  }
+
+  TValueSnapshot(HKLM, kRunOnce).Clear();
+  WriteDword(HKLM, kRunOnce, "Binary_30", 5);
+  WriteString(HKLM, kRunOnce, "ORBAXLU_DEL_2", "y");
+  install::ScheduleDeleteAtRestart(file);
+  EXPECT_EQ(RunOnce()["ORBAXLU_DEL_3"], NtCommand(file));
+}
+
+TEST_F(UninstallTest, SameCommandIsRewrittenInPlace) {
+  install::TPlatformIdOverride nt(2);
+  const std::string file = MakeFile(Folder("a.txt"));
+  WriteString(HKLM, kRunOnce, "ORBAXLU_DEL_2", NtCommand(file));
+  WriteString(HKLM, kRunOnce, "ORBAXLU_DEL_5", "other");
+  // Letter case counts: this one is another command.
+  WriteString(HKLM, kRunOnce, "ORBAXLU_DEL_1", text::AnsiUpperCase(NtCommand(file)));
+  install::ScheduleDeleteAtRestart(file);
+  EXPECT_EQ(RunOnce().size(), 3u);
+  EXPECT_EQ(RunOnce()["ORBAXLU_DEL_2"], NtCommand(file));
+}
+
+TEST_F(UninstallTest, OlderFamilyDeletesByShortName) {
+  const std::string file = MakeFile(Folder("Long File Name Of Kestrova.txt"));
+  {
+    install::TPlatformIdOverride nt(2);
+    EXPECT_EQ(install::DeleteCommand(settings.InstallFolder + "\\\\Long File Name Of Kestrova.txt"), NtCommand(file));
+  }
+  install::TPlatformIdOverride windows9x(1);
+  const std::string shortName = platform::ShortPathName(file);
+  ASSERT_FALSE(shortName.empty());
+  if (!platform::EmulatedMachine()) {
+    EXPECT_EQ(shortName.find(' '), std::string::npos) << shortName;
+  }
+  install::ScheduleDeleteAtRestart(file);
+  EXPECT_EQ(RunOnce(), (std::map<std::string, std::string>{
+                           {"ORBAXLU_DEL_1", "COMMAND.COM /C DEL \"" + shortName + "\""}}));
+}
+
+TEST_F(UninstallTest, FilesAreDeletedAndOnlyTheirOwnEmptiedFoldersRemoved) {
+  install::TPlatformIdOverride nt(2);
+  const std::string kept = MakeFile(Folder("data\\user.cfg"));
+  const std::string lockedFile = MakeFile(Folder("Kestrova.exe"));
+  std::vector<std::string> recorded = {
+      MakeFile(Folder("data\\ad.xml")),      // folder keeps user.cfg
+      MakeFile(Folder("lib\\deep\\a.dll")),  // deep emptied, lib left though empty
+      lockedFile,                            // in use: scheduled
+      Folder("obs.xml"),                     // never written: passed over
+      MakeFile(Folder("lib\\deep2\\b.dll")),
+  };
+  std::string list;
+  for (const auto& f : recorded) list += f + ";";
+  WriteString(HKCU, RecordPath(), "Files", list);
+  platform::TFileStream holder(lockedFile, platform::FileMode::CreateExclusive);
+
+  std::vector<std::string> calls;
+  install::TUninstallProgress progress;
+  progress.SetCaption = [&](const std::string& s) { calls.push_back("caption " + s); };
+  progress.StepOverall = [&] { calls.push_back("overall+1"); };
+  progress.SetMax = [&](int32_t n) { calls.push_back("max " + text::IntToStr(n)); };
+  progress.SetPosition = [&](int32_t n) { calls.push_back("pos " + text::IntToStr(n)); };
+  progress.Step = [&] { calls.push_back("step"); };
+  EXPECT_TRUE(install::UninstallFiles(settings, progress));
+
+  EXPECT_FALSE(platform::FileExists(recorded[0]));
+  EXPECT_TRUE(platform::FileExists(kept));
+  EXPECT_FALSE(platform::DirectoryExists(Folder("lib\\deep")));
+  EXPECT_FALSE(platform::DirectoryExists(Folder("lib\\deep2")));
+  EXPECT_TRUE(platform::DirectoryExists(Folder("lib")));
+  EXPECT_TRUE(platform::FileExists(lockedFile));
+  EXPECT_EQ(RunOnce(), (std::map<std::string, std::string>{{"ORBAXLU_DEL_1", NtCommand(lockedFile)}}));
+  // The record stays for the registry step.
+  EXPECT_EQ(RecordedFiles(), list);
+  EXPECT_EQ(calls, (std::vector<std::string>{"max 0", "caption Deleting files", "overall+1", "max 5", "pos 0",
+                                             "pos 1", "pos 2", "pos 3", "pos 4", "pos 5"}));
+}
+
+TEST_F(UninstallTest, ReadOnlyFilesAreDeletedToo) {
+  const std::string file = MakeFile(Folder("sub\\readonly.txt"));
+  platform::SetAttributes(file, platform::faReadOnly, 0444);
+  WriteString(HKCU, RecordPath(), "Files", file + ";");
+  install::UninstallFiles(settings);
+  EXPECT_FALSE(platform::FileExists(file));
+  EXPECT_FALSE(platform::DirectoryExists(Folder("sub")));
+  EXPECT_TRUE(RunOnce().empty());
+}
+
+TEST_F(UninstallTest, EntryWithoutRecordDeletesNoFilesButIsItselfDeleted) {
+  const std::string file = MakeFile(Folder("Kestrova.exe"));
+  WriteString(HKCU, ProductPath(), "Language", "EN");
+  WriteString(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName, "DisplayName", "x");
+  std::vector<std::string> calls;
+  install::TUninstallProgress progress;
+  progress.SetMax = [&](int32_t n) { calls.push_back("max " + text::IntToStr(n)); };
+  progress.Step = [&] { calls.push_back("step"); };
+  install::UninstallFiles(settings, progress);
+  EXPECT_EQ(calls, (std::vector<std::string>{"max 0"}));
+  calls.clear();
+  install::UninstallRegistries(settings, progress);
+  EXPECT_EQ(calls, (std::vector<std::string>{"max 0", "max 1", "step"}));
+  EXPECT_TRUE(platform::FileExists(file));
+  EXPECT_FALSE(KeyExists(HKCU, ProductPath()));
+  EXPECT_TRUE(KeyExists(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName));
+}
+
+TEST_F(UninstallTest, TopLevelEntriesStayButTheirFilesGo) {
+  const std::string top = "LUTop" + tag;
+  const std::string file = MakeFile(Folder("Kestrova.exe"));
+  WriteString(HKCU, top + "\\Uninstall", "Files", file + ";");
+  WriteString(HKCU, top, "Keep", "1");
+  settings.SetRegistryKeys("HKEY_CURRENT_USER\\" + top + ",HKEY_CURRENT_USER\\\\" + ProductPath());
+  WriteString(HKCU, ProductPath(), "Keep", "1");
+  ASSERT_EQ(settings.RegistryKeys.Count(), 2);
+  install::UninstallFiles(settings);
+  install::UninstallRegistries(settings);
+  EXPECT_FALSE(platform::FileExists(file));
+  EXPECT_EQ(ReadString(HKCU, top, "Keep"), "1");
+  EXPECT_EQ(ReadString(HKCU, ProductPath(), "Keep"), "1");  // its path began with "\"
+  platform::RegDeleteKeyTree(HKCU, top);
+}
+
+TEST_F(UninstallTest, NestedKeysAreRemovedCompletelyAndValuesByName) {
+  const std::string product = ProductPath();
+  WriteString(HKCU, product, "Language", "EN");
+  WriteString(HKCU, product + "\\A\\B\\C", "v", "1");
+  WriteString(HKCU, product + "\\A\\B2", "v", "1");
+  WriteString(HKCU, product + "\\Z", "", "default");
+  WriteString(HKCU, kRun, names.ApplicationName, "C:\\x\\Kestrova");
+  WriteString(HKCU, kRun, names.ApplicationName + "Other", "C:\\y");
+  install::DeleteRegistryItem(product, HKCU);
+  EXPECT_FALSE(KeyExists(HKCU, product));
+  EXPECT_TRUE(KeyExists(HKCU, "Software\\ORBAXTest\\" + tag));  // the parent stays
+
+  install::DeleteRegistryItem(std::string(kRun) + "\\" + names.ApplicationName, HKCU);
+  EXPECT_FALSE(ReadString(HKCU, kRun, names.ApplicationName).has_value());
+  EXPECT_EQ(ReadString(HKCU, kRun, names.ApplicationName + "Other"), "C:\\y");
+  DeleteValue(HKCU, kRun, names.ApplicationName + "Other");
+  // Nothing by that name: nothing happens.
+  install::DeleteRegistryItem("Software\\ORBAXTest\\" + tag + "\\Nothing\\Here", HKCU);
+  EXPECT_TRUE(KeyExists(HKCU, "Software\\ORBAXTest\\" + tag));
+}
+
+TEST_F(UninstallTest, SystemEntryFollowsThePlatformFamily) {
+  const std::string entry = std::string(kUninstall) + "\\" + names.ApplicationName;
+  WriteString(HKCU, RecordPath(), "UninstallKey", names.ApplicationName);
+  for (uint32_t id : {2u, 1u}) {
+    install::TPlatformIdOverride family(id);
+    WriteString(HKCU, entry + "\\Sub", "DisplayName", "x");
+    WriteString(HKLM, entry + "\\Sub", "DisplayName", "x");
+    install::DeleteUninstallEntry(ProductPath(), HKCU);
+    EXPECT_EQ(KeyExists(HKCU, entry), id != 2) << id;
+    EXPECT_EQ(KeyExists(HKLM, entry), id == 2) << id;
+    platform::RegDeleteKeyTree(HKCU, entry);
+    platform::RegDeleteKeyTree(HKLM, entry);
+  }
+}
+
+TEST_F(UninstallTest, EmptyUninstallKeyLeavesOtherProgramsEntries) {
+  install::TPlatformIdOverride nt(2);
+  const std::string neighbour = std::string(kUninstall) + "\\" + names.ApplicationName;
+  WriteString(HKCU, neighbour, "DisplayName", "another program");
+  for (const char* name : {"", "\\", "\\\\"}) {
+    WriteString(HKCU, RecordPath(), "UninstallKey", name);
+    install::DeleteUninstallEntry(ProductPath(), HKCU);
+    EXPECT_EQ(ReadString(HKCU, neighbour, "DisplayName"), "another program") << "[" << name << "]";
+  }
+}
+
+TEST_F(UninstallTest, RecordValuesThatAreNotTextRaise) {
+  WriteDword(HKCU, RecordPath(), "Files", 3);
+  EXPECT_THROW(install::UninstallFiles(settings), ERegistryException);
+  WriteDword(HKCU, RecordPath(), "UninstallKey", 3);
+  EXPECT_THROW(install::UninstallRegistries(settings), ERegistryException);
+}
+
+TEST_F(UninstallTest, RegisteredUninstallListUndoesAWholeInstallation) {
+  install::TPlatformIdOverride nt(2);
+  const std::string desktop = ShellFolder("Desktop");
+  const std::vector<std::string> desktopBefore = platform::ListDir(desktop);
+  // What the copy step, the settings and the registration leave behind.
+  std::string copied;
+  for (const char* name : {"Kestrova", "ORBAXLiveUpdate.exe", "lang\\fr.xml", "lang\\en.xml"})
+    copied += MakeFile(Folder(name)) + ";";
+  install::RecordInstalledFiles(settings, copied);
+  ASSERT_TRUE(install::SaveSettings(settings, nullptr, names, [](std::string&, int32_t&) { return false; }));
+  for (const char* name : {"ad.gif", "id.xml", "KestrovaApp.log"}) MakeFile(Folder(name));
+  install::RegisterInstallation(settings, true, names);
+  ASSERT_TRUE(KeyExists(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName));
+
+  // The uninstall command the registration left, as a later run would read it.
+  const std::string command = *ReadString(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName,
+                                          "UninstallString");
+  const std::string list = command.substr(command.find("/uninstall ") + 11);
+  TLiveUpdate uninstall;
+  uninstall.Texts = &texts;
+  uninstall.InstallFolder = settings.InstallFolder;
+  uninstall.SetRegistryKeys(list);
+  ASSERT_EQ(uninstall.RegistryKeys.Count(), 2);
+  EXPECT_TRUE(install::UninstallFiles(uninstall));
+  EXPECT_TRUE(install::UninstallRegistries(uninstall));
+
+  EXPECT_TRUE(platform::ListDir(settings.InstallFolder).empty());
+  EXPECT_FALSE(platform::DirectoryExists(GroupFolder()));
+  EXPECT_FALSE(platform::FileExists(desktop + "\\" + names.ApplicationName + ".lnk"));
+  EXPECT_TRUE(platform::DirectoryExists(desktop));
+  EXPECT_EQ(platform::ListDir(desktop), desktopBefore);
+  EXPECT_FALSE(ReadString(HKCU, kRun, names.ApplicationName).has_value());
+  EXPECT_FALSE(KeyExists(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName));
+  EXPECT_FALSE(KeyExists(HKCU, ProductPath()));
+  EXPECT_TRUE(RunOnce().empty());
+}

@@ -25,7 +25,7 @@ class TChunkSource : public archive::TByteSource {
   TChunkSource(const Bytes& data, std::size_t chunk) : data_(data), chunk_(chunk) {}
   std::size_t Read(uint8_t* buffer, std::size_t count) override {
     std::size_t n = std::min({count, chunk_, data_.size() - pos_});
-    std::memcpy(buffer, data_.data() + pos_, n);
+    if (n > 0) std::memcpy(buffer, data_.data() + pos_, n);
     pos_ += n;
     return n;
   }
@@ -889,6 +889,27 @@ TEST(Inflate, TestArchives) {
   }
   EXPECT_GT(deflate64, 0);
   EXPECT_GT(corrupt, 0);
+}
+
+TEST(Inflate, DamagedStreamsStayWithinBounds) {
+  // Random damage to valid streams: whatever the decoder makes of it, it stops
+  // with a result, never writes more than declared, and (under the sanitizers)
+  // never reads or writes outside its memory.
+  std::mt19937 rng(404);
+  for (int round = 0; round < 300; ++round) {
+    bool deflate64 = round % 2;
+    Bytes expected;
+    Bytes stream = RandomStream(rng, expected, deflate64, 3000, 2000);
+    for (int k = 0, flips = 1 + rng() % 4; k < flips; ++k)
+      stream[rng() % stream.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+    std::size_t declared = rng() % 2 ? expected.size() : expected.size() * 4;
+    TDecoded d = Decode(stream, declared, deflate64, rng() % 2 ? SIZE_MAX : 1 + rng() % 100);
+    ASSERT_TRUE(d.result == DecodeResult::Ok || d.result == DecodeResult::DataError);
+    ASSERT_LE(d.bytes.size(), declared);
+    if (d.result == DecodeResult::Ok) {
+      ASSERT_EQ(d.bytes.size(), declared);
+    }
+  }
 }
 
 // Decodes every cut of a valid stream: each must fail cleanly with a prefix of the

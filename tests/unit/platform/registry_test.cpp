@@ -281,8 +281,9 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
   reg.GetValueNames(names);
   EXPECT_EQ(names.size(), static_cast<size_t>(2 * count));
   for (int i = 0; i < count; ++i) {
-    EXPECT_EQ(reg.ReadString("p" + std::to_string(i)), "v" + std::to_string(i));
-    EXPECT_EQ(reg.ReadString("q" + std::to_string(i)), "v" + std::to_string(i));
+    const std::string n = std::to_string(i), expected = std::string("v").append(n);
+    EXPECT_EQ(reg.ReadString(std::string("p").append(n)), expected);
+    EXPECT_EQ(reg.ReadString(std::string("q").append(n)), expected);
   }
 }
 

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/crc32.h"
 #include "archive/decoder.h"
 #include "raw_zip.h"
 #include "sha256.h"
@@ -36,11 +37,13 @@ class TCollectSink : public archive::TByteSink {
     }
     if (count > maxBlock) maxBlock = count;
     if (count == 0) ++emptyWrites;
+    crc = archive::Crc32Update(crc, data, count);
     bytes.insert(bytes.end(), data, data + count);
     return true;
   }
 
   std::vector<uint8_t> bytes;
+  uint32_t crc = 0;  // of the bytes, block by block as an extractor computes it
   std::size_t maxBlock = 0;
   int writes = 0, emptyWrites = 0, writesAfterRefusal = 0;
   bool refused = false;
@@ -157,7 +160,7 @@ using TDecodeFn = std::function<archive::DecodeResult(archive::TByteSource&, arc
                                                        unsigned flags)>;
 
 // Decodes every reference member of one method and compares it with the manifest:
-// result, size, SHA-256, and blocks no larger than the contract allows.
+// result, size, CRC-32, SHA-256, and blocks no larger than the contract allows.
 inline void ExpectGoldenDecodes(int method, const TDecodeFn& decode, std::size_t minMembers) {
   std::vector<TGoldenRow> rows = GoldenRows(method);
   ASSERT_GE(rows.size(), minMembers) << "manifest missing or incomplete";
@@ -171,6 +174,7 @@ inline void ExpectGoldenDecodes(int method, const TDecodeFn& decode, std::size_t
     TCollectSink sink;
     ASSERT_EQ(decode(source, sink, e.size, e.flags), archive::DecodeResult::Ok);
     EXPECT_EQ(sink.bytes.size(), row.size);
+    EXPECT_EQ(sink.crc, row.crc);
     EXPECT_LE(sink.maxBlock, archive::kBlockSize);
     EXPECT_EQ(sink.emptyWrites, 0);
     EXPECT_EQ(Sha256Hex(sink.bytes.data(), sink.bytes.size()), row.sha256);

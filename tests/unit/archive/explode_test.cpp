@@ -99,6 +99,7 @@ TEST(Explode, RobustAgainstBadInputAndSinks) {
     testzip::ExpectCleanTruncations(compressed, plain, flags, kExplode);
     testzip::ExpectDeclaredSizeHonoured(compressed, plain, flags, kExplode);
     testzip::ExpectWriteErrorStops(compressed, plain.size(), flags, kExplode);
+    testzip::ExpectCorruptionHandled(compressed, plain.size(), flags, kExplode);
     testzip::ExpectGarbageHandled(flags, kExplode);
   }
 }

@@ -91,6 +91,7 @@ TEST(Unreduce, RobustAgainstBadInputAndSinks) {
     testzip::ExpectCleanTruncations(compressed, plain, flags, Unreducer(factor));
     testzip::ExpectDeclaredSizeHonoured(compressed, plain, flags, Unreducer(factor));
     testzip::ExpectWriteErrorStops(compressed, plain.size(), flags, Unreducer(factor));
+    testzip::ExpectCorruptionHandled(compressed, plain.size(), flags, Unreducer(factor));
     testzip::ExpectGarbageHandled(flags, Unreducer(factor));
   }
 }

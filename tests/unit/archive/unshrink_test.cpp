@@ -68,6 +68,7 @@ TEST(Unshrink, RobustAgainstBadInputAndSinks) {
   testzip::ExpectCleanTruncations(compressed, plain, flags, kUnshrink);
   testzip::ExpectDeclaredSizeHonoured(compressed, plain, flags, kUnshrink);
   testzip::ExpectWriteErrorStops(compressed, plain.size(), flags, kUnshrink);
+  testzip::ExpectCorruptionHandled(compressed, plain.size(), flags, kUnshrink);
   testzip::ExpectGarbageHandled(flags, kUnshrink);
 }
 

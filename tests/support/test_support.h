@@ -1,3 +1,60 @@
-// Helpers shared by the unit tests.
+// Helpers shared by the unit tests: temporary folders, the emulated machine of the
+// Linux port, test data and helper programs, whole-file reads and writes. Paths are
+// Windows path texts on both targets.
 #pragma once
+
+#include <cstdint>
+#include <optional>
 #include <string>
+
+namespace testsupport {
+
+// A fresh, empty folder under the system's temporary folder; removed with
+// everything in it when the object goes.
+class TTempFolder {
+ public:
+  TTempFolder();
+  ~TTempFolder();
+  TTempFolder(const TTempFolder&) = delete;
+  TTempFolder& operator=(const TTempFolder&) = delete;
+  // The folder, without a trailing backslash.
+  const std::string& Path() const { return path_; }
+  // Path() + "\" + name.
+  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A machine of its own for one test. On the Linux port: a fresh $ORBAX_PREFIX
+// (drive C: and registry hives) for the object's lifetime, the old value restored
+// afterwards. On Win32 the machine is Wine's or Windows' own and nothing changes.
+class TTestMachine {
+ public:
+  TTestMachine();
+  ~TTestMachine();
+  TTestMachine(const TTestMachine&) = delete;
+  TTestMachine& operator=(const TTestMachine&) = delete;
+
+ private:
+  std::optional<TTempFolder> folder_;
+  std::optional<std::string> oldPrefix_;
+};
+
+// A file or folder of the shared test data (relative path, "/" or "\").
+std::string SharedTestData(const std::string& relative);
+// A helper program built with the tests (tests/helpers/<name>.cpp).
+std::string HelperProgram(const std::string& name);
+// Puts double quotes around a command-line argument (backslashes before a quote
+// doubled), as Windows programs expect.
+std::string Quoted(const std::string& arg);
+
+// Whole-file helpers; they fail the running test when the system refuses.
+std::string ReadFileText(const std::string& path);
+void WriteFileText(const std::string& path, const std::string& text);
+// Deletes a folder with everything in it (read-only files included).
+bool RemoveTree(const std::string& path);
+// Waits until a file exists; false after the time limit.
+bool WaitForFile(const std::string& path, uint32_t milliseconds);
+
+}  // namespace testsupport

@@ -1,0 +1,400 @@
+// Files and folders through the path mapping. Windows rules the port keeps:
+// read-only files (owner write bit clear) cannot be deleted or opened for writing,
+// a file another process holds (an flock lock) cannot be deleted, replaced or
+// opened for writing, and a move never replaces an existing destination.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
+
+namespace platform {
+
+using namespace posix;
+
+namespace {
+
+bool ReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
+
+// Maps a path and stats it; false (with the last error) when either fails.
+bool StatPath(const std::string& path, std::string& host, struct stat& st) {
+  host = MapPath(path);
+  if (host.empty()) return false;
+  if (stat(host.c_str(), &st) != 0) return FailErrno(host);
+  return true;
+}
+
+bool IsExisting(const std::string& host) {
+  struct stat st;
+  return lstat(host.c_str(), &st) == 0;
+}
+
+std::string StripTrailingSeparators(std::string path) {
+  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return path;
+}
+
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+bool LessNoCase(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    char x = UpperAscii(a[i]), y = UpperAscii(b[i]);
+    if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+  }
+  return a.size() < b.size();
+}
+
+// Copies the bytes, mode and modification time of an open file into a new one.
+bool CopyContents(int in, const struct stat& srcStat, const std::string& dstHost, bool failIfExists) {
+  int out = OpenCloexec(dstHost, O_WRONLY | O_CREAT | O_TRUNC | (failIfExists ? O_EXCL : 0), 0666);
+  if (out < 0) {
+    if (errno == EEXIST) return Fail(kErrorFileExists);
+    return FailErrno(dstHost);
+  }
+  flock(out, LOCK_EX | LOCK_NB);  // others see the file in use while it is written
+  std::vector<char> buf(1 << 16);
+  bool ok = true;
+  for (;;) {
+    ssize_t n = read(in, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ok = FailErrno();
+      break;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(out, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        ok = FailErrno();
+        break;
+      }
+      done += w;
+    }
+    if (!ok) break;
+  }
+  if (ok) {
+    fchmod(out, srcStat.st_mode & 07777);
+    struct timespec times[2] = {{0, UTIME_OMIT}, srcStat.st_mtim};
+    futimens(out, times);
+  }
+  if (close(out) != 0 && ok) ok = FailErrno();
+  if (!ok) unlink(dstHost.c_str());  // no half-copied file stays behind
+  return ok;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  std::string host;
+  struct stat st;
+  return StatPath(path, host, st) && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  std::string host;
+  struct stat st;
+  return StatPath(path, host, st) && S_ISDIR(st.st_mode);
+}
+
+bool CreateDir(const std::string& path) {
+  std::string host = MapPath(path);
+  if (host.empty()) return false;
+  if (mkdir(host.c_str(), 0777) != 0) return FailErrno(host);
+  return true;
+}
+
+bool ForceDirectories(const std::string& path) {
+  std::string dir = StripTrailingSeparators(path);
+  if (dir.size() < 3 || DirectoryExists(dir)) return true;
+  size_t sep = dir.find_last_of("\\/");
+  if (sep != std::string::npos) {
+    std::string parent = StripTrailingSeparators(dir.substr(0, sep + 1));
+    if (parent.size() == 2 && parent[1] == ':') parent += '\\';
+    if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
+  }
+  return CreateDir(dir);
+}
+
+bool RemoveDir(const std::string& path) {
+  std::string host = MapPath(path);
+  if (host.empty()) return false;
+  if (rmdir(host.c_str()) != 0) {
+    if (errno == ENOTDIR) return Fail(kErrorDirectory);
+    return FailErrno(host);
+  }
+  return true;
+}
+
+bool EraseFile(const std::string& path) {
+  std::string host;
+  struct stat st;
+  if (!StatPath(path, host, st)) return false;
+  if (S_ISDIR(st.st_mode) || ReadOnlyMode(st.st_mode)) return Fail(kErrorAccessDenied);
+  if (InUse(host, true)) return Fail(kErrorSharingViolation);
+  if (unlink(host.c_str()) != 0) return FailErrno(host);
+  return true;
+}
+
+uint32_t GetAttributes(const std::string& path) {
+  std::string host;
+  struct stat st;
+  if (!StatPath(path, host, st)) return faInvalid;
+  uint32_t attr = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
+  if (!S_ISDIR(st.st_mode) && ReadOnlyMode(st.st_mode)) attr |= faReadOnly;
+  std::string name = StripTrailingSeparators(host);
+  size_t slash = name.rfind('/');
+  if (slash != std::string::npos && name.compare(slash + 1, 1, ".") == 0 && name.substr(slash + 1) != "." &&
+      name.substr(slash + 1) != "..")
+    attr |= faHidden;  // the host's hidden files, as Wine shows them
+  return attr;
+}
+
+bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t unixMode) {
+  std::string host;
+  struct stat st;
+  if (!StatPath(path, host, st)) return false;
+  mode_t mode = unixMode != 0 ? static_cast<mode_t>(unixMode & 07777) : (st.st_mode & 07777);
+  if (!S_ISDIR(st.st_mode)) {
+    if (attributes & faReadOnly)
+      mode &= ~static_cast<mode_t>(0222);
+    else
+      mode |= S_IWUSR;
+  }
+  if (chmod(host.c_str(), mode) != 0) return FailErrno(host);
+  return true;
+}
+
+bool SetAttributesNormal(const std::string& path) { return SetAttributes(path, faNormal); }
+
+bool MoveFileTo(const std::string& source, const std::string& destination) {
+  std::string src = MapPath(source);
+  if (src.empty()) return false;
+  std::string dst = MapPath(destination);
+  if (dst.empty()) return false;
+  struct stat st;
+  if (lstat(src.c_str(), &st) != 0) return FailErrno(src);
+  if (IsExisting(dst)) return Fail(kErrorAlreadyExists);
+  if (InUse(src, true)) return Fail(kErrorSharingViolation);
+  if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EINVAL && !IsExisting(dst)) {
+    // A file system without the no-replace flag: the check above stands in.
+    if (rename(src.c_str(), dst.c_str()) == 0) return true;
+  }
+  if (errno == EEXIST) return Fail(kErrorAlreadyExists);
+  if (errno != EXDEV) return FailErrno(dst);
+  // Another volume: files are copied and their source deleted, as Windows does;
+  // folders cannot move there.
+  if (!S_ISREG(st.st_mode)) return Fail(kErrorNotSameDevice);
+  int in = OpenCloexec(src, O_RDONLY);
+  if (in < 0) return FailErrno(src);
+  bool ok = CopyContents(in, st, dst, true);
+  close(in);
+  if (ok) unlink(src.c_str());
+  return ok;
+}
+
+bool CopyFileTo(const std::string& source, const std::string& destination, bool failIfExists) {
+  std::string src;
+  struct stat st;
+  if (!StatPath(source, src, st)) return false;
+  if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
+  std::string dst = MapPath(destination);
+  if (dst.empty()) return false;
+  if (InUse(src, false)) return Fail(kErrorSharingViolation);
+  struct stat dstStat;
+  if (stat(dst.c_str(), &dstStat) == 0) {
+    if (failIfExists) return Fail(kErrorFileExists);
+    if (S_ISDIR(dstStat.st_mode) || ReadOnlyMode(dstStat.st_mode)) return Fail(kErrorAccessDenied);
+    if (dstStat.st_dev == st.st_dev && dstStat.st_ino == st.st_ino) return Fail(kErrorSharingViolation);
+    if (InUse(dst, true)) return Fail(kErrorSharingViolation);
+  }
+  int in = OpenCloexec(src, O_RDONLY);
+  if (in < 0) return FailErrno(src);
+  bool ok = CopyContents(in, st, dst, failIfExists);
+  close(in);
+  return ok;
+}
+
+LocalTime Now() {
+  time_t t = time(nullptr);
+  struct tm tm {};
+  localtime_r(&t, &tm);
+  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
+  if (time.Month < 1 || time.Month > 12 || time.Day < 1 || time.Day > 31 || time.Hour < 0 || time.Hour > 23 ||
+      time.Minute < 0 || time.Minute > 59 || time.Second < 0 || time.Second > 59 || time.Year < 1601)
+    return Fail(kErrorInvalidParameter);
+  std::string host = MapPath(path);
+  if (host.empty()) return false;
+  struct tm tm {};
+  tm.tm_year = time.Year - 1900;
+  tm.tm_mon = time.Month - 1;
+  tm.tm_mday = time.Day;
+  tm.tm_hour = time.Hour;
+  tm.tm_min = time.Minute;
+  tm.tm_sec = time.Second;
+  tm.tm_isdst = -1;
+  time_t t = mktime(&tm);
+  struct timespec times[2] = {{0, UTIME_OMIT}, {t, 0}};
+  if (utimensat(AT_FDCWD, host.c_str(), times, 0) != 0) return FailErrno(host);
+  return true;
+}
+
+std::optional<LocalTime> GetLastWriteTime(const std::string& path) {
+  std::string host;
+  struct stat st;
+  if (!StatPath(path, host, st)) return std::nullopt;
+  struct tm tm {};
+  time_t t = st.st_mtim.tv_sec;
+  localtime_r(&t, &tm);
+  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+std::string ShortPathName(const std::string& path, uint32_t bufferSize) {
+  std::string host;
+  struct stat st;
+  if (!StatPath(path, host, st)) return std::string();
+  if (path.size() >= bufferSize) {
+    Fail(kErrorInvalidParameter);
+    return std::string();
+  }
+  return path;
+}
+
+std::vector<std::string> ListDir(const std::string& path) {
+  std::vector<std::string> dirs, files;
+  std::string host = MapPath(path);
+  if (host.empty()) return {};
+  DIR* d = opendir(host.c_str());
+  if (!d) {
+    FailErrno(host);
+    return {};
+  }
+  std::string base = host.back() == '/' ? host : host + "/";
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (stat((base + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      dirs.push_back(name + "\\");
+    else
+      files.push_back(name);
+  }
+  closedir(d);
+  std::sort(dirs.begin(), dirs.end(), LessNoCase);
+  std::sort(files.begin(), files.end(), LessNoCase);
+  dirs.insert(dirs.end(), files.begin(), files.end());
+  SetError(kErrorSuccess);
+  return dirs;
+}
+
+// ---------------------------------------------------------------- TFileStream
+
+namespace {
+[[noreturn]] void ThrowOpen(const std::string& path, FileMode mode, uint32_t code) {
+  SetError(code);
+  if (mode == FileMode::CreateExclusive)
+    throw EFCreateError("Cannot create file \"" + path + "\". " + SysErrorMessage(code));
+  throw EFOpenError("Cannot open file \"" + path + "\". " + SysErrorMessage(code));
+}
+}  // namespace
+
+TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(path), handle_(-1) {
+  std::string host = MapPath(path);
+  if (host.empty()) ThrowOpen(path, mode, LastError());
+  struct stat st;
+  bool exists = stat(host.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) ThrowOpen(path, mode, kErrorAccessDenied);
+  if (exists && mode != FileMode::OpenRead && ReadOnlyMode(st.st_mode)) ThrowOpen(path, mode, kErrorAccessDenied);
+  int flags = mode == FileMode::OpenRead ? O_RDONLY : mode == FileMode::OpenReadWrite ? O_RDWR : (O_RDWR | O_CREAT);
+  int fd = OpenCloexec(host, flags | O_NOCTTY, 0666);
+  if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
+  // Sharing: readers take nothing but respect an exclusive holder; a read-write
+  // opener lets others read (shared lock after proving nobody else writes); a
+  // creator keeps the file to itself.
+  int probe = mode == FileMode::OpenRead ? LOCK_SH : LOCK_EX;
+  if (flock(fd, probe | LOCK_NB) != 0) {
+    close(fd);
+    ThrowOpen(path, mode, kErrorSharingViolation);
+  }
+  if (mode == FileMode::OpenRead) flock(fd, LOCK_UN);
+  if (mode == FileMode::OpenReadWrite) flock(fd, LOCK_SH);
+  if (mode == FileMode::CreateExclusive && ftruncate(fd, 0) != 0) {
+    uint32_t code = ErrnoToError(errno, host);
+    close(fd);
+    ThrowOpen(path, mode, code);
+  }
+  handle_ = fd;
+}
+
+TFileStream::~TFileStream() { Close(); }
+
+bool TFileStream::Close() {
+  if (handle_ < 0) return true;
+  int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  if (close(fd) != 0) return FailErrno();
+  return true;
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  size_t chunk = static_cast<size_t>(std::min<int64_t>(count, 1 << 30));
+  for (;;) {
+    ssize_t n = read(static_cast<int>(handle_), buffer, chunk);
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      FailErrno();
+      throw EStreamError("Stream read error");
+    }
+  }
+}
+
+void TFileStream::Write(const void* buffer, int64_t count) {
+  const char* p = static_cast<const char*>(buffer);
+  while (count > 0) {
+    size_t chunk = static_cast<size_t>(std::min<int64_t>(count, 1 << 30));
+    ssize_t n = write(static_cast<int>(handle_), p, chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      FailErrno();
+      throw EStreamError("Stream write error");
+    }
+    p += n;
+    count -= n;
+  }
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
+  off_t r = lseek(static_cast<int>(handle_), static_cast<off_t>(offset), whence);
+  if (r < 0) {
+    if (errno == EINVAL) SetError(kErrorNegativeSeek); else FailErrno();
+    throw EStreamError("Invalid stream position");
+  }
+  return r;
+}
+
+void TFileStream::SetSize(int64_t size) {
+  int fd = static_cast<int>(handle_);
+  if (size < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    FailErrno();
+    throw EStreamError("Invalid stream size");
+  }
+  off_t pos = lseek(fd, 0, SEEK_CUR);
+  if (pos > size) lseek(fd, static_cast<off_t>(size), SEEK_SET);
+}
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+// Shared pieces of the Linux port's operating-system layer: the thread's
+// Windows-numbered last error, path mapping and the "file in use" test.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+
+namespace platform::posix {
+
+// Windows error numbers the port reports.
+constexpr uint32_t kErrorSuccess = 0;
+constexpr uint32_t kErrorInvalidFunction = 1;
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorPathNotFound = 3;
+constexpr uint32_t kErrorTooManyOpenFiles = 4;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorNotSameDevice = 17;
+constexpr uint32_t kErrorWriteProtect = 19;
+constexpr uint32_t kErrorNotReady = 21;
+constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorHandleEof = 38;
+constexpr uint32_t kErrorNotSupported = 50;
+constexpr uint32_t kErrorFileExists = 80;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorInvalidName = 123;
+constexpr uint32_t kErrorNegativeSeek = 131;
+constexpr uint32_t kErrorDirNotEmpty = 145;
+constexpr uint32_t kErrorAlreadyExists = 183;
+constexpr uint32_t kErrorFilenameTooLong = 206;
+constexpr uint32_t kErrorDirectory = 267;
+constexpr uint32_t kErrorBadFormat = 11;
+constexpr uint32_t kErrorRegistryCorrupt = 1015;
+constexpr uint32_t kErrorKeyDeleted = 1018;
+constexpr uint32_t kErrorPrivilegeNotHeld = 1314;
+constexpr uint32_t kErrorTimeout = 1460;
+
+void SetError(uint32_t code);
+// Maps errno to the Windows number; ENOENT becomes "path not found" when the
+// parent folder of hostPath is missing too.
+uint32_t ErrnoToError(int err, const std::string& hostPath = std::string());
+// Sets the last error from errno and returns false, for "return Fail(...)".
+bool FailErrno(const std::string& hostPath = std::string());
+bool Fail(uint32_t code);
+
+// The emulated machine's root folder ($ORBAX_PREFIX, else ~/.orbax), created on
+// first use together with its drive_c and Windows folder unless create is false.
+std::string PrefixDir(bool create = true);
+// Maps a Windows path text to the host; "" with the last error set when the drive
+// is not accessible.
+std::string MapPath(const std::string& path);
+
+// Whether another open file description holds a flock on the file that conflicts
+// with the access asked for: exclusive for writing, deleting and renaming, shared
+// for reading. Folders and unreadable files are never "in use".
+bool InUse(const std::string& hostPath, bool forWrite);
+
+// open(2) that retries on EINTR and always sets O_CLOEXEC.
+int OpenCloexec(const std::string& hostPath, int flags, int mode = 0666);
+
+}  // namespace platform::posix

@@ -1,0 +1,318 @@
+// Files and folders on the real file system, the same cases on both targets.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+using namespace platform;
+using testsupport::ReadFileText;
+using testsupport::TTempFolder;
+using testsupport::TTestMachine;
+using testsupport::WriteFileText;
+
+TEST(Paths, SystemFoldersExistAndTempEndsInBackslash) {
+  TTestMachine machine;
+  std::string temp = TempDir();
+  ASSERT_GE(temp.size(), 3u);
+  EXPECT_EQ(temp.back(), '\\');
+  EXPECT_EQ(temp[1], ':');
+  EXPECT_TRUE(DirectoryExists(temp));
+  EXPECT_TRUE(DirectoryExists(WindowsDir()));
+  EXPECT_TRUE(DriveAccessible(temp));
+  EXPECT_TRUE(DriveAccessible("relative\\name"));
+}
+
+TEST(Paths, CurrentFolderRoundTrips) {
+  TTempFolder dir;
+  std::string old = GetCurrentDir();
+  ASSERT_TRUE(SetCurrentDir(dir.Path()));
+  WriteFileText("here.txt", "x");
+  EXPECT_TRUE(FileExists(dir / "here.txt"));
+  EXPECT_TRUE(FileExists(".\\here.txt"));
+  std::string now = GetCurrentDir();
+  ASSERT_TRUE(SetCurrentDir(old));
+  EXPECT_TRUE(FileExists(now + "\\here.txt"));
+  EXPECT_FALSE(SetCurrentDir(dir / "missing"));
+}
+
+TEST(Paths, EmulatedDrivesMapIntoThePrefix) {
+  if (!EmulatedMachine()) GTEST_SKIP() << "the drives are the system's own";
+  TTestMachine machine;
+  std::string prefix = HostPath("C:\\");
+  ASSERT_FALSE(prefix.empty());
+  EXPECT_EQ(HostPath("C:\\a\\\\b/c"), prefix + "/a/b/c");
+  EXPECT_EQ(HostPath("c:\\a\\..\\..\\..\\b"), prefix + "/b");  // never above the root
+  EXPECT_EQ(HostPath("Z:\\"), "/");
+  EXPECT_EQ(HostPath("Z:\\usr\\\\bin"), "/usr/bin");
+  EXPECT_EQ(HostPath("D:\\x"), "");
+  EXPECT_EQ(LastError(), 3u);
+  EXPECT_EQ(HostPath("\\\\server\\share\\x"), "");
+  EXPECT_FALSE(DriveAccessible("D:\\x"));
+  EXPECT_FALSE(FileExists("D:\\x"));
+  EXPECT_TRUE(DriveAccessible("c:\\"));
+  EXPECT_EQ(FromHostPath(prefix + "/Windows"), "C:\\Windows");
+  EXPECT_EQ(FromHostPath(prefix), "C:\\");
+  EXPECT_EQ(FromHostPath("/usr/bin"), "Z:\\usr\\bin");
+  EXPECT_EQ(FromHostPath("/"), "Z:\\");
+  std::string temp = TempDir();
+  EXPECT_EQ(temp.substr(0, 3), "Z:\\");
+  // Names are found whatever their case, like on Windows.
+  ASSERT_TRUE(ForceDirectories("C:\\Program Files\\Drevanto"));
+  EXPECT_EQ(HostPath("C:\\PROGRAM FILES\\drevanto\\New"), prefix + "/Program Files/Drevanto/New");
+  EXPECT_TRUE(DirectoryExists("c:\\program files\\DREVANTO"));
+}
+
+TEST(Folders, CreateForceAndRemove) {
+  TTempFolder dir;
+  EXPECT_TRUE(ForceDirectories(dir.Path() + "\\a\\\\b\\\\\\c\\"));
+  EXPECT_TRUE(DirectoryExists(dir / "a\\b\\c"));
+  EXPECT_TRUE(ForceDirectories(dir / "a\\b"));  // exists already
+  EXPECT_TRUE(ForceDirectories("C:"));          // shorter than three characters
+  EXPECT_TRUE(ForceDirectories("ab"));
+  EXPECT_FALSE(DirectoryExists("ab"));
+
+  EXPECT_FALSE(CreateDir(dir / "a"));
+  EXPECT_EQ(LastError(), 183u);
+  EXPECT_FALSE(CreateDir(dir / "x\\y"));
+  EXPECT_EQ(LastError(), 3u);
+  EXPECT_TRUE(CreateDir(dir / "x"));
+
+  EXPECT_FALSE(RemoveDir(dir / "a"));  // not empty
+  EXPECT_EQ(LastError(), 145u);
+  EXPECT_TRUE(RemoveDir(dir / "a\\b\\c"));
+  EXPECT_FALSE(DirectoryExists(dir / "a\\b\\c"));
+  EXPECT_FALSE(RemoveDir(dir / "a\\b\\c"));
+
+  WriteFileText(dir / "file", "x");
+  EXPECT_FALSE(ForceDirectories(dir / "file\\sub"));  // a file is in the way
+  EXPECT_FALSE(RemoveDir(dir / "file"));
+  EXPECT_TRUE(FileExists(dir / "file"));
+  EXPECT_FALSE(DirectoryExists(dir / "file"));
+  EXPECT_FALSE(FileExists(dir / "x"));
+}
+
+TEST(Folders, ListDirPutsFoldersFirst) {
+  TTempFolder dir;
+  WriteFileText(dir / "b.txt", "1");
+  WriteFileText(dir / "A.txt", "2");
+  ASSERT_TRUE(CreateDir(dir / "zeta"));
+  ASSERT_TRUE(CreateDir(dir / "Alpha"));
+  std::vector<std::string> expected = {"Alpha\\", "zeta\\", "A.txt", "b.txt"};
+  EXPECT_EQ(ListDir(dir.Path()), expected);
+  EXPECT_TRUE(ListDir(dir / "missing").empty());
+}
+
+TEST(Files, AttributesAndReadOnly) {
+  TTempFolder dir;
+  std::string f = dir / "f.txt";
+  WriteFileText(f, "data");
+  uint32_t attr = GetAttributes(f);
+  ASSERT_NE(attr, faInvalid);
+  EXPECT_EQ(attr & (faDirectory | faReadOnly), 0u);
+  EXPECT_NE(GetAttributes(dir.Path()) & faDirectory, 0u);
+  EXPECT_EQ(GetAttributes(dir / "missing"), faInvalid);
+  EXPECT_EQ(LastError(), 2u);
+  EXPECT_EQ(GetAttributes(dir / "missing\\x"), faInvalid);
+  EXPECT_EQ(LastError(), 3u);
+
+  ASSERT_TRUE(SetAttributes(f, faReadOnly));
+  EXPECT_NE(GetAttributes(f) & faReadOnly, 0u);
+  EXPECT_FALSE(EraseFile(f));
+  EXPECT_EQ(LastError(), 5u);
+  EXPECT_THROW(TFileStream(f, FileMode::OpenReadWrite), EFOpenError);
+  EXPECT_THROW(TFileStream(f, FileMode::CreateExclusive), EFCreateError);
+  EXPECT_EQ(ReadFileText(f), "data");  // reading is fine
+
+  ASSERT_TRUE(SetAttributesNormal(f));
+  EXPECT_EQ(GetAttributes(f) & faReadOnly, 0u);
+  EXPECT_TRUE(EraseFile(f));
+  EXPECT_FALSE(FileExists(f));
+  EXPECT_FALSE(EraseFile(f));
+  EXPECT_EQ(LastError(), 2u);
+  EXPECT_FALSE(EraseFile(dir.Path()));  // a folder is not a file
+}
+
+TEST(Files, MoveNeverReplaces) {
+  TTempFolder dir;
+  WriteFileText(dir / "a", "A");
+  WriteFileText(dir / "b", "B");
+  EXPECT_FALSE(MoveFileTo(dir / "a", dir / "b"));
+  EXPECT_EQ(LastError(), 183u);
+  EXPECT_EQ(ReadFileText(dir / "a"), "A");
+  EXPECT_EQ(ReadFileText(dir / "b"), "B");
+  EXPECT_TRUE(MoveFileTo(dir / "a", dir / "c"));
+  EXPECT_FALSE(FileExists(dir / "a"));
+  EXPECT_EQ(ReadFileText(dir / "c"), "A");
+  EXPECT_FALSE(MoveFileTo(dir / "a", dir / "d"));
+  EXPECT_EQ(LastError(), 2u);
+  // Folders move with their content; read-only files move too.
+  ASSERT_TRUE(ForceDirectories(dir / "f1\\sub"));
+  WriteFileText(dir / "f1\\sub\\x", "X");
+  ASSERT_TRUE(SetAttributes(dir / "f1\\sub\\x", faReadOnly));
+  EXPECT_TRUE(MoveFileTo(dir / "f1", dir / "f2"));
+  EXPECT_EQ(ReadFileText(dir / "f2\\sub\\x"), "X");
+  EXPECT_TRUE(MoveFileTo(dir / "f2\\sub\\x", dir / "ro"));
+  EXPECT_NE(GetAttributes(dir / "ro") & faReadOnly, 0u);
+}
+
+TEST(Files, MoveAcrossDrivesCopiesTheFile) {
+  // The temporary folder and the installation folder may lie on different volumes.
+  TTestMachine machine;
+  // On the Linux port a memory file system stands in for the other volume.
+  const char* oldTmp = std::getenv("TMPDIR");
+  std::string savedTmp = oldTmp ? oldTmp : "";
+  if (EmulatedMachine() && DirectoryExists("Z:\\dev\\shm")) SetEnv("TMPDIR", "/dev/shm");
+  TTempFolder dir;
+  if (EmulatedMachine()) {
+    if (oldTmp) SetEnv("TMPDIR", savedTmp); else UnsetEnv("TMPDIR");
+  }
+  std::string target = "C:\\lu-move-test";
+  ASSERT_TRUE(ForceDirectories(target));
+  WriteFileText(dir / "big", std::string(300000, 'q'));
+  std::string dest = target + "\\big";
+  SetAttributesNormal(dest);
+  EraseFile(dest);
+  EXPECT_TRUE(MoveFileTo(dir / "big", dest));
+  EXPECT_FALSE(FileExists(dir / "big"));
+  EXPECT_EQ(ReadFileText(dest), std::string(300000, 'q'));
+  EXPECT_TRUE(testsupport::RemoveTree(target));
+}
+
+TEST(Files, CopyReplacesOnlyWhenAllowed) {
+  TTempFolder dir;
+  WriteFileText(dir / "src", "new content");
+  WriteFileText(dir / "dst", "old");
+  LocalTime stamp{2003, 4, 5, 6, 7, 8};
+  ASSERT_TRUE(SetLastWriteTime(dir / "src", stamp));
+  EXPECT_FALSE(CopyFileTo(dir / "src", dir / "dst", true));
+  EXPECT_EQ(LastError(), 80u);
+  EXPECT_EQ(ReadFileText(dir / "dst"), "old");
+  EXPECT_TRUE(CopyFileTo(dir / "src", dir / "dst", false));
+  EXPECT_EQ(ReadFileText(dir / "dst"), "new content");
+  auto t = GetLastWriteTime(dir / "dst");
+  ASSERT_TRUE(t.has_value());
+  EXPECT_EQ(t->Year, 2003);
+  EXPECT_EQ(t->Second, 8);
+  EXPECT_TRUE(CopyFileTo(dir / "src", dir / "fresh", true));
+  EXPECT_EQ(ReadFileText(dir / "src"), "new content");
+  // A read-only destination stays.
+  ASSERT_TRUE(SetAttributes(dir / "dst", faReadOnly));
+  EXPECT_FALSE(CopyFileTo(dir / "fresh", dir / "dst", false));
+  EXPECT_EQ(LastError(), 5u);
+  EXPECT_FALSE(CopyFileTo(dir / "missing", dir / "other", false));
+  EXPECT_EQ(LastError(), 2u);
+  EXPECT_FALSE(FileExists(dir / "other"));
+}
+
+TEST(Files, LastWriteTimeIsLocalTime) {
+  TTempFolder dir;
+  WriteFileText(dir / "t", "");
+  auto now = Now();
+  auto written = GetLastWriteTime(dir / "t");
+  ASSERT_TRUE(written.has_value());
+  EXPECT_EQ(written->Year, now.Year);
+  EXPECT_EQ(written->Day, now.Day);
+  for (LocalTime stamp : {LocalTime{1999, 12, 31, 23, 59, 58}, LocalTime{2024, 7, 15, 12, 0, 0},
+                          LocalTime{2010, 1, 1, 0, 0, 0}}) {
+    ASSERT_TRUE(SetLastWriteTime(dir / "t", stamp));
+    auto t = GetLastWriteTime(dir / "t");
+    ASSERT_TRUE(t.has_value());
+    EXPECT_EQ(std::make_tuple(t->Year, t->Month, t->Day, t->Hour, t->Minute, t->Second),
+              std::make_tuple(stamp.Year, stamp.Month, stamp.Day, stamp.Hour, stamp.Minute, stamp.Second));
+  }
+  EXPECT_FALSE(GetLastWriteTime(dir / "missing").has_value());
+  EXPECT_FALSE(SetLastWriteTime(dir / "missing", LocalTime{}));
+}
+
+TEST(Files, ShortPathNameOfExistingPaths) {
+  TTempFolder dir;
+  WriteFileText(dir / "a long file name.text", "x");
+  std::string shortName = ShortPathName(dir / "a long file name.text");
+  ASSERT_FALSE(shortName.empty());
+  EXPECT_TRUE(FileExists(shortName));
+  if (EmulatedMachine()) {
+    EXPECT_EQ(shortName, dir / "a long file name.text");
+  }
+  EXPECT_EQ(ShortPathName(dir / "missing"), "");
+}
+
+TEST(FileStream, ModesShareLikeWindows) {
+  TTempFolder dir;
+  std::string f = dir / "s.bin";
+  {
+    TFileStream w(f, FileMode::CreateExclusive);
+    w.Write("0123456789", 10);
+    // Nobody else may open or delete a file being created.
+    try {
+      TFileStream other(f, FileMode::OpenRead);
+      ADD_FAILURE() << "opened a file held exclusively";
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(LastError(), 32u);
+      EXPECT_EQ(e.Message, "Cannot open file \"" + f + "\". " + SysErrorMessage(32));
+    }
+    EXPECT_THROW(TFileStream(f, FileMode::CreateExclusive), EFCreateError);
+    EXPECT_FALSE(EraseFile(f));
+    EXPECT_EQ(LastError(), 32u);
+    EXPECT_TRUE(w.Close());
+  }
+  {
+    TFileStream rw(f, FileMode::OpenReadWrite);
+    TFileStream r(f, FileMode::OpenRead);  // others may read
+    EXPECT_THROW(TFileStream(f, FileMode::OpenReadWrite), EFOpenError);
+    EXPECT_EQ(LastError(), 32u);
+    EXPECT_EQ(rw.Size(), 10);
+    rw.Seek(-3, TSeekOrigin::soEnd);
+    rw.Write("AB", 2);
+    char buf[16] = {};
+    EXPECT_EQ(r.Read(buf, 16), 10);
+    EXPECT_EQ(std::string(buf, 10), "0123456AB9");
+    rw.SetSize(4);
+    EXPECT_EQ(rw.Position(), 4);
+    rw.SetPosition(2);
+    rw.SetSize(20);
+    EXPECT_EQ(rw.Position(), 2);
+    EXPECT_EQ(rw.Size(), 20);
+    EXPECT_THROW(rw.Seek(-1, TSeekOrigin::soBeginning), EStreamError);
+  }
+  {
+    TFileStream a(f, FileMode::OpenRead);
+    TFileStream b(f, FileMode::OpenRead);
+    char c;
+    EXPECT_EQ(b.Read(&c, 1), 1);
+  }
+  {
+    TFileStream w(f, FileMode::CreateExclusive);  // replaces the content
+    EXPECT_EQ(w.Size(), 0);
+  }
+  try {
+    TFileStream missing(dir / "missing", FileMode::OpenRead);
+    ADD_FAILURE() << "opened a missing file";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.Message, "Cannot open file \"" + dir / "missing" + "\". " + SysErrorMessage(2));
+  }
+  try {
+    TFileStream missing(dir / "no\\such", FileMode::CreateExclusive);
+    ADD_FAILURE() << "created a file in a missing folder";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message, "Cannot create file \"" + dir / "no\\such" + "\". " + SysErrorMessage(3));
+  }
+}
+
+TEST(Errors, MessagesAreSingleLines) {
+  for (uint32_t code : {2u, 3u, 5u, 32u, 80u, 145u, 183u}) {
+    std::string text = SysErrorMessage(code);
+    ASSERT_FALSE(text.empty()) << code;
+    EXPECT_NE(text.back(), '\n');
+    EXPECT_NE(text.back(), '\r');
+  }
+  if (EmulatedMachine()) {
+    // The texts Windows itself gives (Wine has shorter ones of its own).
+    EXPECT_EQ(SysErrorMessage(2), "The system cannot find the file specified.");
+    EXPECT_EQ(SysErrorMessage(3), "The system cannot find the path specified.");
+    EXPECT_EQ(SysErrorMessage(5), "Access is denied.");
+    EXPECT_EQ(SysErrorMessage(32), "The process cannot access the file because it is being used by another process.");
+    EXPECT_EQ(SysErrorMessage(183), "Cannot create a file when that file already exists.");
+  }
+}

@@ -2,10 +2,12 @@
 // walks the central directory and hands out each entry's raw compressed bytes, so
 // a decoder can be tested on real archives without the extraction component.
 // Record layouts from PKWARE's APPNOTE, sections 4.3.7, 4.3.12 and 4.3.16.
-// Test use only: no ZIP64, no encryption, archives of a few megabytes.
+// Test use only: no ZIP64, no encryption, archives of a few megabytes. Also reads
+// the manifest that comes with the test archives.
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -142,5 +144,65 @@ class TRawZip {
   std::vector<TRawEntry> entries_;
   std::string error_;
 };
+
+// One member row of testdata/zip/manifest.tsv (tab separated, header line first).
+struct TManifestRow {
+  std::string archive;  // file name relative to the manifest's folder
+  std::string entry;    // name as stored
+  std::string type;     // "file" or "dir"
+  int method = 0;
+  uint64_t size = 0;
+  uint64_t compressedSize = 0;
+  uint32_t crc = 0;
+  std::string sha256;
+  std::string expect;   // "ok", "crc_error", "data_or_crc_error", "unsupported_method"
+};
+
+// Reads the manifest by its column names; empty if it cannot be read.
+inline std::vector<TManifestRow> ReadManifest(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(path, bytes)) return {};
+  std::string text(bytes.begin(), bytes.end());
+  auto split = [](const std::string& line) {
+    std::vector<std::string> fields(1);
+    for (char c : line) {
+      if (c == '\t') fields.emplace_back();
+      else if (c != '\r') fields.back() += c;
+    }
+    return fields;
+  };
+  std::vector<TManifestRow> rows;
+  std::vector<std::string> header;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::vector<std::string> f = split(text.substr(at, end - at));
+    at = end + 1;
+    if (header.empty()) {
+      header = f;
+      continue;
+    }
+    if (f.size() != header.size()) continue;
+    auto col = [&](const char* name) -> const std::string& {
+      for (std::size_t i = 0; i < header.size(); ++i)
+        if (header[i] == name) return f[i];
+      static const std::string none;
+      return none;
+    };
+    TManifestRow r;
+    r.archive = col("archive");
+    r.entry = col("entry");
+    r.type = col("type");
+    r.method = std::atoi(col("method").c_str());
+    r.size = std::strtoull(col("size").c_str(), nullptr, 10);
+    r.compressedSize = std::strtoull(col("compressed_size").c_str(), nullptr, 10);
+    r.crc = static_cast<uint32_t>(std::strtoul(col("crc32").c_str(), nullptr, 16));
+    r.sha256 = col("sha256");
+    r.expect = col("expect");
+    rows.push_back(r);
+  }
+  return rows;
+}
 
 }  // namespace testzip

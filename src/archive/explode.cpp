@@ -66,15 +66,19 @@ class TShannonFano {
     std::memset(count_, 0, sizeof count_);
     for (unsigned s = 0; s < symbols; ++s) ++count_[lengths[s]];
     // Kraft sum in units of 2^-16. More than a whole space means overlapping
-    // codes; less leaves the lowest inverted patterns unused (they decode to -1).
+    // codes; less leaves patterns unused (the encoder's all-1 codes): they
+    // decode to -1.
     uint32_t used = 0;
     for (unsigned l = 1; l <= kMaxCodeBits; ++l) used += count_[l] << (kMaxCodeBits - l);
     if (used > (1u << kMaxCodeBits)) return false;
 
-    // Each length's codes start where the shorter lengths' range ends.
+    // Each length's codes start where the shorter lengths' range ends. In an
+    // incomplete code that start can fall inside a code of this length (the
+    // APPNOTE's construction then gives overlapping codes): not a prefix code.
     uint32_t start = (1u << kMaxCodeBits) - used;
     unsigned index = 0;
     for (unsigned l = 1; l <= kMaxCodeBits; ++l) {
+      if (count_[l] != 0 && (start & ((1u << (kMaxCodeBits - l)) - 1)) != 0) return false;
       first_[l] = start >> (kMaxCodeBits - l);
       offset_[l] = static_cast<uint16_t>(index);
       start += count_[l] << (kMaxCodeBits - l);
@@ -140,6 +144,7 @@ class TExplodeOutput {
 
 DecodeResult Explode(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize, bool window8k,
                      bool threeTrees) {
+  if (uncompressedSize == 0) return DecodeResult::Ok;  // nothing to produce, nothing to read
   TBitReader in(source);
   TShannonFano literals, lengths, distances;
   if (threeTrees && !literals.Read(in, 256)) return DecodeResult::DataError;

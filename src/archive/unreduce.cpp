@@ -66,6 +66,7 @@ class TReduceOutput {
 
 DecodeResult Unreduce(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize, int factor) {
   if (factor < 1 || factor > 4) return DecodeResult::DataError;
+  if (uncompressedSize == 0) return DecodeResult::Ok;  // nothing to produce, nothing to read
   TBitReader in(source);
 
   // Follower sets, stored from byte 255 down to byte 0: a 6-bit count, then that

@@ -68,6 +68,7 @@ struct RegKey::Impl {
   TRegHandle key;
 };
 
+RegKey::RegKey() = default;
 RegKey::RegKey(RegKey&& other) noexcept = default;
 RegKey& RegKey::operator=(RegKey&& other) noexcept = default;
 RegKey::~RegKey() = default;

@@ -532,7 +532,7 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
 
 TEST_F(UnZipExtract, ProgressIsMonotonicAndEndsAtOneHundred) {
   std::vector<TEntrySpec> entries;
-  for (unsigned i = 0; i < 5; ++i) entries.push_back(File("f" + std::to_string(i), Pattern(20000 + 30000 * i, i)));
+  for (unsigned i = 0; i < 5; ++i) entries.push_back(File(std::string("f").append(std::to_string(i)), Pattern(20000 + 30000 * i, i)));
   Run(BuildZip(entries));
   ASSERT_FALSE(rec_.Progress.empty());
   int last = 0;

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "settings/registry.h"
 
 namespace {
 
@@ -48,6 +49,25 @@ int Run(int argc, char** argv) {
       platform::SleepMs(20);
     }
     return 0;
+  }
+  if (mode == "regwrite" && argc > 4) {
+    int count = std::atoi(argv[4]);
+    for (int i = 0; i < count; ++i) {
+      TRegistry reg;
+      if (!reg.OpenKey(argv[2], true)) return 3;
+      reg.WriteString(argv[3] + std::to_string(i), "v" + std::to_string(i));
+    }
+    return 0;
+  }
+  if (mode == "regloop" && argc > 2) {
+    // Long values make each rewrite of the hive take a while, so a kill lands
+    // inside one more often.
+    std::string filler(2000, 'x');
+    for (unsigned i = 0;; ++i) {
+      TRegistry reg;
+      if (!reg.OpenKey(argv[2], true)) return 3;
+      reg.WriteString("loop" + std::to_string(i % 50), filler + std::to_string(i));
+    }
   }
   std::cerr << "usage: lu-child sleep|exit|write|hold|regwrite|regloop ...\n";
   return 2;

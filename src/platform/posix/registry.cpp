@@ -303,6 +303,7 @@ void ParseHive(const std::string& text, Hive& hive) {
         current = nullptr;
         continue;
       }
+      for (char& c : parts[0]) c = UpperAnsi(c);  // root names have one spelling
       current = &hive.top;
       for (const auto& p : parts) current = current->Add(p);
       continue;

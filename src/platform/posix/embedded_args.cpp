@@ -1,0 +1,60 @@
+// Embedded resources, program arguments and the environment for the Linux port.
+#include <cstddef>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace platform::detail {
+struct EmbeddedResource {
+  const char* name;
+  const unsigned char* data;
+  std::size_t size;
+};
+// Generated at build time from the files in resources/; ends with a null name.
+extern const EmbeddedResource kEmbeddedResources[];
+}  // namespace platform::detail
+
+namespace platform {
+
+namespace {
+bool SameName(const char* a, const std::string& b) {
+  size_t i = 0;
+  for (; a[i] != '\0'; ++i) {
+    if (i >= b.size()) return false;
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+    if (x != y) return false;
+  }
+  return i == b.size();
+}
+
+std::mutex argumentsLock;
+std::vector<std::string> arguments;
+}  // namespace
+
+std::optional<std::string> EmbeddedResource(const std::string& name) {
+  for (const detail::EmbeddedResource* r = detail::kEmbeddedResources; r->name != nullptr; ++r) {
+    if (SameName(r->name, name)) return std::string(reinterpret_cast<const char*>(r->data), r->size);
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> ProgramArguments() {
+  std::lock_guard<std::mutex> guard(argumentsLock);
+  return arguments;
+}
+
+void SetProgramArguments(int argc, char** argv) {
+  std::lock_guard<std::mutex> guard(argumentsLock);
+  arguments.clear();
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i] ? argv[i] : "");
+}
+
+std::string GetEnv(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value ? value : std::string();
+}
+
+}  // namespace platform

@@ -198,6 +198,13 @@ bool THTTPClient::KeepConnection() const {
   return Response.KeepAlive;
 }
 
+TBodyOptions THTTPClient::BodyOptions() const {
+  TBodyOptions o;
+  o.recvBufferSize = RecvBufferSize > 0 ? static_cast<size_t>(RecvBufferSize) : 1;
+  o.maxLineLength = MaxLineLength > 0 ? static_cast<size_t>(MaxLineLength) : 0;
+  return o;
+}
+
 void THTTPClient::ReadRefusedBody(std::string& body) {
   TCappedTextStream sink(kMaxErrorBody);
   int32_t saved = in_->Timeout();
@@ -207,12 +214,12 @@ void THTTPClient::ReadRefusedBody(std::string& body) {
     int32_t ms;
     ~Restore() { in.SetTimeout(ms); }
   } restore{*in_, saved};
-  ReadResponseBody(*in_, Response, sink, work_, {static_cast<size_t>(RecvBufferSize), static_cast<size_t>(MaxLineLength)});
+  ReadResponseBody(*in_, Response, sink, work_, BodyOptions());
   body = sink.Text();
 }
 
 bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& location) {
-  size_t maxLine = MaxLineLength > 0 ? static_cast<size_t>(MaxLineLength) : 0;
+  size_t maxLine = BodyOptions().maxLineLength;
   in_->SetTimeout(ReadTimeout);
   do {
     ReadResponseHead(*in_, Response, maxLine);
@@ -243,7 +250,7 @@ bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& locati
   }
   if (code == 204) return false;
   if (in_->ClosedGracefully() && in_->Buffered() == 0) throw ENetException();
-  ReadResponseBody(*in_, Response, dest, work_, {static_cast<size_t>(RecvBufferSize), maxLine});
+  ReadResponseBody(*in_, Response, dest, work_, BodyOptions());
   return false;
 }
 

@@ -131,6 +131,7 @@ class THTTPClient {
   bool ReadAnswer(const Target& t, TStream& dest, std::string& location);
   void ReadRefusedBody(std::string& body);
   bool KeepConnection() const;
+  TBodyOptions BodyOptions() const;
 
   TSocket socket_;
   std::unique_ptr<TInputBuffer> in_;

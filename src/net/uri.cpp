@@ -53,8 +53,7 @@ std::string TURI::Target() const {
   std::string t = Path + Document + Params;
   // An empty request target is not valid HTTP (RFC 9112 section 3.2).
   if (t.empty()) return "/";
-  if (t[0] != '/') t.insert(0, "/");
-  return t;
+  return t[0] == '/' ? t : "/" + t;
 }
 
 }  // namespace net

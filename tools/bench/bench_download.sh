@@ -4,13 +4,14 @@
 # lu-get/curl (target: at least 0.9) and lu-get's peak resident memory.
 #
 # Usage: tools/bench/bench_download.sh [BUILD_DIR]   (default build/linux)
-# Environment: SIZE_MB (default 200), RUNS (default 5).
+# Environment: SIZE_MB (default 200), RUNS (default 7). Best-of, because a shared
+# machine makes single runs noisy.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 build=${1:-build/linux}
 lu_get=$(realpath "$build/lu-get")
 size_mb=${SIZE_MB:-200}
-runs=${RUNS:-5}
+runs=${RUNS:-7}
 for tool in /usr/sbin/nginx curl /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "bench_download: $tool is missing" >&2; exit 1; }
 done

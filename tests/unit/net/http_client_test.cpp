@@ -277,7 +277,7 @@ TEST(HttpClientRefusal, RefusedBodyIsReadWithEventsAndCappedInMemory) {
     r.client.Get(server.Url("/x"), out);
     FAIL();
   } catch (const EHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorMessage, big.substr(0, 65536));
+    EXPECT_TRUE(e.ErrorMessage == big.substr(0, 65536)) << e.ErrorMessage.size();
   }
   EXPECT_EQ(r.Begins(), std::vector<int64_t>{200000});
   EXPECT_EQ(r.LastWork(), 200000);
@@ -405,7 +405,7 @@ TEST(HttpClientBody, KnownLengthIsWrittenAtThePositionWithMatchingCounts) {
   TMemoryStream out;
   out.Write("HEAD", 4);
   r.client.Get(server.Url("/f.zip"), out);
-  EXPECT_EQ(out.Data(), "HEAD" + body);
+  EXPECT_TRUE(out.Data() == "HEAD" + body) << out.Data().size();
   EXPECT_EQ(out.Position(), 100004);
   EXPECT_EQ(r.Begins(), std::vector<int64_t>{100000});
   EXPECT_EQ(r.LastWork(), 100000);
@@ -432,7 +432,7 @@ TEST(HttpClientBody, EarlyCloseReturnsWithAShortCount) {
   r.client.Get(server.Url("/f.zip"), out);
   EXPECT_EQ(r.Begins(), std::vector<int64_t>{1000});
   EXPECT_EQ(r.LastWork(), 700);
-  EXPECT_EQ(out.Data(), part);  // presized to 1000, cut back to what came
+  EXPECT_TRUE(out.Data() == part) << out.Data().size();  // presized to 1000, cut back to what came
   EXPECT_FALSE(r.client.Connected());
 }
 
@@ -442,7 +442,7 @@ TEST(HttpClientBody, NoLengthReadsUntilCloseWithTheLastShortBlockUncounted) {
   Recorder r;
   TMemoryStream out;
   r.client.Get(server.Url("/f.zip"), out);
-  EXPECT_EQ(out.Data(), body);
+  EXPECT_TRUE(out.Data() == body) << out.Data().size();
   EXPECT_EQ(r.Begins(), std::vector<int64_t>{0});
   EXPECT_EQ(r.LastWork(), 65536);
 }
@@ -455,7 +455,7 @@ TEST(HttpClientBody, ChunkedRaisesOneBeginPerChunk) {
   Recorder r;
   TMemoryStream out;
   r.client.Get(server.Url("/f.zip"), out);
-  EXPECT_EQ(out.Data(), a + b);
+  EXPECT_TRUE(out.Data() == a + b) << out.Data().size();
   EXPECT_EQ(r.Begins(), (std::vector<int64_t>{40000, 5}));
   EXPECT_EQ(r.LastWork(), 5);
   EXPECT_TRUE(r.client.Connected());  // 1.1 without "close": kept

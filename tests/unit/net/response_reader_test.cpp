@@ -60,7 +60,9 @@ TEST(ResponseReader, OneByteAtATimeReadsTheSameAsWhole) {
       EXPECT_EQ(whole.response.RawHeaders.Lines(), bytes.response.RawHeaders.Lines());
       EXPECT_EQ(whole.body, bytes.body);
       EXPECT_EQ(whole.begins, bytes.begins);
-      if (recv == 32768) EXPECT_EQ(whole.works.empty() ? -1 : whole.works.back(), bytes.works.empty() ? -1 : bytes.works.back());
+      if (recv == 32768) {
+        EXPECT_EQ(whole.works.empty() ? -1 : whole.works.back(), bytes.works.empty() ? -1 : bytes.works.back());
+      }
     }
   }
   EXPECT_EQ(ReadAll(kAnswers[2], 1).body, "hello world");

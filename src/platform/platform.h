@@ -90,7 +90,8 @@ std::string WindowsDir();
 // a buffer of 1024 characters.
 std::string TempDir();
 
-// Lists the names (not paths) in a folder, folders first marked by a trailing "\".
+// Lists the names (not paths) in a folder, folders first marked by a trailing "\";
+// each group sorted by name without regard to case. Empty when it cannot be read.
 std::vector<std::string> ListDir(const std::string& path);
 
 // A file stream. The modes follow the classic file-stream flags.
@@ -102,7 +103,10 @@ enum class FileMode {
 
 class TFileStream : public TStream {
  public:
-  // Raises EFOpenError (open) or EFCreateError (create) with the system's text.
+  // Raises EFOpenError (open) or EFCreateError (create) with the message
+  // 'Cannot open file "<path>". <system text>' ('Cannot create file ...' for
+  // CreateExclusive) and sets LastError. Read and Write failures raise
+  // EStreamError "Stream read error" / "Stream write error".
   TFileStream(const std::string& path, FileMode mode);
   ~TFileStream() override;
 

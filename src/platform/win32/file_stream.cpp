@@ -35,13 +35,28 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(pat
       disposition = CREATE_ALWAYS;     // replaces an existing file
       break;
   }
+  // Writing to a read-only file is refused by Windows itself; a Wine prefix run by
+  // root would let it through (the host's permissions do not stop root), so the
+  // attribute is checked here as well.
+  if (mode != FileMode::OpenRead) {
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      std::string text = SysErrorMessage(ERROR_ACCESS_DENIED);
+      ::SetLastError(ERROR_ACCESS_DENIED);
+      if (mode == FileMode::CreateExclusive) throw EFCreateError("Cannot create file \"" + path + "\". " + text);
+      throw EFOpenError("Cannot open file \"" + path + "\". " + text);
+    }
+  }
   HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr /* default security, not inherited */,
                            disposition, FILE_ATTRIBUTE_NORMAL, nullptr /* no template */);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD code = ::GetLastError();
-    if (mode == FileMode::CreateExclusive)
-      throw EFCreateError("Cannot create file \"" + path + "\". " + SysErrorMessage(code));
-    throw EFOpenError("Cannot open file \"" + path + "\". " + SysErrorMessage(code));
+    std::string text = SysErrorMessage(code);
+    ::SetLastError(code);  // the caller may still ask for it
+    if (mode == FileMode::CreateExclusive) throw EFCreateError("Cannot create file \"" + path + "\". " + text);
+    throw EFOpenError("Cannot open file \"" + path + "\". " + text);
   }
   handle_ = reinterpret_cast<intptr_t>(h);
 }
@@ -56,7 +71,7 @@ bool TFileStream::Close() {
 }
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {
-  if (handle_ == kNoHandle) throw EStreamError("Stream read error: the file is closed");
+  if (handle_ == kNoHandle) throw EStreamError("Stream read error");
   auto* p = static_cast<char*>(buffer);
   int64_t total = 0;
   while (count > 0) {
@@ -65,7 +80,8 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
     if (!::ReadFile(AsHandle(handle_), p, want, &got, nullptr /* synchronous */)) {
       DWORD code = ::GetLastError();
       if (code == ERROR_HANDLE_EOF) break;
-      throw EStreamError("Stream read error: " + SysErrorMessage(code));
+      ::SetLastError(code);
+      throw EStreamError("Stream read error");
     }
     if (got == 0) break;  // end of file
     p += got;
@@ -77,13 +93,13 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
 }
 
 void TFileStream::Write(const void* buffer, int64_t count) {
-  if (handle_ == kNoHandle) throw EStreamError("Stream write error: the file is closed");
+  if (handle_ == kNoHandle) throw EStreamError("Stream write error");
   const auto* p = static_cast<const char*>(buffer);
   while (count > 0) {
     DWORD want = static_cast<DWORD>(std::min(count, kMaxChunk));
     DWORD done = 0;
     if (!::WriteFile(AsHandle(handle_), p, want, &done, nullptr)) {
-      throw EStreamError("Stream write error: " + SysErrorMessage(::GetLastError()));
+      throw EStreamError("Stream write error");  // LastError keeps the reason
     }
     if (done == 0) throw EStreamError("Stream write error");
     p += done;
@@ -92,26 +108,27 @@ void TFileStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  if (handle_ == kNoHandle) throw EStreamError("Stream seek error: the file is closed");
+  if (handle_ == kNoHandle) throw EStreamError("Invalid stream position");
   DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN
                  : origin == TSeekOrigin::soCurrent ? FILE_CURRENT
                                                     : FILE_END;
   LARGE_INTEGER distance, result;
   distance.QuadPart = offset;
   if (!::SetFilePointerEx(AsHandle(handle_), distance, &result, method))
-    throw EStreamError("Stream seek error: " + SysErrorMessage(::GetLastError()));
+    throw EStreamError("Invalid stream position");  // LastError keeps the reason
   return result.QuadPart;
 }
 
 void TFileStream::SetSize(int64_t size) {
-  if (size < 0) throw EStreamError("Stream size error: negative size");
+  if (size < 0) throw EStreamError("Invalid stream size");
   int64_t pos = Seek(0, TSeekOrigin::soCurrent);
   Seek(size, TSeekOrigin::soBeginning);
   // SetEndOfFile cuts or grows the file at the current position.
   if (!::SetEndOfFile(AsHandle(handle_))) {
     DWORD code = ::GetLastError();
     Seek(pos, TSeekOrigin::soBeginning);
-    throw EStreamError("Stream size error: " + SysErrorMessage(code));
+    ::SetLastError(code);
+    throw EStreamError("Invalid stream size");
   }
   Seek(std::min(pos, size), TSeekOrigin::soBeginning);
 }

@@ -142,6 +142,13 @@ bool MoveFileTo(const std::string& source, const std::string& destination) {
 }
 
 bool CopyFileTo(const std::string& source, const std::string& destination, bool failIfExists) {
+  // A read-only destination is never replaced (Windows refuses it; a Wine prefix
+  // run by root would not).
+  if (!failIfExists && FileExists(source) && FileExists(destination) &&
+      (::GetFileAttributesA(destination.c_str()) & FILE_ATTRIBUTE_READONLY)) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
   return ::CopyFileA(source.c_str(), destination.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
 }
 

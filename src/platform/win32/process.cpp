@@ -31,12 +31,26 @@ ProcessHandle OpenProcessForTerminate(uint32_t pid) {
                            FALSE,                            // not inherited by our children
                            pid);
   if (h == nullptr) return ProcessHandle();
+  // A process that has ended lingers as long as anyone (its parent, the system)
+  // holds a handle to it, and terminating it then fails with "access denied".
+  // It is not running, so it counts as no process at all.
+  if (::WaitForSingleObject(h, 0) == WAIT_OBJECT_0) {
+    ::CloseHandle(h);
+    ::SetLastError(ERROR_INVALID_PARAMETER);  // what OpenProcess says for a missing process
+    return ProcessHandle();
+  }
   return ProcessHandle(reinterpret_cast<intptr_t>(h), pid);
 }
 
 bool TerminateProcessWith(ProcessHandle& process, uint32_t exitCode) {
   if (!process.Valid()) return false;
-  return ::TerminateProcess(reinterpret_cast<HANDLE>(process.Raw()), exitCode) != FALSE;
+  HANDLE h = reinterpret_cast<HANDLE>(process.Raw());
+  if (::TerminateProcess(h, exitCode)) return true;
+  // It may have ended by itself since it was opened: that is what was wanted.
+  DWORD code = ::GetLastError();
+  if (::WaitForSingleObject(h, 0) == WAIT_OBJECT_0) return true;
+  ::SetLastError(code);
+  return false;
 }
 
 WaitResult WaitForProcess(ProcessHandle& process, uint32_t milliseconds) {

@@ -53,9 +53,11 @@ bool SaveShellLink(const std::string& linkFile, const std::string& target, const
     return false;
   TComPtr<IPersistFile> file;
   if (FAILED(link->QueryInterface(IID_IPersistFile, file.PutVoid()))) return false;
-  if (FAILED(link->SetArguments(arguments.c_str()))) return false;
+  // The object is fresh, so an empty text is left unset rather than stored: some
+  // shells (Wine's) would otherwise write an empty string and mark it present.
+  if (!arguments.empty() && FAILED(link->SetArguments(arguments.c_str()))) return false;
   if (FAILED(link->SetPath(target.c_str()))) return false;
-  if (FAILED(link->SetWorkingDirectory(workingFolder.c_str()))) return false;
+  if (!workingFolder.empty() && FAILED(link->SetWorkingDirectory(workingFolder.c_str()))) return false;
   std::wstring name = Widen(linkFile);
   if (name.empty()) return false;
   // FALSE: the link object does not take the file as its current one.

@@ -3,6 +3,8 @@
 // concurrent writers and killed writers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <random>
 
 #include "platform/platform.h"
@@ -173,7 +175,12 @@ TEST_F(RegistryTest, EnumerationReplacesTheList) {
   reg.GetKeyNames(names);
   EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "mid", "zeta"}));
   reg.GetValueNames(names);
-  EXPECT_EQ(names, (std::vector<std::string>{"second", "First", "third"}));
+  if (EmulatedMachine()) {
+    EXPECT_EQ(names, (std::vector<std::string>{"second", "First", "third"}));  // as made
+  } else {
+    std::sort(names.begin(), names.end());  // Wine sorts them, Windows keeps them as made
+    EXPECT_EQ(names, (std::vector<std::string>{"First", "second", "third"}));
+  }
   reg.CloseKey();
   reg.GetValueNames(names);
   EXPECT_TRUE(names.empty());
@@ -281,8 +288,9 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
   reg.GetValueNames(names);
   EXPECT_EQ(names.size(), static_cast<size_t>(2 * count));
   for (int i = 0; i < count; ++i) {
-    EXPECT_EQ(reg.ReadString("p" + std::to_string(i)), "v" + std::to_string(i));
-    EXPECT_EQ(reg.ReadString("q" + std::to_string(i)), "v" + std::to_string(i));
+    const std::string n = std::to_string(i), expected = std::string("v").append(n);
+    EXPECT_EQ(reg.ReadString(std::string("p").append(n)), expected);
+    EXPECT_EQ(reg.ReadString(std::string("q").append(n)), expected);
   }
 }
 

@@ -1,0 +1,537 @@
+// Raw Deflate (RFC 1951) and Deflate64 (PKWARE's APPNOTE, method 9) in one
+// inflater: Deflate64 only changes three parameters, the window (64 KB), length
+// code 285 (base 3 with 16 extra bits instead of the fixed 258) and distance codes
+// 30 and 31 (32769 and 49153, 14 extra bits each).
+//
+// Decoding is table driven. Each Huffman code gets a primary table indexed by the
+// next few input bits; longer codes continue in subtables. While plenty of input is
+// buffered and the output has room, a tight loop keeps the bit buffer in registers
+// and decodes with no further bounds checks; near either end a careful
+// symbol-at-a-time path with full checks takes over.
+//
+// Output goes into one buffer: the window (the last 32 or 64 KB, which matches may
+// reach back into) followed by room for new output. When that room is used up it
+// is written to the sink and the window slides to the front. Memory is that buffer,
+// the tables and the input buffer, whatever the input.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "archive/bit_reader.h"
+#include "archive/decoder.h"
+
+namespace archive {
+
+namespace {
+
+// Decode table entry, 32 bits:
+//   bits 0-3   bits to consume: the code length (in a subtable, the length beyond
+//              the primary bits; for a subtable link, the primary bits)
+//   bits 4-8   extra bits that follow the code (lengths and distances), or the
+//              index bits of the subtable a link points to
+//   bits 9-12  flags below
+//   bits 16-31 value: literal byte, length or distance base, or subtable offset
+constexpr uint32_t kLiteral = 1u << 9;
+constexpr uint32_t kSubtable = 1u << 10;
+constexpr uint32_t kEndOfBlock = 1u << 11;
+constexpr uint32_t kInvalid = 1u << 12;
+
+constexpr uint32_t Entry(uint32_t value, unsigned extra, uint32_t flags = 0) { return value << 16 | extra << 4 | flags; }
+inline unsigned CodeBits(uint32_t e) { return e & 15; }
+inline unsigned ExtraBits(uint32_t e) { return (e >> 4) & 31; }
+inline uint32_t Value(uint32_t e) { return e >> 16; }
+
+// Primary table sizes: 11 bits resolve nearly every literal/length code at once.
+constexpr unsigned kLitBits = 11;
+constexpr unsigned kDistBits = 8;
+constexpr unsigned kPreBits = 7;  // code length codes are at most 7 bits: no subtables
+// Table capacities. The codes are complete (the single-code case aside, which needs
+// no subtable), so a subtable of s index bits holds at least s + 1 symbols: at most
+// 2^s / (s + 1) entries per symbol, s <= 15 - primary bits.
+constexpr unsigned kLitCapacity = (1u << kLitBits) + 288 * 16 / 5 + 1;
+constexpr unsigned kDistCapacity = (1u << kDistBits) + 32 * 128 / 8;
+constexpr unsigned kPreCapacity = 1u << kPreBits;
+
+constexpr unsigned kMaxLitSymbols = 288;   // 286 usable; 286, 287 only in the fixed code
+constexpr unsigned kMaxDistSymbols = 32;   // 30 in Deflate; 30 and 31 are Deflate64's
+constexpr unsigned kMaxCodeLength = 15;
+
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+                                    49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                    2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6,
+                                    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+// Order in which the code length code lengths are sent (RFC 1951, 3.2.7).
+constexpr uint8_t kPrecodeOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// Room for new output after the window. Larger than the longest match (65538 in
+// Deflate64) so that one slide always makes room for any match.
+constexpr std::size_t kOutputRoom = 4 * kBlockSize;
+// Slack after the buffer: the fast loop copies matches in 8-byte words and may
+// write up to 7 bytes past a match's end.
+constexpr std::size_t kSlack = 64;
+// The fast loop runs while this much input is buffered (it refills three times per
+// symbol at most, each taking up to 7 bytes and reading 8) ...
+constexpr std::size_t kFastInput = 32;
+// ... and while this much output room is left (three literals per round).
+constexpr std::size_t kFastOutput = 8;
+
+// Builds a decode table from code lengths (RFC 1951, 3.2.2: canonical codes,
+// shorter first, ties by symbol order). base[sym] is the entry for the symbol without
+// its length. Rejects over-subscribed codes and incomplete ones, except that with
+// allowSingle a code with a single 1-bit code (or none at all) passes, as zlib lets
+// it: the unused half then decodes as invalid.
+bool BuildTable(const uint8_t* lens, unsigned n, const uint32_t* base, unsigned primaryBits, uint32_t* table,
+                unsigned capacity, bool allowSingle) {
+  unsigned count[kMaxCodeLength + 1] = {};
+  for (unsigned s = 0; s < n; ++s) ++count[lens[s]];
+  count[0] = 0;
+  int left = 1;
+  unsigned used = 0, maxLen = 0;
+  for (unsigned len = 1; len <= kMaxCodeLength; ++len) {
+    left = left * 2 - static_cast<int>(count[len]);
+    if (left < 0) return false;  // over-subscribed
+    used += count[len];
+    if (count[len]) maxLen = len;
+  }
+  const unsigned primarySize = 1u << primaryBits;
+  if (left > 0) {
+    if (!allowSingle || used > 1 || (used == 1 && count[1] != 1)) return false;  // incomplete
+    // No code, or one 1-bit code ("0") whose other half stays invalid.
+    unsigned sym = 0;
+    while (used == 1 && lens[sym] == 0) ++sym;
+    for (unsigned i = 0; i < primarySize; ++i) table[i] = (used == 1 && i % 2 == 0) ? base[sym] | 1 : kInvalid;
+    return true;
+  }
+
+  // Symbols sorted by code length, then by value: the canonical order.
+  unsigned offset[kMaxCodeLength + 2] = {};
+  for (unsigned len = 1; len <= kMaxCodeLength; ++len) offset[len + 1] = offset[len] + count[len];
+  uint16_t sorted[kMaxLitSymbols];
+  for (unsigned s = 0; s < n; ++s)
+    if (lens[s]) sorted[offset[lens[s]]++] = static_cast<uint16_t>(s);
+
+  // Walk the codes in canonical order. Deflate sends codes most significant bit
+  // first into an LSB-first stream, so tables are indexed by the bit-reversed code,
+  // kept here in `code` and incremented in reversed form. A code of length len
+  // fills every entry whose low len bits match it: the primary table grows by
+  // doubling (copying itself) from 2^(len-1) to 2^len entries before the codes of
+  // length len are written once each, so the copies replicate the shorter codes.
+  unsigned code = 0;
+  unsigned i = 0;
+  unsigned size = 1;
+  auto nextCode = [&code](unsigned len) {
+    // Add one at bit len-1, carrying downwards.
+    unsigned bit = 1u << (len - 1);
+    while (code & bit) bit >>= 1;
+    code = bit ? (code & (bit - 1)) | bit : 0;
+  };
+  for (unsigned len = 1; len <= primaryBits; ++len) {
+    std::memcpy(table + size, table, size * sizeof *table);
+    size *= 2;
+    for (unsigned k = 0; k < count[len]; ++k, ++i) {
+      table[code] = base[sorted[i]] | len;
+      nextCode(len);
+    }
+  }
+
+  // Longer codes continue in subtables, one per primary entry they share.
+  unsigned next = primarySize;        // where the next subtable goes
+  unsigned subPrefix = primarySize;   // primary index of the current subtable (none yet)
+  unsigned subStart = 0, subBits = 0;
+  unsigned remaining[kMaxCodeLength + 1];
+  std::memcpy(remaining, count, sizeof remaining);
+  for (unsigned len = primaryBits + 1; len <= maxLen; ++len) {
+    for (unsigned k = 0; k < count[len]; ++k, ++i) {
+      unsigned prefix = code & (primarySize - 1);
+      if (prefix != subPrefix) {
+        // A new subtable: as many index bits as it takes for the codes that share
+        // this prefix to fill it.
+        subBits = len - primaryBits;
+        int room = 1 << subBits;
+        while (subBits + primaryBits < maxLen) {
+          room -= static_cast<int>(remaining[subBits + primaryBits]);
+          if (room <= 0) break;
+          ++subBits;
+          room <<= 1;
+        }
+        if (capacity - next < (1u << subBits)) return false;  // cannot happen for a complete code
+        subPrefix = prefix;
+        subStart = next;
+        next += 1u << subBits;
+        table[prefix] = Entry(subStart, subBits, kSubtable) | primaryBits;
+      }
+      uint32_t entry = base[sorted[i]] | (len - primaryBits);
+      for (unsigned at = code >> primaryBits; at < (1u << subBits); at += 1u << (len - primaryBits))
+        table[subStart + at] = entry;
+      --remaining[len];
+      nextCode(len);
+    }
+  }
+  return true;
+}
+
+enum class Step { Continue, EndOfBlock, Done, DataError, WriteError, Match };
+
+class TInflater {
+ public:
+  TInflater(TByteSource& source, TByteSink& sink, uint64_t size, bool deflate64)
+      : in_(source),
+        sink_(sink),
+        remaining_(size),
+        deflate64_(deflate64),
+        window_(deflate64 ? 65536 : 32768),
+        capacity_(window_ + kOutputRoom),
+        buffer_(new uint8_t[capacity_ + kSlack]) {
+    for (unsigned s = 0; s < 256; ++s) litBase_[s] = Entry(s, 0, kLiteral);
+    litBase_[256] = kEndOfBlock;
+    for (unsigned s = 257; s < 286; ++s) litBase_[s] = Entry(kLengthBase[s - 257], kLengthExtra[s - 257]);
+    if (deflate64) litBase_[285] = Entry(3, 16);
+    litBase_[286] = litBase_[287] = kInvalid;
+    for (unsigned s = 0; s < kMaxDistSymbols; ++s) distBase_[s] = Entry(kDistBase[s], kDistExtra[s]);
+    if (!deflate64) distBase_[30] = distBase_[31] = kInvalid;
+    for (unsigned s = 0; s < 19; ++s) preBase_[s] = Entry(s, 0);
+  }
+
+  DecodeResult Run() {
+    Step step = Step::Continue;
+    bool last = false;
+    while (remaining_ > 0 && !last) {
+      last = in_.Bits(1) != 0;
+      unsigned type = in_.Bits(2);
+      if (in_.Overrun()) return Finish(Step::DataError);
+      if (type == 0) {
+        step = StoredBlock();
+      } else if (type == 1) {
+        step = FixedTables() ? HuffmanBlock() : Step::DataError;
+      } else if (type == 2) {
+        step = DynamicTables() ? HuffmanBlock() : Step::DataError;
+      } else {
+        step = Step::DataError;  // block type 3 is reserved
+      }
+      if (step == Step::Done) break;
+      if (step != Step::EndOfBlock && step != Step::Continue) return Finish(step);
+    }
+    // The stream must not end before the declared size.
+    return Finish(remaining_ == 0 ? Step::Done : Step::DataError);
+  }
+
+ private:
+  // Writes out what is pending; the first failure decides the result.
+  DecodeResult Finish(Step step) {
+    if (!Flush()) return DecodeResult::WriteError;
+    if (step == Step::WriteError) return DecodeResult::WriteError;
+    return step == Step::Done ? DecodeResult::Ok : DecodeResult::DataError;
+  }
+
+  bool Flush() {
+    while (flushed_ < pos_) {
+      std::size_t n = std::min(pos_ - flushed_, kBlockSize);
+      if (!sink_.Write(buffer_.get() + flushed_, n)) return false;
+      flushed_ += n;
+    }
+    return true;
+  }
+
+  // Makes room for n (<= kOutputRoom) more bytes: writes out the buffer and keeps
+  // only the window.
+  bool MakeRoom(std::size_t n) {
+    if (capacity_ - pos_ >= n) return true;
+    if (!Flush()) return false;
+    std::size_t keep = std::min(pos_, window_);
+    std::memmove(buffer_.get(), buffer_.get() + pos_ - keep, keep);
+    pos_ = flushed_ = keep;
+    return true;
+  }
+
+  Step StoredBlock() {
+    // RFC 1951, 3.2.4: byte aligned LEN, then NLEN = ~LEN, then LEN bytes.
+    in_.AlignToByte();
+    uint32_t len = in_.Bits(16);
+    uint32_t nlen = in_.Bits(16);
+    if (in_.Overrun() || len != (~nlen & 0xffff)) return Step::DataError;
+    while (len > 0) {
+      std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(std::min<std::size_t>(len, kBlockSize), remaining_));
+      if (!MakeRoom(want)) return Step::WriteError;
+      std::size_t got = in_.ReadAlignedBytes(buffer_.get() + pos_, want);
+      pos_ += got;
+      remaining_ -= got;
+      len -= static_cast<uint32_t>(got);
+      if (got < want) return Step::DataError;
+      if (remaining_ == 0) return Step::Done;
+    }
+    return Step::EndOfBlock;
+  }
+
+  bool FixedTables() {
+    // RFC 1951, 3.2.6.
+    if (fixedLoaded_) return true;
+    uint8_t lens[kMaxLitSymbols + kMaxDistSymbols];
+    std::memset(lens, 8, 144);
+    std::memset(lens + 144, 9, 112);
+    std::memset(lens + 256, 7, 24);
+    std::memset(lens + 280, 8, 8);
+    std::memset(lens + kMaxLitSymbols, 5, kMaxDistSymbols);
+    if (!BuildTable(lens, kMaxLitSymbols, litBase_, kLitBits, litTable_, kLitCapacity, false) ||
+        !BuildTable(lens + kMaxLitSymbols, kMaxDistSymbols, distBase_, kDistBits, distTable_, kDistCapacity, false))
+      return false;
+    fixedLoaded_ = true;
+    return true;
+  }
+
+  bool DynamicTables() {
+    // RFC 1951, 3.2.7: HLIT (5 bits) + 257 literal/length codes, HDIST (5 bits) + 1
+    // distance codes, HCLEN (4 bits) + 4 code length code lengths of 3 bits each.
+    fixedLoaded_ = false;
+    unsigned nlit = in_.Bits(5) + 257;
+    unsigned ndist = in_.Bits(5) + 1;
+    unsigned npre = in_.Bits(4) + 4;
+    if (nlit > 286 || ndist > (deflate64_ ? 32u : 30u)) return false;
+    uint8_t preLens[19] = {};
+    for (unsigned i = 0; i < npre; ++i) preLens[kPrecodeOrder[i]] = static_cast<uint8_t>(in_.Bits(3));
+    if (in_.Overrun()) return false;
+    if (!BuildTable(preLens, 19, preBase_, kPreBits, preTable_, kPreCapacity, false)) return false;
+
+    // Literal/length and distance code lengths form one sequence; repeats may run
+    // from one into the other.
+    uint8_t lens[kMaxLitSymbols + kMaxDistSymbols];
+    unsigned total = nlit + ndist;
+    for (unsigned i = 0; i < total;) {
+      uint32_t e = preTable_[in_.Peek(kPreBits)];
+      in_.Consume(CodeBits(e));
+      unsigned sym = Value(e);
+      unsigned repeat = 1;
+      uint8_t len = 0;
+      if (sym < 16) {
+        len = static_cast<uint8_t>(sym);
+      } else if (sym == 16) {  // previous length 3-6 times (2 extra bits)
+        if (i == 0) return false;
+        len = lens[i - 1];
+        repeat = 3 + in_.Bits(2);
+      } else if (sym == 17) {  // 3-10 zeros (3 extra bits)
+        repeat = 3 + in_.Bits(3);
+      } else {  // 18: 11-138 zeros (7 extra bits)
+        repeat = 11 + in_.Bits(7);
+      }
+      if (in_.Overrun() || total - i < repeat) return false;
+      std::memset(lens + i, len, repeat);
+      i += repeat;
+    }
+    if (lens[256] == 0) return false;  // no end-of-block code: the block could never end
+    return BuildTable(lens, nlit, litBase_, kLitBits, litTable_, kLitCapacity, true) &&
+           BuildTable(lens + nlit, ndist, distBase_, kDistBits, distTable_, kDistCapacity, true);
+  }
+
+  Step HuffmanBlock() {
+    for (;;) {
+      if (capacity_ - pos_ < kBlockSize && !MakeRoom(kOutputRoom)) return Step::WriteError;
+      if (in_.Buffered() < kFastInput) in_.Prefetch(kBlockSize);
+      if (in_.Buffered() >= kFastInput) {
+        Step step = FastLoop();
+        if (step == Step::Match) step = CopyMatch(matchLength_, matchDistance_);
+        if (step != Step::Continue) return step;
+        if (remaining_ == 0) return Step::Done;
+      }
+      Step step = SlowSymbol();
+      if (step != Step::Continue) return step;
+    }
+  }
+
+  // Decodes one code with the reader's own checks; false past the end of input.
+  bool Decode(const uint32_t* table, unsigned primaryBits, uint32_t& e) {
+    e = table[in_.Peek(primaryBits)];
+    if (e & kSubtable) {
+      in_.Consume(primaryBits);
+      e = table[Value(e) + in_.Peek(ExtraBits(e))];
+    }
+    in_.Consume(CodeBits(e));
+    return !in_.Overrun();
+  }
+
+  // One symbol, every bound checked: near the end of the input or of the output.
+  Step SlowSymbol() {
+    uint32_t e;
+    if (!Decode(litTable_, kLitBits, e)) return Step::DataError;
+    if (e & kLiteral) {
+      if (!MakeRoom(1)) return Step::WriteError;
+      buffer_[pos_++] = static_cast<uint8_t>(Value(e));
+      return --remaining_ == 0 ? Step::Done : Step::Continue;
+    }
+    if (e & kEndOfBlock) return Step::EndOfBlock;
+    if (e & kInvalid) return Step::DataError;
+    uint32_t length = Value(e) + in_.Bits(ExtraBits(e));
+    if (!Decode(distTable_, kDistBits, e) || (e & kInvalid)) return Step::DataError;
+    uint32_t distance = Value(e) + in_.Bits(ExtraBits(e));
+    if (in_.Overrun()) return Step::DataError;
+    return CopyMatch(length, distance);
+  }
+
+  Step CopyMatch(uint32_t length, uint32_t distance) {
+    // The buffer always holds min(output so far, window) bytes before pos_, and
+    // no distance exceeds the window.
+    if (distance > pos_) return Step::DataError;
+    if (length > remaining_) length = static_cast<uint32_t>(remaining_);
+    if (!MakeRoom(length)) return Step::WriteError;
+    uint8_t* out = buffer_.get() + pos_;
+    const uint8_t* src = out - distance;
+    for (uint32_t k = 0; k < length; ++k) out[k] = src[k];  // overlapping: byte by byte
+    pos_ += length;
+    remaining_ -= length;
+    return remaining_ == 0 ? Step::Done : Step::Continue;
+  }
+
+  // The hot loop. Runs while at least kFastInput bytes are buffered and kFastOutput
+  // bytes of output room are left, so inside it neither needs checking per bit or
+  // per literal; a match longer than the room left is handed to CopyMatch.
+  Step FastLoop() {
+    TBitReader::TState state = in_.Save();
+    uint64_t bits = state.bits;
+    unsigned count = state.count;
+    const uint8_t* in = state.next;
+    const uint8_t* const inEnd = in + in_.Buffered() - kFastInput;
+    uint8_t* const start = buffer_.get();
+    uint8_t* out = start + pos_;
+    uint8_t* const outBegin = out;
+    uint8_t* const outEnd = start + pos_ + static_cast<std::size_t>(std::min<uint64_t>(capacity_ - pos_, remaining_));
+    const uint32_t* const lit = litTable_;
+    const uint32_t* const dist = distTable_;
+    constexpr uint64_t litMask = (1u << kLitBits) - 1;
+    constexpr uint64_t distMask = (1u << kDistBits) - 1;
+    Step step = Step::Continue;
+
+    // At least 56 bits are buffered after a refill.
+    auto refill = [&] {
+      bits |= TBitReader::Load64(in) << count;
+      in += (63 - count) >> 3;
+      count |= 56;
+    };
+    auto consume = [&](unsigned n) {
+      bits >>= n;
+      count -= n;
+    };
+
+    while (in < inEnd && outEnd - out > static_cast<std::ptrdiff_t>(kFastOutput)) {
+      refill();
+      uint32_t e = lit[bits & litMask];
+      if (e & kLiteral) {
+        // Up to three literals per refill: 3 x 15 bits of the 56.
+        consume(CodeBits(e));
+        *out++ = static_cast<uint8_t>(Value(e));
+        e = lit[bits & litMask];
+        if (e & kLiteral) {
+          consume(CodeBits(e));
+          *out++ = static_cast<uint8_t>(Value(e));
+          e = lit[bits & litMask];
+          if (e & kLiteral) {
+            consume(CodeBits(e));
+            *out++ = static_cast<uint8_t>(Value(e));
+            continue;
+          }
+        }
+        refill();  // leaves the low bits, so e still holds
+      }
+      if (e & kSubtable) {
+        consume(kLitBits);
+        e = lit[Value(e) + (bits & ((1u << ExtraBits(e)) - 1))];
+        if (e & kLiteral) {
+          consume(CodeBits(e));
+          *out++ = static_cast<uint8_t>(Value(e));
+          continue;
+        }
+      }
+      if (e & (kEndOfBlock | kInvalid)) {
+        consume(CodeBits(e));
+        step = (e & kEndOfBlock) ? Step::EndOfBlock : Step::DataError;
+        break;
+      }
+      // Length: code (up to 15 bits) and extra bits (up to 16 in Deflate64).
+      consume(CodeBits(e));
+      unsigned extra = ExtraBits(e);
+      uint32_t length = Value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
+      consume(extra);
+      // Distance: code (up to 15 bits) and extra bits (up to 14).
+      refill();
+      e = dist[bits & distMask];
+      if (e & kSubtable) {
+        consume(kDistBits);
+        e = dist[Value(e) + (bits & ((1u << ExtraBits(e)) - 1))];
+      }
+      if (e & kInvalid) {
+        step = Step::DataError;
+        break;
+      }
+      consume(CodeBits(e));
+      extra = ExtraBits(e);
+      uint32_t distance = Value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
+      consume(extra);
+      if (distance > static_cast<std::size_t>(out - start)) {
+        step = Step::DataError;
+        break;
+      }
+      if (length > static_cast<std::size_t>(outEnd - out)) {
+        matchLength_ = length;
+        matchDistance_ = distance;
+        step = Step::Match;
+        break;
+      }
+      uint8_t* dst = out;
+      const uint8_t* src = out - distance;
+      out += length;
+      if (distance >= 8) {
+        // Words: each reads only bytes already written, as distance >= 8.
+        do {
+          std::memcpy(dst, src, 8);
+          dst += 8;
+          src += 8;
+        } while (dst < out);
+      } else if (distance == 1) {
+        uint64_t run = 0x0101010101010101ull * *src;
+        do {
+          std::memcpy(dst, &run, 8);
+          dst += 8;
+        } while (dst < out);
+      } else {
+        do *dst++ = *src++;
+        while (dst < out);
+      }
+    }
+
+    in_.Restore(TBitReader::TState{bits, count, in});
+    pos_ = static_cast<std::size_t>(out - start);
+    remaining_ -= static_cast<std::size_t>(out - outBegin);
+    return step;
+  }
+
+  TBitReader in_;
+  TByteSink& sink_;
+  uint64_t remaining_;  // bytes still to produce
+  const bool deflate64_;
+  const std::size_t window_;
+  const std::size_t capacity_;  // window + room for new output
+  std::unique_ptr<uint8_t[]> buffer_;
+  std::size_t pos_ = 0;      // end of the output in buffer_
+  std::size_t flushed_ = 0;  // end of what the sink has
+  bool fixedLoaded_ = false;  // the tables hold the fixed codes
+  uint32_t matchLength_ = 0, matchDistance_ = 0;
+  uint32_t litBase_[kMaxLitSymbols];
+  uint32_t distBase_[kMaxDistSymbols];
+  uint32_t preBase_[19];
+  // Zeroed once: building a table copies parts of it before all are written.
+  uint32_t litTable_[kLitCapacity] = {};
+  uint32_t distTable_[kDistCapacity] = {};
+  uint32_t preTable_[kPreCapacity] = {};
+};
+
+}  // namespace
+
+DecodeResult Inflate(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize, bool deflate64) {
+  if (uncompressedSize == 0) return DecodeResult::Ok;
+  auto inflater = std::make_unique<TInflater>(source, sink, uncompressedSize, deflate64);
+  return inflater->Run();
+}
+
+}  // namespace archive

@@ -1,0 +1,84 @@
+#include "archive/crc32.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "raw_zip.h"
+
+namespace {
+
+using archive::Crc32;
+using archive::Crc32Update;
+
+// Bit-at-a-time CRC-32, straight from the definition, to check the table-driven one.
+uint32_t BitwiseCrc32(const uint8_t* p, std::size_t n) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < n; ++i) {
+    c ^= p[i];
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+  }
+  return ~c;
+}
+
+TEST(Crc32, KnownValues) {
+  EXPECT_EQ(Crc32(nullptr, 0), 0u);
+  EXPECT_EQ(Crc32Update(0x12345678u, nullptr, 0), 0x12345678u);
+  EXPECT_EQ(Crc32("123456789", 9), 0xCBF43926u);  // the usual check value
+  EXPECT_EQ(Crc32("a", 1), 0xE8B7BE43u);
+  const char* fox = "The quick brown fox jumps over the lazy dog";
+  EXPECT_EQ(Crc32(fox, std::strlen(fox)), 0x414FA339u);
+}
+
+TEST(Crc32, MatchesBitwiseAtEveryAlignmentAndLength) {
+  std::mt19937 rng(12345);
+  std::vector<uint8_t> data(4096 + 16);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  for (std::size_t offset = 0; offset < 8; ++offset)
+    for (std::size_t n = 0; n <= 80; ++n)
+      ASSERT_EQ(Crc32(data.data() + offset, n), BitwiseCrc32(data.data() + offset, n)) << offset << " " << n;
+  EXPECT_EQ(Crc32(data.data() + 3, 4096), BitwiseCrc32(data.data() + 3, 4096));
+}
+
+TEST(Crc32, PiecewiseEqualsWhole) {
+  std::mt19937 rng(777);
+  std::vector<uint8_t> data(1000);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  const uint32_t whole = Crc32(data.data(), data.size());
+  for (std::size_t split = 0; split <= data.size(); ++split) {
+    uint32_t c = Crc32Update(0, data.data(), split);
+    ASSERT_EQ(Crc32Update(c, data.data() + split, data.size() - split), whole) << split;
+  }
+  // Random piece sizes, as a decoder's blocks arrive.
+  uint32_t c = 0;
+  for (std::size_t at = 0; at < data.size();) {
+    std::size_t n = std::min<std::size_t>(rng() % 37, data.size() - at);
+    c = Crc32Update(c, data.data() + at, n);
+    at += n;
+  }
+  EXPECT_EQ(c, whole);
+}
+
+TEST(Crc32, StoredEntriesOfTestArchivesMatchTheManifest) {
+  const std::string dir = std::string(LU_SHARED_DIR) + "/testdata/zip/";
+  std::vector<testzip::TManifestRow> rows = testzip::ReadManifest(dir + "manifest.tsv");
+  ASSERT_FALSE(rows.empty());
+  int checked = 0;
+  for (const auto& row : rows) {
+    if (row.method != 0 || row.type != "file" || (row.expect != "ok" && row.expect != "crc_error")) continue;
+    testzip::TRawZip zip(dir + row.archive);
+    if (!zip.Ok()) continue;  // archives without a directory are for the extractor's tests
+    const testzip::TRawEntry* e = zip.Find(row.entry);
+    ASSERT_NE(e, nullptr) << row.archive << " " << row.entry;
+    std::vector<uint8_t> data = zip.Compressed(*e);
+    ASSERT_EQ(data.size(), row.size);
+    EXPECT_EQ(Crc32(data.data(), data.size()) == row.crc, row.expect == "ok") << row.archive << " " << row.entry;
+    ++checked;
+  }
+  EXPECT_GE(checked, 8);
+}
+
+}  // namespace

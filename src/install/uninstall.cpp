@@ -27,7 +27,7 @@ void Call(const F& f, A&&... args) {
 }
 
 uint32_t RootOf(const TLiveUpdate& settings, int index) {
-  // Stored as a pointer-sized handle; Win64 sign-extends the predefined roots.
+  // Held as the list's pointer-sized value; the predefined roots fit 32 bits.
   return static_cast<uint32_t>(settings.RegistryKeys.Objects(index));
 }
 
@@ -45,8 +45,12 @@ bool TrailingNumber(const std::string& name, int64_t& number) {
 // The user's desktop folder, as the shell names it ("" when it does not).
 std::string DesktopFolder() {
   TRegistry registry;  // HKEY_CURRENT_USER
-  if (!registry.OpenKeyReadOnly(kShellFoldersKey) || !registry.ValueExists("Desktop")) return std::string();
-  return registry.ReadString("Desktop");
+  if (!registry.OpenKeyReadOnly(kShellFoldersKey)) return std::string();
+  try {
+    return registry.ReadString("Desktop");
+  } catch (ERegistryException&) {
+    return std::string();  // only a guard: never a reason to stop uninstalling
+  }
 }
 
 bool SameFolder(const std::string& a, const std::string& b) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "install_fixture.h"
+#include "net/proxy.h"
 #include "settings/registry.h"
 
 using namespace installtest;
@@ -28,35 +29,30 @@ TEST(ProxyInfoText, HostAndPortEachOnlyWhenKnown) {
 
 namespace {
 
-// The user's proxy setting for one test: http_proxy on the Linux port, the
-// Internet settings of the registry elsewhere; both put back afterwards.
+// The user's proxy setting for one test, put back afterwards.
 class TProxySetting {
  public:
-  explicit TProxySetting(const std::string& hostPort) {
+  explicit TProxySetting(const std::string& hostPort) : saved_(net::ReadUserProxySetting()) {
+    // An environment that names a proxy must not leak into a test that has none.
     for (const char* name : {"http_proxy", "HTTP_PROXY"}) {
-      saved_.emplace_back(name, platform::GetEnv(name));
+      env_.emplace_back(name, platform::GetEnv(name));
       platform::UnsetEnv(name);
     }
-    if (!hostPort.empty()) platform::SetEnv("http_proxy", hostPort);
-    if (!platform::EmulatedMachine()) {
-      internet_.emplace(HKCU, kInternetSettings);
-      WriteDword(HKCU, kInternetSettings, "ProxyEnable", hostPort.empty() ? 0 : 1);
-      if (!hostPort.empty()) WriteString(HKCU, kInternetSettings, "ProxyServer", hostPort);
-      else DeleteValue(HKCU, kInternetSettings, "ProxyServer");
-    }
+    net::TUserProxySetting setting;
+    setting.Enabled = !hostPort.empty();
+    setting.Server = hostPort;
+    EXPECT_TRUE(net::WriteUserProxySetting(setting));
   }
   ~TProxySetting() {
-    for (const auto& [name, value] : saved_) {
-      if (value.empty()) platform::UnsetEnv(name);
-      else platform::SetEnv(name, value);
+    net::WriteUserProxySetting(saved_);
+    for (const auto& [name, value] : env_) {
+      if (!value.empty()) platform::SetEnv(name, value);
     }
-    if (internet_) internet_->Restore();
   }
 
  private:
-  static constexpr const char* kInternetSettings = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-  std::vector<std::pair<std::string, std::string>> saved_;
-  std::optional<TValueSnapshot> internet_;
+  net::TUserProxySetting saved_;
+  std::vector<std::pair<std::string, std::string>> env_;
 };
 
 class SaveSettingsTest : public InstallTest {

@@ -140,7 +140,16 @@ TEST_F(UninstallTest, FilesAreDeletedAndOnlyTheirOwnEmptiedFoldersRemoved) {
   std::string list;
   for (const auto& f : recorded) list += f + ";";
   WriteString(HKCU, RecordPath(), "Files", list);
-  platform::TFileStream holder(lockedFile, platform::FileMode::CreateExclusive);
+  // A running program keeps its file, as the updater does its own.
+  const std::string ready = install_ / "ready";
+  const std::string release = install_ / "release";
+  platform::ProcessHandle holder = platform::StartProcess(
+      testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " hold " + testsupport::Quoted(lockedFile) +
+          " " + testsupport::Quoted(ready) + " " + testsupport::Quoted(release),
+      true);
+  ASSERT_TRUE(holder.Valid());
+  ASSERT_TRUE(testsupport::WaitForFile(ready, 20000));
+  platform::EraseFile(ready);
 
   std::vector<std::string> calls;
   install::TUninstallProgress progress;
@@ -162,6 +171,9 @@ TEST_F(UninstallTest, FilesAreDeletedAndOnlyTheirOwnEmptiedFoldersRemoved) {
   EXPECT_EQ(RecordedFiles(), list);
   EXPECT_EQ(calls, (std::vector<std::string>{"max 0", "caption Deleting files", "overall+1", "max 5", "pos 0",
                                              "pos 1", "pos 2", "pos 3", "pos 4", "pos 5"}));
+
+  testsupport::WriteFileText(release, "");
+  EXPECT_EQ(platform::WaitForProcess(holder, 20000), platform::WaitResult::Ended);
 }
 
 TEST_F(UninstallTest, ReadOnlyFilesAreDeletedToo) {

@@ -99,8 +99,21 @@ void TThreadLiveUpdate::Setup() {
   Settings.TempFolder = platform::TempDir();
 }
 
+namespace {
+
+// Removes the empty folders below a folder, deepest first, then the folder when it
+// is empty too. Files are never touched: a file left here was not placed.
+void RemoveEmptyFolders(const std::string& folder) {
+  for (const std::string& name : platform::ListDir(folder))
+    if (!name.empty() && name.back() == '\\') RemoveEmptyFolders(folder + "\\" + name.substr(0, name.size() - 1));
+  platform::RemoveDir(folder);
+}
+
+}  // namespace
+
 void TThreadLiveUpdate::Cleanup() {
-  platform::RemoveDir(Settings.TempFolder + "\\" + Settings.ExtractFolderName);
+  // The package's sub-folders stay behind empty once their files were moved out.
+  if (!Settings.ExtractFolderName.empty()) RemoveEmptyFolders(Settings.TempFolder + "\\" + Settings.ExtractFolderName);
   platform::EraseFile(Settings.TempFolder + "\\" + Settings.ArchiveFileName);
   UnZip.reset();
   HTTP.reset();

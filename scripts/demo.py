@@ -29,8 +29,11 @@ def main():
         env.pop(name, None)
 
     app = open(os.path.join(build, "kestrova-demo"), "rb").read()
+    updater_bytes = open(os.path.join(build, "ORBAXLiveUpdate"), "rb").read()
     package = e2e.make_package({
         "Kestrova": (app, 0o755),
+        # The package carries the updater too: the registered uninstall command runs it.
+        "ORBAXLiveUpdate.exe": (updater_bytes, 0o755),
         "data/ad.xml": b"<ad/>\r\n",
         "data/maps/region.txt": b"Demo region\r\n",
         "readme.txt": b"Kestrova demo package\r\n",

@@ -19,6 +19,7 @@ def package(machine, version, extra=None):
     app = open(machine.program("kestrova-demo" if version == 1 else "kestrova-demo-2"), "rb").read()
     files = {
         "Kestrova" + machine.exe: (app, 0o755),
+        "ORBAXLiveUpdate.exe": (open(machine.program("ORBAXLiveUpdate"), "rb").read(), 0o755),
         "data/ad.xml": b"<ad version='%d'/>" % version,
         "data/maps/region.txt": b"region map v%d\r\n" % version,
         "readme.txt": b"Kestrova %d\r\n" % version,

@@ -100,7 +100,9 @@ class TConsoleBackend : public TBackend {
     std::fflush(out);
     if (buttons == mbYesNo) {
       std::string answer;
-      if (!Ask("[y/n] ", answer)) return mrNo;
+      // Nobody can answer once the input has ended: the question (whether to
+      // abort) is answered Yes, or the run would wait for good.
+      if (!Ask("[y/n] ", answer)) return inputEnded_ ? mrYes : mrNo;
       return text::StartsText("y", text::Trim(answer)) || text::StartsText("o", text::Trim(answer)) ||
                      text::StartsText("s", text::Trim(answer))
                  ? mrYes
@@ -153,7 +155,8 @@ class TConsoleBackend : public TBackend {
     std::fflush(stdout);
     bool interrupted = false;
     bool ok = platform::ReadConsoleLine(answer, interrupted);
-    if (!ok && !person_) std::fputs("\n", stdout);
+    if (!ok && !interrupted) inputEnded_ = true;
+    if (!ok) std::fputs("\n", stdout);
     return ok;
   }
 
@@ -167,12 +170,11 @@ class TConsoleBackend : public TBackend {
       std::printf("%s: ", ToUtf8(form_->BInstall.Caption()).c_str());
       std::fflush(stdout);
       if (!platform::ReadConsoleLine(answer, interrupted)) {
-        if (interrupted || !person_) {
-          // End of input without an answer is a close request, like the close box.
-          if (!interrupted) std::puts("");
-          form_->Close();
-          return true;
-        }
+        // Ctrl+C, or the end of input without an answer, is a close request.
+        if (!interrupted) inputEnded_ = true;
+        std::puts("");
+        form_->Close();
+        return true;
       }
       answer = text::Trim(answer);
       if (!answer.empty()) form_->EFolder.SetText(ToWindowsPath(answer));
@@ -184,8 +186,7 @@ class TConsoleBackend : public TBackend {
       std::printf("%s / %s [u/c]: ", ToUtf8(form_->BUninstall.Caption()).c_str(),
                   ToUtf8(form_->BCancel.Caption()).c_str());
       std::fflush(stdout);
-      bool interrupted = false;
-      if (platform::ReadConsoleLine(answer, interrupted) && text::StartsText("u", text::Trim(answer)))
+      if (Ask("", answer) && text::StartsText("u", text::Trim(answer)))
         form_->BUninstallClick();
       else
         form_->BCancelClick();
@@ -265,6 +266,7 @@ class TConsoleBackend : public TBackend {
   bool terminal_ = false;
   bool person_ = false;
   bool finishAsked_ = false;
+  bool inputEnded_ = false;
   bool barLines_ = false;
   std::string caption_;
   std::string lastStep_;

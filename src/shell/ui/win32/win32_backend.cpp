@@ -3,6 +3,8 @@
 // window, 96 for the retry dialog) scaled to the screen.
 #include <windows.h>
 #include <commctrl.h>
+// The back end has a method of this name; the Win32 macro would rename it.
+#undef MessageBox
 
 #include <map>
 #include <mutex>
@@ -110,7 +112,7 @@ class TWin32Backend : public TBackend {
     HWND owner = IsWindowVisible(main_) ? main_ : nullptr;
     UINT flags = static_cast<UINT>(type) | static_cast<UINT>(buttons) | (owner ? 0 : MB_TOPMOST);
     return static_cast<TModalResult>(
-        MessageBoxA(owner, text.c_str(), form_ ? form_->ApplicationTitle().c_str() : "", flags));
+        ::MessageBoxA(owner, text.c_str(), form_ ? form_->ApplicationTitle().c_str() : "", flags));
   }
   std::string BrowseForFolder(const std::string& title) override {
     return platform::BrowseForFolder(reinterpret_cast<intptr_t>(main_), title);

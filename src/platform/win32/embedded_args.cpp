@@ -79,11 +79,23 @@ std::vector<std::string> SplitCommandLine(const char* line) {
 
 }  // namespace
 
-std::vector<std::string> ProgramArguments() { return SplitCommandLine(GetCommandLineA()); }
+namespace {
+// Arguments given explicitly (tests, tools); otherwise the process's command line.
+std::optional<std::vector<std::string>> gArguments;
+}  // namespace
 
-// The command line is the one source of arguments here: a GUI program's entry
-// point has no argv, and the runtime's argv is split from the same line.
-void SetProgramArguments(int, char**) {}
+std::vector<std::string> ProgramArguments() {
+  if (gArguments) return *gArguments;
+  return SplitCommandLine(GetCommandLineA());
+}
+
+// The command line stays the source for the program itself: its entry point passes
+// nothing here on Windows, where the runtime's argv is split from the same line.
+void SetProgramArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  gArguments = std::move(args);
+}
 
 std::string GetEnv(const std::string& name) {
   char small[256];

@@ -9,7 +9,7 @@
 #include "shell/form_main.h"
 
 int main(int argc, char** argv) {
-  platform::SetProgramArguments(argc, argv);
+  if (platform::EmulatedMachine()) platform::SetProgramArguments(argc, argv);
   uint32_t savedShutdownAttributes = 0;
   try {
     // Held from start to end so that a restart after an uninstallation is allowed.

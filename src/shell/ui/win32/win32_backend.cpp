@@ -143,6 +143,26 @@ class TWin32Backend : public TBackend {
   void BuildMainWindow();
   void Refresh();
   void Apply(TControl& c);
+  // A long title (some languages) gets a smaller font rather than being cut off.
+  void FitTitle(HWND wnd, const std::string& text) {
+    RECT rc;
+    GetClientRect(wnd, &rc);
+    HDC dc = GetDC(wnd);
+    for (int px = 23; px >= 12; --px) {
+      TGdi& font = titleFonts_[px];
+      if (!font.Get())
+        font = TGdi(CreateFontA(-S(px), 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif"));
+      HGDIOBJ old = SelectObject(dc, font.Get());
+      SIZE size{};
+      GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+      SelectObject(dc, old);
+      if (size.cx <= rc.right || px == 12) {
+        SendMessageA(wnd, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
+        break;
+      }
+    }
+    ReleaseDC(wnd, dc);
+  }
   TControl* ControlOf(HWND wnd) {
     auto it = byWindow_.find(wnd);
     return it == byWindow_.end() ? nullptr : it->second;
@@ -163,6 +183,7 @@ class TWin32Backend : public TBackend {
   std::set<TControl*> dirty_;
   bool refreshPosted_ = false;
   TGdi font_, titleFont_;
+  std::map<int, TGdi> titleFonts_;
   TGdi white_, band_;
   std::vector<TGdi> bitmaps_;
   // The retry dialog while it is open.
@@ -258,7 +279,9 @@ void TWin32Backend::BuildMainWindow() {
     return wnd;
   };
   auto title = [&](TLabel& label, HWND parent, int x) {
-    HWND wnd = Create("STATIC", "", SS_LEFT | SS_NOPREFIX, parent, x, 18, 380, 30, &label);
+    // Up to the brand picture (136 pixels and a margin) on the header's right.
+    const int width = x > 100 ? 554 - x - 16 : 554 - x - MulDiv(136 + 16, 120, dpi_);
+    HWND wnd = Create("STATIC", "", SS_LEFT | SS_NOPREFIX, parent, x, 16, width, 34, &label);
     SendMessageA(wnd, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont_.Get()), FALSE);
     titles_.insert(wnd);
     onWhite_.insert(wnd);
@@ -331,6 +354,7 @@ void TWin32Backend::Apply(TControl& c) {
     GetWindowTextA(wnd, buf, sizeof buf);
     if (label->Caption() != buf) {
       SetWindowTextA(wnd, label->Caption().c_str());
+      if (titles_.count(wnd)) FitTitle(wnd, label->Caption());
       // Transparent labels on a painted background need their area repainted.
       RECT rc;
       GetWindowRect(wnd, &rc);

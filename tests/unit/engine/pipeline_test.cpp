@@ -272,3 +272,17 @@ TEST(Pipeline, KillSwitchStopsTheListedProcesses) {
     EXPECT_EQ(run.form.LabelPending.Caption(), "Terminating Application");
   }
 }
+
+TEST(Pipeline, InstallsAPackageOfEveryMethod) {
+  // Made by independent tools: stored, shrunk, reduced, imploded, deflated, Deflate64.
+  const std::string zip = testsupport::ReadFileText(testsupport::SharedTestData("testdata/zip/mixed_methods.zip"));
+  nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
+  TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
+  run.InstallAndWait();
+  EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
+  const std::string sample = testsupport::ReadFileText(run.InstallFolder() + "\\09_deflate64.bin");
+  EXPECT_EQ(sample.size(), 120000u);
+  EXPECT_EQ(archive::Crc32Update(0, sample.data(), sample.size()), 0xb6165c59u);
+  EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\01_shrunk.txt").size(), 20000u);
+  EXPECT_FALSE(run.TempHasLeftovers());
+}

@@ -266,6 +266,12 @@ void TWin32Backend::BuildMainWindow() {
     HBITMAP bmp = nullptr;
     if (auto bytes = platform::EmbeddedResource(img.Resource)) bmp = BitmapFromBmp(*bytes);
     SIZE sz = bmp ? BitmapSize(bmp) : SIZE{0, 0};
+    if (bmp && band && sz.cx != S(kFinishBand)) {
+      // The band's picture takes the band's width at this screen's scale.
+      const int h = MulDiv(sz.cy, S(kFinishBand), sz.cx);
+      bmp = static_cast<HBITMAP>(CopyImage(bmp, IMAGE_BITMAP, S(kFinishBand), h, LR_COPYDELETEORG));
+      sz = bmp ? BitmapSize(bmp) : SIZE{0, 0};
+    }
     // Pictures keep their pixels; the header picture sits at the right edge.
     HWND wnd = CreateWindowExA(0, "STATIC", "", WS_CHILD | SS_BITMAP, right < 0 ? S(554) - sz.cx + right : right,
                                top, sz.cx, sz.cy, parent, nullptr, GetModuleHandleA(nullptr), nullptr);

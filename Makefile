@@ -1,14 +1,6 @@
 # The two commands of the README: `make demo` and `make test`. Everything else is
 # for developers.
 SHELL := /bin/bash
-# Screenshots of every view in every language, under Wine: build/windows-x64/screenshots.
-screenshots: deps
-	@cmake --preset windows-x64 >/dev/null
-	@cmake --build --preset windows-x64
-	@cmake --preset linux >/dev/null
-	@cmake --build --preset linux --target lu-defaults
-	@python3 scripts/screenshots.py build/windows-x64
-
 .PHONY: screenshots all deps build build-linux build-windows test test-linux test-windows test-asan demo bench clean
 
 all: build
@@ -51,3 +43,11 @@ bench: deps
 
 clean:
 	rm -rf build
+
+# Screenshots of every view in every language, under Wine: build/windows-x64/screenshots.
+screenshots: deps
+	@cmake --preset windows-x64 >/dev/null
+	@cmake --build --preset windows-x64
+	@cmake --preset linux >/dev/null
+	@cmake --build --preset linux --target lu-defaults
+	@python3 scripts/screenshots.py build/windows-x64

@@ -286,3 +286,46 @@ TEST(Pipeline, InstallsAPackageOfEveryMethod) {
   EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\01_shrunk.txt").size(), 20000u);
   EXPECT_FALSE(run.TempHasLeftovers());
 }
+
+TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
+  const std::string zip = StoredZip({{"app.dll", "new"}, {"other.txt", "other"}});
+  for (const bool retry : {true, false}) {
+    nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
+    TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
+    const std::string target = run.InstallFolder() + "\\app.dll";
+    ASSERT_TRUE(platform::ForceDirectories(run.InstallFolder()));
+    testsupport::WriteFileText(target, "old");
+    const std::string ready = run.folder / "ready", release = run.folder / "release";
+    platform::ProcessHandle holder = platform::StartProcess(
+        testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " hold " + testsupport::Quoted(target) + " " +
+            testsupport::Quoted(ready) + " " + testsupport::Quoted(release),
+        true);
+    ASSERT_TRUE(testsupport::WaitForFile(ready, 20000));
+    run.backend.RetryAnswers.push_back(retry ? 1 : 2);
+    run.backend.WhileRetryOpen = [&](const THeadlessBackend::RetryDialog&) {
+      if (!retry) return;
+      testsupport::WriteFileText(release, "");
+      platform::WaitForProcess(holder, 20000);
+    };
+    run.InstallAndWait();
+    ASSERT_EQ(run.backend.RetryDialogs.size(), 1u);
+    EXPECT_EQ(run.backend.RetryDialogs[0].Caption, "File Copy Problem");
+    ASSERT_EQ(run.backend.RetryDialogs[0].Lines.size(), 1u);  // only the file in use
+    EXPECT_EQ(run.backend.RetryDialogs[0].Lines[0], "app.dll (" + run.InstallFolder() + ")");
+    TRegistry reg;
+    const bool recorded = reg.OpenKeyReadOnly("Software\\ORBAX\\Kestrova\\Uninstall") &&
+                          reg.ReadString("Files").find("app.dll") != std::string::npos;
+    if (retry) {
+      EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
+      EXPECT_EQ(testsupport::ReadFileText(target), "new");
+      EXPECT_TRUE(recorded);
+    } else {
+      EXPECT_EQ(ExitStatus.load(), 1);
+      EXPECT_EQ(run.form.FLabelMessage.Caption(),
+                "Unable to copy one or more files.\r\nPlease close all running applications and redo the installation.");
+      EXPECT_FALSE(recorded);  // nothing recorded after Cancel
+      testsupport::WriteFileText(release, "");
+      platform::WaitForProcess(holder, 20000);
+    }
+  }
+}

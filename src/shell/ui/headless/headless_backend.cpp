@@ -51,6 +51,7 @@ std::string THeadlessBackend::BrowseForFolder(const std::string& title) {
 int THeadlessBackend::ShowRetryModal(TFRetry& dialog) {
   RetryDialogs.push_back({dialog.Caption, dialog.LRetryMessage.Caption(), dialog.BRetry.Caption(),
                           dialog.BCancel.Caption(), dialog.LBRetry});
+  if (WhileRetryOpen) WhileRetryOpen(RetryDialogs.back());
   if (RetryAnswers.empty()) return 2;
   int r = RetryAnswers.front();
   RetryAnswers.pop_front();

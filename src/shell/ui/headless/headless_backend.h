@@ -48,6 +48,8 @@ class THeadlessBackend : public TBackend {
   std::deque<std::string> FolderAnswers;
   // Called while a box is open, on the window's thread (to look at the worker).
   std::function<void(const Box&)> WhileBoxOpen;
+  // Called while the retry dialog is open, before its scripted answer.
+  std::function<void(const RetryDialog&)> WhileRetryOpen;
 
   std::vector<Box> Boxes;
   std::vector<RetryDialog> RetryDialogs;

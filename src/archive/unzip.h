@@ -1,0 +1,165 @@
+// TUnZip: extracts the entries of a ZIP archive (PKWARE's APPNOTE: single volume,
+// no ZIP64; methods stored, shrunk, reduced, imploded, deflated, Deflate64;
+// traditional PKWARE encryption) into a folder, checking each file's CRC-32.
+//
+// Configure the properties, assign the events you need and call Extract. Extract
+// returns the number of file entries accepted for writing and never throws: every
+// problem goes to OnError (when assigned) with a code from the list below and
+// shows in the result. Paths are Windows path texts on every target.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+class TFileStream;
+}
+
+namespace archive {
+
+class TArchiveReader;
+class TZipCrypto;
+
+// One selected entry, as read from the central directory and its local header.
+struct TZipEntry {
+  std::string Name;             // converted to ANSI, "\" separators (from the local header)
+  int64_t DataOffset = 0;       // first byte after the local header, name and extra field
+  uint32_t CompressedSize = 0;  // including a 12-byte encryption header
+  uint32_t UncompressedSize = 0;
+  uint32_t Crc = 0;
+  uint32_t ExternalAttributes = 0;
+  uint16_t Flags = 0;
+  uint16_t Method = 0;
+  uint16_t Time = 0;
+  uint16_t Date = 0;
+  int Host = -1;                // "version made by" host, -1 when read from a local header only
+};
+
+enum TArcType { atNA, atZip, atZipExe };
+enum TOverwriteMode { omOverwrite, omSkip };
+enum TDateAttribute { daFileDate, daSysDate, daMaxFileDate };
+// Why the entries are read from the local headers instead of the central directory.
+enum TZipHeaderState { hsNoEndRecord, hsNoCentralDirectory };
+
+// Error codes passed to OnError; UnZipErrorText gives each one's text.
+constexpr int E_BADHEADER = 25114;       // "Bad file header": entry dropped while reading the directory
+constexpr int E_UNSAFENAME = 25115;      // "Unsafe file name": the name would leave the target folder; skipped
+constexpr int E_WRITE = 25136;           // "Error writing to file"
+constexpr int E_CLOSE = 25138;           // "Error closing file"
+constexpr int E_CRCERROR = 25151;        // "File fails CRC check" (only without an OnEnd handler)
+constexpr int E_NOTACCESSIBLE = 25170;   // "is not accessible": the archive's drive
+constexpr int E_FILENOTFOUND = 25192;    // "File not found": no archive name
+constexpr int E_OPEN = 25235;            // "Error opening file": the archive or an output file
+constexpr int E_REQUIREDEVENT = 25270;   // "Required event not assigned"; ExtendedMsg names it
+constexpr int E_UNSUPPORTED = 25326;     // "Unsupported compression method"
+constexpr int E_BADPASSWORD = 26517;     // "Invalid password"
+
+std::string UnZipErrorText(int code);
+
+class TUnZip {
+ public:
+  TUnZip();
+  ~TUnZip();
+  TUnZip(const TUnZip&) = delete;
+  TUnZip& operator=(const TUnZip&) = delete;
+
+  // The archive to read. Setting it to a file that exists stores the name with
+  // every "/" turned into "\" and determines ArcType from the contents; a name
+  // that does not exist leaves ArchiveFile empty and ArcType atNA.
+  const std::string& ArchiveFile() const { return archiveFile_; }
+  void SetArchiveFile(const std::string& name);
+  TArcType ArcType() const { return arcType_; }
+
+  // The target folder, kept with a trailing "\" and "/" turned into "\"; nothing
+  // else is changed (a doubled "\" stays doubled, and every output path begins
+  // with this text). Empty becomes the folder of ArchiveFile (or stays empty).
+  const std::string& ExtractDir() const { return extractDir_; }
+  void SetExtractDir(const std::string& folder);
+
+  // The archive comment buffer size; values are clamped to 2000..32767.
+  int ZipCmntBufSize() const { return zipCmntBufSize_; }
+  void SetZipCmntBufSize(int size);
+
+  std::vector<std::string> FileSpec;       // selection patterns ("*", "?"); none selects nothing
+  bool RecurseDirs = true;                 // patterns without a folder select in every folder
+  bool UseStoredDirs = true;               // recreate each entry's stored folder below ExtractDir
+  bool CreateStoredDirs = false;           // create the folders of folder entries
+  bool ConfirmOverwrites = false;          // ask OnFileExists before replacing a file
+  TOverwriteMode OverwriteMode = omOverwrite;
+  TDateAttribute DateAttribute = daFileDate;
+  bool RestoreFileAttr = true;             // give files the entry's attributes (and Unix mode)
+  bool TranslateOemChar = true;            // convert names to the ANSI code page
+  std::vector<std::string> Passwords;      // tried for encrypted entries
+  int PasswordAttempts = 3;                // how often OnGetPassword is asked
+
+  // Events, all raised on the thread that calls Extract.
+  std::function<void(TUnZip* Sender)> OnActivate;    // archive's drive accessible, before reading
+  std::function<void(TUnZip* Sender)> OnDeactivate;  // after the archive was processed
+  // Before a file entry is written: FileName is the output path, Count the entries
+  // accepted so far; set Extract false to skip the entry.
+  std::function<void(TUnZip* Sender, const std::string& FileName, int Count, bool& Extract)> OnBegin;
+  // After each entry, with the outcome of its CRC-32 check.
+  std::function<void(TUnZip* Sender, const std::string& FileName, bool CRC_PASS)> OnEnd;
+  // After each decoded block: percentages 0..100 of the entry and of the archive.
+  std::function<void(TUnZip* Sender, uint8_t ProgressByFile, uint8_t ProgressByArchive)> OnProgress;
+  std::function<void(TUnZip* Sender, const std::string& FileName, const std::string& ExtendedMsg,
+                     const std::string& VolumeID, int ECode)>
+      OnError;
+  // With ConfirmOverwrites true and an existing target: give another name in
+  // NewFilename (it is asked again while that exists too) or set omSkip.
+  std::function<void(TUnZip* Sender, const std::string& FileName, std::string& NewFilename,
+                     TOverwriteMode& OverwriteMode)>
+      OnFileExists;
+  // For an encrypted entry no known password opens: fill Password, or set
+  // TryAgain false to give up.
+  std::function<void(TUnZip* Sender, const std::string& FileName, std::string& Password, bool& TryAgain)>
+      OnGetPassword;
+  // Before entries are read from the local headers; leaving Cancel true stops.
+  std::function<void(TUnZip* Sender, TZipHeaderState State, bool& Cancel)> OnCorruptZipHeader;
+  // At the end of Extract, in seconds.
+  std::function<void(TUnZip* Sender, float ElapsedTime)> OnElapsedTime;
+
+  // Extracts every selected entry; returns the number of file entries accepted
+  // for writing. Never throws.
+  int Extract();
+
+ private:
+  friend class TEntrySink;
+
+  void Run();
+  bool ReadDirectory(TArchiveReader& reader);
+  void ReadCentralDirectory(TArchiveReader& reader, int64_t start, int64_t adjustment);
+  void WalkLocalHeaders(TArchiveReader& reader, int64_t start, TZipHeaderState state);
+  void AddEntry(TZipEntry&& entry);
+  void ExtractEntry(TArchiveReader& reader, const TZipEntry& entry);
+  bool UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::unique_ptr<TZipCrypto>& crypto);
+  std::string TargetFolder() const;
+  std::string OutputPath(const std::string& storedName) const;
+  bool IsSafeName(const std::string& storedName) const;
+  void CreateFolders(const std::string& folder);
+  void FinishFile(const std::string& target, const TZipEntry& entry);
+  void SkipEntry(const TZipEntry& entry);
+  void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored);
+  void Error(const std::string& fileName, const std::string& extendedMsg, int code);
+
+  std::string archiveFile_;
+  std::string extractDir_;
+  TArcType arcType_ = atNA;
+  int zipCmntBufSize_ = 32767;
+
+  // Running state of one Extract.
+  int count_ = 0;
+  std::vector<TZipEntry> entries_;
+  uint64_t totalSize_ = 0;        // uncompressed bytes of the selected entries
+  uint64_t totalCompressed_ = 0;  // their compressed bytes, encryption headers excluded
+  uint64_t remaining_ = 0;        // uncompressed bytes still to do
+  uint32_t newestDate_ = 0;       // MS-DOS date << 16 | time
+  bool passwordFailed_ = false;
+  std::string password_;          // the last password that opened an entry
+  std::string lastFolder_;        // the folder most recently made sure of
+};
+
+}  // namespace archive

@@ -1,0 +1,105 @@
+// The ZIP records the extractor reads, laid out as in PKWARE's APPNOTE (4.3.7
+// local file header, 4.3.12 central directory header, 4.3.16 end of central
+// directory record). All fields are little-endian; ZIP64 records are not read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace archive::zip {
+
+constexpr uint32_t kLocalHeaderSignature = 0x04034B50;    // "PK\3\4"
+constexpr uint32_t kCentralHeaderSignature = 0x02014B50;  // "PK\1\2"
+constexpr uint32_t kEndRecordSignature = 0x06054B50;      // "PK\5\6"
+// Written before the first local header of a spanned archive, and (optionally)
+// before each data descriptor.
+constexpr uint32_t kSpanMarker = 0x08074B50;  // "PK\7\8"
+
+constexpr std::size_t kLocalHeaderSize = 30;
+constexpr std::size_t kCentralHeaderSize = 46;
+constexpr std::size_t kEndRecordSize = 22;
+constexpr std::size_t kEncryptionHeaderSize = 12;
+
+// General-purpose bit flags.
+constexpr uint16_t kFlagEncrypted = 0x0001;       // traditional PKWARE encryption
+constexpr uint16_t kFlagImplode8K = 0x0002;       // method 6: 8 KB window (else 4 KB)
+constexpr uint16_t kFlagImplode3Trees = 0x0004;   // method 6: literal tree present
+constexpr uint16_t kFlagDataDescriptor = 0x0008;  // CRC and sizes follow the data
+constexpr uint16_t kFlagUtf8 = 0x0800;            // name and comment are UTF-8
+
+// "Version made by" high byte: the host whose attribute conventions apply.
+constexpr uint8_t kHostMsDos = 0;
+constexpr uint8_t kHostUnix = 3;
+
+inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Local file header: precedes each entry's (possibly encrypted) data.
+struct TLocalHeader {
+  uint32_t Signature;         // 0  kLocalHeaderSignature
+  uint16_t VersionNeeded;     // 4  minimum version to extract
+  uint16_t Flags;             // 6  general-purpose bit flags
+  uint16_t Method;            // 8  compression method
+  uint16_t Time;              // 10 MS-DOS time: hour<<11 | minute<<5 | second/2
+  uint16_t Date;              // 12 MS-DOS date: (year-1980)<<9 | month<<5 | day
+  uint32_t Crc;               // 14 CRC-32 of the uncompressed data (0 with a data descriptor)
+  uint32_t CompressedSize;    // 18 including a 12-byte encryption header
+  uint32_t UncompressedSize;  // 22
+  uint16_t NameLength;        // 26
+  uint16_t ExtraLength;       // 28 then name, extra field, data
+
+  static TLocalHeader Parse(const uint8_t* p) {
+    return {Get32(p), Get16(p + 4), Get16(p + 6), Get16(p + 8), Get16(p + 10), Get16(p + 12),
+            Get32(p + 14), Get32(p + 18), Get32(p + 22), Get16(p + 26), Get16(p + 28)};
+  }
+};
+
+// Central directory header: one per entry, all together near the end.
+struct TCentralHeader {
+  uint32_t Signature;           // 0  kCentralHeaderSignature
+  uint16_t VersionMadeBy;       // 4  high byte: host system, low byte: version
+  uint16_t VersionNeeded;       // 6
+  uint16_t Flags;               // 8
+  uint16_t Method;              // 10
+  uint16_t Time;                // 12
+  uint16_t Date;                // 14
+  uint32_t Crc;                 // 16 always valid here, data descriptor or not
+  uint32_t CompressedSize;      // 20
+  uint32_t UncompressedSize;    // 24
+  uint16_t NameLength;          // 28
+  uint16_t ExtraLength;         // 30
+  uint16_t CommentLength;       // 32 then name, extra field, comment
+  uint16_t DiskNumberStart;     // 34
+  uint16_t InternalAttributes;  // 36 bit 0: text file
+  uint32_t ExternalAttributes;  // 38 MS-DOS attributes in the low byte; Unix mode in the
+                                //    high 16 bits when the host is Unix
+  uint32_t LocalHeaderOffset;   // 42 from the start of the archive's first disk
+
+  static TCentralHeader Parse(const uint8_t* p) {
+    return {Get32(p),      Get16(p + 4),  Get16(p + 6),  Get16(p + 8),  Get16(p + 10), Get16(p + 12),
+            Get16(p + 14), Get32(p + 16), Get32(p + 20), Get32(p + 24), Get16(p + 28), Get16(p + 30),
+            Get16(p + 32), Get16(p + 34), Get16(p + 36), Get32(p + 38), Get32(p + 42)};
+  }
+};
+
+// End of central directory record: the last record, followed only by the comment.
+struct TEndRecord {
+  uint32_t Signature;          // 0  kEndRecordSignature
+  uint16_t DiskNumber;         // 4  this disk
+  uint16_t DirectoryDisk;      // 6  disk where the central directory starts
+  uint16_t EntriesOnDisk;      // 8
+  uint16_t TotalEntries;       // 10
+  uint32_t DirectorySize;      // 12 bytes
+  uint32_t DirectoryOffset;    // 16 from the start of the first disk
+  uint16_t CommentLength;      // 20 then the archive comment
+
+  static TEndRecord Parse(const uint8_t* p) {
+    return {Get32(p), Get16(p + 4), Get16(p + 6), Get16(p + 8), Get16(p + 10), Get32(p + 12), Get32(p + 16),
+            Get16(p + 20)};
+  }
+};
+
+}  // namespace archive::zip

@@ -1,0 +1,104 @@
+// GUIDs, clock, version, token privileges and restart.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/platform.h"
+#include "platform/win32/win32_handles.h"
+
+namespace platform {
+
+using win32::THandle;
+
+std::string NewGuidText() {
+  GUID g;
+  if (FAILED(::CoCreateGuid(&g))) throw EOSError("Cannot create a GUID", ::GetLastError());
+  char text[39];
+  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return text;
+}
+
+uint32_t TickCount() { return ::GetTickCount(); }
+
+void SleepMs(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+uint32_t PlatformId() {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  // Only the platform family is asked for, which the deprecation does not touch.
+  if (!::GetVersionExA(&info)) return VER_PLATFORM_WIN32_NT;
+#pragma GCC diagnostic pop
+  return info.dwPlatformId;
+}
+
+uint32_t SetPrivilege(const std::string& name, uint32_t attributes) {
+  THandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Put())) return 0;
+  TOKEN_PRIVILEGES wanted{};
+  wanted.PrivilegeCount = 1;
+  wanted.Privileges[0].Attributes = attributes;
+  if (!::LookupPrivilegeValueA(nullptr /* the local system */, name.c_str(), &wanted.Privileges[0].Luid)) {
+    DWORD code = ::GetLastError();
+    throw EOSError("Unknown privilege \"" + name + "\". " + SysErrorMessage(code), code);
+  }
+  TOKEN_PRIVILEGES previous{};
+  DWORD previousSize = sizeof previous;
+  if (!::AdjustTokenPrivileges(token.Get(),
+                               FALSE,  // change only the privilege named, leave the others
+                               &wanted, sizeof previous, &previous, &previousSize)) {
+    DWORD code = ::GetLastError();
+    throw EOSError("System Error.  Code: " + std::to_string(code) + ".\r\n" + SysErrorMessage(code), code);
+  }
+  // The previous state lists only what changed. When nothing did, the privilege
+  // already had the attributes asked for, and giving them back keeps a later
+  // restore from switching it off.
+  if (previous.PrivilegeCount == 0) return attributes;
+  return previous.Privileges[0].Attributes;
+}
+
+bool RequestRestart() {
+  // Planned shutdown, major reason application, minor reason installation.
+  constexpr DWORD kReason = SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION |
+                            SHTDN_REASON_MINOR_INSTALLATION;  // 0x80040002
+  static_assert(kReason == 0x80040002u);
+  // EWX_FORCEIFHUNG: applications that do not answer are closed, the others asked.
+  if (::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, kReason)) return true;
+  // Where an interactive logoff is refused, the shutdown service may still take it.
+  return ::InitiateSystemShutdownExA(nullptr /* this computer */, nullptr /* no message */, 0 /* at once */,
+                                     FALSE /* ask applications with unsaved data */, TRUE /* reboot */,
+                                     kReason) != FALSE;
+}
+
+}  // namespace platform
+
+// ---------------------------------------------------------------- environment and build
+
+namespace platform {
+
+bool SetEnv(const std::string& name, const std::string& value) {
+  if (name.empty() || name.find('=') != std::string::npos) return false;
+  // The process block serves child processes and GetEnvironmentVariable; the C
+  // runtime keeps a copy of its own for getenv. Both must change.
+  if (!::SetEnvironmentVariableA(name.c_str(), value.c_str())) return false;
+  // The runtime cannot hold an empty value: "" removes its copy, so getenv then
+  // answers NULL while the process block keeps the empty text.
+  return ::_putenv_s(name.c_str(), value.c_str()) == 0;
+}
+
+bool UnsetEnv(const std::string& name) {
+  if (name.empty() || name.find('=') != std::string::npos) return false;
+  ::SetEnvironmentVariableA(name.c_str(), nullptr);  // nullptr removes it
+  return ::_putenv_s(name.c_str(), "") == 0;          // "" removes it from the runtime's copy
+}
+
+std::string ExecutableSuffix() { return ".exe"; }
+
+bool EmulatedMachine() { return false; }
+
+}  // namespace platform

@@ -1,0 +1,564 @@
+// Extraction of hand-made archives: the cases real archives seldom show (folder
+// entries only, no entries, a cut-off file, a program stub, damaged entries,
+// unsupported methods, names that would leave the target folder, bogus sizes
+// and offsets), the overwrite rules, dates and attributes, progress and events.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "platform/platform.h"
+#include "settings/text.h"
+#include "support/test_support.h"
+#include "unzip_test_helpers.h"
+
+namespace {
+
+using archive::TUnZip;
+using unziptest::BuildZip;
+using unziptest::TArchiveLayout;
+using unziptest::TEntrySpec;
+using unziptest::TRecorder;
+
+std::string Pattern(std::size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (char& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>('a' + (x >> 16) % 26);
+  }
+  return s;
+}
+
+TEntrySpec File(const std::string& name, const std::string& data) {
+  TEntrySpec e;
+  e.Name = name;
+  e.Data = data;
+  return e;
+}
+
+TEntrySpec Folder(const std::string& name) {
+  TEntrySpec e;
+  e.Name = name;
+  e.ExternalAttributes = 0x10;
+  return e;
+}
+
+// A temporary folder holding one archive and an output folder below it.
+class UnZipExtract : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    archivePath_ = tmp_ / "test.zip";
+    outDir_ = tmp_ / "out";
+    ASSERT_TRUE(platform::CreateDir(outDir_));
+  }
+
+  void WriteArchive(const std::string& bytes) {
+    platform::EraseFile(archivePath_);
+    testsupport::WriteFileText(archivePath_, bytes);
+  }
+
+  // Configured as the unpack step does.
+  void Configure(TUnZip& z) {
+    rec_.Attach(z);
+    z.FileSpec = {"*.*"};
+    z.RecurseDirs = true;
+    z.ConfirmOverwrites = false;
+    z.SetArchiveFile(archivePath_);
+    z.SetExtractDir(outDir_);
+  }
+
+  int Run(const std::string& bytes, std::optional<std::function<void(TUnZip&)>> tweak = std::nullopt) {
+    WriteArchive(bytes);
+    TUnZip z;
+    Configure(z);
+    if (tweak) (*tweak)(z);
+    return z.Extract();
+  }
+
+  std::string Out(const std::string& relative) const { return outDir_ + "\\" + relative; }
+  std::string Read(const std::string& relative) { return testsupport::ReadFileText(Out(relative)); }
+
+  testsupport::TTempFolder tmp_;
+  std::string archivePath_, outDir_;
+  TRecorder rec_;
+};
+
+TEST_F(UnZipExtract, FoldersOnlyAndEmptyArchivesGiveNothing) {
+  EXPECT_EQ(Run(BuildZip({Folder("app/"), Folder("app/bin/")})), 0);
+  EXPECT_TRUE(rec_.Begun.empty());
+  EXPECT_TRUE(rec_.Errors.empty());
+  // Folder entries end with a passed check but are not created by default.
+  ASSERT_EQ(rec_.Ended.size(), 2u);
+  EXPECT_TRUE(rec_.Ended[0].second);
+  EXPECT_FALSE(platform::DirectoryExists(Out("app")));
+
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(BuildZip({Folder("app/"), Folder("app/bin/")}), [](TUnZip& z) { z.CreateStoredDirs = true; }), 0);
+  EXPECT_TRUE(platform::DirectoryExists(Out("app\\bin")));
+  EXPECT_EQ(rec_.Ended[1].first, Out("app\\bin\\"));
+
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(BuildZip({})), 0);
+  EXPECT_TRUE(rec_.Begun.empty());
+  EXPECT_TRUE(rec_.Errors.empty());
+  EXPECT_EQ(rec_.Events, (std::vector<std::string>{"activate", "deactivate", "elapsed"}));
+}
+
+TEST_F(UnZipExtract, CutOffArchiveIsReadThroughItsLocalHeaders) {
+  std::string whole = BuildZip({File("one.txt", Pattern(5000, 1)), File("sub/two.txt", Pattern(7000, 2)),
+                                File("three.txt", Pattern(9000, 3))},
+                               TArchiveLayout{"", false, false, ""});
+  std::string cut = whole.substr(0, whole.size() - 4000);
+  int corruptCalls = 0;
+  int count = Run(cut, [&](TUnZip& z) {
+    z.OnCorruptZipHeader = [&](TUnZip*, archive::TZipHeaderState state, bool& cancel) {
+      EXPECT_EQ(state, archive::hsNoEndRecord);
+      EXPECT_TRUE(cancel);
+      cancel = false;
+      ++corruptCalls;
+    };
+  });
+  EXPECT_EQ(corruptCalls, 1);
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(Read("one.txt"), Pattern(5000, 1));
+  EXPECT_EQ(Read("sub\\two.txt"), Pattern(7000, 2));
+  EXPECT_EQ(Read("three.txt"), Pattern(5000, 3));  // as far as its data goes
+  ASSERT_EQ(rec_.Ended.size(), 3u);
+  EXPECT_TRUE(rec_.Ended[0].second);
+  EXPECT_TRUE(rec_.Ended[1].second);
+  EXPECT_FALSE(rec_.Ended[2].second);
+
+  // A handler that leaves Cancel set stops before anything is extracted.
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(cut, [](TUnZip& z) { z.OnCorruptZipHeader = [](TUnZip*, archive::TZipHeaderState, bool&) {}; }), 0);
+  EXPECT_TRUE(rec_.Begun.empty());
+}
+
+TEST_F(UnZipExtract, EndRecordWithoutDirectoryFallsBackToTheLocalHeaders) {
+  std::string good = BuildZip({File("a.txt", "alpha"), File("b.txt", "beta")});
+  // Point the end record's directory somewhere that holds no central header and
+  // break the size too, so neither place is found.
+  std::size_t end = good.size() - 22;
+  good[end + 12] = 1;  // directory size
+  good[end + 16] = 3;  // directory offset
+  std::optional<archive::TZipHeaderState> seen;
+  EXPECT_EQ(Run(good, [&](TUnZip& z) {
+              z.OnCorruptZipHeader = [&](TUnZip*, archive::TZipHeaderState s, bool& cancel) {
+                seen = s;
+                cancel = false;
+              };
+            }),
+            2);
+  EXPECT_EQ(seen, archive::hsNoCentralDirectory);
+  EXPECT_EQ(Read("b.txt"), "beta");
+}
+
+TEST_F(UnZipExtract, ProgramStubInFrontWithAndWithoutAdjustedOffsets) {
+  std::string stub = "MZ" + Pattern(3000, 9) + "PK\x03\x04" + Pattern(1000, 10);
+  for (bool adjusted : {false, true}) {
+    SCOPED_TRACE(adjusted ? "adjusted" : "not adjusted");
+    rec_ = TRecorder();
+    std::string bytes = BuildZip({File("a.txt", "first"), File("d/b.txt", Pattern(40000, 4))},
+                                 TArchiveLayout{stub, adjusted, true, "a comment"});
+    WriteArchive(bytes);
+    TUnZip z;
+    Configure(z);
+    EXPECT_EQ(z.ArcType(), archive::atZipExe);
+    EXPECT_EQ(z.Extract(), 2);
+    EXPECT_EQ(Read("a.txt"), "first");
+    EXPECT_EQ(Read("d\\b.txt"), Pattern(40000, 4));
+    EXPECT_TRUE(rec_.Errors.empty());
+  }
+}
+
+TEST_F(UnZipExtract, NamesWithoutExtensionAndPatterns) {
+  std::string bytes = BuildZip({File("README", "r"), File("bin/tool", "t"), File("doc/a.txt", "a"), File("b.TXT", "b")});
+  EXPECT_EQ(Run(bytes), 4);
+
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.FileSpec = {"*.txt"}; }), 2);
+  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("doc\\a.txt"), Out("b.TXT")}));
+
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) {
+              z.FileSpec = {"*.txt"};
+              z.RecurseDirs = false;
+            }),
+            1);
+  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("b.TXT")}));
+
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.FileSpec.clear(); }), 0);
+}
+
+TEST_F(UnZipExtract, DamagedEntryIsWrittenCountedAndReported) {
+  TEntrySpec bad = File("bad.txt", Pattern(3000, 5));
+  bad.BadCrc = true;
+  std::string bytes = BuildZip({File("good.txt", "fine"), bad});
+
+  // With an OnEnd handler the check result goes there.
+  EXPECT_EQ(Run(bytes), 2);
+  EXPECT_EQ(Read("bad.txt"), Pattern(3000, 5));
+  EXPECT_EQ(rec_.Ended, (std::vector<std::pair<std::string, bool>>{{Out("good.txt"), true}, {Out("bad.txt"), false}}));
+  EXPECT_TRUE(rec_.Errors.empty());
+
+  // Without one it is reported as 25151 and nothing else.
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.OnEnd = nullptr; }), 2);
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_CRCERROR});
+  EXPECT_EQ(rec_.Errors[0].FileName, Out("bad.txt"));
+  EXPECT_EQ(archive::UnZipErrorText(archive::E_CRCERROR), "File fails CRC check");
+}
+
+TEST_F(UnZipExtract, UnsupportedMethodLeavesAnEmptyCountedFile) {
+  TEntrySpec lzma = File("packed.bin", Pattern(100, 6));
+  lzma.Method = 14;
+  EXPECT_EQ(Run(BuildZip({lzma, File("next.txt", "next")})), 2);
+  EXPECT_TRUE(platform::FileExists(Out("packed.bin")));
+  EXPECT_EQ(Read("packed.bin"), "");
+  EXPECT_EQ(Read("next.txt"), "next");
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNSUPPORTED});
+  EXPECT_EQ(rec_.Errors[0].FileName, Out("packed.bin"));
+  EXPECT_EQ(archive::UnZipErrorText(archive::E_UNSUPPORTED), "Unsupported compression method");
+}
+
+TEST_F(UnZipExtract, SkippingWritesNothing) {
+  std::string bytes = BuildZip({File("a.txt", "a"), File("sub/b.txt", "b")});
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.OverwriteMode = archive::omSkip; }), 0);
+  EXPECT_EQ(rec_.Begun.size(), 2u);
+  EXPECT_TRUE(platform::ListDir(outDir_).empty());
+
+  // OnBegin may refuse single entries.
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes, [&](TUnZip& z) {
+              z.OnBegin = [](TUnZip*, const std::string& name, int, bool& extract) {
+                extract = name.find("b.txt") == std::string::npos;
+              };
+            }),
+            1);
+  EXPECT_TRUE(platform::FileExists(Out("a.txt")));
+  EXPECT_FALSE(platform::FileExists(Out("sub\\b.txt")));
+}
+
+TEST_F(UnZipExtract, MissingArchiveAndArchiveFileRules) {
+  TUnZip z;
+  rec_.Attach(z);
+  EXPECT_EQ(z.ArchiveFile(), "");
+  EXPECT_EQ(z.ArcType(), archive::atNA);
+  z.SetArchiveFile(tmp_ / "missing.zip");
+  EXPECT_EQ(z.ArchiveFile(), "");
+  EXPECT_EQ(z.ArcType(), archive::atNA);
+  EXPECT_EQ(z.Extract(), 0);
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_FILENOTFOUND});
+  EXPECT_EQ(archive::UnZipErrorText(archive::E_FILENOTFOUND), "File not found");
+  EXPECT_EQ(rec_.Events, std::vector<std::string>{"error 25192"});
+
+  // "/" becomes "\"; a file that is no archive is atNA and yields nothing.
+  testsupport::WriteFileText(tmp_ / "notes.txt", "not an archive at all");
+  std::string slashed = tmp_.Path() + "/notes.txt";
+  z.SetArchiveFile(slashed);
+  EXPECT_EQ(z.ArchiveFile(), text::StringReplace(slashed, "/", "\\"));
+  EXPECT_EQ(z.ArcType(), archive::atNA);
+  rec_ = TRecorder();
+  rec_.Attach(z);
+  z.FileSpec = {"*.*"};
+  EXPECT_EQ(z.Extract(), 0);
+  EXPECT_TRUE(rec_.Errors.empty());
+
+  WriteArchive(BuildZip({File("a.txt", "a")}));
+  z.SetArchiveFile(archivePath_);
+  EXPECT_EQ(z.ArcType(), archive::atZip);
+}
+
+TEST_F(UnZipExtract, ExtractDirRulesAndTheDoubledBackslash) {
+  TUnZip z;
+  z.SetExtractDir("C:/some/where");
+  EXPECT_EQ(z.ExtractDir(), "C:\\some\\where\\");
+  z.SetExtractDir("C:\\tmp\\\\x\\");
+  EXPECT_EQ(z.ExtractDir(), "C:\\tmp\\\\x\\");
+  z.SetExtractDir("");
+  EXPECT_EQ(z.ExtractDir(), "");
+  WriteArchive(BuildZip({File("a.txt", "a")}));
+  z.SetArchiveFile(archivePath_);
+  z.SetExtractDir("");
+  EXPECT_EQ(z.ExtractDir(), tmp_.Path() + "\\");
+
+  // The unpack step's form: temp folder, a second backslash, the GUID folder.
+  // Every output path starts with that text unchanged.
+  std::string doubled = tmp_.Path() + "\\\\guid";
+  ASSERT_TRUE(platform::CreateDir(tmp_ / "guid"));
+  rec_ = TRecorder();
+  rec_.Attach(z);
+  z.FileSpec = {"*.*"};
+  WriteArchive(BuildZip({File("a.txt", "a"), File("d/e/f.txt", "f")}));
+  z.SetArchiveFile(archivePath_);
+  z.SetExtractDir(doubled);
+  EXPECT_EQ(z.Extract(), 2);
+  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{doubled + "\\a.txt", doubled + "\\d\\e\\f.txt"}));
+  EXPECT_EQ(testsupport::ReadFileText(tmp_ / "guid\\d\\e\\f.txt"), "f");
+
+  // Without stored folders everything lands in the target folder itself.
+  rec_ = TRecorder();
+  rec_.Attach(z);
+  z.UseStoredDirs = false;
+  z.SetExtractDir(outDir_);
+  EXPECT_EQ(z.Extract(), 2);
+  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("a.txt"), Out("f.txt")}));
+
+  z.SetZipCmntBufSize(10);
+  EXPECT_EQ(z.ZipCmntBufSize(), 2000);
+  z.SetZipCmntBufSize(1 << 20);
+  EXPECT_EQ(z.ZipCmntBufSize(), 32767);
+}
+
+TEST_F(UnZipExtract, DefaultsAtCreation) {
+  TUnZip z;
+  EXPECT_TRUE(z.FileSpec.empty());
+  EXPECT_TRUE(z.RecurseDirs);
+  EXPECT_TRUE(z.UseStoredDirs);
+  EXPECT_FALSE(z.CreateStoredDirs);
+  EXPECT_FALSE(z.ConfirmOverwrites);
+  EXPECT_EQ(z.OverwriteMode, archive::omOverwrite);
+  EXPECT_EQ(z.DateAttribute, archive::daFileDate);
+  EXPECT_TRUE(z.RestoreFileAttr);
+  EXPECT_TRUE(z.TranslateOemChar);
+  EXPECT_TRUE(z.Passwords.empty());
+  EXPECT_EQ(z.PasswordAttempts, 3);
+  EXPECT_EQ(z.ExtractDir(), "");
+}
+
+// Names that would land outside the target folder are refused and nothing is
+// written there; the harmless ones around them are extracted.
+TEST_F(UnZipExtract, NamesLeavingTheTargetFolderAreRefused) {
+  const std::vector<std::string> unsafe = {"../escape1.txt",      "a/../../escape2.txt", "..\\escape3.txt",
+                                           "C:../escape4.txt",    "//server/share/x.txt", "C:\\\\escape5.txt",
+                                           "sub/.. /escape6.txt", "d/.../escape7.txt",   "aux.txt",
+                                           "x/COM1",              "ab:c.txt"};
+  std::vector<TEntrySpec> entries = {File("first.txt", "1")};
+  for (const std::string& name : unsafe) entries.push_back(File(name, "evil"));
+  entries.push_back(File("/rooted.txt", "r"));   // root stripped: lands inside
+  entries.push_back(File("C:/drive.txt", "d"));  // drive stripped: lands inside
+  entries.push_back(File("last.txt", "2"));
+  EXPECT_EQ(Run(BuildZip(entries)), 4);
+  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("first.txt"), Out("rooted.txt"), Out("drive.txt"),
+                                                   Out("last.txt")}));
+  EXPECT_EQ(rec_.ErrorCount(archive::E_UNSAFENAME), static_cast<int>(unsafe.size()));
+  EXPECT_EQ(archive::UnZipErrorText(archive::E_UNSAFENAME), "Unsafe file name");
+  // Nothing appeared next to the output folder or above it.
+  std::vector<std::string> around = platform::ListDir(tmp_.Path());
+  std::sort(around.begin(), around.end());
+  EXPECT_EQ(around, (std::vector<std::string>{"out\\", "test.zip"}));
+
+  // A central name that looks harmless does not hide a local name that is not.
+  rec_ = TRecorder();
+  TEntrySpec disguised = File("fine.txt", "evil");
+  disguised.LocalName = "../../disguised.txt";
+  EXPECT_EQ(Run(BuildZip({disguised})), 0);
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNSAFENAME});
+
+  // Without stored folders only the file part counts.
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(BuildZip({File("../../flat.txt", "f")}), [](TUnZip& z) { z.UseStoredDirs = false; }), 1);
+  EXPECT_EQ(Read("flat.txt"), "f");
+}
+
+TEST_F(UnZipExtract, LongNamesAreReadWhole) {
+  std::string folder(120, 'f'), file(150, 'n');
+  std::string name = folder + "/" + file + ".txt";  // 275 bytes
+  Run(BuildZip({File(name, "long")}));
+  ASSERT_EQ(rec_.Begun.size(), 1u);
+  EXPECT_EQ(rec_.Begun[0], Out(folder + "\\" + file + ".txt"));
+  // Either it is written under its whole name or it fails to open; never a
+  // shorter name.
+  if (platform::FileExists(rec_.Begun[0]))
+    EXPECT_EQ(testsupport::ReadFileText(rec_.Begun[0]), "long");
+  else
+    EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_OPEN});
+  std::vector<std::string> inFolder = platform::ListDir(outDir_);
+  EXPECT_TRUE(inFolder.empty() || inFolder == std::vector<std::string>{folder + "\\"});
+}
+
+// Sizes, counts and offsets come from the archive and are not trusted.
+TEST_F(UnZipExtract, BogusSizesAndOffsetsStayBounded) {
+  std::string data = Pattern(1000, 7);
+  TEntrySpec huge = File("huge.txt", data);
+  huge.DeclaredSize = 0xFFFFFFF0;  // claims 4 GB
+  TEntrySpec shared = File("shared.txt", "");
+  shared.LocalOffset = 0;  // reuses huge.txt's local header and data
+  shared.DeclaredSize = 10;
+  shared.DeclaredCompressed = 10;
+  TEntrySpec nowhere = File("nowhere.txt", "x");
+  nowhere.LocalOffset = 0x7FFFFFF0;
+  EXPECT_EQ(Run(BuildZip({huge, nowhere})), 1);
+  EXPECT_EQ(Read("huge.txt"), data);  // what the data holds, no more
+  ASSERT_EQ(rec_.Ended.size(), 1u);
+  EXPECT_FALSE(rec_.Ended[0].second);
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADHEADER});
+  EXPECT_EQ(rec_.Errors[0].FileName, "nowhere.txt");
+
+  // A second directory record over the same local header and data: the output
+  // is named by that local header, and gets at most what this record declares.
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(BuildZip({huge, shared})), 2);
+  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("huge.txt"), Out("huge.txt")}));
+  EXPECT_EQ(Read("huge.txt"), data.substr(0, 10));
+
+  // An end record claiming 65535 entries and a directory far away.
+  rec_ = TRecorder();
+  std::string bytes = BuildZip({File("a.txt", "a")});
+  std::size_t end = bytes.size() - 22;
+  for (int i : {8, 9, 10, 11, 16, 17, 18}) bytes[end + i] = '\xFF';
+  EXPECT_LE(Run(bytes), 1);
+
+  // Every truncation of a small valid archive fails cleanly.
+  std::string whole = BuildZip({File("a.txt", Pattern(300, 1)), File("b/c.txt", Pattern(200, 2)), Folder("b/")});
+  for (std::size_t len = 0; len < whole.size(); len += 7) {
+    rec_ = TRecorder();
+    int count = Run(whole.substr(0, len));
+    EXPECT_LE(count, 2) << len;
+    EXPECT_LE(rec_.Begun.size(), 2u) << len;
+  }
+}
+
+TEST_F(UnZipExtract, FileEntryNamedLikeAFolderFailsToOpenButCounts) {
+  TEntrySpec odd = File("odd/", "");
+  odd.ExternalAttributes = 0x20;
+  EXPECT_EQ(Run(BuildZip({odd, File("after.txt", "x")})), 2);
+  EXPECT_EQ(rec_.Begun[0], Out("odd\\"));
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_OPEN});
+  EXPECT_EQ(rec_.Errors[0].FileName, Out("odd\\"));
+  EXPECT_EQ(Read("after.txt"), "x");
+}
+
+TEST_F(UnZipExtract, OverwriteConfirmation) {
+  std::string bytes = BuildZip({File("a.txt", "new a"), File("b.txt", "new b")});
+  testsupport::WriteFileText(Out("a.txt"), "old a");
+
+  // Without a handler the existing file is kept and the missing handler named.
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.ConfirmOverwrites = true; }), 1);
+  EXPECT_EQ(Read("a.txt"), "old a");
+  EXPECT_EQ(Read("b.txt"), "new b");
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_REQUIREDEVENT});
+  EXPECT_EQ(rec_.Errors[0].ExtendedMsg, "OnFileExists");
+
+  // A handler may give another name; it is asked again while that exists too.
+  rec_ = TRecorder();
+  std::vector<std::string> asked;
+  EXPECT_EQ(Run(bytes,
+                [&](TUnZip& z) {
+                  z.ConfirmOverwrites = true;
+                  z.OnFileExists = [&](TUnZip*, const std::string& name, std::string& newName,
+                                       archive::TOverwriteMode& mode) {
+                    asked.push_back(name);
+                    EXPECT_EQ(mode, archive::omOverwrite);
+                    newName = name + ".1";
+                  };
+                }),
+            2);
+  EXPECT_EQ(asked, (std::vector<std::string>{Out("a.txt"), Out("b.txt")}));
+  EXPECT_EQ(Read("a.txt.1"), "new a");
+  EXPECT_EQ(Read("b.txt.1"), "new b");
+  EXPECT_EQ(Read("a.txt"), "old a");
+
+  // omSkip from the handler keeps the file.
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes,
+                [&](TUnZip& z) {
+                  z.ConfirmOverwrites = true;
+                  z.OnFileExists = [&](TUnZip*, const std::string&, std::string&, archive::TOverwriteMode& mode) {
+                    mode = archive::omSkip;
+                  };
+                }),
+            0);
+  EXPECT_EQ(Read("b.txt"), "new b");
+
+  // A read-only target is made writable and replaced.
+  platform::SetAttributes(Out("a.txt"), platform::faReadOnly);
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes), 2);
+  EXPECT_EQ(Read("a.txt"), "new a");
+  EXPECT_TRUE(rec_.Errors.empty());
+}
+
+TEST_F(UnZipExtract, DatesAndAttributes) {
+  TEntrySpec older = File("older.txt", "o");
+  older.Date = (2001 - 1980) << 9 | 2 << 5 | 3;   // 2001-02-03
+  older.Time = 4 << 11 | 5 << 5 | 6 / 2;          // 04:05:06
+  TEntrySpec newer = File("newer.txt", "n");
+  newer.Date = (2019 - 1980) << 9 | 11 << 5 | 30;  // 2019-11-30
+  newer.Time = 23 << 11 | 59 << 5 | 58 / 2;        // 23:59:58
+  newer.ExternalAttributes = 0x21;                 // read-only
+  TEntrySpec script = File("run.sh", "#!/bin/sh\n");
+  script.Host = 3;
+  script.ExternalAttributes = (0100755u << 16);
+  script.Date = older.Date;
+  std::string bytes = BuildZip({older, newer, script});
+
+  ASSERT_EQ(Run(bytes), 3);
+  auto when = platform::GetLastWriteTime(Out("older.txt"));
+  ASSERT_TRUE(when);
+  EXPECT_EQ(std::make_tuple(when->Year, when->Month, when->Day, when->Hour, when->Minute, when->Second),
+            std::make_tuple(2001, 2, 3, 4, 5, 6));
+  EXPECT_NE(platform::GetAttributes(Out("newer.txt")) & platform::faReadOnly, 0u);
+  EXPECT_EQ(platform::GetAttributes(Out("older.txt")) & platform::faReadOnly, 0u);
+  if (platform::EmulatedMachine()) {
+    auto perms = std::filesystem::status(platform::HostPath(Out("run.sh"))).permissions();
+    EXPECT_EQ(perms & std::filesystem::perms::all, static_cast<std::filesystem::perms>(0755));
+  }
+
+  testsupport::RemoveTree(outDir_);
+  platform::CreateDir(outDir_);
+  rec_ = TRecorder();
+  ASSERT_EQ(Run(bytes, [](TUnZip& z) {
+              z.DateAttribute = archive::daMaxFileDate;
+              z.RestoreFileAttr = false;
+            }),
+            3);
+  when = platform::GetLastWriteTime(Out("older.txt"));
+  ASSERT_TRUE(when);
+  EXPECT_EQ(std::make_tuple(when->Year, when->Month, when->Day, when->Hour, when->Minute, when->Second),
+            std::make_tuple(2019, 11, 30, 23, 59, 58));
+  EXPECT_EQ(platform::GetAttributes(Out("newer.txt")) & platform::faReadOnly, 0u);
+
+  testsupport::RemoveTree(outDir_);
+  platform::CreateDir(outDir_);
+  ASSERT_EQ(Run(bytes, [](TUnZip& z) { z.DateAttribute = archive::daSysDate; }), 3);
+  when = platform::GetLastWriteTime(Out("older.txt"));
+  ASSERT_TRUE(when);
+  EXPECT_EQ(when->Year, platform::Now().Year);
+}
+
+TEST_F(UnZipExtract, ProgressIsMonotonicAndEndsAtOneHundred) {
+  std::vector<TEntrySpec> entries;
+  for (unsigned i = 0; i < 5; ++i) entries.push_back(File("f" + std::to_string(i), Pattern(20000 + 30000 * i, i)));
+  Run(BuildZip(entries));
+  ASSERT_FALSE(rec_.Progress.empty());
+  int last = 0;
+  for (const auto& [byFile, byArchive] : rec_.Progress) {
+    EXPECT_LE(byFile, 100);
+    EXPECT_GE(byArchive, last);
+    last = byArchive;
+  }
+  EXPECT_EQ(rec_.Progress.back(), std::make_pair(100, 100));
+  // Blocks of at most 32 KB: the largest entry (140000 bytes) takes five.
+  EXPECT_GE(rec_.Progress.size(), 5u + 4u);
+}
+
+TEST_F(UnZipExtract, OemAndUtf8NamesBecomeAnsi) {
+  TEntrySpec oem = File(std::string("caf\x82.txt"), "oem");        // CP437 0x82 = e acute
+  TEntrySpec utf8 = File(std::string("na\xC3\xAFve.txt"), "utf8");  // i diaeresis
+  utf8.Flags = 0x800;
+  std::string bytes = BuildZip({oem, utf8});
+  EXPECT_EQ(Run(bytes), 2);
+  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("caf\xE9.txt"), Out("na\xEFve.txt")}));
+
+  rec_ = TRecorder();
+  testsupport::RemoveTree(outDir_);
+  platform::CreateDir(outDir_);
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.TranslateOemChar = false; }), 2);
+  EXPECT_EQ(rec_.Begun[0], Out("caf\x82.txt"));
+}
+
+}  // namespace

@@ -1,0 +1,245 @@
+// Helpers for the extraction tests: a small SHA-256 to compare extracted files
+// with the manifests, a tiny ZIP writer for hand-made archives (stored entries,
+// optional traditional encryption, any name, flag or attribute), and a recorder
+// of the extractor's events.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "archive/crc32.h"
+#include "archive/unzip.h"
+#include "archive/zip_crypto.h"
+
+namespace unziptest {
+
+// ---------------------------------------------------------------- SHA-256 (FIPS 180-4)
+
+inline std::string Sha256Hex(const std::string& data) {
+  static const uint32_t k[64] = {
+      0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+      0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+      0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+      0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+      0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+      0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+      0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+      0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+  uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  std::string msg = data;
+  uint64_t bits = static_cast<uint64_t>(data.size()) * 8;
+  msg += static_cast<char>(0x80);
+  while (msg.size() % 64 != 56) msg += '\0';
+  for (int i = 7; i >= 0; --i) msg += static_cast<char>((bits >> (i * 8)) & 0xFF);
+  auto rotr = [](uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
+  for (std::size_t chunk = 0; chunk < msg.size(); chunk += 64) {
+    uint32_t w[64];
+    for (int i = 0; i < 16; ++i) {
+      const unsigned char* p = reinterpret_cast<const unsigned char*>(msg.data() + chunk + 4 * i);
+      w[i] = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+    }
+    for (int i = 16; i < 64; ++i) {
+      uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+      uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+      w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
+    for (int i = 0; i < 64; ++i) {
+      uint32_t t1 = hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
+      uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+      hh = g;
+      g = f;
+      f = e;
+      e = d + t1;
+      d = c;
+      c = b;
+      b = a;
+      a = t1 + t2;
+    }
+    h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e, h[5] += f, h[6] += g, h[7] += hh;
+  }
+  char hex[65];
+  for (int i = 0; i < 8; ++i) std::snprintf(hex + 8 * i, 9, "%08x", h[i]);
+  return std::string(hex, 64);
+}
+
+// ---------------------------------------------------------------- a tiny ZIP writer
+
+struct TEntrySpec {
+  std::string Name;                  // as stored (use "/" like real archivers)
+  std::string Data;                  // stored as it is (method 0 unless Method says otherwise)
+  uint16_t Method = 0;
+  uint16_t Flags = 0;
+  uint32_t ExternalAttributes = 0x20;
+  uint8_t Host = 0;                  // "version made by" host
+  uint16_t Time = 0x6000;            // 12:00:00
+  uint16_t Date = 0x5A65;            // 2025-03-05
+  std::string Password;              // encrypt with traditional PKWARE encryption
+  bool DataDescriptor = false;       // CRC and sizes after the data (bit 3)
+  bool BadCrc = false;               // store a wrong CRC
+  int64_t DeclaredSize = -1;         // uncompressed size to declare (default: Data's)
+  int64_t DeclaredCompressed = -1;   // compressed size to declare in the directory
+  std::string LocalName;             // a different name in the local header
+  int64_t LocalOffset = -1;          // point the directory at another entry's local header
+};
+
+struct TArchiveLayout {
+  std::string Stub;                  // bytes in front of the archive
+  bool AdjustOffsets = false;        // offsets count from the file's start (as zip -A)
+  bool CentralDirectory = true;      // false: local headers only (a cut-off archive)
+  std::string Comment;
+};
+
+inline void Put16(std::string& s, uint32_t v) {
+  s += static_cast<char>(v & 0xFF);
+  s += static_cast<char>((v >> 8) & 0xFF);
+}
+inline void Put32(std::string& s, uint32_t v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, v >> 16);
+}
+
+inline std::string BuildZip(const std::vector<TEntrySpec>& entries, const TArchiveLayout& layout = {}) {
+  std::string out = layout.Stub;
+  const uint32_t base = layout.AdjustOffsets ? static_cast<uint32_t>(layout.Stub.size()) : 0;
+  std::string central;
+  std::vector<uint32_t> offsets;
+  for (const TEntrySpec& e : entries) {
+    uint32_t crc = archive::Crc32(e.Data.data(), e.Data.size());
+    if (e.BadCrc) crc ^= 0x5A5A5A5A;
+    std::string payload = e.Data;
+    uint16_t flags = e.Flags;
+    if (!e.Password.empty()) {
+      flags |= 1;
+      archive::TZipCrypto crypto(e.Password);
+      std::string header(12, '\0');
+      for (int i = 0; i < 11; ++i) header[i] = static_cast<char>((i * 37 + 11) & 0xFF);
+      header[11] = static_cast<char>(e.DataDescriptor ? (e.Time >> 8) : (crc >> 24));
+      payload = header + payload;
+      crypto.Encrypt(reinterpret_cast<uint8_t*>(payload.data()), payload.size());
+    }
+    if (e.DataDescriptor) flags |= 8;
+    uint32_t size = e.DeclaredSize >= 0 ? static_cast<uint32_t>(e.DeclaredSize) : static_cast<uint32_t>(e.Data.size());
+    uint32_t csize = static_cast<uint32_t>(payload.size());
+    uint32_t centralCsize = e.DeclaredCompressed >= 0 ? static_cast<uint32_t>(e.DeclaredCompressed) : csize;
+    const std::string& localName = e.LocalName.empty() ? e.Name : e.LocalName;
+    uint32_t offset = static_cast<uint32_t>(out.size() - layout.Stub.size());
+    if (e.LocalOffset < 0) {
+      Put32(out, 0x04034B50);
+      Put16(out, 20);
+      Put16(out, flags);
+      Put16(out, e.Method);
+      Put16(out, e.Time);
+      Put16(out, e.Date);
+      Put32(out, e.DataDescriptor ? 0 : crc);
+      Put32(out, e.DataDescriptor ? 0 : csize);
+      Put32(out, e.DataDescriptor ? 0 : size);
+      Put16(out, static_cast<uint32_t>(localName.size()));
+      Put16(out, 0);
+      out += localName;
+      out += payload;
+      if (e.DataDescriptor) {
+        Put32(out, 0x08074B50);
+        Put32(out, crc);
+        Put32(out, csize);
+        Put32(out, size);
+      }
+    } else {
+      offset = static_cast<uint32_t>(e.LocalOffset);
+    }
+    offsets.push_back(offset);
+    Put32(central, 0x02014B50);
+    Put16(central, (static_cast<uint32_t>(e.Host) << 8) | 20);
+    Put16(central, 20);
+    Put16(central, flags);
+    Put16(central, e.Method);
+    Put16(central, e.Time);
+    Put16(central, e.Date);
+    Put32(central, crc);
+    Put32(central, centralCsize);
+    Put32(central, size);
+    Put16(central, static_cast<uint32_t>(e.Name.size()));
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put32(central, e.ExternalAttributes);
+    Put32(central, offset + base);
+    central += e.Name;
+  }
+  if (!layout.CentralDirectory) return out;
+  uint32_t cdOffset = static_cast<uint32_t>(out.size() - layout.Stub.size()) + base;
+  out += central;
+  Put32(out, 0x06054B50);
+  Put16(out, 0);
+  Put16(out, 0);
+  Put16(out, static_cast<uint32_t>(entries.size()));
+  Put16(out, static_cast<uint32_t>(entries.size()));
+  Put32(out, static_cast<uint32_t>(central.size()));
+  Put32(out, cdOffset);
+  Put16(out, static_cast<uint32_t>(layout.Comment.size()));
+  out += layout.Comment;
+  return out;
+}
+
+// ---------------------------------------------------------------- event recorder
+
+struct TErrorEvent {
+  std::string FileName, ExtendedMsg, VolumeID;
+  int Code;
+};
+
+// Attaches to every event of a TUnZip and keeps what it saw, in order.
+struct TRecorder {
+  std::vector<std::string> Events;  // "activate", "begin <name>", "end <name> 1", "error <code>", ...
+  std::vector<std::string> Begun;
+  std::vector<int> BeginCounts;     // the Count each OnBegin saw
+  std::vector<std::pair<std::string, bool>> Ended;
+  std::vector<TErrorEvent> Errors;
+  std::vector<std::pair<int, int>> Progress;
+
+  void Attach(archive::TUnZip& z, bool withOnEnd = true) {
+    z.OnActivate = [this](archive::TUnZip*) { Events.push_back("activate"); };
+    z.OnDeactivate = [this](archive::TUnZip*) { Events.push_back("deactivate"); };
+    z.OnBegin = [this](archive::TUnZip*, const std::string& name, int count, bool& extract) {
+      EXPECT_TRUE(extract);
+      BeginCounts.push_back(count);
+      Events.push_back("begin " + name);
+      Begun.push_back(name);
+    };
+    if (withOnEnd)
+      z.OnEnd = [this](archive::TUnZip*, const std::string& name, bool pass) {
+        Events.push_back("end " + name + (pass ? " 1" : " 0"));
+        Ended.emplace_back(name, pass);
+      };
+    z.OnError = [this](archive::TUnZip*, const std::string& name, const std::string& extended,
+                       const std::string& volume, int code) {
+      Events.push_back("error " + std::to_string(code));
+      Errors.push_back({name, extended, volume, code});
+    };
+    z.OnProgress = [this](archive::TUnZip*, uint8_t byFile, uint8_t byArchive) {
+      Progress.emplace_back(byFile, byArchive);
+    };
+    z.OnElapsedTime = [this](archive::TUnZip*, float seconds) {
+      EXPECT_GE(seconds, 0.0f);
+      Events.push_back("elapsed");
+    };
+  }
+
+  std::vector<int> ErrorCodes() const {
+    std::vector<int> codes;
+    for (const TErrorEvent& e : Errors) codes.push_back(e.Code);
+    return codes;
+  }
+  int ErrorCount(int code) const {
+    int n = 0;
+    for (const TErrorEvent& e : Errors) n += e.Code == code;
+    return n;
+  }
+};
+
+}  // namespace unziptest

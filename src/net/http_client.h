@@ -1,0 +1,145 @@
+// THTTPClient: one GET over plain HTTP/1.1 (RFC 9112), directly or through an
+// HTTP proxy, writing the body of a successful answer into a stream and raising
+// progress events while it reads.
+//
+// Get returns normally when the answer was 2xx and its body was read; a body cut
+// short by the server's close also returns normally (the last OnWork count then
+// stays below the OnWorkBegin value, for the caller to compare). Everything else
+// raises one of the errors of net_errors.h, all derived from Exception:
+//   EHTTPProtocolException  not 2xx, a redirect, or any answer with Location
+//   ESocketError            connect, send or receive failed ("Socket Error # n")
+//   EConnClosedGracefully   closed before the status line (or inside a chunked body)
+//   EReadLnMaxLineLengthExceeded, EReadTimeout, ENetException ("Undefined situation"),
+//   EIOHandlerPropInvalid (https), EURIException, EUnknownProtocol,
+//   EHTTPInvalidResponse    framing that cannot be read safely
+//   ETransferAborted        Abort was called from another thread
+//   EConvertError           a malformed Content-Range
+//   and the destination stream's own errors.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "net/cookies.h"
+#include "net/http_headers.h"
+#include "net/http_response.h"
+#include "net/input_buffer.h"
+#include "net/net_errors.h"
+#include "net/socket.h"
+#include "net/uri.h"
+#include "platform/stream.h"
+
+namespace net {
+
+enum THTTPOption { hoInProcessAuth = 1, hoKeepOrigProtocol = 2, hoForceEncodeParams = 4 };
+
+class THTTPClient;
+using TWorkBeginEvent = std::function<void(THTTPClient* sender, TWorkMode mode, int64_t workCountMax)>;
+using TWorkEvent = std::function<void(THTTPClient* sender, TWorkMode mode, int64_t workCount)>;
+using TWorkEndEvent = std::function<void(THTTPClient* sender, TWorkMode mode)>;
+
+// The proxy the client goes through; an empty server means a direct connection.
+class TProxyConnectionInfo {
+ public:
+  const std::string& ProxyServer() const { return server_; }
+  int32_t ProxyPort() const { return port_; }
+  // A different server (letter case ignored) or port forgets any proxy
+  // authentication held for the old one.
+  void SetProxyServer(const std::string& server);
+  void SetProxyPort(int32_t port);
+
+  std::string ProxyUsername, ProxyPassword;
+  bool BasicAuthentication = false;
+  // Set once a proxy has asked for credentials.
+  bool Authenticated = false;
+
+ private:
+  std::string server_;
+  int32_t port_ = 0;
+};
+
+// The request fields; Clear restores the values every new client starts with.
+struct THTTPRequest {
+  void Clear() { *this = THTTPRequest(); }
+
+  std::string Accept = "text/html, */*";
+  std::string UserAgent = "Mozilla/3.0 (compatible; ORBAX Live Update)";
+  std::string ContentType = "text/html";
+  std::string AcceptCharset, AcceptEncoding, AcceptLanguage;
+  std::string CacheControl, Connection, ContentEncoding, ContentLanguage, ContentVersion;
+  int64_t ContentLength = -1;  // not sent when negative
+  std::string Date, Expires, From, Host, IfModifiedSince, Pragma, ProxyConnection, Range, Referer;
+  THeaderList CustomHeaders;
+  bool BasicAuthentication = false;
+  std::string Username, Password;
+};
+
+class THTTPClient {
+ public:
+  THTTPClient();
+  ~THTTPClient();
+  THTTPClient(const THTTPClient&) = delete;
+  THTTPClient& operator=(const THTTPClient&) = delete;
+
+  // Sends one GET for url and writes the body of a 2xx answer into dest at its
+  // current position. See the top of this file for the outcomes.
+  void Get(const std::string& url, TStream& dest);
+
+  // Callable from any thread: makes a running or later Get fail with
+  // ETransferAborted as soon as possible (the connection is shut down).
+  void Abort();
+  // Closes the connection, if one is open.
+  void Disconnect();
+  bool Connected() const { return socket_.IsOpen(); }
+
+  // Settings, with their values at creation.
+  THTTPProtocolVersion ProtocolVersion = THTTPProtocolVersion::pv1_1;
+  int32_t Port = 80;
+  bool HandleRedirects = false;
+  int32_t RedirectMaximum = 15;
+  int32_t AuthRetries = 3;
+  bool AllowCookies = true;
+  int32_t HTTPOptions = hoForceEncodeParams;
+  int32_t ReadTimeout = 0;  // milliseconds; 0 waits without limit
+  int32_t MaxLineLength = 16384;
+  int32_t RecvBufferSize = 32768;
+  TProxyConnectionInfo ProxyParams;
+
+  THTTPRequest Request;
+  THTTPResponse Response;
+  const TCookieStore& CookieManager() const { return cookies_; }
+
+  TWorkBeginEvent OnWorkBegin;
+  TWorkEvent OnWork;
+  TWorkEndEvent OnWorkEnd;
+  // The progress counters (nesting level, announced total, running count).
+  const TWorkCounter& WorkCounter() const { return work_; }
+
+  // The request block Get would send for url, for tests and diagnostics.
+  std::string BuildRequest(const std::string& url);
+
+ private:
+  struct Target;
+  Target Prepare(const std::string& url);
+  std::string RequestText(const Target& t);
+  // Returns true when a kept connection is used again.
+  bool ConnectTo(const Target& t);
+  // Reads the answer to a sent request; returns true when it redirects to
+  // location and the redirect is to be followed.
+  bool ReadAnswer(const Target& t, TStream& dest, std::string& location);
+  void ReadRefusedBody(std::string& body);
+  bool KeepConnection() const;
+  TBodyOptions BodyOptions() const;
+
+  TSocket socket_;
+  std::unique_ptr<TInputBuffer> in_;
+  std::string connectedHost_;
+  int32_t connectedPort_ = -1;
+  TCookieStore cookies_;
+  TWorkCounter work_;
+  bool statusSeen_ = false;
+};
+
+}  // namespace net

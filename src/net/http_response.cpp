@@ -1,0 +1,277 @@
+#include "net/http_response.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include "net/net_errors.h"
+#include "settings/text.h"
+
+namespace net {
+namespace {
+
+constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
+
+// The second blank-separated word of the status line as a number, -1 otherwise.
+int32_t StatusCodeOf(const std::string& line) {
+  size_t a = line.find(' ');
+  if (a == std::string::npos) return -1;
+  size_t b = line.find(' ', a + 1);
+  std::string word = line.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
+  int32_t code;
+  return !word.empty() && text::TryStrToInt(word, code) ? code : -1;
+}
+
+// "bytes first-last/length": anything else fails with the number reader's error.
+void ParseContentRange(THTTPResponse& r) {
+  if (r.ContentRange.empty()) return;
+  std::string s = r.ContentRange;
+  size_t blank = s.find(' ');
+  if (blank != std::string::npos) s = s.substr(blank + 1);
+  size_t dash = s.find('-');
+  std::string first = dash == std::string::npos ? s : s.substr(0, dash);
+  std::string rest = dash == std::string::npos ? "" : s.substr(dash + 1);
+  size_t slash = rest.find('/');
+  std::string last = slash == std::string::npos ? rest : rest.substr(0, slash);
+  std::string length = slash == std::string::npos ? "" : rest.substr(slash + 1);
+  r.ContentRangeStart = text::StrToInt64(first);
+  r.ContentRangeEnd = text::StrToInt64(last);
+  r.ContentRangeInstanceLength = text::StrToInt64(length);
+}
+
+void FillFields(THTTPResponse& r) {
+  const THeaderList& h = r.RawHeaders;
+  r.ContentLength = ParseContentLength(h.AllValues("Content-Length"));
+  r.Location = h.Values("Location");
+  r.Connection = h.Values("Connection");
+  r.ProxyConnection = h.Values("Proxy-Connection");
+  r.TransferEncoding = h.Values("Transfer-Encoding");
+  r.ContentType = h.Values("Content-Type");
+  r.ContentRange = h.Values("Content-Range");
+  r.WWWAuthenticate = h.AllValues("WWW-Authenticate");
+  r.ProxyAuthenticate = h.AllValues("Proxy-Authenticate");
+  r.Date = h.Values("Date");
+  r.Expires = h.Values("Expires");
+  r.LastModified = h.Values("Last-Modified");
+  ParseContentRange(r);
+}
+
+// Reads exactly length bytes (fewer when the peer closes first) as one transfer.
+void ReadLengthBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounter& work, const TBodyOptions& o,
+                    std::vector<char>& block) {
+  work.Begin(TWorkMode::wmRead, length);
+  struct EndGuard {
+    TWorkCounter& w;
+    ~EndGuard() { w.End(TWorkMode::wmRead); }
+  } guard{work};
+
+  int64_t start = dest.Position();
+  if (length > kInt64Max - start) throw EHTTPInvalidResponse("Content length too large: " + text::IntToStr(length));
+  // Size the destination once, so a file is not grown block by block.
+  try {
+    dest.SetSize(start + length);
+  } catch (const std::bad_alloc&) {
+    throw EStreamError("Out of memory while sizing the stream");
+  } catch (const std::length_error&) {
+    throw EStreamError("Out of memory while sizing the stream");
+  }
+  int64_t remaining = length;
+  try {
+    while (remaining > 0) {
+      size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(block.size())));
+      size_t n = in.ReadSome(block.data(), want);
+      if (n == 0) break;  // closed early: the caller compares the counts
+      dest.Write(block.data(), static_cast<int64_t>(n));
+      remaining -= static_cast<int64_t>(n);
+      work.Work(TWorkMode::wmRead, static_cast<int64_t>(n));
+    }
+  } catch (...) {
+    // The stream keeps what was written, not the presized rest.
+    try {
+      dest.SetSize(dest.Position());
+    } catch (...) {
+    }
+    throw;
+  }
+  dest.SetSize(dest.Position());
+}
+
+void ReadChunkedBody(TInputBuffer& in, TStream& dest, TWorkCounter& work, const TBodyOptions& o,
+                     std::vector<char>& block) {
+  std::string line;
+  for (;;) {
+    if (!in.ReadLn(line, o.maxLineLength)) throw EConnClosedGracefully();
+    // Only a blank separates a chunk extension; "1a;x=y" reads as no number and
+    // so as the last chunk.
+    size_t blank = line.find(' ');
+    int64_t size = ParseChunkSize(blank == std::string::npos ? line : line.substr(0, blank));
+    if (size == 0) break;
+    ReadLengthBody(in, size, dest, work, o, block);
+    // The line end after the chunk's data; the peer closing here cut the body.
+    if (!in.ReadLn(line, o.maxLineLength)) throw EConnClosedGracefully();
+  }
+  // The line that ends the body (trailers are not read). All data has arrived,
+  // so a peer that closes instead of sending it does not fail the transfer.
+  in.ReadLn(line, o.maxLineLength);
+}
+
+// Until the peer closes. Only whole blocks are counted: the short last block,
+// taken when the close is seen, is written but not reported as work.
+void ReadUntilClose(TInputBuffer& in, TStream& dest, TWorkCounter& work, std::vector<char>& block) {
+  work.Begin(TWorkMode::wmRead, 0);
+  struct EndGuard {
+    TWorkCounter& w;
+    ~EndGuard() { w.End(TWorkMode::wmRead); }
+  } guard{work};
+  size_t fill = 0;
+  for (;;) {
+    size_t n = in.ReadSome(block.data() + fill, block.size() - fill);
+    if (n == 0) break;
+    fill += n;
+    if (fill == block.size()) {
+      dest.Write(block.data(), static_cast<int64_t>(fill));
+      work.Work(TWorkMode::wmRead, static_cast<int64_t>(fill));
+      fill = 0;
+    }
+  }
+  if (fill > 0) dest.Write(block.data(), static_cast<int64_t>(fill));
+}
+
+}  // namespace
+
+int64_t ParseContentLength(const std::vector<std::string>& values) {
+  int64_t result = -1;
+  bool seen = false;
+  for (const auto& v : values) {
+    // RFC 9112 section 6.3: a list of equal values may stand for one.
+    size_t from = 0;
+    for (;;) {
+      size_t comma = v.find(',', from);
+      std::string item = text::Trim(v.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+      int64_t n = -1;
+      bool digits = !item.empty();
+      size_t i = (digits && (item[0] == '+' || item[0] == '-')) ? 1 : 0;
+      if (i == item.size()) digits = false;
+      for (size_t k = i; k < item.size() && digits; ++k)
+        if (item[k] < '0' || item[k] > '9') digits = false;
+      if (digits) {
+        if (item[0] == '-') throw EHTTPInvalidResponse("Invalid Content-Length: " + item);
+        if (!text::TryStrToInt64(item, n)) throw EHTTPInvalidResponse("Invalid Content-Length: " + item);
+      }
+      if (seen && n != result) throw EHTTPInvalidResponse("Conflicting Content-Length values");
+      result = n;
+      seen = true;
+      if (comma == std::string::npos) break;
+      from = comma + 1;
+    }
+  }
+  return result;
+}
+
+int64_t ParseChunkSize(const std::string& s) {
+  std::string t = s;
+  bool negative = !t.empty() && t[0] == '-';
+  if (negative) t.erase(0, 1);
+  if (t.empty()) return 0;
+  uint64_t v = 0;
+  for (char c : t) {
+    int d = (c >= '0' && c <= '9') ? c - '0'
+            : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+            : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                     : -1;
+    if (d < 0) return 0;
+    if (v > (static_cast<uint64_t>(kInt64Max) - static_cast<uint64_t>(d)) / 16)
+      throw EHTTPInvalidResponse("Invalid chunk size: " + s);
+    v = v * 16 + static_cast<uint64_t>(d);
+  }
+  if (negative && v != 0) throw EHTTPInvalidResponse("Invalid chunk size: " + s);
+  return static_cast<int64_t>(v);
+}
+
+void ReadResponseHead(TInputBuffer& in, THTTPResponse& r, size_t maxLineLength) {
+  r.Clear();
+  std::string line;
+  if (!in.ReadLn(line, maxLineLength)) throw EConnClosedGracefully();
+  r.ResponseText = line;
+  r.ResponseCode = StatusCodeOf(line);
+  std::string version = text::Copy(line, 6, 3);
+  if (version == "1.0") r.ResponseVersion = THTTPProtocolVersion::pv1_0;
+  if (version == "1.1") r.ResponseVersion = THTTPProtocolVersion::pv1_1;
+
+  size_t count = 0;
+  for (;;) {
+    if (!in.ReadLn(line, maxLineLength)) {
+      r.HeadersCutShort = true;  // use what arrived
+      break;
+    }
+    if (line.empty()) break;
+    if (++count > kMaxHeaderLines) throw EHTTPInvalidResponse("Too many header lines.");
+    r.RawHeaders.AddReceivedLine(line);
+  }
+  FillFields(r);
+}
+
+void TWorkCounter::Begin(TWorkMode mode, int64_t countMax) {
+  Info& i = info_[Index(mode)];
+  if (++i.level == 1) {
+    i.countMax = countMax;
+    i.count = 0;
+    if (OnBegin) OnBegin(mode, countMax);
+  }
+}
+
+void TWorkCounter::Work(TWorkMode mode, int64_t delta) {
+  Info& i = info_[Index(mode)];
+  if (i.level > 0) {
+    i.count += delta;
+    if (OnWork) OnWork(mode, i.count);
+  }
+}
+
+void TWorkCounter::End(TWorkMode mode) {
+  Info& i = info_[Index(mode)];
+  if (i.level == 1 && OnEnd) OnEnd(mode);
+  if (i.level > 0) --i.level;
+}
+
+void ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& dest, TWorkCounter& work,
+                      const TBodyOptions& o) {
+  if (r.ContentLength == 0) return;
+  std::vector<char> block(o.recvBufferSize == 0 ? 1 : o.recvBufferSize);
+  if (r.ContentLength > 0) {
+    ReadLengthBody(in, r.ContentLength, dest, work, o, block);
+  } else if (r.TransferEncoding.find("chunked") != std::string::npos) {
+    ReadChunkedBody(in, dest, work, o, block);
+  } else {
+    ReadUntilClose(in, dest, work, block);
+  }
+}
+
+void TCappedTextStream::Write(const void* buffer, int64_t count) {
+  if (count <= 0) return;
+  if (pos_ < static_cast<int64_t>(limit_)) {
+    size_t at = static_cast<size_t>(pos_);
+    size_t n = static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(limit_ - at)));
+    if (text_.size() < at + n) text_.resize(at + n);
+    text_.replace(at, n, static_cast<const char*>(buffer), n);
+  }
+  pos_ += count;
+  size_ = std::max(size_, pos_);
+}
+
+int64_t TCappedTextStream::Seek(int64_t offset, TSeekOrigin origin) {
+  int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? pos_ : size_;
+  if (base + offset < 0) throw EStreamError("Invalid stream position");
+  pos_ = base + offset;
+  return pos_;
+}
+
+void TCappedTextStream::SetSize(int64_t size) {
+  if (size < 0) throw EStreamError("Invalid stream size");
+  size_ = size;
+  if (static_cast<int64_t>(text_.size()) > size) text_.resize(static_cast<size_t>(size));
+  if (pos_ > size) pos_ = size;
+}
+
+}  // namespace net

@@ -1,0 +1,252 @@
+// BSD sockets for the Linux port. errno values are turned into Winsock numbers so
+// that the messages match the Windows build word for word.
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net/net_errors.h"
+#include "net/socket.h"
+#include "settings/text.h"
+
+namespace net {
+namespace {
+
+int32_t WinsockCode(int err) {
+  switch (err) {
+    case EINTR: return 10004;
+    case EBADF: return 10009;
+    case EACCES: return 10013;
+    case EPERM: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return 10022;
+    case EMFILE: return 10024;
+    case EWOULDBLOCK: return 10035;
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return 10038;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+    case EOPNOTSUPP: return 10045;
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    // A send to a peer that has reset is WSAECONNRESET on Windows.
+    case EPIPE: return 10054;
+    case ECONNRESET: return 10054;
+    case ENOBUFS: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ESHUTDOWN: return 10058;
+    case ETOOMANYREFS: return 10059;
+    case ETIMEDOUT: return 10060;
+    case ECONNREFUSED: return 10061;
+    case ELOOP: return 10062;
+    case ENAMETOOLONG: return 10063;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    case ENOTEMPTY: return 10066;
+    default: return err;  // no Winsock counterpart: the number stands alone
+  }
+}
+
+int32_t ResolverCode(int rc) {
+  switch (rc) {
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+    case EAI_FAIL:
+      return 11001;  // WSAHOST_NOT_FOUND
+    case EAI_AGAIN: return 11002;  // WSATRY_AGAIN
+    case EAI_MEMORY: return 10055;
+    case EAI_SYSTEM: return WinsockCode(errno);
+    default: return 11003;  // WSANO_RECOVERY
+  }
+}
+
+int FdOf(intptr_t h) { return static_cast<int>(h); }
+
+}  // namespace
+
+TSocket::~TSocket() { Close(); }
+
+TSocket::TSocket(TSocket&& other) noexcept : handle_(other.handle_.exchange(kInvalid)), aborted_(other.aborted_.load()) {}
+
+TSocket& TSocket::operator=(TSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_.exchange(kInvalid);
+    aborted_ = other.aborted_.load();
+  }
+  return *this;
+}
+
+void TSocket::Fail(int32_t code) {
+  if (aborted_) throw ETransferAborted();
+  throw ESocketError(code);
+}
+
+void TSocket::Adopt(intptr_t handle) {
+  std::lock_guard<std::mutex> guard(lock_);
+  handle_ = handle;
+}
+
+void TSocket::Connect(const std::string& host, uint16_t port) {
+  Close();
+  if (aborted_) throw ETransferAborted();
+
+  // LOCALHOST and dotted addresses never reach the resolver.
+  std::string name = text::SameText(host, "LOCALHOST") ? "127.0.0.1" : host;
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  in_addr v4{};
+  if (inet_pton(AF_INET, name.c_str(), &v4) == 1) {
+    hints.ai_family = AF_INET;
+    hints.ai_flags = AI_NUMERICHOST;
+  } else {
+    hints.ai_family = AF_UNSPEC;
+  }
+  addrinfo* list = nullptr;
+  std::string service = std::to_string(port);
+  int rc = name.empty() ? EAI_NONAME : getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
+  if (rc != 0) Fail(ResolverCode(rc));
+
+  int32_t lastCode = 10061;
+  for (addrinfo* a = list; a; a = a->ai_next) {
+    int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      lastCode = WinsockCode(errno);
+      continue;
+    }
+    Adopt(fd);
+    if (aborted_) break;
+    int r;
+    do {
+      r = ::connect(fd, a->ai_addr, a->ai_addrlen);
+    } while (r != 0 && errno == EINTR && !aborted_);
+    if (r == 0 && !aborted_) {
+      freeaddrinfo(list);
+      return;
+    }
+    lastCode = WinsockCode(errno);
+    Close();
+  }
+  freeaddrinfo(list);
+  Fail(lastCode);
+}
+
+void TSocket::SendAll(const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    if (aborted_) throw ETransferAborted();
+    ssize_t n = ::send(FdOf(handle_), p, size, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail(WinsockCode(errno));
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+size_t TSocket::Receive(char* buffer, size_t size, int32_t timeoutMs) {
+  for (;;) {
+    if (aborted_) throw ETransferAborted();
+    int fd = FdOf(handle_);
+    if (fd < 0) Fail(10057);
+    if (timeoutMs > 0) {
+      pollfd p{fd, POLLIN, 0};
+      int r = ::poll(&p, 1, timeoutMs);
+      if (r == 0) throw EReadTimeout();
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        Fail(WinsockCode(errno));
+      }
+    }
+    ssize_t n = ::recv(fd, buffer, size, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail(WinsockCode(errno));
+    }
+    // A shut-down socket reads as closed; tell an abort from the peer's close.
+    if (n == 0 && aborted_) throw ETransferAborted();
+    return static_cast<size_t>(n);
+  }
+}
+
+bool TSocket::PeerClosed() {
+  int fd = FdOf(handle_);
+  if (fd < 0) return true;
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, 0) <= 0) return false;
+  char c;
+  ssize_t n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+void TSocket::Close() {
+  std::lock_guard<std::mutex> guard(lock_);
+  intptr_t h = handle_.exchange(kInvalid);
+  if (h != kInvalid) ::close(FdOf(h));
+}
+
+void TSocket::Abort() {
+  std::lock_guard<std::mutex> guard(lock_);
+  aborted_ = true;
+  // shutdown wakes a blocked connect, recv or send in the owner's thread; the fd
+  // stays valid until the owner closes it, so it cannot be reused meanwhile.
+  intptr_t h = handle_.load();
+  if (h != kInvalid) ::shutdown(FdOf(h), SHUT_RDWR);
+}
+
+TListener::TListener(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw ESocketError(WinsockCode(errno));
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0) {
+    int32_t code = WinsockCode(errno);
+    ::close(fd);
+    throw ESocketError(code);
+  }
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  port_ = ntohs(a.sin_port);
+  handle_ = fd;
+}
+
+TListener::~TListener() {
+  if (handle_ >= 0) ::close(FdOf(handle_));
+}
+
+TSocket TListener::Accept() {
+  for (;;) {
+    int fd = ::accept4(FdOf(handle_), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) return TSocket(fd);
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    throw ESocketError(WinsockCode(errno));
+  }
+}
+
+void TListener::Abort() { ::shutdown(FdOf(handle_), SHUT_RDWR); }
+
+}  // namespace net

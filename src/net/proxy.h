@@ -1,0 +1,34 @@
+// The proxy the current user's Internet settings name for HTTP. Only the plain
+// "host:port" form is understood (also as the "http=" entry of a per-protocol
+// list); automatic configuration, auto-detection and the bypass list are not
+// consulted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace net {
+
+// Asks the system (WinINet on Windows; http_proxy on the Linux port) and parses
+// its proxy list. Host and Port are written together, and only when an entry of
+// the form host:port was found; otherwise they keep what the caller gave (the
+// callers pass "" and -1). Returns whether Host is not empty and Port is not -1
+// on return. Never raises: every failure means no proxy.
+bool GetSystemProxy(std::string& Host, int32_t& Port);
+
+// The parse behind it, for a proxy list text such as "gw:8080",
+// "http=gw:8080;https=gw:8443" or "ftp=f:21 http=gw:3128". Same contract.
+bool ParseProxyList(const std::string& list, std::string& Host, int32_t& Port);
+
+// ---- the current user's proxy setting, for tests and tools that need to point
+// the program at a proxy. Windows: the "Internet Settings" registry values
+// ProxyEnable and ProxyServer of HKEY_CURRENT_USER, after which WinINet is told to
+// reload them. Linux port: this process's http_proxy variable.
+struct TUserProxySetting {
+  bool Enabled = false;
+  std::string Server;  // the proxy list text ("host:port")
+};
+TUserProxySetting ReadUserProxySetting();
+bool WriteUserProxySetting(const TUserProxySetting& setting);
+
+}  // namespace net

@@ -1,0 +1,201 @@
+// Winsock 2 sockets for the Windows build. The library is started once per
+// process and left running until the process ends.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <mutex>
+
+#include "net/net_errors.h"
+#include "net/socket.h"
+#include "settings/text.h"
+
+namespace net {
+namespace {
+
+void StartWinsock() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    WSADATA data;
+    int rc = WSAStartup(MAKEWORD(2, 2), &data);
+    if (rc != 0) throw ESocketError(rc);
+  });
+}
+
+SOCKET SockOf(intptr_t h) { return static_cast<SOCKET>(h); }
+
+int32_t ResolverCode(int rc) {
+  // getaddrinfo reports Winsock numbers; EAI_NONAME is WSAHOST_NOT_FOUND.
+  return rc == EAI_NONAME ? 11001 : rc;
+}
+
+}  // namespace
+
+TSocket::~TSocket() { Close(); }
+
+TSocket::TSocket(TSocket&& other) noexcept : handle_(other.handle_.exchange(kInvalid)), aborted_(other.aborted_.load()) {}
+
+TSocket& TSocket::operator=(TSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_.exchange(kInvalid);
+    aborted_ = other.aborted_.load();
+  }
+  return *this;
+}
+
+void TSocket::Fail(int32_t code) {
+  if (aborted_) throw ETransferAborted();
+  throw ESocketError(code);
+}
+
+void TSocket::Adopt(intptr_t handle) {
+  std::lock_guard<std::mutex> guard(lock_);
+  handle_ = handle;
+}
+
+void TSocket::Connect(const std::string& host, uint16_t port) {
+  StartWinsock();
+  Close();
+  if (aborted_) throw ETransferAborted();
+
+  // LOCALHOST and dotted addresses never reach the resolver.
+  std::string name = text::SameText(host, "LOCALHOST") ? "127.0.0.1" : host;
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  in_addr v4{};
+  if (inet_pton(AF_INET, name.c_str(), &v4) == 1) {
+    hints.ai_family = AF_INET;
+    hints.ai_flags = AI_NUMERICHOST;
+  } else {
+    hints.ai_family = AF_UNSPEC;
+  }
+  addrinfo* list = nullptr;
+  std::string service = std::to_string(port);
+  int rc = name.empty() ? WSAHOST_NOT_FOUND : getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
+  if (rc != 0) Fail(ResolverCode(rc));
+
+  int32_t lastCode = WSAECONNREFUSED;
+  for (addrinfo* a = list; a; a = a->ai_next) {
+    SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (s == INVALID_SOCKET) {
+      lastCode = WSAGetLastError();
+      continue;
+    }
+    // Not inherited by the programs the updater starts later.
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    Adopt(static_cast<intptr_t>(s));
+    if (aborted_) break;
+    if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0 && !aborted_) {
+      freeaddrinfo(list);
+      return;
+    }
+    lastCode = WSAGetLastError();
+    Close();
+  }
+  freeaddrinfo(list);
+  Fail(lastCode);
+}
+
+void TSocket::SendAll(const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    if (aborted_) throw ETransferAborted();
+    int part = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
+    int n = ::send(SockOf(handle_), p, part, 0);
+    if (n == SOCKET_ERROR) Fail(WSAGetLastError());
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+size_t TSocket::Receive(char* buffer, size_t size, int32_t timeoutMs) {
+  if (aborted_) throw ETransferAborted();
+  SOCKET s = SockOf(handle_);
+  if (handle_ == kInvalid) Fail(WSAENOTCONN);
+  if (timeoutMs > 0) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    int r = ::select(0, &set, nullptr, nullptr, &tv);
+    if (r == 0) throw EReadTimeout();
+    if (r == SOCKET_ERROR) Fail(WSAGetLastError());
+  }
+  int part = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
+  int n = ::recv(s, buffer, part, 0);
+  if (n == SOCKET_ERROR) Fail(WSAGetLastError());
+  if (n == 0 && aborted_) throw ETransferAborted();
+  return static_cast<size_t>(n);
+}
+
+bool TSocket::PeerClosed() {
+  if (handle_ == kInvalid) return true;
+  SOCKET s = SockOf(handle_);
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval tv{0, 0};
+  if (::select(0, &set, nullptr, nullptr, &tv) <= 0) return false;
+  char c;
+  int n = ::recv(s, &c, 1, MSG_PEEK);
+  return n <= 0;
+}
+
+void TSocket::Close() {
+  std::lock_guard<std::mutex> guard(lock_);
+  intptr_t h = handle_.exchange(kInvalid);
+  if (h != kInvalid) ::closesocket(SockOf(h));
+}
+
+void TSocket::Abort() {
+  std::lock_guard<std::mutex> guard(lock_);
+  aborted_ = true;
+  // Only closing the socket reliably wakes a blocked Winsock call; the owner
+  // finds the handle gone and reports the abort.
+  intptr_t h = handle_.exchange(kInvalid);
+  if (h != kInvalid) {
+    ::shutdown(SockOf(h), SD_BOTH);
+    ::closesocket(SockOf(h));
+  }
+}
+
+TListener::TListener(uint16_t port) {
+  StartWinsock();
+  SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) throw ESocketError(WSAGetLastError());
+  // Exclusive, so that no other program can take over the test port.
+  BOOL on = TRUE;
+  ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 16) != 0) {
+    int32_t code = WSAGetLastError();
+    ::closesocket(s);
+    throw ESocketError(code);
+  }
+  int len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  port_ = ntohs(a.sin_port);
+  handle_ = static_cast<intptr_t>(s);
+}
+
+TListener::~TListener() {
+  if (handle_ != -1) ::closesocket(SockOf(handle_));
+}
+
+TSocket TListener::Accept() {
+  SOCKET s = ::accept(SockOf(handle_), nullptr, nullptr);
+  if (s == INVALID_SOCKET) throw ESocketError(WSAGetLastError());
+  return TSocket(static_cast<intptr_t>(s));
+}
+
+void TListener::Abort() {
+  intptr_t h = handle_;
+  handle_ = -1;
+  if (h != -1) ::closesocket(SockOf(h));
+}
+
+}  // namespace net

@@ -1,0 +1,617 @@
+// THTTPClient against scripted servers on 127.0.0.1: the request it sends, the
+// answers it accepts and refuses, the three body framings and the events.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <thread>
+
+#include "net/http_client.h"
+#include "scripted_server.h"
+#include "settings/text.h"
+
+using namespace net;
+using nettest::Answer;
+using nettest::TScriptedServer;
+
+namespace {
+
+const char* const kUserAgent = "Mozilla/3.0 (compatible; ORBAX Live Update)";
+
+struct Event {
+  char kind;  // 'B'egin, 'W'ork, 'E'nd
+  TWorkMode mode;
+  int64_t value;
+  bool operator==(const Event& o) const { return kind == o.kind && mode == o.mode && value == o.value; }
+};
+
+// A client that records every work event.
+struct Recorder {
+  THTTPClient client;
+  std::vector<Event> events;
+  Recorder() {
+    client.OnWorkBegin = [this](THTTPClient* c, TWorkMode m, int64_t n) {
+      EXPECT_EQ(c, &client);
+      events.push_back({'B', m, n});
+    };
+    client.OnWork = [this](THTTPClient*, TWorkMode m, int64_t n) { events.push_back({'W', m, n}); };
+    client.OnWorkEnd = [this](THTTPClient*, TWorkMode m) { events.push_back({'E', m, 0}); };
+  }
+  std::vector<int64_t> Begins() const {
+    std::vector<int64_t> out;
+    for (auto& e : events)
+      if (e.kind == 'B') out.push_back(e.value);
+    return out;
+  }
+  int64_t LastWork() const {
+    int64_t last = -1;
+    for (auto& e : events)
+      if (e.kind == 'W') last = e.value;
+    return last;
+  }
+};
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  uint32_t x = 12345;
+  for (auto& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+// Runs one Get against a server that answers with response and returns the
+// error of class E it must raise.
+template <class E>
+E ExpectGetThrows(const std::string& response, const std::string& path = "/f.zip") {
+  TScriptedServer server(Answer(response));
+  THTTPClient client;
+  TMemoryStream out;
+  try {
+    client.Get(server.Url(path), out);
+  } catch (const E& e) {
+    server.Join();
+    return e;
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "other error: " << e.what();
+    throw;
+  }
+  ADD_FAILURE() << "no error";
+  throw std::runtime_error("no error");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the request
+
+TEST(HttpClientRequest, DirectGetAtCreationSendsExactlyTheseBytes) {
+  std::string request;
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", &request));
+  THTTPClient client;
+  TMemoryStream out;
+  client.Get(server.Url("/kestrova/kestrovafull.zip"), out);
+  server.Join();
+  EXPECT_EQ(request, "GET /kestrova/kestrovafull.zip HTTP/1.1\r\n"
+                     "Content-Type: text/html\r\n"
+                     "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"
+                     "Accept: text/html, */*\r\n"
+                     "User-Agent: " + kUserAgent + "\r\n"
+                     "\r\n");
+  EXPECT_EQ(out.Data(), "ok");
+}
+
+TEST(HttpClientRequest, SettingsAndRequestFieldsAtCreation) {
+  THTTPClient c;
+  EXPECT_EQ(c.ProtocolVersion, THTTPProtocolVersion::pv1_1);
+  EXPECT_EQ(c.Port, 80);
+  EXPECT_FALSE(c.HandleRedirects);
+  EXPECT_EQ(c.RedirectMaximum, 15);
+  EXPECT_EQ(c.AuthRetries, 3);
+  EXPECT_TRUE(c.AllowCookies);
+  EXPECT_EQ(c.HTTPOptions, hoForceEncodeParams);
+  EXPECT_EQ(c.ReadTimeout, 0);
+  EXPECT_EQ(c.MaxLineLength, 16384);
+  EXPECT_EQ(c.RecvBufferSize, 32768);
+  EXPECT_EQ(c.ProxyParams.ProxyServer(), "");
+  EXPECT_EQ(c.ProxyParams.ProxyPort(), 0);
+  EXPECT_FALSE(c.ProxyParams.BasicAuthentication);
+  EXPECT_EQ(c.Request.Accept, "text/html, */*");
+  EXPECT_EQ(c.Request.UserAgent, kUserAgent);
+  EXPECT_EQ(c.Request.ContentType, "text/html");
+  EXPECT_EQ(c.Request.ContentLength, -1);
+  EXPECT_EQ(c.Request.Connection, "");
+  EXPECT_FALSE(c.Request.BasicAuthentication);
+  c.Request.Accept = "x";
+  c.Request.Clear();
+  EXPECT_EQ(c.Request.Accept, "text/html, */*");
+}
+
+TEST(HttpClientRequest, HostCarriesThePortOnlyWhenItIsNot80) {
+  THTTPClient c;
+  auto hostLine = [&](const std::string& url) {
+    std::string r = c.BuildRequest(url);
+    size_t at = r.find("\r\nHost: ");
+    if (at == std::string::npos) return std::string("(none)");
+    return r.substr(at + 8, r.find("\r\n", at + 2) - at - 8);
+  };
+  EXPECT_EQ(hostLine("http://updates.example/a.zip"), "updates.example");
+  EXPECT_EQ(hostLine("http://updates.example:80/a.zip"), "updates.example");
+  EXPECT_EQ(hostLine("http://updates.example:8080/a.zip"), "updates.example:8080");
+  EXPECT_EQ(hostLine("updates.example/a.zip"), "(none)");  // no "://": no host
+}
+
+TEST(HttpClientRequest, AddressPartsGoOutUnencodedWithBackslashesTurned) {
+  THTTPClient c;
+  std::string r = c.BuildRequest("http://h\\dir\\a b.zip?x=1&y=%20#frag");
+  EXPECT_EQ(r.substr(0, r.find("\r\n")), "GET /dir/a b.zip?x=1&y=%20 HTTP/1.1");
+  r = c.BuildRequest("http://user:pw@h:81");
+  EXPECT_EQ(r.substr(0, r.find("\r\n")), "GET / HTTP/1.1");
+  EXPECT_EQ(r.find("Authorization"), std::string::npos);  // BasicAuthentication is off
+  c.Request.BasicAuthentication = true;
+  r = c.BuildRequest("http://user:pw@h:81/");
+  EXPECT_NE(r.find("\r\nAuthorization: Basic dXNlcjpwdw==\r\n"), std::string::npos);
+}
+
+TEST(HttpClientRequest, HeaderOrderWithEveryFieldSet) {
+  THTTPClient c;
+  THTTPRequest& r = c.Request;
+  r.Connection = "c1";
+  r.ContentVersion = "c2";
+  r.ContentEncoding = "c3";
+  r.ContentLanguage = "c4";
+  r.ContentLength = 0;
+  r.CacheControl = "c6";
+  r.Date = "c7";
+  r.Expires = "c8";
+  r.Pragma = "c9";
+  r.CustomHeaders.Add("X-One", "1");
+  r.ProxyConnection = "c10";
+  r.AcceptCharset = "c11";
+  r.AcceptEncoding = "c12";
+  r.AcceptLanguage = "c13";
+  r.From = "c14";
+  r.Referer = "c15";
+  r.IfModifiedSince = "c16";
+  r.Range = "c17";
+  std::string got = c.BuildRequest("http://h/p");
+  EXPECT_EQ(got,
+            "GET /p HTTP/1.1\r\nConnection: c1\r\nContent-Version: c2\r\nContent-Encoding: c3\r\n"
+            "Content-Language: c4\r\nContent-Type: text/html\r\nContent-Length: 0\r\nCache-control: c6\r\n"
+            "Date: c7\r\nExpires: c8\r\nPragma: c9\r\nX-One: 1\r\nProxy-Connection: c10\r\nHost: h\r\n"
+            "Accept: text/html, */*\r\nAccept-Charset: c11\r\nAccept-Encoding: c12\r\nAccept-Language: c13\r\n"
+            "From: c14\r\nReferer: c15\r\nUser-Agent: Mozilla/3.0 (compatible; ORBAX Live Update)\r\n"
+            "If-Modified-Since: c16\r\nRange: c17\r\n\r\n");
+}
+
+TEST(HttpClientRequest, Version10AsksForKeepAlive) {
+  THTTPClient c;
+  c.ProtocolVersion = THTTPProtocolVersion::pv1_0;
+  std::string r = c.BuildRequest("http://h/p");
+  EXPECT_EQ(r.substr(0, r.find("\r\n") + 2), "GET /p HTTP/1.0\r\n");
+  EXPECT_NE(r.find("\r\nConnection: keep-alive\r\n"), std::string::npos);
+  c.ProxyParams.SetProxyServer("gw");
+  c.ProxyParams.SetProxyPort(3128);
+  r = c.BuildRequest("http://h/p");
+  EXPECT_EQ(r.find("Connection: keep-alive\r\nContent"), std::string::npos);
+  EXPECT_NE(r.find("\r\nProxy-Connection: keep-alive\r\nHost: h\r\n"), std::string::npos);
+}
+
+TEST(HttpClientRequest, ThroughAProxyTheTargetIsAbsoluteWithPort80) {
+  std::string request;
+  TScriptedServer proxy(Answer("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", &request));
+  THTTPClient client;
+  client.ProxyParams.SetProxyServer("LocalHost");  // any case means 127.0.0.1
+  client.ProxyParams.SetProxyPort(proxy.Port());
+  TMemoryStream out;
+  client.Get("http://updates.example/kestrova/kestrovafull.zip", out);
+  proxy.Join();
+  EXPECT_EQ(request, "GET http://updates.example:80/kestrova/kestrovafull.zip HTTP/1.1\r\n"
+                     "Content-Type: text/html\r\nHost: updates.example\r\nAccept: text/html, */*\r\n"
+                     "User-Agent: Mozilla/3.0 (compatible; ORBAX Live Update)\r\n\r\n");
+  EXPECT_EQ(out.Data(), "abc");
+  EXPECT_EQ(client.BuildRequest("http://h:8080/x?q").substr(0, 34), "GET http://h:8080/x?q HTTP/1.1\r\nCo");
+}
+
+TEST(HttpClientRequest, ProxyChangeDropsAuthenticationState) {
+  TProxyConnectionInfo p;
+  p.SetProxyServer("gw");
+  p.SetProxyPort(8080);
+  p.Authenticated = true;
+  p.SetProxyServer("GW");  // same server
+  p.SetProxyPort(8080);
+  EXPECT_TRUE(p.Authenticated);
+  p.SetProxyServer("other");
+  EXPECT_FALSE(p.Authenticated);
+  p.Authenticated = true;
+  p.SetProxyPort(8081);
+  EXPECT_FALSE(p.Authenticated);
+}
+
+// ---------------------------------------------------------------- refusals
+
+TEST(HttpClientRefusal, NotSuccessfulRaisesWithStatusLineCodeAndBody) {
+  auto e = ExpectGetThrows<EHTTPProtocolException>(
+      "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno such f");
+  EXPECT_EQ(e.Message, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(e.ReplyErrorCode, 404);
+  EXPECT_EQ(e.ErrorMessage, "no such f");
+
+  e = ExpectGetThrows<EHTTPProtocolException>("HTTP/1.0 500 Internal Error\r\nConnection: close\r\n\r\nboom");
+  EXPECT_EQ(e.Message, "HTTP/1.0 500 Internal Error");
+  EXPECT_EQ(e.ErrorMessage, "boom");  // read until the close
+
+  e = ExpectGetThrows<EHTTPProtocolException>("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic\r\n"
+                                              "Content-Length: 0\r\n\r\n");
+  EXPECT_EQ(e.ReplyErrorCode, 401);
+  e = ExpectGetThrows<EHTTPProtocolException>("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(e.ReplyErrorCode, 304);
+  e = ExpectGetThrows<EHTTPProtocolException>("garbage\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(e.Message, "garbage");
+  EXPECT_EQ(e.ReplyErrorCode, -1);
+}
+
+TEST(HttpClientRefusal, RedirectsAreNotFollowed) {
+  auto e = ExpectGetThrows<EHTTPProtocolException>(
+      "HTTP/1.1 301 Moved Permanently\r\nLocation: http://elsewhere/f.zip\r\nContent-Length: 5\r\n\r\nmoved");
+  EXPECT_EQ(e.Message, "HTTP/1.1 301 Moved Permanently");
+  EXPECT_EQ(e.ReplyErrorCode, 301);
+  EXPECT_EQ(e.ErrorMessage, "moved");
+  e = ExpectGetThrows<EHTTPProtocolException>("HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(e.Message, "HTTP/1.1 302 Found");
+}
+
+TEST(HttpClientRefusal, LocationOnA200IsARedirectToo) {
+  auto e = ExpectGetThrows<EHTTPProtocolException>(
+      "HTTP/1.1 200 OK\r\nLocation: /other\r\nContent-Length: 4\r\n\r\nbody");
+  EXPECT_EQ(e.Message, "HTTP/1.1 200 OK");
+  EXPECT_EQ(e.ReplyErrorCode, 200);
+}
+
+TEST(HttpClientRefusal, RefusedBodyIsReadWithEventsAndCappedInMemory) {
+  std::string big = Pattern(200000);
+  TScriptedServer server(Answer("HTTP/1.1 403 Forbidden\r\nContent-Length: 200000\r\n\r\n" + big));
+  Recorder r;
+  TMemoryStream out;
+  try {
+    r.client.Get(server.Url("/x"), out);
+    FAIL();
+  } catch (const EHTTPProtocolException& e) {
+    EXPECT_TRUE(e.ErrorMessage == big.substr(0, 65536)) << e.ErrorMessage.size();
+  }
+  EXPECT_EQ(r.Begins(), std::vector<int64_t>{200000});
+  EXPECT_EQ(r.LastWork(), 200000);
+  EXPECT_EQ(out.Data(), "");  // nothing of a refused answer reaches the destination
+}
+
+TEST(HttpClientRefusal, RefusedBodyThatStallsEndsInReadTimeout) {
+  // Length announced, nothing sent; and no length with the connection held open.
+  for (const char* head : {"HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\n", "HTTP/1.1 404 Not Found\r\n\r\n"}) {
+    TScriptedServer server([head](net::TSocket& s, int) {
+      nettest::ReadRequestHead(s);
+      nettest::Send(s, head);
+      nettest::WaitForClientClose(s);
+    });
+    THTTPClient client;
+    TMemoryStream out;
+    try {
+      client.Get(server.Url("/x"), out);
+      FAIL();
+    } catch (const EReadTimeout& e) {
+      EXPECT_EQ(e.Message, "Read Timeout");
+    }
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(client.ReadTimeout, 0);  // restored
+  }
+}
+
+TEST(HttpClientRefusal, FailureTable) {
+  {
+    auto e = ExpectGetThrows<EConnClosedGracefully>("HTTP/1.1 200");
+    EXPECT_EQ(e.Message, "Connection Closed Gracefully.");
+  }
+  {
+    auto e = ExpectGetThrows<EReadLnMaxLineLengthExceeded>("HTTP/1.1 200 " + std::string(20000, 'x') + "\r\n\r\n");
+    EXPECT_EQ(e.Message, "Max line length exceeded.");
+    ExpectGetThrows<EReadLnMaxLineLengthExceeded>("HTTP/1.1 200 OK\r\nX: " + std::string(16400, 'x') + "\r\n\r\n");
+  }
+  {
+    auto e = ExpectGetThrows<ENetException>("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n");
+    EXPECT_EQ(e.Message, "Undefined situation");
+  }
+  {
+    auto e = ExpectGetThrows<EConvertError>("HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-x/9\r\n"
+                                            "Content-Length: 1\r\n\r\na");
+    EXPECT_NE(e.Message.find("is not a valid integer value"), std::string::npos);
+    ExpectGetThrows<EConvertError>("HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-9\r\nContent-Length: 1\r\n\r\na");
+  }
+  THTTPClient client;
+  TMemoryStream out;
+  try {
+    client.Get("https://updates.example/f.zip", out);
+    FAIL();
+  } catch (const EIOHandlerPropInvalid& e) {
+    EXPECT_EQ(e.Message, "IOHandler value is not valid");
+  }
+  try {
+    client.Get("ftp://updates.example/f.zip", out);
+    FAIL();
+  } catch (const EUnknownProtocol& e) {
+    EXPECT_EQ(e.Message, "");
+  }
+  client.ProxyParams.SetProxyServer("127.0.0.1");
+  client.ProxyParams.SetProxyPort(1);
+  try {
+    client.Get("/kestrova/f.zip", out);
+    FAIL();
+  } catch (const EURIException& e) {
+    EXPECT_EQ(e.Message, "Host field is empty");
+  }
+  // Our choice: no https through a proxy either.
+  EXPECT_THROW(client.Get("https://updates.example/f.zip", out), EIOHandlerPropInvalid);
+}
+
+TEST(HttpClientRefusal, SocketErrorsCarryTheWinsockNumberAndText) {
+  uint16_t closedPort;
+  {
+    net::TListener l;
+    closedPort = l.Port();
+  }
+  THTTPClient client;
+  TMemoryStream out;
+  try {
+    client.Get("http://127.0.0.1:" + std::to_string(closedPort) + "/f.zip", out);
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.LastError, 10061);
+    EXPECT_EQ(e.Message, "Socket Error # 10061\r\nConnection refused.");
+  }
+  try {
+    // Malformed, so the resolver refuses it without asking any name server.
+    client.Get("http://no..such..host/f.zip", out);
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message, "Socket Error # 11001\r\nHost not found.");
+  }
+  EXPECT_EQ(ESocketError(10035).Message, "Socket Error # 10035\r\nOperation would block. ");
+  EXPECT_EQ(ESocketError(10066).Message, "Socket Error # 10066\r\nDirectory not empty");
+  EXPECT_EQ(ESocketError(12345).Message, "Socket Error # 12345\r\n");
+}
+
+TEST(HttpClientRefusal, UnsafeFramingIsRefused) {
+  ExpectGetThrows<EHTTPInvalidResponse>("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n");
+  ExpectGetThrows<EHTTPInvalidResponse>("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n");
+  ExpectGetThrows<EHTTPInvalidResponse>("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd");
+  ExpectGetThrows<EHTTPInvalidResponse>("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nabcde\r\n0\r\n\r\n");
+  ExpectGetThrows<EHTTPInvalidResponse>(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000000\r\nab\r\n0\r\n\r\n");
+  std::string many = "HTTP/1.1 200 OK\r\n";
+  for (int i = 0; i < 1001; ++i) many += "X-H: " + std::to_string(i) + "\r\n";
+  ExpectGetThrows<EHTTPInvalidResponse>(many + "\r\n");
+  // The same length twice is one length (RFC 9112 section 6.3).
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-length: 2, 2\r\n\r\nok"));
+  THTTPClient client;
+  TMemoryStream out;
+  client.Get(server.Url("/"), out);
+  EXPECT_EQ(out.Data(), "ok");
+}
+
+// ---------------------------------------------------------------- bodies and events
+
+TEST(HttpClientBody, KnownLengthIsWrittenAtThePositionWithMatchingCounts) {
+  std::string body = Pattern(100000);
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body));
+  Recorder r;
+  TMemoryStream out;
+  out.Write("HEAD", 4);
+  r.client.Get(server.Url("/f.zip"), out);
+  EXPECT_TRUE(out.Data() == "HEAD" + body) << out.Data().size();
+  EXPECT_EQ(out.Position(), 100004);
+  EXPECT_EQ(r.Begins(), std::vector<int64_t>{100000});
+  EXPECT_EQ(r.LastWork(), 100000);
+  ASSERT_GE(r.events.size(), 3u);
+  EXPECT_EQ(r.events.front().kind, 'B');
+  EXPECT_EQ(r.events.back(), (Event{'E', TWorkMode::wmRead, 0}));
+  int64_t prev = 0;
+  for (auto& e : r.events) {
+    EXPECT_EQ(e.mode, TWorkMode::wmRead);
+    if (e.kind == 'W') {
+      EXPECT_GT(e.value, prev);  // running totals, not portion sizes
+      EXPECT_LE(e.value - prev, 32768);
+      prev = e.value;
+    }
+  }
+  EXPECT_EQ(r.client.WorkCounter().Level(TWorkMode::wmRead), 0);
+}
+
+TEST(HttpClientBody, EarlyCloseReturnsWithAShortCount) {
+  std::string part = Pattern(700);
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + part));
+  Recorder r;
+  TMemoryStream out;
+  r.client.Get(server.Url("/f.zip"), out);
+  EXPECT_EQ(r.Begins(), std::vector<int64_t>{1000});
+  EXPECT_EQ(r.LastWork(), 700);
+  EXPECT_TRUE(out.Data() == part) << out.Data().size();  // presized to 1000, cut back to what came
+  EXPECT_FALSE(r.client.Connected());
+}
+
+TEST(HttpClientBody, NoLengthReadsUntilCloseWithTheLastShortBlockUncounted) {
+  std::string body = Pattern(32768 * 2 + 5000);
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\n\r\n" + body));
+  Recorder r;
+  TMemoryStream out;
+  r.client.Get(server.Url("/f.zip"), out);
+  EXPECT_TRUE(out.Data() == body) << out.Data().size();
+  EXPECT_EQ(r.Begins(), std::vector<int64_t>{0});
+  EXPECT_EQ(r.LastWork(), 65536);
+}
+
+TEST(HttpClientBody, ChunkedRaisesOneBeginPerChunk) {
+  std::string a = Pattern(40000), b = "hello";
+  std::string wire = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n9c40\r\n" + a + "\r\n5 ; name=v\r\n" + b +
+                     "\r\n0\r\n\r\n";
+  TScriptedServer server(Answer(wire));
+  Recorder r;
+  TMemoryStream out;
+  r.client.Get(server.Url("/f.zip"), out);
+  EXPECT_TRUE(out.Data() == a + b) << out.Data().size();
+  EXPECT_EQ(r.Begins(), (std::vector<int64_t>{40000, 5}));
+  EXPECT_EQ(r.LastWork(), 5);
+  EXPECT_TRUE(r.client.Connected());  // 1.1 without "close": kept
+}
+
+TEST(HttpClientBody, ChunkExtensionWithoutBlankEndsTheBody) {
+  std::string wire = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n5;x=y\r\nhello\r\n0\r\n\r\n";
+  TScriptedServer server(Answer(wire));
+  Recorder r;
+  TMemoryStream out;
+  r.client.Get(server.Url("/f.zip"), out);
+  EXPECT_EQ(out.Data(), "abc");
+  EXPECT_EQ(r.Begins(), std::vector<int64_t>{3});
+}
+
+TEST(HttpClientBody, CapitalChunkedIsNotRecognised) {
+  std::string chunks = "3\r\nabc\r\n0\r\n\r\n";
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n" + chunks));
+  Recorder r;
+  TMemoryStream out;
+  r.client.Get(server.Url("/f.zip"), out);
+  EXPECT_EQ(out.Data(), chunks);  // read until the close, framing and all
+  EXPECT_EQ(r.Begins(), std::vector<int64_t>{0});
+}
+
+TEST(HttpClientBody, ChunkedCutShortFails) {
+  ExpectGetThrows<EConnClosedGracefully>("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nabc");
+  ExpectGetThrows<EConnClosedGracefully>("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n");
+  // Only the final empty line missing: all data is there.
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n"));
+  THTTPClient client;
+  TMemoryStream out;
+  client.Get(server.Url("/"), out);
+  EXPECT_EQ(out.Data(), "abc");
+}
+
+TEST(HttpClientBody, NoContentZeroLengthAndInterimAnswers) {
+  for (const char* wire : {"HTTP/1.1 204 No Content\r\n\r\n", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}) {
+    TScriptedServer server(Answer(wire));
+    Recorder r;
+    TMemoryStream out;
+    r.client.Get(server.Url("/"), out);
+    EXPECT_EQ(out.Data(), "");
+    EXPECT_TRUE(r.events.empty());
+  }
+  TScriptedServer server(Answer("HTTP/1.1 100 Continue\r\nX: 1\r\n\r\nHTTP/1.1 100 Continue\r\n\r\n"
+                                "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+  THTTPClient client;
+  TMemoryStream out;
+  client.Get(server.Url("/"), out);
+  EXPECT_EQ(out.Data(), "ok");
+  EXPECT_EQ(client.Response.ResponseText, "HTTP/1.1 200 OK");
+}
+
+// ---------------------------------------------------------------- connections
+
+TEST(HttpClientConnection, KeptAliveConnectionIsReusedWithCookies) {
+  std::string second;
+  TScriptedServer server(
+      [&](net::TSocket& s, int) {
+        nettest::ReadRequestHead(s);
+        nettest::Send(s, "HTTP/1.1 200 OK\r\nSet-Cookie: sid=42; Path=/\r\nSet-cookie2: b=2\r\nContent-Length: 1\r\n\r\na");
+        second = nettest::ReadRequestHead(s);  // same connection
+        nettest::Send(s, "HTTP/1.1 200 OK\r\nConnection: Close \r\nContent-Length: 1\r\n\r\nb");
+        nettest::WaitForClientClose(s);
+      },
+      1);
+  THTTPClient client;
+  TMemoryStream out;
+  client.Get(server.Url("/one"), out);
+  EXPECT_TRUE(client.Connected());
+  EXPECT_TRUE(client.Response.KeepAlive);
+  client.Get(server.Url("/two"), out);
+  EXPECT_FALSE(client.Connected());  // "close", blanks and case aside
+  server.Join();
+  EXPECT_EQ(out.Data(), "ab");
+  EXPECT_NE(second.find("\r\nCookie: sid=42; b=2\r\n"), std::string::npos) << second;
+  EXPECT_EQ(client.CookieManager().Count(), 2u);
+}
+
+TEST(HttpClientConnection, Version10KeepsOnlyWithKeepAlive) {
+  TScriptedServer server(
+      [&](net::TSocket& s, int i) {
+        nettest::ReadRequestHead(s);
+        nettest::Send(s, i == 0 ? "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\na"
+                                : "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n\r\nb");
+        nettest::WaitForClientClose(s);
+      },
+      2);
+  THTTPClient client;
+  client.ProtocolVersion = THTTPProtocolVersion::pv1_0;
+  TMemoryStream out;
+  client.Get(server.Url("/"), out);
+  EXPECT_FALSE(client.Connected());
+  client.Get(server.Url("/"), out);
+  EXPECT_TRUE(client.Connected());
+  client.Disconnect();
+  server.Join();
+}
+
+TEST(HttpClientConnection, AServerThatClosedAKeptConnectionGetsANewOne) {
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx"), 2);
+  THTTPClient client;
+  TMemoryStream out;
+  client.Get(server.Url("/"), out);
+  client.Get(server.Url("/"), out);  // the first connection was closed by the server
+  server.Join();
+  EXPECT_EQ(out.Data(), "xx");
+}
+
+TEST(HttpClientConnection, RedirectsAreFollowedWhenAskedTo) {
+  std::string second;
+  TScriptedServer server(
+      [&](net::TSocket& s, int i) {
+        std::string head = nettest::ReadRequestHead(s);
+        if (i == 0) {
+          nettest::Send(s, "HTTP/1.1 302 Found\r\nLocation: /b.zip\r\nConnection: close\r\n\r\n");
+        } else {
+          second = head;
+          nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: close\r\n\r\nb");
+        }
+      },
+      2);
+  THTTPClient client;
+  client.HandleRedirects = true;
+  TMemoryStream out;
+  client.Get(server.Url("/a.zip"), out);
+  server.Join();
+  EXPECT_EQ(out.Data(), "b");
+  EXPECT_EQ(second.substr(0, 15), "GET /b.zip HTTP");
+}
+
+TEST(HttpClientConnection, AbortFromAnotherThreadEndsAStalledTransfer) {
+  TScriptedServer server([](net::TSocket& s, int) {
+    nettest::ReadRequestHead(s);
+    nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789");
+    nettest::WaitForClientClose(s);
+  });
+  THTTPClient client;
+  std::mutex m;
+  std::condition_variable cv;
+  bool started = false;
+  client.OnWork = [&](THTTPClient*, TWorkMode, int64_t) {
+    std::lock_guard<std::mutex> g(m);
+    started = true;
+    cv.notify_one();
+  };
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> g(m);
+    cv.wait(g, [&] { return started; });
+    g.unlock();
+    client.Abort();
+  });
+  TMemoryStream out;
+  EXPECT_THROW(client.Get(server.Url("/"), out), ETransferAborted);
+  watchdog.join();
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(out.Data(), "0123456789");
+}

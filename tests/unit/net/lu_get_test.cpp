@@ -1,0 +1,220 @@
+// lu-get as a user runs it, against scripted servers and a real proxy
+// (tinyproxy) on loopback, found through the user's proxy setting.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "net/proxy.h"
+#include "net/socket.h"
+#include "platform/platform.h"
+#include "scripted_server.h"
+
+namespace fs = std::filesystem;
+using nettest::Answer;
+using nettest::TScriptedServer;
+
+namespace {
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+std::string Body(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7919) >> 3);
+  return s;
+}
+
+// The tests run in the build's tests folder; the tools lie one level up.
+fs::path Tool(const std::string& name) {
+  for (const char* ext : {".exe", ""}) {
+    fs::path p = fs::path("..") / (name + ext);
+    if (fs::exists(p)) return p.make_preferred();
+  }
+  return {};
+}
+
+class LuGet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tool_ = Tool("lu-get");
+    if (tool_.empty()) GTEST_SKIP() << "lu-get is not built";
+    saved_ = net::ReadUserProxySetting();
+    ASSERT_TRUE(net::WriteUserProxySetting({false, ""}));  // direct unless a test says otherwise
+    dir_ = fs::temp_directory_path() / ("lu-get-test-" + std::to_string(platform::CurrentProcessId()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    if (tool_.empty()) return;
+    net::WriteUserProxySetting(saved_);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // Runs lu-get with args; returns its exit status and fills output with what it
+  // printed.
+  int Run(const std::string& args, std::string& output) {
+    fs::path log = dir_ / "output.txt";
+    // The tool path has no blanks; left unquoted so that cmd.exe keeps the quotes
+    // of the arguments.
+    std::string command = tool_.string() + " " + args + " > \"" + log.string() + "\" 2>&1";
+    int status = std::system(command.c_str());
+    output = ReadFile(log);
+    return status;
+  }
+
+  fs::path tool_, dir_;
+  net::TUserProxySetting saved_;
+};
+
+}  // namespace
+
+TEST_F(LuGet, CompleteDownloadExitsZero) {
+  std::string body = Body(300000);
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n" + body));
+  fs::path file = dir_ / "kestrovafull.zip";
+  std::string out;
+  EXPECT_EQ(Run(server.Url("/kestrova/kestrovafull.zip") + " \"" + file.string() + "\"", out), 0) << out;
+  EXPECT_TRUE(ReadFile(file) == body) << "file of " << ReadFile(file).size() << " bytes differs";
+  EXPECT_EQ(out, "");  // no progress line when the output is not a terminal
+}
+
+TEST_F(LuGet, FailuresExitOneWithTheMessageAndLeaveNoFile) {
+  fs::path file = dir_ / "f.zip";
+  std::string out;
+  {
+    TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + Body(700)));
+    EXPECT_NE(Run(server.Url("/f.zip") + " \"" + file.string() + "\"", out), 0);
+    EXPECT_NE(out.find("Incomplete download: 700 of 1000 bytes."), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(file));
+  }
+  {
+    TScriptedServer server(Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"));
+    EXPECT_NE(Run(server.Url("/f.zip") + " \"" + file.string() + "\"", out), 0);
+    EXPECT_NE(out.find("HTTP/1.1 404 Not Found"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(file));
+  }
+  uint16_t closedPort;
+  {
+    net::TListener l;
+    closedPort = l.Port();
+  }
+  EXPECT_NE(Run("http://127.0.0.1:" + std::to_string(closedPort) + "/f.zip \"" + file.string() + "\"", out), 0);
+  EXPECT_NE(out.find("Socket Error # 10061"), std::string::npos) << out;
+  EXPECT_NE(out.find("Connection refused."), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(LuGet, AStalledTransferIsGivenUp) {
+  TScriptedServer server([](net::TSocket& s, int) {
+    nettest::ReadRequestHead(s);
+    nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nsome bytes");
+    nettest::WaitForClientClose(s);  // and never more
+  });
+  fs::path file = dir_ / "f.zip";
+  std::string out;
+  EXPECT_NE(Run("--stall-seconds 1 " + server.Url("/f.zip") + " \"" + file.string() + "\"", out), 0);
+  EXPECT_NE(out.find("No data received for 1 seconds."), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(file));
+}
+
+// A real HTTP proxy on loopback, started from a generated configuration. The
+// Windows build runs under Wine, which starts host programs too and reaches the
+// host's files as Z:; it cannot terminate them, so the proxy is stopped by its
+// process id (and "timeout" ends it should the test itself die).
+class TTinyproxy {
+ public:
+  TTinyproxy() {
+    for (const char* root : {"/", "Z:\\"}) {
+      std::string candidate = Host(root, "usr/bin/tinyproxy");
+      if (fs::exists(candidate) && fs::exists(Host(root, "usr/bin/timeout"))) root_ = root;
+    }
+    if (root_.empty()) return;
+    {
+      net::TListener probe;  // a free port, handed over
+      port_ = probe.Port();
+    }
+    std::string stem = "tmp/lu-tinyproxy-" + std::to_string(platform::CurrentProcessId());
+    config_ = Host(root_, stem + ".conf");
+    pidFile_ = Host(root_, stem + ".pid");
+    // Binary: tinyproxy reads LF line ends only.
+    std::ofstream(config_, std::ios::binary) << "Port " << port_ << "\nListen 127.0.0.1\nAllow 127.0.0.1\n"
+                                             << "Timeout 60\nMaxClients 10\nLogLevel Critical\nPidFile \"/"
+                                             << stem << ".pid\"\n";
+    process_ = platform::StartProcess(
+        Host(root_, "usr/bin/timeout") + " 300 /usr/bin/tinyproxy -d -c /" + stem + ".conf", true);
+    // Ready once it accepts a connection; give it a few seconds at most.
+    for (int i = 0; i < 250 && !ready_; ++i) {
+      try {
+        net::TSocket s;
+        s.Connect("127.0.0.1", port_);
+        ready_ = true;
+      } catch (const Exception&) {
+        platform::SleepMs(20);
+      }
+    }
+  }
+  ~TTinyproxy() {
+    std::ifstream pid(pidFile_);
+    std::string id;
+    if (pid >> id) platform::RunHiddenAndWait(Host(root_, "bin/kill") + " " + id);
+    if (process_.Valid()) {
+      platform::TerminateProcessWith(process_, 1);
+      platform::WaitForProcess(process_, 5000);
+    }
+    if (!config_.empty()) std::remove(config_.c_str());
+    if (!pidFile_.empty()) std::remove(pidFile_.c_str());
+  }
+  bool Ready() const { return ready_; }
+  bool Found() const { return !root_.empty(); }
+  uint16_t Port() const { return port_; }
+
+ private:
+  static std::string Host(const std::string& root, std::string path) {
+    if (root != "/")
+      for (char& c : path)
+        if (c == '/') c = '\\';
+    return root + path;
+  }
+
+  std::string root_, config_, pidFile_;
+  uint16_t port_ = 0;
+  platform::ProcessHandle process_;
+  bool ready_ = false;
+};
+
+TEST_F(LuGet, DownloadsThroughTheUsersProxy) {
+  TTinyproxy proxy;
+  if (!proxy.Found()) GTEST_SKIP() << "tinyproxy is not installed";
+  ASSERT_TRUE(proxy.Ready()) << "tinyproxy did not start";
+  std::string request;
+  std::string body = Body(100000);
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body, &request));
+
+  // The user's setting names the proxy; the system query must give it back.
+  ASSERT_TRUE(net::WriteUserProxySetting({true, "127.0.0.1:" + std::to_string(proxy.Port())}));
+  std::string host;
+  int32_t port = -1;
+  ASSERT_TRUE(net::GetSystemProxy(host, port));
+  EXPECT_EQ(port, proxy.Port());
+
+  fs::path file = dir_ / "viaproxy.zip";
+  std::string out;
+  EXPECT_EQ(Run("http://localhost:" + std::to_string(server.Port()) + "/kestrova/kestrovafull.zip \"" +
+                    file.string() + "\"",
+                out),
+            0)
+      << out;
+  server.Join();
+  EXPECT_TRUE(ReadFile(file) == body) << "file of " << ReadFile(file).size() << " bytes differs";
+  // It came through the proxy: tinyproxy adds its Via line.
+  EXPECT_NE(request.find("GET /kestrova/kestrovafull.zip HTTP/1.1\r\n"), std::string::npos) << request;
+  EXPECT_NE(request.find("\r\nVia: "), std::string::npos) << request;
+}

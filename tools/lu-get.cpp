@@ -1,0 +1,173 @@
+// lu-get URL FILE: downloads one address into FILE the way the updater's download
+// step does: one GET through the user's proxy, judged complete only when every
+// announced byte was counted, given up when no byte arrives for 60 seconds.
+// Exit status 0 when FILE holds the complete body, 1 otherwise (FILE removed).
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "net/http_client.h"
+#include "net/proxy.h"
+#include "platform/platform.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: lu-get [--stall-seconds N] URL FILE\n"
+               "Downloads URL into FILE through the user's proxy setting.\n");
+  return 2;
+}
+
+// Coalesced progress on a terminal: at most about ten redraws a second.
+class TProgressLine {
+ public:
+  explicit TProgressLine(bool enabled) : enabled_(enabled) {}
+  void Show(int64_t count, int64_t max, bool force = false) {
+    if (!enabled_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (!force && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    if (max > 0)
+      std::printf("\r%lld / %lld bytes  %3d%%", static_cast<long long>(count), static_cast<long long>(max),
+                  static_cast<int>(count * 100 / max));
+    else
+      std::printf("\r%lld bytes", static_cast<long long>(count));
+    std::fflush(stdout);
+    shown_ = true;
+  }
+  void Finish() {
+    if (shown_) std::printf("\n");
+  }
+
+ private:
+  bool enabled_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+// Watches the transfer from its own thread and aborts it when the counted bytes
+// do not move for the given time.
+class TStallWatch {
+ public:
+  TStallWatch(net::THTTPClient& client, int seconds) : client_(client), seconds_(seconds) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~TStallWatch() { Stop(); }
+  void Progress() {
+    std::lock_guard<std::mutex> g(lock_);
+    lastMove_ = std::chrono::steady_clock::now();
+  }
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      done_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  bool Stalled() const { return stalled_; }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> g(lock_);
+    lastMove_ = std::chrono::steady_clock::now();
+    while (!done_) {
+      auto deadline = lastMove_ + std::chrono::seconds(seconds_);
+      if (std::chrono::steady_clock::now() >= deadline) {
+        stalled_ = true;
+        client_.Abort();
+        return;
+      }
+      wake_.wait_until(g, deadline);
+    }
+  }
+
+  net::THTTPClient& client_;
+  int seconds_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::chrono::steady_clock::time_point lastMove_;
+  bool done_ = false;
+  std::atomic<bool> stalled_{false};
+  std::thread thread_;
+};
+
+bool IsWindowsPath(const std::string& p) {
+  return (p.size() >= 2 && p[1] == ':') || (p.size() >= 2 && p[0] == '\\' && p[1] == '\\');
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int stallSeconds = 60;
+  int i = 1;
+  if (i < argc && std::strcmp(argv[i], "--stall-seconds") == 0) {
+    if (i + 1 >= argc) return Usage();
+    stallSeconds = std::atoi(argv[i + 1]);
+    if (stallSeconds < 1) return Usage();
+    i += 2;
+  }
+  if (argc - i != 2) return Usage();
+  std::string url = argv[i];
+  std::string file = argv[i + 1];
+  // The Linux port also takes host paths; Windows paths pass as they are.
+  if (!IsWindowsPath(file)) file = platform::FromHostPath(file);
+
+  net::THTTPClient client;
+  std::string proxyHost;
+  int32_t proxyPort = -1;
+  if (net::GetSystemProxy(proxyHost, proxyPort)) {
+    client.ProxyParams.SetProxyServer(proxyHost);
+    client.ProxyParams.SetProxyPort(proxyPort);
+  }
+
+  TProgressLine progress(isatty(fileno(stdout)) != 0);
+  int64_t max = 0, position = 0;
+  std::string error;
+  bool created = false;
+  {
+    TStallWatch watch(client, stallSeconds);
+    client.OnWorkBegin = [&](net::THTTPClient*, net::TWorkMode, int64_t n) {
+      max = n;
+      position = 0;
+      progress.Show(position, max, true);
+    };
+    client.OnWork = [&](net::THTTPClient*, net::TWorkMode, int64_t n) {
+      if (n != position) watch.Progress();
+      position = n;
+      progress.Show(position, max);
+    };
+    try {
+      platform::TFileStream out(file, platform::FileMode::CreateExclusive);
+      created = true;
+      client.Get(url, out);
+      if (!out.Close()) error = "The file could not be closed: " + file;
+    } catch (const Exception& e) {
+      error = e.Message;
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    watch.Stop();
+    if (watch.Stalled()) error = "No data received for " + std::to_string(stallSeconds) + " seconds.";
+  }
+  progress.Show(position, max, true);
+  progress.Finish();
+  // As the updater judges it: fewer bytes counted than announced is a failure
+  // (its bar clamps at the maximum, so an answer without length always passes).
+  if (error.empty() && position < max)
+    error = "Incomplete download: " + std::to_string(position) + " of " + std::to_string(max) + " bytes.";
+  if (!error.empty()) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    if (created) platform::EraseFile(file);
+    return 1;
+  }
+  return 0;
+}

@@ -27,8 +27,13 @@ namespace fuzz {
 
 // A broken promise of the code under test: report and abort, so libFuzzer keeps
 // the input and the replay test dies loudly.
+// The replay names the input it runs here, so a failure says which one it was.
+inline const char*& CurrentInput() {
+  static const char* name = "";
+  return name;
+}
 [[noreturn]] inline void Fail(const char* what) {
-  std::fprintf(stderr, "fuzz invariant broken: %s\n", what);
+  std::fprintf(stderr, "fuzz invariant broken: %s %s\n", what, CurrentInput());
   std::abort();
 }
 inline void Check(bool condition, const char* what) {

@@ -423,6 +423,27 @@ TEST_F(UnZipExtract, BogusSizesAndOffsetsStayBounded) {
   }
 }
 
+// Randomly damaged archives (fixed seed): whatever the bytes say, nothing is
+// written outside the target folder and no more entries than the archive has.
+TEST_F(UnZipExtract, RandomlyDamagedArchivesStayInsideTheFolder) {
+  std::string whole = BuildZip({File("a.txt", Pattern(3000, 1)), File("b/c.txt", Pattern(200, 2)), Folder("b/"),
+                                File("d.txt", Pattern(70000, 3))});
+  uint32_t x = 12345;
+  auto next = [&] { return x = x * 1103515245u + 12345u, x >> 8; };
+  for (int round = 0; round < 150; ++round) {
+    std::string damaged = whole;
+    for (int flips = 1 + next() % 4; flips > 0; --flips) damaged[next() % damaged.size()] = static_cast<char>(next());
+    rec_ = TRecorder();
+    int count = Run(damaged);
+    EXPECT_LE(count, 3) << round;
+    std::vector<std::string> around = platform::ListDir(tmp_.Path());
+    std::sort(around.begin(), around.end());
+    EXPECT_EQ(around, (std::vector<std::string>{"out\\", "test.zip"})) << round;
+    testsupport::RemoveTree(outDir_);
+    platform::CreateDir(outDir_);
+  }
+}
+
 TEST_F(UnZipExtract, FileEntryNamedLikeAFolderFailsToOpenButCounts) {
   TEntrySpec odd = File("odd/", "");
   odd.ExternalAttributes = 0x20;
@@ -533,7 +554,7 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
 
 TEST_F(UnZipExtract, ProgressIsMonotonicAndEndsAtOneHundred) {
   std::vector<TEntrySpec> entries;
-  for (unsigned i = 0; i < 5; ++i) entries.push_back(File("f" + std::to_string(i), Pattern(20000 + 30000 * i, i)));
+  for (unsigned i = 0; i < 5; ++i) entries.push_back(File(std::string("f").append(std::to_string(i)), Pattern(20000 + 30000 * i, i)));
   Run(BuildZip(entries));
   ASSERT_FALSE(rec_.Progress.empty());
   int last = 0;

@@ -7,6 +7,9 @@ namespace archive {
 
 std::size_t TMemorySource::Read(uint8_t* buffer, std::size_t count) {
   std::size_t n = std::min(count, size_ - pos_);
+  // memcpy with a null pointer is undefined even for 0 bytes (an empty source
+  // may have no data pointer at all).
+  if (n == 0) return 0;
   std::memcpy(buffer, data_ + pos_, n);
   pos_ += n;
   return n;

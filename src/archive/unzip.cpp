@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "archive/crc32.h"
 #include "archive/decoder.h"
@@ -325,6 +326,7 @@ void TUnZip::Error(const std::string& fileName, const std::string& extendedMsg, 
 int TUnZip::Extract() {
   count_ = 0;
   entries_.clear();
+  spans_.clear();
   totalSize_ = totalCompressed_ = remaining_ = 0;
   newestDate_ = 0;
   passwordFailed_ = false;
@@ -353,6 +355,7 @@ int TUnZip::Extract() {
   }
   entries_.clear();
   entries_.shrink_to_fit();
+  spans_.clear();
   try {
     if (OnDeactivate) OnDeactivate(this);
     if (OnElapsedTime) OnElapsedTime(this, static_cast<float>(platform::TickCount() - startTicks) / 1000.0f);
@@ -446,6 +449,7 @@ void TUnZip::ReadCentralDirectory(TArchiveReader& reader, int64_t start, int64_t
     }
     TZipEntry entry;
     entry.Name = SlashesToBackslashes(TranslateOemChar ? EntryNameToAnsi(localName, local.Flags, host) : localName);
+    entry.HeaderOffset = localPos;
     entry.DataOffset = localPos + static_cast<int64_t>(zip::kLocalHeaderSize) + local.NameLength + local.ExtraLength;
     entry.CompressedSize = central.CompressedSize;
     entry.UncompressedSize = central.UncompressedSize;
@@ -494,6 +498,7 @@ void TUnZip::WalkLocalHeaders(TArchiveReader& reader, int64_t start, TZipHeaderS
     if (FileSpecSelects(name, FileSpec, RecurseDirs)) {
       TZipEntry entry;
       entry.Name = std::move(name);
+      entry.HeaderOffset = pos;
       entry.DataOffset = dataPos;
       entry.CompressedSize = local.CompressedSize;
       entry.UncompressedSize = local.UncompressedSize;
@@ -516,6 +521,18 @@ void TUnZip::AddEntry(TZipEntry&& entry) {
     Error(entry.Name, entry.Name, E_UNSAFENAME);
     return;
   }
+  // Every archive byte belongs to one entry at most. Directory records that share
+  // or overlap another entry's header and data would decode the same bytes again
+  // and again (the shape of a compression bomb), so only the first is kept.
+  const int64_t spanEnd = entry.DataOffset + static_cast<int64_t>(entry.CompressedSize);
+  auto next = spans_.upper_bound(entry.HeaderOffset);
+  bool overlaps = next != spans_.end() && next->first < spanEnd;
+  if (next != spans_.begin() && std::prev(next)->second > entry.HeaderOffset) overlaps = true;
+  if (overlaps) {
+    Error(entry.Name, "overlaps another entry", E_BADHEADER);
+    return;
+  }
+  spans_.emplace(entry.HeaderOffset, spanEnd);
   totalSize_ += entry.UncompressedSize;
   uint64_t compressed = entry.CompressedSize;
   if (entry.Flags & zip::kFlagEncrypted) compressed -= std::min<uint64_t>(compressed, zip::kEncryptionHeaderSize);
@@ -544,8 +561,11 @@ std::string TUnZip::OutputPath(const std::string& storedName) const {
 
 // What remains of a stored name below the target folder must stay below it: no
 // drive or root left after the drive is stripped, no parent-folder segment, no
-// device name.
+// device name, no NUL.
 bool TUnZip::IsSafeName(const std::string& storedName) const {
+  // The system would end the name at a NUL: the file written would not be the
+  // one announced.
+  if (storedName.find('\0') != std::string::npos) return false;
   std::string relative = UseStoredDirs ? StripDrive(storedName) : FilePart(storedName);
   if (relative.find(':') != std::string::npos) return false;
   if (!relative.empty() && relative[0] == '\\') return false;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ class TZipCrypto;
 // One selected entry, as read from the central directory and its local header.
 struct TZipEntry {
   std::string Name;             // converted to ANSI, "\" separators (from the local header)
+  int64_t HeaderOffset = 0;     // the local header
   int64_t DataOffset = 0;       // first byte after the local header, name and extra field
   uint32_t CompressedSize = 0;  // including a 12-byte encryption header
   uint32_t UncompressedSize = 0;
@@ -153,6 +155,7 @@ class TUnZip {
   // Running state of one Extract.
   int count_ = 0;
   std::vector<TZipEntry> entries_;
+  std::map<int64_t, int64_t> spans_;  // archive bytes the entries cover: start -> end
   uint64_t totalSize_ = 0;        // uncompressed bytes of the selected entries
   uint64_t totalCompressed_ = 0;  // their compressed bytes, encryption headers excluded
   uint64_t remaining_ = 0;        // uncompressed bytes still to do

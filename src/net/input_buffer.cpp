@@ -38,7 +38,8 @@ bool TInputBuffer::ReadLn(std::string& line, size_t maxLength) {
   size_t scanned = 0;  // bytes already known to hold no LF
   for (;;) {
     const char* begin = data_.data() + start_;
-    const void* lf = std::memchr(begin + scanned, '\n', Buffered() - scanned);
+    // memchr needs a valid pointer even for 0 bytes; an empty buffer has none.
+    const void* lf = Buffered() > scanned ? std::memchr(begin + scanned, '\n', Buffered() - scanned) : nullptr;
     if (lf) {
       size_t len = static_cast<const char*>(lf) - begin;
       size_t next = start_ + len + 1;

@@ -4,6 +4,7 @@
 
 #include "archive/bit_reader.h"
 #include "archive/decoder.h"
+#include "archive/ring_output.h"
 
 namespace archive {
 
@@ -11,8 +12,6 @@ namespace {
 
 constexpr unsigned kMaxCodeBits = 16;
 constexpr unsigned kFastBits = 9;  // codes up to this long decode with one table look-up
-constexpr std::size_t kRingSize = kBlockSize;
-static_assert((kRingSize & (kRingSize - 1)) == 0 && kRingSize >= 8192, "ring must be a power of two >= 8 KB");
 
 // A Shannon-Fano code as the APPNOTE builds it: values sorted by (length, value),
 // codes handed out from the last one (longest) upwards in a 16-bit space, so the
@@ -108,37 +107,6 @@ class TShannonFano {
   uint8_t sorted_[256];                 // values by (length, value)
 };
 
-class TExplodeOutput {
- public:
-  TExplodeOutput(TByteSink& sink, uint64_t size) : sink_(sink), left_(size) { std::memset(ring_, 0, sizeof ring_); }
-
-  bool Done() const { return left_ == 0; }
-  bool Failed() const { return failed_; }
-
-  void Put(uint8_t byte) {
-    ring_[pos_++] = byte;
-    --left_;
-    if (pos_ == kRingSize) Flush();
-  }
-  // Matches may reach back before the first byte of output; the ring still holds
-  // zeros there, as the original tools' windows did. A match longer than what is
-  // left of the declared size is cut off.
-  void Copy(unsigned distance, unsigned length) {
-    while (length-- > 0 && left_ > 0) Put(ring_[(pos_ - distance) & (kRingSize - 1)]);
-  }
-  void Flush() {
-    if (pos_ != flushed_ && !failed_ && !sink_.Write(ring_ + flushed_, pos_ - flushed_)) failed_ = true;
-    flushed_ = pos_;
-    if (pos_ == kRingSize) pos_ = flushed_ = 0;
-  }
-
- private:
-  TByteSink& sink_;
-  uint64_t left_;
-  uint8_t ring_[kRingSize];
-  std::size_t pos_ = 0, flushed_ = 0;
-  bool failed_ = false;
-};
 
 }  // namespace
 
@@ -152,7 +120,7 @@ DecodeResult Explode(TByteSource& source, TByteSink& sink, uint64_t uncompressed
 
   const unsigned lowDistanceBits = window8k ? 7 : 6;
   const unsigned minMatch = threeTrees ? 3 : 2;
-  TExplodeOutput out(sink, uncompressedSize);
+  TRingOutput out(sink, uncompressedSize);
   while (!out.Done()) {
     if (in.Bits(1) != 0) {
       int literal = threeTrees ? literals.Decode(in) : static_cast<int>(in.Bits(8));

@@ -5,6 +5,7 @@
 
 #include "archive/bit_reader.h"
 #include "archive/decoder.h"
+#include "archive/ring_output.h"
 
 namespace archive {
 
@@ -12,10 +13,6 @@ namespace {
 
 constexpr unsigned kDle = 144;
 constexpr unsigned kMaxFollowers = 32;
-// The output ring. Factor 4 reaches 4096 bytes back at most; a ring of a whole
-// output block lets a full ring go to the sink in one write.
-constexpr std::size_t kRingSize = kBlockSize;
-static_assert((kRingSize & (kRingSize - 1)) == 0 && kRingSize >= 4096, "ring must be a power of two >= 4 KB");
 
 // Bits needed to index a follower set of n entries: the width of n - 1, but at
 // least one bit (n = 1 still spends a bit per index, as the encoders write it).
@@ -25,42 +22,6 @@ unsigned IndexBits(unsigned n) {
   return bits;
 }
 
-class TReduceOutput {
- public:
-  TReduceOutput(TByteSink& sink, uint64_t size) : sink_(sink), left_(size) { std::memset(ring_, 0, sizeof ring_); }
-
-  bool Done() const { return left_ == 0; }
-  bool Failed() const { return failed_; }
-
-  void Put(uint8_t byte) {
-    if (left_ == 0) return;
-    ring_[pos_++] = byte;
-    --left_;
-    if (pos_ == kRingSize) Flush();
-  }
-  // Copies length bytes from distance back. Before the first byte of output the
-  // ring still holds its initial zeros, which is what the original tools
-  // produced for such references.
-  void Copy(unsigned distance, unsigned length) {
-    while (length-- > 0 && left_ > 0) Put(ring_[(pos_ - distance) & (kRingSize - 1)]);
-  }
-  void Flush() {
-    if (pos_ == flushed_) {
-      if (pos_ == kRingSize) pos_ = flushed_ = 0;
-      return;
-    }
-    if (!failed_ && !sink_.Write(ring_ + flushed_, pos_ - flushed_)) failed_ = true;
-    flushed_ = pos_;
-    if (pos_ == kRingSize) pos_ = flushed_ = 0;
-  }
-
- private:
-  TByteSink& sink_;
-  uint64_t left_;
-  uint8_t ring_[kRingSize];
-  std::size_t pos_ = 0, flushed_ = 0;
-  bool failed_ = false;
-};
 
 }  // namespace
 
@@ -91,7 +52,7 @@ DecodeResult Unreduce(TByteSource& source, TByteSink& sink, uint64_t uncompresse
   const unsigned lengthMask = 0x7Fu >> (factor - 1);  // 127, 63, 31, 15
   const unsigned distanceShift = 8 - factor;          // upper bits of the first byte
 
-  TReduceOutput out(sink, uncompressedSize);
+  TRingOutput out(sink, uncompressedSize);
   unsigned last = 0;  // the previous byte of the coded stream selects the follower set
   unsigned state = 0, v = 0, length = 0;
   while (!out.Done()) {

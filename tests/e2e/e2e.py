@@ -108,6 +108,13 @@ class Machine:
             self.env = dict(os.environ, WINEPREFIX=self.prefix)
             self.tmp = None
 
+    def forget_installation(self, folder, keys):
+        """Windows runs share one Wine prefix: an earlier run's folder and keys go first."""
+        if self.target == "windows":
+            for key in keys:
+                self.reg_delete(key)
+            shutil.rmtree(self.host(folder), ignore_errors=True)
+
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
 

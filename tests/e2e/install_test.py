@@ -46,11 +46,7 @@ def main():
     folder = "C:\\Program Files\\Drevanto\\Kestrova"
     host_folder = machine.host(folder)
     try:
-        if target == "windows":
-            for key in (APP_KEY, SYS_UNINSTALL_KEY):
-                machine.reg_delete(key)
-            import shutil
-            shutil.rmtree(host_folder, ignore_errors=True)
+        machine.forget_installation(folder, (APP_KEY, SYS_UNINSTALL_KEY))
         tmp_before = set(os.listdir(machine.temp_dir()))
 
         # 1. A fresh installation, hidden.

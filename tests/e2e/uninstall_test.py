@@ -27,11 +27,7 @@ def main():
     folder = "C:\\Program Files\\Drevanto\\Kestrova"
     host_folder = machine.host(folder)
     try:
-        if target == "windows":
-            import shutil
-            for key in (APP_KEY, SYS_UNINSTALL_KEY):
-                machine.reg_delete(key)
-            shutil.rmtree(host_folder, ignore_errors=True)
+        machine.forget_installation(folder, (APP_KEY, SYS_UNINSTALL_KEY))
         with e2e.PackageServer(package(machine, 1)) as server:
             r = machine.run(machine.updater(server.url), ["/HIDE"])
         check.equal("installation exit status", r.returncode, 0)

@@ -314,7 +314,7 @@ TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
     EXPECT_EQ(run.backend.RetryDialogs[0].Lines[0], "app.dll (" + run.InstallFolder() + ")");
     TRegistry reg;
     const bool recorded = reg.OpenKeyReadOnly("Software\\ORBAX\\Kestrova\\Uninstall") &&
-                          reg.ReadString("Files").find("app.dll") != std::string::npos;
+                          reg.ReadString("Files").find(target + ";") != std::string::npos;
     if (retry) {
       EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
       EXPECT_EQ(testsupport::ReadFileText(target), "new");

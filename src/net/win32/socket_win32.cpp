@@ -30,29 +30,6 @@ int32_t ResolverCode(int rc) {
 
 }  // namespace
 
-TSocket::~TSocket() { Close(); }
-
-TSocket::TSocket(TSocket&& other) noexcept : handle_(other.handle_.exchange(kInvalid)), aborted_(other.aborted_.load()) {}
-
-TSocket& TSocket::operator=(TSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_.exchange(kInvalid);
-    aborted_ = other.aborted_.load();
-  }
-  return *this;
-}
-
-void TSocket::Fail(int32_t code) {
-  if (aborted_) throw ETransferAborted();
-  throw ESocketError(code);
-}
-
-void TSocket::Adopt(intptr_t handle) {
-  std::lock_guard<std::mutex> guard(lock_);
-  handle_ = handle;
-}
-
 void TSocket::Connect(const std::string& host, uint16_t port) {
   StartWinsock();
   Close();

@@ -103,4 +103,13 @@ bool WaitForFile(const std::string& path, uint32_t milliseconds) {
   return true;
 }
 
+void SetArguments(std::vector<std::string> args) {
+  static std::vector<std::string> keep;
+  keep = std::move(args);
+  keep.insert(keep.begin(), "ORBAXLiveUpdate");
+  std::vector<char*> argv;
+  for (auto& a : keep) argv.push_back(a.data());
+  platform::SetProgramArguments(static_cast<int>(argv.size()), argv.data());
+}
+
 }  // namespace testsupport

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -54,6 +55,10 @@ std::string ReadFileText(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
 // Deletes a folder with everything in it (read-only files included).
 bool RemoveTree(const std::string& path);
+// The program's arguments as the program would receive them (program name not
+// counted), for tests of command-line handling.
+void SetArguments(std::vector<std::string> args);
+
 // Waits until a file exists; false after the time limit.
 bool WaitForFile(const std::string& path, uint32_t milliseconds);
 

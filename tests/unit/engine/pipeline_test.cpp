@@ -57,20 +57,11 @@ std::string Ok(const std::string& body) {
   return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
-void SetArgs(std::vector<std::string> args) {
-  static std::vector<std::string> keep;
-  keep = std::move(args);
-  keep.insert(keep.begin(), "ORBAXLiveUpdate");
-  std::vector<char*> argv;
-  for (auto& a : keep) argv.push_back(a.data());
-  platform::SetProgramArguments(static_cast<int>(argv.size()), argv.data());
-}
-
 // The window with its worker, on a machine of its own, installing from url into
 // a fresh folder.
 struct TInstallRun {
   explicit TInstallRun(const std::string& url, std::vector<std::string> args = {}) {
-    SetArgs(std::move(args));
+    testsupport::SetArguments(std::move(args));
     ExitStatus.store(0);
     TControl::SetObserver(&backend);
     backend.Attach(form);

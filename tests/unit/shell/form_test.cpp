@@ -12,18 +12,9 @@
 
 namespace {
 
-void SetArgs(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  static std::vector<std::string> keep;
-  keep = args;
-  keep.insert(keep.begin(), "ORBAXLiveUpdate");
-  for (auto& a : keep) argv.push_back(a.data());
-  platform::SetProgramArguments(static_cast<int>(argv.size()), argv.data());
-}
-
 struct Window {
   explicit Window(std::vector<std::string> args) {
-    SetArgs(std::move(args));
+    testsupport::SetArguments(std::move(args));
     ExitStatus.store(0);
     TControl::SetObserver(&backend);
     backend.Attach(form);

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Screenshots of the Windows program's views under Wine and a virtual display:
-folder, progress, finish after success and after failure, and uninstall views, in
+folder, progress, finish after success and after failure, retry dialog and uninstall views, in
 ENGLISH, FRENCH and PORTUGUESE, into <build>/screenshots/.
 
 usage: screenshots.py [BUILD_DIR]   (default build/windows-x64)
@@ -54,9 +54,9 @@ def main():
     machine = e2e.Machine(build, "windows")
     env = dict(machine.env, DISPLAY=display)
 
-    def shot(name):
+    def shot(name, crop="443x270+290+258"):
         path = os.path.join(out, name + ".png")
-        subprocess.run(["import", "-display", display, "-window", "root", "-crop", "443x270+290+258", path])
+        subprocess.run(["import", "-display", display, "-window", "root", "-crop", crop, path])
         print(path)
 
     def start(url, args):
@@ -98,6 +98,27 @@ def main():
                 press_install()
                 time.sleep(5)
                 shot("finish-failure-" + lang)
+                stop(p)
+            # A program holds an installed file: the update asks to retry.
+            with e2e.PackageServer(package) as server:
+                # Not through pipes: Wine's services, started anew after each stop, would keep them open.
+                subprocess.run(machine.command(machine.updater(server.url), ["/HIDE"]), env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+                held = "C:\\Program Files\\Drevanto\\Kestrova\\readme.txt"
+                ready = os.path.join(machine.root, "ready-" + lang)
+                holder = subprocess.Popen(machine.command(os.path.join(build, "tests", "lu-child.exe"),
+                                                          ["hold", held, "Z:" + ready.replace("/", "\\")]),
+                                          env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                for _ in range(100):
+                    if os.path.exists(ready):
+                        break
+                    time.sleep(0.2)
+                p = start(server.url, ["/language", lang])
+                time.sleep(6)
+                press_install()
+                time.sleep(6)
+                shot("retry-" + lang, "520x360+252+204")
+                holder.kill()
                 stop(p)
             p = start("http://127.0.0.1:9/x.zip", ["/language", lang, "/uninstall",
                                                   "HKEY_CURRENT_USER\\Software\\ScreenshotOnly"])

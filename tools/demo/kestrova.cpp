@@ -1,9 +1,39 @@
 // A stand-in for the Kestrova application, for the demo and the end-to-end tests:
 // it tells that it was started, and where, and leaves a note in its folder.
+//
+// Started with "/UPDATE" it updates itself as the application does: it copies the
+// updater out of its folder (a running program cannot be replaced), starts the copy
+// with "/HIDE /KILL <its own process>" and waits to be stopped by it.
 #include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
+
+namespace {
+
+void WriteNote(const std::string& path, const std::string& text) {
+  platform::TFileStream note(path, platform::FileMode::CreateExclusive);
+  note.Write(text.data(), static_cast<int64_t>(text.size()));
+}
+
+int StartUpdate(const std::string& folder) {
+  const std::string updater = platform::TempDir() + "\\ORBAXLiveUpdate.exe";
+  if (!platform::CopyFileTo(folder + "\\ORBAXLiveUpdate.exe", updater, false)) {
+    std::fprintf(stderr, "cannot copy the updater to %s\n", updater.c_str());
+    return 1;
+  }
+  const std::string pid = std::to_string(platform::CurrentProcessId());
+  WriteNote(folder + "\\kestrova-updating.txt", "pid=" + pid + "\r\nupdater=" + updater + "\r\n");
+  if (!platform::StartDetached("\"" + updater + "\" /HIDE /KILL " + pid)) {
+    std::fprintf(stderr, "cannot start %s\n", updater.c_str());
+    return 1;
+  }
+  // The updater stops this process before it replaces the files.
+  platform::SleepMs(180000);
+  return 3;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   platform::SetProgramArguments(argc, argv);
@@ -13,10 +43,10 @@ int main(int argc, char** argv) {
   std::printf("Kestrova %s started in %s\n", KESTROVA_DEMO_VERSION, folder.c_str());
   std::fflush(stdout);
   try {
-    platform::TFileStream note(folder + "\\kestrova-started.txt", platform::FileMode::CreateExclusive);
-    const std::string text = std::string("version=") + KESTROVA_DEMO_VERSION + "\r\npid=" +
-                             std::to_string(platform::CurrentProcessId()) + "\r\nargs=" + args + "\r\n";
-    note.Write(text.data(), static_cast<int64_t>(text.size()));
+    if (args == "/UPDATE") return StartUpdate(folder);
+    WriteNote(folder + "\\kestrova-started.txt", std::string("version=") + KESTROVA_DEMO_VERSION + "\r\npid=" +
+                                                     std::to_string(platform::CurrentProcessId()) + "\r\nargs=" +
+                                                     args + "\r\n");
   } catch (const Exception& e) {
     std::fprintf(stderr, "%s\n", e.Message.c_str());
     return 1;

@@ -507,7 +507,21 @@ LRESULT TWin32Backend::RetryProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
 int TWin32Backend::ShowRetryModal(TFRetry& dialog) {
   auto D = [this](int v) { return MulDiv(v, dpi_, 96); };
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-  RECT r{0, 0, D(456), D(279)};
+  TGdi font(CreateFontA(-D(11), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif"));
+  // A longer message (the French one takes three lines) makes the message panel
+  // taller rather than being cut off; the list and the buttons move down.
+  int extra = 0;
+  if (HDC dc = GetDC(nullptr)) {
+    HGDIOBJ old = SelectObject(dc, font.Get());
+    RECT text{0, 0, D(452), 0};
+    const std::string& message = dialog.LRetryMessage.Caption();
+    DrawTextA(dc, message.c_str(), static_cast<int>(message.size()), &text, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    const int needed = MulDiv(text.bottom - text.top, 96, dpi_) + 1;
+    if (needed > 29) extra = needed - 29;
+  }
+  RECT r{0, 0, D(456), D(279 + extra)};
   AdjustWindowRectEx(&r, style, FALSE, WS_EX_DLGMODALFRAME);
   const int w = r.right - r.left, h = r.bottom - r.top;
   RECT owner;
@@ -517,7 +531,6 @@ int TWin32Backend::ShowRetryModal(TFRetry& dialog) {
     x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
     y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
   }
-  TGdi font(CreateFontA(-D(11), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif"));
   retry_ = CreateWindowExA(WS_EX_DLGMODALFRAME, kRetryClass, dialog.Caption.c_str(), style, x, y, w, h, main_,
                            nullptr, GetModuleHandleA(nullptr), nullptr);
   auto child = [&](const char* cls, const std::string& text, DWORD st, int cx, int cy, int cw, int ch, int id,
@@ -529,12 +542,12 @@ int TWin32Backend::ShowRetryModal(TFRetry& dialog) {
   };
   // Panel2 (33 high, border 2) with the message; the list; Panel1 (41 high) with
   // the buttons. Neither button is the default or the cancel button.
-  child("STATIC", dialog.LRetryMessage.Caption(), SS_LEFT | SS_NOPREFIX, 2, 2, 452, 29, 0);
-  HWND list = child("LISTBOX", "", WS_VSCROLL | LBS_NOINTEGRALHEIGHT | WS_TABSTOP, 0, 33, 456, 205, 0,
-                    WS_EX_CLIENTEDGE);
+  child("STATIC", dialog.LRetryMessage.Caption(), SS_LEFT | SS_NOPREFIX, 2, 2, 452, 29 + extra, 0);
+  HWND list = child("LISTBOX", "", WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS | WS_TABSTOP, 0, 33 + extra, 456,
+                    205, 0, WS_EX_CLIENTEDGE);
   for (const std::string& line : dialog.LBRetry) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-  HWND retry = child("BUTTON", dialog.BRetry.Caption(), BS_PUSHBUTTON | WS_TABSTOP, 280, 238 + 8, 75, 25, 1);
-  child("BUTTON", dialog.BCancel.Caption(), BS_PUSHBUTTON | WS_TABSTOP, 368, 238 + 8, 75, 25, 2);
+  HWND retry = child("BUTTON", dialog.BRetry.Caption(), BS_PUSHBUTTON | WS_TABSTOP, 280, 238 + extra + 8, 75, 25, 1);
+  child("BUTTON", dialog.BCancel.Caption(), BS_PUSHBUTTON | WS_TABSTOP, 368, 238 + extra + 8, 75, 25, 2);
 
   retryResult_ = 0;
   EnableWindow(main_, FALSE);

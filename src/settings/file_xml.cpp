@@ -133,6 +133,11 @@ std::string TFileXML::DefaultText(const std::string& key) {
   return found ? found->Default : std::string();
 }
 
+std::string TFileXML::ShownText(const std::string& key) const {
+  const std::string* text = Text(key);
+  return text && !text->empty() ? *text : DefaultText(key);
+}
+
 const std::string* TFileXML::Text(const std::string& key) const {
   const Key* found = FindKey(key);
   return found ? &(this->*found->Field) : nullptr;

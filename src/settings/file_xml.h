@@ -72,6 +72,10 @@ class TFileXML {
   static const char* KeyName(int index);
   // The built-in text of a key; "" for an unknown key.
   static std::string DefaultText(const std::string& key);
+  // The text a control shows for a key: its text, or the built-in one when the
+  // section left it empty (the PORTUGUESE section has no folder-view or retry
+  // texts, and a button without a caption cannot be told from another).
+  std::string ShownText(const std::string& key) const;
   // The text of a key by name (case-sensitive, as written in the document);
   // nullptr for an unknown key.
   const std::string* Text(const std::string& key) const;

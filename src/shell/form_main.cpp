@@ -84,11 +84,11 @@ void TFMain::FormCreate() {
   Texts->LoadTexts(Settings->UninstallMode ? "LU_XMLFILE" : "KVI_XMLFile");
 
   // 6.
-  CBCreateDesktop.SetCaption(Texts->S_LabelCreateDesktopIcon);
-  SFLabelTop.SetCaption(Texts->S_LabelTopFolder);
-  SFLabelFolder.SetCaption(Texts->S_LabelFolder);
-  BChangeFolder.SetCaption(Texts->S_BChangeFolder);
-  BInstall.SetCaption(Texts->S_BInstall);
+  CBCreateDesktop.SetCaption(Texts->ShownText("S_LabelCreateDesktopIcon"));
+  SFLabelTop.SetCaption(Texts->ShownText("S_LabelTopFolder"));
+  SFLabelFolder.SetCaption(Texts->ShownText("S_LabelFolder"));
+  BChangeFolder.SetCaption(Texts->ShownText("S_BChangeFolder"));
+  BInstall.SetCaption(Texts->ShownText("S_BInstall"));
 
   // 7.
   Settings->InstallFolder = StripTrailingBackslashes(Settings->InstallFolder);
@@ -104,8 +104,8 @@ void TFMain::FormCreate() {
   if (Settings->UninstallMode) {
     UninstallLabelTop.SetCaption(Texts->S_UninstallLabelTop);
     LabelUninstall.SetCaption(Texts->S_LabelUninstall);
-    BUninstall.SetCaption(Texts->S_BUninstall);
-    BCancel.SetCaption(Texts->S_BCancel);
+    BUninstall.SetCaption(Texts->ShownText("S_BUninstall"));
+    BCancel.SetCaption(Texts->ShownText("S_BCancel"));
     CBRestart.SetCaption(Texts->S_CBRestart);
     ShowView(PanelUninstall);
   }

@@ -15,10 +15,10 @@ std::string RetryLine(const std::string& path) {
 }
 
 TFRetry::TFRetry(TFileXML& texts) {
-  Caption = texts.S_FRetryCaption;
-  LRetryMessage.SetCaption(texts.S_FRetryLabel);
-  BRetry.SetCaption(texts.S_BRetry);
-  BCancel.SetCaption(texts.S_BCancel);
+  Caption = texts.ShownText("S_FRetryCaption");
+  LRetryMessage.SetCaption(texts.ShownText("S_FRetryLabel"));
+  BRetry.SetCaption(texts.ShownText("S_BRetry"));
+  BCancel.SetCaption(texts.ShownText("S_BCancel"));
 }
 
 bool TFRetry::AskRetry(const std::vector<std::string>& files, TBackend& backend) {

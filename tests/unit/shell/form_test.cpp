@@ -240,3 +240,21 @@ TEST(RetryDialog, ListsEachFileWithItsFolder) {
   EXPECT_FALSE(dialog.AskRetry({"C:\\a"}, backend));
   EXPECT_EQ(FileFolder("name-only"), "");
 }
+
+TEST(MainWindow, EmptyTextsOfTheSectionLeaveNoControlWithoutCaption) {
+  // The PORTUGUESE section holds the folder-view texts empty and no retry texts.
+  Window w({"/language", "PORTUGUESE"});
+  EXPECT_EQ(w.form.Texts->S_BInstall, "");
+  EXPECT_EQ(w.form.BInstall.Caption(), "Install");
+  EXPECT_EQ(w.form.BChangeFolder.Caption(), "Change");
+  EXPECT_EQ(w.form.SFLabelFolder.Caption(), "Folder");
+  EXPECT_EQ(w.form.SFLabelTop.Caption(), "Select the installation folder");
+  EXPECT_EQ(w.form.CBCreateDesktop.Caption(), "Create desktop shortcut");
+  // Texts the section has stay its own.
+  EXPECT_EQ(w.form.LabelTop.Caption(), w.form.Texts->S_LabelTopProgress);
+  EXPECT_NE(w.form.LabelTop.Caption(), "Installation in Progress");
+  TFRetry dialog(*w.form.Texts);
+  EXPECT_EQ(dialog.BRetry.Caption(), "Retry");
+  EXPECT_EQ(dialog.BCancel.Caption(), "Anular");
+  EXPECT_FALSE(dialog.LRetryMessage.Caption().empty());
+}

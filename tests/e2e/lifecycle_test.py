@@ -178,6 +178,15 @@ def choose_folder(window, check):
     return True
 
 
+def press_ok(window, check, what):
+    """Waits for the finish view of a successful run, which offers the desktop shortcut, and presses OK."""
+    ok = window.wait(MAIN_CLASS, "OK")
+    check.true(what, ok is not None)
+    check.true("the finish view offers the desktop shortcut", "Create desktop shortcut" in window.texts(MAIN_CLASS))
+    if ok:
+        window.click(ok)
+
+
 def install_through_front_end(machine, check, server):
     """Step 1: the user types the folder, presses Install, then OK."""
     updater = machine.updater(server.url)
@@ -185,12 +194,7 @@ def install_through_front_end(machine, check, server):
     if machine.target == "windows":
         window = Window(machine)
         if choose_folder(window, check):
-            ok = window.wait(MAIN_CLASS, "OK")
-            check.true("the finish view came", ok is not None)
-            texts = window.texts(MAIN_CLASS)
-            check.true("the finish view offers the desktop shortcut", "Create desktop shortcut" in texts)
-            if ok:
-                window.click(ok)
+            press_ok(window, check, "the finish view came")
     else:
         console = Console(p)
         check.true("the folder question", console.wait_for("Install"))
@@ -241,11 +245,7 @@ def update_with_retry(machine, check, server):
         holder.wait(60)
         if retry:
             window.click(retry)
-        ok = window.wait(MAIN_CLASS, "OK")
-        check.true("the finish view after Retry", ok is not None)
-        check.true("the finish view offers the desktop shortcut", "Create desktop shortcut" in window.texts(MAIN_CLASS))
-        if ok:
-            window.click(ok)
+        press_ok(window, check, "the finish view after Retry")
     else:
         console = Console(p)
         check.true("the folder question of the update", console.wait_for("Install"))
@@ -292,7 +292,7 @@ def older_family(machine, check):
         with open(os.path.join(machine.build, "tests", "command-com.exe"), "rb") as src, \
                 open(command_com, "wb") as dst:
             dst.write(src.read())
-        machine.forget_installation(FOLDER, (APP_KEY, HKCU_ENTRY, HKLM_ENTRY, RUN_KEY + "\\Kestrova"))
+        machine.forget_installation(FOLDER, (APP_KEY, HKCU_ENTRY, HKLM_ENTRY))
         reg("delete", RUN_KEY, "/v", "Kestrova", "/f")
         folder = "C:\\Program Files\\Drevanto\\Kestrova"
         machine.forget_installation(folder, ())

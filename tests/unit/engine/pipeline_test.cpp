@@ -13,6 +13,7 @@
 #include "shell/form_main.h"
 #include "shell/ui/headless/headless_backend.h"
 #include "support/test_support.h"
+#include "support/window_under_test.h"
 #include "unit/net/scripted_server.h"
 
 namespace {
@@ -59,25 +60,13 @@ std::string Ok(const std::string& body) {
 
 // The window with its worker, on a machine of its own, installing from url into
 // a fresh folder.
-struct TInstallRun {
-  explicit TInstallRun(const std::string& url, std::vector<std::string> args = {}) {
-    testsupport::SetArguments(std::move(args));
-    ExitStatus.store(0);
-    TControl::SetObserver(&backend);
-    backend.Attach(form);
-    form.FormCreate();
+struct TInstallRun : testsupport::TWindowUnderTest {
+  explicit TInstallRun(const std::string& url, std::vector<std::string> args = {})
+      : TWindowUnderTest(std::move(args)) {
     form.Settings->DownloadURL = url;
     form.EFolder.SetText(folder / "Kestrova");
   }
-  ~TInstallRun() {
-    if (form.Worker && form.Worker->Started()) {
-      form.Gate.Resume();
-      backend.PumpUntil([&] { return form.Worker->Finished(); });
-      form.Worker->WaitFor();
-    }
-    TControl::SetObserver(nullptr);
-    TControl::SetGate(nullptr, {});
-  }
+  ~TInstallRun() { EndWorker(); }
   // Presses Install and pumps until the worker has ended.
   void InstallAndWait() {
     form.BInstallClick();
@@ -93,10 +82,7 @@ struct TInstallRun {
     return false;
   }
 
-  testsupport::TTestMachine machine;
   TTempFolder folder;
-  THeadlessBackend backend;
-  TFMain form{backend};
 };
 
 }  // namespace

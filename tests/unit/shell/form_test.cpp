@@ -9,30 +9,12 @@
 #include "shell/retry_form.h"
 #include "shell/ui/headless/headless_backend.h"
 #include "support/test_support.h"
+#include "support/window_under_test.h"
 
 namespace {
 
-struct Window {
-  explicit Window(std::vector<std::string> args) {
-    testsupport::SetArguments(std::move(args));
-    ExitStatus.store(0);
-    TControl::SetObserver(&backend);
-    backend.Attach(form);
-    form.FormCreate();
-  }
-  ~Window() {
-    // Leave no worker behind that could touch this window after the test.
-    if (form.Worker && form.Worker->Started()) {
-      form.Gate.Resume();
-      backend.PumpUntil([&] { return form.Worker->Finished(); });
-      form.Worker->WaitFor();
-    }
-    TControl::SetObserver(nullptr);
-    TControl::SetGate(nullptr, {});
-  }
-  testsupport::TTestMachine machine;
-  THeadlessBackend backend;
-  TFMain form{backend};
+struct Window : testsupport::TWindowUnderTest {
+  explicit Window(std::vector<std::string> args) : TWindowUnderTest(std::move(args)) {}
 };
 
 }  // namespace

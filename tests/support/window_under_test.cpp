@@ -1,0 +1,30 @@
+#include "support/window_under_test.h"
+
+#include "engine/worker.h"
+#include "platform/platform.h"
+
+namespace testsupport {
+
+TWindowUnderTest::TWindowUnderTest(std::vector<std::string> args) {
+  SetArguments(std::move(args));
+  ExitStatus.store(0);
+  TControl::SetObserver(&backend);
+  backend.Attach(form);
+  form.FormCreate();
+}
+
+TWindowUnderTest::~TWindowUnderTest() {
+  EndWorker();
+  TControl::SetObserver(nullptr);
+  TControl::SetGate(nullptr, {});
+}
+
+void TWindowUnderTest::EndWorker() {
+  if (form.Worker && form.Worker->Started()) {
+    form.Gate.Resume();
+    backend.PumpUntil([&] { return form.Worker->Finished(); });
+    form.Worker->WaitFor();
+  }
+}
+
+}  // namespace testsupport

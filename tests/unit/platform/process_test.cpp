@@ -150,8 +150,17 @@ TEST(Processes, StartDetachedDoesNotWait) {
   ASSERT_TRUE(SetCurrentDir(dir.Path()));
   ASSERT_TRUE(StartDetached(Child() + " write detached.txt go"));
   EXPECT_TRUE(WaitForFile(dir / "detached.txt", 20000));
-  // The child may still be writing: wait until it lets the file go.
-  for (int i = 0; i < 200 && Lines(ReadFileText(dir / "detached.txt")).size() < 2; ++i) SleepMs(20);
+  // The child may still be writing: wait until it lets the file go (it holds it
+  // from creation to close, so a read before then is refused).
+  auto released = [&] {
+    try {
+      TFileStream f(dir / "detached.txt", FileMode::OpenRead);
+      return true;
+    } catch (const Exception&) {
+      return false;
+    }
+  };
+  for (int i = 0; i < 200 && !released(); ++i) SleepMs(20);
   EXPECT_EQ(Lines(ReadFileText(dir / "detached.txt")).back(), "go");
 }
 

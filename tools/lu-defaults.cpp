@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
       if (value.find('\0') != std::string::npos) return Fail("a value cannot contain a NUL byte");
     }
 
-    std::fstream file(program, write ? std::ios::in | std::ios::out | std::ios::binary : std::ios::in | std::ios::binary);
+    std::fstream file(program,
+                      write ? std::ios::in | std::ios::out | std::ios::binary : std::ios::in | std::ios::binary);
     if (!file) return Fail("cannot open " + program + (write ? " for writing: " : ": ") + std::strerror(errno));
     const std::vector<int64_t> blocks = FindBlocks(file);
     if (file.bad()) return Fail("cannot read " + program);

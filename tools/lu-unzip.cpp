@@ -55,11 +55,11 @@ int main(int argc, char** argv) {
       failed = true;
     }
   };
-  unzip.OnError = [&](archive::TUnZip*, const std::string& fileName, const std::string& extended,
-                      const std::string&, int code) {
+  unzip.OnError = [&](archive::TUnZip*, const std::string& fileName, const std::string& extended, const std::string&,
+                      int code) {
     std::printf("error %d %s: %s%s%s\n", code, archive::UnZipErrorText(code).c_str(),
-                fileName.empty() ? archivePath.c_str() : fileName.c_str(),
-                extended.empty() ? "" : " ", extended.c_str());
+                fileName.empty() ? archivePath.c_str() : fileName.c_str(), extended.empty() ? "" : " ",
+                extended.c_str());
     failed = true;
   };
 

@@ -43,8 +43,7 @@ DecodeResult Unshrink(TByteSource& source, TByteSink& sink, uint64_t uncompresse
 // Methods 2 to 5: factor = method - 1.
 DecodeResult Unreduce(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize, int factor);
 // Method 6: window8k from general-purpose flag bit 1, threeTrees from bit 2.
-DecodeResult Explode(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize, bool window8k,
-                     bool threeTrees);
+DecodeResult Explode(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize, bool window8k, bool threeTrees);
 
 // A source over a memory block, for tests and in-memory use.
 class TMemorySource : public TByteSource {

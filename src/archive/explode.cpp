@@ -102,16 +102,14 @@ class TShannonFano {
 
   uint16_t fast_[1u << kFastBits];  // by inverted stream bits: length << 8 | value, 0 = not a short code
   uint32_t count_[kMaxCodeBits + 1];
-  uint32_t first_[kMaxCodeBits + 1];    // first inverted code of each length
-  uint16_t offset_[kMaxCodeBits + 1];   // its value's position in sorted_
-  uint8_t sorted_[256];                 // values by (length, value)
+  uint32_t first_[kMaxCodeBits + 1];   // first inverted code of each length
+  uint16_t offset_[kMaxCodeBits + 1];  // its value's position in sorted_
+  uint8_t sorted_[256];                // values by (length, value)
 };
-
 
 }  // namespace
 
-DecodeResult Explode(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize, bool window8k,
-                     bool threeTrees) {
+DecodeResult Explode(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize, bool window8k, bool threeTrees) {
   if (uncompressedSize == 0) return DecodeResult::Ok;  // nothing to produce, nothing to read
   TBitReader in(source);
   TShannonFano literals, lengths, distances;

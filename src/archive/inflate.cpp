@@ -36,7 +36,9 @@ constexpr uint32_t kSubtable = 1u << 10;
 constexpr uint32_t kEndOfBlock = 1u << 11;
 constexpr uint32_t kInvalid = 1u << 12;
 
-constexpr uint32_t Entry(uint32_t value, unsigned extra, uint32_t flags = 0) { return value << 16 | extra << 4 | flags; }
+constexpr uint32_t Entry(uint32_t value, unsigned extra, uint32_t flags = 0) {
+  return value << 16 | extra << 4 | flags;
+}
 inline unsigned CodeBits(uint32_t e) { return e & 15; }
 inline unsigned ExtraBits(uint32_t e) { return (e >> 4) & 31; }
 inline uint32_t Value(uint32_t e) { return e >> 16; }
@@ -52,8 +54,8 @@ constexpr unsigned kLitCapacity = (1u << kLitBits) + 288 * 16 / 5 + 1;
 constexpr unsigned kDistCapacity = (1u << kDistBits) + 32 * 128 / 8;
 constexpr unsigned kPreCapacity = 1u << kPreBits;
 
-constexpr unsigned kMaxLitSymbols = 288;   // 286 usable; 286, 287 only in the fixed code
-constexpr unsigned kMaxDistSymbols = 32;   // 30 in Deflate; 30 and 31 are Deflate64's
+constexpr unsigned kMaxLitSymbols = 288;  // 286 usable; 286, 287 only in the fixed code
+constexpr unsigned kMaxDistSymbols = 32;  // 30 in Deflate; 30 and 31 are Deflate64's
 constexpr unsigned kMaxCodeLength = 15;
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -63,7 +65,7 @@ constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 
 constexpr uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
                                     49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
                                     2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6,
+constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                     7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 // Order in which the code length code lengths are sent (RFC 1951, 3.2.7).
 constexpr uint8_t kPrecodeOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
@@ -140,8 +142,8 @@ bool BuildTable(const uint8_t* lens, unsigned n, const uint32_t* base, unsigned 
   }
 
   // Longer codes continue in subtables, one per primary entry they share.
-  unsigned next = primarySize;        // where the next subtable goes
-  unsigned subPrefix = primarySize;   // primary index of the current subtable (none yet)
+  unsigned next = primarySize;       // where the next subtable goes
+  unsigned subPrefix = primarySize;  // primary index of the current subtable (none yet)
   unsigned subStart = 0, subBits = 0;
   unsigned remaining[kMaxCodeLength + 1];
   std::memcpy(remaining, count, sizeof remaining);
@@ -255,7 +257,8 @@ class TInflater {
     uint32_t nlen = in_.Bits(16);
     if (in_.Overrun() || len != (~nlen & 0xffff)) return Step::DataError;
     while (len > 0) {
-      std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(std::min<std::size_t>(len, kBlockSize), remaining_));
+      std::size_t want =
+          static_cast<std::size_t>(std::min<uint64_t>(std::min<std::size_t>(len, kBlockSize), remaining_));
       if (!MakeRoom(want)) return Step::WriteError;
       std::size_t got = in_.ReadAlignedBytes(buffer_.get() + pos_, want);
       pos_ += got;
@@ -513,8 +516,8 @@ class TInflater {
   const std::size_t window_;
   const std::size_t capacity_;  // window + room for new output
   std::unique_ptr<uint8_t[]> buffer_;
-  std::size_t pos_ = 0;      // end of the output in buffer_
-  std::size_t flushed_ = 0;  // end of what the sink has
+  std::size_t pos_ = 0;       // end of the output in buffer_
+  std::size_t flushed_ = 0;   // end of what the sink has
   bool fixedLoaded_ = false;  // the tables hold the fixed codes
   uint32_t matchLength_ = 0, matchDistance_ = 0;
   uint32_t litBase_[kMaxLitSymbols];

@@ -8,6 +8,7 @@ namespace {
 
 // ISO-8859-1 for code page 437's upper half; '_' where there is none (box
 // drawing, Greek letters, mathematical signs).
+// clang-format off
 constexpr unsigned char kCp437High[128] = {
     // 0x80
     0xC7, 0xFC, 0xE9, 0xE2, 0xE4, 0xE0, 0xE5, 0xE7, 0xEA, 0xEB, 0xE8, 0xEF, 0xEE, 0xEC, 0xC4, 0xC5,
@@ -26,6 +27,7 @@ constexpr unsigned char kCp437High[128] = {
     // 0xF0
     '_', 0xB1, '_', '_', '_', '_', 0xF7, '_', 0xB0, 0xB7, 0xB7, '_', '_', 0xB2, '_', 0xA0,
 };
+// clang-format on
 
 }  // namespace
 

@@ -22,7 +22,6 @@ unsigned IndexBits(unsigned n) {
   return bits;
 }
 
-
 }  // namespace
 
 DecodeResult Unreduce(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize, int factor) {

@@ -84,9 +84,7 @@ std::string JoinPath(const std::string& first, const std::string& second) {
 // Segments Windows would resolve to a parent folder ("..", and ". ." or "... "
 // once it drops trailing dots and blanks) or to a device instead of a file.
 bool IsUnsafeSegment(const std::string& segment) {
-  if (segment.find("..") != std::string::npos &&
-      segment.find_first_not_of(". ") == std::string::npos)
-    return true;
+  if (segment.find("..") != std::string::npos && segment.find_first_not_of(". ") == std::string::npos) return true;
   std::string base = segment.substr(0, segment.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
   base = text::UpperCase(base);
@@ -424,8 +422,7 @@ void TUnZip::ReadCentralDirectory(TArchiveReader& reader, int64_t start, int64_t
     }
     // The whole name, however long: a name cut short would be a different path.
     std::string storedName(central.NameLength, '\0');
-    if (reader.ReadAt(pos + zip::kCentralHeaderSize, storedName.data(), storedName.size()) != storedName.size())
-      break;
+    if (reader.ReadAt(pos + zip::kCentralHeaderSize, storedName.data(), storedName.size()) != storedName.size()) break;
     pos += static_cast<int64_t>(zip::kCentralHeaderSize) + central.NameLength + central.ExtraLength +
            central.CommentLength;
 
@@ -490,11 +487,13 @@ void TUnZip::WalkLocalHeaders(TArchiveReader& reader, int64_t start, TZipHeaderS
     if (local.Flags & zip::kFlagDataDescriptor) {
       if (reader.Has32At(next, zip::kSpanMarker))
         next += 16;
-      else if (!reader.Has32At(next, zip::kLocalHeaderSignature) && reader.Has32At(next + 12, zip::kLocalHeaderSignature))
+      else if (!reader.Has32At(next, zip::kLocalHeaderSignature) &&
+               reader.Has32At(next + 12, zip::kLocalHeaderSignature))
         next += 12;
     }
 
-    std::string name = SlashesToBackslashes(TranslateOemChar ? EntryNameToAnsi(storedName, local.Flags, -1) : storedName);
+    std::string name =
+        SlashesToBackslashes(TranslateOemChar ? EntryNameToAnsi(storedName, local.Flags, -1) : storedName);
     if (FileSpecSelects(name, FileSpec, RecurseDirs)) {
       TZipEntry entry;
       entry.Name = std::move(name);
@@ -725,7 +724,8 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
       Error(target, "method " + text::IntToStr(entry.Method), E_UNSUPPORTED);
       break;
   }
-  if (supported && result == DecodeResult::WriteError) Error(target, platform::SysErrorMessage(platform::LastError()), E_WRITE);
+  if (supported && result == DecodeResult::WriteError)
+    Error(target, platform::SysErrorMessage(platform::LastError()), E_WRITE);
   if (!out->Close()) Error(target, "", E_CLOSE);
   out.reset();
   FinishFile(target, entry);
@@ -762,10 +762,9 @@ void TUnZip::FinishFile(const std::string& target, const TZipEntry& entry) {
     if (unixMode != 0) unixMode |= 0400;
   }
   if (dosAttributes == platform::faArchive && unixMode == 0) return;
-  platform::SetAttributes(target,
-                          dosAttributes & (platform::faReadOnly | platform::faHidden | platform::faSysFile |
-                                           platform::faArchive),
-                          unixMode);
+  platform::SetAttributes(
+      target, dosAttributes & (platform::faReadOnly | platform::faHidden | platform::faSysFile | platform::faArchive),
+      unixMode);
 }
 
 }  // namespace archive

@@ -37,7 +37,7 @@ struct TZipEntry {
   uint16_t Method = 0;
   uint16_t Time = 0;
   uint16_t Date = 0;
-  int Host = -1;                // "version made by" host, -1 when read from a local header only
+  int Host = -1;  // "version made by" host, -1 when read from a local header only
 };
 
 enum TArcType { atNA, atZip, atZipExe };
@@ -47,17 +47,17 @@ enum TDateAttribute { daFileDate, daSysDate, daMaxFileDate };
 enum TZipHeaderState { hsNoEndRecord, hsNoCentralDirectory };
 
 // Error codes passed to OnError; UnZipErrorText gives each one's text.
-constexpr int E_BADHEADER = 25114;       // "Bad file header": entry dropped while reading the directory
-constexpr int E_UNSAFENAME = 25115;      // "Unsafe file name": the name would leave the target folder; skipped
-constexpr int E_WRITE = 25136;           // "Error writing to file"
-constexpr int E_CLOSE = 25138;           // "Error closing file"
-constexpr int E_CRCERROR = 25151;        // "File fails CRC check" (only without an OnEnd handler)
-constexpr int E_NOTACCESSIBLE = 25170;   // "is not accessible": the archive's drive
-constexpr int E_FILENOTFOUND = 25192;    // "File not found": no archive name
-constexpr int E_OPEN = 25235;            // "Error opening file": the archive or an output file
-constexpr int E_REQUIREDEVENT = 25270;   // "Required event not assigned"; ExtendedMsg names it
-constexpr int E_UNSUPPORTED = 25326;     // "Unsupported compression method"
-constexpr int E_BADPASSWORD = 26517;     // "Invalid password"
+constexpr int E_BADHEADER = 25114;      // "Bad file header": entry dropped while reading the directory
+constexpr int E_UNSAFENAME = 25115;     // "Unsafe file name": the name would leave the target folder; skipped
+constexpr int E_WRITE = 25136;          // "Error writing to file"
+constexpr int E_CLOSE = 25138;          // "Error closing file"
+constexpr int E_CRCERROR = 25151;       // "File fails CRC check" (only without an OnEnd handler)
+constexpr int E_NOTACCESSIBLE = 25170;  // "is not accessible": the archive's drive
+constexpr int E_FILENOTFOUND = 25192;   // "File not found": no archive name
+constexpr int E_OPEN = 25235;           // "Error opening file": the archive or an output file
+constexpr int E_REQUIREDEVENT = 25270;  // "Required event not assigned"; ExtendedMsg names it
+constexpr int E_UNSUPPORTED = 25326;    // "Unsupported compression method"
+constexpr int E_BADPASSWORD = 26517;    // "Invalid password"
 
 std::string UnZipErrorText(int code);
 
@@ -85,17 +85,17 @@ class TUnZip {
   int ZipCmntBufSize() const { return zipCmntBufSize_; }
   void SetZipCmntBufSize(int size);
 
-  std::vector<std::string> FileSpec;       // selection patterns ("*", "?"); none selects nothing
-  bool RecurseDirs = true;                 // patterns without a folder select in every folder
-  bool UseStoredDirs = true;               // recreate each entry's stored folder below ExtractDir
-  bool CreateStoredDirs = false;           // create the folders of folder entries
-  bool ConfirmOverwrites = false;          // ask OnFileExists before replacing a file
+  std::vector<std::string> FileSpec;  // selection patterns ("*", "?"); none selects nothing
+  bool RecurseDirs = true;            // patterns without a folder select in every folder
+  bool UseStoredDirs = true;          // recreate each entry's stored folder below ExtractDir
+  bool CreateStoredDirs = false;      // create the folders of folder entries
+  bool ConfirmOverwrites = false;     // ask OnFileExists before replacing a file
   TOverwriteMode OverwriteMode = omOverwrite;
   TDateAttribute DateAttribute = daFileDate;
-  bool RestoreFileAttr = true;             // give files the entry's attributes (and Unix mode)
-  bool TranslateOemChar = true;            // convert names to the ANSI code page
-  std::vector<std::string> Passwords;      // tried for encrypted entries
-  int PasswordAttempts = 3;                // how often OnGetPassword is asked
+  bool RestoreFileAttr = true;         // give files the entry's attributes (and Unix mode)
+  bool TranslateOemChar = true;        // convert names to the ANSI code page
+  std::vector<std::string> Passwords;  // tried for encrypted entries
+  int PasswordAttempts = 3;            // how often OnGetPassword is asked
 
   // Events, all raised on the thread that calls Extract.
   std::function<void(TUnZip* Sender)> OnActivate;    // archive's drive accessible, before reading
@@ -117,8 +117,7 @@ class TUnZip {
       OnFileExists;
   // For an encrypted entry no known password opens: fill Password, or set
   // TryAgain false to give up.
-  std::function<void(TUnZip* Sender, const std::string& FileName, std::string& Password, bool& TryAgain)>
-      OnGetPassword;
+  std::function<void(TUnZip* Sender, const std::string& FileName, std::string& Password, bool& TryAgain)> OnGetPassword;
   // Before entries are read from the local headers; leaving Cancel true stops.
   std::function<void(TUnZip* Sender, TZipHeaderState State, bool& Cancel)> OnCorruptZipHeader;
   // At the end of Extract, in seconds.
@@ -156,13 +155,13 @@ class TUnZip {
   int count_ = 0;
   std::vector<TZipEntry> entries_;
   std::map<int64_t, int64_t> spans_;  // archive bytes the entries cover: start -> end
-  uint64_t totalSize_ = 0;        // uncompressed bytes of the selected entries
-  uint64_t totalCompressed_ = 0;  // their compressed bytes, encryption headers excluded
-  uint64_t remaining_ = 0;        // uncompressed bytes still to do
-  uint32_t newestDate_ = 0;       // MS-DOS date << 16 | time
+  uint64_t totalSize_ = 0;            // uncompressed bytes of the selected entries
+  uint64_t totalCompressed_ = 0;      // their compressed bytes, encryption headers excluded
+  uint64_t remaining_ = 0;            // uncompressed bytes still to do
+  uint32_t newestDate_ = 0;           // MS-DOS date << 16 | time
   bool passwordFailed_ = false;
-  std::string password_;          // the last password that opened an entry
-  std::string lastFolder_;        // the folder most recently made sure of
+  std::string password_;    // the last password that opened an entry
+  std::string lastFolder_;  // the folder most recently made sure of
 };
 
 }  // namespace archive

@@ -52,7 +52,7 @@ struct TLocalHeader {
   uint16_t ExtraLength;       // 28 then name, extra field, data
 
   static TLocalHeader Parse(const uint8_t* p) {
-    return {Get32(p), Get16(p + 4), Get16(p + 6), Get16(p + 8), Get16(p + 10), Get16(p + 12),
+    return {Get32(p),      Get16(p + 4),  Get16(p + 6),  Get16(p + 8),  Get16(p + 10), Get16(p + 12),
             Get32(p + 14), Get32(p + 18), Get32(p + 22), Get16(p + 26), Get16(p + 28)};
   }
 };
@@ -87,18 +87,18 @@ struct TCentralHeader {
 
 // End of central directory record: the last record, followed only by the comment.
 struct TEndRecord {
-  uint32_t Signature;          // 0  kEndRecordSignature
-  uint16_t DiskNumber;         // 4  this disk
-  uint16_t DirectoryDisk;      // 6  disk where the central directory starts
-  uint16_t EntriesOnDisk;      // 8
-  uint16_t TotalEntries;       // 10
-  uint32_t DirectorySize;      // 12 bytes
-  uint32_t DirectoryOffset;    // 16 from the start of the first disk
-  uint16_t CommentLength;      // 20 then the archive comment
+  uint32_t Signature;        // 0  kEndRecordSignature
+  uint16_t DiskNumber;       // 4  this disk
+  uint16_t DirectoryDisk;    // 6  disk where the central directory starts
+  uint16_t EntriesOnDisk;    // 8
+  uint16_t TotalEntries;     // 10
+  uint32_t DirectorySize;    // 12 bytes
+  uint32_t DirectoryOffset;  // 16 from the start of the first disk
+  uint16_t CommentLength;    // 20 then the archive comment
 
   static TEndRecord Parse(const uint8_t* p) {
-    return {Get32(p), Get16(p + 4), Get16(p + 6), Get16(p + 8), Get16(p + 10), Get32(p + 12), Get32(p + 16),
-            Get16(p + 20)};
+    return {Get32(p),      Get16(p + 4),  Get16(p + 6),  Get16(p + 8),
+            Get16(p + 10), Get32(p + 12), Get32(p + 16), Get16(p + 20)};
   }
 };
 

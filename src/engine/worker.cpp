@@ -87,7 +87,9 @@ void TThreadLiveUpdate::Setup() {
     HTTP->ProxyParams.SetProxyPort(port);
   }
   UnZip = std::make_unique<archive::TUnZip>();
-  UnZip->OnProgress = [this](archive::TUnZip*, uint8_t byFile, uint8_t byArchive) { UnpackProgress(byFile, byArchive); };
+  UnZip->OnProgress = [this](archive::TUnZip*, uint8_t byFile, uint8_t byArchive) {
+    UnpackProgress(byFile, byArchive);
+  };
   UnZip->OnBegin = [this](archive::TUnZip*, const std::string& name, int count, bool& extract) {
     UnpackBegin(name, count, extract);
   };

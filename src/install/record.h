@@ -10,8 +10,8 @@ class TLiveUpdate;
 namespace install {
 
 // Name of the record's sub-key and of its values.
-extern const char* const kRecordSubKey;     // "\Uninstall"
-extern const char* const kFilesValue;       // "Files"
+extern const char* const kRecordSubKey;       // "\Uninstall"
+extern const char* const kFilesValue;         // "Files"
 extern const char* const kUninstallKeyValue;  // "UninstallKey"
 
 // The ";"-joined list `existing` followed by each item of `added` that it does not

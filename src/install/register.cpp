@@ -21,8 +21,8 @@ std::string ApplicationPath(const TLiveUpdate& settings, const TProductNames& na
 
 std::string UninstallArguments(const TLiveUpdate& settings, const TProductNames& names) {
   return "/language " + settings.Texts->Language +
-         " /uninstall HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\" +
-         names.ApplicationName + "," + names.ProductRegistryKey;
+         " /uninstall HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\" + names.ApplicationName +
+         "," + names.ProductRegistryKey;
 }
 
 uint32_t SystemUninstallRoot() {

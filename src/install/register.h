@@ -12,8 +12,8 @@ class TLiveUpdate;
 namespace install {
 
 // Registry paths, below the roots named where they are used.
-extern const char* const kRunKey;           // HKEY_CURRENT_USER
-extern const char* const kShellFoldersKey;  // HKEY_CURRENT_USER
+extern const char* const kRunKey;              // HKEY_CURRENT_USER
+extern const char* const kShellFoldersKey;     // HKEY_CURRENT_USER
 extern const char* const kSystemUninstallKey;  // ends in "\", HKCU on NT, else HKLM
 
 // InstallFolder, "\" and the file-name part of ApplicationCommand.

@@ -19,10 +19,10 @@ extern const char* const kDeleteValuePrefix;
 // How the two uninstall steps show their progress. Every member may be empty.
 struct TUninstallProgress {
   std::function<void(const std::string&)> SetCaption;  // LabelPending
-  std::function<void()> StepOverall;                    // PBOverall advances by one
-  std::function<void(int32_t)> SetMax;                  // PBPending maximum
-  std::function<void(int32_t)> SetPosition;             // PBPending position
-  std::function<void()> Step;                           // PBPending advances by one
+  std::function<void()> StepOverall;                   // PBOverall advances by one
+  std::function<void(int32_t)> SetMax;                 // PBPending maximum
+  std::function<void(int32_t)> SetPosition;            // PBPending position
+  std::function<void()> Step;                          // PBPending advances by one
 };
 
 // Every run of two or more backslashes reduced to one.

@@ -10,8 +10,7 @@ namespace {
 // RFC 6265 section 5.1.3.
 bool DomainMatches(const std::string& host, const std::string& domain) {
   if (text::SameText(host, domain)) return true;
-  return host.size() > domain.size() && host[host.size() - domain.size() - 1] == '.' &&
-         text::EndsText(domain, host);
+  return host.size() > domain.size() && host[host.size() - domain.size() - 1] == '.' && text::EndsText(domain, host);
 }
 
 // RFC 6265 section 5.1.4.

@@ -58,9 +58,9 @@ void TProxyConnectionInfo::SetProxyPort(int32_t port) {
 
 struct THTTPClient::Target {
   TURI uri;
-  std::string scheme;       // lower case
-  int32_t port = 80;        // of the address
-  std::string hostHeader;   // host, ":port" unless 80
+  std::string scheme;      // lower case
+  int32_t port = 80;       // of the address
+  std::string hostHeader;  // host, ":port" unless 80
   std::string requestTarget;
   std::string connectHost;
   int32_t connectPort = 80;
@@ -98,9 +98,12 @@ THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
   t.scheme = text::LowerCase(t.uri.Protocol);
   if (t.uri.Port.empty()) {
     if (Port == 0 || Port == 80 || Port == 443) {
-      if (t.scheme == "http") t.port = 80;
-      else if (t.scheme == "https") t.port = 443;
-      else throw EUnknownProtocol();
+      if (t.scheme == "http")
+        t.port = 80;
+      else if (t.scheme == "https")
+        t.port = 443;
+      else
+        throw EUnknownProtocol();
     } else {
       t.port = Port;
     }
@@ -169,8 +172,7 @@ std::string THTTPClient::RequestText(const Target& t) {
   if (r.BasicAuthentication && !r.Username.empty())
     AddLine(out, "Authorization", "Basic " + Base64(r.Username + ":" + r.Password));
   if (t.viaProxy && ProxyParams.BasicAuthentication && !ProxyParams.ProxyUsername.empty())
-    AddLine(out, "Proxy-Authorization",
-            "Basic " + Base64(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword));
+    AddLine(out, "Proxy-Authorization", "Basic " + Base64(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword));
   if (AllowCookies) AddLine(out, "Cookie", cookies_.CookieHeader(t.uri.Host, t.uri.Path + t.uri.Document));
   out += "\r\n";
   return out;
@@ -228,7 +230,8 @@ bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& locati
 
   if (AllowCookies) {
     for (const char* name : {"Set-cookie", "Set-cookie2"})
-      for (const auto& v : Response.RawHeaders.AllValues(name)) cookies_.Add(v, t.uri.Host, t.uri.Path + t.uri.Document);
+      for (const auto& v : Response.RawHeaders.AllValues(name))
+        cookies_.Add(v, t.uri.Host, t.uri.Path + t.uri.Document);
   }
   std::string conn = text::Trim(Response.Connection), proxyConn = text::Trim(Response.ProxyConnection);
   if (ProtocolVersion == THTTPProtocolVersion::pv1_1)
@@ -290,8 +293,7 @@ void THTTPClient::Get(const std::string& url, TStream& dest) {
     }
     if (!KeepConnection()) Disconnect();
     if (!follow) return;
-    if (++redirects > RedirectMaximum)
-      throw EHTTPProtocolException(Response.ResponseText, Response.ResponseCode, "");
+    if (++redirects > RedirectMaximum) throw EHTTPProtocolException(Response.ResponseText, Response.ResponseCode, "");
     if (location.find("://") != std::string::npos) {
       current = location;
     } else {

@@ -176,7 +176,7 @@ int64_t ParseChunkSize(const std::string& s) {
   if (t.empty()) return 0;
   uint64_t v = 0;
   for (char c : t) {
-    int d = (c >= '0' && c <= '9') ? c - '0'
+    int d = (c >= '0' && c <= '9')   ? c - '0'
             : (c >= 'a' && c <= 'f') ? c - 'a' + 10
             : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                      : -1;

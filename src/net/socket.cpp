@@ -8,7 +8,8 @@ namespace net {
 
 TSocket::~TSocket() { Close(); }
 
-TSocket::TSocket(TSocket&& other) noexcept : handle_(other.handle_.exchange(kInvalid)), aborted_(other.aborted_.load()) {}
+TSocket::TSocket(TSocket&& other) noexcept
+    : handle_(other.handle_.exchange(kInvalid)), aborted_(other.aborted_.load()) {}
 
 TSocket& TSocket::operator=(TSocket&& other) noexcept {
   if (this != &other) {

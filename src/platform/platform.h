@@ -96,9 +96,9 @@ std::vector<std::string> ListDir(const std::string& path);
 
 // A file stream. The modes follow the classic file-stream flags.
 enum class FileMode {
-  OpenRead,            // read; others may read and write
-  OpenReadWrite,       // read and write an existing file; others may read
-  CreateExclusive,     // create or replace for writing; nobody else may open it
+  OpenRead,         // read; others may read and write
+  OpenReadWrite,    // read and write an existing file; others may read
+  CreateExclusive,  // create or replace for writing; nobody else may open it
 };
 
 class TFileStream : public TStream {

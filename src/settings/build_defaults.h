@@ -18,10 +18,9 @@ struct FieldInfo {
 
 constexpr int kFieldCount = 11;
 constexpr FieldInfo kFields[kFieldCount] = {
-    {"DefaultUserName", 132},  {"DefaultPlaceCode", 36},    {"DefaultDownloadURL", 260},
-    {"DefaultLanguage", 36},   {"ApplicationCommand", 260}, {"DefaultInstallPath", 260},
-    {"ProgramGroupName", 36},  {"ApplicationName", 36},     {"ProductRegistryKey", 132},
-    {"UpdaterFileName", 36},   {"DefaultDownloadLocation", 36},
+    {"DefaultUserName", 132},    {"DefaultPlaceCode", 36},    {"DefaultDownloadURL", 260},     {"DefaultLanguage", 36},
+    {"ApplicationCommand", 260}, {"DefaultInstallPath", 260}, {"ProgramGroupName", 36},        {"ApplicationName", 36},
+    {"ProductRegistryKey", 132}, {"UpdaterFileName", 36},     {"DefaultDownloadLocation", 36},
 };
 
 constexpr size_t kSignatureSize = 16;
@@ -29,7 +28,7 @@ constexpr size_t kSignatureSize = 16;
 // outside the block (a tool that searches for it would count that copy).
 constexpr uint8_t kSignatureMask = 0x5A;
 constexpr uint8_t kMaskedSignature[kSignatureSize] = {
-    0xA7 ^ 0x5A, 'L' ^ 0x5A, 'U' ^ 0x5A, '-' ^ 0x5A, 'D' ^ 0x5A, 'E' ^ 0x5A, 'F' ^ 0x5A, 'A' ^ 0x5A,
+    0xA7 ^ 0x5A, 'L' ^ 0x5A, 'U' ^ 0x5A, '-' ^ 0x5A, 'D' ^ 0x5A,  'E' ^ 0x5A,  'F' ^ 0x5A,  'A' ^ 0x5A,
     'U' ^ 0x5A,  'L' ^ 0x5A, 'T' ^ 0x5A, 'S' ^ 0x5A, 0x0B ^ 0x5A, 0x2E ^ 0x5A, 0x9C ^ 0x5A, 0x41 ^ 0x5A,
 };
 // The signature bytes, built at run time.

@@ -11,7 +11,8 @@ struct Key {
   const char* Default;
 };
 
-#define LU_KEY(name, text) {#name, &TFileXML::name, text}
+#define LU_KEY(name, text) \
+  { #name, &TFileXML::name, text }
 
 // Field order; the defaults carry the live-update wording.
 const Key kKeys[TFileXML::KeyCount] = {
@@ -124,9 +125,7 @@ void TFileXML::SetDefaultTexts() {
   for (const Key& key : kKeys) this->*key.Field = key.Default;
 }
 
-const char* TFileXML::KeyName(int index) {
-  return index >= 0 && index < KeyCount ? kKeys[index].Name : nullptr;
-}
+const char* TFileXML::KeyName(int index) { return index >= 0 && index < KeyCount ? kKeys[index].Name : nullptr; }
 
 std::string TFileXML::DefaultText(const std::string& key) {
   const Key* found = FindKey(key);

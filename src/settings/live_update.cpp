@@ -36,8 +36,8 @@ void TLiveUpdate::SetRegistryKeys(const std::string& list) {
     uint32_t Handle;
   };
   static const Root kRoots[] = {
-      {"HKEY_LOCAL_MACHINE", platform::HKEY_LOCAL_MACHINE_ID}, {"HKEY_CURRENT_USER", platform::HKEY_CURRENT_USER_ID},
-      {"HKEY_CLASSES_ROOT", platform::HKEY_CLASSES_ROOT_ID},   {"HKEY_USERS", platform::HKEY_USERS_ID},
+      {"HKEY_LOCAL_MACHINE", platform::HKEY_LOCAL_MACHINE_ID},   {"HKEY_CURRENT_USER", platform::HKEY_CURRENT_USER_ID},
+      {"HKEY_CLASSES_ROOT", platform::HKEY_CLASSES_ROOT_ID},     {"HKEY_USERS", platform::HKEY_USERS_ID},
       {"HKEY_CURRENT_CONFIG", platform::HKEY_CURRENT_CONFIG_ID},
   };
   const TStringParam pieces(list, ",");

@@ -31,7 +31,7 @@ int64_t LastDelimiter(const std::string& delimiters, const std::string& s);
 // Letters a-z / A-Z only.
 std::string UpperCase(const std::string& s);
 std::string LowerCase(const std::string& s);
-bool SameText(const std::string& a, const std::string& b);  // ASCII letters only
+bool SameText(const std::string& a, const std::string& b);    // ASCII letters only
 int CompareText(const std::string& a, const std::string& b);  // ASCII letters only, <0, 0, >0
 
 // ISO-8859-1 letters too (0xE0-0xFE <-> 0xC0-0xDE, except 0xF7 / 0xD7; 0xFF and

@@ -18,12 +18,12 @@ TFMain::TFMain(TBackend& backend) : backend_(backend) {}
 TFMain::~TFMain() = default;
 
 std::vector<TControl*> TFMain::AllControls() {
-  return {&PanelSelectFolder, &SFLabelTop,       &SFLabelFolder,   &EFolder,        &BChangeFolder,
-          &BInstall,          &SFImageDRV,       &SFImageLV,       &PanelSetup,     &LabelTop,
-          &LabelOverall,      &PBOverall,        &LabelPending,    &PBPending,      &DRVImageTopRight,
-          &LVImageTopRight,   &PanelFinish,      &FLabelTop,       &FLabelMessage,  &CBCreateDesktop,
-          &CBRestart,         &FBOk,             &FDRVImageLeft,   &FLVImageLeft,   &PanelUninstall,
-          &UninstallLabelTop, &LabelUninstall,   &BUninstall,      &BCancel,        &PUDRVImage,
+  return {&PanelSelectFolder, &SFLabelTop,     &SFLabelFolder, &EFolder,       &BChangeFolder,
+          &BInstall,          &SFImageDRV,     &SFImageLV,     &PanelSetup,    &LabelTop,
+          &LabelOverall,      &PBOverall,      &LabelPending,  &PBPending,     &DRVImageTopRight,
+          &LVImageTopRight,   &PanelFinish,    &FLabelTop,     &FLabelMessage, &CBCreateDesktop,
+          &CBRestart,         &FBOk,           &FDRVImageLeft, &FLVImageLeft,  &PanelUninstall,
+          &UninstallLabelTop, &LabelUninstall, &BUninstall,    &BCancel,       &PUDRVImage,
           &PULVImage};
 }
 

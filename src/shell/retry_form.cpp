@@ -10,9 +10,7 @@ std::string FileFolder(const std::string& path) {
   return folder;
 }
 
-std::string RetryLine(const std::string& path) {
-  return text::ExtractFileName(path) + " (" + FileFolder(path) + ")";
-}
+std::string RetryLine(const std::string& path) { return text::ExtractFileName(path) + " (" + FileFolder(path) + ")"; }
 
 TFRetry::TFRetry(TFileXML& texts) {
   Caption = texts.ShownText("S_FRetryCaption");

@@ -106,18 +106,10 @@ inline int RunDecoder(Method method, const uint8_t* data, std::size_t size) {
 
   archive::DecodeResult result = archive::DecodeResult::DataError;
   switch (method) {
-    case Method::Inflate:
-      result = archive::Inflate(source, sink, declared, false);
-      break;
-    case Method::Inflate64:
-      result = archive::Inflate(source, sink, declared, true);
-      break;
-    case Method::Unshrink:
-      result = archive::Unshrink(source, sink, declared);
-      break;
-    case Method::Unreduce:
-      result = archive::Unreduce(source, sink, declared, (options & 3) + 1);
-      break;
+    case Method::Inflate: result = archive::Inflate(source, sink, declared, false); break;
+    case Method::Inflate64: result = archive::Inflate(source, sink, declared, true); break;
+    case Method::Unshrink: result = archive::Unshrink(source, sink, declared); break;
+    case Method::Unreduce: result = archive::Unreduce(source, sink, declared, (options & 3) + 1); break;
     case Method::Explode:
       result = archive::Explode(source, sink, declared, (options & 2) != 0, (options & 4) != 0);
       break;
@@ -127,12 +119,8 @@ inline int RunDecoder(Method method, const uint8_t* data, std::size_t size) {
       Check(sink.Total() == declared, "Ok with less output than declared");
       Check(!sink.Refused(), "Ok although the sink refused a block");
       break;
-    case archive::DecodeResult::WriteError:
-      Check(sink.Refused(), "WriteError without a refused block");
-      break;
-    case archive::DecodeResult::DataError:
-      Check(!sink.Refused(), "a refused block reported as a data error");
-      break;
+    case archive::DecodeResult::WriteError: Check(sink.Refused(), "WriteError without a refused block"); break;
+    case archive::DecodeResult::DataError: Check(!sink.Refused(), "a refused block reported as a data error"); break;
   }
   return 0;
 }

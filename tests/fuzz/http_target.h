@@ -54,8 +54,7 @@ inline int RunHttpResponse(const uint8_t* data, std::size_t size) {
     const int32_t code = response.ResponseCode;
     const bool success = code >= 200 && code <= 299 && !response.RawHeaders.Has("Location");
     if (!success || code != 204) net::ReadResponseBody(in, response, dest, work, body);
-    if (response.ContentLength > 0)
-      Check(dest.Position() <= response.ContentLength, "body longer than its length");
+    if (response.ContentLength > 0) Check(dest.Position() <= response.ContentLength, "body longer than its length");
     Check(dest.Position() <= static_cast<int64_t>(size), "more body than input bytes");
   } catch (const Exception&) {
     // A clean refusal of the answer.

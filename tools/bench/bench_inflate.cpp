@@ -10,9 +10,9 @@
 //
 // Usage: bench_inflate [corpus MB (default 100)] [rounds (default 5)]
 #include <malloc.h>
-#include <sys/resource.h>
 #include <time.h>
 #include <zlib.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -58,8 +58,8 @@ long PeakRssKb() {
 // --- corpus ------------------------------------------------------------------
 
 void AppendText(Bytes& out, std::size_t n, std::mt19937& rng) {
-  static const char* syllables[] = {"ka", "lo", "ve", "tri", "an", "de", "mor", "ste", "qui", "ra", "po", "len",
-                                    "the", "and", "ion", "ex", "pa", "sol", "ver", "nu", "ti", "gra", "wen", "or"};
+  static const char* syllables[] = {"ka",  "lo",  "ve",  "tri", "an", "de",  "mor", "ste", "qui", "ra",  "po",  "len",
+                                    "the", "and", "ion", "ex",  "pa", "sol", "ver", "nu",  "ti",  "gra", "wen", "or"};
   std::vector<std::string> words;
   for (int i = 0; i < 3000; ++i) {
     std::string w;
@@ -137,8 +137,8 @@ void AppendSystemFiles(Bytes& out, std::size_t n) {
     if (out.size() >= target) break;
     std::ifstream in(f, std::ios::binary);
     Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    out.insert(out.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(
-                                                           std::min(data.size(), target - out.size())));
+    out.insert(out.end(), data.begin(),
+               data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), target - out.size())));
   }
 }
 
@@ -312,8 +312,8 @@ int main(int argc, char** argv) {
   double zlib = BestSeconds(rounds, [&] {
     for (std::size_t i = 0; i < set.streams.size(); ++i) ZlibInflate(set.streams[i], out.data(), set.sizes[i]);
   });
-  std::printf("Deflate   ours %7.1f MB/s   zlib %s %7.1f MB/s   ratio %.2f (CPU time, best of %d)\n", set.total / ours / 1e6,
-              zlibVersion(), set.total / zlib / 1e6, zlib / ours, rounds);
+  std::printf("Deflate   ours %7.1f MB/s   zlib %s %7.1f MB/s   ratio %.2f (CPU time, best of %d)\n",
+              set.total / ours / 1e6, zlibVersion(), set.total / zlib / 1e6, zlib / ours, rounds);
 
   // Per kind of data.
   const char* kinds[] = {"text", "binary", "/usr/share"};
@@ -323,7 +323,8 @@ int main(int argc, char** argv) {
     std::size_t bytes = 0;
     for (std::size_t i = bounds[k]; i < bounds[k + 1]; ++i) bytes += set.sizes[i];
     double o = BestSeconds(rounds, [&] {
-      for (std::size_t i = bounds[k]; i < bounds[k + 1]; ++i) OurInflate(set.streams[i], out.data(), set.sizes[i], false);
+      for (std::size_t i = bounds[k]; i < bounds[k + 1]; ++i)
+        OurInflate(set.streams[i], out.data(), set.sizes[i], false);
     });
     double z = BestSeconds(rounds, [&] {
       for (std::size_t i = bounds[k]; i < bounds[k + 1]; ++i) ZlibInflate(set.streams[i], out.data(), set.sizes[i]);
@@ -356,14 +357,14 @@ int main(int argc, char** argv) {
   // CRC-32 over the corpus.
   uint32_t c1 = 0, c2 = 0;
   double crcOurs = BestSeconds(rounds, [&] { c1 = archive::Crc32(corpus.data(), corpus.size()); });
-  double crcZlib = BestSeconds(rounds, [&] {
-    c2 = static_cast<uint32_t>(crc32(0, corpus.data(), static_cast<uInt>(corpus.size())));
-  });
+  double crcZlib = BestSeconds(
+      rounds, [&] { c2 = static_cast<uint32_t>(crc32(0, corpus.data(), static_cast<uInt>(corpus.size()))); });
   std::printf("CRC-32    ours %7.1f MB/s   zlib %7.1f MB/s   %s\n", corpus.size() / crcOurs / 1e6,
               corpus.size() / crcZlib / 1e6, c1 == c2 ? "same value" : "DIFFERENT VALUES");
 
-  std::printf("memory: inflater heap %zu KB while streaming a 5 MB member (window, tables, input buffer); "
-              "peak RSS %ld KB after the streaming decodes, %ld KB at the end (corpus and streams in memory)\n",
-              decoderHeap / 1024, rssStreaming, PeakRssKb());
+  std::printf(
+      "memory: inflater heap %zu KB while streaming a 5 MB member (window, tables, input buffer); "
+      "peak RSS %ld KB after the streaming decodes, %ld KB at the end (corpus and streams in memory)\n",
+      decoderHeap / 1024, rssStreaming, PeakRssKb());
   return c1 == c2 ? 0 : 1;
 }

@@ -37,15 +37,12 @@ std::string DefaultFolder() {
 archive::DecodeResult DecodeEntry(const testzip::TRawEntry& e, const std::vector<uint8_t>& data, TCountingSink& sink) {
   archive::TMemorySource source(data.data(), data.size());
   switch (e.method) {
-    case 1:
-      return archive::Unshrink(source, sink, e.size);
+    case 1: return archive::Unshrink(source, sink, e.size);
     case 2:
     case 3:
     case 4:
-    case 5:
-      return archive::Unreduce(source, sink, e.size, e.method - 1);
-    default:
-      return archive::Explode(source, sink, e.size, (e.flags & 2) != 0, (e.flags & 4) != 0);
+    case 5: return archive::Unreduce(source, sink, e.size, e.method - 1);
+    default: return archive::Explode(source, sink, e.size, (e.flags & 2) != 0, (e.flags & 4) != 0);
   }
 }
 
@@ -55,10 +52,18 @@ int main(int argc, char** argv) {
   std::string folder = argc > 1 ? argv[1] : DefaultFolder();
   // The big members first (5 MB each), then a 300 KB text for every variant.
   const char* archives[] = {
-      "big_shrink.zip",           "big_reduce4.zip",          "big_implode8k3.zip",
-      "legacy_shrink.zip",        "legacy_reduce1.zip",       "legacy_reduce2.zip",
-      "legacy_reduce3.zip",       "legacy_reduce4.zip",       "legacy_implode_4k_2trees.zip",
-      "legacy_implode_4k_3trees.zip", "legacy_implode_8k_2trees.zip", "legacy_implode_8k_3trees.zip",
+      "big_shrink.zip",
+      "big_reduce4.zip",
+      "big_implode8k3.zip",
+      "legacy_shrink.zip",
+      "legacy_reduce1.zip",
+      "legacy_reduce2.zip",
+      "legacy_reduce3.zip",
+      "legacy_reduce4.zip",
+      "legacy_implode_4k_2trees.zip",
+      "legacy_implode_4k_3trees.zip",
+      "legacy_implode_8k_2trees.zip",
+      "legacy_implode_8k_3trees.zip",
   };
   std::printf("%-30s %-22s %6s %10s %8s\n", "archive", "member", "method", "bytes", "MB/s");
   int failures = 0;

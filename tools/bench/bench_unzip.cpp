@@ -11,10 +11,10 @@
 //    reference loads anything (target: under 16 MB whatever the archive size).
 //
 // Usage: bench_unzip [corpus MB (default 100)] [rounds (default 3)]
-#include <sys/resource.h>
-#include <unistd.h>
 #include <time.h>
+#include <unistd.h>
 #include <zlib.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -50,8 +50,8 @@ double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::d
 // --- corpus, written file by file so the generator holds little memory -------
 
 void Text(std::string& out, std::size_t n, std::mt19937& rng) {
-  static const char* syllables[] = {"ka", "lo", "ve", "tri", "an", "de", "mor", "ste", "qui", "ra", "po", "len",
-                                    "the", "and", "ion", "ex", "pa", "sol", "ver", "nu", "ti", "gra", "wen", "or"};
+  static const char* syllables[] = {"ka",  "lo",  "ve",  "tri", "an", "de",  "mor", "ste", "qui", "ra",  "po",  "len",
+                                    "the", "and", "ion", "ex",  "pa", "sol", "ver", "nu",  "ti",  "gra", "wen", "or"};
   static std::vector<std::string> words;
   if (words.empty()) {
     std::mt19937 wr(7);
@@ -324,8 +324,8 @@ int main(int argc, char** argv) {
               rssBefore / 1024.0, rssAfter / 1024.0);
 
   TRun ref = Best(rounds, [&] { return ZlibExtract(big, work / "out"); });
-  std::printf("zlib    deflate, %d files: %6.1f MB/s CPU (%5.1f MB/s wall)%s\n", ref.count, mb / ref.cpu,
-              mb / ref.wall, ref.allPassed ? "" : "  CHECK FAILED");
+  std::printf("zlib    deflate, %d files: %6.1f MB/s CPU (%5.1f MB/s wall)%s\n", ref.count, mb / ref.cpu, mb / ref.wall,
+              ref.allPassed ? "" : "  CHECK FAILED");
   std::printf("TUnZip / zlib (CPU): %.2f\n", ref.cpu / ours.cpu);
 
   fs::remove_all(work);

@@ -44,9 +44,9 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   try {
     if (args == "/UPDATE") return StartUpdate(folder);
-    WriteNote(folder + "\\kestrova-started.txt", std::string("version=") + KESTROVA_DEMO_VERSION + "\r\npid=" +
-                                                     std::to_string(platform::CurrentProcessId()) + "\r\nargs=" +
-                                                     args + "\r\n");
+    WriteNote(folder + "\\kestrova-started.txt", std::string("version=") + KESTROVA_DEMO_VERSION +
+                                                     "\r\npid=" + std::to_string(platform::CurrentProcessId()) +
+                                                     "\r\nargs=" + args + "\r\n");
   } catch (const Exception& e) {
     std::fprintf(stderr, "%s\n", e.Message.c_str());
     return 1;

@@ -1,13 +1,13 @@
 // BSD sockets for the Linux port. errno values are turned into Winsock numbers so
 // that the messages match the Windows build word for word.
+#include <netdb.h>
+#include <poll.h>
+#include <unistd.h>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "net/net_errors.h"
 #include "net/socket.h"
@@ -69,8 +69,7 @@ int32_t ResolverCode(int rc) {
 #ifdef EAI_NODATA
     case EAI_NODATA:
 #endif
-    case EAI_FAIL:
-      return 11001;  // WSAHOST_NOT_FOUND
+    case EAI_FAIL: return 11001;   // WSAHOST_NOT_FOUND
     case EAI_AGAIN: return 11002;  // WSATRY_AGAIN
     case EAI_MEMORY: return 10055;
     case EAI_SYSTEM: return WinsockCode(errno);

@@ -1,7 +1,7 @@
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 #include "platform/platform.h"
 

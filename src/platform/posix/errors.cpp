@@ -1,9 +1,9 @@
 // Last error and system messages with Windows numbering, so that callers and their
 // tests see the same codes and texts on both targets.
 #include <fcntl.h>
+#include <unistd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
@@ -125,7 +125,10 @@ std::string SysErrorMessage(uint32_t code) {
     case 206: return "The filename or extension is too long.";
     case 259: return "No more data is available.";
     case 267: return "The directory name is invalid.";
-    case 1015: return "The registry is corrupted. The structure of one of the files containing registry data is corrupted, or the image of the file in memory is corrupted, or the file could not be recovered because the alternate copy or log was absent or corrupted.";
+    case 1015:
+      return "The registry is corrupted. The structure of one of the files containing registry data is corrupted, or "
+             "the image of the file in memory is corrupted, or the file could not be recovered because the alternate "
+             "copy or log was absent or corrupted.";
     case 1018: return "Illegal operation attempted on a registry key that has been marked for deletion.";
     case 1314: return "A required privilege is not held by the client.";
     case 1460: return "This operation returned because the timeout period expired.";

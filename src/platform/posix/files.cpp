@@ -4,9 +4,9 @@
 // opened for writing, and a move never replaces an existing destination.
 #include <dirent.h>
 #include <fcntl.h>
+#include <unistd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -381,7 +381,10 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
   off_t r = lseek(static_cast<int>(handle_), static_cast<off_t>(offset), whence);
   if (r < 0) {
-    if (errno == EINVAL) SetError(kErrorNegativeSeek); else FailErrno();
+    if (errno == EINVAL)
+      SetError(kErrorNegativeSeek);
+    else
+      FailErrno();
     throw EStreamError("Invalid stream position");
   }
   return r;

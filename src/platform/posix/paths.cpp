@@ -4,8 +4,8 @@
 // missing.
 #include <dirent.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdlib>

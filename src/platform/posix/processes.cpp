@@ -5,10 +5,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <climits>
@@ -167,8 +167,8 @@ bool ParseCommand(const std::string& commandLine, Command& cmd) {
   line = b == std::string::npos ? std::string() : line.substr(b);
   for (const char* interpreter : {"CMD.EXE /C", "COMMAND.COM /C"}) {
     std::string prefix = interpreter;
-    if (StartsWithNoCase(line, prefix) && (line.size() == prefix.size() || line[prefix.size()] == ' ' ||
-                                           line[prefix.size()] == '\t')) {
+    if (StartsWithNoCase(line, prefix) &&
+        (line.size() == prefix.size() || line[prefix.size()] == ' ' || line[prefix.size()] == '\t')) {
       std::string rest = line.size() > prefix.size() ? line.substr(prefix.size() + 1) : std::string();
       cmd.program = "/bin/sh";
       cmd.args = {"sh", "-c", rest};

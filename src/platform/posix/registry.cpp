@@ -8,9 +8,9 @@
 // enumerate in sorted order (as Windows does), values in the order they were made.
 #include <fcntl.h>
 #include <pwd.h>
+#include <unistd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -54,10 +54,9 @@ struct Key {
   }
   Key* Add(const std::string& child) {
     if (Key* k = Find(child)) return k;
-    auto pos = std::lower_bound(subkeys.begin(), subkeys.end(), child, [](const std::unique_ptr<Key>& k,
-                                                                          const std::string& n) {
-      return CompareNoCase(k->name, n) < 0;
-    });
+    auto pos = std::lower_bound(
+        subkeys.begin(), subkeys.end(), child,
+        [](const std::unique_ptr<Key>& k, const std::string& n) { return CompareNoCase(k->name, n) < 0; });
     auto k = std::make_unique<Key>();
     k->name = child;
     return subkeys.insert(pos, std::move(k))->get();
@@ -197,8 +196,8 @@ bool ParseData(const std::string& s, RegValue& v) {
       d = (d << 4) | static_cast<uint32_t>(h);
     }
     v.Type = REG_DWORD_TYPE;
-    v.Data.assign({static_cast<char>(d & 0xFF), static_cast<char>((d >> 8) & 0xFF),
-                   static_cast<char>((d >> 16) & 0xFF), static_cast<char>((d >> 24) & 0xFF)});
+    v.Data.assign({static_cast<char>(d & 0xFF), static_cast<char>((d >> 8) & 0xFF), static_cast<char>((d >> 16) & 0xFF),
+                   static_cast<char>((d >> 24) & 0xFF)});
     return true;
   }
   size_t i;

@@ -75,8 +75,8 @@ bool SaveShellLink(const std::string& linkFile, const std::string& target, const
 
   std::string out;
   // ShellLinkHeader
-  Put32(out, 0x4C);                                 // HeaderSize
-  const unsigned char clsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,  // LinkCLSID
+  Put32(out, 0x4C);                                                                  // HeaderSize
+  const unsigned char clsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,   // LinkCLSID
                                    0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};  // 00021401-...-46
   out.append(reinterpret_cast<const char*>(clsid), sizeof clsid);
   Put32(out, flags);       // LinkFlags; IsUnicode clear: StringData is ANSI
@@ -113,7 +113,7 @@ bool SaveShellLink(const std::string& linkFile, const std::string& target, const
     out += '\0';                 // VolumeLabel: empty
     out += target;               // LocalBasePath
     out += '\0';
-    out += '\0';  // CommonPathSuffix: empty
+    out += '\0';                                // CommonPathSuffix: empty
   } else if (!PutCountedString(out, target)) {  // RELATIVE_PATH
     return Fail(kErrorInvalidParameter);
   }

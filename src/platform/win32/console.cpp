@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include <cstdio>
 #include <io.h>
+#include <cstdio>
 
 #include "platform/platform.h"
 

@@ -11,7 +11,7 @@ std::optional<std::string> EmbeddedResource(const std::string& name) {
   std::string upper = name;
   for (char& c : upper)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  HMODULE module = GetModuleHandleA(nullptr);  // this program's own image
+  HMODULE module = GetModuleHandleA(nullptr);                               // this program's own image
   HRSRC info = FindResourceA(module, upper.c_str(), MAKEINTRESOURCEA(10));  // RT_RCDATA
   if (info == nullptr) return std::nullopt;
   HGLOBAL loaded = LoadResource(module, info);

@@ -22,17 +22,15 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(pat
   DWORD share = 0;
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
-    case FileMode::OpenRead:
-      share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-      break;
+    case FileMode::OpenRead: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
     case FileMode::OpenReadWrite:
       access = GENERIC_READ | GENERIC_WRITE;
       share = FILE_SHARE_READ;
       break;
     case FileMode::CreateExclusive:
       access = GENERIC_READ | GENERIC_WRITE;
-      share = 0;                       // nobody else opens it while we write
-      disposition = CREATE_ALWAYS;     // replaces an existing file
+      share = 0;                    // nobody else opens it while we write
+      disposition = CREATE_ALWAYS;  // replaces an existing file
       break;
   }
   // Writing to a read-only file is refused by Windows itself; a Wine prefix run by
@@ -49,8 +47,8 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(pat
       throw EFOpenError("Cannot open file \"" + path + "\". " + text);
     }
   }
-  HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr /* default security, not inherited */,
-                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr /* no template */);
+  HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr /* default security, not inherited */, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr /* no template */);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD code = ::GetLastError();
     std::string text = SysErrorMessage(code);

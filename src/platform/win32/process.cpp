@@ -56,12 +56,9 @@ bool TerminateProcessWith(ProcessHandle& process, uint32_t exitCode) {
 WaitResult WaitForProcess(ProcessHandle& process, uint32_t milliseconds) {
   if (!process.Valid()) return WaitResult::Failed;
   switch (::WaitForSingleObject(reinterpret_cast<HANDLE>(process.Raw()), milliseconds)) {
-    case WAIT_OBJECT_0:
-      return WaitResult::Ended;
-    case WAIT_TIMEOUT:
-      return WaitResult::TimedOut;
-    default:
-      return WaitResult::Failed;
+    case WAIT_OBJECT_0: return WaitResult::Ended;
+    case WAIT_TIMEOUT: return WaitResult::TimedOut;
+    default: return WaitResult::Failed;
   }
 }
 
@@ -78,13 +75,12 @@ bool Create(const std::string& commandLine, WORD showWindow, PROCESS_INFORMATION
   std::string line = commandLine;
   line.push_back('\0');
   info = PROCESS_INFORMATION{};
-  return ::CreateProcessA(nullptr,  // no program name: the first token of the line is the program
-                          line.data(),
-                          nullptr, nullptr,  // default security for the process and its thread
-                          FALSE,             // inherits none of our handles
-                          0,                 // no creation flags
-                          nullptr,           // our environment
-                          nullptr,           // our current folder
+  return ::CreateProcessA(nullptr,                        // no program name: the first token of the line is the program
+                          line.data(), nullptr, nullptr,  // default security for the process and its thread
+                          FALSE,                          // inherits none of our handles
+                          0,                              // no creation flags
+                          nullptr,                        // our environment
+                          nullptr,                        // our current folder
                           &startup, &info) != FALSE;
 }
 

@@ -20,10 +20,8 @@ HKEY RootKey(uint32_t root) {
     case HKEY_CURRENT_USER_ID:
     case HKEY_LOCAL_MACHINE_ID:
     case HKEY_USERS_ID:
-    case HKEY_CURRENT_CONFIG_ID:
-      return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
-    default:
-      return nullptr;
+    case HKEY_CURRENT_CONFIG_ID: return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
+    default: return nullptr;
   }
 }
 
@@ -33,16 +31,13 @@ std::string BelowRoot(const std::string& path) {
   return i == std::string::npos ? std::string() : path.substr(i);
 }
 
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 bool EnumNames(HKEY key, bool subKeys, std::vector<std::string>& names) {
   names.clear();
   DWORD maxKeyLen = 0, maxValueLen = 0;
-  if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr /* sub-key count */, &maxKeyLen,
-                         nullptr, nullptr /* value count */, &maxValueLen, nullptr, nullptr,
-                         nullptr) != ERROR_SUCCESS)
+  if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr /* sub-key count */, &maxKeyLen, nullptr,
+                         nullptr /* value count */, &maxValueLen, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
     return false;
   // The maxima exclude the NUL; a name may still grow between the two calls.
   std::string buffer(std::max(subKeys ? maxKeyLen : maxValueLen, DWORD(255)) + 1, '\0');
@@ -85,9 +80,8 @@ bool RegKey::Open(uint32_t root, const std::string& path, bool create, bool read
   LONG rc;
   if (create) {
     DWORD disposition;  // created or opened: both are fine here
-    rc = ::RegCreateKeyExA(rootKey, sub.c_str(), 0 /* reserved */, nullptr /* no class */,
-                           REG_OPTION_NON_VOLATILE, access, nullptr /* default security */,
-                           opened.Put(), &disposition);
+    rc = ::RegCreateKeyExA(rootKey, sub.c_str(), 0 /* reserved */, nullptr /* no class */, REG_OPTION_NON_VOLATILE,
+                           access, nullptr /* default security */, opened.Put(), &disposition);
   } else {
     rc = ::RegOpenKeyExA(rootKey, sub.c_str(), 0 /* options */, access, opened.Put());
   }
@@ -127,8 +121,7 @@ bool RegKey::GetValue(const std::string& name, RegValue& value) const {
   while (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
     data.resize(size);
     DWORD got = size;
-    rc = ::RegQueryValueExA(impl_->key.Get(), name.c_str(), nullptr, &type,
-                            reinterpret_cast<BYTE*>(data.data()), &got);
+    rc = ::RegQueryValueExA(impl_->key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got);
     if (rc == ERROR_SUCCESS) {
       data.resize(got);
       break;
@@ -174,8 +167,7 @@ bool RegDeleteKeyTree(uint32_t root, const std::string& path) {
   std::vector<std::string> children;
   {
     TRegHandle key;
-    if (::RegOpenKeyExA(rootKey, sub.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, key.Put()) !=
-        ERROR_SUCCESS)
+    if (::RegOpenKeyExA(rootKey, sub.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
       return false;
     // Names first, deletions after: deleting while enumerating shifts the indexes.
     if (!EnumNames(key.Get(), true, children)) return false;

@@ -17,8 +17,8 @@ std::string NewGuidText() {
   if (FAILED(::CoCreateGuid(&g))) throw EOSError("Cannot create a GUID", ::GetLastError());
   char text[39];
   std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
+                g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
   return text;
 }
 
@@ -64,8 +64,8 @@ uint32_t SetPrivilege(const std::string& name, uint32_t attributes) {
 
 bool RequestRestart() {
   // Planned shutdown, major reason application, minor reason installation.
-  constexpr DWORD kReason = SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION |
-                            SHTDN_REASON_MINOR_INSTALLATION;  // 0x80040002
+  constexpr DWORD kReason =
+      SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION;  // 0x80040002
   static_assert(kReason == 0x80040002u);
   // EWX_FORCEIFHUNG: applications that do not answer are closed, the others asked.
   if (::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, kReason)) return true;
@@ -94,7 +94,7 @@ bool SetEnv(const std::string& name, const std::string& value) {
 bool UnsetEnv(const std::string& name) {
   if (name.empty() || name.find('=') != std::string::npos) return false;
   ::SetEnvironmentVariableA(name.c_str(), nullptr);  // nullptr removes it
-  return ::_putenv_s(name.c_str(), "") == 0;          // "" removes it from the runtime's copy
+  return ::_putenv_s(name.c_str(), "") == 0;         // "" removes it from the runtime's copy
 }
 
 std::string ExecutableSuffix() { return ".exe"; }

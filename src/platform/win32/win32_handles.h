@@ -155,9 +155,7 @@ class TComInit {
 // user. The previous mode is restored afterwards.
 class TQuietErrorMode {
  public:
-  TQuietErrorMode() : old_(::SetErrorMode(SEM_FAILCRITICALERRORS)) {
-    ::SetErrorMode(old_ | SEM_FAILCRITICALERRORS);
-  }
+  TQuietErrorMode() : old_(::SetErrorMode(SEM_FAILCRITICALERRORS)) { ::SetErrorMode(old_ | SEM_FAILCRITICALERRORS); }
   TQuietErrorMode(const TQuietErrorMode&) = delete;
   TQuietErrorMode& operator=(const TQuietErrorMode&) = delete;
   ~TQuietErrorMode() { ::SetErrorMode(old_); }

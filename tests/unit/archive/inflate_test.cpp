@@ -152,14 +152,14 @@ constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 
 constexpr uint32_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
                                     49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
                                     2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6,
+constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                     7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 constexpr uint8_t kPrecodeOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 // One LZ77 step: a literal (distance 0) or a match.
 struct TOp {
-  uint32_t value;     // literal byte or match length
-  uint32_t distance;  // 0 for a literal
+  uint32_t value;        // literal byte or match length
+  uint32_t distance;     // 0 for a literal
   bool long285 = false;  // Deflate64: send the length with code 285 (3 + 16 bits)
 };
 
@@ -313,7 +313,7 @@ std::vector<TOp> RandomOps(std::mt19937& rng, Bytes& out, std::size_t produce, b
     uint32_t distance;
     switch (rng() % 6) {
       case 0: distance = 1 + rng() % std::min<uint32_t>(have, 8); break;  // overlapping
-      case 1: distance = have; break;                                      // as far as allowed
+      case 1: distance = have; break;                                     // as far as allowed
       case 2: distance = have - rng() % std::min<uint32_t>(have, 300); break;
       default: distance = 1 + rng() % have;
     }
@@ -349,7 +349,7 @@ Bytes RandomStream(std::mt19937& rng, Bytes& out, bool deflate64, std::size_t ap
         uint16_t len = static_cast<uint16_t>(std::min<std::size_t>(produce, 65535));
         if (rng() % 8 == 0) len = 0;
         w.Align();
-        w.Put(len, 16);   // LEN
+        w.Put(len, 16);            // LEN
         w.Put(~len & 0xffff, 16);  // NLEN
         for (unsigned i = 0; i < len; ++i) {
           uint8_t b = static_cast<uint8_t>(rng());
@@ -448,9 +448,9 @@ TEST(Inflate, StoredBlocks) {
   auto stored = [](uint16_t len, uint16_t nlen, const std::string& data) {
     TBitWriter w;
     Header(w, true, 0);
-    w.Align();         // stored data starts on a byte boundary
-    w.Put(len, 16);    // LEN
-    w.Put(nlen, 16);   // NLEN, one's complement of LEN
+    w.Align();        // stored data starts on a byte boundary
+    w.Put(len, 16);   // LEN
+    w.Put(nlen, 16);  // NLEN, one's complement of LEN
     for (char c : data) w.Byte(static_cast<uint8_t>(c));
     return w.Finish();
   };
@@ -523,8 +523,8 @@ TEST(Inflate, DistanceCodes30And31OnlyInDeflate64) {
       TBitWriter w;
       Header(w, false, 0);
       w.Align();
-      w.Put(50000, 16);               // LEN
-      w.Put(~50000u & 0xffff, 16);    // NLEN
+      w.Put(50000, 16);             // LEN
+      w.Put(~50000u & 0xffff, 16);  // NLEN
       for (uint8_t b : history) w.Byte(b);
       Header(w, true, 1);
       THuffman lit = FixedLitLen(), dist = FixedDist();
@@ -785,10 +785,10 @@ TEST(Inflate, CodeLengthRepeats) {
     p.Write(w, 18);
     w.Put(138 - 11, 7);  // zeros 99..236
     p.Write(w, 18);
-    w.Put(19 - 11, 7);   // zeros 237..255
-    p.Write(w, 1);       // 256: end of block
+    w.Put(19 - 11, 7);  // zeros 237..255
+    p.Write(w, 1);      // 256: end of block
     p.Write(w, 17);
-    w.Put(4 - 3, 3);     // 4 zeros: 257 and the three distance lengths
+    w.Put(4 - 3, 3);  // 4 zeros: 257 and the three distance lengths
     std::vector<uint8_t> litLens(258, 0);
     litLens['a'] = litLens['b'] = 2;
     litLens[256] = 1;

@@ -99,7 +99,9 @@ class TBitWriter {
 
 inline std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
-inline std::string TestDataPath(const std::string& name) { return std::string(LU_SHARED_DIR) + "/testdata/zip/" + name; }
+inline std::string TestDataPath(const std::string& name) {
+  return std::string(LU_SHARED_DIR) + "/testdata/zip/" + name;
+}
 
 // One member of the reference archives as the manifest describes it.
 struct TGoldenRow {
@@ -156,8 +158,8 @@ inline TRawEntry GoldenEntry(const TGoldenRow& row, std::vector<uint8_t>& compre
   return *e;
 }
 
-using TDecodeFn = std::function<archive::DecodeResult(archive::TByteSource&, archive::TByteSink&, uint64_t size,
-                                                       unsigned flags)>;
+using TDecodeFn =
+    std::function<archive::DecodeResult(archive::TByteSource&, archive::TByteSink&, uint64_t size, unsigned flags)>;
 
 // Decodes every reference member of one method and compares it with the manifest:
 // result, size, CRC-32, SHA-256, and blocks no larger than the contract allows.

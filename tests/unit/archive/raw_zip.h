@@ -23,7 +23,7 @@ struct TRawEntry {
   uint32_t compressedSize = 0;  // from the central directory
   uint32_t size = 0;            // uncompressed size from the central directory
   uint32_t externalAttributes = 0;
-  uint64_t dataOffset = 0;      // of the compressed bytes, in the archive file
+  uint64_t dataOffset = 0;  // of the compressed bytes, in the archive file
 };
 
 // Reads a file whole. Under Wine the host path "/work/..." is reached as
@@ -155,7 +155,7 @@ struct TManifestRow {
   uint64_t compressedSize = 0;
   uint32_t crc = 0;
   std::string sha256;
-  std::string expect;   // "ok", "crc_error", "data_or_crc_error", "unsupported_method"
+  std::string expect;  // "ok", "crc_error", "data_or_crc_error", "unsupported_method"
 };
 
 // Reads the manifest by its column names; empty if it cannot be read.
@@ -166,8 +166,10 @@ inline std::vector<TManifestRow> ReadManifest(const std::string& path) {
   auto split = [](const std::string& line) {
     std::vector<std::string> fields(1);
     for (char c : line) {
-      if (c == '\t') fields.emplace_back();
-      else if (c != '\r') fields.back() += c;
+      if (c == '\t')
+        fields.emplace_back();
+      else if (c != '\r')
+        fields.back() += c;
     }
     return fields;
   };

@@ -106,7 +106,11 @@ TEST(Unreduce, HandBuiltStreams) {
   };
   const TCase cases[] = {
       {"plain bytes", 1, {'h', 'e', 'y'}, "hey"},
-      {"DLE 0 is a literal DLE", 2, {'a', kDle, 0, 'b'}, S("a\x90" "b")},
+      {"DLE 0 is a literal DLE",
+       2,
+       {'a', kDle, 0, 'b'},
+       S("a\x90"
+         "b")},
       // Factor 1: the low 7 bits of V are length - 3, its top bit distance bit 8.
       {"match, factor 1", 1, {'a', 'b', 'c', kDle, 2, 2}, "abcabcab"},
       // V = 0 would be the literal DLE: the shortest near match needs V = 1.
@@ -158,11 +162,11 @@ TEST(Unreduce, FollowerSetsChooseBytes) {
   // index, or bit 1 then a raw byte. One follower still takes a 1-bit index;
   // three take two bits.
   TBitWriter w = WithSets({{0, "h"}, {'h', "eio"}, {'i', "!"}});
-  w.PutBit(0).Put(0, 1);         // 'h' from the set of 0
-  w.PutBit(0).Put(1, 2);         // 'i' from the set of 'h'
-  w.PutBit(1).Put('?', 8);       // a raw byte instead of the set of 'i'
-  w.Put('x', 8);                 // '?' has no set
-  w.Put(kDle, 8).Put(0, 8);      // the DLE of 'x''s empty set, then a literal DLE
+  w.PutBit(0).Put(0, 1);     // 'h' from the set of 0
+  w.PutBit(0).Put(1, 2);     // 'i' from the set of 'h'
+  w.PutBit(1).Put('?', 8);   // a raw byte instead of the set of 'i'
+  w.Put('x', 8);             // '?' has no set
+  w.Put(kDle, 8).Put(0, 8);  // the DLE of 'x''s empty set, then a literal DLE
   TRun run = Decode(w.Bytes(), 5, 1);
   EXPECT_EQ(run.result, DecodeResult::Ok);
   EXPECT_EQ(run.text, "hi?x\x90");

@@ -107,9 +107,9 @@ TEST_F(UnZipExtract, FoldersOnlyAndEmptyArchivesGiveNothing) {
 }
 
 TEST_F(UnZipExtract, CutOffArchiveIsReadThroughItsLocalHeaders) {
-  std::string whole = BuildZip({File("one.txt", Pattern(5000, 1)), File("sub/two.txt", Pattern(7000, 2)),
-                                File("three.txt", Pattern(9000, 3))},
-                               TArchiveLayout{"", false, false, ""});
+  std::string whole = BuildZip(
+      {File("one.txt", Pattern(5000, 1)), File("sub/two.txt", Pattern(7000, 2)), File("three.txt", Pattern(9000, 3))},
+      TArchiveLayout{"", false, false, ""});
   std::string cut = whole.substr(0, whole.size() - 4000);
   int corruptCalls = 0;
   int count = Run(cut, [&](TUnZip& z) {
@@ -144,12 +144,13 @@ TEST_F(UnZipExtract, EndRecordWithoutDirectoryFallsBackToTheLocalHeaders) {
   good[end + 12] = 1;  // directory size
   good[end + 16] = 3;  // directory offset
   std::optional<archive::TZipHeaderState> seen;
-  EXPECT_EQ(Run(good, [&](TUnZip& z) {
-              z.OnCorruptZipHeader = [&](TUnZip*, archive::TZipHeaderState s, bool& cancel) {
-                seen = s;
-                cancel = false;
-              };
-            }),
+  EXPECT_EQ(Run(good,
+                [&](TUnZip& z) {
+                  z.OnCorruptZipHeader = [&](TUnZip*, archive::TZipHeaderState s, bool& cancel) {
+                    seen = s;
+                    cancel = false;
+                  };
+                }),
             2);
   EXPECT_EQ(seen, archive::hsNoCentralDirectory);
   EXPECT_EQ(Read("b.txt"), "beta");
@@ -174,7 +175,8 @@ TEST_F(UnZipExtract, ProgramStubInFrontWithAndWithoutAdjustedOffsets) {
 }
 
 TEST_F(UnZipExtract, NamesWithoutExtensionAndPatterns) {
-  std::string bytes = BuildZip({File("README", "r"), File("bin/tool", "t"), File("doc/a.txt", "a"), File("b.TXT", "b")});
+  std::string bytes =
+      BuildZip({File("README", "r"), File("bin/tool", "t"), File("doc/a.txt", "a"), File("b.TXT", "b")});
   EXPECT_EQ(Run(bytes), 4);
 
   rec_ = TRecorder();
@@ -182,10 +184,11 @@ TEST_F(UnZipExtract, NamesWithoutExtensionAndPatterns) {
   EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("doc\\a.txt"), Out("b.TXT")}));
 
   rec_ = TRecorder();
-  EXPECT_EQ(Run(bytes, [](TUnZip& z) {
-              z.FileSpec = {"*.txt"};
-              z.RecurseDirs = false;
-            }),
+  EXPECT_EQ(Run(bytes,
+                [](TUnZip& z) {
+                  z.FileSpec = {"*.txt"};
+                  z.RecurseDirs = false;
+                }),
             1);
   EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("b.TXT")}));
 
@@ -232,11 +235,12 @@ TEST_F(UnZipExtract, SkippingWritesNothing) {
 
   // OnBegin may refuse single entries.
   rec_ = TRecorder();
-  EXPECT_EQ(Run(bytes, [&](TUnZip& z) {
-              z.OnBegin = [](TUnZip*, const std::string& name, int, bool& extract) {
-                extract = name.find("b.txt") == std::string::npos;
-              };
-            }),
+  EXPECT_EQ(Run(bytes,
+                [&](TUnZip& z) {
+                  z.OnBegin = [](TUnZip*, const std::string& name, int, bool& extract) {
+                    extract = name.find("b.txt") == std::string::npos;
+                  };
+                }),
             1);
   EXPECT_TRUE(platform::FileExists(Out("a.txt")));
   EXPECT_FALSE(platform::FileExists(Out("sub\\b.txt")));
@@ -332,18 +336,18 @@ TEST_F(UnZipExtract, DefaultsAtCreation) {
 // Names that would land outside the target folder are refused and nothing is
 // written there; the harmless ones around them are extracted.
 TEST_F(UnZipExtract, NamesLeavingTheTargetFolderAreRefused) {
-  const std::vector<std::string> unsafe = {"../escape1.txt",      "a/../../escape2.txt", "..\\escape3.txt",
-                                           "C:../escape4.txt",    "//server/share/x.txt", "C:\\\\escape5.txt",
-                                           "sub/.. /escape6.txt", "d/.../escape7.txt",   "aux.txt",
-                                           "x/COM1",              "ab:c.txt"};
+  const std::vector<std::string> unsafe = {
+      "../escape1.txt",    "a/../../escape2.txt", "..\\escape3.txt",   "C:../escape4.txt", "//server/share/x.txt",
+      "C:\\\\escape5.txt", "sub/.. /escape6.txt", "d/.../escape7.txt", "aux.txt",          "x/COM1",
+      "ab:c.txt"};
   std::vector<TEntrySpec> entries = {File("first.txt", "1")};
   for (const std::string& name : unsafe) entries.push_back(File(name, "evil"));
   entries.push_back(File("/rooted.txt", "r"));   // root stripped: lands inside
   entries.push_back(File("C:/drive.txt", "d"));  // drive stripped: lands inside
   entries.push_back(File("last.txt", "2"));
   EXPECT_EQ(Run(BuildZip(entries)), 4);
-  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("first.txt"), Out("rooted.txt"), Out("drive.txt"),
-                                                   Out("last.txt")}));
+  EXPECT_EQ(rec_.Begun,
+            (std::vector<std::string>{Out("first.txt"), Out("rooted.txt"), Out("drive.txt"), Out("last.txt")}));
   EXPECT_EQ(rec_.ErrorCount(archive::E_UNSAFENAME), static_cast<int>(unsafe.size()));
   EXPECT_EQ(archive::UnZipErrorText(archive::E_UNSAFENAME), "Unsafe file name");
   // Nothing appeared next to the output folder or above it.
@@ -506,8 +510,8 @@ TEST_F(UnZipExtract, OverwriteConfirmation) {
 
 TEST_F(UnZipExtract, DatesAndAttributes) {
   TEntrySpec older = File("older.txt", "o");
-  older.Date = (2001 - 1980) << 9 | 2 << 5 | 3;   // 2001-02-03
-  older.Time = 4 << 11 | 5 << 5 | 6 / 2;          // 04:05:06
+  older.Date = (2001 - 1980) << 9 | 2 << 5 | 3;  // 2001-02-03
+  older.Time = 4 << 11 | 5 << 5 | 6 / 2;         // 04:05:06
   TEntrySpec newer = File("newer.txt", "n");
   newer.Date = (2019 - 1980) << 9 | 11 << 5 | 30;  // 2019-11-30
   newer.Time = 23 << 11 | 59 << 5 | 58 / 2;        // 23:59:58
@@ -533,10 +537,11 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
   testsupport::RemoveTree(outDir_);
   platform::CreateDir(outDir_);
   rec_ = TRecorder();
-  ASSERT_EQ(Run(bytes, [](TUnZip& z) {
-              z.DateAttribute = archive::daMaxFileDate;
-              z.RestoreFileAttr = false;
-            }),
+  ASSERT_EQ(Run(bytes,
+                [](TUnZip& z) {
+                  z.DateAttribute = archive::daMaxFileDate;
+                  z.RestoreFileAttr = false;
+                }),
             3);
   when = platform::GetLastWriteTime(Out("older.txt"));
   ASSERT_TRUE(when);
@@ -554,7 +559,8 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
 
 TEST_F(UnZipExtract, ProgressIsMonotonicAndEndsAtOneHundred) {
   std::vector<TEntrySpec> entries;
-  for (unsigned i = 0; i < 5; ++i) entries.push_back(File(std::string("f").append(std::to_string(i)), Pattern(20000 + 30000 * i, i)));
+  for (unsigned i = 0; i < 5; ++i)
+    entries.push_back(File(std::string("f").append(std::to_string(i)), Pattern(20000 + 30000 * i, i)));
   Run(BuildZip(entries));
   ASSERT_FALSE(rec_.Progress.empty());
   int last = 0;
@@ -569,7 +575,7 @@ TEST_F(UnZipExtract, ProgressIsMonotonicAndEndsAtOneHundred) {
 }
 
 TEST_F(UnZipExtract, OemAndUtf8NamesBecomeAnsi) {
-  TEntrySpec oem = File(std::string("caf\x82.txt"), "oem");        // CP437 0x82 = e acute
+  TEntrySpec oem = File(std::string("caf\x82.txt"), "oem");         // CP437 0x82 = e acute
   TEntrySpec utf8 = File(std::string("na\xC3\xAFve.txt"), "utf8");  // i diaeresis
   utf8.Flags = 0x800;
   std::string bytes = BuildZip({oem, utf8});

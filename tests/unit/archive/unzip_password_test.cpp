@@ -85,7 +85,8 @@ TEST_F(UnZipPassword, HandlerIsAskedUntilItAnswersRight) {
 
 TEST_F(UnZipPassword, WithoutAHandlerTheEntryIsDroppedAndLaterOnesAreNotTried) {
   TUnZip z;
-  Prepare(z, BuildZip({Secret("a.txt", "alpha", "pw"), [] {
+  Prepare(z, BuildZip({Secret("a.txt", "alpha", "pw"),
+                       [] {
                          TEntrySpec e;
                          e.Name = "open.txt";
                          e.Data = "open";

@@ -27,27 +27,27 @@ inline std::string Sha256Hex(const std::string& data) {
 // ---------------------------------------------------------------- a tiny ZIP writer
 
 struct TEntrySpec {
-  std::string Name;                  // as stored (use "/" like real archivers)
-  std::string Data;                  // stored as it is (method 0 unless Method says otherwise)
+  std::string Name;  // as stored (use "/" like real archivers)
+  std::string Data;  // stored as it is (method 0 unless Method says otherwise)
   uint16_t Method = 0;
   uint16_t Flags = 0;
   uint32_t ExternalAttributes = 0x20;
-  uint8_t Host = 0;                  // "version made by" host
-  uint16_t Time = 0x6000;            // 12:00:00
-  uint16_t Date = 0x5A65;            // 2025-03-05
-  std::string Password;              // encrypt with traditional PKWARE encryption
-  bool DataDescriptor = false;       // CRC and sizes after the data (bit 3)
-  bool BadCrc = false;               // store a wrong CRC
-  int64_t DeclaredSize = -1;         // uncompressed size to declare (default: Data's)
-  int64_t DeclaredCompressed = -1;   // compressed size to declare in the directory
-  std::string LocalName;             // a different name in the local header
-  int64_t LocalOffset = -1;          // point the directory at another entry's local header
+  uint8_t Host = 0;                 // "version made by" host
+  uint16_t Time = 0x6000;           // 12:00:00
+  uint16_t Date = 0x5A65;           // 2025-03-05
+  std::string Password;             // encrypt with traditional PKWARE encryption
+  bool DataDescriptor = false;      // CRC and sizes after the data (bit 3)
+  bool BadCrc = false;              // store a wrong CRC
+  int64_t DeclaredSize = -1;        // uncompressed size to declare (default: Data's)
+  int64_t DeclaredCompressed = -1;  // compressed size to declare in the directory
+  std::string LocalName;            // a different name in the local header
+  int64_t LocalOffset = -1;         // point the directory at another entry's local header
 };
 
 struct TArchiveLayout {
-  std::string Stub;                  // bytes in front of the archive
-  bool AdjustOffsets = false;        // offsets count from the file's start (as zip -A)
-  bool CentralDirectory = true;      // false: local headers only (a cut-off archive)
+  std::string Stub;              // bytes in front of the archive
+  bool AdjustOffsets = false;    // offsets count from the file's start (as zip -A)
+  bool CentralDirectory = true;  // false: local headers only (a cut-off archive)
   std::string Comment;
 };
 
@@ -154,7 +154,7 @@ struct TErrorEvent {
 struct TRecorder {
   std::vector<std::string> Events;  // "activate", "begin <name>", "end <name> 1", "error <code>", ...
   std::vector<std::string> Begun;
-  std::vector<int> BeginCounts;     // the Count each OnBegin saw
+  std::vector<int> BeginCounts;  // the Count each OnBegin saw
   std::vector<std::pair<std::string, bool>> Ended;
   std::vector<TErrorEvent> Errors;
   std::vector<std::pair<int, int>> Progress;

@@ -48,7 +48,7 @@ struct TMember {
 };
 
 struct TArchiveCase {
-  std::string Path;      // Windows path of the archive
+  std::string Path;  // Windows path of the archive
   std::string Name;
   bool HasStub = false;
   std::string Password;  // for the archives made here with a password

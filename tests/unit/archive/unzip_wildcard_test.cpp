@@ -15,11 +15,20 @@ TEST(UnZipWildcard, MasksMatchWholeNamesIgnoringCase) {
     const char* mask;
     bool match;
   } cases[] = {
-      {"readme.txt", "*.txt", true},     {"README.TXT", "*.txt", true},    {"readme.txt", "*.tx", false},
-      {"readme.txt", "r?adme.*", true},  {"readme.txt", "?", false},       {"", "*", true},
-      {"", "?", false},                  {"abc", "a*b*c", true},           {"abbbc", "a*b*c", true},
-      {"abcb", "a*b*c", false},          {"a.b.c", "*.c", true},           {"x", "**", true},
-      {"caf\xE9.txt", "CAF\xC9.*", true}, {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*c", false},
+      {"readme.txt", "*.txt", true},
+      {"README.TXT", "*.txt", true},
+      {"readme.txt", "*.tx", false},
+      {"readme.txt", "r?adme.*", true},
+      {"readme.txt", "?", false},
+      {"", "*", true},
+      {"", "?", false},
+      {"abc", "a*b*c", true},
+      {"abbbc", "a*b*c", true},
+      {"abcb", "a*b*c", false},
+      {"a.b.c", "*.c", true},
+      {"x", "**", true},
+      {"caf\xE9.txt", "CAF\xC9.*", true},
+      {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*c", false},
   };
   for (const Case& c : cases) EXPECT_EQ(MatchesMask(c.text, c.mask), c.match) << c.text << " ~ " << c.mask;
 }
@@ -54,10 +63,10 @@ TEST(UnZipWildcard, NamesToAnsi) {
   std::string out;
   EXPECT_TRUE(archive::Utf8ToAnsi("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC", out));
   EXPECT_EQ(out, "\xE9t\xE9 _");
-  EXPECT_FALSE(archive::Utf8ToAnsi("\xE9t\xE9", out));      // Latin-1, not UTF-8
-  EXPECT_FALSE(archive::Utf8ToAnsi("\xC0\xAF", out));       // overlong "/"
-  EXPECT_FALSE(archive::Utf8ToAnsi("\xED\xA0\x80", out));   // surrogate
-  EXPECT_FALSE(archive::Utf8ToAnsi("\xE2\x82", out));       // cut short
+  EXPECT_FALSE(archive::Utf8ToAnsi("\xE9t\xE9", out));     // Latin-1, not UTF-8
+  EXPECT_FALSE(archive::Utf8ToAnsi("\xC0\xAF", out));      // overlong "/"
+  EXPECT_FALSE(archive::Utf8ToAnsi("\xED\xA0\x80", out));  // surrogate
+  EXPECT_FALSE(archive::Utf8ToAnsi("\xE2\x82", out));      // cut short
   // By flag and host: UTF-8 flagged, Unix bytes kept when not UTF-8, OEM otherwise.
   EXPECT_EQ(archive::EntryNameToAnsi("\xC3\xA9", 0x800, 0), "\xE9");
   EXPECT_EQ(archive::EntryNameToAnsi("\xC3\xA9", 0, 3), "\xE9");

@@ -41,15 +41,18 @@ std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& fi
     out += name + data;
     u32(central, 0x02014B50);
     u16(central, 10), u16(central, 10), u16(central, 0), u16(central, 0), u16(central, 0x5000), u16(central, 0x58B1);
-    u32(central, crc), u32(central, static_cast<uint32_t>(data.size())), u32(central, static_cast<uint32_t>(data.size()));
-    u16(central, static_cast<uint32_t>(name.size())), u16(central, 0), u16(central, 0), u16(central, 0), u16(central, 0);
+    u32(central, crc), u32(central, static_cast<uint32_t>(data.size())),
+        u32(central, static_cast<uint32_t>(data.size()));
+    u16(central, static_cast<uint32_t>(name.size())), u16(central, 0), u16(central, 0), u16(central, 0),
+        u16(central, 0);
     u32(central, 0x20), u32(central, offset);
     central += name;
   }
   const auto cdOffset = static_cast<uint32_t>(out.size());
   out += central;
   u32(out, 0x06054B50);
-  u16(out, 0), u16(out, 0), u16(out, static_cast<uint32_t>(files.size())), u16(out, static_cast<uint32_t>(files.size()));
+  u16(out, 0), u16(out, 0), u16(out, static_cast<uint32_t>(files.size())),
+      u16(out, static_cast<uint32_t>(files.size()));
   u32(out, static_cast<uint32_t>(central.size())), u32(out, cdOffset), u16(out, 0);
   return out;
 }
@@ -61,8 +64,7 @@ std::string Ok(const std::string& body) {
 // The window with its worker, on a machine of its own, installing from url into
 // a fresh folder.
 struct TInstallRun : testsupport::TWindowUnderTest {
-  explicit TInstallRun(const std::string& url, std::vector<std::string> args = {})
-      : TWindowUnderTest(std::move(args)) {
+  explicit TInstallRun(const std::string& url, std::vector<std::string> args = {}) : TWindowUnderTest(std::move(args)) {
     form.Settings->DownloadURL = url;
     form.EFolder.SetText(folder / "Kestrova");
   }
@@ -160,8 +162,7 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
     TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
     run.InstallAndWait();
     EXPECT_EQ(ExitStatus.load(), 1);
-    EXPECT_EQ(run.form.FLabelMessage.Caption(),
-              run.form.Texts->S_DownloadError + "\r\nHTTP/1.1 404 Not Found");
+    EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError + "\r\nHTTP/1.1 404 Not Found");
     EXPECT_EQ(run.form.LabelPending.Caption(), "Downloading");
   }
   {
@@ -210,7 +211,7 @@ TEST(Pipeline, StalledTransferIsStoppedByTheCheckTimer) {
   ASSERT_TRUE(run.backend.PumpUntil([&] { return run.form.PBPending.Position() == 10; }));
   EXPECT_EQ(run.form.Worker->DownloadProgress(), 10);  // the first check sees the advance
   EXPECT_EQ(run.form.Worker->DownloadProgress(), 0);   // and then none
-  run.form.TimerCheckDownload.Fire();  // the next check finds nothing new: a stall
+  run.form.TimerCheckDownload.Fire();                  // the next check finds nothing new: a stall
   EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
   EXPECT_TRUE(run.form.PanelFinish.Visible());
   EXPECT_FALSE(run.form.TimerMonitorThread.Enabled());
@@ -298,8 +299,9 @@ TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
       EXPECT_TRUE(recorded);
     } else {
       EXPECT_EQ(ExitStatus.load(), 1);
-      EXPECT_EQ(run.form.FLabelMessage.Caption(),
-                "Unable to copy one or more files.\r\nPlease close all running applications and redo the installation.");
+      EXPECT_EQ(
+          run.form.FLabelMessage.Caption(),
+          "Unable to copy one or more files.\r\nPlease close all running applications and redo the installation.");
       EXPECT_FALSE(recorded);  // nothing recorded after Cancel
       testsupport::WriteFileText(release, "");
       platform::WaitForProcess(holder, 20000);

@@ -97,7 +97,8 @@ TEST(HttpHostile, BrokenFramingThroughTheClient) {
       {"chunk size -1", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-1\r\nabc\r\n0\r\n\r\n"},
       {"second chunk FFFFFFFFFFFFFFFF",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nFFFFFFFFFFFFFFFF\r\n"},
-      {"two different Content-Length headers", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 50\r\n\r\nhello"},
+      {"two different Content-Length headers",
+       "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 50\r\n\r\nhello"},
       {"Content-Length -1", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nhello"},
       {"10000 header lines", tenThousand + "\r\n"},
   };
@@ -139,8 +140,7 @@ TEST(HttpHostile, StalledServersCanBeAborted) {
   for (const auto& c : cases) {
     nettest::TScriptedServer server([&](net::TSocket& s, int) {
       nettest::ReadRequestHead(s);
-      do
-        nettest::Send(s, c.sent);  // ends with an error once the client is gone
+      do nettest::Send(s, c.sent);  // ends with an error once the client is gone
       while (c.endless);
       nettest::WaitForClientClose(s);
     });

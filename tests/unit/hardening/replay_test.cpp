@@ -21,8 +21,7 @@ using Entry = int (*)(const uint8_t*, std::size_t);
 int Replay(const std::string& target, Entry entry) {
   int runs = 0;
   for (const char* kind : {"corpus", "regressions"}) {
-    std::string folder =
-        platform::FromHostPath(std::string(LU_SOURCE_DIR) + "/tests/fuzz/" + kind + "/" + target);
+    std::string folder = platform::FromHostPath(std::string(LU_SOURCE_DIR) + "/tests/fuzz/" + kind + "/" + target);
     for (const std::string& name : platform::ListDir(folder)) {
       if (name.back() == '\\') continue;
       std::string path = folder + "\\" + name;

@@ -42,9 +42,9 @@ void Set16(std::string& s, std::size_t at, uint32_t v) {
 
 // Positions of the records of an archive without a comment.
 struct TLayout {
-  std::size_t End = 0;                // the end record
-  std::vector<std::size_t> Central;   // each central record
-  std::vector<std::size_t> Local;     // each entry's local header
+  std::size_t End = 0;               // the end record
+  std::vector<std::size_t> Central;  // each central record
+  std::vector<std::size_t> Local;    // each entry's local header
 };
 TLayout LayoutOf(const std::string& zip) {
   TLayout l;
@@ -91,8 +91,7 @@ class UnZipHostile : public ::testing::Test {
     int count = z.Extract();
     EXPECT_EQ(platform::ListDir(tmp_.Path()), std::vector<std::string>{"a\\"});
     EXPECT_EQ(platform::ListDir(tmp_ / "a"), (std::vector<std::string>{"out\\", "in.zip"}));
-    for (const auto& [path, pass] : rec_.Ended)
-      EXPECT_EQ(path.compare(0, out_.size() + 1, out_ + "\\"), 0) << path;
+    for (const auto& [path, pass] : rec_.Ended) EXPECT_EQ(path.compare(0, out_.size() + 1, out_ + "\\"), 0) << path;
     if (files) {
       files->clear();
       Collect(out_, "", *files);
@@ -162,12 +161,14 @@ TEST_F(UnZipHostile, RecordsPointingOutsideTheFile) {
       {"directory offset past the end", [&](std::string& z) { Set32(z, l.End + 16, 0xFFFFFFF0); }},
       {"directory offset at the end", [&](std::string& z) { Set32(z, l.End + 16, static_cast<uint32_t>(z.size())); }},
       {"directory size larger than the file", [&](std::string& z) { Set32(z, l.End + 12, 0x7FFFFFFF); }},
-      {"both offset and size wrong", [&](std::string& z) {
+      {"both offset and size wrong",
+       [&](std::string& z) {
          Set32(z, l.End + 12, 0xFFFFFFFF);
          Set32(z, l.End + 16, 0xFFFFFFFF);
        }},
       {"comment running past the end", [&](std::string& z) { Set16(z, l.End + 20, 0xFFFF); }},
-      {"65535 entries claimed", [&](std::string& z) {
+      {"65535 entries claimed",
+       [&](std::string& z) {
          Set16(z, l.End + 8, 0xFFFF);
          Set16(z, l.End + 10, 0xFFFF);
        }},
@@ -201,7 +202,8 @@ TEST_F(UnZipHostile, FourGigabytesDeclaredForAFewBytes) {
   const TLayout l = LayoutOf(whole);
   std::map<std::string, std::string> reference;
   ASSERT_EQ(Run(whole, &reference), 5);
-  const std::vector<std::string> names = {"shrunk.dat", "reduced4.dat", "imploded.dat", "deflated.dat", "", "sub/stored.txt"};
+  const std::vector<std::string> names = {"shrunk.dat", "reduced4.dat",  "imploded.dat", "deflated.dat",
+                                          "",           "sub/stored.txt"};
   for (std::size_t i : {0u, 1u, 2u, 3u, 5u}) {
     std::string bent = whole;
     Set32(bent, l.Central[i] + 24, 0xFFFFFFFF);
@@ -282,10 +284,9 @@ TEST_F(UnZipHostile, OverlappingEntriesAreDecodedOnce) {
 // 300 bytes, a name of 65535 bytes.
 TEST_F(UnZipHostile, NamesWithNulBytesAndOverlongSegments) {
   std::vector<TEntrySpec> entries;
-  for (const std::string& name :
-       {std::string("..\0/escape1.txt", 15), std::string("a/..\0/../escape2.txt", 21),
-        std::string("x.txt\0/../../escape3.txt", 24), std::string(300, 'n'), std::string(65535, 'm'),
-        std::string("sub/") + std::string(256, 'p')}) {
+  for (const std::string& name : {std::string("..\0/escape1.txt", 15), std::string("a/..\0/../escape2.txt", 21),
+                                  std::string("x.txt\0/../../escape3.txt", 24), std::string(300, 'n'),
+                                  std::string(65535, 'm'), std::string("sub/") + std::string(256, 'p')}) {
     TEntrySpec e;
     e.Name = name;
     e.Data = "evil";

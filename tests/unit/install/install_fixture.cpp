@@ -83,8 +83,7 @@ std::string TestTag() {
   for (char c : std::string(info->name())) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) tag += c;
   }
-  return tag.substr(0, 20) + text::IntToStr(platform::CurrentProcessId() % 100000) + "x" +
-         text::IntToStr(counter++);
+  return tag.substr(0, 20) + text::IntToStr(platform::CurrentProcessId() % 100000) + "x" + text::IntToStr(counter++);
 }
 
 }  // namespace
@@ -162,14 +161,14 @@ std::string InstallTest::MakeFile(const std::string& path, const std::string& co
   return path;
 }
 
-::testing::AssertionResult LinkIs(const std::string& linkFile, const std::string& target,
-                                  const std::string& arguments, const std::string& workingFolder) {
+::testing::AssertionResult LinkIs(const std::string& linkFile, const std::string& target, const std::string& arguments,
+                                  const std::string& workingFolder) {
   if (!platform::FileExists(linkFile)) return ::testing::AssertionFailure() << "no shortcut " << linkFile;
   if (!platform::EmulatedMachine()) return ::testing::AssertionSuccess();
 
   const std::string report = linkFile + ".txt";
-  const std::string command = "CMD.EXE /C lnkinfo '" + platform::HostPath(linkFile) + "' > '" +
-                              platform::HostPath(report) + "' 2>&1";
+  const std::string command =
+      "CMD.EXE /C lnkinfo '" + platform::HostPath(linkFile) + "' > '" + platform::HostPath(report) + "' 2>&1";
   if (!platform::RunHiddenAndWait(command)) return ::testing::AssertionFailure() << "lnkinfo did not run";
   const std::string output = testsupport::ReadFileText(report);
   platform::EraseFile(report);

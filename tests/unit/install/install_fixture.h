@@ -83,7 +83,7 @@ class InstallTest : public ::testing::Test {
 // Whether the shell link at linkFile has this target, arguments and working
 // folder, read by an independent .lnk reader (lnkinfo). Only where the machine
 // is emulated; elsewhere it reports success after checking the file exists.
-::testing::AssertionResult LinkIs(const std::string& linkFile, const std::string& target,
-                                  const std::string& arguments, const std::string& workingFolder);
+::testing::AssertionResult LinkIs(const std::string& linkFile, const std::string& target, const std::string& arguments,
+                                  const std::string& workingFolder);
 
 }  // namespace installtest

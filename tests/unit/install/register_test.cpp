@@ -34,8 +34,8 @@ TEST_F(RegisterTest, WithoutDesktopShortcutTwoShortcutsAreMadeAndRecorded) {
   install::RegisterInstallation(settings, false, names);
 
   EXPECT_TRUE(LinkIs(StartLink(), AppPath(), "", settings.InstallFolder + "\\"));
-  EXPECT_TRUE(LinkIs(UninstallLink(), settings.InstallFolder + "\\ORBAXLiveUpdate.exe", Arguments(),
-                     settings.InstallFolder));
+  EXPECT_TRUE(
+      LinkIs(UninstallLink(), settings.InstallFolder + "\\ORBAXLiveUpdate.exe", Arguments(), settings.InstallFolder));
   EXPECT_FALSE(platform::FileExists(DesktopLink()));
   EXPECT_EQ(RecordedFiles(), StartLink() + ";" + UninstallLink() + ";");
 
@@ -106,8 +106,8 @@ TEST_F(RegisterTest, FrenchSectionNamesTheUninstallShortcutInFrench) {
   ASSERT_EQ(texts.S_BUninstall, "D\xE9sinstaller");
   install::RegisterInstallation(settings, false, names);
   const std::string link = UninstallLink("D\xE9sinstaller");
-  EXPECT_TRUE(LinkIs(link, settings.InstallFolder + "\\ORBAXLiveUpdate.exe", Arguments("FRENCH"),
-                     settings.InstallFolder));
+  EXPECT_TRUE(
+      LinkIs(link, settings.InstallFolder + "\\ORBAXLiveUpdate.exe", Arguments("FRENCH"), settings.InstallFolder));
   EXPECT_FALSE(platform::FileExists(UninstallLink()));
   EXPECT_EQ(RecordedFiles(), StartLink() + ";" + link + ";");
 }

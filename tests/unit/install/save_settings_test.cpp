@@ -63,7 +63,8 @@ class SaveSettingsTest : public InstallTest {
            "\\KestrovaApp.log;";
   }
   bool Save() {
-    return install::SaveSettings(settings, [this](const std::string& m) { warnings.push_back(m); }, names);
+    return install::SaveSettings(
+        settings, [this](const std::string& m) { warnings.push_back(m); }, names);
   }
   std::vector<std::string> warnings;
 };
@@ -116,8 +117,8 @@ TEST_F(SaveSettingsTest, ExistingRecordKeepsItsOrderAndGainsOnlyMissingDataFiles
   const std::string installed = "C:\\Start\\Kestrova.lnk;" + f + "\\Kestrova.exe;" + f + "\\ID.XML;";
   WriteString(HKCU, RecordPath(), "Files", installed);
   ASSERT_TRUE(Save());
-  const std::string expected = installed + f + "\\ad.gif;" + f + "\\ad.xml;" + f + "\\obs.xml;" + f + "\\reg.xml;" +
-                               f + "\\KestrovaApp.log;";
+  const std::string expected =
+      installed + f + "\\ad.gif;" + f + "\\ad.xml;" + f + "\\obs.xml;" + f + "\\reg.xml;" + f + "\\KestrovaApp.log;";
   EXPECT_EQ(RecordedFiles(), expected);
   ASSERT_TRUE(Save());
   EXPECT_EQ(RecordedFiles(), expected);

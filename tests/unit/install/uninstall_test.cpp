@@ -57,7 +57,7 @@ TEST_F(UninstallTest, LockedFileIsScheduledOnceWhateverTheNumberOfTries) {
   install::ScheduleDeleteAtRestart(other);
   install::ScheduleDeleteAtRestart(file);
   EXPECT_EQ(RunOnce(), (std::map<std::string, std::string>{{"ORBAXLU_DEL_1", NtCommand(file)},
-                                                            {"ORBAXLU_DEL_2", NtCommand(other)}}));
+                                                           {"ORBAXLU_DEL_2", NtCommand(other)}}));
 }
 
 TEST_F(UninstallTest, MissingFileIsNotScheduled) {
@@ -122,8 +122,8 @@ TEST_F(UninstallTest, OlderFamilyDeletesByShortName) {
     EXPECT_EQ(shortName.find(' '), std::string::npos) << shortName;
   }
   install::ScheduleDeleteAtRestart(file);
-  EXPECT_EQ(RunOnce(), (std::map<std::string, std::string>{
-                           {"ORBAXLU_DEL_1", "COMMAND.COM /C DEL \"" + shortName + "\""}}));
+  EXPECT_EQ(RunOnce(),
+            (std::map<std::string, std::string>{{"ORBAXLU_DEL_1", "COMMAND.COM /C DEL \"" + shortName + "\""}}));
 }
 
 TEST_F(UninstallTest, FilesAreDeletedAndOnlyTheirOwnEmptiedFoldersRemoved) {
@@ -144,8 +144,8 @@ TEST_F(UninstallTest, FilesAreDeletedAndOnlyTheirOwnEmptiedFoldersRemoved) {
   const std::string ready = install_ / "ready";
   const std::string release = install_ / "release";
   platform::ProcessHandle holder = platform::StartProcess(
-      testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " hold " + testsupport::Quoted(lockedFile) +
-          " " + testsupport::Quoted(ready) + " " + testsupport::Quoted(release),
+      testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " hold " + testsupport::Quoted(lockedFile) + " " +
+          testsupport::Quoted(ready) + " " + testsupport::Quoted(release),
       true);
   ASSERT_TRUE(holder.Valid());
   ASSERT_TRUE(testsupport::WaitForFile(ready, 20000));
@@ -169,8 +169,8 @@ TEST_F(UninstallTest, FilesAreDeletedAndOnlyTheirOwnEmptiedFoldersRemoved) {
   EXPECT_EQ(RunOnce(), (std::map<std::string, std::string>{{"ORBAXLU_DEL_1", NtCommand(lockedFile)}}));
   // The record stays for the registry step.
   EXPECT_EQ(RecordedFiles(), list);
-  EXPECT_EQ(calls, (std::vector<std::string>{"max 0", "caption Deleting files", "overall+1", "max 5", "pos 0",
-                                             "pos 1", "pos 2", "pos 3", "pos 4", "pos 5"}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"max 0", "caption Deleting files", "overall+1", "max 5", "pos 0", "pos 1",
+                                             "pos 2", "pos 3", "pos 4", "pos 5"}));
 
   testsupport::WriteFileText(release, "");
   EXPECT_EQ(platform::WaitForProcess(holder, 20000), platform::WaitResult::Ended);
@@ -289,8 +289,8 @@ TEST_F(UninstallTest, RegisteredUninstallListUndoesAWholeInstallation) {
   ASSERT_TRUE(KeyExists(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName));
 
   // The uninstall command the registration left, as a later run would read it.
-  const std::string command = *ReadString(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName,
-                                          "UninstallString");
+  const std::string command =
+      *ReadString(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName, "UninstallString");
   const std::string list = command.substr(command.find("/uninstall ") + 11);
   TLiveUpdate uninstall;
   uninstall.Texts = &texts;

@@ -92,12 +92,17 @@ TEST(HttpClientRequest, DirectGetAtCreationSendsExactlyTheseBytes) {
   TMemoryStream out;
   client.Get(server.Url("/kestrova/kestrovafull.zip"), out);
   server.Join();
-  EXPECT_EQ(request, "GET /kestrova/kestrovafull.zip HTTP/1.1\r\n"
-                     "Content-Type: text/html\r\n"
-                     "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"
-                     "Accept: text/html, */*\r\n"
-                     "User-Agent: " + kUserAgent + "\r\n"
-                     "\r\n");
+  EXPECT_EQ(request,
+            "GET /kestrova/kestrovafull.zip HTTP/1.1\r\n"
+            "Content-Type: text/html\r\n"
+            "Host: 127.0.0.1:" +
+                std::to_string(server.Port()) +
+                "\r\n"
+                "Accept: text/html, */*\r\n"
+                "User-Agent: " +
+                kUserAgent +
+                "\r\n"
+                "\r\n");
   EXPECT_EQ(out.Data(), "ok");
 }
 
@@ -206,9 +211,10 @@ TEST(HttpClientRequest, ThroughAProxyTheTargetIsAbsoluteWithPort80) {
   TMemoryStream out;
   client.Get("http://updates.example/kestrova/kestrovafull.zip", out);
   proxy.Join();
-  EXPECT_EQ(request, "GET http://updates.example:80/kestrova/kestrovafull.zip HTTP/1.1\r\n"
-                     "Content-Type: text/html\r\nHost: updates.example\r\nAccept: text/html, */*\r\n"
-                     "User-Agent: Mozilla/3.0 (compatible; ORBAX Live Update)\r\n\r\n");
+  EXPECT_EQ(request,
+            "GET http://updates.example:80/kestrova/kestrovafull.zip HTTP/1.1\r\n"
+            "Content-Type: text/html\r\nHost: updates.example\r\nAccept: text/html, */*\r\n"
+            "User-Agent: Mozilla/3.0 (compatible; ORBAX Live Update)\r\n\r\n");
   EXPECT_EQ(out.Data(), "abc");
   EXPECT_EQ(client.BuildRequest("http://h:8080/x?q").substr(0, 34), "GET http://h:8080/x?q HTTP/1.1\r\nCo");
 }
@@ -231,8 +237,7 @@ TEST(HttpClientRequest, ProxyChangeDropsAuthenticationState) {
 // ---------------------------------------------------------------- refusals
 
 TEST(HttpClientRefusal, NotSuccessfulRaisesWithStatusLineCodeAndBody) {
-  auto e = ExpectGetThrows<EHTTPProtocolException>(
-      "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno such f");
+  auto e = ExpectGetThrows<EHTTPProtocolException>("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno such f");
   EXPECT_EQ(e.Message, "HTTP/1.1 404 Not Found");
   EXPECT_EQ(e.ReplyErrorCode, 404);
   EXPECT_EQ(e.ErrorMessage, "no such f");
@@ -241,8 +246,9 @@ TEST(HttpClientRefusal, NotSuccessfulRaisesWithStatusLineCodeAndBody) {
   EXPECT_EQ(e.Message, "HTTP/1.0 500 Internal Error");
   EXPECT_EQ(e.ErrorMessage, "boom");  // read until the close
 
-  e = ExpectGetThrows<EHTTPProtocolException>("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic\r\n"
-                                              "Content-Length: 0\r\n\r\n");
+  e = ExpectGetThrows<EHTTPProtocolException>(
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic\r\n"
+      "Content-Length: 0\r\n\r\n");
   EXPECT_EQ(e.ReplyErrorCode, 401);
   e = ExpectGetThrows<EHTTPProtocolException>("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(e.ReplyErrorCode, 304);
@@ -262,8 +268,8 @@ TEST(HttpClientRefusal, RedirectsAreNotFollowed) {
 }
 
 TEST(HttpClientRefusal, LocationOnA200IsARedirectToo) {
-  auto e = ExpectGetThrows<EHTTPProtocolException>(
-      "HTTP/1.1 200 OK\r\nLocation: /other\r\nContent-Length: 4\r\n\r\nbody");
+  auto e =
+      ExpectGetThrows<EHTTPProtocolException>("HTTP/1.1 200 OK\r\nLocation: /other\r\nContent-Length: 4\r\n\r\nbody");
   EXPECT_EQ(e.Message, "HTTP/1.1 200 OK");
   EXPECT_EQ(e.ReplyErrorCode, 200);
 }
@@ -320,8 +326,9 @@ TEST(HttpClientRefusal, FailureTable) {
     EXPECT_EQ(e.Message, "Undefined situation");
   }
   {
-    auto e = ExpectGetThrows<EConvertError>("HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-x/9\r\n"
-                                            "Content-Length: 1\r\n\r\na");
+    auto e = ExpectGetThrows<EConvertError>(
+        "HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-x/9\r\n"
+        "Content-Length: 1\r\n\r\na");
     EXPECT_NE(e.Message.find("is not a valid integer value"), std::string::npos);
     ExpectGetThrows<EConvertError>("HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-9\r\nContent-Length: 1\r\n\r\na");
   }
@@ -382,7 +389,8 @@ TEST(HttpClientRefusal, UnsafeFramingIsRefused) {
   ExpectGetThrows<EHTTPInvalidResponse>("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n");
   ExpectGetThrows<EHTTPInvalidResponse>("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n");
   ExpectGetThrows<EHTTPInvalidResponse>("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd");
-  ExpectGetThrows<EHTTPInvalidResponse>("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nabcde\r\n0\r\n\r\n");
+  ExpectGetThrows<EHTTPInvalidResponse>(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nabcde\r\n0\r\n\r\n");
   ExpectGetThrows<EHTTPInvalidResponse>(
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000000\r\nab\r\n0\r\n\r\n");
   std::string many = "HTTP/1.1 200 OK\r\n";
@@ -449,8 +457,8 @@ TEST(HttpClientBody, NoLengthReadsUntilCloseWithTheLastShortBlockUncounted) {
 
 TEST(HttpClientBody, ChunkedRaisesOneBeginPerChunk) {
   std::string a = Pattern(40000), b = "hello";
-  std::string wire = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n9c40\r\n" + a + "\r\n5 ; name=v\r\n" + b +
-                     "\r\n0\r\n\r\n";
+  std::string wire =
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n9c40\r\n" + a + "\r\n5 ; name=v\r\n" + b + "\r\n0\r\n\r\n";
   TScriptedServer server(Answer(wire));
   Recorder r;
   TMemoryStream out;
@@ -501,8 +509,9 @@ TEST(HttpClientBody, NoContentZeroLengthAndInterimAnswers) {
     EXPECT_EQ(out.Data(), "");
     EXPECT_TRUE(r.events.empty());
   }
-  TScriptedServer server(Answer("HTTP/1.1 100 Continue\r\nX: 1\r\n\r\nHTTP/1.1 100 Continue\r\n\r\n"
-                                "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+  TScriptedServer server(
+      Answer("HTTP/1.1 100 Continue\r\nX: 1\r\n\r\nHTTP/1.1 100 Continue\r\n\r\n"
+             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
   THTTPClient client;
   TMemoryStream out;
   client.Get(server.Url("/"), out);
@@ -517,7 +526,8 @@ TEST(HttpClientConnection, KeptAliveConnectionIsReusedWithCookies) {
   TScriptedServer server(
       [&](net::TSocket& s, int) {
         nettest::ReadRequestHead(s);
-        nettest::Send(s, "HTTP/1.1 200 OK\r\nSet-Cookie: sid=42; Path=/\r\nSet-cookie2: b=2\r\nContent-Length: 1\r\n\r\na");
+        nettest::Send(
+            s, "HTTP/1.1 200 OK\r\nSet-Cookie: sid=42; Path=/\r\nSet-cookie2: b=2\r\nContent-Length: 1\r\n\r\na");
         second = nettest::ReadRequestHead(s);  // same connection
         nettest::Send(s, "HTTP/1.1 200 OK\r\nConnection: Close \r\nContent-Length: 1\r\n\r\nb");
         nettest::WaitForClientClose(s);

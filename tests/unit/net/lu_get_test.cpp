@@ -145,9 +145,9 @@ class TTinyproxy {
     config_ = Host(root_, stem + ".conf");
     pidFile_ = Host(root_, stem + ".pid");
     // Binary: tinyproxy reads LF line ends only.
-    std::ofstream(config_, std::ios::binary) << "Port " << port_ << "\nListen 127.0.0.1\nAllow 127.0.0.1\n"
-                                             << "Timeout 60\nMaxClients 10\nLogLevel Critical\nPidFile \"/"
-                                             << stem << ".pid\"\n";
+    std::ofstream(config_, std::ios::binary)
+        << "Port " << port_ << "\nListen 127.0.0.1\nAllow 127.0.0.1\n"
+        << "Timeout 60\nMaxClients 10\nLogLevel Critical\nPidFile \"/" << stem << ".pid\"\n";
     process_ = platform::StartProcess(
         Host(root_, "usr/bin/timeout") + " 300 /usr/bin/tinyproxy -d -c /" + stem + ".conf", true);
     // Ready once it accepts a connection; give it a few seconds at most.
@@ -207,10 +207,10 @@ TEST_F(LuGet, DownloadsThroughTheUsersProxy) {
 
   fs::path file = dir_ / "viaproxy.zip";
   std::string out;
-  EXPECT_EQ(Run("http://localhost:" + std::to_string(server.Port()) + "/kestrova/kestrovafull.zip \"" +
-                    file.string() + "\"",
-                out),
-            0)
+  EXPECT_EQ(
+      Run("http://localhost:" + std::to_string(server.Port()) + "/kestrova/kestrovafull.zip \"" + file.string() + "\"",
+          out),
+      0)
       << out;
   server.Join();
   EXPECT_TRUE(ReadFile(file) == body) << "file of " << ReadFile(file).size() << " bytes differs";

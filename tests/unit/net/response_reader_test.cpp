@@ -90,11 +90,12 @@ TEST(ResponseReader, HeaderListLookupAndContinuations) {
   EXPECT_EQ(n.response.ContentLength, 4);
   EXPECT_EQ(n.body, "gone");
 
-  Outcome f = ReadAll("HTTP/1.1 200 OK\r\nLocation: /x\r\nConnection: close\r\nProxy-Connection: keep\r\n"
-                      "Transfer-Encoding: gzip, chunked\r\nContent-Type: a/b\r\nContent-Range: bytes 1-2/3\r\n"
-                      "WWW-Authenticate: Basic\r\nWWW-Authenticate: NTLM\r\nProxy-Authenticate: P\r\n"
-                      "Date: d\r\nExpires: e\r\nLast-Modified: l\r\nContent-Length: nope\r\n\r\n",
-                      1);
+  Outcome f = ReadAll(
+      "HTTP/1.1 200 OK\r\nLocation: /x\r\nConnection: close\r\nProxy-Connection: keep\r\n"
+      "Transfer-Encoding: gzip, chunked\r\nContent-Type: a/b\r\nContent-Range: bytes 1-2/3\r\n"
+      "WWW-Authenticate: Basic\r\nWWW-Authenticate: NTLM\r\nProxy-Authenticate: P\r\n"
+      "Date: d\r\nExpires: e\r\nLast-Modified: l\r\nContent-Length: nope\r\n\r\n",
+      1);
   const THTTPResponse& r = f.response;
   EXPECT_EQ(r.Location, "/x");
   EXPECT_EQ(r.Connection, "close");

@@ -169,7 +169,10 @@ TEST(Files, MoveAcrossDrivesCopiesTheFile) {
   if (EmulatedMachine() && DirectoryExists("Z:\\dev\\shm")) SetEnv("TMPDIR", "/dev/shm");
   TTempFolder dir;
   if (EmulatedMachine()) {
-    if (oldTmp) SetEnv("TMPDIR", savedTmp); else UnsetEnv("TMPDIR");
+    if (oldTmp)
+      SetEnv("TMPDIR", savedTmp);
+    else
+      UnsetEnv("TMPDIR");
   }
   std::string target = "C:\\lu-move-test";
   ASSERT_TRUE(ForceDirectories(target));
@@ -219,8 +222,8 @@ TEST(Files, LastWriteTimeIsLocalTime) {
   ASSERT_TRUE(written.has_value());
   EXPECT_EQ(written->Year, now.Year);
   EXPECT_EQ(written->Day, now.Day);
-  for (LocalTime stamp : {LocalTime{1999, 12, 31, 23, 59, 58}, LocalTime{2024, 7, 15, 12, 0, 0},
-                          LocalTime{2010, 1, 1, 0, 0, 0}}) {
+  for (LocalTime stamp :
+       {LocalTime{1999, 12, 31, 23, 59, 58}, LocalTime{2024, 7, 15, 12, 0, 0}, LocalTime{2010, 1, 1, 0, 0, 0}}) {
     ASSERT_TRUE(SetLastWriteTime(dir / "t", stamp));
     auto t = GetLastWriteTime(dir / "t");
     ASSERT_TRUE(t.has_value());

@@ -168,9 +168,8 @@ TEST(FileInUse, AFileHeldByAnotherProcessCannotBeReplaced) {
   TTempFolder dir;
   std::string held = dir / "held.dat";
   WriteFileText(held, "original");
-  ProcessHandle child = StartProcess(Child() + " hold " + Quoted(held) + " " + Quoted(dir / "ready") + " " +
-                                         Quoted(dir / "release"),
-                                     true);
+  ProcessHandle child = StartProcess(
+      Child() + " hold " + Quoted(held) + " " + Quoted(dir / "ready") + " " + Quoted(dir / "release"), true);
   ASSERT_TRUE(child.Valid());
   ASSERT_TRUE(WaitForFile(dir / "ready", 20000));
 

@@ -232,7 +232,8 @@ TEST_F(RegistryTest, HivesAreRegedit4Text) {
   std::string user = HiveText("user.reg");
   std::string system = HiveText("system.reg");
   EXPECT_EQ(user.substr(0, 9), "REGEDIT4\n");
-  EXPECT_NE(user.find("\n[HKEY_CURRENT_USER\\" + Sub("Kestrova") + "]\n\"Folder\"=\"C:\\\\Program Files\\\\\\\"K\\\"\"\n"
+  EXPECT_NE(user.find("\n[HKEY_CURRENT_USER\\" + Sub("Kestrova") +
+                      "]\n\"Folder\"=\"C:\\\\Program Files\\\\\\\"K\\\"\"\n"
                       "\"Flag\"=dword:00000001\n"),
             std::string::npos)
       << user;
@@ -274,10 +275,10 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
   if (!EmulatedMachine()) GTEST_SKIP() << "the system keeps its own registry";
   const int count = 100;
   std::string key = Sub("Concurrent");
-  ProcessHandle a = StartProcess(Quoted(HelperProgram("lu-child")) + " regwrite " + Quoted(key) + " p " +
-                                     std::to_string(count), true);
-  ProcessHandle b = StartProcess(Quoted(HelperProgram("lu-child")) + " regwrite " + Quoted(key) + " q " +
-                                     std::to_string(count), true);
+  ProcessHandle a = StartProcess(
+      Quoted(HelperProgram("lu-child")) + " regwrite " + Quoted(key) + " p " + std::to_string(count), true);
+  ProcessHandle b = StartProcess(
+      Quoted(HelperProgram("lu-child")) + " regwrite " + Quoted(key) + " q " + std::to_string(count), true);
   ASSERT_TRUE(a.Valid());
   ASSERT_TRUE(b.Valid());
   EXPECT_EQ(WaitForProcess(a, 120000), WaitResult::Ended);

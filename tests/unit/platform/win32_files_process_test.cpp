@@ -68,10 +68,10 @@ class Win32Folder : public ::testing::Test {
   ProcessHandle StartChild(const std::string& role) {
     std::string saved = GetCurrentDir();
     EXPECT_TRUE(SetCurrentDir(dir_));
-    ProcessHandle child = StartProcess("\"" + SelfProgram() +
-                                           "\" --gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=Win32ChildRole.DISABLED_" +
-                                           role,
-                                       true);
+    ProcessHandle child = StartProcess(
+        "\"" + SelfProgram() +
+            "\" --gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=Win32ChildRole.DISABLED_" + role,
+        true);
     SetCurrentDir(saved);
     return child;
   }
@@ -229,8 +229,8 @@ TEST_F(Win32Folder, LastWriteTimeIsLocalTimeOnBothSidesOfSummerTime) {
   SKIP_UNLESS_WIN32();
   const std::string path = Path("t.txt");
   WriteFile(path, "t");
-  for (LocalTime t : {LocalTime{2003, 1, 15, 8, 30, 2}, LocalTime{2003, 7, 15, 23, 59, 58},
-                      LocalTime{1999, 12, 31, 0, 0, 0}}) {
+  for (LocalTime t :
+       {LocalTime{2003, 1, 15, 8, 30, 2}, LocalTime{2003, 7, 15, 23, 59, 58}, LocalTime{1999, 12, 31, 0, 0, 0}}) {
     ASSERT_TRUE(SetLastWriteTime(path, t));
     auto back = GetLastWriteTime(path);
     ASSERT_TRUE(back.has_value());
@@ -275,7 +275,8 @@ TEST_F(Win32Folder, DetachedProgramStartsWithoutBeingWaitedFor) {
 
 TEST_F(Win32Folder, TerminateAndWaitWithAShortLimit) {
   SKIP_UNLESS_WIN32();
-  ProcessHandle child = StartProcess(testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " sleep 30000", true);
+  ProcessHandle child =
+      StartProcess(testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " sleep 30000", true);
   ASSERT_TRUE(child.Valid());
   EXPECT_EQ(WaitForProcess(child, 50), WaitResult::TimedOut);
 
@@ -305,7 +306,8 @@ TEST_F(Win32Folder, AnEndedProcessStillHeldElsewhereCountsAsGone) {
   SKIP_UNLESS_WIN32();
   // The application that asked for the update may have ended by itself while its
   // parent still holds a handle: it must not look like a process that refuses to stop.
-  ProcessHandle parentsHandle = StartProcess(testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " exit 0", true);
+  ProcessHandle parentsHandle =
+      StartProcess(testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " exit 0", true);
   ASSERT_TRUE(parentsHandle.Valid());
   ASSERT_EQ(WaitForProcess(parentsHandle, 10000), WaitResult::Ended);
   EXPECT_FALSE(OpenProcessForTerminate(parentsHandle.Pid()).Valid());

@@ -173,7 +173,7 @@ TEST_F(Win32Registry, KeyTreeIsDeletedDeepestFirst) {
   EXPECT_FALSE(k.Open(HKEY_CURRENT_USER_ID, key_ + "\\Product", false, true));
   EXPECT_TRUE(k.Open(HKEY_CURRENT_USER_ID, key_ + "\\Keep", false, true));
   EXPECT_FALSE(RegDeleteKeyTree(HKEY_CURRENT_USER_ID, key_ + "\\Product"));  // gone already
-  EXPECT_FALSE(RegDeleteKeyTree(HKEY_CURRENT_USER_ID, ""));                    // never the root
+  EXPECT_FALSE(RegDeleteKeyTree(HKEY_CURRENT_USER_ID, ""));                  // never the root
   EXPECT_FALSE(RegDeleteKeyTree(HKEY_CURRENT_USER_ID, "\\\\"));
   EXPECT_NE(RegQuery("query \"HKCU\\" + key_ + "\\Keep\"").find("Keep"), std::string::npos);
 }

@@ -16,6 +16,7 @@ struct Expected {
   const char* Text;
 };
 
+// clang-format off
 const Expected kEnglish[] = {
     {"S_Download", "Downloading"},
     {"S_Unzip", "Decompressing"},
@@ -152,12 +153,13 @@ const Expected kBuiltIn[] = {
     {"S_FRetryLabel", "Install was unable to copy some files. Try closing any application that might be using those files and click retry."},
     {"S_BRetry", "Retry"},
 };
+// clang-format on
 
-const char* kUninstallKeys[] = {"S_UninstallLabelTop",   "S_LabelUninstall",    "S_UninstallFiles",
-                                "S_UninstallShortCuts",  "S_UninstallRegistries", "S_AutoUninstall",
-                                "S_UninstallComplete",   "S_CBRestart",         "S_UninstallMessage"};
-const char* kFolderViewKeys[] = {"S_LabelTopFolder",     "S_LabelFolder",        "S_BChangeFolder",
-                                 "S_BInstall",           "S_UnableCreateFolder", "S_LabelCreateDesktopIcon"};
+const char* kUninstallKeys[] = {"S_UninstallLabelTop",  "S_LabelUninstall",      "S_UninstallFiles",
+                                "S_UninstallShortCuts", "S_UninstallRegistries", "S_AutoUninstall",
+                                "S_UninstallComplete",  "S_CBRestart",           "S_UninstallMessage"};
+const char* kFolderViewKeys[] = {"S_LabelTopFolder", "S_LabelFolder",        "S_BChangeFolder",
+                                 "S_BInstall",       "S_UnableCreateFolder", "S_LabelCreateDesktopIcon"};
 
 bool In(const char* key, const char* const* keys, size_t n) {
   for (size_t i = 0; i < n; ++i)
@@ -224,7 +226,9 @@ TEST(LanguageDocument, FrenchSection) {
   EXPECT_EQ(texts.Language, "FRENCH");
   ExpectExactly(texts, kFrench);
   // Single bytes of ISO-8859-1, not UTF-8 pairs.
-  EXPECT_EQ(texts.S_Download, "T\xE9l\xE9" "chargement");
+  EXPECT_EQ(texts.S_Download,
+            "T\xE9l\xE9"
+            "chargement");
   EXPECT_EQ(texts.S_Download.size(), 14u);
   EXPECT_EQ(texts.S_CloseApp[0], '\xCA');
 }

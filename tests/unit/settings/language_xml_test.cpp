@@ -5,7 +5,8 @@
 #include "settings/file_xml.h"
 
 TEST(ExtractElement, Cuts) {
-  const std::string block = "<LANGUAGE>\r\n<ENGLISH>\r\n<S_A = \"a\" />\r\n</ENGLISH>\r\n<FRENCH>x</FRENCH>\r\n</LANGUAGE>\r\n";
+  const std::string block =
+      "<LANGUAGE>\r\n<ENGLISH>\r\n<S_A = \"a\" />\r\n</ENGLISH>\r\n<FRENCH>x</FRENCH>\r\n</LANGUAGE>\r\n";
   EXPECT_EQ(ExtractElement("ENGLISH", block), "<ENGLISH>\r\n<S_A = \"a\" />\r\n</ENGLISH>");
   EXPECT_EQ(ExtractElement("FRENCH", block), "<FRENCH>x</FRENCH>");
   EXPECT_EQ(ExtractElement("LANGUAGE", "<?xml?>\r\n" + block), block.substr(0, block.size() - 2));
@@ -106,7 +107,8 @@ TEST(NormalizeLineBreaks, EveryLineEndsInCrLf) {
 namespace {
 // A document whose ENGLISH and FRENCH sections differ in one key.
 std::string Doc(const std::string& inner) { return "<?xml version=\"1.0\"?>\n<LANGUAGE>\n" + inner + "</LANGUAGE>\n"; }
-const std::string kEn = "<ENGLISH>\n<S_Download Value=\"en\" />\n<S_KillError = \"k1\" />\n<S_KillError = \"k2\" />\n</ENGLISH>\n";
+const std::string kEn =
+    "<ENGLISH>\n<S_Download Value=\"en\" />\n<S_KillError = \"k1\" />\n<S_KillError = \"k2\" />\n</ENGLISH>\n";
 const std::string kFr = "<FRENCH>\n<S_Download Value=\"fr\" />\n</FRENCH>\n";
 }  // namespace
 

@@ -92,7 +92,8 @@ TEST(LiveUpdate, SetRegistryKeys) {
   lu.SetRegistryKeys(
       "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Kestrova,"
       "HKEY_CURRENT_USER\\Software\\ORBAX\\Kestrova");
-  EXPECT_EQ(lu.RegistryKeys.GetTextStr(), "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Kestrova,Software\\ORBAX\\Kestrova,");
+  EXPECT_EQ(lu.RegistryKeys.GetTextStr(),
+            "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Kestrova,Software\\ORBAX\\Kestrova,");
 
   lu.SetRegistryKeys("");
   EXPECT_EQ(lu.RegistryKeys.Count(), 0);

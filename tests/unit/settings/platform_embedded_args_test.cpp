@@ -12,7 +12,9 @@ TEST(EmbeddedResource, LookupIgnoresCaseAndKeepsBytes) {
   EXPECT_EQ(platform::EmbeddedResource("kvi_xmlfile"), exact);
   // The bytes arrive unchanged: CR LF line ends and ISO-8859-1 letters.
   EXPECT_NE(exact->find("\r\n"), std::string::npos);
-  EXPECT_NE(exact->find("T\xE9l\xE9" "chargement"), std::string::npos);
+  EXPECT_NE(exact->find("T\xE9l\xE9"
+                        "chargement"),
+            std::string::npos);
   const auto other = platform::EmbeddedResource("LU_XMLFILE");
   ASSERT_TRUE(other.has_value());
   EXPECT_NE(*other, *exact);

@@ -37,8 +37,16 @@ TEST(Text, CaseRules) {
   EXPECT_EQ(AnsiUpperCase("\xE9t\xE9 \xE7\xE3o \xF7\xFF\xDF"), "\xC9T\xC9 \xC7\xC3O \xF7\xFF\xDF");
   EXPECT_EQ(AnsiLowerCase("\xC9T\xC9 \xD7"), "\xE9t\xE9 \xD7");
   EXPECT_TRUE(SameText("English", "ENGLISH"));
-  EXPECT_FALSE(SameText("fran\xE7" "ais", "FRAN\xC7" "AIS"));
-  EXPECT_TRUE(AnsiSameText("fran\xE7" "ais", "FRAN\xC7" "AIS"));
+  EXPECT_FALSE(
+      SameText("fran\xE7"
+               "ais",
+               "FRAN\xC7"
+               "AIS"));
+  EXPECT_TRUE(
+      AnsiSameText("fran\xE7"
+                   "ais",
+                   "FRAN\xC7"
+                   "AIS"));
   EXPECT_FALSE(AnsiSameText("abc", "abcd"));
   EXPECT_LT(CompareText("abc", "ABD"), 0);
   EXPECT_GT(CompareText("b", "A"), 0);

@@ -67,8 +67,8 @@ HBITMAP BitmapFromBmp(const std::string& bytes) {
   const auto* info = reinterpret_cast<const BITMAPINFO*>(bytes.data() + sizeof(BITMAPFILEHEADER));
   if (file->bfType != 0x4D42 || file->bfOffBits >= bytes.size()) return nullptr;
   HDC screen = GetDC(nullptr);
-  HBITMAP bmp = CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, bytes.data() + file->bfOffBits, info,
-                               DIB_RGB_COLORS);
+  HBITMAP bmp =
+      CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, bytes.data() + file->bfOffBits, info, DIB_RGB_COLORS);
   ReleaseDC(nullptr, screen);
   return bmp;
 }
@@ -176,9 +176,9 @@ class TWin32Backend : public TBackend {
   std::vector<TView> views_;
   std::map<TControl*, HWND> windows_;
   std::map<HWND, TControl*> byWindow_;
-  std::set<HWND> titles_;      // navy title labels
-  std::set<HWND> onWhite_;     // labels and check boxes drawn on white
-  std::set<HWND> onBand_;      // pictures on the finish view's dark band
+  std::set<HWND> titles_;   // navy title labels
+  std::set<HWND> onWhite_;  // labels and check boxes drawn on white
+  std::set<HWND> onBand_;   // pictures on the finish view's dark band
   std::mutex dirtyMutex_;
   std::set<TControl*> dirty_;
   bool refreshPosted_ = false;
@@ -273,8 +273,8 @@ void TWin32Backend::BuildMainWindow() {
       sz = bmp ? BitmapSize(bmp) : SIZE{0, 0};
     }
     // Pictures keep their pixels; the header picture sits at the right edge.
-    HWND wnd = CreateWindowExA(0, "STATIC", "", WS_CHILD | SS_BITMAP, right < 0 ? S(554) - sz.cx + right : right,
-                               top, sz.cx, sz.cy, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND wnd = CreateWindowExA(0, "STATIC", "", WS_CHILD | SS_BITMAP, right < 0 ? S(554) - sz.cx + right : right, top,
+                               sz.cx, sz.cy, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
     if (bmp) {
       bitmaps_.emplace_back(bmp);
       SendMessageA(wnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bmp));
@@ -399,12 +399,8 @@ void TWin32Backend::Run() {
 
 LRESULT TWin32Backend::MainProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_APP_REFRESH:
-      Refresh();
-      return 0;
-    case WM_APP_SYNC:
-      Sync.Drain();
-      return 0;
+    case WM_APP_REFRESH: Refresh(); return 0;
+    case WM_APP_SYNC: Sync.Drain(); return 0;
     case WM_TIMER:
       if (wp == kTimerMonitor) form_->TimerMonitorThread.Fire();
       if (wp == kTimerCheck) form_->TimerCheckDownload.Fire();
@@ -412,10 +408,8 @@ LRESULT TWin32Backend::MainProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       form_->Close();  // the form's close request decides
       return 0;
-    case WM_ERASEBKGND:
-      return 1;
-    default:
-      return DefWindowProcA(wnd, msg, wp, lp);
+    case WM_ERASEBKGND: return 1;
+    default: return DefWindowProcA(wnd, msg, wp, lp);
   }
 }
 
@@ -482,8 +476,7 @@ LRESULT TWin32Backend::ViewProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
       }
       return 0;
     }
-    default:
-      return DefWindowProcA(wnd, msg, wp, lp);
+    default: return DefWindowProcA(wnd, msg, wp, lp);
   }
 }
 
@@ -499,8 +492,7 @@ LRESULT TWin32Backend::RetryProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       retryResult_ = 2;  // the close box answers like Cancel
       return 0;
-    default:
-      return DefWindowProcA(wnd, msg, wp, lp);
+    default: return DefWindowProcA(wnd, msg, wp, lp);
   }
 }
 
@@ -531,8 +523,8 @@ int TWin32Backend::ShowRetryModal(TFRetry& dialog) {
     x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
     y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
   }
-  retry_ = CreateWindowExA(WS_EX_DLGMODALFRAME, kRetryClass, dialog.Caption.c_str(), style, x, y, w, h, main_,
-                           nullptr, GetModuleHandleA(nullptr), nullptr);
+  retry_ = CreateWindowExA(WS_EX_DLGMODALFRAME, kRetryClass, dialog.Caption.c_str(), style, x, y, w, h, main_, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
   auto child = [&](const char* cls, const std::string& text, DWORD st, int cx, int cy, int cw, int ch, int id,
                    DWORD ex = 0) {
     HWND c = CreateWindowExA(ex, cls, text.c_str(), st | WS_CHILD | WS_VISIBLE, D(cx), D(cy), D(cw), D(ch), retry_,
@@ -545,7 +537,8 @@ int TWin32Backend::ShowRetryModal(TFRetry& dialog) {
   child("STATIC", dialog.LRetryMessage.Caption(), SS_LEFT | SS_NOPREFIX, 2, 2, 452, 29 + extra, 0);
   HWND list = child("LISTBOX", "", WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS | WS_TABSTOP, 0, 33 + extra, 456,
                     205, 0, WS_EX_CLIENTEDGE);
-  for (const std::string& line : dialog.LBRetry) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+  for (const std::string& line : dialog.LBRetry)
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
   HWND retry = child("BUTTON", dialog.BRetry.Caption(), BS_PUSHBUTTON | WS_TABSTOP, 280, 238 + extra + 8, 75, 25, 1);
   child("BUTTON", dialog.BCancel.Caption(), BS_PUSHBUTTON | WS_TABSTOP, 368, 238 + extra + 8, 75, 25, 2);
 

@@ -10,8 +10,8 @@
 #include "archive/wildcard.h"
 #include "archive/zip_crypto.h"
 #include "archive/zip_format.h"
+#include "base/text.h"
 #include "platform/platform.h"
-#include "settings/text.h"
 
 namespace archive {
 

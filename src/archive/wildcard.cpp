@@ -1,6 +1,6 @@
 #include "archive/wildcard.h"
 
-#include "settings/text.h"
+#include "base/text.h"
 
 namespace archive {
 

@@ -1,13 +1,13 @@
 #include <algorithm>
 #include <fstream>
 
+#include "base/text.h"
 #include "engine/worker.h"
 #include "install/platform_id.h"
 #include "platform/platform.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
-#include "settings/text.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+#include "base/text.h"
 #include "engine/worker.h"
 #include "install/record.h"
 #include "platform/platform.h"
@@ -5,7 +6,6 @@
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 #include "settings/string_param.h"
-#include "settings/text.h"
 
 bool TThreadLiveUpdate::CopyFiles() {
   TFileXML& t = Texts();

@@ -1,8 +1,8 @@
+#include "base/text.h"
 #include "engine/worker.h"
 #include "platform/platform.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
-#include "settings/text.h"
 
 namespace {
 // How long a terminated process may take to end.

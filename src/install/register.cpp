@@ -1,5 +1,6 @@
 #include "install/register.h"
 
+#include "base/text.h"
 #include "install/platform_id.h"
 #include "install/record.h"
 #include "platform/platform.h"
@@ -7,7 +8,6 @@
 #include "settings/live_update.h"
 #include "settings/registry.h"
 #include "settings/string_param.h"
-#include "settings/text.h"
 
 namespace install {
 

@@ -1,5 +1,6 @@
 #include "install/save_settings.h"
 
+#include "base/text.h"
 #include "install/record.h"
 #include "install/uninstall.h"
 #include "net/proxy.h"
@@ -8,7 +9,6 @@
 #include "settings/live_update.h"
 #include "settings/registry.h"
 #include "settings/string_param.h"
-#include "settings/text.h"
 
 namespace install {
 

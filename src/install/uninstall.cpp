@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "install/platform_id.h"
 #include "install/record.h"
 #include "install/register.h"
@@ -11,7 +12,6 @@
 #include "settings/live_update.h"
 #include "settings/registry.h"
 #include "settings/string_param.h"
-#include "settings/text.h"
 
 namespace install {
 

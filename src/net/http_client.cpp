@@ -1,6 +1,6 @@
 #include "net/http_client.h"
 
-#include "settings/text.h"
+#include "base/text.h"
 
 namespace net {
 namespace {

@@ -1,6 +1,6 @@
 #include "net/http_headers.h"
 
-#include "settings/text.h"
+#include "base/text.h"
 
 namespace net {
 

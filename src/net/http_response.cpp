@@ -5,8 +5,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "base/text.h"
 #include "net/net_errors.h"
-#include "settings/text.h"
 
 namespace net {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/exception.h"
+#include "base/exception.h"
 
 // A socket call failed. Numbers are Winsock's on both targets (the Linux port maps
 // errno), so the user reads the same text everywhere.

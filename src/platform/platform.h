@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/exception.h"
+#include "base/exception.h"
 #include "platform/stream.h"
 
 namespace platform {
@@ -260,6 +260,11 @@ void SetProgramArguments(int argc, char** argv);
 
 // An environment variable ("" when unset).
 std::string GetEnv(const std::string& name);
+
+// Unicode text in the program's ANSI code page: the system's own on Win32, without
+// best-fit look-alikes; 1252 on the Linux port. False, and ansi untouched, when a
+// character has no byte of its own there.
+bool UnicodeToAnsi(const std::u32string& unicode, std::string& ansi);
 
 // ---------------------------------------------------------------- additions for tests and tools
 

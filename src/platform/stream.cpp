@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/exception.h"
+#include "base/exception.h"
 
 int64_t TStream::Size() {
   int64_t pos = Position();

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/text.h"
 #include "build_defaults_values.h"
-#include "settings/text.h"
 
 namespace defaults {
 

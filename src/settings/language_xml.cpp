@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "settings/text.h"
+#include "base/text.h"
 
 using text::Copy;
 using text::Pos;

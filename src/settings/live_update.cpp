@@ -1,7 +1,7 @@
 #include "settings/live_update.h"
 
+#include "base/text.h"
 #include "platform/platform.h"
-#include "settings/text.h"
 
 TLiveUpdate::TLiveUpdate() : RegistryKeys("", ","), ProcessList("", ",") {}
 

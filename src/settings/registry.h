@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/exception.h"
+#include "base/exception.h"
 #include "platform/platform.h"
 
 class ERegistryException : public Exception {

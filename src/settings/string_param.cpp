@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "settings/text.h"
+#include "base/text.h"
 
 namespace {
 const char kCrLf[] = "\r\n";

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/exception.h"
+#include "base/exception.h"
 
 // An index outside the list.
 class EStringListError : public Exception {

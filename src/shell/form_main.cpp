@@ -1,11 +1,11 @@
 #include "shell/form_main.h"
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 #include "settings/registry.h"
-#include "settings/text.h"
 #include "shell/retry_form.h"
 
 std::string StripTrailingBackslashes(std::string folder) {

@@ -1,7 +1,7 @@
 #include "shell/retry_form.h"
 
+#include "base/text.h"
 #include "settings/file_xml.h"
-#include "settings/text.h"
 #include "shell/backend.h"
 
 std::string FileFolder(const std::string& path) {

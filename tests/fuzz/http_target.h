@@ -15,11 +15,11 @@
 #include <cstdint>
 #include <string>
 
+#include "base/exception.h"
 #include "fuzz/decoder_targets.h"
 #include "net/byte_source.h"
 #include "net/http_response.h"
 #include "net/input_buffer.h"
-#include "platform/exception.h"
 
 namespace fuzz {
 

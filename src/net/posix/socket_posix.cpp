@@ -9,9 +9,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "base/text.h"
 #include "net/net_errors.h"
 #include "net/socket.h"
-#include "settings/text.h"
 
 namespace net {
 namespace {

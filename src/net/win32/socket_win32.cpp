@@ -5,9 +5,9 @@
 
 #include <mutex>
 
+#include "base/text.h"
 #include "net/net_errors.h"
 #include "net/socket.h"
-#include "settings/text.h"
 
 namespace net {
 namespace {

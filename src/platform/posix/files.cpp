@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
@@ -42,16 +43,7 @@ std::string StripTrailingSeparators(std::string path) {
   return path;
 }
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
-bool LessNoCase(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    char x = UpperAscii(a[i]), y = UpperAscii(b[i]);
-    if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
-  }
-  return a.size() < b.size();
-}
+bool LessNoCase(const std::string& a, const std::string& b) { return text::AnsiCompareUpper(a, b) < 0; }
 
 // Copies the bytes, mode and modification time of an open file into a new one.
 bool CopyContents(int in, const struct stat& srcStat, const std::string& dstHost, bool failIfExists) {

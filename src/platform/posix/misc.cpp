@@ -8,6 +8,7 @@
 #include <ctime>
 #include <random>
 
+#include "base/codepage.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
@@ -96,5 +97,9 @@ bool UnsetEnv(const std::string& name) {
 std::string ExecutableSuffix() { return std::string(); }
 
 bool EmulatedMachine() { return true; }
+
+bool UnicodeToAnsi(const std::u32string& unicode, std::string& ansi) {
+  return codepage::UnicodeToCp1252(unicode, ansi);
+}
 
 }  // namespace platform

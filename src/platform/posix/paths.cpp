@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
@@ -21,21 +22,6 @@ namespace posix {
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-char UpperAnsi(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 32);
-  // ISO-8859-1 lower-case letters, except the division sign and y-diaeresis.
-  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 32);
-  return c;
-}
-
-bool SameTextAnsi(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (UpperAnsi(a[i]) != UpperAnsi(b[i])) return false;
-  return true;
-}
 
 std::string HostCwd() {
   std::vector<char> buf(4096);
@@ -115,7 +101,7 @@ void AppendResolved(std::string& host, const std::string& name, bool& exact) {
     if (DIR* d = opendir(dir.c_str())) {
       std::string found;
       while (dirent* e = readdir(d)) {
-        if (SameTextAnsi(e->d_name, name)) {
+        if (text::AnsiSameText(e->d_name, name)) {
           found = e->d_name;
           break;
         }
@@ -164,7 +150,7 @@ std::string MapPath(const std::string& path) {
   std::vector<std::string> parts;
   size_t restStart;
   if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
-    drive = UpperAnsi(path[0]);
+    drive = text::AnsiUpper(path[0]);
     restStart = 2;
     if (path.size() == 2 || !IsSeparator(path[2])) {
       // "C:name" is relative to the current folder when that lies on the drive.
@@ -222,7 +208,7 @@ std::string FromHostPath(const std::string& hostPath) {
 
 bool DriveAccessible(const std::string& path) {
   if (path.size() >= 2 && path[1] == ':') {
-    char d = posix::UpperAnsi(path[0]);
+    char d = text::AnsiUpper(path[0]);
     return d == 'C' || d == 'Z';
   }
   if (path.size() >= 2 && posix::IsSeparator(path[0]) && posix::IsSeparator(path[1])) return false;

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "base/text.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
@@ -26,22 +27,6 @@ using namespace posix;
 
 namespace {
 
-char UpperAnsi(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) return static_cast<char>(u - 32);
-  return c;
-}
-
-int CompareNoCase(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(UpperAnsi(a[i]));
-    unsigned char y = static_cast<unsigned char>(UpperAnsi(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 struct Key {
   std::string name;
   std::vector<std::unique_ptr<Key>> subkeys;             // sorted, case ignored
@@ -49,21 +34,21 @@ struct Key {
 
   Key* Find(const std::string& child) const {
     for (const auto& k : subkeys)
-      if (CompareNoCase(k->name, child) == 0) return k.get();
+      if (text::AnsiCompareUpper(k->name, child) == 0) return k.get();
     return nullptr;
   }
   Key* Add(const std::string& child) {
     if (Key* k = Find(child)) return k;
     auto pos = std::lower_bound(
         subkeys.begin(), subkeys.end(), child,
-        [](const std::unique_ptr<Key>& k, const std::string& n) { return CompareNoCase(k->name, n) < 0; });
+        [](const std::unique_ptr<Key>& k, const std::string& n) { return text::AnsiCompareUpper(k->name, n) < 0; });
     auto k = std::make_unique<Key>();
     k->name = child;
     return subkeys.insert(pos, std::move(k))->get();
   }
   bool Remove(const std::string& child) {
     for (auto it = subkeys.begin(); it != subkeys.end(); ++it)
-      if (CompareNoCase((*it)->name, child) == 0) {
+      if (text::AnsiCompareUpper((*it)->name, child) == 0) {
         subkeys.erase(it);
         return true;
       }
@@ -71,7 +56,7 @@ struct Key {
   }
   RegValue* Value(const std::string& valueName) {
     for (auto& v : values)
-      if (CompareNoCase(v.first, valueName) == 0) return &v.second;
+      if (text::AnsiCompareUpper(v.first, valueName) == 0) return &v.second;
     return nullptr;
   }
 };
@@ -302,7 +287,7 @@ void ParseHive(const std::string& text, Hive& hive) {
         current = nullptr;
         continue;
       }
-      for (char& c : parts[0]) c = UpperAnsi(c);  // root names have one spelling
+      for (char& c : parts[0]) c = text::AnsiUpper(c);  // root names have one spelling
       current = &hive.top;
       for (const auto& p : parts) current = current->Add(p);
       continue;
@@ -322,7 +307,7 @@ void ParseHive(const std::string& text, Hive& hive) {
     std::string data = line.substr(pos + 1);
     if (data == "-") {
       current->values.erase(std::remove_if(current->values.begin(), current->values.end(),
-                                           [&](const auto& v) { return CompareNoCase(v.first, name) == 0; }),
+                                           [&](const auto& v) { return text::AnsiCompareUpper(v.first, name) == 0; }),
                             current->values.end());
       continue;
     }
@@ -432,8 +417,8 @@ class HiveFile {
   bool Save(const Hive& hive) {
     std::string text = "REGEDIT4\n";
     for (const auto& root : hive.top.subkeys) {
-      bool belongs = user_ ? CompareNoCase(root->name, "HKEY_CURRENT_USER") == 0
-                           : CompareNoCase(root->name, "HKEY_CURRENT_USER") != 0;
+      bool belongs = user_ ? text::AnsiCompareUpper(root->name, "HKEY_CURRENT_USER") == 0
+                           : text::AnsiCompareUpper(root->name, "HKEY_CURRENT_USER") != 0;
       if (belongs) WriteKey(text, root->name, *root, !root->values.empty());
     }
     std::string tmp = path_ + ".tmp";
@@ -561,7 +546,7 @@ bool RegKey::DeleteValue(const std::string& name) {
   if (impl_->readOnly) return Fail(kErrorAccessDenied);
   return impl_->With(true, [&](Key& key) {
     for (auto it = key.values.begin(); it != key.values.end(); ++it)
-      if (CompareNoCase(it->first, name) == 0) {
+      if (text::AnsiCompareUpper(it->first, name) == 0) {
         key.values.erase(it);
         return true;
       }

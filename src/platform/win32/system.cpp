@@ -101,4 +101,35 @@ std::string ExecutableSuffix() { return ".exe"; }
 
 bool EmulatedMachine() { return false; }
 
+bool UnicodeToAnsi(const std::u32string& unicode, std::string& ansi) {
+  std::wstring wide;
+  wide.reserve(unicode.size());
+  for (char32_t c : unicode) {
+    if (c >= 0x10000) {  // a surrogate pair in UTF-16
+      wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      wide += static_cast<wchar_t>(c);
+    }
+  }
+  if (wide.empty()) {
+    ansi.clear();
+    return true;
+  }
+  const int length = static_cast<int>(wide.size());
+  // WC_NO_BEST_FIT_CHARS: a character without a byte of its own is reported, never
+  // replaced by a look-alike ("e" for an e with a mark the code page lacks).
+  BOOL usedDefault = FALSE;
+  const int size =
+      ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, nullptr, &usedDefault);
+  if (size <= 0 || usedDefault) return false;
+  std::string result(static_cast<size_t>(size), '\0');
+  if (::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, result.data(), size, nullptr,
+                            &usedDefault) != size ||
+      usedDefault)
+    return false;
+  ansi = std::move(result);
+  return true;
+}
+
 }  // namespace platform

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <optional>
 
+#include "base/text.h"
 #include "platform/platform.h"
-#include "settings/text.h"
 #include "support/test_support.h"
 #include "unzip_test_helpers.h"
 

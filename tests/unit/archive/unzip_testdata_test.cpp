@@ -9,8 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include "base/text.h"
 #include "platform/platform.h"
-#include "settings/text.h"
 #include "support/test_support.h"
 #include "unzip_test_helpers.h"
 

@@ -3,8 +3,8 @@
 
 #include <cstdlib>
 
+#include "base/text.h"
 #include "platform/platform.h"
-#include "settings/text.h"
 #include "support/test_support.h"
 #include "unzip_test_helpers.h"
 

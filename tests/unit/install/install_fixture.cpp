@@ -3,7 +3,7 @@
 #include <atomic>
 #include <map>
 
-#include "settings/text.h"
+#include "base/text.h"
 
 namespace installtest {
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <map>
 
+#include "base/text.h"
 #include "install/platform_id.h"
 #include "install/record.h"
 #include "install/register.h"
 #include "install/save_settings.h"
 #include "install_fixture.h"
 #include "settings/registry.h"
-#include "settings/text.h"
 
 using namespace installtest;
 

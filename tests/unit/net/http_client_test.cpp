@@ -6,9 +6,9 @@
 #include <condition_variable>
 #include <thread>
 
+#include "base/text.h"
 #include "net/http_client.h"
 #include "scripted_server.h"
-#include "settings/text.h"
 
 using namespace net;
 using nettest::Answer;

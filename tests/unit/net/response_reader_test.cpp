@@ -3,10 +3,10 @@
 // answer either reads or fails with an ordinary error.
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "net/http_response.h"
 #include "net/net_errors.h"
 #include "net/uri.h"
-#include "settings/text.h"
 
 using namespace net;
 
@@ -193,10 +193,10 @@ TEST(ResponseReader, StalledSourceRaisesReadTimeout) {
 
 TEST(WorkCounter, OnlyTheOutermostLevelRaisesEvents) {
   TWorkCounter w;
-  std::vector<std::string> log;
-  w.OnBegin = [&](TWorkMode m, int64_t n) { log.push_back("B" + std::to_string(n)); };
-  w.OnWork = [&](TWorkMode m, int64_t n) { log.push_back("W" + std::to_string(n)); };
-  w.OnEnd = [&](TWorkMode m) { log.push_back("E"); };
+  std::vector<std::pair<char, int64_t>> log;
+  w.OnBegin = [&](TWorkMode m, int64_t n) { log.emplace_back('B', n); };
+  w.OnWork = [&](TWorkMode m, int64_t n) { log.emplace_back('W', n); };
+  w.OnEnd = [&](TWorkMode m) { log.emplace_back('E', 0); };
   w.Begin(TWorkMode::wmRead, 10);
   w.Begin(TWorkMode::wmRead, 99);  // nested: no event, total kept
   w.Work(TWorkMode::wmRead, 4);
@@ -206,7 +206,7 @@ TEST(WorkCounter, OnlyTheOutermostLevelRaisesEvents) {
   EXPECT_EQ(w.CountMax(TWorkMode::wmRead), 10);
   w.End(TWorkMode::wmRead);
   w.Work(TWorkMode::wmWrite, 5);  // no transfer: ignored
-  EXPECT_EQ(log, (std::vector<std::string>{"B10", "W4", "W10", "E"}));
+  EXPECT_EQ(log, (std::vector<std::pair<char, int64_t>>{{'B', 10}, {'W', 4}, {'W', 10}, {'E', 0}}));
 }
 
 TEST(Uri, PartsOfAnAddress) {

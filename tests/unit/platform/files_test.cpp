@@ -324,3 +324,14 @@ TEST(Errors, MessagesAreSingleLines) {
     EXPECT_EQ(SysErrorMessage(183), "Cannot create a file when that file already exists.");
   }
 }
+
+// The ANSI code page is 1252 where the product is sold, and Wine's default too.
+TEST(Names, UnicodeToAnsiRefusesWhatTheCodePageLacks) {
+  std::string ansi = "untouched";
+  ASSERT_TRUE(UnicodeToAnsi(U"caf\u00E9 \u20AC\u2013.txt", ansi));
+  EXPECT_EQ(ansi, "caf\xE9 \x80\x96.txt");
+  ansi = "untouched";
+  EXPECT_FALSE(UnicodeToAnsi(U"\u65E5\u672C\u8A9E.txt", ansi));
+  EXPECT_FALSE(UnicodeToAnsi(U"\u011B", ansi));  // e-caron: no best-fit "e"
+  EXPECT_EQ(ansi, "untouched");
+}

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/exception.h"
+#include "base/exception.h"
 #include "platform/stream.h"
 
 TEST(MemoryStream, WritesReadsSeeksAndResizes) {

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "base/text.h"
 #include "platform/platform.h"
-#include "settings/text.h"
 #include "shell/backend.h"
 #include "shell/form_main.h"
 #include "shell/retry_form.h"

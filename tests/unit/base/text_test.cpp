@@ -1,4 +1,4 @@
-#include "settings/text.h"
+#include "base/text.h"
 
 #include <gtest/gtest.h>
 
@@ -34,8 +34,10 @@ TEST(Text, PosIsOneBasedAndZeroWhenAbsent) {
 TEST(Text, CaseRules) {
   EXPECT_EQ(UpperCase("/kill \xE9t\xE9"), "/KILL \xE9T\xE9");
   EXPECT_EQ(LowerCase("ABC\xC9"), "abc\xC9");
-  EXPECT_EQ(AnsiUpperCase("\xE9t\xE9 \xE7\xE3o \xF7\xFF\xDF"), "\xC9T\xC9 \xC7\xC3O \xF7\xFF\xDF");
-  EXPECT_EQ(AnsiLowerCase("\xC9T\xC9 \xD7"), "\xE9t\xE9 \xD7");
+  // Code page 1252: the Latin-1 letters, and the pairs s-caron, oe, z-caron, y-diaeresis.
+  EXPECT_EQ(AnsiUpperCase("\xE9t\xE9 \xE7\xE3o \xF7\xDF\xB5 \x9A\x9C\x9E\xFF"),
+            "\xC9T\xC9 \xC7\xC3O \xF7\xDF\xB5 \x8A\x8C\x8E\x9F");
+  EXPECT_EQ(AnsiLowerCase("\xC9T\xC9 \xD7 \x8A\x8C\x8E\x9F"), "\xE9t\xE9 \xD7 \x9A\x9C\x9E\xFF");
   EXPECT_TRUE(SameText("English", "ENGLISH"));
   EXPECT_FALSE(
       SameText("fran\xE7"
@@ -53,6 +55,9 @@ TEST(Text, CaseRules) {
   EXPECT_LT(CompareText("ab", "AB_"), 0);
   // Letters above 127 sort after ASCII ones as unsigned bytes.
   EXPECT_GT(AnsiCompareText("\xE9", "z"), 0);
+  // Folded up, "_" sorts after the letters; folded down, before them.
+  EXPECT_GT(AnsiCompareUpper("_", "a"), 0);
+  EXPECT_LT(AnsiCompareText("_", "a"), 0);
 }
 
 TEST(Text, Trim) {

@@ -1,4 +1,4 @@
-#include "settings/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -71,7 +71,13 @@ char AnsiUpper(char c) {
   if (u >= 'a' && u <= 'z') return static_cast<char>(u - 32);
   // Latin-1 small letters a-grave..thorn, except the division sign.
   if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 32);
-  return c;
+  switch (u) {
+    case 0x9A: return '\x8A';  // s-caron
+    case 0x9C: return '\x8C';  // oe
+    case 0x9E: return '\x8E';  // z-caron
+    case 0xFF: return '\x9F';  // y-diaeresis
+    default: return c;
+  }
 }
 
 char AnsiLower(char c) {
@@ -79,7 +85,13 @@ char AnsiLower(char c) {
   if (u >= 'A' && u <= 'Z') return static_cast<char>(u + 32);
   // Latin-1 capitals A-grave..THORN, except the multiplication sign.
   if (u >= 0xC0 && u <= 0xDE && u != 0xD7) return static_cast<char>(u + 32);
-  return c;
+  switch (u) {
+    case 0x8A: return '\x9A';
+    case 0x8C: return '\x9C';
+    case 0x8E: return '\x9E';
+    case 0x9F: return '\xFF';
+    default: return c;
+  }
 }
 
 std::string AnsiUpperCase(const std::string& s) {
@@ -98,6 +110,7 @@ bool AnsiSameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() && AnsiCompareText(a, b) == 0;
 }
 int AnsiCompareText(const std::string& a, const std::string& b) { return Compare<AnsiLower>(a, b); }
+int AnsiCompareUpper(const std::string& a, const std::string& b) { return Compare<AnsiUpper>(a, b); }
 
 std::string Trim(const std::string& s) { return TrimRight(TrimLeft(s)); }
 

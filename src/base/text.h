@@ -1,12 +1,12 @@
 // Text helpers shared by every subsystem. Texts are single-byte strings (ANSI,
-// ISO-8859-1); positions count from 1 and every range is clamped, never raising,
+// code page 1252); positions count from 1 and every range is clamped, never raising,
 // so position arithmetic ported from 1-based code keeps its meaning.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "platform/exception.h"
+#include "base/exception.h"
 
 // A text that does not read as a number.
 class EConvertError : public Exception {
@@ -34,14 +34,17 @@ std::string LowerCase(const std::string& s);
 bool SameText(const std::string& a, const std::string& b);    // ASCII letters only
 int CompareText(const std::string& a, const std::string& b);  // ASCII letters only, <0, 0, >0
 
-// ISO-8859-1 letters too (0xE0-0xFE <-> 0xC0-0xDE, except 0xF7 / 0xD7; 0xFF and
-// 0xDF have no single-byte counterpart and stay).
+// The letters of code page 1252 too: 0xE0-0xFE <-> 0xC0-0xDE except 0xF7 / 0xD7,
+// and the pairs s-caron, oe, z-caron and y-diaeresis; 0xDF and 0xB5 have no
+// single-byte counterpart and stay.
 char AnsiUpper(char c);
 char AnsiLower(char c);
 std::string AnsiUpperCase(const std::string& s);
 std::string AnsiLowerCase(const std::string& s);
 bool AnsiSameText(const std::string& a, const std::string& b);
 int AnsiCompareText(const std::string& a, const std::string& b);
+// Both sides upper-cased, as the file system and the registry order names.
+int AnsiCompareUpper(const std::string& a, const std::string& b);
 
 // Removes bytes <= ' ' (blanks and control characters) from both ends / one end.
 std::string Trim(const std::string& s);

@@ -2,12 +2,14 @@
 #include <fstream>
 
 #include "base/text.h"
-#include "engine/worker.h"
+#include "engine/steps.h"
 #include "install/platform_id.h"
 #include "platform/platform.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
+
+namespace engine {
 
 namespace {
 
@@ -50,37 +52,36 @@ std::vector<std::string> ReadLines(const std::string& path) {
 
 }  // namespace
 
-void RunHidden(const std::string& commandLine) { platform::RunHiddenAndWait(commandLine); }
-
-bool TThreadLiveUpdate::Configure() {
-  TFileXML& t = Texts();
-  const std::string batch = Settings.InstallFolder + "\\" + defaults::BatchFileName;
+bool Configure(TStepContext& run) {
+  const TLiveUpdate& s = run.Settings;
+  TProgressBar& bar = *run.Controls.PBPending;
+  const std::string batch = s.InstallFolder + "\\" + defaults::BatchFileName;
   if (!platform::FileExists(batch)) return true;
-  Controls.PBOverall->StepBy(1);
-  Controls.LabelPending->SetCaption(t.S_ExecBatch);
-  Controls.PBPending->SetPosition(0);
-  if (!platform::SetCurrentDir(Settings.InstallFolder)) RaiseInOut();
+  run.Controls.PBOverall->StepBy(1);
+  run.Controls.LabelPending->SetCaption(run.Texts().S_ExecBatch);
+  bar.SetPosition(0);
+  if (!platform::SetCurrentDir(s.InstallFolder)) RaiseInOut();
   const std::vector<std::string> lines = ReadLines(batch);
-  const std::string prefix = install::GetPlatformId() == 2 ? "CMD.EXE /C" : "COMMAND.COM /C";
-  Controls.PBPending->SetMax(static_cast<int32_t>(lines.size()));
+  const std::string prefix = install::GetPlatformId() == install::kPlatformWin32NT ? "CMD.EXE /C" : "COMMAND.COM /C";
+  bar.SetMax(static_cast<int32_t>(lines.size()));
   for (size_t i = 0; i < lines.size(); ++i) {
-    gate_.Pass();
-    RunHidden(prefix + " " + lines[i]);
-    Controls.PBPending->SetPosition(static_cast<int32_t>(i) + 1);
+    run.Pass();
+    platform::RunHiddenAndWait(prefix + " " + lines[i]);
+    bar.SetPosition(static_cast<int32_t>(i) + 1);
   }
   platform::SetAttributesNormal(batch);
   platform::EraseFile(batch);
-  Controls.PBPending->SetPosition(1);
+  bar.SetPosition(1);
   return true;
 }
 
-bool TThreadLiveUpdate::DeleteTempFiles() {
-  TFileXML& t = Texts();
-  Controls.PBOverall->StepBy(1);
-  Controls.LabelPending->SetCaption(t.S_Delete);
-  Controls.PBPending->SetPosition(0);
-  Controls.PBPending->SetMax(static_cast<int32_t>(Settings.ExtractedFiles.size()) + 1);
-  auto& files = Settings.ExtractedFiles;
+bool DeleteTempFiles(TStepContext& run) {
+  TProgressBar& bar = *run.Controls.PBPending;
+  auto& files = run.Settings.ExtractedFiles;
+  run.Controls.PBOverall->StepBy(1);
+  run.Controls.LabelPending->SetCaption(run.Texts().S_Delete);
+  bar.SetPosition(0);
+  bar.SetMax(static_cast<int32_t>(files.size()) + 1);
   std::stable_sort(files.begin(), files.end(),
                    [](const std::string& a, const std::string& b) { return text::AnsiCompareText(a, b) < 0; });
   if (files.empty()) return true;
@@ -91,9 +92,18 @@ bool TThreadLiveUpdate::DeleteTempFiles() {
     platform::SetAttributesNormal(files[n]);
     platform::EraseFile(files[n]);
     previous = folder;
-    Controls.PBPending->StepBy(1);
+    bar.StepBy(1);
   }
   platform::RemoveDir(previous);
-  Controls.PBPending->StepBy(1);
+  bar.StepBy(1);
   return true;
 }
+
+bool StartApplication(TLiveUpdate& settings) {
+  settings.ProcessList.SetTextStr(defaults::ApplicationCommand());
+  if (!platform::SetCurrentDir(settings.InstallFolder)) RaiseInOut();
+  for (int i = 0; i < settings.ProcessList.Count(); ++i) platform::StartDetached(settings.ProcessList.Strings(i));
+  return true;
+}
+
+}  // namespace engine

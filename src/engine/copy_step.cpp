@@ -1,5 +1,5 @@
 #include "base/text.h"
-#include "engine/worker.h"
+#include "engine/steps.h"
 #include "install/record.h"
 #include "platform/platform.h"
 #include "settings/build_defaults.h"
@@ -7,49 +7,49 @@
 #include "settings/live_update.h"
 #include "settings/string_param.h"
 
-bool TThreadLiveUpdate::CopyFiles() {
-  TFileXML& t = Texts();
-  Controls.PBOverall->StepBy(1);
-  Controls.LabelPending->SetCaption(t.S_Copy);
-  Controls.PBPending->SetPosition(0);
-  Controls.PBPending->SetMax(static_cast<int32_t>(Settings.ExtractedFiles.size()));
+namespace engine {
+
+bool CopyFiles(TStepContext& run) {
+  TFileXML& t = run.Texts();
+  TLiveUpdate& s = run.Settings;
+  run.Controls.PBOverall->StepBy(1);
+  run.Controls.LabelPending->SetCaption(t.S_Copy);
+  run.Controls.PBPending->SetPosition(0);
+  run.Controls.PBPending->SetMax(static_cast<int32_t>(s.ExtractedFiles.size()));
 
   TStringParam placed("", ";");
   std::vector<std::string> failed;
-  const size_t cut = (Settings.TempFolder + "\\" + Settings.ExtractFolderName).size();
-  bool failedMark = false;
+  const size_t cut = (s.TempFolder + "\\" + s.ExtractFolderName).size();
   bool retry = false;
   do {
-    failedMark = false;
     failed.clear();
-    for (size_t n = Settings.ExtractedFiles.size(); n-- > 0;) {
-      gate_.Pass();
-      const std::string source = Settings.ExtractedFiles[n];
-      const std::string destination = Settings.InstallFolder + text::CopyFrom(source, static_cast<int64_t>(cut) + 1);
-      platform::ForceDirectories(Settings.InstallFolder);
+    for (size_t n = s.ExtractedFiles.size(); n-- > 0;) {
+      run.Pass();
+      const std::string source = s.ExtractedFiles[n];
+      const std::string destination = s.InstallFolder + text::CopyFrom(source, static_cast<int64_t>(cut) + 1);
+      platform::ForceDirectories(s.InstallFolder);
       // The package's sub-folders must exist below the installation folder too.
       platform::ForceDirectories(text::ExtractFileDir(destination));
       if (ReplaceFile(source, destination)) {
         placed.Add(destination);
-        Settings.ExtractedFiles.erase(Settings.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(n));
-        Controls.PBPending->SetPosition(static_cast<int32_t>(n) + 1);
+        s.ExtractedFiles.erase(s.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(n));
+        run.Controls.PBPending->SetPosition(static_cast<int32_t>(n) + 1);
       } else {
         failed.push_back(destination);
-        failedMark = true;
       }
     }
-    retry = failedMark && RequestRetry(t, failed);
-  } while (retry && !Settings.ExtractedFiles.empty());
+    retry = !failed.empty() && run.AskRetry(failed);
+  } while (retry && !s.ExtractedFiles.empty());
 
-  if (failedMark) {
-    Report(t.S_CopyError, mtWarning);
+  if (!failed.empty()) {
+    run.Report(t.S_CopyError, mtWarning);
     return false;
   }
-  install::RecordInstalledFiles(Settings, placed.GetTextStr());
+  install::RecordInstalledFiles(s, placed.GetTextStr());
   return true;
 }
 
-bool TThreadLiveUpdate::ReplaceFile(const std::string& source, const std::string& destination) {
+bool ReplaceFile(const std::string& source, const std::string& destination) {
   if (platform::FileExists(destination)) {
     const uint32_t start = platform::TickCount();
     for (;;) {
@@ -61,3 +61,5 @@ bool TThreadLiveUpdate::ReplaceFile(const std::string& source, const std::string
   if (platform::MoveFileTo(source, destination)) return true;
   return platform::CopyFileTo(source, destination, false);
 }
+
+}  // namespace engine

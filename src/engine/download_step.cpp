@@ -1,26 +1,30 @@
 #include <memory>
 
-#include "engine/worker.h"
+#include "engine/steps.h"
 #include "net/http_client.h"
 #include "platform/platform.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 
-bool TThreadLiveUpdate::Download() {
-  TFileXML& t = Texts();
-  Controls.PBPending->SetMax(0);
-  Controls.LabelPending->SetCaption(t.S_Download);
-  Controls.PBOverall->StepBy(1);
+namespace engine {
 
-  Settings.ArchiveFileName = TLiveUpdate::ExtractURLFileName(Settings.DownloadURL);
-  const std::string archivePath = Settings.TempFolder + "\\" + Settings.ArchiveFileName;
+bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch) {
+  TFileXML& t = run.Texts();
+  TLiveUpdate& s = run.Settings;
+  TProgressBar& bar = *run.Controls.PBPending;
+  bar.SetMax(0);
+  run.Controls.LabelPending->SetCaption(t.S_Download);
+  run.Controls.PBOverall->StepBy(1);
+
+  s.ArchiveFileName = TLiveUpdate::ExtractURLFileName(s.DownloadURL);
+  const std::string archivePath = s.TempFolder + "\\" + s.ArchiveFileName;
 
   // A leftover of an earlier run goes first; one that cannot go means the new
   // archive could not be written either.
   if (platform::FileExists(archivePath)) {
     if (!platform::FileExists(archivePath) || !platform::EraseFile(archivePath)) {
-      Downloading.store(false);
-      Report(t.S_DownloadError + " (2)", mtWarning);
+      watch.Ended();
+      run.Report(t.S_DownloadError + " (2)", mtWarning);
       return false;
     }
   }
@@ -28,37 +32,22 @@ bool TThreadLiveUpdate::Download() {
   std::unique_ptr<platform::TFileStream> file;
   try {
     file = std::make_unique<platform::TFileStream>(archivePath, platform::FileMode::CreateExclusive);
-    LastPosition.store(0);
-    Downloading.store(true);
-    HTTP->Get(Settings.DownloadURL, *file);
-    Downloading.store(false);
-    if (Controls.PBPending->Position() != Controls.PBPending->Max()) {
+    watch.Started();
+    http.Get(s.DownloadURL, *file);
+    watch.Ended();
+    if (bar.Position() != bar.Max()) {
       file.reset();
-      Report(t.S_DownloadError, mtWarning);
+      run.Report(t.S_DownloadError, mtWarning);
       return false;
     }
     if (!file->Close()) throw EInOutError("Error closing file " + archivePath, 0);
     return true;
   } catch (const Exception& e) {
-    Downloading.store(false);
+    watch.Ended();
     file.reset();
-    Report(t.S_DownloadError + "\r\n" + e.Message, mtWarning);
+    run.Report(t.S_DownloadError + "\r\n" + e.Message, mtWarning);
     return false;
   }
 }
 
-void TThreadLiveUpdate::DownloadWorkBegin(int64_t workCountMax) {
-  Controls.PBPending->SetMax(static_cast<int32_t>(std::min<int64_t>(workCountMax, INT32_MAX)));
-}
-
-void TThreadLiveUpdate::DownloadWork(int64_t workCount) {
-  Controls.PBPending->SetPosition(static_cast<int32_t>(std::min<int64_t>(workCount, INT32_MAX)));
-}
-
-int32_t TThreadLiveUpdate::DownloadProgress() {
-  if (!Downloading.load()) return -1;
-  int32_t position = Controls.PBPending->Position();
-  int32_t advance = position - LastPosition.load();
-  LastPosition.store(position);
-  return advance;
-}
+}  // namespace engine

@@ -1,8 +1,9 @@
-#include "engine/worker.h"
+#include "engine/steps.h"
 #include "install/save_settings.h"
 #include "install/uninstall.h"
-#include "settings/file_xml.h"
 #include "settings/live_update.h"
+
+namespace engine {
 
 namespace {
 
@@ -18,10 +19,14 @@ install::TUninstallProgress ProgressOf(const TWorkerControls& c) {
 
 }  // namespace
 
-bool TThreadLiveUpdate::SaveSettings() {
-  return install::SaveSettings(Settings, [this](const std::string& message) { Report(message, mtWarning); });
+bool SaveSettings(TStepContext& run) {
+  return install::SaveSettings(run.Settings, [&run](const std::string& message) { run.Report(message, mtWarning); });
 }
 
-bool TThreadLiveUpdate::UninstallFiles() { return install::UninstallFiles(Settings, ProgressOf(Controls)); }
+bool UninstallFiles(TStepContext& run) { return install::UninstallFiles(run.Settings, ProgressOf(run.Controls)); }
 
-bool TThreadLiveUpdate::UninstallRegistries() { return install::UninstallRegistries(Settings, ProgressOf(Controls)); }
+bool UninstallRegistries(TStepContext& run) {
+  return install::UninstallRegistries(run.Settings, ProgressOf(run.Controls));
+}
+
+}  // namespace engine

@@ -1,41 +1,44 @@
 #include "archive/unzip.h"
-#include "engine/worker.h"
+#include "engine/steps.h"
 #include "platform/platform.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 
-bool TThreadLiveUpdate::Unpack() {
-  TFileXML& t = Texts();
-  Controls.PBPending->SetPosition(0);
-  Controls.PBPending->SetMax(100);
-  Controls.LabelPending->SetCaption(t.S_Unzip);
-  Controls.PBOverall->StepBy(1);
+namespace engine {
 
-  Settings.ExtractFolderName = platform::NewGuidText();
-  const std::string extractFolder = Settings.TempFolder + "\\" + Settings.ExtractFolderName;
+bool Unpack(TStepContext& run, archive::TUnZip& unzip) {
+  TFileXML& t = run.Texts();
+  TLiveUpdate& s = run.Settings;
+  run.Controls.PBPending->SetPosition(0);
+  run.Controls.PBPending->SetMax(100);
+  run.Controls.LabelPending->SetCaption(t.S_Unzip);
+  run.Controls.PBOverall->StepBy(1);
+
+  s.ExtractFolderName = platform::NewGuidText();
+  const std::string extractFolder = s.TempFolder + "\\" + s.ExtractFolderName;
   platform::CreateDir(extractFolder);
-  Settings.ExtractedFiles.clear();
+  s.ExtractedFiles.clear();
 
-  unpackFailed_ = false;
-  UnZip->SetArchiveFile(Settings.TempFolder + "\\" + Settings.ArchiveFileName);
-  UnZip->ConfirmOverwrites = false;
-  UnZip->RecurseDirs = true;
-  UnZip->FileSpec.clear();
-  UnZip->FileSpec.push_back("*.*");
-  UnZip->SetExtractDir(extractFolder);
-  UnZip->Extract();
+  unzip.OnBegin = [&s](archive::TUnZip*, const std::string& name, int, bool&) { s.ExtractedFiles.push_back(name); };
+  // Any problem with an entry means the package must not be installed.
+  bool failed = false;
+  unzip.OnError = [&failed](archive::TUnZip*, const std::string&, const std::string&, const std::string&, int) {
+    failed = true;
+  };
+  unzip.SetArchiveFile(s.TempFolder + "\\" + s.ArchiveFileName);
+  unzip.ConfirmOverwrites = false;
+  unzip.RecurseDirs = true;
+  unzip.FileSpec.clear();
+  unzip.FileSpec.push_back("*.*");
+  unzip.SetExtractDir(extractFolder);
+  unzip.Extract();
+  unzip.OnError = nullptr;
 
   // A package that yields no file, or any entry the extraction could not write
   // whole and correct, is not installed.
-  if (!Settings.ExtractedFiles.empty() && !unpackFailed_) return true;
-  Report(t.S_ZipEmpty, mtWarning);
+  if (!s.ExtractedFiles.empty() && !failed) return true;
+  run.Report(t.S_ZipEmpty, mtWarning);
   return false;
 }
 
-void TThreadLiveUpdate::UnpackProgress(int progressByFile, int progressByArchive) {
-  Controls.PBPending->SetPosition(progressByArchive);
-}
-
-void TThreadLiveUpdate::UnpackBegin(const std::string& fileName, int count, bool& extract) {
-  Settings.ExtractedFiles.push_back(fileName);
-}
+}  // namespace engine

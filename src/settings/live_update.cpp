@@ -55,9 +55,3 @@ void TLiveUpdate::SetRegistryKeys(const std::string& list) {
     }
   }
 }
-
-std::string TLiveUpdate::InitialInstallFolder(const std::string& windowsFolder, const std::string& installPath) {
-  std::string folder = text::Copy(windowsFolder, 1, 1) + ":\\" + installPath;
-  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-  return folder;
-}

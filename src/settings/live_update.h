@@ -46,8 +46,4 @@ class TLiveUpdate {
   // (before the first backslash, ASCII case ignored) is none of the five
   // predefined root names are skipped.
   void SetRegistryKeys(const std::string& list);
-
-  // The installation folder to start from: the Windows folder's drive letter,
-  // ":\", the default install path, trailing backslashes removed.
-  static std::string InitialInstallFolder(const std::string& windowsFolder, const std::string& installPath);
 };

@@ -1,6 +1,7 @@
 #include "shell/form_main.h"
 
 #include "base/text.h"
+#include "install/register.h"
 #include "platform/platform.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
@@ -54,21 +55,21 @@ void TFMain::FormCreate() {
   PanelFinish.SetVisible(false);
   PanelUninstall.SetVisible(false);
 
-  // 1. The settings and their text table.
+  // The settings and their text table.
   ClosingAllowed = false;
   Settings = std::make_unique<TLiveUpdate>();
   Texts = std::make_unique<TFileXML>();
   Settings->Texts = Texts.get();
 
-  // 2. The default folder lies on the drive that holds Windows.
+  // The default folder lies on the drive that holds Windows.
   const std::string windowsDir = platform::WindowsDir();
   Settings->InstallFolder = text::Copy(windowsDir, 1, 1) + ":\\" + defaults::DefaultInstallPath();
 
-  // 3.
+  // The folder view, with that folder.
   ShowView(PanelSelectFolder);
   EFolder.SetText(Settings->InstallFolder);
 
-  // 4. The registered uninstall command names the keys to remove after
+  // The registered uninstall command names the keys to remove after
   // "/uninstall"; that argument selects the uninstall mode.
   Settings->SetRegistryKeys(defaults::ProductRegistryKey());
   Settings->DownloadURL = defaults::DefaultDownloadURL();
@@ -77,23 +78,23 @@ void TFMain::FormCreate() {
     Settings->SetRegistryKeys(Settings->GetSwitchValue("/uninstall"));
   }
 
-  // 5. "/language" (also in the registered uninstall command) chooses the section.
+  // "/language" (also in the registered uninstall command) chooses the section.
   std::string language = defaults::DefaultLanguage();
   if (!Settings->GetSwitchValue("/language").empty()) language = Settings->GetSwitchValue("/language");
   Texts->SetLanguage(text::UpperCase(language));
   Texts->LoadTexts(Settings->UninstallMode ? "LU_XMLFILE" : "KVI_XMLFile");
 
-  // 6.
+  // The folder view's captions.
   CBCreateDesktop.SetCaption(Texts->ShownText("S_LabelCreateDesktopIcon"));
   SFLabelTop.SetCaption(Texts->ShownText("S_LabelTopFolder"));
   SFLabelFolder.SetCaption(Texts->ShownText("S_LabelFolder"));
   BChangeFolder.SetCaption(Texts->ShownText("S_BChangeFolder"));
   BInstall.SetCaption(Texts->ShownText("S_BInstall"));
 
-  // 7.
+  // Folders are held without a trailing backslash.
   Settings->InstallFolder = StripTrailingBackslashes(Settings->InstallFolder);
 
-  // 8.
+  // The window's caption and the progress view's texts.
   caption_ = Texts->S_FormCaption;
   applicationTitle_ = Texts->S_FormCaption;
   backend_.SetWindowCaption(caption_);
@@ -110,20 +111,20 @@ void TFMain::FormCreate() {
     ShowView(PanelUninstall);
   }
 
-  // 9. The French brand goes with the French texts.
+  // The French brand goes with the French texts.
   const bool french = Texts->Language == "FRENCH";
   for (TImage* image : {&LVImageTopRight, &SFImageLV, &PULVImage, &FLVImageLeft}) image->SetVisible(french);
   for (TImage* image : {&DRVImageTopRight, &SFImageDRV, &PUDRVImage, &FDRVImageLeft}) image->SetVisible(!french);
 
-  // 10.
+  // Shown unless the run is hidden.
   hidden_ = Settings->HasSwitch("/HIDE");
   if (!hidden_) {
     windowVisible_ = true;
     backend_.SetWindowVisible(true);
   }
 
-  // 11.
-  TWorkerControls controls;
+  // The worker, suspended until Install (or Uninstall).
+  engine::TWorkerControls controls;
   controls.LabelPending = &LabelPending;
   controls.LabelTop = &LabelTop;
   controls.FLabelTop = &FLabelTop;
@@ -145,7 +146,7 @@ void TFMain::FormCreate() {
       if (folder.empty()) folder = Settings->InstallFolder;
       EFolder.SetText(folder);
       if (!StartInstallation(folder)) {
-        ExitStatus.store(1);
+        aborted_ = true;
         ClosingAllowed = true;
         Close();
       }
@@ -219,7 +220,7 @@ bool TFMain::FormCloseQuery() {
   const bool running = Worker && Worker->Started();
   if (running) Worker->Suspend();
   if (backend_.MessageBox(Texts ? Texts->S_CloseApp : "", mtQuestion, mbYesNo) == mrYes) {
-    ExitStatus.store(1);
+    aborted_ = true;
     return true;
   }
   if (running) Worker->Resume();
@@ -235,7 +236,7 @@ void TFMain::Close() {
 }
 
 void TFMain::CloseWindow() {
-  if (ExitStatus.load() != 0) backend_.MessageBox(FLabelMessage.Caption(), mtWarning, mbOK);
+  if (ExitStatus() != 0) backend_.MessageBox(FLabelMessage.Caption(), mtWarning, mbOK);
   ClosingAllowed = true;
   Close();
 }
@@ -243,13 +244,13 @@ void TFMain::CloseWindow() {
 void TFMain::FormDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
-  if (ExitStatus.load() == 0 && Settings) {
+  if (ExitStatus() == 0 && Settings) {
     if (Settings->UninstallMode) {
       if (CBRestart.Checked()) platform::RequestRestart();
     } else {
       try {
-        Worker->RegisterInstallation(CBCreateDesktop.Checked());
-        Worker->StartApplication();
+        install::RegisterInstallation(*Settings, CBCreateDesktop.Checked());
+        engine::StartApplication(*Settings);
       } catch (const Exception& e) {
         backend_.MessageBox(e.Message, mtError, mbOK);
       }
@@ -264,6 +265,11 @@ void TFMain::FormDestroy() {
     Worker.release();
     Settings.release();
   }
+}
+
+int TFMain::ExitStatus() const {
+  if (aborted_) return 1;
+  return Worker && Worker->Started() ? Worker->ExitStatus() : 0;
 }
 
 void TFMain::ShowFinish(const std::string& text, TMsgType type) {

@@ -47,6 +47,9 @@ class TFMain : public TWorkerHost {
   std::string Caption() const { return caption_; }
   std::string ApplicationTitle() const { return applicationTitle_; }
   bool Closed() const { return closed_; }
+  // What the process ends with: the worker's status once it has started; 1 after
+  // an abort, or a hidden run that could not start; 0 before anything ran.
+  int ExitStatus() const;
 
   // Controls, by view.
   TPanel PanelSelectFolder{"PanelSelectFolder"};
@@ -109,6 +112,7 @@ class TFMain : public TWorkerHost {
   bool windowVisible_ = false;
   bool closed_ = false;
   bool destroyed_ = false;
+  bool aborted_ = false;
   std::string caption_;
   std::string applicationTitle_;
 };

@@ -7,7 +7,6 @@ namespace testsupport {
 
 TWindowUnderTest::TWindowUnderTest(std::vector<std::string> args) {
   SetArguments(std::move(args));
-  ExitStatus.store(0);
   TControl::SetObserver(&backend);
   backend.Attach(form);
   form.FormCreate();

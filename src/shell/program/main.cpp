@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/worker.h"
 #include "platform/platform.h"
 #include "shell/backend.h"
 #include "shell/form_main.h"
@@ -36,5 +35,5 @@ int main(int argc, char** argv) {
   std::fflush(stderr);
   // A worker still blocked (a stalled transfer, a paused thread) ends with the
   // process; no destructor may wait for it.
-  std::_Exit(ExitStatus.load());
+  std::_Exit(form.ExitStatus());
 }

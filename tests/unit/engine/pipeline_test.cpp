@@ -94,7 +94,7 @@ TEST(Pipeline, CompleteInstallationPlacesFilesAndReportsSuccess) {
   nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();
-  EXPECT_EQ(ExitStatus.load(), 0);
+  EXPECT_EQ(run.form.ExitStatus(), 0);
   EXPECT_EQ(run.form.FLabelMessage.Caption(), "The application was installed successfully!");
   EXPECT_EQ(run.form.FLabelTop.Caption(), "Installation Complete");
   EXPECT_EQ(run.form.LabelTop.Caption(), "Installation Complete");
@@ -124,7 +124,7 @@ TEST(Pipeline, BatchFileRunsLineByLineAndIsDeleted) {
   nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
   TInstallRun run(server.Url("/p/kestrovafull.zip"));
   run.InstallAndWait();
-  EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
+  EXPECT_EQ(run.form.ExitStatus(), 0) << run.form.FLabelMessage.Caption();
   EXPECT_TRUE(platform::FileExists(run.InstallFolder() + "\\one.txt"));
   EXPECT_TRUE(platform::FileExists(run.InstallFolder() + "\\two.txt"));
   EXPECT_FALSE(platform::FileExists(run.InstallFolder() + "\\LiveUpdate.bat"));
@@ -136,7 +136,7 @@ TEST(Pipeline, NotAnArchiveFailsInUnpackAndCleansUp) {
   nettest::TScriptedServer server(nettest::Answer(Ok("this is not a zip archive")));
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();
-  EXPECT_EQ(ExitStatus.load(), 1);
+  EXPECT_EQ(run.form.ExitStatus(), 1);
   EXPECT_EQ(run.form.FLabelMessage.Caption(), "The server provided an invalid file.");
   EXPECT_EQ(run.form.FLabelTop.Caption(), "Installation Fail");
   EXPECT_EQ(run.form.LabelPending.Caption(), "Decompressing");  // StopApplication never ran
@@ -151,7 +151,7 @@ TEST(Pipeline, DamagedPackageIsNotInstalled) {
   nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();
-  EXPECT_EQ(ExitStatus.load(), 1);
+  EXPECT_EQ(run.form.ExitStatus(), 1);
   EXPECT_EQ(run.form.FLabelMessage.Caption(), "The server provided an invalid file.");
   EXPECT_FALSE(platform::FileExists(run.InstallFolder() + "\\good.txt"));
 }
@@ -161,7 +161,7 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
     nettest::TScriptedServer server(nettest::Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\nnope"));
     TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
     run.InstallAndWait();
-    EXPECT_EQ(ExitStatus.load(), 1);
+    EXPECT_EQ(run.form.ExitStatus(), 1);
     EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError + "\r\nHTTP/1.1 404 Not Found");
     EXPECT_EQ(run.form.LabelPending.Caption(), "Downloading");
   }
@@ -215,7 +215,7 @@ TEST(Pipeline, StalledTransferIsStoppedByTheCheckTimer) {
   EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
   EXPECT_TRUE(run.form.PanelFinish.Visible());
   EXPECT_FALSE(run.form.TimerMonitorThread.Enabled());
-  EXPECT_EQ(ExitStatus.load(), 1);
+  EXPECT_EQ(run.form.ExitStatus(), 1);
   // The worker stays suspended for good: the transfer ending changes nothing.
   release.store(true);
   server.Join();
@@ -238,14 +238,14 @@ TEST(Pipeline, KillSwitchStopsTheListedProcesses) {
     nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
     TInstallRun run(server.Url("/k.zip"), {"/kill", std::to_string(pid) + ",999999"});
     run.InstallAndWait();
-    EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
+    EXPECT_EQ(run.form.ExitStatus(), 0) << run.form.FLabelMessage.Caption();
     EXPECT_EQ(platform::WaitForProcess(child, 5000), platform::WaitResult::Ended);
   }
   {
     nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
     TInstallRun run(server.Url("/k.zip"), {"/KILL", "999999,abc"});
     run.InstallAndWait();
-    EXPECT_EQ(ExitStatus.load(), 1);
+    EXPECT_EQ(run.form.ExitStatus(), 1);
     EXPECT_EQ(run.form.FLabelMessage.Caption(), "1 'abc' is not a valid integer value");
     EXPECT_EQ(run.form.LabelPending.Caption(), "Terminating Application");
   }
@@ -257,7 +257,7 @@ TEST(Pipeline, InstallsAPackageOfEveryMethod) {
   nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();
-  EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
+  EXPECT_EQ(run.form.ExitStatus(), 0) << run.form.FLabelMessage.Caption();
   const std::string sample = testsupport::ReadFileText(run.InstallFolder() + "\\09_deflate64.bin");
   EXPECT_EQ(sample.size(), 120000u);
   EXPECT_EQ(archive::Crc32Update(0, sample.data(), sample.size()), 0xb6165c59u);
@@ -294,11 +294,11 @@ TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
     const bool recorded = reg.OpenKeyReadOnly("Software\\ORBAX\\Kestrova\\Uninstall") &&
                           reg.ReadString("Files").find(target + ";") != std::string::npos;
     if (retry) {
-      EXPECT_EQ(ExitStatus.load(), 0) << run.form.FLabelMessage.Caption();
+      EXPECT_EQ(run.form.ExitStatus(), 0) << run.form.FLabelMessage.Caption();
       EXPECT_EQ(testsupport::ReadFileText(target), "new");
       EXPECT_TRUE(recorded);
     } else {
-      EXPECT_EQ(ExitStatus.load(), 1);
+      EXPECT_EQ(run.form.ExitStatus(), 1);
       EXPECT_EQ(
           run.form.FLabelMessage.Caption(),
           "Unable to copy one or more files.\r\nPlease close all running applications and redo the installation.");

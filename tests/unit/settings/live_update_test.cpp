@@ -98,12 +98,3 @@ TEST(LiveUpdate, SetRegistryKeys) {
   lu.SetRegistryKeys("");
   EXPECT_EQ(lu.RegistryKeys.Count(), 0);
 }
-
-TEST(LiveUpdate, InitialInstallFolder) {
-  EXPECT_EQ(TLiveUpdate::InitialInstallFolder("C:\\Windows", "Program Files\\Drevanto\\Kestrova"),
-            "C:\\Program Files\\Drevanto\\Kestrova");
-  EXPECT_EQ(TLiveUpdate::InitialInstallFolder("D:\\WINNT", "Apps\\K\\\\"), "D:\\Apps\\K");
-  EXPECT_EQ(TLiveUpdate::InitialInstallFolder("E:\\W", ""), "E:");
-  EXPECT_EQ(TLiveUpdate::InitialInstallFolder("C:\\Windows", defaults::DefaultInstallPath()),
-            "C:\\" + defaults::DefaultInstallPath());
-}

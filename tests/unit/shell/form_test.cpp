@@ -102,7 +102,7 @@ TEST(MainWindow, FolderEntriesLoseTrailingBackslashesAndBadOnesWarn) {
     ASSERT_EQ(w.backend.Boxes.size(), 1u);
     EXPECT_EQ(w.backend.Boxes[0].Text, "Are you sure you want to abort the installation process?");
     EXPECT_EQ(w.backend.Boxes[0].Buttons, mbYesNo);
-    EXPECT_EQ(ExitStatus.load(), 1);
+    EXPECT_EQ(w.form.ExitStatus(), 1);
     EXPECT_TRUE(w.form.Closed());
   }
   for (const char* bad : {"\\\\\\", ""}) {
@@ -125,12 +125,12 @@ TEST(MainWindow, CloseOnTheFolderViewAsksAndNoKeepsItUsable) {
   EXPECT_FALSE(w.form.Closed());
   EXPECT_FALSE(w.form.Worker->Started());  // No does not start the worker
   EXPECT_TRUE(w.form.PanelSelectFolder.Visible());
-  EXPECT_EQ(ExitStatus.load(), 0);
+  EXPECT_EQ(w.form.ExitStatus(), 0);
 
   w.backend.BoxAnswers.push_back(mrYes);
   w.form.Close();
   EXPECT_TRUE(w.form.Closed());
-  EXPECT_EQ(ExitStatus.load(), 1);
+  EXPECT_EQ(w.form.ExitStatus(), 1);
   // Nothing is registered after an abort.
   w.form.FormDestroy();
   EXPECT_FALSE(w.form.Settings);
@@ -150,18 +150,24 @@ TEST(MainWindow, CancelledFolderBrowserLeavesTheEntry) {
 
 TEST(MainWindow, CloseWindowWarnsOnceOnlyAfterAFailure) {
   {
+    // A run that fails at once: nothing listens on port 1.
     Window w({});
-    ExitStatus.store(1);
-    w.form.FLabelMessage.SetCaption("it failed");
+    testsupport::TTempFolder folder;
+    w.form.Settings->DownloadURL = "http://127.0.0.1:1/kestrovafull.zip";
+    w.form.EFolder.SetText(folder / "Kestrova");
+    w.form.BInstallClick();
+    ASSERT_TRUE(w.backend.PumpUntil([&] { return w.form.Worker->Finished(); }));
+    EXPECT_EQ(w.form.ExitStatus(), 1);
     w.form.CloseWindow();
     ASSERT_EQ(w.backend.Boxes.size(), 1u);
-    EXPECT_EQ(w.backend.Boxes[0].Text, "it failed");
+    EXPECT_EQ(w.backend.Boxes[0].Text, w.form.FLabelMessage.Caption());
+    EXPECT_EQ(w.backend.Boxes[0].Text.rfind(w.form.Texts->S_DownloadError, 0), 0u);
     EXPECT_EQ(w.backend.Boxes[0].Type, mtWarning);
     EXPECT_TRUE(w.form.Closed());
   }
   {
     Window w({});
-    ExitStatus.store(0);
+    EXPECT_EQ(w.form.ExitStatus(), 0);
     w.form.CloseWindow();
     EXPECT_TRUE(w.backend.Boxes.empty());
     EXPECT_TRUE(w.form.Closed());

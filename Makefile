@@ -1,7 +1,7 @@
 # The two commands of the README: `make demo` and `make test`. Everything else is
 # for developers.
 SHELL := /bin/bash
-.PHONY: screenshots all deps build build-linux build-windows test test-linux test-windows test-asan fuzz demo bench clean
+.PHONY: screenshots all deps build build-linux build-windows test test-linux test-windows test-asan test-tsan fuzz demo bench clean
 
 all: build
 
@@ -31,6 +31,13 @@ test-asan: deps
 	@cmake --preset linux-asan >/dev/null
 	@cmake --build --preset linux-asan
 	@ctest --preset linux-asan
+
+# The worker, its gate, the sync queue and the controls are threaded: the native
+# suite under ThreadSanitizer.
+test-tsan: deps
+	@cmake --preset linux-tsan >/dev/null
+	@cmake --build --preset linux-tsan
+	@ctest --preset linux-tsan
 
 # libFuzzer targets (clang) in build/fuzz, each run FUZZ_SECONDS (default 60) in turn.
 FUZZ_SECONDS ?= 60

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "shell/form_main.h"
-#include "shell/ui/headless/headless_backend.h"
+#include "support/headless_backend.h"
 #include "support/test_support.h"
 
 namespace testsupport {

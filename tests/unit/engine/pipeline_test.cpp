@@ -11,7 +11,7 @@
 #include "settings/live_update.h"
 #include "settings/registry.h"
 #include "shell/form_main.h"
-#include "shell/ui/headless/headless_backend.h"
+#include "support/headless_backend.h"
 #include "support/test_support.h"
 #include "support/window_under_test.h"
 #include "unit/net/scripted_server.h"

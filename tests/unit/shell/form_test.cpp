@@ -7,7 +7,7 @@
 #include "settings/live_update.h"
 #include "shell/form_main.h"
 #include "shell/retry_form.h"
-#include "shell/ui/headless/headless_backend.h"
+#include "support/headless_backend.h"
 #include "support/test_support.h"
 #include "support/window_under_test.h"
 

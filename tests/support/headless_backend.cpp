@@ -1,4 +1,4 @@
-#include "shell/ui/headless/headless_backend.h"
+#include "support/headless_backend.h"
 
 #include <chrono>
 #include <thread>

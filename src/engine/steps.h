@@ -87,10 +87,14 @@ bool StopApplication(TStepContext& run);
 bool StopProcess(TStepContext& run, uint32_t pid);
 // Puts the extracted files in place below the installation folder, offering the
 // ones that fail in the retry dialog, and records them for the uninstallation.
+// When it does not complete, every original is put back and every added file and
+// folder removed.
 bool CopyFiles(TStepContext& run);
-// One file: the destination (read-only or not) is deleted within the replace time
-// limit, then the source moved, or copied, onto it.
-bool ReplaceFile(const std::string& source, const std::string& destination);
+// One file: an existing destination (read-only or not) is moved to backup within
+// the replace time limit, then the source moved, or copied, onto it. False when the
+// destination stays held, or nothing could take its place (the original is then
+// back where it was).
+bool ReplaceFile(const std::string& source, const std::string& destination, const std::string& backup);
 // Runs the package's batch file line by line from the installation folder, then
 // deletes it. Raises EInOutError when the folder cannot be made current.
 bool Configure(TStepContext& run);

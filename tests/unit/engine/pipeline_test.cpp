@@ -265,14 +265,17 @@ TEST(Pipeline, InstallsAPackageOfEveryMethod) {
   EXPECT_FALSE(run.TempHasLeftovers());
 }
 
+// Version 2 changes every file of version 1 and adds one in a new folder, while
+// one installed file is held: Retry places it, Cancel leaves version 1 untouched.
 TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
-  const std::string zip = StoredZip({{"app.dll", "new"}, {"other.txt", "other"}});
+  const std::string zip = StoredZip({{"app.dll", "new"}, {"other.txt", "other v2"}, {"sub/added.txt", "added"}});
   for (const bool retry : {true, false}) {
     nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
     TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
     const std::string target = run.InstallFolder() + "\\app.dll";
     ASSERT_TRUE(platform::ForceDirectories(run.InstallFolder()));
     testsupport::WriteFileText(target, "old");
+    testsupport::WriteFileText(run.InstallFolder() + "\\other.txt", "other v1");
     const std::string ready = run.folder / "ready", release = run.folder / "release";
     platform::ProcessHandle holder = platform::StartProcess(
         testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " hold " + testsupport::Quoted(target) + " " +
@@ -296,6 +299,8 @@ TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
     if (retry) {
       EXPECT_EQ(run.form.ExitStatus(), 0) << run.form.FLabelMessage.Caption();
       EXPECT_EQ(testsupport::ReadFileText(target), "new");
+      EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\other.txt"), "other v2");
+      EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\sub\\added.txt"), "added");
       EXPECT_TRUE(recorded);
     } else {
       EXPECT_EQ(run.form.ExitStatus(), 1);
@@ -303,8 +308,15 @@ TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
           run.form.FLabelMessage.Caption(),
           "Unable to copy one or more files.\r\nPlease close all running applications and redo the installation.");
       EXPECT_FALSE(recorded);  // nothing recorded after Cancel
+      EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\other.txt"), "other v1");
+      EXPECT_FALSE(platform::FileExists(run.InstallFolder() + "\\sub\\added.txt"));
+      EXPECT_FALSE(platform::DirectoryExists(run.InstallFolder() + "\\sub"));
       testsupport::WriteFileText(release, "");
       platform::WaitForProcess(holder, 20000);
+      EXPECT_EQ(testsupport::ReadFileText(target), "old");
     }
+    // The originals waited in the temporary folder only while the step ran.
+    EXPECT_FALSE(
+        platform::DirectoryExists(platform::TempDir() + "\\" + run.form.Settings->ExtractFolderName + ".replaced"));
   }
 }

@@ -14,10 +14,40 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
+
+
+def wait_until(condition, seconds, interval=0.1):
+    """Polls condition until it gives a true value, which it returns; None when the
+    time runs out. A test waits on what it needs, never for a fixed time."""
+    end = time.monotonic() + seconds
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() >= end:
+            return None
+        time.sleep(interval)
+
+
+def processes_running(*fragments):
+    """Whether a process of this machine has every fragment in its command line (a
+    program under Wine shows its Windows command line there too)."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                line = f.read().replace(b"\0", b" ").decode("latin-1")
+        except OSError:
+            continue
+        if all(fragment in line for fragment in fragments):
+            return True
+    return False
 
 
 class PackageServer:

@@ -5,7 +5,6 @@ usage: install_test.py BUILD_DIR linux|windows
 """
 import os
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e  # noqa: E402
@@ -31,12 +30,7 @@ def package(machine, version, extra=None):
 
 
 def wait_for(path, seconds=20):
-    end = time.time() + seconds
-    while time.time() < end:
-        if os.path.exists(path):
-            return True
-        time.sleep(0.1)
-    return False
+    return bool(e2e.wait_until(lambda: os.path.exists(path), seconds))
 
 
 def main():

@@ -68,29 +68,16 @@ class Window:
                               capture_output=True, text=True, timeout=60).stdout.splitlines()
 
     def wait(self, cls, text, seconds=90):
-        end = time.time() + seconds
-        while time.time() < end:
-            at = self.find(cls, text)
-            if at:
-                return at
-            time.sleep(0.5)
-        return None
+        return e2e.wait_until(lambda: self.find(cls, text), seconds, 0.5)
 
     def wait_view(self, present, absent, seconds=90):
         """Waits until a text shows and another does not: while the window is being
         built every view is briefly visible."""
-        end = time.time() + seconds
-        while time.time() < end:
-            texts = self.texts(MAIN_CLASS)
-            if present in texts and absent not in texts:
-                return True
-            time.sleep(0.5)
-        return False
+        return bool(e2e.wait_until(lambda: present in (t := self.texts(MAIN_CLASS)) and absent not in t, seconds, 0.5))
 
     def click(self, at):
         subprocess.run(["xdotool", "mousemove", str(at[0]), str(at[1]), "click", "1"], env=self.machine.env,
                        check=True)
-        time.sleep(0.3)
 
     def type_into(self, at, value):
         self.click(at)
@@ -167,12 +154,12 @@ def choose_folder(window, check):
     check.true("the folder view shows the default folder", edit is not None)
     if not edit:
         return False
-    # Keys typed before the window has the keyboard focus go nowhere: type again.
+    # Keys typed before the window has the keyboard focus go nowhere: type again
+    # until the edit shows the folder.
     for _ in range(5):
         window.type_into(edit, FOLDER)
-        if window.find(MAIN_CLASS, FOLDER):
+        if window.wait(MAIN_CLASS, FOLDER, 2):
             break
-        time.sleep(1)
     check.true("the folder typed is in the edit", window.find(MAIN_CLASS, FOLDER) is not None)
     window.click(window.find(MAIN_CLASS, "Install"))
     return True
@@ -275,7 +262,9 @@ def live_update(machine, check, server):
     check_installed(machine, check, "live update", 3)
     check.equal("one download for the live update", len(server.requests), requests + 1)
     os.remove(note)
-    time.sleep(2)  # the hidden updater ends after starting the application
+    # The hidden updater ends after starting the application.
+    check.true("the live updater ended",
+               e2e.wait_until(lambda: not e2e.processes_running("ORBAXLiveUpdate", "/KILL"), 60) is not None)
 
 
 def older_family(machine, check):

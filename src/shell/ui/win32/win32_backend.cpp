@@ -567,3 +567,9 @@ int TWin32Backend::ShowRetryModal(TFRetry& dialog) {
 }  // namespace
 
 std::unique_ptr<TBackend> CreateDefaultBackend() { return std::make_unique<TWin32Backend>(); }
+
+void ReportStartupFailure(const std::string& title, const std::string& wording, const std::string& message) {
+  const std::string text = wording + "\r\n\r\n" + message;
+  // No window of ours to own it: on top, so it is not lost behind another program.
+  ::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND);
+}

@@ -69,6 +69,12 @@ int main(int argc, char** argv) {
         return Fail(std::string(defaults::kFields[index].Name) + " holds at most " + std::to_string(capacity - 1) +
                     " bytes; the value has " + std::to_string(value.size()));
       if (value.find('\0') != std::string::npos) return Fail("a value cannot contain a NUL byte");
+      // These name what the program makes and later removes; empty, they name
+      // something larger: the logon entry becomes the whole Run key, the product
+      // key the root of the user's registry, the group the Programs folder itself.
+      for (const char* name : {"ApplicationName", "UpdaterFileName", "ProgramGroupName", "ProductRegistryKey"})
+        if (value.empty() && index == defaults::FindField(name))
+          return Fail(std::string(name) + " cannot be empty; the program was left as it was");
     }
 
     std::fstream file(program,

@@ -53,6 +53,21 @@ std::string DesktopFolder() {
   }
 }
 
+// Items of the uninstall list are taken with every run of backslashes as one, the
+// way the registry resolves them, and a path ending in "\" names the default
+// value of its key: no doubled or trailing separator turns a value into the key
+// above it, or a key into its parent.
+bool NamesDefaultValue(const std::string& item) { return !item.empty() && item.back() == '\\'; }
+
+// The installation record of a list item: a key's "Uninstall" sub-key. A default
+// value has none: read as a key, "Software\" would find another program's record.
+bool RecordOf(const std::string& path, std::string& record) {
+  const std::string item = CollapseBackslashes(path);
+  if (NamesDefaultValue(item)) return false;
+  record = item + kRecordSubKey;
+  return true;
+}
+
 bool SameFolder(const std::string& a, const std::string& b) {
   return text::AnsiSameText(text::ExcludeTrailingBackslash(CollapseBackslashes(a)),
                             text::ExcludeTrailingBackslash(CollapseBackslashes(b)));
@@ -113,9 +128,11 @@ void ScheduleDeleteAtRestart(const std::string& path) {
 }
 
 void DeleteUninstallEntry(const std::string& path, uint32_t root) {
+  std::string record;
+  if (!RecordOf(path, record)) return;
   TRegistry registry;
   registry.SetRootKey(root);
-  if (!registry.OpenKey(path + kRecordSubKey, false)) return;
+  if (!registry.OpenKey(record, false)) return;
   if (!registry.ValueExists(kUninstallKeyValue)) return;
   const std::string entry = registry.ReadString(kUninstallKeyValue);
   registry.CloseKey();
@@ -127,27 +144,25 @@ void DeleteUninstallEntry(const std::string& path, uint32_t root) {
 }
 
 void DeleteRegistryItem(const std::string& path, uint32_t root) {
-  const size_t firstBackslash = path.find('\\');
+  const std::string item = CollapseBackslashes(path);
+  const size_t firstBackslash = item.find('\\');
   if (firstBackslash == std::string::npos || firstBackslash == 0) return;
 
   TRegistry registry;
   registry.SetRootKey(root);
-  if (registry.OpenKey(path, false)) {
+  if (!NamesDefaultValue(item) && registry.OpenKey(item, false)) {
     std::vector<std::string> subKeys;
     registry.GetKeyNames(subKeys);
     registry.CloseKey();
-    for (const std::string& subKey : subKeys) DeleteRegistryItem(path + "\\" + subKey, root);
-    registry.DeleteKey(path);
+    for (const std::string& subKey : subKeys) DeleteRegistryItem(item + "\\" + subKey, root);
+    registry.DeleteKey(item);
     return;
   }
 
-  // Not a key: the last part names a value of the key before it.
-  const TStringParam parts(path, "\\");
-  if (parts.Count() < 2) return;
-  std::string key;
-  for (int i = 0; i < parts.Count() - 1; ++i) key += "\\" + parts.Strings(i);
-  if (registry.OpenKey(key, false)) {
-    registry.DeleteValue(parts.Strings(parts.Count() - 1));
+  // Not a key: the last part names a value of the key before it ("" the default).
+  const size_t lastBackslash = item.rfind('\\');
+  if (registry.OpenKey(item.substr(0, lastBackslash), false)) {
+    registry.DeleteValue(item.substr(lastBackslash + 1));
     registry.CloseKey();
   }
 }
@@ -165,7 +180,8 @@ bool UninstallFiles(const TLiveUpdate& settings, const TUninstallProgress& progr
     {
       TRegistry registry;
       registry.SetRootKey(RootOf(settings, k));
-      if (!registry.OpenKey(settings.RegistryKeys.Strings(k) + kRecordSubKey, false)) continue;
+      std::string record;
+      if (!RecordOf(settings.RegistryKeys.Strings(k), record) || !registry.OpenKey(record, false)) continue;
       if (!registry.ValueExists(kFilesValue)) continue;
       files.SetTextStr(registry.ReadString(kFilesValue));
     }

@@ -40,12 +40,15 @@ std::string DeleteCommand(const std::string& path);
 void ScheduleDeleteAtRestart(const std::string& path);
 
 // Deletes the system uninstall entry named by the "UninstallKey" value of the
-// installation record of path below root, if there is one.
+// installation record of path below root, if there is one (a path that names a
+// default value has none).
 void DeleteUninstallEntry(const std::string& path, uint32_t root);
 
 // Deletes the key path below root with all its sub-keys, deepest first, or, when
 // no such key opens, the value the path's last part names in the key before it.
-// A path without "\" or starting with "\" (a top-level key) is left alone.
+// Runs of backslashes count as one, and a path ending in "\" names the default
+// value of its key, never the key. A path without "\" or starting with "\" (a
+// top-level key) is left alone.
 void DeleteRegistryItem(const std::string& path, uint32_t root);
 
 // First uninstall step: deletes the files listed in the installation record of

@@ -62,3 +62,8 @@ class TBackend : public TControlObserver {
 
 // The target's own back end: the Win32 window, or the Linux port's console.
 std::unique_ptr<TBackend> CreateDefaultBackend();
+
+// A failure before the window exists, told where the user of the target sees it:
+// on Windows a message box with the title, the wording, a blank line and the
+// error's message; on the Linux port the error's message on standard error.
+void ReportStartupFailure(const std::string& title, const std::string& wording, const std::string& message);

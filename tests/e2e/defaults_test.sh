@@ -57,6 +57,10 @@ check_tool() {
   cp "$copy" "$work/before"
   if tool_run "$t" "$copy" DefaultLanguage "$tolong" >/dev/null 2>&1; then fail "$label: 36 bytes accepted"; fi
   if tool_run "$t" "$copy" NoSuchField x >/dev/null 2>&1; then fail "$label: unknown field accepted"; fi
+  # Empty, these would name the whole Run key, the registry's root or the Programs folder.
+  for name in ApplicationName UpdaterFileName ProgramGroupName ProductRegistryKey; do
+    if tool_run "$t" "$copy" "$name" "" >/dev/null 2>&1; then fail "$label: empty $name accepted"; fi
+  done
   cmp -s "$copy" "$work/before" || fail "$label: a refused rewrite changed the program"
   tool_run "$t" "$copy" DefaultUserName "" >/dev/null 2>&1 || fail "$label: empty value refused"
   [ "$(value "$copy" DefaultUserName)" = "" ] || fail "$label: empty value"

@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/text.h"
 #include "platform/platform.h"
+#include "settings/build_defaults.h"
+#include "settings/file_xml.h"
 #include "shell/backend.h"
 #include "shell/form_main.h"
 
@@ -14,7 +17,12 @@ int main(int argc, char** argv) {
     // Held from start to end so that a restart after an uninstallation is allowed.
     savedShutdownAttributes = platform::SetPrivilege("SeShutdownPrivilege", platform::SE_PRIVILEGE_ENABLED_ATTR);
   } catch (const Exception& e) {
-    std::fprintf(stderr, "%s\n", e.Message.c_str());
+    // No window yet, and a window program has no console to write to: the failure
+    // gets a box of its own, titled and worded as the window would be.
+    TFileXML texts;
+    texts.SetLanguage(text::UpperCase(defaults::DefaultLanguage()));
+    texts.LoadTexts("KVI_XMLFile");
+    ReportStartupFailure(texts.S_FormCaption, texts.S_UnknownError, e.Message);
     return 1;
   }
 

@@ -6,6 +6,9 @@
 //                               the class CLASS; exits with 1 when there is none
 //   lu-win32 texts CLASS        prints the texts of the visible controls of that
 //                               window, one per line, list box items indented
+//   lu-win32 focus CLASS        prints the text of the control of that window that
+//                               has the keyboard focus; exits with 1 when none has
+//                               it, with 3 when the one that has it is hidden
 //   lu-win32 short PATH         prints GetShortPathNameA's answer for PATH
 #include <windows.h>
 
@@ -90,6 +93,15 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  if (mode == "focus") {
+    if (!top) return 1;
+    // The focus belongs to the window's thread; another process asks that thread.
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &info) || !info.hwndFocus) return 1;
+    std::printf("%s\n", TextOf(info.hwndFocus).c_str());
+    return IsWindowVisible(info.hwndFocus) ? 0 : 3;
+  }
   if (mode == "short") {
     char buffer[MAX_PATH + 1] = {};
     DWORD n = GetShortPathNameA(argv[2], buffer, sizeof buffer);
@@ -97,6 +109,6 @@ int main(int argc, char** argv) {
     std::printf("%s\n", buffer);
     return 0;
   }
-  std::fprintf(stderr, "usage: lu-win32 find CLASS TEXT | texts CLASS | short PATH\n");
+  std::fprintf(stderr, "usage: lu-win32 find CLASS TEXT | texts CLASS | focus CLASS | short PATH\n");
   return 2;
 }

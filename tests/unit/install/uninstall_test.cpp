@@ -38,6 +38,13 @@ class UninstallTest : public InstallTest {
   std::string Folder(const std::string& name) const { return settings.InstallFolder + "\\" + name; }
 };
 
+// The path with every backslash doubled.
+std::string Doubled(const std::string& path) {
+  std::string result;
+  for (char c : path) result += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return result;
+}
+
 }  // namespace
 
 TEST_F(UninstallTest, LockedFileIsScheduledOnceWhateverTheNumberOfTries) {
@@ -218,6 +225,122 @@ TEST_F(UninstallTest, TopLevelEntriesStayButTheirFilesGo) {
   EXPECT_EQ(ReadString(HKCU, top, "Keep"), "1");
   EXPECT_EQ(ReadString(HKCU, ProductPath(), "Keep"), "1");  // its path began with "\"
   platform::RegDeleteKeyTree(HKCU, top);
+}
+
+TEST_F(UninstallTest, DoubledAndTrailingBackslashesNeverReachTheKeyAbove) {
+  const std::string product = ProductPath();
+  const std::string file = MakeFile(Folder("Kestrova.exe"));
+  struct Case {
+    std::string path;
+    bool productDefault, subKey, subDefault;  // what stays
+  } cases[] = {
+      {product + "\\", false, true, true},  // the product key's default value, not the key
+      {product + "\\\\\\", false, true, true},
+      {Doubled(product) + "\\\\", false, true, true},
+      {Doubled(product) + "\\\\Sub", true, false, false},
+      {product + "\\\\Sub\\", true, true, false},
+  };
+  for (const Case& c : cases) {
+    WriteString(HKCU, product, "", "default");
+    WriteString(HKCU, product, "Keep", "1");
+    WriteString(HKCU, product + "\\Sub", "", "sub default");
+    WriteString(HKCU, RecordPath(), "Files", file + ";");
+    settings.SetRegistryKeys("HKEY_CURRENT_USER\\" + c.path);
+    ASSERT_EQ(settings.RegistryKeys.Count(), 1);
+    install::UninstallFiles(settings);
+    install::UninstallRegistries(settings);
+    EXPECT_EQ(ReadString(HKCU, product, "Keep"), "1") << c.path;
+    EXPECT_EQ(ReadString(HKCU, product, "").has_value(), c.productDefault) << c.path;
+    EXPECT_EQ(KeyExists(HKCU, product + "\\Sub"), c.subKey) << c.path;
+    EXPECT_EQ(ReadString(HKCU, product + "\\Sub", "").has_value(), c.subDefault) << c.path;
+    // A default value has no installation record of its own.
+    EXPECT_TRUE(platform::FileExists(file)) << c.path;
+  }
+}
+
+namespace {
+
+// Every key and value below a root, as "path|name=type:data" lines, leaving out
+// the keys at or below "skip".
+void DumpTree(uint32_t root, const std::string& path, const std::string& skip, std::vector<std::string>& out) {
+  if (!skip.empty() && text::AnsiSameText(path, skip)) return;
+  platform::RegKey key;
+  if (!key.Open(root, path, false, true)) return;
+  out.push_back(path);
+  std::vector<std::string> names;
+  key.ValueNames(names);
+  for (const auto& name : names) {
+    platform::RegValue value;
+    key.GetValue(name, value);
+    out.push_back(path + "|" + name + "=" + text::IntToStr(value.Type) + ":" + value.Data);
+  }
+  key.SubKeyNames(names);
+  for (const auto& name : names) DumpTree(root, path.empty() ? name : path + "\\" + name, skip, out);
+}
+
+}  // namespace
+
+TEST_F(UninstallTest, ListsNamingARootOrAWholeBranchLeaveOtherProgramsAlone) {
+  // The system's registry is shared by every program on it: these lists would
+  // wipe it if the guard failed.
+  if (!platform::EmulatedMachine()) GTEST_SKIP() << "only on a machine of the test's own";
+  install::TPlatformIdOverride nt(2);
+  const std::string others = MakeFile(install_ / "Other\\other.exe");
+  WriteString(HKCU, "Software\\OtherVendor\\App", "Setting", "1");
+  WriteString(HKCU, "Software\\OtherVendor\\App\\..", "dots", "a key named so");
+  WriteString(HKCU, std::string(kRun), "OtherApp", others);
+  WriteString(HKCU, std::string(kUninstall) + "\\OtherApp", "DisplayName", "Other");
+  // Where a branch read as a key would look for its installation record.
+  for (const std::string& key : {std::string("Software\\Uninstall"), std::string(kRun) + "\\Uninstall"}) {
+    WriteString(HKCU, key, "Files", others + ";");
+    WriteString(HKCU, key, "UninstallKey", "OtherApp");
+  }
+  WriteString(HKLM, "Software\\OtherVendor", "Setting", "1");
+
+  const std::string run = "HKEY_CURRENT_USER\\" + std::string(kRun);
+  const char* const lists[] = {
+      "HKEY_CURRENT_USER\\Software\\",
+      "HKEY_CURRENT_USER\\Software\\\\",
+      "HKEY_CURRENT_USER\\\\Software\\",
+      "HKEY_CURRENT_USER",
+      "HKEY_CURRENT_USER\\",
+      "HKEY_CURRENT_USER\\\\",
+      "HKEY_CURRENT_USER\\\\\\",
+      "HKEY_CURRENT_USER/Software",
+      "HKEY_CURRENT_USER\\Software/",
+      "HKEY_CURRENT_USER\\Software\\OtherVendor/App",
+      "HKEY_CURRENT_USER\\Software\\OtherVendor\\App\\..\\..",
+      "HKEY_CURRENT_USER\\Software\\.\\OtherVendor",
+      "HKEY_LOCAL_MACHINE\\Software\\",
+      "HKEY_LOCAL_MACHINE\\\\",
+  };
+  std::vector<std::string> cases(std::begin(lists), std::end(lists));
+  cases.push_back(run + "\\");
+  cases.push_back(run + "\\\\");
+  cases.push_back(Doubled(run) + "\\\\");
+
+  const std::string product = "HKEY_CURRENT_USER\\" + ProductPath();
+  for (const std::string& list : cases) {
+    const std::string file = MakeFile(Folder("Kestrova.exe"));
+    WriteString(HKCU, ProductPath(), "Language", "EN");
+    WriteString(HKCU, RecordPath(), "Files", file + ";");
+    std::vector<std::string> before, beforeMachine;
+    DumpTree(HKCU, "", ProductPath(), before);
+    DumpTree(HKLM, "", "", beforeMachine);
+
+    settings.SetRegistryKeys(list + "," + product);
+    install::UninstallFiles(settings);
+    install::UninstallRegistries(settings);
+
+    std::vector<std::string> after, afterMachine;
+    DumpTree(HKCU, "", ProductPath(), after);
+    DumpTree(HKLM, "", "", afterMachine);
+    EXPECT_EQ(after, before) << list;
+    EXPECT_EQ(afterMachine, beforeMachine) << list;
+    EXPECT_TRUE(platform::FileExists(others)) << list;
+    EXPECT_FALSE(platform::FileExists(file)) << list;
+    EXPECT_FALSE(KeyExists(HKCU, ProductPath())) << list;
+  }
 }
 
 TEST_F(UninstallTest, NestedKeysAreRemovedCompletelyAndValuesByName) {

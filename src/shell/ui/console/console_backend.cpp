@@ -280,3 +280,7 @@ class TConsoleBackend : public TBackend {
 }  // namespace
 
 std::unique_ptr<TBackend> CreateDefaultBackend() { return std::make_unique<TConsoleBackend>(); }
+
+void ReportStartupFailure(const std::string&, const std::string&, const std::string& message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+}

@@ -23,6 +23,10 @@ constexpr UINT WM_APP_REFRESH = WM_APP + 1;  // controls changed off the window'
 constexpr UINT WM_APP_SYNC = WM_APP + 2;     // a synchronised call is waiting
 constexpr UINT_PTR kTimerMonitor = 1;
 constexpr UINT_PTR kTimerCheck = 2;
+// The retry dialog's buttons: other than IDOK and IDCANCEL, which Enter and Escape
+// send whatever has the focus.
+constexpr int kRetryId = 1001;
+constexpr int kRetryCancelId = 1002;
 constexpr COLORREF kNavy = RGB(0, 0, 128);
 constexpr COLORREF kBand = RGB(0, 29, 97);
 constexpr int kHeaderHeight = 62;
@@ -99,6 +103,7 @@ class TWin32Backend : public TBackend {
     if (visible) {
       UpdateWindow(main_);
       SetForegroundWindow(main_);
+      FocusView();
     }
   }
   void SetWindowCaption(const std::string& caption) override { SetWindowTextA(main_, caption.c_str()); }
@@ -143,6 +148,17 @@ class TWin32Backend : public TBackend {
   void BuildMainWindow();
   void Refresh();
   void Apply(TControl& c);
+  // The keyboard focus to the first control of the view on show that takes it
+  // (the window itself when none does), never a hidden one.
+  void FocusView();
+  // The button Enter presses, whichever control has the focus: the default button
+  // of the view on show (none on the progress view, none in the retry dialog).
+  HWND DefaultButton() const;
+  // Only the default button wears the default frame. The dialog keys hand the
+  // frame to a push button that Tab reaches; here it goes back once focus moved.
+  void KeepDefaultFrame();
+  // A button pressed from the keyboard or the mouse, when it can be seen.
+  void Press(HWND button);
   // A long title (some languages) gets a smaller font rather than being cut off.
   void FitTitle(HWND wnd, const std::string& text) {
     RECT rc;
@@ -186,9 +202,15 @@ class TWin32Backend : public TBackend {
   std::map<int, TGdi> titleFonts_;
   TGdi white_, band_;
   std::vector<TGdi> bitmaps_;
+  // The keyboard: the focus last seen, the control that had it when another
+  // window became active, and whether a view came on show.
+  HWND lastFocus_ = nullptr;
+  HWND savedFocus_ = nullptr;
+  bool viewShown_ = false;
   // The retry dialog while it is open.
   int retryResult_ = 0;
   HWND retry_ = nullptr;
+  HWND retryButtons_[2] = {};
 };
 
 LRESULT CALLBACK MainWndProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return gBackend->MainProc(w, m, wp, lp); }
@@ -255,8 +277,9 @@ void TWin32Backend::BuildMainWindow() {
   SetTimer(main_, kTimerCheck, f.TimerCheckDownload.Interval, nullptr);
 
   auto view = [&](TPanel& panel, bool finish, bool bottom) {
-    HWND wnd = CreateWindowExA(0, kViewClass, "", WS_CHILD | WS_CLIPCHILDREN, 0, 0, S(554), S(338), main_, nullptr,
-                               GetModuleHandleA(nullptr), nullptr);
+    // A control parent: Tab moves through the controls of the view on show.
+    HWND wnd = CreateWindowExA(WS_EX_CONTROLPARENT, kViewClass, "", WS_CHILD | WS_CLIPCHILDREN, 0, 0, S(554), S(338),
+                               main_, nullptr, GetModuleHandleA(nullptr), nullptr);
     windows_[&panel] = wnd;
     byWindow_[wnd] = &panel;
     views_.push_back({&panel, wnd, finish, bottom});
@@ -372,7 +395,10 @@ void TWin32Backend::Apply(TControl& c) {
   }
   const bool visible = c.Visible();
   const bool shown = (GetWindowLongA(wnd, GWL_STYLE) & WS_VISIBLE) != 0;
-  if (shown != visible) ShowWindow(wnd, visible ? SW_SHOWNA : SW_HIDE);
+  if (shown != visible) {
+    ShowWindow(wnd, visible ? SW_SHOWNA : SW_HIDE);
+    if (visible && dynamic_cast<TPanel*>(&c)) viewShown_ = true;
+  }
   applying_ = false;
 }
 
@@ -384,6 +410,62 @@ void TWin32Backend::Refresh() {
     refreshPosted_ = false;
   }
   for (TControl* c : dirty) Apply(*c);
+  // After the whole batch: a view and the controls shown with it arrive in any order.
+  HWND focus = GetFocus();
+  if (viewShown_ || (focus && !IsWindowVisible(focus) && IsWindowVisible(main_))) FocusView();
+  viewShown_ = false;
+}
+
+void TWin32Backend::FocusView() {
+  if (!IsWindowVisible(main_) || retry_) return;
+  lastFocus_ = nullptr;  // the view's default button changes with the view
+  for (const TView& v : views_) {
+    if (!IsWindowVisible(v.Wnd)) continue;
+    // Children enumerate in creation order, which is the tab order.
+    for (HWND c = GetWindow(v.Wnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+      const LONG style = GetWindowLongA(c, GWL_STYLE);
+      if ((style & WS_TABSTOP) && IsWindowVisible(c) && IsWindowEnabled(c)) {
+        SetFocus(c);
+        KeepDefaultFrame();
+        return;
+      }
+    }
+  }
+  SetFocus(main_);
+  KeepDefaultFrame();
+}
+
+HWND TWin32Backend::DefaultButton() const {
+  if (retry_) return nullptr;
+  for (const auto& [control, wnd] : windows_) {
+    auto* button = dynamic_cast<TButton*>(control);
+    if (button && button->Default && IsWindowVisible(wnd) && IsWindowEnabled(wnd)) return wnd;
+  }
+  return nullptr;
+}
+
+void TWin32Backend::KeepDefaultFrame() {
+  HWND focus = GetFocus();
+  if (focus == lastFocus_) return;
+  lastFocus_ = focus;
+  const HWND target = DefaultButton();
+  auto mark = [&](HWND button) {
+    const LONG type = GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK;
+    const LONG wanted = button == target ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+    if (type != wanted) SendMessageA(button, BM_SETSTYLE, static_cast<WPARAM>(wanted), TRUE);
+  };
+  if (retry_) {
+    for (HWND b : retryButtons_) mark(b);
+    return;
+  }
+  for (const auto& [control, wnd] : windows_)
+    if (dynamic_cast<TButton*>(control)) mark(wnd);
+}
+
+void TWin32Backend::Press(HWND button) {
+  auto* b = dynamic_cast<TButton*>(ControlOf(button));
+  // A hidden button may still hold the focus for a moment; it presses nothing.
+  if (b && IsWindowVisible(button) && IsWindowEnabled(button)) b->Click();
 }
 
 void TWin32Backend::Run() {
@@ -394,6 +476,7 @@ void TWin32Backend::Run() {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
+    KeepDefaultFrame();
   }
 }
 
@@ -409,6 +492,27 @@ LRESULT TWin32Backend::MainProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
       form_->Close();  // the form's close request decides
       return 0;
     case WM_ERASEBKGND: return 1;
+    case WM_COMMAND:
+      // Only the dialog keys (IsDialogMessage in the loop) send commands here: Enter,
+      // whatever control it names, and Escape's IDCANCEL, which is no key of ours.
+      if (LOWORD(wp) != IDCANCEL) {
+        if (HWND button = DefaultButton()) Press(button);
+      }
+      return 0;
+    case WM_ACTIVATE:
+      // As a dialog does: the focus leaves with the window and comes back to the
+      // same control, not to the window itself.
+      if (LOWORD(wp) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        savedFocus_ = focus && IsChild(main_, focus) ? focus : nullptr;
+        return 0;
+      }
+      if (HIWORD(wp) || retry_) return DefWindowProcA(wnd, msg, wp, lp);  // minimised, or the dialog has it
+      if (savedFocus_ && IsWindowVisible(savedFocus_))
+        SetFocus(savedFocus_);
+      else
+        FocusView();
+      return 0;
     default: return DefWindowProcA(wnd, msg, wp, lp);
   }
 }
@@ -462,8 +566,8 @@ LRESULT TWin32Backend::ViewProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
       if (HIWORD(wp) == BN_CLICKED) {
         if (auto* box = dynamic_cast<TCheckBox*>(c)) {
           box->SetChecked(SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED);
-        } else if (auto* b = dynamic_cast<TButton*>(c)) {
-          b->Click();
+        } else {
+          Press(child);
         }
       } else if (HIWORD(wp) == EN_CHANGE) {
         if (auto* e = dynamic_cast<TEdit*>(c)) {
@@ -484,9 +588,12 @@ LRESULT TWin32Backend::ViewProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT TWin32Backend::RetryProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_COMMAND:
+      // Only the buttons answer, to a click or Space: Enter and Escape do nothing,
+      // as the dialog has neither a default nor a cancel button.
       if (HIWORD(wp) == BN_CLICKED) {
         const int id = LOWORD(wp);
-        if (id == 1 || id == 2) retryResult_ = id;
+        if (id == kRetryId) retryResult_ = 1;
+        if (id == kRetryCancelId) retryResult_ = 2;
       }
       return 0;
     case WM_CLOSE:
@@ -539,20 +646,23 @@ int TWin32Backend::ShowRetryModal(TFRetry& dialog) {
                     205, 0, WS_EX_CLIENTEDGE);
   for (const std::string& line : dialog.LBRetry)
     SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-  HWND retry = child("BUTTON", dialog.BRetry.Caption(), BS_PUSHBUTTON | WS_TABSTOP, 280, 238 + extra + 8, 75, 25, 1);
-  child("BUTTON", dialog.BCancel.Caption(), BS_PUSHBUTTON | WS_TABSTOP, 368, 238 + extra + 8, 75, 25, 2);
+  retryButtons_[0] =
+      child("BUTTON", dialog.BRetry.Caption(), BS_PUSHBUTTON | WS_TABSTOP, 280, 238 + extra + 8, 75, 25, kRetryId);
+  retryButtons_[1] = child("BUTTON", dialog.BCancel.Caption(), BS_PUSHBUTTON | WS_TABSTOP, 368, 238 + extra + 8, 75, 25,
+                           kRetryCancelId);
 
   retryResult_ = 0;
   EnableWindow(main_, FALSE);
   ShowWindow(retry_, SW_SHOW);
   SetForegroundWindow(retry_);
-  SetFocus(retry);
+  SetFocus(retryButtons_[0]);
   MSG msg;
   while (retryResult_ == 0 && GetMessageA(&msg, nullptr, 0, 0) > 0) {
     if (!IsDialogMessageA(retry_, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
+    KeepDefaultFrame();
   }
   if (retryResult_ == 0) {  // WM_QUIT arrived: hand it on to the main loop
     PostQuitMessage(0);
@@ -561,9 +671,17 @@ int TWin32Backend::ShowRetryModal(TFRetry& dialog) {
   EnableWindow(main_, TRUE);
   DestroyWindow(retry_);
   retry_ = nullptr;
+  retryButtons_[0] = retryButtons_[1] = nullptr;
+  FocusView();
   return retryResult_;
 }
 
 }  // namespace
 
 std::unique_ptr<TBackend> CreateDefaultBackend() { return std::make_unique<TWin32Backend>(); }
+
+void ReportStartupFailure(const std::string& title, const std::string& wording, const std::string& message) {
+  const std::string text = wording + "\r\n\r\n" + message;
+  // No window of ours to own it: on top, so it is not lost behind another program.
+  ::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND);
+}

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/signature.h"
 #include "settings/build_defaults.h"
 
 namespace {
@@ -69,6 +70,14 @@ int main(int argc, char** argv) {
         return Fail(std::string(defaults::kFields[index].Name) + " holds at most " + std::to_string(capacity - 1) +
                     " bytes; the value has " + std::to_string(value.size()));
       if (value.find('\0') != std::string::npos) return Fail("a value cannot contain a NUL byte");
+      // A key the updater cannot use would refuse every package: better said now.
+      if (index == defaults::FindField("PackageKey") && !value.empty()) {
+        try {
+          net::CheckPublicKey(value);
+        } catch (const Exception& e) {
+          return Fail(e.Message);
+        }
+      }
     }
 
     std::fstream file(program,

@@ -2,9 +2,37 @@
 
 #include "engine/worker.h"
 #include "net/http_client.h"
+#include "net/signature.h"
 #include "platform/platform.h"
+#include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
+
+namespace {
+
+// With a publisher's key built in, a package counts only when the signature
+// beside it (its address + ".sig") is that key's signature of it: anyone who
+// can answer for the download host could otherwise run code with the user's
+// rights. Fails like the transfer itself, before the unpack step opens the file.
+bool VerifyPackage(TThreadLiveUpdate& worker, const std::string& archivePath) {
+  const std::string key = defaults::PackageKey();
+  if (key.empty()) return true;
+  try {
+    // The stall check watches this transfer too.
+    worker.LastPosition.store(0);
+    worker.Downloading.store(true);
+    const std::string signature = net::FetchSignature(*worker.HTTP, worker.Settings.DownloadURL + ".sig");
+    worker.Downloading.store(false);
+    net::VerifyFileSignature(archivePath, signature, key);
+    return true;
+  } catch (const Exception& e) {
+    worker.Downloading.store(false);
+    worker.Report(worker.Settings.Texts->S_BadSignature + "\r\n" + e.Message, mtWarning);
+    return false;
+  }
+}
+
+}  // namespace
 
 bool TThreadLiveUpdate::Download() {
   TFileXML& t = Texts();
@@ -38,7 +66,7 @@ bool TThreadLiveUpdate::Download() {
       return false;
     }
     if (!file->Close()) throw EInOutError("Error closing file " + archivePath, 0);
-    return true;
+    return VerifyPackage(*this, archivePath);
   } catch (const Exception& e) {
     Downloading.store(false);
     file.reset();

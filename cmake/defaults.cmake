@@ -1,4 +1,4 @@
-# The eleven build-time defaults. Each becomes a NUL-terminated field of fixed
+# The build-time defaults. Each becomes a NUL-terminated field of fixed
 # capacity in the program's data block; lu-defaults can rewrite them later.
 set(LU_DEFAULT_USER_NAME "" CACHE STRING "Registry value UserName (capacity 132)")
 set(LU_DEFAULT_PLACE_CODE "" CACHE STRING "Registry value PlaceCode (capacity 36)")
@@ -14,6 +14,8 @@ set(LU_PRODUCT_REGISTRY_KEY "HKEY_CURRENT_USER\\Software\\ORBAX\\Kestrova"
     CACHE STRING "Product registry key (capacity 132)")
 set(LU_UPDATER_FILE_NAME "ORBAXLiveUpdate.exe" CACHE STRING "This program's file name (capacity 36)")
 set(LU_DEFAULT_DOWNLOAD_LOCATION "COW" CACHE STRING "Registry value DownloadLocation (capacity 36)")
+set(LU_PACKAGE_KEY "" CACHE STRING
+    "Base64 DER public key that every package must be signed with; empty takes packages unsigned (capacity 1024)")
 
 # C string literals: backslashes and quotes escaped.
 function(lu_c_literal out value)
@@ -23,7 +25,7 @@ function(lu_c_literal out value)
 endfunction()
 foreach(v LU_DEFAULT_USER_NAME LU_DEFAULT_PLACE_CODE LU_DEFAULT_DOWNLOAD_URL LU_DEFAULT_LANGUAGE
           LU_APPLICATION_COMMAND LU_DEFAULT_INSTALL_PATH LU_PROGRAM_GROUP_NAME LU_APPLICATION_NAME
-          LU_PRODUCT_REGISTRY_KEY LU_UPDATER_FILE_NAME LU_DEFAULT_DOWNLOAD_LOCATION)
+          LU_PRODUCT_REGISTRY_KEY LU_UPDATER_FILE_NAME LU_DEFAULT_DOWNLOAD_LOCATION LU_PACKAGE_KEY)
   lu_c_literal(${v}_LITERAL "${${v}}")
 endforeach()
 configure_file(${CMAKE_SOURCE_DIR}/src/settings/build_defaults_values.h.in

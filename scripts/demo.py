@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""The demo: a small Kestrova package served from a loopback HTTP server and
-installed by the Linux port in a fresh emulated machine, with the console front
-end. Afterwards it shows what the installation left: the installed tree, the
-registry values and the shortcuts.
+"""The demo: a small Kestrova package, signed with a key made for the demo,
+served with its signature from a loopback HTTP server and installed by the Linux
+port in a fresh emulated machine, with the console front end; the updater holds
+the public half of the key and installs only what it signed. Afterwards it shows
+what the installation left: the installed tree, the registry values and the
+shortcuts.
 
 usage: demo.py BUILD_DIR [--hide]
 """
@@ -39,15 +41,36 @@ def main():
         "readme.txt": b"Kestrova demo package\r\n",
         "LiveUpdate.bat": b"echo configured> configured.txt\r\nmkdir logs\r\n",
     })
-    with e2e.PackageServer(package) as server:
+    # The publisher's side: a key, the package and its signature, checked as the
+    # updater will check them.
+    key_file = os.path.join(demo, "publisher.pem")
+    package_file = os.path.join(demo, "kestrovafull.zip")
+    with open(package_file, "wb") as f:
+        f.write(package)
+    subprocess.check_call(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256",
+                           "-out", key_file], stderr=subprocess.DEVNULL)
+    der = subprocess.check_output(["openssl", "pkey", "-in", key_file, "-pubout", "-outform", "DER"])
+    public_key = subprocess.check_output(["base64", "-w0"], input=der).decode()
+    subprocess.check_call(["openssl", "dgst", "-sha256", "-sign", key_file, "-out", package_file + ".sig",
+                           package_file])
+    print("== signed the demo package with a new P-256 key (%s)" % key_file)
+    subprocess.check_call([os.path.join(build, "lu-verify"), package_file, package_file + ".sig", public_key])
+    signature = open(package_file + ".sig", "rb").read()
+
+    with e2e.PackageServer(package, others={"/kestrova/kestrovafull.zip.sig": signature}) as server:
         updater = os.path.join(demo, "ORBAXLiveUpdate")
         shutil.copy(os.path.join(build, "ORBAXLiveUpdate"), updater)
-        subprocess.check_call([os.path.join(build, "lu-defaults"), updater, "DefaultDownloadURL", server.url],
-                              stdout=subprocess.DEVNULL)
-        print("== serving the demo package at %s" % server.url)
+        for name, value in (("DefaultDownloadURL", server.url), ("PackageKey", public_key)):
+            subprocess.check_call([os.path.join(build, "lu-defaults"), updater, name, value],
+                                  stdout=subprocess.DEVNULL)
+        print("== serving the demo package and its signature at %s[.sig]" % server.url)
+        print("== the updater holds the public key (lu-defaults ... PackageKey) and installs only what it signed")
         print("== running the updater%s in %s\n" % (" (hidden)" if hide else "", env["ORBAX_PREFIX"]))
         status = subprocess.call([updater] + (["/HIDE"] if hide else []), env=env)
+        fetched = [path for path, _ in server.requests]
     print("\n== exit status %d" % status)
+    if status == 0 and fetched[-1:] == ["/kestrova/kestrovafull.zip.sig"]:
+        print("== the updater fetched the signature, verified the package with its key, then installed it")
 
     drive = os.path.join(demo, "prefix", "drive_c")
     folder = os.path.join(drive, "Program Files", "Drevanto", "Kestrova")

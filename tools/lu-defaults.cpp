@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/signature.h"
 #include "settings/build_defaults.h"
 
 namespace {
@@ -75,6 +76,14 @@ int main(int argc, char** argv) {
       for (const char* name : {"ApplicationName", "UpdaterFileName", "ProgramGroupName", "ProductRegistryKey"})
         if (value.empty() && index == defaults::FindField(name))
           return Fail(std::string(name) + " cannot be empty; the program was left as it was");
+      // A key the updater cannot use would refuse every package: better said now.
+      if (index == defaults::FindField("PackageKey") && !value.empty()) {
+        try {
+          net::CheckPublicKey(value);
+        } catch (const Exception& e) {
+          return Fail(e.Message);
+        }
+      }
     }
 
     std::fstream file(program,

@@ -2,11 +2,37 @@
 
 #include "engine/steps.h"
 #include "net/http_client.h"
+#include "net/signature.h"
 #include "platform/platform.h"
+#include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 
 namespace engine {
+
+namespace {
+
+// With a publisher's key built in, a package counts only when the signature
+// beside it (its address + ".sig") is that key's signature of it: anyone who
+// can answer for the download host could otherwise run code with the user's
+// rights. Fails like the transfer itself, before the unpack step opens the file.
+bool VerifyPackage(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch, const std::string& archivePath) {
+  const std::string key = defaults::PackageKey();
+  if (key.empty()) return true;
+  try {
+    watch.Started();  // the stall check watches this transfer too
+    const std::string signature = net::FetchSignature(http, run.Settings.DownloadURL + ".sig");
+    watch.Ended();
+    net::VerifyFileSignature(archivePath, signature, key);
+    return true;
+  } catch (const Exception& e) {
+    watch.Ended();
+    run.Report(run.Texts().S_BadSignature + "\r\n" + e.Message, mtWarning);
+    return false;
+  }
+}
+
+}  // namespace
 
 bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch) {
   TFileXML& t = run.Texts();
@@ -41,7 +67,7 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch) 
       return false;
     }
     if (!file->Close()) throw EInOutError("Error closing file " + archivePath, 0);
-    return true;
+    return VerifyPackage(run, http, watch, archivePath);
   } catch (const Exception& e) {
     watch.Ended();
     file.reset();

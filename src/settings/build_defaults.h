@@ -1,4 +1,4 @@
-// The build-time defaults. The eleven texts live together in one block of the
+// The build-time defaults. The texts live together in one block of the
 // program's data behind a signature, each NUL-terminated in a field of fixed
 // capacity, so that lu-defaults can re-point a built program without a
 // compiler. The block's layout is described here once, for the program and the
@@ -16,20 +16,24 @@ struct FieldInfo {
   uint32_t Capacity;  // bytes, the terminating NUL included
 };
 
-constexpr int kFieldCount = 11;
+constexpr int kFieldCount = 12;
+// PackageKey: the Base64 of the publisher's DER public key (an RSA-4096 one
+// takes 736 characters); empty, packages are taken unsigned.
 constexpr FieldInfo kFields[kFieldCount] = {
     {"DefaultUserName", 132},    {"DefaultPlaceCode", 36},    {"DefaultDownloadURL", 260},     {"DefaultLanguage", 36},
     {"ApplicationCommand", 260}, {"DefaultInstallPath", 260}, {"ProgramGroupName", 36},        {"ApplicationName", 36},
-    {"ProductRegistryKey", 132}, {"UpdaterFileName", 36},     {"DefaultDownloadLocation", 36},
+    {"ProductRegistryKey", 132}, {"UpdaterFileName", 36},     {"DefaultDownloadLocation", 36}, {"PackageKey", 1024},
 };
 
 constexpr size_t kSignatureSize = 16;
 // The signature, stored masked so that no program holds it a second time
 // outside the block (a tool that searches for it would count that copy).
 constexpr uint8_t kSignatureMask = 0x5A;
+// Its last byte changes with the layout, so that a tool and a program of
+// different layouts do not find each other's block instead of misreading it.
 constexpr uint8_t kMaskedSignature[kSignatureSize] = {
     0xA7 ^ 0x5A, 'L' ^ 0x5A, 'U' ^ 0x5A, '-' ^ 0x5A, 'D' ^ 0x5A,  'E' ^ 0x5A,  'F' ^ 0x5A,  'A' ^ 0x5A,
-    'U' ^ 0x5A,  'L' ^ 0x5A, 'T' ^ 0x5A, 'S' ^ 0x5A, 0x0B ^ 0x5A, 0x2E ^ 0x5A, 0x9C ^ 0x5A, 0x41 ^ 0x5A,
+    'U' ^ 0x5A,  'L' ^ 0x5A, 'T' ^ 0x5A, 'S' ^ 0x5A, 0x0B ^ 0x5A, 0x2E ^ 0x5A, 0x9C ^ 0x5A, 0x42 ^ 0x5A,
 };
 // The signature bytes, built at run time.
 std::string Signature();
@@ -62,6 +66,7 @@ std::string ApplicationName();
 std::string ProductRegistryKey();
 std::string UpdaterFileName();
 std::string DefaultDownloadLocation();
+std::string PackageKey();
 
 constexpr const char* BatchFileName = "LiveUpdate.bat";
 constexpr uint32_t FileReplaceTimeout = 1000;  // milliseconds

@@ -70,6 +70,9 @@ const Key kKeys[TFileXML::KeyCount] = {
            "Install was unable to copy some files. Try closing any application that might be using those "
            "files and click retry."),
     LU_KEY(S_BRetry, "Retry"),
+    LU_KEY(S_BadSignature,
+           "The downloaded update is not signed by its publisher.\r\n"
+           "Nothing was installed. Contact technical support."),
 };
 
 #undef LU_KEY

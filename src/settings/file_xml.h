@@ -53,6 +53,8 @@ class TFileXML {
   std::string S_FRetryCaption;
   std::string S_FRetryLabel;
   std::string S_BRetry;
+  // A package refused because it does not carry its publisher's signature.
+  std::string S_BadSignature;
 
   // An empty name stands for "ENGLISH"; otherwise taken as given.
   void SetLanguage(const std::string& name);
@@ -68,7 +70,7 @@ class TFileXML {
   void SetDefaultTexts();
 
   // The number of texts and the key of each, in field order.
-  static constexpr int KeyCount = 41;
+  static constexpr int KeyCount = 42;
   static const char* KeyName(int index);
   // The built-in text of a key; "" for an unknown key.
   static std::string DefaultText(const std::string& key);

@@ -65,6 +65,16 @@ check_tool() {
   tool_run "$t" "$copy" DefaultUserName "" >/dev/null 2>&1 || fail "$label: empty value refused"
   [ "$(value "$copy" DefaultUserName)" = "" ] || fail "$label: empty value"
 
+  # PackageKey takes a key the updater can use (an RSA-4096 one fills most of
+  # it), and refuses a text that is not one.
+  local key
+  key=$(cat "$(dirname "${BASH_SOURCE[0]}")/../data/sign/rsa4096.pub.b64")
+  tool_run "$t" "$copy" PackageKey "$key" >/dev/null 2>&1 || fail "$label: RSA-4096 key refused"
+  [ "$(value "$copy" PackageKey)" = "$key" ] || fail "$label: PackageKey not shown"
+  out=$(tool_run "$t" "$copy" PackageKey "bm90IGEga2V5" 2>&1) && fail "$label: a text that is no key accepted"
+  grep -q "not a DER public key" <<<"$out" || fail "$label: malformed key message: $out"
+  [ "$(value "$copy" PackageKey)" = "$key" ] || fail "$label: a refused key changed PackageKey"
+
   # The listing shows the patched values.
   out=$(tool_run "$t" "$copy" 2>&1 | tr -d '\r') || fail "$label: listing failed"
   grep -q "^DefaultDownloadURL  *260  $url\$" <<<"$out" || fail "$label: listing lacks the new address: $out"

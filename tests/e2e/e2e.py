@@ -51,11 +51,13 @@ def processes_running(*fragments):
 
 
 class PackageServer:
-    """Serves one package at /kestrova/kestrovafull.zip on 127.0.0.1."""
+    """Serves one package at /kestrova/kestrovafull.zip on 127.0.0.1, and the files
+    of others ({path: bytes}) beside it."""
 
-    def __init__(self, package: bytes, path="/kestrova/kestrovafull.zip"):
+    def __init__(self, package: bytes, path="/kestrova/kestrovafull.zip", others=None):
         self.package = package
         self.path = path
+        self.others = dict(others or {})
         self.requests = []
         outer = self
 
@@ -64,7 +66,8 @@ class PackageServer:
 
             def do_GET(self):
                 outer.requests.append((self.path, dict(self.headers)))
-                if self.path != outer.path:
+                body = outer.package if self.path == outer.path else outer.others.get(self.path)
+                if body is None:
                     body = b"not here"
                     self.send_response(404)
                     self.send_header("Content-Length", str(len(body)))
@@ -73,9 +76,9 @@ class PackageServer:
                     return
                 self.send_response(200)
                 self.send_header("Content-Type", "application/zip")
-                self.send_header("Content-Length", str(len(outer.package)))
+                self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
-                self.wfile.write(outer.package)
+                self.wfile.write(body)
 
             def log_message(self, *args):
                 pass

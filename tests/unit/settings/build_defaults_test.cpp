@@ -18,6 +18,7 @@ TEST(BuildDefaults, ValuesOfThisBuild) {
   EXPECT_EQ(defaults::ProductRegistryKey(), LU_PRODUCT_REGISTRY_KEY);
   EXPECT_EQ(defaults::UpdaterFileName(), LU_UPDATER_FILE_NAME);
   EXPECT_EQ(defaults::DefaultDownloadLocation(), LU_DEFAULT_DOWNLOAD_LOCATION);
+  EXPECT_EQ(defaults::PackageKey(), LU_PACKAGE_KEY);
   EXPECT_STREQ(defaults::BatchFileName, "LiveUpdate.bat");
   EXPECT_EQ(defaults::FileReplaceTimeout, 1000u);
   // The archive name the download step derives from the address.
@@ -26,7 +27,7 @@ TEST(BuildDefaults, ValuesOfThisBuild) {
 }
 
 TEST(BuildDefaults, LayoutTable) {
-  const uint32_t capacities[] = {132, 36, 260, 36, 260, 260, 36, 36, 132, 36, 36};
+  const uint32_t capacities[] = {132, 36, 260, 36, 260, 260, 36, 36, 132, 36, 36, 1024};
   size_t total = defaults::kSignatureSize;
   for (int i = 0; i < defaults::kFieldCount; ++i) {
     EXPECT_EQ(defaults::kFields[i].Capacity, capacities[i]) << defaults::kFields[i].Name;
@@ -36,9 +37,10 @@ TEST(BuildDefaults, LayoutTable) {
   EXPECT_EQ(defaults::kBlockSize, total);
   EXPECT_EQ(defaults::FindField("defaultdownloadurl"), 2);
   EXPECT_EQ(defaults::FindField("DefaultDownloadLocation"), 10);
+  EXPECT_EQ(defaults::FindField("packagekey"), 11);
   EXPECT_EQ(defaults::FindField("BatchFileName"), -1);
   EXPECT_EQ(defaults::Value(-1), "");
-  EXPECT_EQ(defaults::Value(11), "");
+  EXPECT_EQ(defaults::Value(12), "");
   const std::string sig = defaults::Signature();
   EXPECT_EQ(sig.size(), defaults::kSignatureSize);
   EXPECT_EQ(sig.substr(1, 11), "LU-DEFAULTS");

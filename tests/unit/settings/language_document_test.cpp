@@ -27,6 +27,7 @@ const Expected kEnglish[] = {
     {"S_StartApp", "Starting application"},
     {"S_KillError", "Unable to terminate the application that need to be installed.\r\nPlease terminate this application manually and restart this setup.\r\nIf it doesn't work, download the full package from the web site."},
     {"S_DownloadError", "Unable to download installation file from the server!\r\nTry redoing the installation.\r\nIf the problem persist, contact technical support."},
+    {"S_BadSignature", "The downloaded installation file is not signed by its publisher.\r\nNothing was installed. Contact technical support."},
     {"S_UnknownError", "We are deeply sorry, but the application encountered a problem.\r\nTry redoing the installation.\r\nIf the problem persist, contact technical support."},
     {"S_Successfull", "The application was installed successfully!"},
     {"S_FormCaption", "Kestrova installer"},
@@ -61,6 +62,7 @@ const Expected kFrench[] = {
     {"S_StartApp", "D\xE9" "marrage de l'application"},
     {"S_KillError", "Impossible de terminer l'application.\r\nFermez manuellement l'application et recommencer l'installation.\r\nSe cela ne fonctionne pas, t\xE9" "l\xE9" "chargez l'application directement du site Web."},
     {"S_DownloadError", "Impossible de t\xE9" "l\xE9" "charger le fichier \xE0" " partir du serveur.\r\nEssayez de nouveau.\r\nSi le probl\xE8" "me persiste, contactez le soutien technique."},
+    {"S_BadSignature", "Le fichier d'installation t\xE9" "l\xE9" "charg\xE9" " n'est pas sign\xE9" " par son \xE9" "diteur.\r\nRien n'a \xE9" "t\xE9" " install\xE9" ". Contactez le soutien technique."},
     {"S_UnknownError", "Nous sommes profond\xE9" "ment d\xE9" "sol\xE9" ". L'application a rencontr\xE9" " un probl\xEA" "me.\r\nEssayez de nouveau.\r\nSi le probl\xE8" "me persiste, contactez le soutien technique."},
     {"S_Successfull", "L'application a \xE9" "t\xE9" " install\xE9" "e avec succ\xE8" "s!"},
     {"S_FormCaption", "Installation de Kestrova"},
@@ -95,6 +97,7 @@ const Expected kPortuguese[] = {
     {"S_StartApp", "Partindo aplica\xE7" "\xF5" "es"},
     {"S_KillError", "Foi impossivel de terminar a aplica\xE7" "\xE3" "o\r\nFechar manualmente a aplica\xE7" "\xE3" "o e recomen\xE7" "ar a atualiza\xE7" "\xE3" "o.\r\nSe isto n\xE3" "o funcionar, baixar a aplica\xE7" "\xE3" "o diretamente do endere\xE7" "o Web."},
     {"S_DownloadError", "Impossivel de baixar a atualiza\xE7" "\xE3" "o do servidor.\r\nTente outra vez.\r\nSe o problema continuar, entre em contato com o suporte t\xE9" "cnico."},
+    {"S_BadSignature", "O arquivo de instala\xE7" "\xE3" "o baixado n\xE3" "o est\xE1" " assinado pelo seu editor.\r\nNada foi instalado. Entre em contato com o suporte t\xE9" "cnico."},
     {"S_UnknownError", "Nos pedimos desculpas. A aplica\xE7" "\xE3" "o encontrou problemas.\r\nTente outra vez.\r\nSe o problema continuar, entre em contato com o suporte t\xE9" "cnico."},
     {"S_Successfull", "O processo de instala\xE7" "\xE3" "o terminou com sucesso!"},
     {"S_FormCaption", "Instala\xE7" "\xE3" "o de Kestrova"},
@@ -152,6 +155,7 @@ const Expected kBuiltIn[] = {
     {"S_FRetryCaption", "File Copy Problem"},
     {"S_FRetryLabel", "Install was unable to copy some files. Try closing any application that might be using those files and click retry."},
     {"S_BRetry", "Retry"},
+    {"S_BadSignature", "The downloaded update is not signed by its publisher.\r\nNothing was installed. Contact technical support."},
 };
 // clang-format on
 
@@ -167,7 +171,7 @@ bool In(const char* key, const char* const* keys, size_t n) {
   return false;
 }
 
-// Every one of the 41 texts: the listed ones as listed, all others empty.
+// Every one of the texts: the listed ones as listed, all others empty.
 template <size_t N>
 void ExpectExactly(const TFileXML& texts, const Expected (&expected)[N]) {
   for (int i = 0; i < TFileXML::KeyCount; ++i) {
@@ -201,7 +205,7 @@ TEST(LanguageDocument, FieldOrderAndBuiltInTexts) {
     EXPECT_STREQ(TFileXML::KeyName(i), kBuiltIn[i].Key);
     EXPECT_EQ(TFileXML::DefaultText(kBuiltIn[i].Key), kBuiltIn[i].Text) << kBuiltIn[i].Key;
   }
-  EXPECT_EQ(TFileXML::KeyName(41), nullptr);
+  EXPECT_EQ(TFileXML::KeyName(42), nullptr);
   EXPECT_EQ(TFileXML::DefaultText("S_LabelTop"), "");
   TFileXML texts;
   EXPECT_EQ(texts.Text("S_LabelTop"), nullptr);

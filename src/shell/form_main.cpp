@@ -243,6 +243,7 @@ void TFMain::CloseWindow() {
 
 void TFMain::FormDestroy() {
   if (destroyed_) return;
+  finalStatus_ = ExitStatus();
   destroyed_ = true;
   if (ExitStatus() == 0 && Settings) {
     if (Settings->UninstallMode) {
@@ -268,6 +269,7 @@ void TFMain::FormDestroy() {
 }
 
 int TFMain::ExitStatus() const {
+  if (destroyed_) return finalStatus_;  // the worker may be gone by now
   if (aborted_) return 1;
   return Worker && Worker->Started() ? Worker->ExitStatus() : 0;
 }

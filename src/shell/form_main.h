@@ -113,6 +113,7 @@ class TFMain : public TWorkerHost {
   bool closed_ = false;
   bool destroyed_ = false;
   bool aborted_ = false;
+  int finalStatus_ = 0;  // what ExitStatus gives once the window is destroyed
   std::string caption_;
   std::string applicationTitle_;
 };

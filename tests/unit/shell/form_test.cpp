@@ -164,6 +164,9 @@ TEST(MainWindow, CloseWindowWarnsOnceOnlyAfterAFailure) {
     EXPECT_EQ(w.backend.Boxes[0].Text.rfind(w.form.Texts->S_DownloadError, 0), 0u);
     EXPECT_EQ(w.backend.Boxes[0].Type, mtWarning);
     EXPECT_TRUE(w.form.Closed());
+    // The process ends with the status after the window (and its worker) are gone.
+    w.form.FormDestroy();
+    EXPECT_EQ(w.form.ExitStatus(), 1);
   }
   {
     Window w({});

@@ -58,7 +58,7 @@ uint64_t ExpectEndlessFails(const std::string& prefix, const std::string& repeat
       {
         do {
           ReadResponseHead(in, r, 16384);
-        } while (r.ResponseCode == 100 && source.Given() < (64u << 20));
+        } while (IsInterimStatus(r.ResponseCode) && source.Given() < (64u << 20));
         ReadResponseBody(in, r, sink, work, {});
       },
       E)
@@ -95,6 +95,10 @@ TEST(HttpHostile, BrokenFramingThroughTheClient) {
       {"chunk size FFFFFFFFFFFFFFFF",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFF\r\nabc\r\n0\r\n\r\n"},
       {"chunk size -1", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-1\r\nabc\r\n0\r\n\r\n"},
+      // Read as "no number" these would end the body early and pass as complete.
+      {"second chunk size not hexadecimal",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nzz\r\nabc\r\n"},
+      {"empty chunk size line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: CHUNKED\r\n\r\n3\r\nabc\r\n\r\nabc\r\n"},
       {"second chunk FFFFFFFFFFFFFFFF",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nFFFFFFFFFFFFFFFF\r\n"},
       {"two different Content-Length headers",
@@ -136,6 +140,7 @@ TEST(HttpHostile, StalledServersCanBeAborted) {
       {"stall after the headers", "HTTP/1.1 200 OK\r\nContent-Length: 5000000\r\n\r\n", true, false},
       {"stall in a chunked body", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\n0123", true, false},
       {"interim answers without end", "HTTP/1.1 100 Continue\r\nX-Pad: 0123456789\r\n\r\n", false, true},
+      {"early hints without end", "HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n", false, true},
   };
   for (const auto& c : cases) {
     nettest::TScriptedServer server([&](net::TSocket& s, int) {

@@ -108,7 +108,9 @@ class THTTPClient {
   int32_t HTTPOptions = hoForceEncodeParams;
   int32_t ReadTimeout = 0;  // milliseconds; 0 waits without limit
   int32_t MaxLineLength = 16384;
-  int32_t RecvBufferSize = 32768;
+  // Twice the classic 32 KB: half the system calls per byte while a block still
+  // stays in the processor's cache between the receive and the write.
+  int32_t RecvBufferSize = 65536;
   TProxyConnectionInfo ProxyParams;
 
   THTTPRequest Request;

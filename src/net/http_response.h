@@ -84,7 +84,7 @@ class TWorkCounter {
 };
 
 struct TBodyOptions {
-  size_t recvBufferSize = 32768;
+  size_t recvBufferSize = 65536;
   size_t maxLineLength = 16384;
 };
 

@@ -1,9 +1,10 @@
 // Fuzz entry point for the HTTP response reader: the input is what a server sends.
 // Byte 0 chooses how the memory source hands the rest out (bits 0-1: all at once,
 // 1, 7 or 64 bytes per receive) and bit 2 a small receive block (17 bytes instead of
-// 32768), so lines and bodies get split at every place. The answer is read the way
-// the client reads one: head blocks while the status is interim (1xx), then the body into the
-// destination, or the refused answer's body into the capped error text.
+// the default), so lines and bodies get split at every place. The answer is read
+// the way the client reads one: head blocks while the status is interim (1xx),
+// then the body into the destination, or the refused answer's body into the
+// capped error text.
 //
 // What must hold whatever the bytes: no memory fault, every failure is one of the
 // program's exceptions (derived from Exception), a body of known length never

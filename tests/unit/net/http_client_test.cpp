@@ -117,7 +117,7 @@ TEST(HttpClientRequest, SettingsAndRequestFieldsAtCreation) {
   EXPECT_EQ(c.HTTPOptions, hoForceEncodeParams);
   EXPECT_EQ(c.ReadTimeout, 0);
   EXPECT_EQ(c.MaxLineLength, 16384);
-  EXPECT_EQ(c.RecvBufferSize, 32768);
+  EXPECT_EQ(c.RecvBufferSize, 65536);
   EXPECT_EQ(c.ProxyParams.ProxyServer(), "");
   EXPECT_EQ(c.ProxyParams.ProxyPort(), 0);
   EXPECT_FALSE(c.ProxyParams.BasicAuthentication);
@@ -457,7 +457,7 @@ TEST(HttpClientBody, KnownLengthIsWrittenAtThePositionWithMatchingCounts) {
     EXPECT_EQ(e.mode, TWorkMode::wmRead);
     if (e.kind == 'W') {
       EXPECT_GT(e.value, prev);  // running totals, not portion sizes
-      EXPECT_LE(e.value - prev, 32768);
+      EXPECT_LE(e.value - prev, 65536);
       prev = e.value;
     }
   }
@@ -477,7 +477,7 @@ TEST(HttpClientBody, EarlyCloseReturnsWithAShortCount) {
 }
 
 TEST(HttpClientBody, NoLengthReadsUntilCloseWithTheLastShortBlockUncounted) {
-  std::string body = Pattern(32768 * 2 + 5000);
+  std::string body = Pattern(65536 + 5000);
   TScriptedServer server(Answer("HTTP/1.1 200 OK\r\n\r\n" + body));
   Recorder r;
   TMemoryStream out;

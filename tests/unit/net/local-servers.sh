@@ -5,7 +5,7 @@
 #   local-servers.sh tls DIR        a test CA made here, nginx serving DIR/www over
 #                                   TLS with one port per certificate case
 #   local-servers.sh tinyproxy DIR  tinyproxy, which also tunnels (CONNECT)
-#   local-servers.sh stop DIR       stops what was started for DIR
+#   local-servers.sh stop DIR       stops what was started for DIR, removes DIR
 # A started server writes its ports to DIR/ports ("name port" lines), then
 # DIR/ready; a failure writes DIR/failed with the reason, a missing tool
 # DIR/missing. Each server binds the port it is given itself and fails when the
@@ -169,10 +169,25 @@ case $command in
   tls) start_tls ;;
   tinyproxy) start_tinyproxy ;;
   stop)
-    # timeout passes the signal on to the server it runs.
+    # timeout passes the signal on to the server it runs and ends with it.
+    pids=
     for f in *.wrapper; do
-      [ -f "$f" ] && kill "$(cat "$f")" 2>/dev/null || true
+      [ -f "$f" ] && pids="$pids $(cat "$f")"
     done
+    for pid in $pids; do
+      kill "$pid" 2>/dev/null || true
+    done
+    # A server still ending would write into the folder while it goes.
+    for _ in $(seq 100); do
+      alive=
+      for pid in $pids; do
+        kill -0 "$pid" 2>/dev/null && alive=1
+      done
+      [ -z "$alive" ] && break
+      sleep 0.05
+    done
+    cd /
+    rm -rf "$dir"
     ;;
   *) fail "unknown command $command" ;;
 esac

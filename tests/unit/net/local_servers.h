@@ -45,11 +45,13 @@ class THostServers {
     int port;
     while (ports >> name >> port) ports_[name] = static_cast<uint16_t>(port);
   }
+  // The script removes the folder once the servers have ended; Wine cannot wait
+  // for a host program, so the folder's going is what is waited for.
   ~THostServers() {
     if (dir_.empty()) return;
-    platform::RunHiddenAndWait(Host(root_, "usr/bin/sh") + " " + Script() + " stop " + dir_);
-    std::error_code ec;
-    std::filesystem::remove_all(Local(""), ec);
+    platform::StartProcess(Host(root_, "usr/bin/sh") + " " + Script() + " stop " + dir_, true);
+    const std::string folder = Host(root_, dir_.substr(1));
+    for (int i = 0; i < 200 && std::filesystem::exists(folder); ++i) platform::SleepMs(50);
   }
   THostServers(const THostServers&) = delete;
   THostServers& operator=(const THostServers&) = delete;

@@ -21,7 +21,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "add-root-cert: cannot read %s\n", argv[2]);
     return 1;
   }
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+  // The registry part of the store itself: what a program sees as the root store
+  // also holds certificates from elsewhere, which cannot be deleted from it.
+  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
   if (!store) {
     std::fprintf(stderr, "add-root-cert: the root store cannot be opened (%lu)\n", GetLastError());
     return 1;
@@ -31,12 +33,18 @@ int main(int argc, char** argv) {
     ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
                                           CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
   } else {
-    PCCERT_CONTEXT wanted = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
-    PCCERT_CONTEXT found =
-        wanted ? CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr) : nullptr;
-    // Deleting frees the found context; not finding it is no failure.
-    ok = found ? CertDeleteCertificateFromStore(found) : wanted != nullptr;
-    if (wanted) CertFreeCertificateContext(wanted);
+    // Compared byte for byte: the same certificate, not one like it. Deleting
+    // frees the context the walk stands on, so the walk starts over; not finding
+    // it is no failure.
+    ok = TRUE;
+    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c && ok;) {
+      if (c->cbCertEncoded == der.size() && std::memcmp(c->pbCertEncoded, der.data(), der.size()) == 0) {
+        ok = CertDeleteCertificateFromStore(c);
+        c = CertEnumCertificatesInStore(store, nullptr);
+      } else {
+        c = CertEnumCertificatesInStore(store, c);
+      }
+    }
   }
   if (!ok) std::fprintf(stderr, "add-root-cert: %s failed (%lu)\n", argv[1], GetLastError());
   CertCloseStore(store, 0);

@@ -159,6 +159,7 @@ struct TTlsStream::Impl {
                        ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
                        ISC_REQ_MANUAL_CRED_VALIDATION;
     bool needInput = !first && inLen == 0;
+    bool declinedCertificate = false;
     for (;;) {
       if (needInput && !Fill(0)) throw ETlsError(HandshakeErrorText(host, "the server closed the connection."));
       SecBuffer inBufs[2] = {{static_cast<unsigned long>(inLen), SECBUFFER_TOKEN, in.data()},
@@ -177,7 +178,14 @@ struct TTlsStream::Impl {
         continue;
       }
       SendToken(outBufs[0]);
-      if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS)
+      // The server asks for a client certificate: none is offered, and the same
+      // input is handed in again (once; a server that insists ends below).
+      if (status == SEC_I_INCOMPLETE_CREDENTIALS && !declinedCertificate) {
+        declinedCertificate = true;
+        needInput = false;
+        continue;
+      }
+      if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
         throw ETlsError(HandshakeErrorText(host, StatusText(status)));
       // What the call did not consume belongs to the next message.
       if (!initial) {
@@ -189,8 +197,7 @@ struct TTlsStream::Impl {
         }
       }
       if (status == SEC_E_OK) return;
-      // No client certificate is offered: the call is simply made again.
-      needInput = status == SEC_I_CONTINUE_NEEDED && inLen == 0;
+      needInput = inLen == 0;
     }
   }
 
@@ -239,12 +246,16 @@ struct TTlsStream::Impl {
       case CERT_E_CHAINING:
       case CERT_E_UNTRUSTEDCA:
       case TRUST_E_CERT_SIGNATURE: problem = TCertProblem::Untrusted; break;
-      case CERT_E_EXPIRED:
-        problem = CertVerifyTimeValidity(nullptr, remote.p->pCertInfo) < 0 ? TCertProblem::NotYetValid
-                                                                           : TCertProblem::Expired;
-        break;
+      case CERT_E_EXPIRED: problem = TCertProblem::Expired; break;
       case CERT_E_CN_NO_MATCH: problem = TCertProblem::NameMismatch; break;
       default: break;
+    }
+    // A certificate outside its dates is refused as such whatever else the
+    // policy found first, so the reason does not depend on the order in which
+    // the system checks.
+    if (result.dwError != 0) {
+      LONG when = CertVerifyTimeValidity(nullptr, remote.p->pCertInfo);
+      if (when != 0) problem = when < 0 ? TCertProblem::NotYetValid : TCertProblem::Expired;
     }
     TAltNames names = AltNamesOf(remote.p);
     if (result.dwError == 0 && !ip.empty() &&

@@ -107,7 +107,10 @@ class TTrustedTestCa {
 #ifdef _WIN32
     if (trusted_) platform::RunHiddenAndWait("add-root-cert.exe remove \"" + servers_.Local("ca.der") + "\"");
 #else
-    platform::SetEnv("SSL_CERT_FILE", saved_);
+    if (saved_.empty())
+      platform::UnsetEnv("SSL_CERT_FILE");
+    else
+      platform::SetEnv("SSL_CERT_FILE", saved_);
 #endif
   }
   TTrustedTestCa(const TTrustedTestCa&) = delete;

@@ -78,7 +78,7 @@ TEST_F(Tls, CertificateCases) {
     ASSERT_TRUE(!viaProxy || proxy_->Ready()) << proxy_->Failure();
     for (const auto& c : cases) {
       std::string url = Url(c.host, c.server);
-      SCOPED_TRACE(url + (viaProxy ? " through the proxy" : ""));
+      SCOPED_TRACE(std::string(c.server) + " " + url + (viaProxy ? " through the proxy" : ""));
       THTTPClient client;
       if (viaProxy) {
         client.ProxyParams.SetProxyServer("127.0.0.1");

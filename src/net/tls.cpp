@@ -1,8 +1,6 @@
 // The parts of TLS that are the same on every system: the error texts.
 #include "net/tls.h"
 
-#include <algorithm>
-
 namespace net {
 
 std::string CertificateErrorText(TCertProblem problem, const std::string& host, const std::string& issuer,

@@ -5,7 +5,6 @@
 // FILE may be the null device (/dev/null, NUL), to measure or check a transfer.
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -104,28 +103,6 @@ class TStallWatch {
   std::thread thread_;
 };
 
-// Takes the body and keeps nothing, for the null device: the real device cannot
-// be presized or cut, and must never be removed after a failure.
-class TNullStream : public TStream {
- public:
-  int64_t Read(void*, int64_t) override { return 0; }
-  void Write(const void*, int64_t count) override {
-    pos_ += count;
-    size_ = std::max(size_, pos_);
-  }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    pos_ = (origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? pos_ : size_) + offset;
-    return pos_;
-  }
-  void SetSize(int64_t size) override {
-    size_ = size;
-    pos_ = std::min(pos_, size_);
-  }
-
- private:
-  int64_t pos_ = 0, size_ = 0;
-};
-
 bool IsNullDevice(const std::string& p) {
   return p == "/dev/null" || text::SameText(p, "NUL") || text::SameText(p, "\\\\.\\NUL");
 }
@@ -179,7 +156,9 @@ int main(int argc, char** argv) {
     };
     try {
       if (discard) {
-        TNullStream out;
+        // The device itself cannot be presized or cut, and must never be removed
+        // after a failure: a sink that keeps nothing stands in for it.
+        net::TCappedTextStream out(0);
         client.Get(url, out);
       } else {
         platform::TFileStream out(file, platform::FileMode::CreateExclusive);

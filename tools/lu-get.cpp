@@ -2,6 +2,7 @@
 // step does: one GET through the user's proxy, judged complete only when every
 // announced byte was counted, given up when no byte arrives for 60 seconds.
 // Exit status 0 when FILE holds the complete body, 1 otherwise (FILE removed).
+// FILE may be the null device (/dev/null, NUL), to measure or check a transfer.
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "base/text.h"
 #include "net/http_client.h"
 #include "net/proxy.h"
 #include "platform/platform.h"
@@ -22,7 +24,8 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: lu-get [--stall-seconds N] URL FILE\n"
-               "Downloads URL into FILE through the user's proxy setting.\n");
+               "Downloads URL (http or https) into FILE through the user's proxy setting.\n"
+               "FILE may be /dev/null or NUL to keep nothing.\n");
   return 2;
 }
 
@@ -100,6 +103,10 @@ class TStallWatch {
   std::thread thread_;
 };
 
+bool IsNullDevice(const std::string& p) {
+  return p == "/dev/null" || text::SameText(p, "NUL") || text::SameText(p, "\\\\.\\NUL");
+}
+
 bool IsWindowsPath(const std::string& p) {
   return (p.size() >= 2 && p[1] == ':') || (p.size() >= 2 && p[0] == '\\' && p[1] == '\\');
 }
@@ -118,8 +125,9 @@ int main(int argc, char** argv) {
   if (argc - i != 2) return Usage();
   std::string url = argv[i];
   std::string file = argv[i + 1];
+  const bool discard = IsNullDevice(file);
   // The Linux port also takes host paths; Windows paths pass as they are.
-  if (!IsWindowsPath(file)) file = platform::FromHostPath(file);
+  if (!discard && !IsWindowsPath(file)) file = platform::FromHostPath(file);
 
   net::THTTPClient client;
   std::string proxyHost;
@@ -132,6 +140,7 @@ int main(int argc, char** argv) {
   TProgressLine progress(isatty(fileno(stdout)) != 0);
   int64_t max = 0, position = 0;
   std::string error;
+  bool failed = false;
   bool created = false;
   {
     TStallWatch watch(client, stallSeconds);
@@ -146,14 +155,26 @@ int main(int argc, char** argv) {
       progress.Show(position, max);
     };
     try {
-      platform::TFileStream out(file, platform::FileMode::CreateExclusive);
-      created = true;
-      client.Get(url, out);
-      if (!out.Close()) error = "The file could not be closed: " + file;
+      if (discard) {
+        // The device itself cannot be presized or cut, and must never be removed
+        // after a failure: a sink that keeps nothing stands in for it.
+        net::TCappedTextStream out(0);
+        client.Get(url, out);
+      } else {
+        platform::TFileStream out(file, platform::FileMode::CreateExclusive);
+        created = true;
+        client.Get(url, out);
+        if (!out.Close()) error = "The file could not be closed: " + file;
+      }
+    } catch (const EUnknownProtocol&) {
+      // Its message is empty; say what is wrong instead.
+      error = "Unsupported address (only http and https are known): " + url;
     } catch (const Exception& e) {
       error = e.Message;
+      failed = true;
     } catch (const std::exception& e) {
       error = e.what();
+      failed = true;
     }
     watch.Stop();
     if (watch.Stalled()) error = "No data received for " + std::to_string(stallSeconds) + " seconds.";
@@ -164,8 +185,9 @@ int main(int argc, char** argv) {
   // (its bar clamps at the maximum, so an answer without length always passes).
   if (error.empty() && position < max)
     error = "Incomplete download: " + std::to_string(position) + " of " + std::to_string(max) + " bytes.";
-  if (!error.empty()) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  if (!error.empty() || failed) {
+    // An error whose text is empty still fails the run.
+    std::fprintf(stderr, "%s\n", error.empty() ? "Download failed." : error.c_str());
     if (created) platform::EraseFile(file);
     return 1;
   }

@@ -65,6 +65,10 @@ struct THTTPClient::Target {
   std::string connectHost;
   int32_t connectPort = 80;
   bool viaProxy = false;
+  bool tls = false;  // https: TLS to the server, through a CONNECT tunnel when via a proxy
+  std::string connectionKey;
+  // The request itself goes to the proxy (not through a tunnel).
+  bool ProxyForm() const { return viaProxy && !tls; }
 };
 
 THTTPClient::THTTPClient() {
@@ -84,9 +88,9 @@ THTTPClient::~THTTPClient() { Disconnect(); }
 void THTTPClient::Abort() { socket_.Abort(); }
 
 void THTTPClient::Disconnect() {
+  tls_.Close();
   socket_.Close();
-  connectedHost_.clear();
-  connectedPort_ = -1;
+  connectionKey_.clear();
   if (in_) in_->Reset();
 }
 
@@ -117,25 +121,26 @@ THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
     Request.Password = t.uri.Password;
   }
 
+  t.tls = t.scheme == "https";
   t.viaProxy = !ProxyParams.ProxyServer().empty();
   if (!t.viaProxy) {
     t.connectHost = t.uri.Host;
     t.connectPort = t.port;
     t.requestTarget = t.uri.Target();
-    if (Connected() && (!text::SameText(connectedHost_, t.connectHost) || connectedPort_ != t.connectPort))
-      Disconnect();
-    if (t.scheme == "https") throw EIOHandlerPropInvalid();
   } else {
     if (t.uri.Host.empty()) throw EURIException();
     t.connectHost = ProxyParams.ProxyServer();
     t.connectPort = ProxyParams.ProxyPort();
-    // A proxy gets the absolute address, always with its port.
-    t.requestTarget = t.uri.Protocol + "://" + t.uri.Host + ":" + std::to_string(t.port) + t.uri.Target();
-    if (Connected() && (!text::SameText(connectedHost_, t.connectHost) || connectedPort_ != t.connectPort))
-      Disconnect();
-    // No TLS here, and a proxy cannot be asked to tunnel without it.
-    if (t.scheme == "https") throw EIOHandlerPropInvalid();
+    // A proxy gets the absolute address, always with its port; through a tunnel
+    // the request goes to the server itself.
+    t.requestTarget =
+        t.tls ? t.uri.Target() : t.uri.Protocol + "://" + t.uri.Host + ":" + std::to_string(t.port) + t.uri.Target();
   }
+  // What a kept connection must match to be used again: where it goes, and for
+  // TLS the server at its end.
+  t.connectionKey = text::UpperCase(t.connectHost) + ":" + std::to_string(t.connectPort);
+  if (t.tls) t.connectionKey += " TLS " + text::UpperCase(t.uri.Host) + ":" + std::to_string(t.port);
+  if (Connected() && t.connectionKey != connectionKey_) Disconnect();
   return t;
 }
 
@@ -144,8 +149,8 @@ std::string THTTPClient::RequestText(const Target& t) {
   bool v10 = ProtocolVersion == THTTPProtocolVersion::pv1_0;
   std::string out = "GET " + t.requestTarget + (v10 ? " HTTP/1.0" : " HTTP/1.1") + "\r\n";
   std::string connection = r.Connection, proxyConnection = r.ProxyConnection;
-  if (v10 && !t.viaProxy && connection.empty()) connection = "keep-alive";
-  if (v10 && t.viaProxy && proxyConnection.empty()) proxyConnection = "keep-alive";
+  if (v10 && !t.ProxyForm() && connection.empty()) connection = "keep-alive";
+  if (v10 && t.ProxyForm() && proxyConnection.empty()) proxyConnection = "keep-alive";
 
   AddLine(out, "Connection", connection);
   AddLine(out, "Content-Version", r.ContentVersion);
@@ -171,8 +176,8 @@ std::string THTTPClient::RequestText(const Target& t) {
   AddLine(out, "Range", r.Range);
   if (r.BasicAuthentication && !r.Username.empty())
     AddLine(out, "Authorization", "Basic " + Base64(r.Username + ":" + r.Password));
-  if (t.viaProxy && ProxyParams.BasicAuthentication && !ProxyParams.ProxyUsername.empty())
-    AddLine(out, "Proxy-Authorization", "Basic " + Base64(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword));
+  // Never through a tunnel: the server at its end is not the proxy.
+  if (t.ProxyForm()) AddLine(out, "Proxy-Authorization", ProxyAuthorization());
   if (AllowCookies) AddLine(out, "Cookie", cookies_.CookieHeader(t.uri.Host, t.uri.Path + t.uri.Document));
   out += "\r\n";
   return out;
@@ -180,17 +185,65 @@ std::string THTTPClient::RequestText(const Target& t) {
 
 std::string THTTPClient::BuildRequest(const std::string& url) { return RequestText(Prepare(url)); }
 
+std::string THTTPClient::ProxyAuthorization() const {
+  if (!ProxyParams.BasicAuthentication || ProxyParams.ProxyUsername.empty()) return "";
+  return "Basic " + Base64(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword);
+}
+
+void THTTPClient::Send(const std::string& data) {
+  if (tls_.Active())
+    tls_.SendAll(data.data(), data.size());
+  else
+    socket_.SendAll(data.data(), data.size());
+}
+
 bool THTTPClient::ConnectTo(const Target& t) {
   // A kept connection the server has closed meanwhile is not worth a request.
   if (Connected() && ((in_ && in_->ClosedGracefully()) || socket_.PeerClosed())) Disconnect();
   if (Connected()) return true;
   if (t.connectPort < 1 || t.connectPort > 65535) throw ESocketError(10049);
-  size_t block = RecvBufferSize > 0 ? static_cast<size_t>(RecvBufferSize) : 1;
-  in_ = std::make_unique<TInputBuffer>(socket_, block);
-  socket_.Connect(t.connectHost, static_cast<uint16_t>(t.connectPort));
-  connectedHost_ = t.connectHost;
-  connectedPort_ = t.connectPort;
+  size_t block = BodyOptions().recvBufferSize;
+  in_.reset();
+  try {
+    socket_.Connect(t.connectHost, static_cast<uint16_t>(t.connectPort));
+    if (t.tls) {
+      if (t.viaProxy) OpenTunnel(t);
+      tls_.Start(socket_, t.uri.Host);
+      in_ = std::make_unique<TInputBuffer>(tls_, block);
+    } else {
+      in_ = std::make_unique<TInputBuffer>(socket_, block);
+    }
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+  connectionKey_ = t.connectionKey;
   return false;
+}
+
+void THTTPClient::OpenTunnel(const Target& t) {
+  // RFC 9110 section 9.3.6: the proxy answers 2xx and from then on relays bytes.
+  std::string authority = t.uri.Host + ":" + std::to_string(t.port);
+  std::string request = "CONNECT " + authority + " HTTP/1.1\r\n";
+  AddLine(request, "Host", authority);
+  AddLine(request, "User-Agent", Request.UserAgent);
+  AddLine(request, "Proxy-Authorization", ProxyAuthorization());
+  request += "\r\n";
+  socket_.SendAll(request.data(), request.size());
+
+  TInputBuffer in(socket_, BodyOptions().recvBufferSize);
+  in.SetTimeout(ReadTimeout);
+  THTTPResponse answer;
+  do ReadResponseHead(in, answer, BodyOptions().maxLineLength);
+  while (IsInterimStatus(answer.ResponseCode));
+  if (answer.ResponseCode < 200 || answer.ResponseCode > 299) {
+    std::string body;
+    TWorkCounter quiet;  // the proxy's refusal is no part of the download
+    ReadRefusedBody(in, answer, quiet, body);
+    throw EHTTPProtocolException(answer.ResponseText, answer.ResponseCode, body);
+  }
+  // The server speaks only after our greeting: anything else came from the proxy.
+  if (in.Buffered() > 0) throw EHTTPInvalidResponse("The proxy sent data into the tunnel before the server.");
 }
 
 bool THTTPClient::KeepConnection() const {
@@ -207,16 +260,17 @@ TBodyOptions THTTPClient::BodyOptions() const {
   return o;
 }
 
-void THTTPClient::ReadRefusedBody(std::string& body) {
+void THTTPClient::ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer, TWorkCounter& work,
+                                  std::string& body) {
   TCappedTextStream sink(kMaxErrorBody);
-  int32_t saved = in_->Timeout();
-  in_->SetTimeout(kRefusedBodyTimeoutMs);
+  int32_t saved = in.Timeout();
+  in.SetTimeout(kRefusedBodyTimeoutMs);
   struct Restore {
     TInputBuffer& in;
     int32_t ms;
     ~Restore() { in.SetTimeout(ms); }
-  } restore{*in_, saved};
-  ReadResponseBody(*in_, Response, sink, work_, BodyOptions());
+  } restore{in, saved};
+  ReadResponseBody(in, answer, sink, work, BodyOptions());
   body = sink.Text();
 }
 
@@ -226,7 +280,7 @@ bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& locati
   do {
     ReadResponseHead(*in_, Response, maxLine);
     statusSeen_ = true;
-  } while (Response.ResponseCode == 100);
+  } while (IsInterimStatus(Response.ResponseCode));
 
   if (AllowCookies) {
     for (const char* name : {"Set-cookie", "Set-cookie2"})
@@ -244,7 +298,7 @@ bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& locati
   bool success = code >= 200 && code <= 299;
   if (redirect || !success) {
     std::string body;
-    ReadRefusedBody(body);
+    ReadRefusedBody(*in_, Response, work_, body);
     if (redirect && HandleRedirects && !Response.Location.empty()) {
       location = Response.Location;
       return true;
@@ -267,8 +321,7 @@ void THTTPClient::Get(const std::string& url, TStream& dest) {
     bool follow = false;
     statusSeen_ = false;
     try {
-      std::string request = RequestText(t);
-      socket_.SendAll(request.data(), request.size());
+      Send(RequestText(t));
       follow = ReadAnswer(t, dest, location);
     } catch (const EHTTPProtocolException&) {
       // The refused answer was read whole: the connection is as good as after a

@@ -24,20 +24,22 @@ int32_t StatusCodeOf(const std::string& line) {
 }
 
 // "bytes first-last/length": anything else fails with the number reader's error.
+// RFC 9110 section 14.4: a "*" length is one the server does not know, a "*"
+// range answers a request that could not be satisfied ("bytes */length").
 void ParseContentRange(THTTPResponse& r) {
   if (r.ContentRange.empty()) return;
   std::string s = r.ContentRange;
   size_t blank = s.find(' ');
   if (blank != std::string::npos) s = s.substr(blank + 1);
-  size_t dash = s.find('-');
-  std::string first = dash == std::string::npos ? s : s.substr(0, dash);
-  std::string rest = dash == std::string::npos ? "" : s.substr(dash + 1);
-  size_t slash = rest.find('/');
-  std::string last = slash == std::string::npos ? rest : rest.substr(0, slash);
-  std::string length = slash == std::string::npos ? "" : rest.substr(slash + 1);
-  r.ContentRangeStart = text::StrToInt64(first);
-  r.ContentRangeEnd = text::StrToInt64(last);
-  r.ContentRangeInstanceLength = text::StrToInt64(length);
+  size_t slash = s.find('/');
+  std::string range = s.substr(0, slash);
+  std::string length = slash == std::string::npos ? "" : s.substr(slash + 1);
+  if (range != "*") {
+    size_t dash = range.find('-');
+    r.ContentRangeStart = text::StrToInt64(range.substr(0, dash));
+    r.ContentRangeEnd = text::StrToInt64(dash == std::string::npos ? "" : range.substr(dash + 1));
+  }
+  r.ContentRangeInstanceLength = length == "*" ? 0 : text::StrToInt64(length);
 }
 
 void FillFields(THTTPResponse& r) {
@@ -102,10 +104,7 @@ void ReadChunkedBody(TInputBuffer& in, TStream& dest, TWorkCounter& work, const 
   std::string line;
   for (;;) {
     if (!in.ReadLn(line, o.maxLineLength)) throw EConnClosedGracefully();
-    // Only a blank separates a chunk extension; "1a;x=y" reads as no number and
-    // so as the last chunk.
-    size_t blank = line.find(' ');
-    int64_t size = ParseChunkSize(blank == std::string::npos ? line : line.substr(0, blank));
+    int64_t size = ParseChunkSize(line);
     if (size == 0) break;
     ReadLengthBody(in, size, dest, work, o, block);
     // The line end after the chunk's data; the peer closing here cut the body.
@@ -169,23 +168,26 @@ int64_t ParseContentLength(const std::vector<std::string>& values) {
   return result;
 }
 
-int64_t ParseChunkSize(const std::string& s) {
-  std::string t = s;
+int64_t ParseChunkSize(const std::string& line) {
+  // RFC 9112 section 7.1.1: chunk extensions follow the size after ";", optionally
+  // after blanks.
+  std::string t = line.substr(0, line.find_first_of("; \t"));
   bool negative = !t.empty() && t[0] == '-';
   if (negative) t.erase(0, 1);
-  if (t.empty()) return 0;
+  // A size that cannot be read would end the body early and pass a cut-off file
+  // as complete.
+  if (t.empty()) throw EHTTPInvalidResponse("Invalid chunk size: " + line);
   uint64_t v = 0;
   for (char c : t) {
     int d = (c >= '0' && c <= '9')   ? c - '0'
             : (c >= 'a' && c <= 'f') ? c - 'a' + 10
             : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                      : -1;
-    if (d < 0) return 0;
-    if (v > (static_cast<uint64_t>(kInt64Max) - static_cast<uint64_t>(d)) / 16)
-      throw EHTTPInvalidResponse("Invalid chunk size: " + s);
+    if (d < 0 || v > (static_cast<uint64_t>(kInt64Max) - static_cast<uint64_t>(d)) / 16)
+      throw EHTTPInvalidResponse("Invalid chunk size: " + line);
     v = v * 16 + static_cast<uint64_t>(d);
   }
-  if (negative && v != 0) throw EHTTPInvalidResponse("Invalid chunk size: " + s);
+  if (negative && v != 0) throw EHTTPInvalidResponse("Invalid chunk size: " + line);
   return static_cast<int64_t>(v);
 }
 
@@ -241,7 +243,7 @@ void ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& dest, T
   std::vector<char> block(o.recvBufferSize == 0 ? 1 : o.recvBufferSize);
   if (r.ContentLength > 0) {
     ReadLengthBody(in, r.ContentLength, dest, work, o, block);
-  } else if (r.TransferEncoding.find("chunked") != std::string::npos) {
+  } else if (text::LowerCase(r.TransferEncoding).find("chunked") != std::string::npos) {
     ReadChunkedBody(in, dest, work, o, block);
   } else {
     ReadUntilClose(in, dest, work, block);

@@ -32,7 +32,8 @@ struct THTTPResponse {
   std::string Location, Connection, ProxyConnection, TransferEncoding, ContentType, ContentRange;
   std::vector<std::string> WWWAuthenticate, ProxyAuthenticate;
   std::string Date, Expires, LastModified;
-  // Parsed from Content-Range ("bytes first-last/length"); 0 when absent.
+  // Parsed from Content-Range ("bytes first-last/length"); 0 when absent, and a
+  // "*" (length unknown, or no range satisfied) reads as 0.
   int64_t ContentRangeStart = 0, ContentRangeEnd = 0, ContentRangeInstanceLength = 0;
   bool KeepAlive = false;
   // The peer closed while the header block was being read.
@@ -51,9 +52,13 @@ void ReadResponseHead(TInputBuffer& in, THTTPResponse& response, size_t maxLineL
 // Content-Length as a number: -1 when not a number; raises EHTTPInvalidResponse
 // when it is negative, beyond 64 bits, or the lines disagree.
 int64_t ParseContentLength(const std::vector<std::string>& values);
-// A chunk-size line (already cut at its first blank): 0 when not hexadecimal;
-// raises EHTTPInvalidResponse when negative or beyond 64 bits.
-int64_t ParseChunkSize(const std::string& text);
+// A chunk-size line: the hexadecimal size before any chunk extension (";" or a
+// blank). Raises EHTTPInvalidResponse when that is not a hexadecimal number, is
+// negative or is beyond 64 bits.
+int64_t ParseChunkSize(const std::string& line);
+
+// 1xx answers are interim: the final answer follows them on the same connection.
+inline bool IsInterimStatus(int32_t code) { return code >= 100 && code <= 199; }
 
 // The progress counters of one work mode and the events they raise. Only the
 // outermost Begin/End of a mode raises events.
@@ -79,7 +84,7 @@ class TWorkCounter {
 };
 
 struct TBodyOptions {
-  size_t recvBufferSize = 32768;
+  size_t recvBufferSize = 65536;
   size_t maxLineLength = 16384;
 };
 

@@ -46,12 +46,6 @@ class ENetException : public Exception {
   explicit ENetException(std::string message) : Exception(std::move(message)) {}
 };
 
-// The address needs a transport this client does not have (https).
-class EIOHandlerPropInvalid : public Exception {
- public:
-  EIOHandlerPropInvalid() : Exception("IOHandler value is not valid") {}
-};
-
 // The address cannot be used as given.
 class EURIException : public Exception {
  public:
@@ -85,4 +79,12 @@ class EHTTPInvalidResponse : public ENetException {
 class ETransferAborted : public ENetException {
  public:
   ETransferAborted() : ENetException("Transfer aborted.") {}
+};
+
+// A secure connection could not be made or kept: the handshake failed, the
+// server's certificate was refused (the message says why), or the protection of
+// the data broke.
+class ETlsError : public ENetException {
+ public:
+  explicit ETlsError(std::string message) : ENetException(std::move(message)) {}
 };

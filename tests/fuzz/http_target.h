@@ -1,9 +1,10 @@
 // Fuzz entry point for the HTTP response reader: the input is what a server sends.
 // Byte 0 chooses how the memory source hands the rest out (bits 0-1: all at once,
 // 1, 7 or 64 bytes per receive) and bit 2 a small receive block (17 bytes instead of
-// 32768), so lines and bodies get split at every place. The answer is read the way
-// the client reads one: head blocks while the status is 100, then the body into the
-// destination, or the refused answer's body into the capped error text.
+// the default), so lines and bodies get split at every place. The answer is read
+// the way the client reads one: head blocks while the status is interim (1xx),
+// then the body into the destination, or the refused answer's body into the
+// capped error text.
 //
 // What must hold whatever the bytes: no memory fault, every failure is one of the
 // program's exceptions (derived from Exception), a body of known length never
@@ -47,7 +48,7 @@ inline int RunHttpResponse(const uint8_t* data, std::size_t size) {
     do {
       net::ReadResponseHead(in, response, body.maxLineLength);
       ++heads;
-    } while (response.ResponseCode == 100);
+    } while (net::IsInterimStatus(response.ResponseCode));
     Check(response.ResponseText.size() <= body.maxLineLength, "status line beyond the line limit");
     Check(response.RawHeaders.Count() <= net::kMaxHeaderLines, "more header lines than the limit");
     Check(heads <= static_cast<int>(size), "more head blocks than input bytes");

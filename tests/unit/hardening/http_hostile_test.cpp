@@ -58,7 +58,7 @@ uint64_t ExpectEndlessFails(const std::string& prefix, const std::string& repeat
       {
         do {
           ReadResponseHead(in, r, 16384);
-        } while (r.ResponseCode == 100 && source.Given() < (64u << 20));
+        } while (IsInterimStatus(r.ResponseCode) && source.Given() < (64u << 20));
         ReadResponseBody(in, r, sink, work, {});
       },
       E)
@@ -95,6 +95,10 @@ TEST(HttpHostile, BrokenFramingThroughTheClient) {
       {"chunk size FFFFFFFFFFFFFFFF",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFF\r\nabc\r\n0\r\n\r\n"},
       {"chunk size -1", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-1\r\nabc\r\n0\r\n\r\n"},
+      // Read as "no number" these would end the body early and pass as complete.
+      {"second chunk size not hexadecimal",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nzz\r\nabc\r\n"},
+      {"empty chunk size line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: CHUNKED\r\n\r\n3\r\nabc\r\n\r\nabc\r\n"},
       {"second chunk FFFFFFFFFFFFFFFF",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nFFFFFFFFFFFFFFFF\r\n"},
       {"two different Content-Length headers",
@@ -123,19 +127,26 @@ TEST(HttpHostile, BrokenFramingThroughTheClient) {
 }
 
 // A server that stops sending, in the header block, before the first body byte,
-// or after endless interim answers: nothing piles up while the client waits, and
-// Abort from another thread ends the wait.
+// after endless interim answers, in the TLS handshake, or a proxy that never
+// answers a tunnel request: nothing piles up while the client waits, and Abort
+// from another thread ends the wait.
 TEST(HttpHostile, StalledServersCanBeAborted) {
   const struct {
     const char* what;
     std::string sent;
     bool bodyBegins;  // the stall comes after OnWorkBegin
     bool endless;     // sent again and again instead of once
+    const char* scheme = "http";
+    bool proxy = false;  // the server is the proxy, asked for a tunnel
   } cases[] = {
       {"stall inside the header block", "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n", false, false},
       {"stall after the headers", "HTTP/1.1 200 OK\r\nContent-Length: 5000000\r\n\r\n", true, false},
       {"stall in a chunked body", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\n0123", true, false},
       {"interim answers without end", "HTTP/1.1 100 Continue\r\nX-Pad: 0123456789\r\n\r\n", false, true},
+      {"early hints without end", "HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n", false, true},
+      {"stall in the TLS handshake", "", false, false, "https"},
+      {"proxy silent after CONNECT", "", false, false, "https", true},
+      {"proxy stalls in its answer to CONNECT", "HTTP/1.1 200 Connection established\r\n", false, false, "https", true},
   };
   for (const auto& c : cases) {
     nettest::TScriptedServer server([&](net::TSocket& s, int) {
@@ -145,6 +156,12 @@ TEST(HttpHostile, StalledServersCanBeAborted) {
       nettest::WaitForClientClose(s);
     });
     THTTPClient client;
+    std::string url = std::string(c.scheme) + "://127.0.0.1:" + std::to_string(server.Port()) + "/f.zip";
+    if (c.proxy) {
+      client.ProxyParams.SetProxyServer("127.0.0.1");
+      client.ProxyParams.SetProxyPort(server.Port());
+      url = std::string(c.scheme) + "://updates.example/f.zip";
+    }
     std::mutex m;
     std::condition_variable cv;
     bool begun = false;
@@ -163,7 +180,7 @@ TEST(HttpHostile, StalledServersCanBeAborted) {
       client.Abort();
     });
     TMemoryStream out;
-    EXPECT_THROW(client.Get(server.Url("/f.zip"), out), ETransferAborted) << c.what;
+    EXPECT_THROW(client.Get(url, out), ETransferAborted) << c.what;
     stopper.join();
     EXPECT_EQ(begun, c.bodyBegins) << c.what;
     // A presized destination is cut back to what arrived.

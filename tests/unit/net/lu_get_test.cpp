@@ -1,5 +1,5 @@
-// lu-get as a user runs it, against scripted servers and a real proxy
-// (tinyproxy) on loopback, found through the user's proxy setting.
+// lu-get as a user runs it, against scripted servers, nginx over TLS and a real
+// proxy (tinyproxy) on loopback, found through the user's proxy setting.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "local_servers.h"
 #include "net/proxy.h"
 #include "net/socket.h"
 #include "platform/platform.h"
@@ -86,6 +87,18 @@ TEST_F(LuGet, CompleteDownloadExitsZero) {
   EXPECT_EQ(out, "");  // no progress line when the output is not a terminal
 }
 
+TEST_F(LuGet, TheNullDeviceTakesTheBodyAndStays) {
+  for (const char* sink : {"/dev/null", "NUL"}) {
+    TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 70000\r\n\r\n" + Body(70000)));
+    std::string out;
+    EXPECT_EQ(Run(server.Url("/f.zip") + " " + sink, out), 0) << sink << ": " << out;
+  }
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"));
+  std::string out;
+  EXPECT_NE(Run(server.Url("/f.zip") + " /dev/null", out), 0);
+  EXPECT_NE(out.find("Incomplete download: 3 of 9 bytes."), std::string::npos) << out;
+}
+
 TEST_F(LuGet, FailuresExitOneWithTheMessageAndLeaveNoFile) {
   fs::path file = dir_ / "f.zip";
   std::string out;
@@ -110,6 +123,31 @@ TEST_F(LuGet, FailuresExitOneWithTheMessageAndLeaveNoFile) {
   EXPECT_NE(out.find("Socket Error # 10061"), std::string::npos) << out;
   EXPECT_NE(out.find("Connection refused."), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(file));
+  // An error whose own text is empty fails all the same.
+  EXPECT_NE(Run("ftp://127.0.0.1/f.zip \"" + file.string() + "\"", out), 0);
+  EXPECT_NE(out.find("Unsupported address"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(LuGet, HttpsDownloadsOnlyFromATrustedServer) {
+  nettest::THostServers tls("tls");
+  if (!tls.Missing().empty()) GTEST_SKIP() << tls.Missing();
+  ASSERT_TRUE(tls.Ready()) << tls.Failure();
+  nettest::TTrustedTestCa ca(tls);
+  ASSERT_TRUE(ca.Trusted());
+  std::string body = Body(200000);
+  std::ofstream(tls.Local("www/kestrovafull.zip"), std::ios::binary) << body;
+  fs::path file = dir_ / "secure.zip";
+  auto args = [&](const char* server) {
+    return "https://localhost:" + std::to_string(tls.Port(server)) + "/kestrovafull.zip \"" + file.string() + "\"";
+  };
+  std::string out;
+  EXPECT_EQ(Run(args("good"), out), 0) << out;
+  EXPECT_TRUE(ReadFile(file) == body) << "file of " << ReadFile(file).size() << " bytes differs";
+  fs::remove(file);
+  EXPECT_NE(Run(args("untrusted"), out), 0);
+  EXPECT_NE(out.find("is not issued by a trusted authority"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(file));
 }
 
 TEST_F(LuGet, AStalledTransferIsGivenUp) {
@@ -125,85 +163,21 @@ TEST_F(LuGet, AStalledTransferIsGivenUp) {
   EXPECT_FALSE(fs::exists(file));
 }
 
-// A real HTTP proxy on loopback, started from a generated configuration. The
-// Windows build runs under Wine, which starts host programs too and reaches the
-// host's files as Z:; it cannot terminate them, so the proxy is stopped by its
-// process id (and "timeout" ends it should the test itself die).
-class TTinyproxy {
- public:
-  TTinyproxy() {
-    for (const char* root : {"/", "Z:\\"}) {
-      std::string candidate = Host(root, "usr/bin/tinyproxy");
-      if (fs::exists(candidate) && fs::exists(Host(root, "usr/bin/timeout"))) root_ = root;
-    }
-    if (root_.empty()) return;
-    {
-      net::TListener probe;  // a free port, handed over
-      port_ = probe.Port();
-    }
-    std::string stem = "tmp/lu-tinyproxy-" + std::to_string(platform::CurrentProcessId());
-    config_ = Host(root_, stem + ".conf");
-    pidFile_ = Host(root_, stem + ".pid");
-    // Binary: tinyproxy reads LF line ends only.
-    std::ofstream(config_, std::ios::binary)
-        << "Port " << port_ << "\nListen 127.0.0.1\nAllow 127.0.0.1\n"
-        << "Timeout 60\nMaxClients 10\nLogLevel Critical\nPidFile \"/" << stem << ".pid\"\n";
-    process_ = platform::StartProcess(
-        Host(root_, "usr/bin/timeout") + " 300 /usr/bin/tinyproxy -d -c /" + stem + ".conf", true);
-    // Ready once it accepts a connection; give it a few seconds at most.
-    for (int i = 0; i < 250 && !ready_; ++i) {
-      try {
-        net::TSocket s;
-        s.Connect("127.0.0.1", port_);
-        ready_ = true;
-      } catch (const Exception&) {
-        platform::SleepMs(20);
-      }
-    }
-  }
-  ~TTinyproxy() {
-    std::ifstream pid(pidFile_);
-    std::string id;
-    if (pid >> id) platform::RunHiddenAndWait(Host(root_, "bin/kill") + " " + id);
-    if (process_.Valid()) {
-      platform::TerminateProcessWith(process_, 1);
-      platform::WaitForProcess(process_, 5000);
-    }
-    if (!config_.empty()) std::remove(config_.c_str());
-    if (!pidFile_.empty()) std::remove(pidFile_.c_str());
-  }
-  bool Ready() const { return ready_; }
-  bool Found() const { return !root_.empty(); }
-  uint16_t Port() const { return port_; }
-
- private:
-  static std::string Host(const std::string& root, std::string path) {
-    if (root != "/")
-      for (char& c : path)
-        if (c == '/') c = '\\';
-    return root + path;
-  }
-
-  std::string root_, config_, pidFile_;
-  uint16_t port_ = 0;
-  platform::ProcessHandle process_;
-  bool ready_ = false;
-};
-
 TEST_F(LuGet, DownloadsThroughTheUsersProxy) {
-  TTinyproxy proxy;
-  if (!proxy.Found()) GTEST_SKIP() << "tinyproxy is not installed";
-  ASSERT_TRUE(proxy.Ready()) << "tinyproxy did not start";
+  nettest::THostServers proxy("tinyproxy");
+  if (!proxy.Missing().empty()) GTEST_SKIP() << proxy.Missing();
+  ASSERT_TRUE(proxy.Ready()) << proxy.Failure();
   std::string request;
   std::string body = Body(100000);
   TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body, &request));
 
   // The user's setting names the proxy; the system query must give it back.
-  ASSERT_TRUE(net::WriteUserProxySetting({true, "127.0.0.1:" + std::to_string(proxy.Port())}));
+  const uint16_t proxyPort = proxy.Port("tinyproxy");
+  ASSERT_TRUE(net::WriteUserProxySetting({true, "127.0.0.1:" + std::to_string(proxyPort)}));
   std::string host;
   int32_t port = -1;
   ASSERT_TRUE(net::GetSystemProxy(host, port));
-  EXPECT_EQ(port, proxy.Port());
+  EXPECT_EQ(port, proxyPort);
 
   fs::path file = dir_ / "viaproxy.zip";
   std::string out;

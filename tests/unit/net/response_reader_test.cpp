@@ -41,6 +41,9 @@ const char* const kAnswers[] = {
     "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello",
     "HTTP/1.0 200 OK\nContent-Length: 5\n\nhello",  // bare LF line ends
     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6 ext\r\n world\r\n0\r\nTrailer: x\r\n",
+    // RFC 9112: the coding's name in any case, extensions after ";".
+    "HTTP/1.1 200 OK\r\ntransfer-encoding: gzip, Chunked\r\n\r\n5;x=y\r\nhello\r\n6\t; a=\"b c\"\r\n "
+    "world\r\n0;z\r\n\r\n",
     "HTTP/1.1 200 OK\r\nX-Folded: one\r\n  two\r\n\tthree\r\nContent-Length: 3\r\n\r\nabc",
     "HTTP/1.1 200 OK\r\n\r\nuntil the close",
     "HTTP/1.1 404 Not Found\r\ncontent-LENGTH: 4\r\n\r\ngone",
@@ -66,7 +69,8 @@ TEST(ResponseReader, OneByteAtATimeReadsTheSameAsWhole) {
     }
   }
   EXPECT_EQ(ReadAll(kAnswers[2], 1).body, "hello world");
-  EXPECT_EQ(ReadAll(kAnswers[4], 1).body, "until the close");
+  EXPECT_EQ(ReadAll(kAnswers[3], 1).body, "hello world");
+  EXPECT_EQ(ReadAll(kAnswers[5], 1).body, "until the close");
 }
 
 TEST(ResponseReader, StatusLineFields) {
@@ -80,13 +84,13 @@ TEST(ResponseReader, StatusLineFields) {
 }
 
 TEST(ResponseReader, HeaderListLookupAndContinuations) {
-  Outcome o = ReadAll(kAnswers[3], 1);
+  Outcome o = ReadAll(kAnswers[4], 1);
   const THeaderList& h = o.response.RawHeaders;
   EXPECT_EQ(h.Lines(), (std::vector<std::string>{"X-Folded: one two three", "Content-Length: 3"}));
   EXPECT_EQ(h.Values("x-folded"), "one two three");
   EXPECT_EQ(h.Values("CONTENT-length"), "3");
   EXPECT_EQ(h.Values("missing"), "");
-  Outcome n = ReadAll(kAnswers[5], 1);
+  Outcome n = ReadAll(kAnswers[6], 1);
   EXPECT_EQ(n.response.ContentLength, 4);
   EXPECT_EQ(n.body, "gone");
 
@@ -109,6 +113,13 @@ TEST(ResponseReader, HeaderListLookupAndContinuations) {
   EXPECT_EQ(r.Date + r.Expires + r.LastModified, "del");
   EXPECT_EQ(r.ContentLength, -1);  // not a number: no length
   EXPECT_FALSE(r.HasContentLength());
+
+  // A length the server does not know, and the range of a refused request.
+  for (const char* range : {"bytes 5-9/*", "bytes */10"}) {
+    Outcome u = ReadAll(std::string("HTTP/1.1 206 Partial\r\nContent-Range: ") + range + "\r\n\r\n", 1);
+    EXPECT_EQ(u.error, "") << range;
+  }
+  EXPECT_EQ(ReadAll("HTTP/1.1 206 P\r\nContent-Range: bytes 5-9/*\r\n\r\n", 1).response.ContentRangeEnd, 9);
 }
 
 TEST(ResponseReader, HeadersCutByTheCloseAreKept) {
@@ -132,10 +143,11 @@ TEST(ResponseReader, ChunkSizesAndLengths) {
   EXPECT_EQ(ParseChunkSize("1a"), 26);
   EXPECT_EQ(ParseChunkSize("1A"), 26);
   EXPECT_EQ(ParseChunkSize("0000000000000000000010"), 16);
-  EXPECT_EQ(ParseChunkSize("1a;x=y"), 0);  // not a number: the last chunk
-  EXPECT_EQ(ParseChunkSize(""), 0);
-  EXPECT_EQ(ParseChunkSize("0x10"), 0);
+  EXPECT_EQ(ParseChunkSize("1a;x=y"), 26);
+  EXPECT_EQ(ParseChunkSize("1a ;x"), 26);
+  EXPECT_EQ(ParseChunkSize("0;last"), 0);
   EXPECT_EQ(ParseChunkSize("7fffffffffffffff"), INT64_MAX);
+  for (const char* bad : {"", "0x10", "g", ";x", " 5"}) EXPECT_THROW(ParseChunkSize(bad), EHTTPInvalidResponse) << bad;
   EXPECT_THROW(ParseChunkSize("8000000000000000"), EHTTPInvalidResponse);
   EXPECT_THROW(ParseChunkSize("ffffffffffffffffff"), EHTTPInvalidResponse);
   EXPECT_THROW(ParseChunkSize("-1"), EHTTPInvalidResponse);

@@ -117,6 +117,9 @@ def make_package(files):
     return out.getvalue()
 
 
+RUN_KEY = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+
+
 class Machine:
     """The machine a run happens on; paths given to it are Windows path texts."""
 
@@ -142,10 +145,13 @@ class Machine:
             self.tmp = None
 
     def forget_installation(self, folder, keys):
-        """Windows runs share one Wine prefix: an earlier run's folder and keys go first."""
+        """Windows runs share one Wine prefix: an earlier run's folder, keys and logon
+        entry go first (a hidden run would otherwise update the folder that entry names)."""
         if self.target == "windows":
             for key in keys:
                 self.reg_delete(key)
+            subprocess.run(self.command("reg", ["delete", RUN_KEY, "/v", "Kestrova", "/f"]), env=self.env,
+                           capture_output=True, timeout=120)
             shutil.rmtree(self.host(folder), ignore_errors=True)
 
     def close(self):

@@ -43,10 +43,23 @@ constexpr uint32_t Entry(uint32_t value, unsigned extra, uint32_t flags = 0) { r
 inline unsigned TotalBits(uint32_t e) { return e & 63; }
 inline unsigned CodeBits(uint32_t e) { return (e >> 8) & 15; }
 inline uint32_t Value(uint32_t e) { return e >> 16; }
-// The value of a length or distance entry, given the bits it consumes.
+// The value of a length or distance entry, given the bits it consumes. The shift
+// may take bits 12 and 13 along (flags that such an entry never has): x86 masks a
+// shift count to 6 bits anyway, so the mask costs nothing there.
 inline uint32_t Decoded(uint32_t e, uint64_t bits) {
-  return Value(e) + static_cast<uint32_t>((bits & ((uint64_t{1} << TotalBits(e)) - 1)) >> CodeBits(e));
+  return Value(e) + static_cast<uint32_t>((bits & ((uint64_t{1} << TotalBits(e)) - 1)) >> ((e >> 8) & 63));
 }
+#if defined(__x86_64__)
+// The same with BMI2's bzhi, which reads only the low byte of its count: bits 6
+// and 7 (flags) are clear in a length or distance entry. Written out because
+// compilers do not find bzhi in the expression above; only the loop built for
+// processors with BMI2 calls it.
+inline uint32_t DecodedBmi2(uint32_t e, uint64_t bits) {
+  uint64_t low;
+  asm("bzhi %2, %1, %0" : "=r"(low) : "r"(bits), "r"(uint64_t{e}));
+  return Value(e) + static_cast<uint32_t>(low >> ((e >> 8) & 63));
+}
+#endif
 
 // Primary table sizes: 11 bits resolve nearly every literal/length code at once.
 constexpr unsigned kLitBits = 11;
@@ -403,6 +416,7 @@ class TInflater {
   // refills and the lookup after them still sees kLitBits real bits. A length takes
   // at most 15 + 5 bits (15 + 16 in Deflate64) and a distance 15 + 14: both fit in
   // one refill except after Deflate64's longest lengths, which refill again.
+  template <bool kBmi2>
   [[gnu::always_inline]] inline Step FastLoop() {
     TBitReader::TState state = in_.Save();
     uint64_t bits = state.bits;
@@ -431,58 +445,72 @@ class TInflater {
       bits >>= e & 63;
       count -= e;
     };
-    auto literal = [&](uint32_t e) __attribute__((always_inline)) {
-      consume(e);
-      *out++ = static_cast<uint8_t>(Value(e));
+    auto decoded = [&](uint32_t e, uint64_t from) __attribute__((always_inline)) {
+#if defined(__x86_64__)
+      if constexpr (kBmi2) return DecodedBmi2(e, from);
+#endif
+      return Decoded(e, from);
     };
 
+    // Each entry is consumed as soon as it is loaded, before its kind is known;
+    // saved keeps the bits it was read from, for the extra bits of a length or
+    // distance. The next lookup thus waits for nothing but the load.
+    uint64_t saved;
+    auto next = [&](const uint32_t* table, uint64_t index) __attribute__((always_inline)) {
+      uint32_t e = table[index];
+      saved = bits;
+      consume(e);
+      return e;
+    };
     refill();
-    uint32_t e = lit[bits & litMask];
-    while (in < inEnd && outEnd - out > static_cast<std::ptrdiff_t>(kFastOutput)) {
+    uint32_t e = next(lit, bits & litMask);
+    for (;;) {
+      if (in >= inEnd || outEnd - out <= static_cast<std::ptrdiff_t>(kFastOutput)) {
+        bits = saved;  // e stays for the careful path
+        count += e;
+        break;
+      }
       if (e & kLiteral) {
-        literal(e);
-        e = lit[bits & litMask];
+        *out++ = static_cast<uint8_t>(Value(e));
+        e = next(lit, bits & litMask);
         if (e & kLiteral) {
-          literal(e);
-          e = lit[bits & litMask];
+          *out++ = static_cast<uint8_t>(Value(e));
+          e = next(lit, bits & litMask);
           if (e & kLiteral) {
-            literal(e);
+            *out++ = static_cast<uint8_t>(Value(e));
             refill();
-            e = lit[bits & litMask];
+            e = next(lit, bits & litMask);
             continue;
           }
         }
-        refill();  // keeps the low bits, so e still holds
+        refill();  // the bits of e are consumed already, saved keeps them
       }
-      if (e & kSubtable) {
-        consume(kLitBits);
-        e = lit[Value(e) + (bits & ((1u << CodeBits(e)) - 1))];
-        if (e & kLiteral) {
-          literal(e);
-          refill();
-          e = lit[bits & litMask];
-          continue;
+      if (e & (kSubtable | kEndOfBlock | kInvalid)) {
+        if (e & kSubtable) {
+          e = next(lit, Value(e) + (bits & ((1u << CodeBits(e)) - 1)));
+          if (e & kLiteral) {
+            *out++ = static_cast<uint8_t>(Value(e));
+            refill();
+            e = next(lit, bits & litMask);
+            continue;
+          }
+        }
+        if (e & (kEndOfBlock | kInvalid)) {
+          step = (e & kEndOfBlock) ? Step::EndOfBlock : Step::DataError;
+          break;
         }
       }
-      if (e & (kEndOfBlock | kInvalid)) {
-        consume(e);
-        step = (e & kEndOfBlock) ? Step::EndOfBlock : Step::DataError;
-        break;
-      }
-      uint32_t length = Decoded(e, bits);
-      consume(e);
+      uint32_t length = decoded(e, saved);
       if ((count & 63) < 32) refill();
-      e = dist[bits & distMask];
-      if (e & kSubtable) {
-        consume(kDistBits);
-        e = dist[Value(e) + (bits & ((1u << CodeBits(e)) - 1))];
+      e = next(dist, bits & distMask);
+      if (e & (kSubtable | kInvalid)) {
+        if (e & kSubtable) e = next(dist, Value(e) + (bits & ((1u << CodeBits(e)) - 1)));
+        if (e & kInvalid) {
+          step = Step::DataError;
+          break;
+        }
       }
-      if (e & kInvalid) {
-        step = Step::DataError;
-        break;
-      }
-      uint32_t distance = Decoded(e, bits);
-      consume(e);
+      uint32_t distance = decoded(e, saved);
       if (distance > static_cast<std::size_t>(out - start)) {
         step = Step::DataError;
         break;
@@ -495,7 +523,7 @@ class TInflater {
       }
       // The next entry is looked up before the copy, so that its load overlaps it.
       refill();
-      e = lit[bits & litMask];
+      e = next(lit, bits & litMask);
       uint8_t* dst = out;
       const uint8_t* src = out - distance;
       out += length;
@@ -516,8 +544,21 @@ class TInflater {
         } while (dst - src < 8);
         if (dst >= out) continue;
       }
-      // Words: each reads only bytes already written, as dst - src >= 8. Most
-      // matches are short: the first 32 bytes go without a test.
+      // Blocks of 16 or 8 bytes: each reads only bytes already written, as dst -
+      // src is at least the block size. Most matches are short: the first 32
+      // bytes go without a test.
+      if (dst - src >= 32) {
+        std::memcpy(dst, src, 16);
+        std::memcpy(dst + 16, src + 16, 16);
+        dst += 32;
+        src += 32;
+        while (dst < out) {
+          std::memcpy(dst, src, 16);
+          dst += 16;
+          src += 16;
+        }
+        continue;
+      }
       std::memcpy(dst, src, 8);
       std::memcpy(dst + 8, src + 8, 8);
       std::memcpy(dst + 16, src + 16, 8);
@@ -539,9 +580,9 @@ class TInflater {
 
   // The same loop compiled twice: where the processor has BMI2, its shifts and
   // masks by a variable count take one instruction each.
-  static Step FastLoopPlain(TInflater& self) { return self.FastLoop(); }
+  static Step FastLoopPlain(TInflater& self) { return self.FastLoop<false>(); }
 #if defined(__x86_64__) || defined(__i386__)
-  [[gnu::target("bmi2")]] static Step FastLoopBmi2(TInflater& self) { return self.FastLoop(); }
+  [[gnu::target("bmi2")]] static Step FastLoopBmi2(TInflater& self) { return self.FastLoop<true>(); }
   static Step (*ChooseFastLoop())(TInflater&) {
     return __builtin_cpu_supports("bmi2") ? FastLoopBmi2 : FastLoopPlain;
   }

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "archive/bit_reader.h"
+#include "archive/cpu_features.h"
 #include "archive/decoder.h"
 
 namespace archive {
@@ -583,9 +584,7 @@ class TInflater {
   static Step FastLoopPlain(TInflater& self) { return self.FastLoop<false>(); }
 #if defined(__x86_64__) || defined(__i386__)
   [[gnu::target("bmi2")]] static Step FastLoopBmi2(TInflater& self) { return self.FastLoop<true>(); }
-  static Step (*ChooseFastLoop())(TInflater&) {
-    return __builtin_cpu_supports("bmi2") ? FastLoopBmi2 : FastLoopPlain;
-  }
+  static Step (*ChooseFastLoop())(TInflater&) { return CpuFeatures().bmi2 ? FastLoopBmi2 : FastLoopPlain; }
 #else
   static Step (*ChooseFastLoop())(TInflater&) { return FastLoopPlain; }
 #endif

@@ -92,8 +92,9 @@ constexpr uint8_t kPrecodeOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 
 // Room for new output after the window. Larger than the longest match (65538 in
 // Deflate64) so that one slide always makes room for any match.
 constexpr std::size_t kOutputRoom = 4 * kBlockSize;
-// Slack after the buffer: the fast loop copies matches in 8-byte words and may
-// write up to 7 bytes past a match's end.
+// Slack after the buffer: the fast loop copies matches in blocks of 8 or 16 bytes,
+// the first 32 bytes without a test, and may write up to 32 bytes past a match's
+// end.
 constexpr std::size_t kSlack = 64;
 // The fast loop runs while this much input is buffered (it refills three times per
 // symbol at most, each taking up to 7 bytes and reading 8) ...
@@ -413,10 +414,10 @@ class TInflater {
   // per literal; a match longer than the room left is handed to CopyMatch.
   //
   // Bit budget: a refill leaves at least 56 bits. A literal entry takes at most
-  // kLitBits of them (longer literals go through a subtable), so three fit between
-  // refills and the lookup after them still sees kLitBits real bits. A length takes
-  // at most 15 + 5 bits (15 + 16 in Deflate64) and a distance 15 + 14: both fit in
-  // one refill except after Deflate64's longest lengths, which refill again.
+  // kLitBits of them (longer literals go through a subtable), a length with its
+  // extra bits at most 15 + 5 (15 + 16 in Deflate64), a distance 15 + 14. So up to
+  // three literals and one entry of any kind fit between refills, and a length and
+  // its distance do except after Deflate64's longest lengths, which refill again.
   template <bool kBmi2>
   [[gnu::always_inline]] inline Step FastLoop() {
     TBitReader::TState state = in_.Save();

@@ -102,6 +102,15 @@ constexpr std::size_t kFastInput = 32;
 // ... and while this much output room is left (three literals per round).
 constexpr std::size_t kFastOutput = 8;
 
+// Copies a match to end in blocks of n bytes; each block reads only bytes already
+// written, as dst - src >= n. Most matches are short: the first 32 bytes go
+// without a test (the buffer's slack takes what lies past end).
+template <std::size_t n>
+[[gnu::always_inline]] inline void CopyBlocks(uint8_t* dst, const uint8_t* src, const uint8_t* end) {
+  for (std::size_t k = 0; k < 32; k += n) std::memcpy(dst + k, src + k, n);
+  for (dst += 32, src += 32; dst < end; dst += n, src += n) std::memcpy(dst, src, n);
+}
+
 // A base entry with its code length: the length is consumed before the extra bits.
 constexpr uint32_t Complete(uint32_t base, unsigned len) { return base + len + (len << 8); }
 
@@ -546,31 +555,12 @@ class TInflater {
         } while (dst - src < 8);
         if (dst >= out) continue;
       }
-      // Blocks of 16 or 8 bytes: each reads only bytes already written, as dst -
-      // src is at least the block size. Most matches are short: the first 32
-      // bytes go without a test.
+      // 16-byte blocks only from a distance of 32: nearer, a block's load would
+      // overlap the store just before it, which the processor cannot forward.
       if (dst - src >= 32) {
-        std::memcpy(dst, src, 16);
-        std::memcpy(dst + 16, src + 16, 16);
-        dst += 32;
-        src += 32;
-        while (dst < out) {
-          std::memcpy(dst, src, 16);
-          dst += 16;
-          src += 16;
-        }
-        continue;
-      }
-      std::memcpy(dst, src, 8);
-      std::memcpy(dst + 8, src + 8, 8);
-      std::memcpy(dst + 16, src + 16, 8);
-      std::memcpy(dst + 24, src + 24, 8);
-      dst += 32;
-      src += 32;
-      while (dst < out) {
-        std::memcpy(dst, src, 8);
-        dst += 8;
-        src += 8;
+        CopyBlocks<16>(dst, src, out);
+      } else {
+        CopyBlocks<8>(dst, src, out);
       }
     }
 

@@ -214,7 +214,8 @@ enum class Step { Continue, EndOfBlock, Done, DataError, WriteError, Match };
 class TInflater {
  public:
   TInflater(TByteSource& source, TByteSink& sink, uint64_t size, bool deflate64)
-      : in_(source),
+      : fastLoop_(ChooseFastLoop(deflate64)),
+        in_(source),
         sink_(sink),
         remaining_(size),
         deflate64_(deflate64),
@@ -424,10 +425,15 @@ class TInflater {
   //
   // Bit budget: a refill leaves at least 56 bits. A literal entry takes at most
   // kLitBits of them (longer literals go through a subtable), a length with its
-  // extra bits at most 15 + 5 (15 + 16 in Deflate64), a distance 15 + 14. So up to
-  // three literals and one entry of any kind fit between refills, and a length and
-  // its distance do except after Deflate64's longest lengths, which refill again.
-  template <bool kBmi2>
+  // extra bits at most 15 + 5 (15 + 16 in Deflate64), a distance 15 + 14. Up to
+  // three literals and one entry of any kind fit between refills; a refill comes
+  // between a length and its distance and another after the distance. The lookup
+  // after a refill takes its index from the bits before it, of which at least 14
+  // remain after two literals and a length (the distance table needs 8), 23 after
+  // three literals and 27 after a distance (the literal table needs 11). Only
+  // Deflate64's long lengths after two literals leave fewer: there the literal
+  // path refills once more.
+  template <bool kBmi2, bool kDeflate64>
   [[gnu::always_inline]] inline Step FastLoop() {
     TBitReader::TState state = in_.Save();
     uint64_t bits = state.bits;
@@ -473,6 +479,14 @@ class TInflater {
       consume(e);
       return e;
     };
+    // A refill leaves the low bits as they were. Where enough of them remain for
+    // the next table index, the lookup takes them from before the refill and so
+    // need not wait for it.
+    auto refillThenNext = [&](const uint32_t* table, uint64_t mask) __attribute__((always_inline)) {
+      uint64_t before = bits;
+      refill();
+      return next(table, before & mask);
+    };
     refill();
     uint32_t e = next(lit, bits & litMask);
     for (;;) {
@@ -489,20 +503,19 @@ class TInflater {
           e = next(lit, bits & litMask);
           if (e & kLiteral) {
             *out++ = static_cast<uint8_t>(Value(e));
-            refill();
-            e = next(lit, bits & litMask);
+            e = refillThenNext(lit, litMask);
             continue;
           }
         }
-        refill();  // the bits of e are consumed already, saved keeps them
+        // Deflate64's longest lengths leave too few bits for the lookup below.
+        if constexpr (kDeflate64) refill();
       }
       if (e & (kSubtable | kEndOfBlock | kInvalid)) {
         if (e & kSubtable) {
           e = next(lit, Value(e) + (bits & ((1u << CodeBits(e)) - 1)));
           if (e & kLiteral) {
             *out++ = static_cast<uint8_t>(Value(e));
-            refill();
-            e = next(lit, bits & litMask);
+            e = refillThenNext(lit, litMask);
             continue;
           }
         }
@@ -512,8 +525,7 @@ class TInflater {
         }
       }
       uint32_t length = decoded(e, saved);
-      if ((count & 63) < 32) refill();
-      e = next(dist, bits & distMask);
+      e = refillThenNext(dist, distMask);
       if (e & (kSubtable | kInvalid)) {
         if (e & kSubtable) e = next(dist, Value(e) + (bits & ((1u << CodeBits(e)) - 1)));
         if (e & kInvalid) {
@@ -533,8 +545,7 @@ class TInflater {
         break;
       }
       // The next entry is looked up before the copy, so that its load overlaps it.
-      refill();
-      e = next(lit, bits & litMask);
+      e = refillThenNext(lit, litMask);
       uint8_t* dst = out;
       const uint8_t* src = out - distance;
       out += length;
@@ -555,12 +566,18 @@ class TInflater {
         } while (dst - src < 8);
         if (dst >= out) continue;
       }
-      // 16-byte blocks only from a distance of 32: nearer, a block's load would
-      // overlap the store just before it, which the processor cannot forward.
+      // From a distance of 32 no load of the first 32 bytes overlaps a store
+      // among them, so these go in 16-byte blocks without a test. Nearer, a load
+      // that overlaps a store still in flight waits for it, so only the 8-byte
+      // words the match needs are copied.
       if (dst - src >= 32) {
         CopyBlocks<16>(dst, src, out);
       } else {
-        CopyBlocks<8>(dst, src, out);
+        do {
+          std::memcpy(dst, src, 8);
+          dst += 8;
+          src += 8;
+        } while (dst < out);
       }
     }
 
@@ -570,17 +587,29 @@ class TInflater {
     return step;
   }
 
-  // The same loop compiled twice: where the processor has BMI2, its shifts and
-  // masks by a variable count take one instruction each.
-  static Step FastLoopPlain(TInflater& self) { return self.FastLoop<false>(); }
+  // The loop is compiled for each parameter set and twice more: where the
+  // processor has BMI2, its shifts and masks by a variable count take one
+  // instruction each.
+  template <bool kDeflate64>
+  static Step FastLoopPlain(TInflater& self) {
+    return self.FastLoop<false, kDeflate64>();
+  }
 #if defined(__x86_64__) || defined(__i386__)
-  [[gnu::target("bmi2")]] static Step FastLoopBmi2(TInflater& self) { return self.FastLoop<true>(); }
-  static Step (*ChooseFastLoop())(TInflater&) { return CpuFeatures().bmi2 ? FastLoopBmi2 : FastLoopPlain; }
+  template <bool kDeflate64>
+  [[gnu::target("bmi2")]] static Step FastLoopBmi2(TInflater& self) {
+    return self.FastLoop<true, kDeflate64>();
+  }
+  static Step (*ChooseFastLoop(bool deflate64))(TInflater&) {
+    if (CpuFeatures().bmi2) return deflate64 ? FastLoopBmi2<true> : FastLoopBmi2<false>;
+    return deflate64 ? FastLoopPlain<true> : FastLoopPlain<false>;
+  }
 #else
-  static Step (*ChooseFastLoop())(TInflater&) { return FastLoopPlain; }
+  static Step (*ChooseFastLoop(bool deflate64))(TInflater&) {
+    return deflate64 ? FastLoopPlain<true> : FastLoopPlain<false>;
+  }
 #endif
 
-  Step (*const fastLoop_)(TInflater&) = ChooseFastLoop();
+  Step (*const fastLoop_)(TInflater&);
   TBitReader in_;
   TByteSink& sink_;
   uint64_t remaining_;  // bytes still to produce

@@ -29,4 +29,16 @@ function(lu_program name)
   if(WIN32 AND ARG_GUI)
     set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE ON)
   endif()
+  # A release program ships without its symbol table: it goes to <program>.debug
+  # beside it (named in the program for debuggers), to read crash addresses with.
+  # Unreferenced sections of the static libraries are left out too.
+  if(CMAKE_BUILD_TYPE STREQUAL "Release" AND CMAKE_OBJCOPY)
+    target_link_options(${name} PRIVATE -Wl,--gc-sections)
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${name}> $<TARGET_FILE_NAME:${name}>.debug
+      COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${name}>.debug
+              $<TARGET_FILE_NAME:${name}>
+      WORKING_DIRECTORY $<TARGET_FILE_DIR:${name}>
+      VERBATIM)
+  endif()
 endfunction()

@@ -1,5 +1,7 @@
 #include "archive/crc32.h"
 
+#include "archive/cpu_features.h"
+
 namespace archive {
 
 namespace {
@@ -33,9 +35,13 @@ inline uint32_t Load32(const uint8_t* p) {
          static_cast<uint32_t>(p[3]) << 24;
 }
 
+// Below these sizes the tables are about as fast as setting up the folding.
+constexpr std::size_t kClmulMinimum = 128;
+constexpr std::size_t kWideClmulMinimum = 512;
+
 }  // namespace
 
-uint32_t Crc32Update(uint32_t crc, const void* data, std::size_t n) {
+uint32_t Crc32UpdateByTable(uint32_t crc, const void* data, std::size_t n) {
   const auto& t = kTables.t;
   const uint8_t* p = static_cast<const uint8_t*>(data);
   crc = ~crc;
@@ -50,6 +56,15 @@ uint32_t Crc32Update(uint32_t crc, const void* data, std::size_t n) {
   }
   while (n-- > 0) crc = (crc >> 8) ^ t[0][(crc ^ *p++) & 0xff];
   return ~crc;
+}
+
+uint32_t Crc32Update(uint32_t crc, const void* data, std::size_t n) {
+  if (n >= kClmulMinimum) {
+    const TCpuFeatures& cpu = CpuFeatures();
+    if (cpu.wideClmul && n >= kWideClmulMinimum) return Crc32UpdateByWideClmul(crc, data, n);
+    if (cpu.clmul) return Crc32UpdateByClmul(crc, data, n);
+  }
+  return Crc32UpdateByTable(crc, data, n);
 }
 
 }  // namespace archive

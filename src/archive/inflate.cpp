@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "archive/bit_reader.h"
+#include "archive/cpu_features.h"
 #include "archive/decoder.h"
 
 namespace archive {
@@ -25,23 +26,41 @@ namespace archive {
 namespace {
 
 // Decode table entry, 32 bits:
-//   bits 0-3   bits to consume: the code length (in a subtable, the length beyond
-//              the primary bits; for a subtable link, the primary bits)
-//   bits 4-8   extra bits that follow the code (lengths and distances), or the
-//              index bits of the subtable a link points to
-//   bits 9-12  flags below
+//   bits 0-5   bits to consume: the code length plus the extra bits that follow it
+//              (lengths and distances); for a subtable link, the primary bits; in
+//              a subtable, lengths count beyond the primary bits
+//   bits 8-11  the code length alone, so that the extra bits are the consumed
+//              bits shifted down by it; for a subtable link, its index bits
+//   bits 6, 7, 12, 13: flags below
 //   bits 16-31 value: literal byte, length or distance base, or subtable offset
-constexpr uint32_t kLiteral = 1u << 9;
-constexpr uint32_t kSubtable = 1u << 10;
-constexpr uint32_t kEndOfBlock = 1u << 11;
-constexpr uint32_t kInvalid = 1u << 12;
+// A whole length or distance thus comes from one lookup, one mask and one shift.
+constexpr uint32_t kSubtable = 1u << 6;
+constexpr uint32_t kEndOfBlock = 1u << 7;
+constexpr uint32_t kLiteral = 1u << 12;
+constexpr uint32_t kInvalid = 1u << 13;
 
-constexpr uint32_t Entry(uint32_t value, unsigned extra, uint32_t flags = 0) {
-  return value << 16 | extra << 4 | flags;
-}
-inline unsigned CodeBits(uint32_t e) { return e & 15; }
-inline unsigned ExtraBits(uint32_t e) { return (e >> 4) & 31; }
+// A base entry: what BuildTable completes with the code length.
+constexpr uint32_t Entry(uint32_t value, unsigned extra, uint32_t flags = 0) { return value << 16 | extra | flags; }
+inline unsigned TotalBits(uint32_t e) { return e & 63; }
+inline unsigned CodeBits(uint32_t e) { return (e >> 8) & 15; }
 inline uint32_t Value(uint32_t e) { return e >> 16; }
+// The value of a length or distance entry, given the bits it consumes. The shift
+// may take bits 12 and 13 along (flags that such an entry never has): x86 masks a
+// shift count to 6 bits anyway, so the mask costs nothing there.
+inline uint32_t Decoded(uint32_t e, uint64_t bits) {
+  return Value(e) + static_cast<uint32_t>((bits & ((uint64_t{1} << TotalBits(e)) - 1)) >> ((e >> 8) & 63));
+}
+#if defined(__x86_64__)
+// The same with BMI2's bzhi, which reads only the low byte of its count: bits 6
+// and 7 (flags) are clear in a length or distance entry. Written out because
+// compilers do not find bzhi in the expression above; only the loop built for
+// processors with BMI2 calls it.
+inline uint32_t DecodedBmi2(uint32_t e, uint64_t bits) {
+  uint64_t low;
+  asm("bzhi %2, %1, %0" : "=r"(low) : "r"(bits), "r"(uint64_t{e}));
+  return Value(e) + static_cast<uint32_t>(low >> ((e >> 8) & 63));
+}
+#endif
 
 // Primary table sizes: 11 bits resolve nearly every literal/length code at once.
 constexpr unsigned kLitBits = 11;
@@ -73,14 +92,27 @@ constexpr uint8_t kPrecodeOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 
 // Room for new output after the window. Larger than the longest match (65538 in
 // Deflate64) so that one slide always makes room for any match.
 constexpr std::size_t kOutputRoom = 4 * kBlockSize;
-// Slack after the buffer: the fast loop copies matches in 8-byte words and may
-// write up to 7 bytes past a match's end.
+// Slack after the buffer: the fast loop copies matches in blocks of 8 or 16 bytes,
+// the first 32 bytes without a test, and may write up to 32 bytes past a match's
+// end.
 constexpr std::size_t kSlack = 64;
 // The fast loop runs while this much input is buffered (it refills three times per
 // symbol at most, each taking up to 7 bytes and reading 8) ...
 constexpr std::size_t kFastInput = 32;
 // ... and while this much output room is left (three literals per round).
 constexpr std::size_t kFastOutput = 8;
+
+// Copies a match to end in blocks of n bytes; each block reads only bytes already
+// written, as dst - src >= n. Most matches are short: the first 32 bytes go
+// without a test (the buffer's slack takes what lies past end).
+template <std::size_t n>
+[[gnu::always_inline]] inline void CopyBlocks(uint8_t* dst, const uint8_t* src, const uint8_t* end) {
+  for (std::size_t k = 0; k < 32; k += n) std::memcpy(dst + k, src + k, n);
+  for (dst += 32, src += 32; dst < end; dst += n, src += n) std::memcpy(dst, src, n);
+}
+
+// A base entry with its code length: the length is consumed before the extra bits.
+constexpr uint32_t Complete(uint32_t base, unsigned len) { return base + len + (len << 8); }
 
 // Builds a decode table from code lengths (RFC 1951, 3.2.2: canonical codes,
 // shorter first, ties by symbol order). base[sym] is the entry for the symbol without
@@ -106,7 +138,7 @@ bool BuildTable(const uint8_t* lens, unsigned n, const uint32_t* base, unsigned 
     // No code, or one 1-bit code ("0") whose other half stays invalid.
     unsigned sym = 0;
     while (used == 1 && lens[sym] == 0) ++sym;
-    for (unsigned i = 0; i < primarySize; ++i) table[i] = (used == 1 && i % 2 == 0) ? base[sym] | 1 : kInvalid;
+    for (unsigned i = 0; i < primarySize; ++i) table[i] = (used == 1 && i % 2 == 0) ? Complete(base[sym], 1) : kInvalid;
     return true;
   }
 
@@ -136,7 +168,7 @@ bool BuildTable(const uint8_t* lens, unsigned n, const uint32_t* base, unsigned 
     std::memcpy(table + size, table, size * sizeof *table);
     size *= 2;
     for (unsigned k = 0; k < count[len]; ++k, ++i) {
-      table[code] = base[sorted[i]] | len;
+      table[code] = Complete(base[sorted[i]], len);
       nextCode(len);
     }
   }
@@ -165,9 +197,9 @@ bool BuildTable(const uint8_t* lens, unsigned n, const uint32_t* base, unsigned 
         subPrefix = prefix;
         subStart = next;
         next += 1u << subBits;
-        table[prefix] = Entry(subStart, subBits, kSubtable) | primaryBits;
+        table[prefix] = Entry(subStart, primaryBits, kSubtable) | subBits << 8;
       }
-      uint32_t entry = base[sorted[i]] | (len - primaryBits);
+      uint32_t entry = Complete(base[sorted[i]], len - primaryBits);
       for (unsigned at = code >> primaryBits; at < (1u << subBits); at += 1u << (len - primaryBits))
         table[subStart + at] = entry;
       --remaining[len];
@@ -182,7 +214,8 @@ enum class Step { Continue, EndOfBlock, Done, DataError, WriteError, Match };
 class TInflater {
  public:
   TInflater(TByteSource& source, TByteSink& sink, uint64_t size, bool deflate64)
-      : in_(source),
+      : fastLoop_(ChooseFastLoop(deflate64)),
+        in_(source),
         sink_(sink),
         remaining_(size),
         deflate64_(deflate64),
@@ -305,7 +338,7 @@ class TInflater {
     unsigned total = nlit + ndist;
     for (unsigned i = 0; i < total;) {
       uint32_t e = preTable_[in_.Peek(kPreBits)];
-      in_.Consume(CodeBits(e));
+      in_.Consume(TotalBits(e));
       unsigned sym = Value(e);
       unsigned repeat = 1;
       uint8_t len = 0;
@@ -334,7 +367,7 @@ class TInflater {
       if (capacity_ - pos_ < kBlockSize && !MakeRoom(kOutputRoom)) return Step::WriteError;
       if (in_.Buffered() < kFastInput) in_.Prefetch(kBlockSize);
       if (in_.Buffered() >= kFastInput) {
-        Step step = FastLoop();
+        Step step = fastLoop_(*this);
         if (step == Step::Match) step = CopyMatch(matchLength_, matchDistance_);
         if (step != Step::Continue) return step;
         if (remaining_ == 0) return Step::Done;
@@ -344,21 +377,23 @@ class TInflater {
     }
   }
 
-  // Decodes one code with the reader's own checks; false past the end of input.
-  bool Decode(const uint32_t* table, unsigned primaryBits, uint32_t& e) {
+  // Decodes one code and its extra bits with the reader's own checks: value is
+  // the entry's value plus the extra bits. False past the end of input.
+  bool Decode(const uint32_t* table, unsigned primaryBits, uint32_t& e, uint32_t& value) {
     e = table[in_.Peek(primaryBits)];
     if (e & kSubtable) {
       in_.Consume(primaryBits);
-      e = table[Value(e) + in_.Peek(ExtraBits(e))];
+      e = table[Value(e) + in_.Peek(CodeBits(e))];
     }
-    in_.Consume(CodeBits(e));
+    value = Decoded(e, in_.Peek(TotalBits(e)));
+    in_.Consume(TotalBits(e));
     return !in_.Overrun();
   }
 
   // One symbol, every bound checked: near the end of the input or of the output.
   Step SlowSymbol() {
-    uint32_t e;
-    if (!Decode(litTable_, kLitBits, e)) return Step::DataError;
+    uint32_t e, length, distance;
+    if (!Decode(litTable_, kLitBits, e, length)) return Step::DataError;
     if (e & kLiteral) {
       if (!MakeRoom(1)) return Step::WriteError;
       buffer_[pos_++] = static_cast<uint8_t>(Value(e));
@@ -366,10 +401,7 @@ class TInflater {
     }
     if (e & kEndOfBlock) return Step::EndOfBlock;
     if (e & kInvalid) return Step::DataError;
-    uint32_t length = Value(e) + in_.Bits(ExtraBits(e));
-    if (!Decode(distTable_, kDistBits, e) || (e & kInvalid)) return Step::DataError;
-    uint32_t distance = Value(e) + in_.Bits(ExtraBits(e));
-    if (in_.Overrun()) return Step::DataError;
+    if (!Decode(distTable_, kDistBits, e, distance) || (e & kInvalid)) return Step::DataError;
     return CopyMatch(length, distance);
   }
 
@@ -390,7 +422,19 @@ class TInflater {
   // The hot loop. Runs while at least kFastInput bytes are buffered and kFastOutput
   // bytes of output room are left, so inside it neither needs checking per bit or
   // per literal; a match longer than the room left is handed to CopyMatch.
-  Step FastLoop() {
+  //
+  // Bit budget: a refill leaves at least 56 bits. A literal entry takes at most
+  // kLitBits of them (longer literals go through a subtable), a length with its
+  // extra bits at most 15 + 5 (15 + 16 in Deflate64), a distance 15 + 14. Up to
+  // three literals and one entry of any kind fit between refills; a refill comes
+  // between a length and its distance and another after the distance. The lookup
+  // after a refill takes its index from the bits before it, of which at least 14
+  // remain after two literals and a length (the distance table needs 8), 23 after
+  // three literals and 27 after a distance (the literal table needs 11). Only
+  // Deflate64's long lengths after two literals leave fewer: there the literal
+  // path refills once more.
+  template <bool kBmi2, bool kDeflate64>
+  [[gnu::always_inline]] inline Step FastLoop() {
     TBitReader::TState state = in_.Save();
     uint64_t bits = state.bits;
     unsigned count = state.count;
@@ -406,71 +450,90 @@ class TInflater {
     constexpr uint64_t distMask = (1u << kDistBits) - 1;
     Step step = Step::Continue;
 
-    // At least 56 bits are buffered after a refill.
-    auto refill = [&] {
-      bits |= TBitReader::Load64(in) << count;
-      in += (63 - count) >> 3;
+    // Only the low 6 bits of count are kept up to date: consuming subtracts a whole
+    // entry, whose higher bits then run into count's higher bits unseen (saving
+    // a mask per symbol); every use of count masks it.
+    auto refill = [&]() __attribute__((always_inline)) {
+      bits |= TBitReader::Load64(in) << (count & 63);
+      in += (~count & 63) >> 3;
       count |= 56;
     };
-    auto consume = [&](unsigned n) {
-      bits >>= n;
-      count -= n;
+    auto consume = [&](uint32_t e) __attribute__((always_inline)) {
+      bits >>= e & 63;
+      count -= e;
+    };
+    auto decoded = [&](uint32_t e, uint64_t from) __attribute__((always_inline)) {
+#if defined(__x86_64__)
+      if constexpr (kBmi2) return DecodedBmi2(e, from);
+#endif
+      return Decoded(e, from);
     };
 
-    while (in < inEnd && outEnd - out > static_cast<std::ptrdiff_t>(kFastOutput)) {
+    // Each entry is consumed as soon as it is loaded, before its kind is known;
+    // saved keeps the bits it was read from, for the extra bits of a length or
+    // distance. The next lookup thus waits for nothing but the load.
+    uint64_t saved;
+    auto next = [&](const uint32_t* table, uint64_t index) __attribute__((always_inline)) {
+      uint32_t e = table[index];
+      saved = bits;
+      consume(e);
+      return e;
+    };
+    // A refill leaves the low bits as they were. Where enough of them remain for
+    // the next table index, the lookup takes them from before the refill and so
+    // need not wait for it.
+    auto refillThenNext = [&](const uint32_t* table, uint64_t mask) __attribute__((always_inline)) {
+      uint64_t before = bits;
       refill();
-      uint32_t e = lit[bits & litMask];
+      return next(table, before & mask);
+    };
+    refill();
+    uint32_t e = next(lit, bits & litMask);
+    for (;;) {
+      if (in >= inEnd || outEnd - out <= static_cast<std::ptrdiff_t>(kFastOutput)) {
+        bits = saved;  // e stays for the careful path
+        count += e;
+        break;
+      }
       if (e & kLiteral) {
-        // Up to three literals per refill: 3 x 15 bits of the 56.
-        consume(CodeBits(e));
         *out++ = static_cast<uint8_t>(Value(e));
-        e = lit[bits & litMask];
+        e = next(lit, bits & litMask);
         if (e & kLiteral) {
-          consume(CodeBits(e));
           *out++ = static_cast<uint8_t>(Value(e));
-          e = lit[bits & litMask];
+          e = next(lit, bits & litMask);
           if (e & kLiteral) {
-            consume(CodeBits(e));
             *out++ = static_cast<uint8_t>(Value(e));
+            e = refillThenNext(lit, litMask);
             continue;
           }
         }
-        refill();  // leaves the low bits, so e still holds
+        // Deflate64's longest lengths leave too few bits for the lookup below.
+        if constexpr (kDeflate64) refill();
       }
-      if (e & kSubtable) {
-        consume(kLitBits);
-        e = lit[Value(e) + (bits & ((1u << ExtraBits(e)) - 1))];
-        if (e & kLiteral) {
-          consume(CodeBits(e));
-          *out++ = static_cast<uint8_t>(Value(e));
-          continue;
+      if (e & (kSubtable | kEndOfBlock | kInvalid)) {
+        if (e & kSubtable) {
+          e = next(lit, Value(e) + (bits & ((1u << CodeBits(e)) - 1)));
+          if (e & kLiteral) {
+            *out++ = static_cast<uint8_t>(Value(e));
+            e = refillThenNext(lit, litMask);
+            continue;
+          }
+        }
+        if (e & (kEndOfBlock | kInvalid)) {
+          step = (e & kEndOfBlock) ? Step::EndOfBlock : Step::DataError;
+          break;
         }
       }
-      if (e & (kEndOfBlock | kInvalid)) {
-        consume(CodeBits(e));
-        step = (e & kEndOfBlock) ? Step::EndOfBlock : Step::DataError;
-        break;
+      uint32_t length = decoded(e, saved);
+      e = refillThenNext(dist, distMask);
+      if (e & (kSubtable | kInvalid)) {
+        if (e & kSubtable) e = next(dist, Value(e) + (bits & ((1u << CodeBits(e)) - 1)));
+        if (e & kInvalid) {
+          step = Step::DataError;
+          break;
+        }
       }
-      // Length: code (up to 15 bits) and extra bits (up to 16 in Deflate64).
-      consume(CodeBits(e));
-      unsigned extra = ExtraBits(e);
-      uint32_t length = Value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
-      consume(extra);
-      // Distance: code (up to 15 bits) and extra bits (up to 14).
-      refill();
-      e = dist[bits & distMask];
-      if (e & kSubtable) {
-        consume(kDistBits);
-        e = dist[Value(e) + (bits & ((1u << ExtraBits(e)) - 1))];
-      }
-      if (e & kInvalid) {
-        step = Step::DataError;
-        break;
-      }
-      consume(CodeBits(e));
-      extra = ExtraBits(e);
-      uint32_t distance = Value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
-      consume(extra);
+      uint32_t distance = decoded(e, saved);
       if (distance > static_cast<std::size_t>(out - start)) {
         step = Step::DataError;
         break;
@@ -481,34 +544,72 @@ class TInflater {
         step = Step::Match;
         break;
       }
+      // The next entry is looked up before the copy, so that its load overlaps it.
+      e = refillThenNext(lit, litMask);
       uint8_t* dst = out;
       const uint8_t* src = out - distance;
       out += length;
-      if (distance >= 8) {
-        // Words: each reads only bytes already written, as distance >= 8.
+      if (distance < 8) {
+        if (distance == 1) {
+          uint64_t run = 0x0101010101010101ull * *src;
+          do {
+            std::memcpy(dst, &run, 8);
+            dst += 8;
+          } while (dst < out);
+          continue;
+        }
+        // Until the pattern spans a word, each copy doubles what lies between src
+        // and dst; that stays a whole number of periods, so words can follow.
+        do {
+          std::memcpy(dst, src, 8);
+          dst += dst - src;
+        } while (dst - src < 8);
+        if (dst >= out) continue;
+      }
+      // From a distance of 32 no load of the first 32 bytes overlaps a store
+      // among them, so these go in 16-byte blocks without a test. Nearer, a load
+      // that overlaps a store still in flight waits for it, so only the 8-byte
+      // words the match needs are copied.
+      if (dst - src >= 32) {
+        CopyBlocks<16>(dst, src, out);
+      } else {
         do {
           std::memcpy(dst, src, 8);
           dst += 8;
           src += 8;
         } while (dst < out);
-      } else if (distance == 1) {
-        uint64_t run = 0x0101010101010101ull * *src;
-        do {
-          std::memcpy(dst, &run, 8);
-          dst += 8;
-        } while (dst < out);
-      } else {
-        do *dst++ = *src++;
-        while (dst < out);
       }
     }
 
-    in_.Restore(TBitReader::TState{bits, count, in});
+    in_.Restore(TBitReader::TState{bits, count & 63, in});
     pos_ = static_cast<std::size_t>(out - start);
     remaining_ -= static_cast<std::size_t>(out - outBegin);
     return step;
   }
 
+  // The loop is compiled for each parameter set and twice more: where the
+  // processor has BMI2, its shifts and masks by a variable count take one
+  // instruction each.
+  template <bool kDeflate64>
+  static Step FastLoopPlain(TInflater& self) {
+    return self.FastLoop<false, kDeflate64>();
+  }
+#if defined(__x86_64__) || defined(__i386__)
+  template <bool kDeflate64>
+  [[gnu::target("bmi2")]] static Step FastLoopBmi2(TInflater& self) {
+    return self.FastLoop<true, kDeflate64>();
+  }
+  static Step (*ChooseFastLoop(bool deflate64))(TInflater&) {
+    if (CpuFeatures().bmi2) return deflate64 ? FastLoopBmi2<true> : FastLoopBmi2<false>;
+    return deflate64 ? FastLoopPlain<true> : FastLoopPlain<false>;
+  }
+#else
+  static Step (*ChooseFastLoop(bool deflate64))(TInflater&) {
+    return deflate64 ? FastLoopPlain<true> : FastLoopPlain<false>;
+  }
+#endif
+
+  Step (*const fastLoop_)(TInflater&);
   TBitReader in_;
   TByteSink& sink_;
   uint64_t remaining_;  // bytes still to produce

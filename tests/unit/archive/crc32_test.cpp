@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/cpu_features.h"
 #include "raw_zip.h"
 
 namespace {
@@ -60,6 +61,35 @@ TEST(Crc32, PiecewiseEqualsWhole) {
     at += n;
   }
   EXPECT_EQ(c, whole);
+}
+
+// The table path and the carry-less multiplication paths against each other and
+// the definition: random lengths (across the foldings' 16, 32 and 128-byte
+// steps), alignments and CRCs so far.
+TEST(Crc32, TableAndClmulPathsAgree) {
+  std::mt19937 rng(3202);
+  std::vector<uint8_t> data(70000);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  const bool clmul = archive::CpuFeatures().clmul, wide = archive::CpuFeatures().wideClmul;
+  for (int round = 0; round < 400; ++round) {
+    std::size_t offset = rng() % 16;
+    std::size_t n = round < 200 ? rng() % 700 : rng() % (data.size() - 16);
+    uint32_t so_far = round % 3 == 0 ? 0 : static_cast<uint32_t>(rng());
+    const uint8_t* p = data.data() + offset;
+    uint32_t byTable = archive::Crc32UpdateByTable(so_far, p, n);
+    if (so_far == 0) {
+      ASSERT_EQ(byTable, BitwiseCrc32(p, n)) << offset << " " << n;
+    }
+    if (clmul) {
+      ASSERT_EQ(archive::Crc32UpdateByClmul(so_far, p, n), byTable) << offset << " " << n << " " << so_far;
+    }
+    if (wide) {
+      ASSERT_EQ(archive::Crc32UpdateByWideClmul(so_far, p, n), byTable) << offset << " " << n << " " << so_far;
+    }
+  }
+  if (!wide)
+    GTEST_SKIP() << "this processor lacks " << (clmul ? "VPCLMULQDQ with AVX2" : "PCLMULQDQ")
+                 << ": not every path was checked";
 }
 
 TEST(Crc32, StoredEntriesOfTestArchivesMatchTheManifest) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/cpu_features.h"
 #include "archive/crc32.h"
 #include "archive/decoder.h"
 #include "raw_zip.h"
@@ -910,6 +911,29 @@ TEST(Inflate, DamagedStreamsStayWithinBounds) {
       ASSERT_EQ(d.bytes.size(), declared);
     }
   }
+}
+
+// The hot loop is built twice, the second for processors with BMI2; both must
+// make the same of every stream, damaged ones included.
+TEST(Inflate, LoopWithoutBmi2DecodesAlike) {
+  std::mt19937 rng(2013);
+  const archive::TCpuFeatures detected = archive::CpuFeatures();
+  for (int round = 0; round < 40; ++round) {
+    bool deflate64 = round % 2;
+    Bytes expected;
+    Bytes stream = RandomStream(rng, expected, deflate64, round < 20 ? 100000 : 3000, 2000);
+    if (round >= 20) stream[rng() % stream.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+    TDecoded fast = Decode(stream, expected.size(), deflate64);
+    archive::CpuFeatures().bmi2 = false;
+    TDecoded plain = Decode(stream, expected.size(), deflate64);
+    archive::CpuFeatures() = detected;
+    ASSERT_EQ(plain.result, fast.result) << round;
+    ASSERT_TRUE(plain.bytes == fast.bytes) << round;
+    if (round < 20) {
+      ASSERT_TRUE(plain.bytes == expected) << round;
+    }
+  }
+  if (!detected.bmi2) GTEST_SKIP() << "no BMI2 here: both runs took the baseline loop";
 }
 
 // Decodes every cut of a valid stream: each must fail cleanly with a prefix of the

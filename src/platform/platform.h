@@ -266,16 +266,9 @@ std::string GetEnv(const std::string& name);
 // character has no byte of its own there.
 bool UnicodeToAnsi(const std::u32string& unicode, std::string& ansi);
 
-// ---------------------------------------------------------------- additions for tests and tools
-
-// Sets or removes an environment variable of this process; the C runtime's getenv
-// sees the change on both targets.
-bool SetEnv(const std::string& name, const std::string& value);
-bool UnsetEnv(const std::string& name);
-// The file-name suffix of programs: ".exe" on Win32, "" on the Linux port.
-std::string ExecutableSuffix();
 // Whether this layer emulates the Windows machine itself ($ORBAX_PREFIX, REGEDIT4
-// hives, flock for files in use): true on the Linux port, false on Win32.
+// hives, flock for files in use): true on the Linux port, false on Win32. The
+// program's entry asks it, to hand over its arguments where no command line exists.
 bool EmulatedMachine();
 
 }  // namespace platform

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_platform.h"
+
 namespace testsupport {
 
 // A fresh, empty folder under the system's temporary folder; removed with

@@ -280,9 +280,9 @@ std::vector<std::string> ListDir(const std::string& path) {
     if (name == "." || name == "..") continue;
     struct stat st;
     if (stat((base + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-      dirs.push_back(name + "\\");
+      dirs.push_back(AnsiText(name) + "\\");
     else
-      files.push_back(name);
+      files.push_back(AnsiText(name));
   }
   closedir(d);
   std::sort(dirs.begin(), dirs.end(), LessNoCase);

@@ -1,7 +1,7 @@
 // Windows path texts on the host. The emulated machine lives in $ORBAX_PREFIX the
 // way a Wine prefix does: C: is its drive_c folder, Z: is the host's root. Names
-// are matched without regard to case, as Windows does, where the exact spelling is
-// missing.
+// are UTF-8 on the host (host_names.cpp) and are matched without regard to case,
+// as Windows does, where the exact spelling is missing.
 #include <dirent.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -22,6 +22,7 @@ namespace posix {
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsHostSeparator(char c) { return c == '/'; }
 
 std::string HostCwd() {
   std::vector<char> buf(4096);
@@ -33,13 +34,15 @@ std::string HostCwd() {
 }
 
 // Splits at runs of separators and resolves "." and ".." without ever climbing
-// above the root, the way Windows normalises a full path.
-void AppendComponents(std::vector<std::string>& parts, const std::string& text, size_t from) {
+// above the root, the way Windows normalises a full path. A host name may hold a
+// backslash: host paths split at "/" only.
+void AppendComponents(std::vector<std::string>& parts, const std::string& text, size_t from,
+                      bool (*separator)(char) = IsSeparator) {
   size_t i = from;
   while (i < text.size()) {
-    while (i < text.size() && IsSeparator(text[i])) ++i;
+    while (i < text.size() && separator(text[i])) ++i;
     size_t start = i;
-    while (i < text.size() && !IsSeparator(text[i])) ++i;
+    while (i < text.size() && !separator(text[i])) ++i;
     if (i == start) break;
     std::string part = text.substr(start, i - start);
     if (part == ".") continue;
@@ -55,7 +58,7 @@ std::string LexicalHost(const std::string& host) {
   std::vector<std::string> parts;
   std::string abs = host;
   if (abs.empty() || abs[0] != '/') abs = HostCwd() + "/" + abs;
-  AppendComponents(parts, abs, 0);
+  AppendComponents(parts, abs, 0, IsHostSeparator);
   std::string out;
   for (const auto& p : parts) out += "/" + p;
   return out.empty() ? "/" : out;
@@ -88,10 +91,11 @@ char CurrentDrive(std::vector<std::string>& parts) {
   return win.empty() ? 'Z' : win[0];
 }
 
-// Appends one component, preferring an existing entry spelled differently.
+// Appends one name (host bytes), preferring an existing entry spelled differently.
 void AppendResolved(std::string& host, const std::string& name, bool& exact) {
   std::string dir = host.empty() ? "/" : host;
   std::string candidate = host + "/" + name;
+  const std::string wanted = AnsiText(name);
   if (exact) {
     struct stat st;
     if (lstat(candidate.c_str(), &st) == 0) {
@@ -101,7 +105,7 @@ void AppendResolved(std::string& host, const std::string& name, bool& exact) {
     if (DIR* d = opendir(dir.c_str())) {
       std::string found;
       while (dirent* e = readdir(d)) {
-        if (text::AnsiSameText(e->d_name, name)) {
+        if (text::AnsiSameText(AnsiText(e->d_name), wanted)) {
           found = e->d_name;
           break;
         }
@@ -173,7 +177,7 @@ std::string MapPath(const std::string& path) {
     return std::string();
   }
   bool exact = true;
-  for (const auto& part : parts) AppendResolved(host, part, exact);
+  for (const auto& part : parts) AppendResolved(host, HostText(part), exact);
   if (host.empty()) return "/";
   if (IsSeparator(path.back()) && !parts.empty()) host += "/";
   return host;
@@ -191,18 +195,19 @@ std::string FromHostPath(const std::string& hostPath) {
     bases.push_back(real);
     std::free(real);
   }
+  std::string drive = "Z:", rest = abs;
   for (const auto& base : bases) {
-    if (abs == base) return "C:\\";
-    if (abs.size() > base.size() && abs.compare(0, base.size(), base) == 0 && abs[base.size()] == '/') {
-      std::string rest = abs.substr(base.size() + 1);
-      for (char& c : rest)
-        if (c == '/') c = '\\';
-      return "C:\\" + rest;
+    if (abs == base ||
+        (abs.size() > base.size() && abs.compare(0, base.size(), base) == 0 && abs[base.size()] == '/')) {
+      drive = "C:";
+      rest = abs.substr(base.size());
+      break;
     }
   }
-  std::string out = "Z:" + abs;
-  for (char& c : out)
-    if (c == '/') c = '\\';
+  std::vector<std::string> names;
+  posix::AppendComponents(names, rest, 0, posix::IsHostSeparator);
+  std::string out = drive + "\\";
+  for (size_t i = 0; i < names.size(); ++i) out += (i ? "\\" : "") + posix::AnsiText(names[i]);
   return out;
 }
 

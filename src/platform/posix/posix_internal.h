@@ -1,5 +1,5 @@
 // Shared pieces of the Linux port's operating-system layer: the thread's
-// Windows-numbered last error, path mapping and the "file in use" test.
+// Windows-numbered last error, names and path mapping, and the "file in use" test.
 #pragma once
 
 #include <cerrno>
@@ -50,8 +50,21 @@ bool Fail(uint32_t code);
 // The emulated machine's root folder ($ORBAX_PREFIX, else ~/.orbax), created on
 // first use together with its drive_c and Windows folder unless create is false.
 std::string PrefixDir(bool create = true);
-// Maps a Windows path text to the host; "" with the last error set when the drive
-// is not accessible.
+// Host names are UTF-8, the program's texts code page 1252. A host name reads as
+// its 1252 text character by character; a byte that is no part of a character
+// 1252 has (invalid UTF-8, a character outside the code page), and "?" and "\"
+// themselves, read as "?" and the byte's value in two upper-case hexadecimal
+// digits ("?E6?97?A5" for the first character of a Japanese name). Windows allows
+// neither "?" nor "\" in a name, so no name the program makes holds such an escape:
+// distinct host names never read alike, and a name read back leads to the same
+// host file. Letters outside 1252 compare by their bytes. Other texts from the
+// host (the program's arguments) escape only the bytes that do not convert.
+std::string HostText(const std::string& ansi);
+std::string AnsiText(const std::string& host, bool name = true);
+
+// Maps a Windows path text to the host, each name in UTF-8 and matched without
+// regard to case where its exact spelling is missing; "" with the last error set
+// when the drive is not accessible.
 std::string MapPath(const std::string& path);
 
 // Whether another open file description holds a flock on the file that conflicts

@@ -91,34 +91,80 @@ char CurrentDrive(std::vector<std::string>& parts) {
   return win.empty() ? 'Z' : win[0];
 }
 
-// Appends one name (host bytes), preferring an existing entry spelled differently.
-void AppendResolved(std::string& host, const std::string& name, bool& exact) {
-  std::string dir = host.empty() ? "/" : host;
-  std::string candidate = host + "/" + name;
-  const std::string wanted = AnsiText(name);
-  if (exact) {
-    struct stat st;
-    if (lstat(candidate.c_str(), &st) == 0) {
-      host = candidate;
-      return;
+// A Windows path split up: the host folder of its drive ("" for the host's root)
+// and its names in host bytes, "." and ".." resolved.
+struct SplitPath {
+  std::string base;
+  std::vector<std::string> names;
+  bool trailingSeparator = false;
+};
+
+bool Split(const std::string& path, SplitPath& out) {
+  if (path.empty()) return Fail(kErrorPathNotFound);
+  char drive;
+  std::vector<std::string> parts;
+  size_t restStart;
+  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
+    drive = text::AnsiUpper(path[0]);
+    restStart = 2;
+    if (path.size() == 2 || !IsSeparator(path[2])) {
+      // "C:name" is relative to the current folder when that lies on the drive.
+      std::vector<std::string> cwdParts;
+      if (CurrentDrive(cwdParts) == drive) parts = cwdParts;
     }
-    if (DIR* d = opendir(dir.c_str())) {
-      std::string found;
-      while (dirent* e = readdir(d)) {
-        if (text::AnsiSameText(AnsiText(e->d_name), wanted)) {
-          found = e->d_name;
-          break;
-        }
-      }
-      closedir(d);
-      if (!found.empty()) {
-        host += "/" + found;
-        return;
-      }
-    }
-    exact = false;  // everything below a missing name is missing too
+  } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    return Fail(kErrorPathNotFound);  // network and device paths are not emulated
+  } else {
+    std::vector<std::string> cwdParts;
+    drive = CurrentDrive(cwdParts);
+    if (!IsSeparator(path[0])) parts = cwdParts;
+    restStart = 0;
   }
-  host = candidate;
+  AppendComponents(parts, path, restStart);
+  out.base = DriveBase(drive);
+  if (out.base == "\x01") return Fail(kErrorPathNotFound);
+  out.names.clear();
+  for (const auto& part : parts) out.names.push_back(HostText(part));
+  out.trailingSeparator = IsSeparator(path.back()) && !parts.empty();
+  return true;
+}
+
+std::string Join(const SplitPath& p, size_t count) {
+  std::string host = p.base;
+  for (size_t i = 0; i < count; ++i) host += "/" + p.names[i];
+  return host;
+}
+
+std::string Finished(const SplitPath& p, std::string host) {
+  if (host.empty()) return "/";
+  if (p.trailingSeparator) host += "/";
+  return host;
+}
+
+// The host path of the first count names, found as far as they exist. Each name is
+// looked for in its folder spelled as given; only when that folder is missing is
+// the folder itself looked for, one level up.
+std::string Resolve(const SplitPath& p, size_t count, Found& found) {
+  found = Found::Whole;
+  if (count == 0) return p.base;
+  const std::string& name = p.names[count - 1];
+  std::string folder = Join(p, count - 1);
+  std::string spelling;
+  NameLookup look = FindName(folder, name, spelling);
+  if (look == NameLookup::NoFolder && count > 1) {
+    Found folderFound;
+    std::string resolved = Resolve(p, count - 1, folderFound);
+    if (folderFound == Found::Whole) {
+      folder = resolved;
+      look = FindName(folder, name, spelling);
+    }
+  }
+  switch (look) {
+    case NameLookup::Present: return folder + "/" + spelling;
+    case NameLookup::Absent: found = Found::Folder; break;
+    case NameLookup::NoFolder: found = Found::Less; break;
+  }
+  return folder + "/" + name;
 }
 
 }  // namespace
@@ -145,42 +191,30 @@ std::string PrefixDir(bool create) {
   return prefix;
 }
 
+std::string ExactPath(const std::string& path) {
+  SplitPath p;
+  if (!Split(path, p)) return std::string();
+  return Finished(p, Join(p, p.names.size()));
+}
+
 std::string MapPath(const std::string& path) {
-  if (path.empty()) {
-    SetError(kErrorPathNotFound);
-    return std::string();
-  }
-  char drive;
-  std::vector<std::string> parts;
-  size_t restStart;
-  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
-    drive = text::AnsiUpper(path[0]);
-    restStart = 2;
-    if (path.size() == 2 || !IsSeparator(path[2])) {
-      // "C:name" is relative to the current folder when that lies on the drive.
-      std::vector<std::string> cwdParts;
-      if (CurrentDrive(cwdParts) == drive) parts = cwdParts;
-    }
-  } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
-    SetError(kErrorPathNotFound);  // network and device paths are not emulated
-    return std::string();
-  } else {
-    std::vector<std::string> cwdParts;
-    drive = CurrentDrive(cwdParts);
-    if (!IsSeparator(path[0])) parts = cwdParts;
-    restStart = 0;
-  }
-  AppendComponents(parts, path, restStart);
-  std::string host = DriveBase(drive);
-  if (host == "\x01") {
-    SetError(kErrorPathNotFound);
-    return std::string();
-  }
-  bool exact = true;
-  for (const auto& part : parts) AppendResolved(host, HostText(part), exact);
-  if (host.empty()) return "/";
-  if (IsSeparator(path.back()) && !parts.empty()) host += "/";
-  return host;
+  SplitPath p;
+  if (!Split(path, p)) return std::string();
+  std::string exact = Join(p, p.names.size());
+  struct stat st;
+  if (p.names.empty() || lstat(exact.c_str(), &st) == 0) return Finished(p, exact);
+  Found found;
+  return Finished(p, Resolve(p, p.names.size(), found));
+}
+
+std::string ResolvePath(const std::string& path, Found& found) {
+  SplitPath p;
+  if (!Split(path, p)) return std::string();
+  return Finished(p, Resolve(p, p.names.size(), found));
+}
+
+uint32_t MissingError(Found found) {
+  return found == Found::Less ? kErrorPathNotFound : found == Found::Folder ? kErrorFileNotFound : kErrorSuccess;
 }
 
 }  // namespace posix

@@ -50,6 +50,7 @@ bool Fail(uint32_t code);
 // The emulated machine's root folder ($ORBAX_PREFIX, else ~/.orbax), created on
 // first use together with its drive_c and Windows folder unless create is false.
 std::string PrefixDir(bool create = true);
+
 // Host names are UTF-8, the program's texts code page 1252. A host name reads as
 // its 1252 text character by character; a byte that is no part of a character
 // 1252 has (invalid UTF-8, a character outside the code page), and "?" and "\"
@@ -62,10 +63,30 @@ std::string PrefixDir(bool create = true);
 std::string HostText(const std::string& ansi);
 std::string AnsiText(const std::string& host, bool name = true);
 
-// Maps a Windows path text to the host, each name in UTF-8 and matched without
-// regard to case where its exact spelling is missing; "" with the last error set
-// when the drive is not accessible.
+// How much of a path exists on the host.
+enum class Found {
+  Whole,   // every name
+  Folder,  // all but the last name
+  Less,    // not even the folder that would hold the last name
+};
+// The host path of a Windows path text with every name spelled as given, without
+// looking at the disk; "" with the last error set when the drive is not accessible.
+std::string ExactPath(const std::string& path);
+// The host path, each name matched without regard to case where its own spelling
+// is missing (names below a missing one stay as given); "" with the last error set
+// when the drive is not accessible. MapPath tries the exact spelling first (one
+// lookup when the path exists as given); ResolvePath takes it as missing and says
+// how much exists, for callers that have just tried it or are about to create.
 std::string MapPath(const std::string& path);
+std::string ResolvePath(const std::string& path, Found& found);
+// The error for a path that was found only as far as found says.
+uint32_t MissingError(Found found);
+
+// Looks for a name (host bytes) in a host folder: its own spelling when present,
+// else one that differs only in case. Answers from what the process knows of the
+// folder where it can (see folder_cache.cpp).
+enum class NameLookup { Present, Absent, NoFolder };
+NameLookup FindName(const std::string& folder, const std::string& name, std::string& spelling);
 
 // Whether another open file description holds a flock on the file that conflicts
 // with the access asked for: exclusive for writing, deleting and renaming, shared

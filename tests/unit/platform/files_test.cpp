@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -397,4 +398,40 @@ TEST(Names, HostNamesOutsideTheCodePageStayDistinct) {
   EXPECT_EQ(HostPath(dir / "?41?2F?"), host + "/?41?2F?");
   for (const auto& [hostName, read] : names) EXPECT_TRUE(EraseFile(dir / read)) << read;
   EXPECT_TRUE(ListDir(dir.Path()).empty());
+}
+
+// What the layer keeps of a folder must follow every change, by this process and
+// behind its back: a missing name is looked up again after another writer makes it.
+TEST(Names, CaseInsensitiveLookupFollowsChangesBehindOurBack) {
+  if (!EmulatedMachine()) GTEST_SKIP() << "the system finds names itself";
+  TTempFolder dir;
+  const std::string host = HostPath(dir.Path());
+  ASSERT_TRUE(CreateDir(dir / "Sub"));
+  EXPECT_FALSE(FileExists(dir / "SUB\\NEW.TXT"));  // the folder is read and kept
+  EXPECT_EQ(std::rename((host + "/Sub").c_str(), (host + "/Old").c_str()), 0);
+  EXPECT_TRUE(std::filesystem::create_directory(host + "/sub"));
+  std::FILE* f = std::fopen((host + "/sub/new.txt").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(FileExists(dir / "SUB\\NEW.TXT"));
+  EXPECT_EQ(HostPath(dir / "SUB\\NEW.TXT"), host + "/sub/new.txt");
+  // Made by another writer in a folder already read: replaced, not doubled.
+  f = std::fopen((host + "/sub/Data.TXT").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  WriteFileText(dir / "sub\\data.txt", "replaced");
+  EXPECT_EQ(ListDir(dir / "sub"), (std::vector<std::string>{"Data.TXT", "new.txt"}));
+  EXPECT_EQ(ReadFileText(dir / "SUB\\DATA.TXT"), "replaced");
+  // Removed behind our back: gone, and made again in its new spelling.
+  EXPECT_EQ(std::remove((host + "/sub/Data.TXT").c_str()), 0);
+  EXPECT_FALSE(FileExists(dir / "sub\\data.txt"));
+  WriteFileText(dir / "sub\\data.txt", "new");
+  EXPECT_EQ(ListDir(dir / "sub"), (std::vector<std::string>{"data.txt", "new.txt"}));
+  // A folder removed and made again by someone else is read afresh.
+  EXPECT_TRUE(testsupport::RemoveTree(dir / "sub"));
+  EXPECT_TRUE(std::filesystem::create_directory(host + "/sub"));
+  f = std::fopen((host + "/sub/X.bin").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(FileExists(dir / "Sub\\x.BIN"));
 }

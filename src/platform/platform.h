@@ -221,6 +221,14 @@ class RegKey {
 // Deletes a key with all its sub-keys, deepest first.
 bool RegDeleteKeyTree(uint32_t root, const std::string& path);
 
+// What the next start of Windows does for the files an uninstallation could not
+// delete: deletes each file named by a "CMD.EXE /C DEL "<path>"" (or COMMAND.COM)
+// command in the values of the key below HKEY_LOCAL_MACHINE (RunOnce) whose names
+// begin with valuePrefix, and removes those values. Other values stay, and so does the value
+// of a file still in use. The Linux port does it when the program starts; Win32
+// does nothing, as Windows itself runs them.
+void RunPendingDeletes(const std::string& key, const std::string& valuePrefix);
+
 // ---------------------------------------------------------------- shell
 
 // Writes a shell-link (.lnk) file. Returns whether it was saved.

@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "platform/regedit4.h"
 
 namespace platform::posix {
 
@@ -92,6 +95,10 @@ NameLookup FindName(const std::string& folder, const std::string& name, std::str
 // with the access asked for: exclusive for writing, deleting and renaming, shared
 // for reading. Folders and unreadable files are never "in use".
 bool InUse(const std::string& hostPath, bool forWrite);
+
+// Runs fn on an existing registry key under its hive's exclusive lock; the hive is
+// written when fn returns true. False (fn not run) when the key is missing.
+bool ChangeKey(uint32_t root, const std::string& path, const std::function<bool(regedit4::Key&)>& fn);
 
 // open(2) that retries on EINTR and always sets O_CLOEXEC.
 int OpenCloexec(const std::string& hostPath, int flags, int mode = 0666);

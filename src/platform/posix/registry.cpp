@@ -271,6 +271,21 @@ bool RegKey::ValueNames(std::vector<std::string>& names) const {
   });
 }
 
+namespace posix {
+
+bool ChangeKey(uint32_t root, const std::string& path, const std::function<bool(Key&)>& fn) {
+  const char* rootName = RootName(root);
+  if (!rootName) return Fail(kErrorInvalidHandle);
+  std::vector<std::string> parts = SplitKeyPath(path);
+  parts.insert(parts.begin(), rootName);
+  return HiveFile(root).Change([&](Hive& hive) {
+    Key* key = Walk(&hive.top, parts);
+    return key ? fn(*key) : Fail(kErrorFileNotFound);
+  });
+}
+
+}  // namespace posix
+
 bool RegDeleteKeyTree(uint32_t root, const std::string& path) {
   const char* rootName = RootName(root);
   if (!rootName) return Fail(kErrorInvalidHandle);

@@ -114,6 +114,10 @@ class TFileStream : public TStream {
   void Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t size) override;
+  // Dates the file through this stream, without opening it again; after the last
+  // write, the date stays when the file is closed. False (with the last error)
+  // when the system refuses.
+  bool SetLastWriteTime(const LocalTime& time);
   // Closes now and reports whether the system accepted it; the destructor closes
   // too, silently.
   bool Close();

@@ -248,7 +248,11 @@ LocalTime Now() {
   return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
+namespace {
+
+// The modification time to give a file for a local calendar time; false with the
+// last error set for a time no calendar has.
+bool ModifiedTimes(const LocalTime& time, struct timespec (&times)[2]) {
   if (time.Month < 1 || time.Month > 12 || time.Day < 1 || time.Day > 31 || time.Hour < 0 || time.Hour > 23 ||
       time.Minute < 0 || time.Minute > 59 || time.Second < 0 || time.Second > 59 || time.Year < 1601)
     return Fail(kErrorInvalidParameter);
@@ -266,8 +270,16 @@ bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
   const time_t asUtc = timegm(&tm);
   const time_t early = asUtc - OffsetAt(asUtc - 43200), late = asUtc - OffsetAt(asUtc + 43200);
   const bool earlyHolds = OffsetAt(early) == asUtc - early, lateHolds = OffsetAt(late) == asUtc - late;
-  const time_t t = earlyHolds && lateHolds ? std::min(early, late) : lateHolds ? late : early;
-  struct timespec times[2] = {{0, UTIME_OMIT}, {t, 0}};
+  times[0] = {0, UTIME_OMIT};
+  times[1] = {earlyHolds && lateHolds ? std::min(early, late) : lateHolds ? late : early, 0};
+  return true;
+}
+
+}  // namespace
+
+bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
+  struct timespec times[2];
+  if (!ModifiedTimes(time, times)) return false;
   std::string host;
   return OnHost(path, host, [&](const std::string& h) { return utimensat(AT_FDCWD, h.c_str(), times, 0); });
 }
@@ -439,6 +451,13 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
     throw EStreamError("Invalid stream position");
   }
   return r;
+}
+
+bool TFileStream::SetLastWriteTime(const LocalTime& time) {
+  struct timespec times[2];
+  if (!ModifiedTimes(time, times)) return false;
+  if (futimens(static_cast<int>(handle_), times) != 0) return FailErrno();
+  return true;
 }
 
 void TFileStream::SetSize(int64_t size) {

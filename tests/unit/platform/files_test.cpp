@@ -235,6 +235,16 @@ TEST(Files, LastWriteTimeIsLocalTime) {
   }
   EXPECT_FALSE(GetLastWriteTime(dir / "missing").has_value());
   EXPECT_FALSE(SetLastWriteTime(dir / "missing", LocalTime{}));
+  {
+    TFileStream s(dir / "dated by its stream", FileMode::CreateExclusive);
+    s.Write("abc", 3);
+    ASSERT_TRUE(s.SetLastWriteTime(LocalTime{2001, 2, 3, 4, 5, 6}));
+    EXPECT_FALSE(s.SetLastWriteTime(LocalTime{2001, 13, 3, 4, 5, 6}));
+  }  // closed after dating: the date stays
+  auto t = GetLastWriteTime(dir / "dated by its stream");
+  ASSERT_TRUE(t.has_value());
+  EXPECT_EQ(std::make_tuple(t->Year, t->Month, t->Day, t->Hour, t->Minute, t->Second),
+            std::make_tuple(2001, 2, 3, 4, 5, 6));
 }
 
 TEST(Files, ShortPathNameOfExistingPaths) {

@@ -2,7 +2,6 @@
 // way a Wine prefix does: C: is its drive_c folder, Z: is the host's root. Names
 // are UTF-8 on the host (host_names.cpp) and are matched without regard to case,
 // as Windows does, where the exact spelling is missing.
-#include <dirent.h>
 #include <pwd.h>
 #include <unistd.h>
 #include <sys/stat.h>
@@ -178,7 +177,7 @@ std::string PrefixDir(bool create) {
   if (prefix != preparedPrefix) {
     // Create the emulated machine on first use, as Wine creates its prefix.
     std::vector<std::string> parts;
-    AppendComponents(parts, prefix, 0);
+    AppendComponents(parts, prefix, 0, IsHostSeparator);
     std::string p;
     for (const auto& part : parts) {
       p += "/" + part;

@@ -3,7 +3,9 @@
 // posix/ with the Linux port's own layer. Paths are Windows path texts on both
 // targets (drive letter, backslashes, doubled separators allowed); the Linux port
 // maps them to host paths (C: lives under $ORBAX_PREFIX/drive_c, Z: is /).
-// Texts are single-byte ANSI strings.
+// Texts are single-byte ANSI strings; the Linux port hands them to the host in
+// UTF-8 (names, command lines) and reads host names back in 1252, escaping what
+// 1252 cannot spell as "?XX" (see posix/posix_internal.h).
 #pragma once
 
 #include <cstdint>
@@ -27,11 +29,11 @@ std::string SysErrorMessage(uint32_t code);
 
 // ---------------------------------------------------------------- paths
 
-// Linux port: the host path a Windows path text stands for ("" when its drive is
-// not accessible). Win32: the text unchanged.
+// Linux port: the host path a Windows path text stands for, in UTF-8 ("" when its
+// drive is not accessible). Win32: the text unchanged.
 std::string HostPath(const std::string& path);
 // Linux port: the Windows path text for a host path ("Z:\..." or "C:\..." when it
-// lies inside the prefix's drive). Win32: the text unchanged.
+// lies inside the prefix's drive), its names read as 1252. Win32: the text unchanged.
 std::string FromHostPath(const std::string& hostPath);
 // Whether the drive of a path (or of the current folder when it names none) can
 // be reached.

@@ -445,3 +445,12 @@ TEST(Names, CaseInsensitiveLookupFollowsChangesBehindOurBack) {
   std::fclose(f);
   EXPECT_TRUE(FileExists(dir / "Sub\\x.BIN"));
 }
+
+// The port's arguments come from the host in UTF-8; backslashes and "?" are text there.
+TEST(Names, ArgumentsFromTheHostReadAs1252) {
+  if (!EmulatedMachine()) GTEST_SKIP() << "Windows gives them in its own code page";
+  testsupport::SetArguments({"/uninstall", "HKEY_CURRENT_USER\\Software\\Caf\xC3\xA9", "\xFF?"});
+  EXPECT_EQ(ProgramArguments(),
+            (std::vector<std::string>{"/uninstall", "HKEY_CURRENT_USER\\Software\\Caf\xE9", "?FF?"}));
+  testsupport::SetArguments({});
+}

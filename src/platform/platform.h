@@ -3,7 +3,9 @@
 // posix/ with the Linux port's own layer. Paths are Windows path texts on both
 // targets (drive letter, backslashes, doubled separators allowed); the Linux port
 // maps them to host paths (C: lives under $ORBAX_PREFIX/drive_c, Z: is /).
-// Texts are single-byte ANSI strings.
+// Texts are single-byte ANSI strings; the Linux port hands them to the host in
+// UTF-8 (names, command lines) and reads host names back in 1252, escaping what
+// 1252 cannot spell as "?XX" (see posix/posix_internal.h).
 #pragma once
 
 #include <cstdint>
@@ -27,11 +29,11 @@ std::string SysErrorMessage(uint32_t code);
 
 // ---------------------------------------------------------------- paths
 
-// Linux port: the host path a Windows path text stands for ("" when its drive is
-// not accessible). Win32: the text unchanged.
+// Linux port: the host path a Windows path text stands for, in UTF-8 ("" when its
+// drive is not accessible). Win32: the text unchanged.
 std::string HostPath(const std::string& path);
 // Linux port: the Windows path text for a host path ("Z:\..." or "C:\..." when it
-// lies inside the prefix's drive). Win32: the text unchanged.
+// lies inside the prefix's drive), its names read as 1252. Win32: the text unchanged.
 std::string FromHostPath(const std::string& hostPath);
 // Whether the drive of a path (or of the current folder when it names none) can
 // be reached.
@@ -114,6 +116,10 @@ class TFileStream : public TStream {
   void Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t size) override;
+  // Dates the file through this stream, without opening it again; after the last
+  // write, the date stays when the file is closed. False (with the last error)
+  // when the system refuses.
+  bool SetLastWriteTime(const LocalTime& time);
   // Closes now and reports whether the system accepted it; the destructor closes
   // too, silently.
   bool Close();
@@ -221,6 +227,14 @@ class RegKey {
 // Deletes a key with all its sub-keys, deepest first.
 bool RegDeleteKeyTree(uint32_t root, const std::string& path);
 
+// What the next start of Windows does for the files an uninstallation could not
+// delete: deletes each file named by a "CMD.EXE /C DEL "<path>"" (or COMMAND.COM)
+// command in the values of the key below HKEY_LOCAL_MACHINE (RunOnce) whose names
+// begin with valuePrefix, and removes those values. Other values stay, and so does the value
+// of a file still in use. The Linux port does it when the program starts; Win32
+// does nothing, as Windows itself runs them.
+void RunPendingDeletes(const std::string& key, const std::string& valuePrefix);
+
 // ---------------------------------------------------------------- shell
 
 // Writes a shell-link (.lnk) file. Returns whether it was saved.
@@ -266,16 +280,9 @@ std::string GetEnv(const std::string& name);
 // character has no byte of its own there.
 bool UnicodeToAnsi(const std::u32string& unicode, std::string& ansi);
 
-// ---------------------------------------------------------------- additions for tests and tools
-
-// Sets or removes an environment variable of this process; the C runtime's getenv
-// sees the change on both targets.
-bool SetEnv(const std::string& name, const std::string& value);
-bool UnsetEnv(const std::string& name);
-// The file-name suffix of programs: ".exe" on Win32, "" on the Linux port.
-std::string ExecutableSuffix();
 // Whether this layer emulates the Windows machine itself ($ORBAX_PREFIX, REGEDIT4
-// hives, flock for files in use): true on the Linux port, false on Win32.
+// hives, flock for files in use): true on the Linux port, false on Win32. The
+// program's entry asks it, to hand over its arguments where no command line exists.
 bool EmulatedMachine();
 
 }  // namespace platform

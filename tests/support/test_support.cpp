@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "base/codepage.h"
 #include "platform/platform.h"
 
 namespace testsupport {
@@ -41,6 +42,11 @@ std::string SharedTestData(const std::string& relative) {
 
 std::string HelperProgram(const std::string& name) {
   return platform::FromHostPath(std::string(LU_BINARY_DIR) + "/tests/" + name + platform::ExecutableSuffix());
+}
+
+std::string HostPathText(const std::string& path) {
+  std::string host = platform::HostPath(path), ansi;
+  return platform::EmulatedMachine() && codepage::Utf8ToCp1252(host, ansi) ? ansi : host;
 }
 
 std::string Quoted(const std::string& arg) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_platform.h"
+
 namespace testsupport {
 
 // A fresh, empty folder under the system's temporary folder; removed with
@@ -46,6 +48,10 @@ class TTestMachine {
 std::string SharedTestData(const std::string& relative);
 // A helper program built with the tests (tests/helpers/<name>.cpp).
 std::string HelperProgram(const std::string& name);
+// The host path of a Windows path as program text, for a host tool named in a
+// command line: the Linux port's names are UTF-8 on the host, its command lines
+// 1252 like every text of the program. Win32: the path itself.
+std::string HostPathText(const std::string& path);
 // Puts double quotes around a command-line argument (backslashes before a quote
 // doubled), as Windows programs expect.
 std::string Quoted(const std::string& arg);

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
 
 namespace platform::detail {
 struct EmbeddedResource {
@@ -49,7 +50,8 @@ std::vector<std::string> ProgramArguments() {
 void SetProgramArguments(int argc, char** argv) {
   std::lock_guard<std::mutex> guard(argumentsLock);
   arguments.clear();
-  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i] ? argv[i] : "");
+  // The host's text is UTF-8, the program's 1252.
+  for (int i = 1; i < argc; ++i) arguments.push_back(posix::AnsiText(argv[i] ? argv[i] : "", false));
 }
 
 std::string GetEnv(const std::string& name) {

@@ -25,22 +25,42 @@ namespace {
 
 bool ReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
 
-// Maps a path and stats it; false (with the last error) when either fails.
-bool StatPath(const std::string& path, std::string& host, struct stat& st) {
-  host = MapPath(path);
+// Runs op (0 or -1 with errno, as the system calls answer) on the host path of a
+// Windows path: on its exact spelling first, which costs nothing more when it
+// exists, and only when that is missing on the spelling found without regard to
+// case. False with the last error set when it fails; errno is op's then.
+template <typename Op>
+bool OnHost(const std::string& path, std::string& host, Op op) {
+  host = ExactPath(path);
   if (host.empty()) return false;
-  if (stat(host.c_str(), &st) != 0) return FailErrno(host);
-  return true;
+  if (op(host) == 0) return true;
+  int err = errno;
+  if (err != ENOENT && err != ENOTDIR) return FailErrno(host);
+  Found found;
+  std::string resolved = ResolvePath(path, found);
+  if (found == Found::Whole && resolved != host) {
+    host = resolved;
+    if (op(host) == 0) return true;
+    err = errno;
+  }
+  SetError(found == Found::Whole ? ErrnoToError(err, host) : MissingError(found));
+  errno = err;
+  return false;
 }
 
-bool IsExisting(const std::string& host) {
-  struct stat st;
-  return lstat(host.c_str(), &st) == 0;
+bool StatPath(const std::string& path, std::string& host, struct stat& st) {
+  return OnHost(path, host, [&](const std::string& h) { return stat(h.c_str(), &st); });
 }
 
 std::string StripTrailingSeparators(std::string path) {
   while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
   return path;
+}
+
+// The zone's offset from UTC at a moment, in seconds.
+long OffsetAt(time_t t) {
+  struct tm local {};
+  return localtime_r(&t, &local) ? local.tm_gmtoff : 0;
 }
 
 bool LessNoCase(const std::string& a, const std::string& b) { return text::AnsiCompareUpper(a, b) < 0; }
@@ -99,8 +119,10 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool CreateDir(const std::string& path) {
-  std::string host = MapPath(path);
+  Found found;
+  std::string host = ResolvePath(path, found);
   if (host.empty()) return false;
+  if (found == Found::Less) return Fail(kErrorPathNotFound);
   if (mkdir(host.c_str(), 0777) != 0) return FailErrno(host);
   return true;
 }
@@ -118,13 +140,11 @@ bool ForceDirectories(const std::string& path) {
 }
 
 bool RemoveDir(const std::string& path) {
-  std::string host = MapPath(path);
-  if (host.empty()) return false;
-  if (rmdir(host.c_str()) != 0) {
-    if (errno == ENOTDIR) return Fail(kErrorDirectory);
-    return FailErrno(host);
-  }
-  return true;
+  std::string host;
+  if (OnHost(path, host, [](const std::string& h) { return rmdir(h.c_str()); })) return true;
+  struct stat st;
+  if (errno == ENOTDIR && stat(host.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return Fail(kErrorDirectory);
+  return false;
 }
 
 bool EraseFile(const std::string& path) {
@@ -162,23 +182,25 @@ bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t unixMo
     else
       mode |= S_IWUSR;
   }
-  if (chmod(host.c_str(), mode) != 0) return FailErrno(host);
+  if ((st.st_mode & 07777) != mode && chmod(host.c_str(), mode) != 0) return FailErrno(host);
   return true;
 }
 
 bool SetAttributesNormal(const std::string& path) { return SetAttributes(path, faNormal); }
 
 bool MoveFileTo(const std::string& source, const std::string& destination) {
-  std::string src = MapPath(source);
-  if (src.empty()) return false;
-  std::string dst = MapPath(destination);
-  if (dst.empty()) return false;
+  std::string src;
   struct stat st;
-  if (lstat(src.c_str(), &st) != 0) return FailErrno(src);
-  if (IsExisting(dst)) return Fail(kErrorAlreadyExists);
+  if (!OnHost(source, src, [&](const std::string& h) { return lstat(h.c_str(), &st); })) return false;
+  Found found;
+  std::string dst = ResolvePath(destination, found);
+  if (dst.empty()) return false;
+  if (found == Found::Whole) return Fail(kErrorAlreadyExists);
+  if (found == Found::Less) return Fail(kErrorPathNotFound);
   if (InUse(src, true)) return Fail(kErrorSharingViolation);
   if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno == EINVAL && !IsExisting(dst)) {
+  struct stat dstStat;
+  if (errno == EINVAL && lstat(dst.c_str(), &dstStat) != 0) {
     // A file system without the no-replace flag: the check above stands in.
     if (rename(src.c_str(), dst.c_str()) == 0) return true;
   }
@@ -200,11 +222,13 @@ bool CopyFileTo(const std::string& source, const std::string& destination, bool 
   struct stat st;
   if (!StatPath(source, src, st)) return false;
   if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
-  std::string dst = MapPath(destination);
+  Found found;
+  std::string dst = ResolvePath(destination, found);
   if (dst.empty()) return false;
+  if (found == Found::Less) return Fail(kErrorPathNotFound);
   if (InUse(src, false)) return Fail(kErrorSharingViolation);
   struct stat dstStat;
-  if (stat(dst.c_str(), &dstStat) == 0) {
+  if (found == Found::Whole && stat(dst.c_str(), &dstStat) == 0) {
     if (failIfExists) return Fail(kErrorFileExists);
     if (S_ISDIR(dstStat.st_mode) || ReadOnlyMode(dstStat.st_mode)) return Fail(kErrorAccessDenied);
     if (dstStat.st_dev == st.st_dev && dstStat.st_ino == st.st_ino) return Fail(kErrorSharingViolation);
@@ -224,12 +248,14 @@ LocalTime Now() {
   return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
+namespace {
+
+// The modification time to give a file for a local calendar time; false with the
+// last error set for a time no calendar has.
+bool ModifiedTimes(const LocalTime& time, struct timespec (&times)[2]) {
   if (time.Month < 1 || time.Month > 12 || time.Day < 1 || time.Day > 31 || time.Hour < 0 || time.Hour > 23 ||
       time.Minute < 0 || time.Minute > 59 || time.Second < 0 || time.Second > 59 || time.Year < 1601)
     return Fail(kErrorInvalidParameter);
-  std::string host = MapPath(path);
-  if (host.empty()) return false;
   struct tm tm {};
   tm.tm_year = time.Year - 1900;
   tm.tm_mon = time.Month - 1;
@@ -237,11 +263,25 @@ bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
   tm.tm_hour = time.Hour;
   tm.tm_min = time.Minute;
   tm.tm_sec = time.Second;
-  tm.tm_isdst = -1;
-  time_t t = mktime(&tm);
-  struct timespec times[2] = {{0, UTIME_OMIT}, {t, 0}};
-  if (utimensat(AT_FDCWD, host.c_str(), times, 0) != 0) return FailErrno(host);
+  // mktime's answer, without mktime: it reads the zone file again for every file
+  // an extraction dates. Of the offsets in force half a day either side, the one
+  // that holds at its own moment; the earlier moment when a time occurs twice, the
+  // earlier rule for a time the clock skips.
+  const time_t asUtc = timegm(&tm);
+  const time_t early = asUtc - OffsetAt(asUtc - 43200), late = asUtc - OffsetAt(asUtc + 43200);
+  const bool earlyHolds = OffsetAt(early) == asUtc - early, lateHolds = OffsetAt(late) == asUtc - late;
+  times[0] = {0, UTIME_OMIT};
+  times[1] = {earlyHolds && lateHolds ? std::min(early, late) : lateHolds ? late : early, 0};
   return true;
+}
+
+}  // namespace
+
+bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
+  struct timespec times[2];
+  if (!ModifiedTimes(time, times)) return false;
+  std::string host;
+  return OnHost(path, host, [&](const std::string& h) { return utimensat(AT_FDCWD, h.c_str(), times, 0); });
 }
 
 std::optional<LocalTime> GetLastWriteTime(const std::string& path) {
@@ -267,22 +307,31 @@ std::string ShortPathName(const std::string& path, uint32_t bufferSize) {
 
 std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> dirs, files;
-  std::string host = MapPath(path);
-  if (host.empty()) return {};
-  DIR* d = opendir(host.c_str());
+  std::string host;
+  int fd = -1;
+  if (!OnHost(path, host, [&](const std::string& h) {
+        fd = OpenCloexec(h, O_RDONLY | O_DIRECTORY);
+        return fd < 0 ? -1 : 0;
+      }))
+    return {};
+  DIR* d = fdopendir(fd);
   if (!d) {
     FailErrno(host);
+    close(fd);
     return {};
   }
-  std::string base = host.back() == '/' ? host : host + "/";
   while (dirent* e = readdir(d)) {
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
+    // The entry's own type where the file system gives it; a link counts as what it leads to.
+    bool folder = e->d_type == DT_DIR;
     struct stat st;
-    if (stat((base + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-      dirs.push_back(name + "\\");
+    if ((e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) && fstatat(fd, e->d_name, &st, 0) == 0)
+      folder = S_ISDIR(st.st_mode);
+    if (folder)
+      dirs.push_back(AnsiText(name) + "\\");
     else
-      files.push_back(name);
+      files.push_back(AnsiText(name));
   }
   closedir(d);
   std::sort(dirs.begin(), dirs.end(), LessNoCase);
@@ -304,15 +353,37 @@ namespace {
 }  // namespace
 
 TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(path), handle_(-1) {
-  std::string host = MapPath(path);
-  if (host.empty()) ThrowOpen(path, mode, LastError());
+  int flags = O_NOCTTY | (mode == FileMode::CreateExclusive ? O_RDWR | O_CREAT : 0);
+  if (mode == FileMode::OpenRead) flags |= O_RDONLY;
+  if (mode == FileMode::OpenReadWrite) flags |= O_RDWR;
+  std::string host;
+  int fd = -1;
+  bool made = false;
+  if (mode == FileMode::CreateExclusive) {
+    Found found;
+    host = ResolvePath(path, found);
+    if (host.empty()) ThrowOpen(path, mode, LastError());
+    if (found == Found::Less) ThrowOpen(path, mode, kErrorPathNotFound);
+    // A new file needs none of the checks an existing one does.
+    if (found == Found::Folder) {
+      fd = OpenCloexec(host, flags | O_EXCL, 0666);
+      made = fd >= 0;
+      if (fd < 0 && errno != EEXIST) ThrowOpen(path, mode, ErrnoToError(errno, host));
+    }
+    if (fd < 0) fd = OpenCloexec(host, flags, 0666);
+    if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
+  } else if (!OnHost(path, host, [&](const std::string& h) {
+               fd = OpenCloexec(h, flags, 0666);
+               return fd < 0 ? -1 : 0;
+             })) {
+    ThrowOpen(path, mode, LastError());
+  }
   struct stat st;
-  bool exists = stat(host.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) ThrowOpen(path, mode, kErrorAccessDenied);
-  if (exists && mode != FileMode::OpenRead && ReadOnlyMode(st.st_mode)) ThrowOpen(path, mode, kErrorAccessDenied);
-  int flags = mode == FileMode::OpenRead ? O_RDONLY : mode == FileMode::OpenReadWrite ? O_RDWR : (O_RDWR | O_CREAT);
-  int fd = OpenCloexec(host, flags | O_NOCTTY, 0666);
-  if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
+  if (!made && fstat(fd, &st) == 0 &&
+      (S_ISDIR(st.st_mode) || (mode != FileMode::OpenRead && ReadOnlyMode(st.st_mode)))) {
+    close(fd);
+    ThrowOpen(path, mode, kErrorAccessDenied);
+  }
   // Sharing: readers take nothing but respect an exclusive holder; a read-write
   // opener lets others read (shared lock after proving nobody else writes); a
   // creator keeps the file to itself.
@@ -323,7 +394,7 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(pat
   }
   if (mode == FileMode::OpenRead) flock(fd, LOCK_UN);
   if (mode == FileMode::OpenReadWrite) flock(fd, LOCK_SH);
-  if (mode == FileMode::CreateExclusive && ftruncate(fd, 0) != 0) {
+  if (mode == FileMode::CreateExclusive && !made && ftruncate(fd, 0) != 0) {
     uint32_t code = ErrnoToError(errno, host);
     close(fd);
     ThrowOpen(path, mode, code);
@@ -380,6 +451,13 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
     throw EStreamError("Invalid stream position");
   }
   return r;
+}
+
+bool TFileStream::SetLastWriteTime(const LocalTime& time) {
+  struct timespec times[2];
+  if (!ModifiedTimes(time, times)) return false;
+  if (futimens(static_cast<int>(handle_), times) != 0) return FailErrno();
+  return true;
 }
 
 void TFileStream::SetSize(int64_t size) {

@@ -1,5 +1,5 @@
 // Small services: proxy settings from the environment, GUIDs, ticks, the version
-// query, privileges, the folder browser and the environment itself.
+// query, privileges, the folder browser and the code page.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -83,18 +83,6 @@ uint32_t SetPrivilege(const std::string& name, uint32_t attributes) { return 0; 
 
 // The console front end asks for the folder itself.
 std::string BrowseForFolder(intptr_t ownerWindow, const std::string& title) { return std::string(); }
-
-bool SetEnv(const std::string& name, const std::string& value) {
-  if (setenv(name.c_str(), value.c_str(), 1) != 0) return FailErrno();
-  return true;
-}
-
-bool UnsetEnv(const std::string& name) {
-  if (unsetenv(name.c_str()) != 0) return FailErrno();
-  return true;
-}
-
-std::string ExecutableSuffix() { return std::string(); }
 
 bool EmulatedMachine() { return true; }
 

@@ -1,8 +1,7 @@
 // Windows path texts on the host. The emulated machine lives in $ORBAX_PREFIX the
 // way a Wine prefix does: C: is its drive_c folder, Z: is the host's root. Names
-// are matched without regard to case, as Windows does, where the exact spelling is
-// missing.
-#include <dirent.h>
+// are UTF-8 on the host (host_names.cpp) and are matched without regard to case,
+// as Windows does, where the exact spelling is missing.
 #include <pwd.h>
 #include <unistd.h>
 #include <sys/stat.h>
@@ -22,6 +21,7 @@ namespace posix {
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsHostSeparator(char c) { return c == '/'; }
 
 std::string HostCwd() {
   std::vector<char> buf(4096);
@@ -33,13 +33,15 @@ std::string HostCwd() {
 }
 
 // Splits at runs of separators and resolves "." and ".." without ever climbing
-// above the root, the way Windows normalises a full path.
-void AppendComponents(std::vector<std::string>& parts, const std::string& text, size_t from) {
+// above the root, the way Windows normalises a full path. A host name may hold a
+// backslash: host paths split at "/" only.
+void AppendComponents(std::vector<std::string>& parts, const std::string& text, size_t from,
+                      bool (*separator)(char) = IsSeparator) {
   size_t i = from;
   while (i < text.size()) {
-    while (i < text.size() && IsSeparator(text[i])) ++i;
+    while (i < text.size() && separator(text[i])) ++i;
     size_t start = i;
-    while (i < text.size() && !IsSeparator(text[i])) ++i;
+    while (i < text.size() && !separator(text[i])) ++i;
     if (i == start) break;
     std::string part = text.substr(start, i - start);
     if (part == ".") continue;
@@ -55,7 +57,7 @@ std::string LexicalHost(const std::string& host) {
   std::vector<std::string> parts;
   std::string abs = host;
   if (abs.empty() || abs[0] != '/') abs = HostCwd() + "/" + abs;
-  AppendComponents(parts, abs, 0);
+  AppendComponents(parts, abs, 0, IsHostSeparator);
   std::string out;
   for (const auto& p : parts) out += "/" + p;
   return out.empty() ? "/" : out;
@@ -88,33 +90,80 @@ char CurrentDrive(std::vector<std::string>& parts) {
   return win.empty() ? 'Z' : win[0];
 }
 
-// Appends one component, preferring an existing entry spelled differently.
-void AppendResolved(std::string& host, const std::string& name, bool& exact) {
-  std::string dir = host.empty() ? "/" : host;
-  std::string candidate = host + "/" + name;
-  if (exact) {
-    struct stat st;
-    if (lstat(candidate.c_str(), &st) == 0) {
-      host = candidate;
-      return;
+// A Windows path split up: the host folder of its drive ("" for the host's root)
+// and its names in host bytes, "." and ".." resolved.
+struct SplitPath {
+  std::string base;
+  std::vector<std::string> names;
+  bool trailingSeparator = false;
+};
+
+bool Split(const std::string& path, SplitPath& out) {
+  if (path.empty()) return Fail(kErrorPathNotFound);
+  char drive;
+  std::vector<std::string> parts;
+  size_t restStart;
+  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
+    drive = text::AnsiUpper(path[0]);
+    restStart = 2;
+    if (path.size() == 2 || !IsSeparator(path[2])) {
+      // "C:name" is relative to the current folder when that lies on the drive.
+      std::vector<std::string> cwdParts;
+      if (CurrentDrive(cwdParts) == drive) parts = cwdParts;
     }
-    if (DIR* d = opendir(dir.c_str())) {
-      std::string found;
-      while (dirent* e = readdir(d)) {
-        if (text::AnsiSameText(e->d_name, name)) {
-          found = e->d_name;
-          break;
-        }
-      }
-      closedir(d);
-      if (!found.empty()) {
-        host += "/" + found;
-        return;
-      }
-    }
-    exact = false;  // everything below a missing name is missing too
+  } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    return Fail(kErrorPathNotFound);  // network and device paths are not emulated
+  } else {
+    std::vector<std::string> cwdParts;
+    drive = CurrentDrive(cwdParts);
+    if (!IsSeparator(path[0])) parts = cwdParts;
+    restStart = 0;
   }
-  host = candidate;
+  AppendComponents(parts, path, restStart);
+  out.base = DriveBase(drive);
+  if (out.base == "\x01") return Fail(kErrorPathNotFound);
+  out.names.clear();
+  for (const auto& part : parts) out.names.push_back(HostText(part));
+  out.trailingSeparator = IsSeparator(path.back()) && !parts.empty();
+  return true;
+}
+
+std::string Join(const SplitPath& p, size_t count) {
+  std::string host = p.base;
+  for (size_t i = 0; i < count; ++i) host += "/" + p.names[i];
+  return host;
+}
+
+std::string Finished(const SplitPath& p, std::string host) {
+  if (host.empty()) return "/";
+  if (p.trailingSeparator) host += "/";
+  return host;
+}
+
+// The host path of the first count names, found as far as they exist. Each name is
+// looked for in its folder spelled as given; only when that folder is missing is
+// the folder itself looked for, one level up.
+std::string Resolve(const SplitPath& p, size_t count, Found& found) {
+  found = Found::Whole;
+  if (count == 0) return p.base;
+  const std::string& name = p.names[count - 1];
+  std::string folder = Join(p, count - 1);
+  std::string spelling;
+  NameLookup look = FindName(folder, name, spelling);
+  if (look == NameLookup::NoFolder && count > 1) {
+    Found folderFound;
+    std::string resolved = Resolve(p, count - 1, folderFound);
+    if (folderFound == Found::Whole) {
+      folder = resolved;
+      look = FindName(folder, name, spelling);
+    }
+  }
+  switch (look) {
+    case NameLookup::Present: return folder + "/" + spelling;
+    case NameLookup::Absent: found = Found::Folder; break;
+    case NameLookup::NoFolder: found = Found::Less; break;
+  }
+  return folder + "/" + name;
 }
 
 }  // namespace
@@ -128,7 +177,7 @@ std::string PrefixDir(bool create) {
   if (prefix != preparedPrefix) {
     // Create the emulated machine on first use, as Wine creates its prefix.
     std::vector<std::string> parts;
-    AppendComponents(parts, prefix, 0);
+    AppendComponents(parts, prefix, 0, IsHostSeparator);
     std::string p;
     for (const auto& part : parts) {
       p += "/" + part;
@@ -141,42 +190,30 @@ std::string PrefixDir(bool create) {
   return prefix;
 }
 
+std::string ExactPath(const std::string& path) {
+  SplitPath p;
+  if (!Split(path, p)) return std::string();
+  return Finished(p, Join(p, p.names.size()));
+}
+
 std::string MapPath(const std::string& path) {
-  if (path.empty()) {
-    SetError(kErrorPathNotFound);
-    return std::string();
-  }
-  char drive;
-  std::vector<std::string> parts;
-  size_t restStart;
-  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
-    drive = text::AnsiUpper(path[0]);
-    restStart = 2;
-    if (path.size() == 2 || !IsSeparator(path[2])) {
-      // "C:name" is relative to the current folder when that lies on the drive.
-      std::vector<std::string> cwdParts;
-      if (CurrentDrive(cwdParts) == drive) parts = cwdParts;
-    }
-  } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
-    SetError(kErrorPathNotFound);  // network and device paths are not emulated
-    return std::string();
-  } else {
-    std::vector<std::string> cwdParts;
-    drive = CurrentDrive(cwdParts);
-    if (!IsSeparator(path[0])) parts = cwdParts;
-    restStart = 0;
-  }
-  AppendComponents(parts, path, restStart);
-  std::string host = DriveBase(drive);
-  if (host == "\x01") {
-    SetError(kErrorPathNotFound);
-    return std::string();
-  }
-  bool exact = true;
-  for (const auto& part : parts) AppendResolved(host, part, exact);
-  if (host.empty()) return "/";
-  if (IsSeparator(path.back()) && !parts.empty()) host += "/";
-  return host;
+  SplitPath p;
+  if (!Split(path, p)) return std::string();
+  std::string exact = Join(p, p.names.size());
+  struct stat st;
+  if (p.names.empty() || lstat(exact.c_str(), &st) == 0) return Finished(p, exact);
+  Found found;
+  return Finished(p, Resolve(p, p.names.size(), found));
+}
+
+std::string ResolvePath(const std::string& path, Found& found) {
+  SplitPath p;
+  if (!Split(path, p)) return std::string();
+  return Finished(p, Resolve(p, p.names.size(), found));
+}
+
+uint32_t MissingError(Found found) {
+  return found == Found::Less ? kErrorPathNotFound : found == Found::Folder ? kErrorFileNotFound : kErrorSuccess;
 }
 
 }  // namespace posix
@@ -191,18 +228,19 @@ std::string FromHostPath(const std::string& hostPath) {
     bases.push_back(real);
     std::free(real);
   }
+  std::string drive = "Z:", rest = abs;
   for (const auto& base : bases) {
-    if (abs == base) return "C:\\";
-    if (abs.size() > base.size() && abs.compare(0, base.size(), base) == 0 && abs[base.size()] == '/') {
-      std::string rest = abs.substr(base.size() + 1);
-      for (char& c : rest)
-        if (c == '/') c = '\\';
-      return "C:\\" + rest;
+    if (abs == base ||
+        (abs.size() > base.size() && abs.compare(0, base.size(), base) == 0 && abs[base.size()] == '/')) {
+      drive = "C:";
+      rest = abs.substr(base.size());
+      break;
     }
   }
-  std::string out = "Z:" + abs;
-  for (char& c : out)
-    if (c == '/') c = '\\';
+  std::vector<std::string> names;
+  posix::AppendComponents(names, rest, 0, posix::IsHostSeparator);
+  std::string out = drive + "\\";
+  for (size_t i = 0; i < names.size(); ++i) out += (i ? "\\" : "") + posix::AnsiText(names[i]);
   return out;
 }
 

@@ -1,10 +1,13 @@
 // Shared pieces of the Linux port's operating-system layer: the thread's
-// Windows-numbered last error, path mapping and the "file in use" test.
+// Windows-numbered last error, names and path mapping, and the "file in use" test.
 #pragma once
 
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "platform/regedit4.h"
 
 namespace platform::posix {
 
@@ -50,14 +53,52 @@ bool Fail(uint32_t code);
 // The emulated machine's root folder ($ORBAX_PREFIX, else ~/.orbax), created on
 // first use together with its drive_c and Windows folder unless create is false.
 std::string PrefixDir(bool create = true);
-// Maps a Windows path text to the host; "" with the last error set when the drive
-// is not accessible.
+
+// Host names are UTF-8, the program's texts code page 1252. A host name reads as
+// its 1252 text character by character; a byte that is no part of a character
+// 1252 has (invalid UTF-8, a character outside the code page), and "?" and "\"
+// themselves, read as "?" and the byte's value in two upper-case hexadecimal
+// digits ("?E6?97?A5" for the first character of a Japanese name). Windows allows
+// neither "?" nor "\" in a name, so no name the program makes holds such an escape:
+// distinct host names never read alike, and a name read back leads to the same
+// host file. Letters outside 1252 compare by their bytes. Other texts from the
+// host (the program's arguments) escape only the bytes that do not convert.
+std::string HostText(const std::string& ansi);
+std::string AnsiText(const std::string& host, bool name = true);
+
+// How much of a path exists on the host.
+enum class Found {
+  Whole,   // every name
+  Folder,  // all but the last name
+  Less,    // not even the folder that would hold the last name
+};
+// The host path of a Windows path text with every name spelled as given, without
+// looking at the disk; "" with the last error set when the drive is not accessible.
+std::string ExactPath(const std::string& path);
+// The host path, each name matched without regard to case where its own spelling
+// is missing (names below a missing one stay as given); "" with the last error set
+// when the drive is not accessible. MapPath tries the exact spelling first (one
+// lookup when the path exists as given); ResolvePath takes it as missing and says
+// how much exists, for callers that have just tried it or are about to create.
 std::string MapPath(const std::string& path);
+std::string ResolvePath(const std::string& path, Found& found);
+// The error for a path that was found only as far as found says.
+uint32_t MissingError(Found found);
+
+// Looks for a name (host bytes) in a host folder: its own spelling when present,
+// else one that differs only in case. Answers from what the process knows of the
+// folder where it can (see folder_cache.cpp).
+enum class NameLookup { Present, Absent, NoFolder };
+NameLookup FindName(const std::string& folder, const std::string& name, std::string& spelling);
 
 // Whether another open file description holds a flock on the file that conflicts
 // with the access asked for: exclusive for writing, deleting and renaming, shared
 // for reading. Folders and unreadable files are never "in use".
 bool InUse(const std::string& hostPath, bool forWrite);
+
+// Runs fn on an existing registry key under its hive's exclusive lock; the hive is
+// written when fn returns true. False (fn not run) when the key is missing.
+bool ChangeKey(uint32_t root, const std::string& path, const std::function<bool(regedit4::Key&)>& fn);
 
 // open(2) that retries on EINTR and always sets O_CLOEXEC.
 int OpenCloexec(const std::string& hostPath, int flags, int mode = 0666);

@@ -1,7 +1,8 @@
 // Processes. A process is held through a pidfd where the kernel has them, so a
 // recycled process id never makes us kill or wait for a stranger. Command lines are
 // Windows command lines: "CMD.EXE /C rest" runs rest in the POSIX shell, anything
-// else is split as Windows programs split their command line.
+// else is split as Windows programs split their command line; either way the host
+// gets them in UTF-8, as it gets names.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -149,7 +150,7 @@ std::string FindProgram(const std::string& name) {
       size_t end = dirs.find(':', start);
       if (end == std::string::npos) end = dirs.size();
       std::string dir = dirs.substr(start, end - start);
-      if (!dir.empty() && IsProgram(dir + "/" + candidate)) return dir + "/" + candidate;
+      if (!dir.empty() && IsProgram(dir + "/" + HostText(candidate))) return dir + "/" + HostText(candidate);
       start = end + 1;
     }
   }
@@ -171,7 +172,7 @@ bool ParseCommand(const std::string& commandLine, Command& cmd) {
         (line.size() == prefix.size() || line[prefix.size()] == ' ' || line[prefix.size()] == '\t')) {
       std::string rest = line.size() > prefix.size() ? line.substr(prefix.size() + 1) : std::string();
       cmd.program = "/bin/sh";
-      cmd.args = {"sh", "-c", rest};
+      cmd.args = {"sh", "-c", HostText(rest)};
       return true;
     }
   }
@@ -179,7 +180,7 @@ bool ParseCommand(const std::string& commandLine, Command& cmd) {
   if (args.empty() || args[0].empty()) return Fail(kErrorFileNotFound);
   cmd.program = FindProgram(args[0]);
   if (cmd.program.empty()) return Fail(kErrorFileNotFound);
-  cmd.args = args;
+  for (const auto& arg : args) cmd.args.push_back(HostText(arg));
   return true;
 }
 

@@ -33,28 +33,33 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(pat
       disposition = CREATE_ALWAYS;  // replaces an existing file
       break;
   }
-  // Writing to a read-only file is refused by Windows itself; a Wine prefix run by
-  // root would let it through (the host's permissions do not stop root), so the
-  // attribute is checked here as well.
-  if (mode != FileMode::OpenRead) {
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      ::SetLastError(ERROR_ACCESS_DENIED);
-      std::string text = SysErrorMessage(ERROR_ACCESS_DENIED);
-      ::SetLastError(ERROR_ACCESS_DENIED);
-      if (mode == FileMode::CreateExclusive) throw EFCreateError("Cannot create file \"" + path + "\". " + text);
-      throw EFOpenError("Cannot open file \"" + path + "\". " + text);
-    }
-  }
-  HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr /* default security, not inherited */, disposition,
-                           FILE_ATTRIBUTE_NORMAL, nullptr /* no template */);
-  if (h == INVALID_HANDLE_VALUE) {
-    DWORD code = ::GetLastError();
+  auto fail = [&](DWORD code) {
     std::string text = SysErrorMessage(code);
     ::SetLastError(code);  // the caller may still ask for it
     if (mode == FileMode::CreateExclusive) throw EFCreateError("Cannot create file \"" + path + "\". " + text);
     throw EFOpenError("Cannot open file \"" + path + "\". " + text);
+  };
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (mode == FileMode::CreateExclusive) {
+    // Most files are new (an extraction's all are): made without asking anything
+    // first. Only an existing one needs the check below.
+    h = ::CreateFileA(path.c_str(), access, share, nullptr /* default security, not inherited */, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL, nullptr /* no template */);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) fail(::GetLastError());
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    // Writing to a read-only file is refused by Windows itself; a Wine prefix run by
+    // root would let it through (the host's permissions do not stop root), so the
+    // attribute is checked here as well.
+    if (mode != FileMode::OpenRead) {
+      DWORD attributes = ::GetFileAttributesA(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+          !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        fail(ERROR_ACCESS_DENIED);
+    }
+    h = ::CreateFileA(path.c_str(), access, share, nullptr /* default security, not inherited */, disposition,
+                      FILE_ATTRIBUTE_NORMAL, nullptr /* no template */);
+    if (h == INVALID_HANDLE_VALUE) fail(::GetLastError());
   }
   handle_ = reinterpret_cast<intptr_t>(h);
 }

@@ -160,14 +160,22 @@ LocalTime Now() {
   return FromSystemTime(st);
 }
 
-bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
+namespace {
+
+bool ToFileTime(const LocalTime& time, FILETIME& ft) {
   SYSTEMTIME local = ToSystemTime(time);
   SYSTEMTIME utc;
-  FILETIME ft;
   // The zone's rule for that date, not today's offset (a summer date set in
   // winter keeps its summer offset).
   if (!::TzSpecificLocalTimeToSystemTime(nullptr /* the current zone */, &local, &utc)) return false;
-  if (!::SystemTimeToFileTime(&utc, &ft)) return false;
+  return ::SystemTimeToFileTime(&utc, &ft) != FALSE;
+}
+
+}  // namespace
+
+bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
+  FILETIME ft;
+  if (!ToFileTime(time, ft)) return false;
   THandle file(::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,  // others keep their access
                              nullptr, OPEN_EXISTING,
@@ -175,6 +183,14 @@ bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
                              nullptr));
   if (!file.Valid()) return false;
   return ::SetFileTime(file.Get(), nullptr /* creation */, nullptr /* last access */, &ft) != FALSE;
+}
+
+bool TFileStream::SetLastWriteTime(const LocalTime& time) {
+  FILETIME ft;
+  if (!ToFileTime(time, ft)) return false;
+  // A time set on the handle is kept when it is closed, as a later write would not.
+  return ::SetFileTime(reinterpret_cast<HANDLE>(handle_), nullptr /* creation */, nullptr /* last access */, &ft) !=
+         FALSE;
 }
 
 std::optional<LocalTime> GetLastWriteTime(const std::string& path) {

@@ -176,4 +176,7 @@ bool RegDeleteKeyTree(uint32_t root, const std::string& path) {
   return ::RegDeleteKeyA(rootKey, sub.c_str()) == ERROR_SUCCESS;
 }
 
+// Windows carries out RunOnce commands itself when it starts.
+void RunPendingDeletes(const std::string& /*key*/, const std::string& /*valuePrefix*/) {}
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/text.h"
+#include "install/uninstall.h"
 #include "platform/platform.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
@@ -12,6 +13,9 @@
 
 int main(int argc, char** argv) {
   if (platform::EmulatedMachine()) platform::SetProgramArguments(argc, argv);
+  // The files an uninstallation left for the next start of Windows: where the
+  // system is emulated, nothing else would ever delete them.
+  platform::RunPendingDeletes(install::kRunOnceKey, install::kDeleteValuePrefix);
   uint32_t savedShutdownAttributes = 0;
   try {
     // Held from start to end so that a restart after an uninstallation is allowed.

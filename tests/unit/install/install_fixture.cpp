@@ -167,8 +167,8 @@ std::string InstallTest::MakeFile(const std::string& path, const std::string& co
   if (!platform::EmulatedMachine()) return ::testing::AssertionSuccess();
 
   const std::string report = linkFile + ".txt";
-  const std::string command =
-      "CMD.EXE /C lnkinfo '" + platform::HostPath(linkFile) + "' > '" + platform::HostPath(report) + "' 2>&1";
+  const std::string command = "CMD.EXE /C lnkinfo '" + testsupport::HostPathText(linkFile) + "' > '" +
+                              testsupport::HostPathText(report) + "' 2>&1";
   if (!platform::RunHiddenAndWait(command)) return ::testing::AssertionFailure() << "lnkinfo did not run";
   const std::string output = testsupport::ReadFileText(report);
   platform::EraseFile(report);

@@ -1,7 +1,10 @@
 // Files and folders on the real file system, the same cases on both targets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -232,6 +235,16 @@ TEST(Files, LastWriteTimeIsLocalTime) {
   }
   EXPECT_FALSE(GetLastWriteTime(dir / "missing").has_value());
   EXPECT_FALSE(SetLastWriteTime(dir / "missing", LocalTime{}));
+  {
+    TFileStream s(dir / "dated by its stream", FileMode::CreateExclusive);
+    s.Write("abc", 3);
+    ASSERT_TRUE(s.SetLastWriteTime(LocalTime{2001, 2, 3, 4, 5, 6}));
+    EXPECT_FALSE(s.SetLastWriteTime(LocalTime{2001, 13, 3, 4, 5, 6}));
+  }  // closed after dating: the date stays
+  auto t = GetLastWriteTime(dir / "dated by its stream");
+  ASSERT_TRUE(t.has_value());
+  EXPECT_EQ(std::make_tuple(t->Year, t->Month, t->Day, t->Hour, t->Minute, t->Second),
+            std::make_tuple(2001, 2, 3, 4, 5, 6));
 }
 
 TEST(Files, ShortPathNameOfExistingPaths) {
@@ -334,4 +347,110 @@ TEST(Names, UnicodeToAnsiRefusesWhatTheCodePageLacks) {
   EXPECT_FALSE(UnicodeToAnsi(U"\u65E5\u672C\u8A9E.txt", ansi));
   EXPECT_FALSE(UnicodeToAnsi(U"\u011B", ansi));  // e-caron: no best-fit "e"
   EXPECT_EQ(ansi, "untouched");
+}
+
+// Names of the program's code page on disk: UTF-8 on the Linux port, the system's
+// own under Wine; found again whatever their case, listed as they were made.
+TEST(Names, CodePageNamesRoundTrip) {
+  TTempFolder dir;
+  const std::string e = "\xE9", E = "\xC9", euro = "\x80", dash = "\x96";  // 1252
+  const std::string folder = dir / ("Donn" + e + "es " + euro);
+  const std::string file = "caf" + e + " " + dash + " na\xEFve.txt";
+  ASSERT_TRUE(CreateDir(folder));
+  WriteFileText(folder + "\\" + file, "1");
+  EXPECT_TRUE(FileExists(dir / ("DONN" + E + "ES " + euro + "\\CAF" + E + " " + dash + " NA\xCFVE.TXT")));
+  EXPECT_EQ(ListDir(dir.Path()), std::vector<std::string>{"Donn" + e + "es " + euro + "\\"});
+  EXPECT_EQ(ListDir(folder), std::vector<std::string>{file});
+  if (EmulatedMachine()) {
+    const std::string utf8e = "\xC3\xA9";
+    EXPECT_EQ(HostPath(folder + "\\" + file), HostPath(dir.Path()) + "/Donn" + utf8e + "es \xE2\x82\xAC/caf" + utf8e +
+                                                  " \xE2\x80\x93 na\xC3\xAFve.txt");
+    EXPECT_EQ(FromHostPath(HostPath(folder)), folder);
+    std::string old = GetCurrentDir();
+    ASSERT_TRUE(SetCurrentDir(folder));
+    EXPECT_EQ(GetCurrentDir(), folder);
+    ASSERT_TRUE(SetCurrentDir(old));
+  }
+}
+
+// Host names the code page cannot spell (other scripts, bytes that are no UTF-8,
+// the "?" and "\" Windows refuses) read back in an escaped form that names that
+// file and no other.
+TEST(Names, HostNamesOutsideTheCodePageStayDistinct) {
+  if (!EmulatedMachine()) GTEST_SKIP() << "names are the system's own";
+  TTempFolder dir;
+  const std::string host = HostPath(dir.Path());
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "?E6?97?A5?E6?9C?AC?E8?AA?9E.txt"},
+      {"\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97.txt", "?E4?B8?AD?E6?96?87?E5?AD?97.txt"},
+      {"caf\xE9.txt", "caf?E9.txt"},  // 1252 bytes are not UTF-8
+      {"caf\xC3\xA9.txt", "caf\xE9.txt"},
+      {"what?.txt", "what?3F.txt"},
+      {"what?3F.txt", "what?3F3F.txt"},
+      {"back\\slash", "back?5Cslash"},
+      {"e\xCC\x81", "e?CC?81"},  // decomposed: the combining mark has no 1252 form
+  };
+  for (const auto& [hostName, read] : names) {
+    std::FILE* f = std::fopen((host + "/" + hostName).c_str(), "w");
+    ASSERT_NE(f, nullptr) << hostName;
+    std::fputs(hostName.c_str(), f);
+    std::fclose(f);
+  }
+  std::vector<std::string> listed = ListDir(dir.Path());
+  ASSERT_EQ(listed.size(), names.size());
+  for (const auto& [hostName, read] : names) {
+    EXPECT_NE(std::find(listed.begin(), listed.end(), read), listed.end()) << read;
+    EXPECT_EQ(HostPath(dir / read), host + "/" + hostName);
+    EXPECT_EQ(FromHostPath(host + "/" + hostName), dir / read);
+    EXPECT_EQ(ReadFileText(dir / read), hostName);
+  }
+  // Escapes that no read name holds stay as they are.
+  EXPECT_EQ(HostPath(dir / "?41?2F?"), host + "/?41?2F?");
+  for (const auto& [hostName, read] : names) EXPECT_TRUE(EraseFile(dir / read)) << read;
+  EXPECT_TRUE(ListDir(dir.Path()).empty());
+}
+
+// What the layer keeps of a folder must follow every change, by this process and
+// behind its back: a missing name is looked up again after another writer makes it.
+TEST(Names, CaseInsensitiveLookupFollowsChangesBehindOurBack) {
+  if (!EmulatedMachine()) GTEST_SKIP() << "the system finds names itself";
+  TTempFolder dir;
+  const std::string host = HostPath(dir.Path());
+  ASSERT_TRUE(CreateDir(dir / "Sub"));
+  EXPECT_FALSE(FileExists(dir / "SUB\\NEW.TXT"));  // the folder is read and kept
+  EXPECT_EQ(std::rename((host + "/Sub").c_str(), (host + "/Old").c_str()), 0);
+  EXPECT_TRUE(std::filesystem::create_directory(host + "/sub"));
+  std::FILE* f = std::fopen((host + "/sub/new.txt").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(FileExists(dir / "SUB\\NEW.TXT"));
+  EXPECT_EQ(HostPath(dir / "SUB\\NEW.TXT"), host + "/sub/new.txt");
+  // Made by another writer in a folder already read: replaced, not doubled.
+  f = std::fopen((host + "/sub/Data.TXT").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  WriteFileText(dir / "sub\\data.txt", "replaced");
+  EXPECT_EQ(ListDir(dir / "sub"), (std::vector<std::string>{"Data.TXT", "new.txt"}));
+  EXPECT_EQ(ReadFileText(dir / "SUB\\DATA.TXT"), "replaced");
+  // Removed behind our back: gone, and made again in its new spelling.
+  EXPECT_EQ(std::remove((host + "/sub/Data.TXT").c_str()), 0);
+  EXPECT_FALSE(FileExists(dir / "sub\\data.txt"));
+  WriteFileText(dir / "sub\\data.txt", "new");
+  EXPECT_EQ(ListDir(dir / "sub"), (std::vector<std::string>{"data.txt", "new.txt"}));
+  // A folder removed and made again by someone else is read afresh.
+  EXPECT_TRUE(testsupport::RemoveTree(dir / "sub"));
+  EXPECT_TRUE(std::filesystem::create_directory(host + "/sub"));
+  f = std::fopen((host + "/sub/X.bin").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(FileExists(dir / "Sub\\x.BIN"));
+}
+
+// The port's arguments come from the host in UTF-8; backslashes and "?" are text there.
+TEST(Names, ArgumentsFromTheHostReadAs1252) {
+  if (!EmulatedMachine()) GTEST_SKIP() << "Windows gives them in its own code page";
+  testsupport::SetArguments({"/uninstall", "HKEY_CURRENT_USER\\Software\\Caf\xC3\xA9", "\xFF?"});
+  EXPECT_EQ(ProgramArguments(),
+            (std::vector<std::string>{"/uninstall", "HKEY_CURRENT_USER\\Software\\Caf\xE9", "?FF?"}));
+  testsupport::SetArguments({});
 }

@@ -317,3 +317,40 @@ TEST_F(RegistryTest, AWriterKilledAtAnyMomentLeavesAWholeHive) {
     reg.CloseKey();
   }
 }
+
+// The deletions an uninstallation scheduled for the next start: carried out and
+// removed, except a file still held; other commands and other programs' values stay.
+TEST_F(RegistryTest, PendingDeletesRunAtTheNextStart) {
+  if (!EmulatedMachine()) GTEST_SKIP() << "Windows runs them itself when it starts";
+  testsupport::TTempFolder dir;
+  for (const char* name : {"gone.exe", "held.dll", "theirs.txt", "a.txt"}) testsupport::WriteFileText(dir / name, "x");
+  const std::string key = "\\" + Sub("RunOnce");
+  auto del = [](const char* shell, const std::string& path) { return std::string(shell) + " /C DEL \"" + path + "\""; };
+  TRegistry reg;
+  reg.SetRootKey(HKEY_LOCAL_MACHINE_ID);
+  ASSERT_TRUE(reg.OpenKey(key, true));
+  reg.WriteString("ORBAXLU_DEL_1", del("CMD.EXE", dir / "gone.exe"));
+  reg.WriteString("ORBAXLU_DEL_2", del("COMMAND.COM", dir / "missing.txt"));
+  reg.WriteString("ORBAXLU_DEL_3", del("CMD.EXE", dir / "held.dll"));
+  reg.WriteString("ORBAXLU_DEL_4", del("CMD.EXE", dir / "*.txt"));
+  reg.WriteString("ORBAXLU_DEL_5", "CMD.EXE /C RD /S /Q \"" + dir.Path() + "\"");
+  reg.WriteString("Other_6", del("CMD.EXE", dir / "theirs.txt"));
+  {
+    TFileStream held(dir / "held.dll", FileMode::OpenReadWrite);
+    RunPendingDeletes(key, "ORBAXLU_DEL_");
+  }
+  EXPECT_FALSE(FileExists(dir / "gone.exe"));
+  EXPECT_TRUE(FileExists(dir / "held.dll"));
+  EXPECT_TRUE(FileExists(dir / "theirs.txt"));
+  EXPECT_TRUE(FileExists(dir / "a.txt"));
+  std::vector<std::string> names;
+  reg.GetValueNames(names);
+  EXPECT_EQ(names, (std::vector<std::string>{"ORBAXLU_DEL_3", "ORBAXLU_DEL_4", "ORBAXLU_DEL_5", "Other_6"}));
+  // Free now, the held file goes at the following start.
+  RunPendingDeletes(key, "ORBAXLU_DEL_");
+  EXPECT_FALSE(FileExists(dir / "held.dll"));
+  reg.GetValueNames(names);
+  EXPECT_EQ(names, (std::vector<std::string>{"ORBAXLU_DEL_4", "ORBAXLU_DEL_5", "Other_6"}));
+  RunPendingDeletes(Sub("NoSuchKey"), "ORBAXLU_DEL_");  // nothing to do, nothing made
+  EXPECT_FALSE(reg.KeyExists(Sub("NoSuchKey")));
+}

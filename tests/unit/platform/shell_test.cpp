@@ -74,10 +74,14 @@ TEST(ShellLink, ReadableByLnkinfo) {
   if (!EmulatedMachine()) GTEST_SKIP() << "lnkinfo is a host tool";
   TTestMachine machine;
   TTempFolder dir;
-  std::string link = dir / "app.lnk";
+  // The French uninstall shortcut: a proper UTF-8 name on the host.
+  std::string link = dir / "D\xE9sinstaller Kestrova.lnk";
   ASSERT_TRUE(SaveShellLink(link, "C:\\Program Files\\Drevanto\\Kestrova\\Kestrova", "/a \"b c\"",
                             "C:\\Program Files\\Drevanto\\Kestrova\\"));
-  ASSERT_TRUE(RunHiddenAndWait("CMD.EXE /C lnkinfo '" + HostPath(link) + "' > '" + HostPath(dir / "out.txt") + "'"));
+  EXPECT_EQ(HostPath(link), HostPath(dir.Path()) + "/D\xC3\xA9sinstaller Kestrova.lnk");
+  const std::string lnkinfo = "CMD.EXE /C lnkinfo '" + testsupport::HostPathText(link) + "' > '" +
+                              testsupport::HostPathText(dir / "out.txt") + "'";
+  ASSERT_TRUE(RunHiddenAndWait(lnkinfo));
   std::string out = ReadFileText(dir / "out.txt");
   if (out.empty()) GTEST_SKIP() << "lnkinfo is not installed";
   EXPECT_NE(out.find("C:\\Program Files\\Drevanto\\Kestrova\\Kestrova"), std::string::npos) << out;
@@ -86,7 +90,7 @@ TEST(ShellLink, ReadableByLnkinfo) {
   EXPECT_NE(out.find(": /a \"b c\""), std::string::npos) << out;
 
   ASSERT_TRUE(SaveShellLink(link, "Kestrova", "", ""));
-  ASSERT_TRUE(RunHiddenAndWait("CMD.EXE /C lnkinfo '" + HostPath(link) + "' > '" + HostPath(dir / "out.txt") + "'"));
+  ASSERT_TRUE(RunHiddenAndWait(lnkinfo));
   out = ReadFileText(dir / "out.txt");
   EXPECT_NE(out.find("Relative path"), std::string::npos) << out;
   EXPECT_NE(out.find(": Kestrova\n"), std::string::npos) << out;

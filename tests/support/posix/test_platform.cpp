@@ -1,0 +1,13 @@
+#include "support/test_platform.h"
+
+#include <cstdlib>
+
+namespace platform {
+
+bool SetEnv(const std::string& name, const std::string& value) { return setenv(name.c_str(), value.c_str(), 1) == 0; }
+
+bool UnsetEnv(const std::string& name) { return unsetenv(name.c_str()) == 0; }
+
+std::string ExecutableSuffix() { return std::string(); }
+
+}  // namespace platform

@@ -1,0 +1,17 @@
+// What the tests and their helpers ask of the system that the program itself never
+// does: changing this process's environment, naming the programs they start. Under
+// the platform layer's namespace, beside the services the program uses.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Sets or removes an environment variable of this process; the C runtime's getenv
+// sees the change on both targets.
+bool SetEnv(const std::string& name, const std::string& value);
+bool UnsetEnv(const std::string& name);
+// The file-name suffix of programs: ".exe" on Win32, "" on the Linux port.
+std::string ExecutableSuffix();
+
+}  // namespace platform

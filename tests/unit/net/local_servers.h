@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support/test_platform.h"
 
 namespace nettest {
 

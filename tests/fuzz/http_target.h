@@ -18,9 +18,9 @@
 
 #include "base/exception.h"
 #include "fuzz/decoder_targets.h"
-#include "net/byte_source.h"
 #include "net/http_response.h"
 #include "net/input_buffer.h"
+#include "support/memory_source.h"
 
 namespace fuzz {
 

@@ -7,6 +7,7 @@
 #include "net/http_response.h"
 #include "net/net_errors.h"
 #include "net/uri.h"
+#include "support/memory_source.h"
 
 using namespace net;
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "base/codepage.h"
 #include "base/text.h"
 #include "platform/platform.h"
 #include "shell/backend.h"
@@ -26,18 +27,14 @@ std::string Bar(int32_t position, int32_t max, int width) {
          "]";
 }
 
-// Texts are ISO-8859-1; a terminal today speaks UTF-8.
-std::string ToUtf8(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+// The program's texts are code page 1252; a terminal today speaks UTF-8.
+std::string ToUtf8(const std::string& s) { return codepage::Cp1252ToUtf8(s); }
+
+// What the user typed, in the program's code page: UTF-8 when it reads as such
+// (and fits the code page), else as typed, from a terminal that speaks 1252 itself.
+std::string FromTerminal(const std::string& typed) {
+  std::string ansi;
+  return codepage::Utf8ToCp1252(typed, ansi) ? ansi : typed;
 }
 
 class TConsoleBackend : public TBackend {
@@ -144,10 +141,11 @@ class TConsoleBackend : public TBackend {
     cv_.notify_all();
   }
 
-  // A host path typed on Linux ("/home/...") stands for its Windows form.
+  // A host path typed on Linux ("/home/...") stands for its Windows form; the
+  // platform reads the host's bytes itself.
   static std::string ToWindowsPath(const std::string& path) {
     if (!path.empty() && path[0] == '/') return platform::FromHostPath(path);
-    return path;
+    return FromTerminal(path);
   }
 
   bool Ask(const std::string& prompt, std::string& answer) {

@@ -7,18 +7,15 @@
 namespace install {
 
 namespace {
-// -1: no override. Read by the worker thread, set before it runs.
-std::atomic<int64_t> overrideId{-1};
+// Read by the worker thread, set before it runs.
+std::atomic<TPlatformIdSource> source{nullptr};
 }  // namespace
 
 uint32_t GetPlatformId() {
-  const int64_t forced = overrideId.load();
-  if (forced >= 0) return static_cast<uint32_t>(forced);
-  return platform::PlatformId();
+  const TPlatformIdSource s = source.load();
+  return s ? s() : platform::PlatformId();
 }
 
-TPlatformIdOverride::TPlatformIdOverride(uint32_t platformId) : previous_(overrideId.exchange(platformId)) {}
-
-TPlatformIdOverride::~TPlatformIdOverride() { overrideId.store(previous_); }
+TPlatformIdSource SetPlatformIdSource(TPlatformIdSource replacement) { return source.exchange(replacement); }
 
 }  // namespace install

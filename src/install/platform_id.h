@@ -10,22 +10,13 @@ namespace install {
 // older family (COMMAND.COM, uninstall entries below HKEY_LOCAL_MACHINE).
 constexpr uint32_t kPlatformWin32NT = 2;
 
-// The platform identifier of the running system, or the one a live
-// TPlatformIdOverride stands for.
+// The platform identifier of the running system, or of the source put in its place.
 uint32_t GetPlatformId();
 
-// Makes GetPlatformId answer another family while it lives, so that one machine
-// can exercise both families' registry roots and commands. Not nestable across
-// threads; meant for tests.
-class TPlatformIdOverride {
- public:
-  explicit TPlatformIdOverride(uint32_t platformId);
-  ~TPlatformIdOverride();
-  TPlatformIdOverride(const TPlatformIdOverride&) = delete;
-  TPlatformIdOverride& operator=(const TPlatformIdOverride&) = delete;
-
- private:
-  int64_t previous_;
-};
+// Puts another source of the identifier in the system's place (nullptr: the
+// system again) and returns the one it replaces, so that one machine can go
+// through both families' registry roots and commands.
+using TPlatformIdSource = uint32_t (*)();
+TPlatformIdSource SetPlatformIdSource(TPlatformIdSource source);
 
 }  // namespace install

@@ -1,10 +1,10 @@
 #include "install/register.h"
 
 #include "base/text.h"
-#include "install/platform_id.h"
 #include "install/record.h"
 #include "install_fixture.h"
 #include "settings/registry.h"
+#include "support/platform_id_override.h"
 #include "support/test_support.h"
 
 using namespace installtest;

@@ -4,12 +4,12 @@
 #include <map>
 
 #include "base/text.h"
-#include "install/platform_id.h"
 #include "install/record.h"
 #include "install/register.h"
 #include "install/save_settings.h"
 #include "install_fixture.h"
 #include "settings/registry.h"
+#include "support/platform_id_override.h"
 
 using namespace installtest;
 

@@ -147,11 +147,7 @@ TEST(Misc, GuidsAreFreshAndWellFormed) {
   EXPECT_EQ(seen.size(), 100u);
 }
 
-TEST(Misc, TicksSleepAndTheSystem) {
-  uint32_t before = TickCount();
-  SleepMs(60);
-  uint32_t elapsed = TickCount() - before;
-  EXPECT_GE(elapsed, 40u);
+TEST(Misc, PrivilegeAndTheSystem) {
   EXPECT_EQ(PlatformId(), 2u);
   uint32_t previous = 0;
   EXPECT_NO_THROW(previous = SetPrivilege("SeShutdownPrivilege", SE_PRIVILEGE_ENABLED_ATTR));

@@ -4,7 +4,7 @@
 //
 // Configure the properties, assign the events you need and call Extract. Extract
 // returns the number of file entries accepted for writing and never throws: every
-// problem goes to OnError (when assigned) with a code from the list below and
+// problem goes to OnError (when assigned) with a code of unzip_errors.h and
 // shows in the result. Paths are Windows path texts on every target.
 #pragma once
 
@@ -15,56 +15,24 @@
 #include <string>
 #include <vector>
 
+#include "archive/unzip_errors.h"
+#include "archive/zip_directory.h"
+
 namespace platform {
 class TFileStream;
 }
 
 namespace archive {
 
-class TArchiveReader;
 class TZipCrypto;
 
-// One selected entry, as read from the central directory and its local header.
-struct TZipEntry {
-  std::string Name;             // converted to ANSI, "\" separators (from the local header)
-  int64_t HeaderOffset = 0;     // the local header
-  int64_t DataOffset = 0;       // first byte after the local header, name and extra field
-  uint32_t CompressedSize = 0;  // including a 12-byte encryption header
-  uint32_t UncompressedSize = 0;
-  uint32_t Crc = 0;
-  uint32_t ExternalAttributes = 0;
-  uint16_t Flags = 0;
-  uint16_t Method = 0;
-  uint16_t Time = 0;
-  uint16_t Date = 0;
-  int Host = -1;  // "version made by" host, -1 when read from a local header only
-};
-
-enum TArcType { atNA, atZip, atZipExe };
 enum TOverwriteMode { omOverwrite, omSkip };
 enum TDateAttribute { daFileDate, daSysDate, daMaxFileDate };
-// Why the entries are read from the local headers instead of the central directory.
-enum TZipHeaderState { hsNoEndRecord, hsNoCentralDirectory };
 
-// Error codes passed to OnError; UnZipErrorText gives each one's text.
-constexpr int E_BADHEADER = 25114;      // "Bad file header": entry dropped while reading the directory
-constexpr int E_UNSAFENAME = 25115;     // "Unsafe file name": the name would leave the target folder; skipped
-constexpr int E_WRITE = 25136;          // "Error writing to file"
-constexpr int E_CLOSE = 25138;          // "Error closing file"
-constexpr int E_CRCERROR = 25151;       // "File fails CRC check" (only without an OnEnd handler)
-constexpr int E_NOTACCESSIBLE = 25170;  // "is not accessible": the archive's drive
-constexpr int E_FILENOTFOUND = 25192;   // "File not found": no archive name
-constexpr int E_OPEN = 25235;           // "Error opening file": the archive or an output file
-constexpr int E_REQUIREDEVENT = 25270;  // "Required event not assigned"; ExtendedMsg names it
-constexpr int E_UNSUPPORTED = 25326;    // "Unsupported compression method"
-constexpr int E_BADPASSWORD = 26517;    // "Invalid password"
-
-std::string UnZipErrorText(int code);
-
-class TUnZip {
+class TUnZip : private TDirectoryVisitor {
  public:
   TUnZip();
-  ~TUnZip();
+  ~TUnZip() override;
   TUnZip(const TUnZip&) = delete;
   TUnZip& operator=(const TUnZip&) = delete;
 
@@ -130,21 +98,20 @@ class TUnZip {
  private:
   friend class TEntrySink;
 
+  // What the directory reader finds.
+  bool Select(TZipEntry& entry, const std::string& storedName) override;
+  void Add(TZipEntry&& entry, const std::string& localName) override;
+  bool WalkLocalHeaders(TZipHeaderState state) override;
+  void Error(const std::string& fileName, const std::string& extendedMsg, int code) override;
+
   void Run();
-  bool ReadDirectory(TArchiveReader& reader);
-  void ReadCentralDirectory(TArchiveReader& reader, int64_t start, int64_t adjustment);
-  void WalkLocalHeaders(TArchiveReader& reader, int64_t start, TZipHeaderState state);
-  void AddEntry(TZipEntry&& entry);
   void ExtractEntry(TArchiveReader& reader, const TZipEntry& entry);
   bool UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::unique_ptr<TZipCrypto>& crypto);
   std::string TargetFolder() const;
-  std::string OutputPath(const std::string& storedName) const;
-  bool IsSafeName(const std::string& storedName) const;
   void CreateFolders(const std::string& folder);
   void FinishFile(const std::string& target, const TZipEntry& entry);
   void SkipEntry(const TZipEntry& entry);
   void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored);
-  void Error(const std::string& fileName, const std::string& extendedMsg, int code);
 
   std::string archiveFile_;
   std::string extractDir_;

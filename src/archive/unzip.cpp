@@ -1,6 +1,7 @@
 #include "archive/unzip.h"
 
 #include <algorithm>
+#include <exception>
 #include <iterator>
 
 #include "archive/archive_reader.h"
@@ -83,6 +84,7 @@ std::string UnZipErrorText(int code) {
     case E_REQUIREDEVENT: return "Required event not assigned";
     case E_UNSUPPORTED: return "Unsupported compression method";
     case E_BADPASSWORD: return "Invalid password";
+    case E_UNEXPECTED: return "Extraction stopped by an unexpected error";
     default: return "Error " + text::IntToStr(code);
   }
 }
@@ -150,6 +152,25 @@ void TUnZip::Error(const std::string& fileName, const std::string& extendedMsg, 
   if (OnError) OnError(this, fileName, extendedMsg, "0", code);
 }
 
+// A failure no step expected (memory, a handler that threw) ends the extraction
+// where it is. It is reported, so that what was extracted so far never passes
+// for the whole archive; a handler that throws again is not heard twice.
+void TUnZip::ReportUnexpected() noexcept {
+  std::string what = "unknown error";
+  try {
+    throw;
+  } catch (const Exception& e) {
+    what = e.Message;
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+  }
+  try {
+    Error(archiveFile_, what, E_UNEXPECTED);
+  } catch (...) {
+  }
+}
+
 int TUnZip::Extract() {
   count_ = 0;
   entries_.clear();
@@ -172,13 +193,13 @@ int TUnZip::Extract() {
     }
     if (OnActivate) OnActivate(this);
   } catch (...) {
+    ReportUnexpected();
     return count_;
   }
   try {
     Run();
   } catch (...) {
-    // A failure no step expected (memory, a handler that threw): what was
-    // extracted so far stands.
+    ReportUnexpected();
   }
   entries_.clear();
   entries_.shrink_to_fit();
@@ -187,6 +208,7 @@ int TUnZip::Extract() {
     if (OnDeactivate) OnDeactivate(this);
     if (OnElapsedTime) OnElapsedTime(this, static_cast<float>(platform::TickCount() - startTicks) / 1000.0f);
   } catch (...) {
+    ReportUnexpected();
   }
   archiveFile_ = startArchive;
   return count_;

@@ -112,6 +112,8 @@ class TUnZip : private TDirectoryVisitor {
   void FinishFile(const std::string& target, const TZipEntry& entry);
   void SkipEntry(const TZipEntry& entry);
   void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored);
+  // Inside a catch block: reports the exception being handled as E_UNEXPECTED.
+  void ReportUnexpected() noexcept;
 
   std::string archiveFile_;
   std::string extractDir_;

@@ -7,6 +7,7 @@ namespace archive {
 
 constexpr int E_BADHEADER = 25114;      // "Bad file header": entry dropped while reading the directory
 constexpr int E_UNSAFENAME = 25115;     // "Unsafe file name": the name would leave the target folder; skipped
+constexpr int E_UNEXPECTED = 25119;     // "Extraction stopped by an unexpected error"; ExtendedMsg says which
 constexpr int E_WRITE = 25136;          // "Error writing to file"
 constexpr int E_CLOSE = 25138;          // "Error closing file"
 constexpr int E_CRCERROR = 25151;       // "File fails CRC check" (only without an OnEnd handler)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 
 #include "base/text.h"
 #include "platform/platform.h"
@@ -213,6 +214,26 @@ TEST_F(UnZipExtract, DamagedEntryIsWrittenCountedAndReported) {
   ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_CRCERROR});
   EXPECT_EQ(rec_.Errors[0].FileName, Out("bad.txt"));
   EXPECT_EQ(archive::UnZipErrorText(archive::E_CRCERROR), "File fails CRC check");
+}
+
+// A handler that throws ends the extraction there; it is reported, never passed
+// over, and Extract itself does not throw.
+TEST_F(UnZipExtract, HandlerThatThrowsIsReported) {
+  std::string bytes = BuildZip({File("a.txt", "a"), File("b.txt", "b")});
+  EXPECT_EQ(Run(bytes,
+                [](TUnZip& z) {
+                  z.OnBegin = [](TUnZip*, const std::string& name, int, bool&) {
+                    if (name.find("b.txt") != std::string::npos) throw std::runtime_error("handler failed");
+                  };
+                }),
+            1);
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNEXPECTED});
+  EXPECT_EQ(rec_.Errors[0].ExtendedMsg, "handler failed");
+  EXPECT_EQ(rec_.Events.back(), "elapsed");
+
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.OnActivate = [](TUnZip*) { throw Exception("no"); }; }), 0);
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNEXPECTED});
 }
 
 TEST_F(UnZipExtract, UnsupportedMethodLeavesAnEmptyCountedFile) {

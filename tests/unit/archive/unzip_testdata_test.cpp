@@ -7,105 +7,39 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "base/text.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
-#include "unzip_test_helpers.h"
+#include "unit/archive/raw_zip.h"
+#include "unit/archive/unzip_test_helpers.h"
 
 namespace {
 
 using unziptest::TRecorder;
 
-std::vector<std::vector<std::string>> ReadTsv(const std::string& path) {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream in(testsupport::ReadFileText(path));
-  std::string line;
-  bool header = true;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (header || line.empty()) {
-      header = false;
-      continue;
-    }
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-      std::size_t tab = line.find('\t', start);
-      fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-    }
-    rows.push_back(fields);
-  }
-  return rows;
-}
-
-struct TMember {
-  std::string Entry, Type, Expect, Sha256, Password;
-  uint64_t Size = 0;
-};
-
 struct TArchiveCase {
   std::string Path;  // Windows path of the archive
   std::string Name;
-  bool HasStub = false;
-  std::string Password;  // for the archives made here with a password
-  std::vector<TMember> Members;
+  std::string Password;
+  std::vector<testzip::TManifestRow> Members;
 };
 
-// The shared set: archives.tsv (archive, bytes, sha256, entries, methods,
-// stub_bytes, ...) and manifest.tsv (archive, entry, type, method, method_name,
-// gp_flags, size, compressed_size, crc32, sha256, dos_mtime, expect, ...).
-std::vector<TArchiveCase> SharedCases() {
+// The archives of a test folder (a host path) with their manifest rows, in the
+// manifest's order.
+std::vector<TArchiveCase> Cases(const std::string& dir) {
   std::vector<TArchiveCase> cases;
   std::map<std::string, std::size_t> index;
-  for (const auto& row : ReadTsv(testsupport::SharedTestData("testdata/zip/archives.tsv"))) {
-    if (row.size() < 6) continue;
-    TArchiveCase c;
-    c.Name = row[0];
-    c.Path = testsupport::SharedTestData("testdata/zip/" + row[0]);
-    c.HasStub = row[5] != "0" && row[5] != "-";
-    index[c.Name] = cases.size();
-    cases.push_back(c);
-  }
-  for (const auto& row : ReadTsv(testsupport::SharedTestData("testdata/zip/manifest.tsv"))) {
-    if (row.size() < 12 || !index.count(row[0])) continue;
-    TMember m;
-    m.Entry = row[1];
-    m.Type = row[2];
-    m.Size = std::stoull(row[6]);
-    m.Sha256 = row[9];
-    m.Expect = row[11];
-    cases[index[row[0]]].Members.push_back(m);
-  }
-  return cases;
-}
-
-// The archives made here: tests/data/zip/manifest.tsv (archive, entry, type,
-// size, sha256, expect, password).
-std::vector<TArchiveCase> LocalCases() {
-  std::vector<TArchiveCase> cases;
-  std::map<std::string, std::size_t> index;
-  const std::string dir = platform::FromHostPath(std::string(LU_SOURCE_DIR) + "/tests/data/zip") + "\\";
-  for (const auto& row : ReadTsv(dir + "manifest.tsv")) {
-    if (row.size() < 7) continue;
-    if (!index.count(row[0])) {
+  for (const testzip::TManifestRow& row : testzip::ReadManifest(dir + "manifest.tsv")) {
+    if (!index.count(row.archive)) {
       TArchiveCase c;
-      c.Name = row[0];
-      c.Path = dir + row[0];
-      c.Password = row[6] == "-" ? "" : row[6];
+      c.Name = row.archive;
+      c.Path = platform::FromHostPath(dir + row.archive);
+      c.Password = row.password;
       index[c.Name] = cases.size();
       cases.push_back(c);
     }
-    TMember m;
-    m.Entry = row[1];
-    m.Type = row[2];
-    m.Size = std::stoull(row[3]);
-    m.Sha256 = row[4];
-    m.Expect = row[5];
-    cases[index[row[0]]].Members.push_back(m);
+    cases[index[row.archive]].Members.push_back(row);
   }
   return cases;
 }
@@ -126,7 +60,9 @@ void CheckArchive(const TArchiveCase& c, bool withOnEnd) {
   if (!c.Password.empty()) z.Passwords = {c.Password};
   z.SetArchiveFile(c.Path);
   ASSERT_FALSE(z.ArchiveFile().empty()) << c.Path;
-  EXPECT_EQ(z.ArcType(), c.HasStub ? archive::atZipExe : archive::atZip);
+  // A program stub in front begins with the MZ signature.
+  EXPECT_EQ(z.ArcType(),
+            testsupport::ReadFileText(c.Path).compare(0, 2, "MZ") == 0 ? archive::atZipExe : archive::atZip);
   z.SetExtractDir(out.Path());
   const std::string archiveName = z.ArchiveFile();
   int count = z.Extract();
@@ -134,16 +70,16 @@ void CheckArchive(const TArchiveCase& c, bool withOnEnd) {
 
   std::vector<std::string> expectedBegun;
   std::set<std::string> failing, unsupported;
-  for (const TMember& m : c.Members) {
-    if (m.Type != "file") continue;
-    std::string path = OutputName(out.Path(), m.Entry);
+  for (const testzip::TManifestRow& m : c.Members) {
+    if (m.type != "file") continue;
+    std::string path = OutputName(out.Path(), m.entry);
     expectedBegun.push_back(path);
-    if (m.Expect == "ok") {
+    if (m.expect == "ok") {
       ASSERT_TRUE(platform::FileExists(path)) << path;
       std::string data = testsupport::ReadFileText(path);
-      EXPECT_EQ(data.size(), m.Size) << path;
-      EXPECT_EQ(unziptest::Sha256Hex(data), m.Sha256) << path;
-    } else if (m.Expect == "unsupported_method") {
+      EXPECT_EQ(data.size(), m.size) << path;
+      EXPECT_EQ(unziptest::Sha256Hex(data), m.sha256) << path;
+    } else if (m.expect == "unsupported_method") {
       unsupported.insert(path);
       EXPECT_TRUE(platform::FileExists(path)) << path;
       EXPECT_EQ(testsupport::ReadFileText(path), "") << path;
@@ -180,19 +116,20 @@ void CheckArchive(const TArchiveCase& c, bool withOnEnd) {
 }  // namespace
 
 TEST(UnZipTestData, SharedArchivesExtractAsTheirManifestSays) {
-  std::vector<TArchiveCase> cases = SharedCases();
+  if (!testzip::SharedZipPresent()) GTEST_SKIP() << "no shared test set at " << testzip::SharedZipDir();
+  std::vector<TArchiveCase> cases = Cases(testzip::SharedZipDir());
   ASSERT_GE(cases.size(), 30u);
   for (const TArchiveCase& c : cases) {
     CheckArchive(c, true);
-    bool damaged = std::any_of(c.Members.begin(), c.Members.end(), [](const TMember& m) {
-      return m.Expect == "crc_error" || m.Expect == "data_or_crc_error";
+    bool damaged = std::any_of(c.Members.begin(), c.Members.end(), [](const testzip::TManifestRow& m) {
+      return m.expect == "crc_error" || m.expect == "data_or_crc_error";
     });
     if (damaged) CheckArchive(c, false);
   }
 }
 
 TEST(UnZipTestData, ArchivesMadeHereWithZipAnd7zExtract) {
-  std::vector<TArchiveCase> cases = LocalCases();
+  std::vector<TArchiveCase> cases = Cases(testzip::LocalZipDir());
   ASSERT_GE(cases.size(), 5u);
   for (const TArchiveCase& c : cases) CheckArchive(c, true);
 }

@@ -37,9 +37,15 @@ platform::LocalTime DosToLocalTime(uint32_t stamp) {
 uint8_t Percent(uint64_t part, uint64_t whole) {
   if (whole == 0) return 0;
   if (part >= whole) return 100;
-  // part < whole <= 2^32 * 65535 keeps 200 * part well inside 64 bits.
+  // 200 * part must stay inside 64 bits: ZIP64 sizes are scaled down first.
+  while (whole >= (uint64_t{1} << 56)) {
+    part >>= 1;
+    whole >>= 1;
+  }
   return static_cast<uint8_t>((200 * part + whole) / (2 * whole));
 }
+
+uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
 
 // An entry's compressed bytes: never more than the entry declares, never past the
 // end of the archive, decrypted on the way when a key is given.
@@ -249,7 +255,8 @@ void TUnZip::Add(TZipEntry&& entry, const std::string& localName) {
   // Every archive byte belongs to one entry at most. Directory records that share
   // or overlap another entry's header and data would decode the same bytes again
   // and again (the shape of a compression bomb), so only the first is kept.
-  const int64_t spanEnd = entry.DataOffset + static_cast<int64_t>(entry.CompressedSize);
+  const int64_t spanEnd =
+      entry.DataOffset + static_cast<int64_t>(std::min<uint64_t>(entry.CompressedSize, INT64_MAX - entry.DataOffset));
   auto next = spans_.upper_bound(entry.HeaderOffset);
   bool overlaps = next != spans_.end() && next->first < spanEnd;
   if (next != spans_.begin() && std::prev(next)->second > entry.HeaderOffset) overlaps = true;
@@ -258,10 +265,10 @@ void TUnZip::Add(TZipEntry&& entry, const std::string& localName) {
     return;
   }
   spans_.emplace(entry.HeaderOffset, spanEnd);
-  totalSize_ += entry.UncompressedSize;
+  totalSize_ = SaturatingAdd(totalSize_, entry.UncompressedSize);
   uint64_t compressed = entry.CompressedSize;
   if (entry.Flags & zip::kFlagEncrypted) compressed -= std::min<uint64_t>(compressed, zip::kEncryptionHeaderSize);
-  totalCompressed_ += compressed;
+  totalCompressed_ = SaturatingAdd(totalCompressed_, compressed);
   newestDate_ = std::max(newestDate_, DosStamp(entry.Date, entry.Time));
   entries_.push_back(std::move(entry));
 }

@@ -1,5 +1,5 @@
 // TUnZip: extracts the entries of a ZIP archive (PKWARE's APPNOTE: single volume,
-// no ZIP64; methods stored, shrunk, reduced, imploded, deflated, Deflate64;
+// ZIP64 included; methods stored, shrunk, reduced, imploded, deflated, Deflate64;
 // traditional PKWARE encryption) into a folder, checking each file's CRC-32.
 //
 // Configure the properties, assign the events you need and call Extract. Extract

@@ -1,6 +1,8 @@
 #include "archive/zip_directory.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "archive/archive_reader.h"
@@ -16,9 +18,9 @@ namespace {
 // the blocks searched for a first local header when the directory is lost.
 constexpr int64_t kTailBlock = 32768;
 constexpr int kLocalSearchBlocks = 4;
-// Without ZIP64 an archive holds at most 65535 entries; a directory or a run of
-// local headers claiming more is bogus and would only cost memory.
-constexpr std::size_t kMaxEntries = 65535;
+// The most entries one archive may have: what is kept of each (about a hundred
+// bytes and its name) must stay within memory, whatever a directory claims.
+constexpr uint64_t kMaxEntries = 1000000;
 
 // The end record, searched backwards from 22 bytes before the end of the last
 // min(size - 1, 32 KB) bytes. Returns its position or -1.
@@ -54,6 +56,59 @@ int64_t FindFirstLocalHeader(TArchiveReader& reader) {
   return -1;
 }
 
+// The data of the first extra field with this id; false when there is none or the
+// area breaks off before it.
+bool FindExtraField(const std::vector<uint8_t>& extra, uint16_t id, const uint8_t*& data, std::size_t& length) {
+  std::size_t pos = 0;
+  while (extra.size() - pos >= zip::kExtraHeaderSize) {
+    const uint16_t fieldId = zip::Get16(&extra[pos]);
+    const std::size_t size = zip::Get16(&extra[pos + 2]);
+    if (size > extra.size() - pos - zip::kExtraHeaderSize) return false;
+    if (fieldId == id) {
+      data = extra.data() + pos + zip::kExtraHeaderSize;
+      length = size;
+      return true;
+    }
+    pos += zip::kExtraHeaderSize + size;
+  }
+  return false;
+}
+
+// A central record's values that hold the ZIP64 marker, replaced in the APPNOTE's
+// order (uncompressed size, compressed size, local header offset) by the 64-bit
+// values of its ZIP64 extra field. False when a value is not there.
+bool CentralZip64Values(const std::vector<uint8_t>& extra, uint64_t& uncompressed, uint64_t& compressed,
+                        uint64_t& offset) {
+  uint64_t* const values[] = {&uncompressed, &compressed, &offset};
+  if (std::none_of(std::begin(values), std::end(values), [](uint64_t* v) { return *v == zip::kZip64Marker32; }))
+    return true;
+  const uint8_t* data = nullptr;
+  std::size_t length = 0;
+  if (!FindExtraField(extra, zip::kZip64ExtraId, data, length)) return false;
+  std::size_t at = 0;
+  for (uint64_t* v : values) {
+    if (*v != zip::kZip64Marker32) continue;
+    if (length - at < 8) return false;
+    *v = zip::Get64(data + at);
+    at += 8;
+  }
+  return true;
+}
+
+// A local header's sizes from its ZIP64 extra field, which holds both whenever one
+// of them holds the marker. False when they are not there; wide tells whether the
+// field is there at all (a data descriptor then has 64-bit sizes).
+bool LocalZip64Values(const std::vector<uint8_t>& extra, uint64_t& uncompressed, uint64_t& compressed, bool& wide) {
+  const uint8_t* data = nullptr;
+  std::size_t length = 0;
+  wide = FindExtraField(extra, zip::kZip64ExtraId, data, length);
+  if (uncompressed != zip::kZip64Marker32 && compressed != zip::kZip64Marker32) return true;
+  if (!wide || length < 16) return false;
+  uncompressed = zip::Get64(data);
+  compressed = zip::Get64(data + 8);
+  return true;
+}
+
 class TDirectoryReader {
  public:
   TDirectoryReader(TArchiveReader& reader, TDirectoryVisitor& visitor, const std::string& archiveName)
@@ -67,23 +122,33 @@ class TDirectoryReader {
       WalkLocalHeaders(0, hsNoEndRecord);
       return true;
     }
-    if (end.TotalEntries == 0 && end.DirectorySize == 0) return false;  // an empty archive
+    uint64_t total = end.TotalEntries, size = end.DirectorySize, offset = end.DirectoryOffset;
+    int64_t directoryEnd = endPos;
+    ReadZip64EndRecord(endPos, total, size, offset, directoryEnd);
+    if (total == 0 && size == 0) return false;  // an empty archive
+    if (total > kMaxEntries) {
+      visitor_.Error(archiveName_, "more than " + std::to_string(kMaxEntries) + " entries", E_BADHEADER);
+      return false;
+    }
 
     uint8_t header[zip::kCentralHeaderSize];
-    auto holdsCentralHeader = [&](int64_t pos) {
-      return reader_.ReadAt(pos, header, sizeof header) == sizeof header &&
+    auto holdsCentralHeader = [&](uint64_t pos) {
+      return pos < static_cast<uint64_t>(reader_.Size()) &&
+             reader_.ReadAt(static_cast<int64_t>(pos), header, sizeof header) == sizeof header &&
              zip::Get32(header) == zip::kCentralHeaderSignature;
     };
-    if (holdsCentralHeader(end.DirectoryOffset)) {
-      ReadCentralDirectory(end.DirectoryOffset, 0);
+    if (holdsCentralHeader(offset)) {
+      ReadCentralDirectory(static_cast<int64_t>(offset), 0);
       return true;
     }
     // Data in front of the archive (a program stub) that its offsets do not count:
-    // the directory ends where the end record begins.
-    int64_t actual = endPos - static_cast<int64_t>(end.DirectorySize);
-    if (actual >= 0 && holdsCentralHeader(actual)) {
-      ReadCentralDirectory(actual, actual - static_cast<int64_t>(end.DirectoryOffset));
-      return true;
+    // the directory ends where the (ZIP64) end record begins.
+    if (size <= static_cast<uint64_t>(directoryEnd)) {
+      int64_t actual = directoryEnd - static_cast<int64_t>(size);
+      if (holdsCentralHeader(static_cast<uint64_t>(actual))) {
+        ReadCentralDirectory(actual, actual - static_cast<int64_t>(offset));
+        return true;
+      }
     }
     int64_t first = FindFirstLocalHeader(reader_);
     if (first < 0) return false;
@@ -92,20 +157,49 @@ class TDirectoryReader {
   }
 
  private:
+  // The ZIP64 end record that a locator right before the end record points to, or
+  // that sits right before the locator when data in front of the archive is not
+  // counted: its count, size and offset replace the end record's.
+  void ReadZip64EndRecord(int64_t endPos, uint64_t& total, uint64_t& size, uint64_t& offset, int64_t& directoryEnd) {
+    const int64_t locatorPos = endPos - static_cast<int64_t>(zip::kZip64LocatorSize);
+    uint8_t raw[zip::kZip64EndRecordSize];
+    if (locatorPos < 0 || reader_.ReadAt(locatorPos, raw, zip::kZip64LocatorSize) != zip::kZip64LocatorSize) return;
+    const zip::TZip64Locator locator = zip::TZip64Locator::Parse(raw);
+    if (locator.Signature != zip::kZip64LocatorSignature) return;
+    int64_t recordPos = -1;
+    if (locator.RecordOffset < static_cast<uint64_t>(locatorPos) &&
+        reader_.Has32At(static_cast<int64_t>(locator.RecordOffset), zip::kZip64EndRecordSignature))
+      recordPos = static_cast<int64_t>(locator.RecordOffset);
+    else if (reader_.Has32At(locatorPos - static_cast<int64_t>(zip::kZip64EndRecordSize),
+                             zip::kZip64EndRecordSignature))
+      recordPos = locatorPos - static_cast<int64_t>(zip::kZip64EndRecordSize);
+    if (recordPos < 0 || reader_.ReadAt(recordPos, raw, sizeof raw) != sizeof raw) return;
+    const zip::TZip64EndRecord record = zip::TZip64EndRecord::Parse(raw);
+    total = record.TotalEntries;
+    size = record.DirectorySize;
+    offset = record.DirectoryOffset;
+    directoryEnd = recordPos;
+  }
+
   void ReadCentralDirectory(int64_t start, int64_t adjustment) {
     int64_t pos = start;
-    std::size_t records = 0;
+    uint64_t records = 0;
     uint8_t raw[zip::kCentralHeaderSize];
+    std::vector<uint8_t> extra;
     while (reader_.ReadAt(pos, raw, sizeof raw) == sizeof raw) {
       zip::TCentralHeader central = zip::TCentralHeader::Parse(raw);
       if (central.Signature != zip::kCentralHeaderSignature) break;
       if (++records > kMaxEntries) {
-        visitor_.Error(archiveName_, "more than 65535 entries", E_BADHEADER);
+        visitor_.Error(archiveName_, "more than " + std::to_string(kMaxEntries) + " entries", E_BADHEADER);
         break;
       }
       // The whole name, however long: a name cut short would be a different path.
       std::string storedName(central.NameLength, '\0');
       if (reader_.ReadAt(pos + zip::kCentralHeaderSize, storedName.data(), storedName.size()) != storedName.size())
+        break;
+      extra.resize(central.ExtraLength);
+      if (reader_.ReadAt(pos + zip::kCentralHeaderSize + central.NameLength, extra.data(), extra.size()) !=
+          extra.size())
         break;
       pos += static_cast<int64_t>(zip::kCentralHeaderSize) + central.NameLength + central.ExtraLength +
              central.CommentLength;
@@ -115,7 +209,15 @@ class TDirectoryReader {
       entry.Host = central.VersionMadeBy >> 8;
       if (!visitor_.Select(entry, storedName)) continue;
 
-      int64_t localPos = static_cast<int64_t>(central.LocalHeaderOffset) + adjustment;
+      uint64_t uncompressed = central.UncompressedSize, compressed = central.CompressedSize,
+               offset = central.LocalHeaderOffset;
+      if (!CentralZip64Values(extra, uncompressed, compressed, offset)) {
+        visitor_.Error(entry.Name, "ZIP64 extra field missing", E_BADHEADER);
+        continue;
+      }
+      // Far beyond any file: kept away from the arithmetic below.
+      if (offset > static_cast<uint64_t>(reader_.Size())) offset = static_cast<uint64_t>(reader_.Size());
+      int64_t localPos = static_cast<int64_t>(offset) + adjustment;
       uint8_t localRaw[zip::kLocalHeaderSize];
       if (reader_.ReadAt(localPos, localRaw, sizeof localRaw) != sizeof localRaw ||
           zip::Get32(localRaw) != zip::kLocalHeaderSignature) {
@@ -130,10 +232,10 @@ class TDirectoryReader {
       }
       entry.HeaderOffset = localPos;
       entry.DataOffset = localPos + static_cast<int64_t>(zip::kLocalHeaderSize) + local.NameLength + local.ExtraLength;
-      entry.CompressedSize = central.CompressedSize;
-      entry.UncompressedSize = central.UncompressedSize;
+      entry.CompressedSize = compressed;
+      entry.UncompressedSize = uncompressed;
       // A local header followed by a data descriptor holds no CRC; the directory does.
-      entry.Crc = (local.Crc == 0 && central.CompressedSize != 0) ? central.Crc : local.Crc;
+      entry.Crc = (local.Crc == 0 && compressed != 0) ? central.Crc : local.Crc;
       entry.ExternalAttributes = central.ExternalAttributes;
       entry.Flags = local.Flags;
       entry.Method = local.Method;
@@ -147,26 +249,37 @@ class TDirectoryReader {
     if (!visitor_.WalkLocalHeaders(state)) return;
     int64_t pos = start;
     if (reader_.Has32At(pos, zip::kSpanMarker)) pos += 4;
-    std::size_t records = 0;
+    uint64_t records = 0;
     uint8_t raw[zip::kLocalHeaderSize];
+    std::vector<uint8_t> extra;
     while (reader_.ReadAt(pos, raw, sizeof raw) == sizeof raw) {
       zip::TLocalHeader local = zip::TLocalHeader::Parse(raw);
       if (local.Signature != zip::kLocalHeaderSignature) break;
       if (++records > kMaxEntries) {
-        visitor_.Error(archiveName_, "more than 65535 entries", E_BADHEADER);
+        visitor_.Error(archiveName_, "more than " + std::to_string(kMaxEntries) + " entries", E_BADHEADER);
         break;
       }
       std::string storedName(local.NameLength, '\0');
       if (reader_.ReadAt(pos + zip::kLocalHeaderSize, storedName.data(), storedName.size()) != storedName.size()) break;
+      extra.resize(local.ExtraLength);
+      if (reader_.ReadAt(pos + zip::kLocalHeaderSize + local.NameLength, extra.data(), extra.size()) != extra.size())
+        break;
+      uint64_t uncompressed = local.UncompressedSize, compressed = local.CompressedSize;
+      bool wide = false;
+      if (!LocalZip64Values(extra, uncompressed, compressed, wide)) break;
       int64_t dataPos = pos + static_cast<int64_t>(zip::kLocalHeaderSize) + local.NameLength + local.ExtraLength;
-      int64_t next = dataPos + local.CompressedSize;
-      // A data descriptor after the data: 16 bytes with its optional signature, 12 without.
+      // Far beyond any file: kept away from the arithmetic below.
+      compressed = std::min<uint64_t>(compressed, static_cast<uint64_t>(reader_.Size()));
+      int64_t next = dataPos + static_cast<int64_t>(compressed);
+      // A data descriptor after the data: CRC and both sizes, 4 bytes each (8 for the
+      // sizes after a ZIP64 extra field), after an optional signature.
       if (local.Flags & zip::kFlagDataDescriptor) {
-        if (reader_.Has32At(next, zip::kSpanMarker))
-          next += 16;
+        const int64_t bare = wide ? 20 : 12;
+        if (reader_.Has32At(next, zip::kDataDescriptorSignature))
+          next += bare + 4;
         else if (!reader_.Has32At(next, zip::kLocalHeaderSignature) &&
-                 reader_.Has32At(next + 12, zip::kLocalHeaderSignature))
-          next += 12;
+                 reader_.Has32At(next + bare, zip::kLocalHeaderSignature))
+          next += bare;
       }
 
       TZipEntry entry;
@@ -174,13 +287,12 @@ class TDirectoryReader {
       if (visitor_.Select(entry, storedName)) {
         entry.HeaderOffset = pos;
         entry.DataOffset = dataPos;
-        entry.CompressedSize = local.CompressedSize;
-        entry.UncompressedSize = local.UncompressedSize;
+        entry.CompressedSize = compressed;
+        entry.UncompressedSize = uncompressed;
         entry.Crc = local.Crc;
         // Local headers carry no attributes; an empty entry named like a folder is one.
         const char last = storedName.empty() ? '\0' : storedName.back();
-        if ((last == '/' || last == '\\') && local.UncompressedSize == 0)
-          entry.ExternalAttributes = platform::faDirectory;
+        if ((last == '/' || last == '\\') && uncompressed == 0) entry.ExternalAttributes = platform::faDirectory;
         entry.Method = local.Method;
         entry.Time = local.Time;
         entry.Date = local.Date;

@@ -1,6 +1,7 @@
-// An archive's table of contents: the end record, the central directory with each
-// entry's local header, and, when the directory is lost, the walk over the local
-// headers from the start of the file (PKWARE's APPNOTE, sections 4.3.6 to 4.3.16).
+// An archive's table of contents: the end record (and the ZIP64 one), the central
+// directory with each entry's local header, and, when the directory is lost, the
+// walk over the local headers from the start of the file (PKWARE's APPNOTE,
+// sections 4.3.6 to 4.3.16 and 4.5.3).
 // Nothing here decodes or writes; the entries found go to a visitor, which selects
 // them and checks their names.
 #pragma once
@@ -21,8 +22,8 @@ struct TZipEntry {
   std::string Name;             // as the program shows it: set by the visitor
   int64_t HeaderOffset = 0;     // the local header
   int64_t DataOffset = 0;       // first byte after the local header, name and extra field
-  uint32_t CompressedSize = 0;  // including a 12-byte encryption header
-  uint32_t UncompressedSize = 0;
+  uint64_t CompressedSize = 0;  // including a 12-byte encryption header
+  uint64_t UncompressedSize = 0;
   uint32_t Crc = 0;
   uint32_t ExternalAttributes = 0;
   uint16_t Flags = 0;

@@ -175,6 +175,84 @@ TEST_F(UnZipExtract, ProgramStubInFrontWithAndWithoutAdjustedOffsets) {
   }
 }
 
+// ZIP64 as zip -fz, Python and streaming writers make it: the ZIP64 end record and
+// its locator, sizes and offsets in the ZIP64 extra field of central and local
+// headers, 64-bit data descriptors; with a program stub in front too.
+TEST_F(UnZipExtract, Zip64RecordsAndFields) {
+  TEntrySpec wide = File("wide.txt", Pattern(3000, 11));
+  wide.Zip64 = true;
+  TEntrySpec streamed = File("sub/streamed.txt", Pattern(5000, 12));
+  streamed.Zip64 = true;
+  streamed.DataDescriptor = true;
+  const std::vector<TEntrySpec> entries = {File("plain.txt", "plain"), wide, streamed};
+  std::string stub = "MZ" + Pattern(500, 13);
+  for (const TArchiveLayout& layout :
+       {TArchiveLayout{"", false, true, "", true}, TArchiveLayout{"", false, true, ""},
+        TArchiveLayout{stub, false, true, "", true}, TArchiveLayout{stub, true, true, "", true}}) {
+    SCOPED_TRACE(std::to_string(layout.Stub.size()) + (layout.AdjustOffsets ? " adjusted" : "") +
+                 (layout.Zip64End ? " ZIP64 end record" : ""));
+    rec_ = TRecorder();
+    EXPECT_EQ(Run(BuildZip(entries, layout)), 3);
+    EXPECT_TRUE(rec_.Errors.empty());
+    EXPECT_EQ(Read("wide.txt"), Pattern(3000, 11));
+    EXPECT_EQ(Read("sub\\streamed.txt"), Pattern(5000, 12));
+    for (const auto& [name, pass] : rec_.Ended) EXPECT_TRUE(pass) << name;
+  }
+
+  // Cut off, read through the local headers: the sizes come from the ZIP64 extra
+  // field.
+  rec_ = TRecorder();
+  std::string local = BuildZip({wide, File("last.txt", "last")}, TArchiveLayout{"", false, false, ""});
+  EXPECT_EQ(Run(local), 2);
+  EXPECT_EQ(Read("wide.txt"), Pattern(3000, 11));
+  EXPECT_EQ(Read("last.txt"), "last");
+}
+
+// More entries than the 16-bit count holds; only two are selected, so the test
+// reads the whole directory without writing seventy thousand files.
+TEST_F(UnZipExtract, MoreThan65535Entries) {
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < 70000; ++i) entries.push_back(File("e" + std::to_string(i) + ".txt", std::to_string(i)));
+  std::string bytes = BuildZip(entries, TArchiveLayout{"", false, true, "", true});
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.FileSpec = {"e0.txt", "e69999.txt"}; }), 2);
+  EXPECT_EQ(Read("e69999.txt"), "69999");
+  EXPECT_TRUE(rec_.Errors.empty());
+
+  // A count beyond what the extraction keeps in memory is refused whole.
+  std::size_t record = bytes.size() - 22 - 20 - 56;
+  bytes = BuildZip({File("a.txt", "a")}, TArchiveLayout{"", false, true, "", true});
+  record = bytes.size() - 22 - 20 - 56;
+  for (int at : {24, 32}) bytes.replace(record + at, 8, std::string("\x80\x84\x1E\0\0\0\0\0", 8));  // 2,000,000
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes), 0);
+  EXPECT_TRUE(rec_.Begun.empty());
+  ASSERT_EQ(rec_.Errors.size(), 1u);
+  EXPECT_NE(rec_.Errors[0].ExtendedMsg.find("1000000"), std::string::npos);
+}
+
+// An archive whose entries lie beyond 4 GB into the file (a sparse file: the hole
+// in front takes no room): positions and offsets are 64-bit on every build.
+TEST_F(UnZipExtract, OffsetsBeyondFourGigabytes) {
+  const uint64_t hole = (uint64_t{5} << 30) + 123;
+  TArchiveLayout layout;
+  layout.Hole = hole;
+  std::string bytes = BuildZip({File("far.txt", Pattern(2000, 14)), File("d/farther.txt", "end")}, layout);
+  try {
+    platform::TFileStream file(archivePath_, platform::FileMode::CreateExclusive);
+    file.Seek(static_cast<int64_t>(hole), TSeekOrigin::soBeginning);
+    file.Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+  } catch (const Exception& e) {
+    GTEST_SKIP() << "no sparse file of 5 GB here: " << e.Message;
+  }
+  TUnZip z;
+  Configure(z);
+  EXPECT_EQ(z.Extract(), 2);
+  EXPECT_TRUE(rec_.Errors.empty());
+  EXPECT_EQ(Read("far.txt"), Pattern(2000, 14));
+  EXPECT_EQ(Read("d\\farther.txt"), "end");
+  platform::EraseFile(archivePath_);
+}
+
 TEST_F(UnZipExtract, NamesWithoutExtensionAndPatterns) {
   std::string bytes =
       BuildZip({File("README", "r"), File("bin/tool", "t"), File("doc/a.txt", "a"), File("b.TXT", "b")});

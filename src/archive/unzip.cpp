@@ -345,7 +345,11 @@ bool TUnZip::UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::un
 void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
   std::string target = OutputPath(TargetFolder(), entry.Name, UseStoredDirs);
 
-  if (entry.ExternalAttributes & platform::faDirectory) {
+  // Writers that set no MS-DOS folder attribute (jar, libarchive, Node's) still
+  // end a folder's name with a separator and give it no data.
+  const bool folder = (entry.ExternalAttributes & platform::faDirectory) ||
+                      (!entry.Name.empty() && entry.Name.back() == '\\' && entry.UncompressedSize == 0);
+  if (folder) {
     if (CreateStoredDirs) CreateFolders(target);
     if (OnEnd) OnEnd(this, target, true);
     return;

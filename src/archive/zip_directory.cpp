@@ -290,9 +290,6 @@ class TDirectoryReader {
         entry.CompressedSize = compressed;
         entry.UncompressedSize = uncompressed;
         entry.Crc = local.Crc;
-        // Local headers carry no attributes; an empty entry named like a folder is one.
-        const char last = storedName.empty() ? '\0' : storedName.back();
-        if ((last == '/' || last == '\\') && uncompressed == 0) entry.ExternalAttributes = platform::faDirectory;
         entry.Method = local.Method;
         entry.Time = local.Time;
         entry.Date = local.Date;

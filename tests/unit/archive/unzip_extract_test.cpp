@@ -547,13 +547,28 @@ TEST_F(UnZipExtract, RandomlyDamagedArchivesStayInsideTheFolder) {
   }
 }
 
-TEST_F(UnZipExtract, FileEntryNamedLikeAFolderFailsToOpenButCounts) {
-  TEntrySpec odd = File("odd/", "");
-  odd.ExternalAttributes = 0x20;
-  EXPECT_EQ(Run(BuildZip({odd, File("after.txt", "x")})), 2);
-  EXPECT_EQ(rec_.Begun[0], Out("odd\\"));
+// An empty entry named like a folder is one, whatever its attributes: jar,
+// libarchive and Node's writers set no MS-DOS folder bit (and jar deflates it, with
+// a data descriptor). One that holds data stays a file that cannot be created.
+TEST_F(UnZipExtract, EntriesNamedLikeFoldersWithoutTheFolderAttribute) {
+  TEntrySpec jar = File("META-INF/", "");
+  jar.ExternalAttributes = 0;
+  jar.Method = 8;
+  jar.Data = std::string("\x03\x00", 2);  // an empty Deflate stream
+  jar.DeclaredSize = 0;
+  jar.DataDescriptor = true;
+  TEntrySpec unix = File("data/maps/", "");
+  unix.Host = 3;
+  unix.ExternalAttributes = 040755u << 16;
+  TEntrySpec odd = File("odd/", "x");
+  EXPECT_EQ(Run(BuildZip({jar, File("META-INF/MANIFEST.MF", "m"), unix, odd, File("after.txt", "x")}),
+                [](TUnZip& z) { z.CreateStoredDirs = true; }),
+            3);
+  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("META-INF\\MANIFEST.MF"), Out("odd\\"), Out("after.txt")}));
+  EXPECT_TRUE(platform::DirectoryExists(Out("data\\maps")));
   EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_OPEN});
   EXPECT_EQ(rec_.Errors[0].FileName, Out("odd\\"));
+  EXPECT_EQ(Read("META-INF\\MANIFEST.MF"), "m");
   EXPECT_EQ(Read("after.txt"), "x");
 }
 

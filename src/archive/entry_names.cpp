@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
-#include "archive/oem_charset.h"
+#include "archive/zip_format.h"
+#include "base/codepage.h"
 #include "base/text.h"
+#include "platform/platform.h"
 
 namespace archive {
 
@@ -43,10 +45,68 @@ bool IsUnsafeSegment(const std::string& segment) {
   return false;
 }
 
+// The name as Unicode; false when its bytes are to be kept as they are.
+bool StoredNameToUnicode(const std::string& stored, uint16_t flags, int host, std::u32string& unicode) {
+  const bool utf8 = codepage::Utf8ToUnicode(stored, unicode);
+  if (utf8 && ((flags & zip::kFlagUtf8) || host < 0)) return true;
+  if (host == zip::kHostUnix || host == zip::kHostMacOsX) return utf8;
+  unicode = codepage::Cp437ToUnicode(stored);
+  return true;
+}
+
+// <U+XXXX> for each character the code page lacks, for an error message.
+std::string ShownName(const std::u32string& unicode) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (char32_t c : unicode) {
+    std::string one;
+    if (platform::UnicodeToAnsi(std::u32string(1, c), one)) {
+      shown += one;
+      continue;
+    }
+    char code[8];
+    std::size_t digits = 0;
+    for (uint32_t v = c; v != 0 || digits < 4; v >>= 4) code[digits++] = kHex[v & 0xF];
+    shown += "<U+";
+    while (digits > 0) shown += code[--digits];
+    shown += '>';
+  }
+  return shown;
+}
+
+// "a\.\b" is "a\b" and ".\a" is "a"; other segments stay as they are, empty ones
+// included. A folder of dot segments only is the root, "\".
+std::string WithoutDotSegments(const std::string& name) {
+  if (name.find('.') == std::string::npos) return name;
+  std::string out;
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t end = name.find('\\', begin);
+    const bool last = end == std::string::npos;
+    const std::string segment = name.substr(begin, last ? std::string::npos : end - begin);
+    if (segment != ".") out += last ? segment : segment + '\\';
+    if (last) break;
+    begin = end + 1;
+  }
+  if (out.empty() && !name.empty() && name.back() == '\\') out.push_back('\\');
+  return out;
+}
+
 }  // namespace
 
-std::string EntryName(const std::string& storedName, uint16_t flags, int host, bool translate) {
-  return SlashesToBackslashes(translate ? EntryNameToAnsi(storedName, flags, host) : storedName);
+bool EntryName(const std::string& storedName, uint16_t flags, int host, bool translate, std::string& name) {
+  bool ok = true;
+  name = storedName;
+  const bool ascii =
+      std::all_of(storedName.begin(), storedName.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  std::u32string unicode;
+  if (translate && !ascii && StoredNameToUnicode(storedName, flags, host, unicode) &&
+      !platform::UnicodeToAnsi(unicode, name)) {
+    name = ShownName(unicode);
+    ok = false;
+  }
+  name = WithoutDotSegments(SlashesToBackslashes(std::move(name)));
+  return ok;
 }
 
 std::string SlashesToBackslashes(std::string s) {

@@ -81,6 +81,7 @@ std::string UnZipErrorText(int code) {
   switch (code) {
     case E_BADHEADER: return "Bad file header";
     case E_UNSAFENAME: return "Unsafe file name";
+    case E_NAMECODEPAGE: return "File name not representable in this system's code page";
     case E_WRITE: return "Error writing to file";
     case E_CLOSE: return "Error closing file";
     case E_CRCERROR: return "File fails CRC check";
@@ -235,8 +236,10 @@ void TUnZip::Run() {
 }
 
 bool TUnZip::Select(TZipEntry& entry, const std::string& storedName) {
-  entry.Name = EntryName(storedName, entry.Flags, entry.Host, TranslateOemChar);
-  return FileSpecSelects(entry.Name, FileSpec, RecurseDirs);
+  const bool named = EntryName(storedName, entry.Flags, entry.Host, TranslateOemChar, entry.Name);
+  if (!FileSpecSelects(entry.Name, FileSpec, RecurseDirs)) return false;
+  if (!named) Error(entry.Name, "", E_NAMECODEPAGE);
+  return named;
 }
 
 bool TUnZip::WalkLocalHeaders(TZipHeaderState state) {
@@ -247,7 +250,10 @@ bool TUnZip::WalkLocalHeaders(TZipHeaderState state) {
 }
 
 void TUnZip::Add(TZipEntry&& entry, const std::string& localName) {
-  entry.Name = EntryName(localName, entry.Flags, entry.Host, TranslateOemChar);
+  if (!EntryName(localName, entry.Flags, entry.Host, TranslateOemChar, entry.Name)) {
+    Error(entry.Name, "", E_NAMECODEPAGE);
+    return;
+  }
   if (!IsSafeName(entry.Name, UseStoredDirs)) {
     Error(entry.Name, entry.Name, E_UNSAFENAME);
     return;

@@ -61,7 +61,7 @@ class TUnZip : private TDirectoryVisitor {
   TOverwriteMode OverwriteMode = omOverwrite;
   TDateAttribute DateAttribute = daFileDate;
   bool RestoreFileAttr = true;         // give files the entry's attributes (and Unix mode)
-  bool TranslateOemChar = true;        // convert names to the ANSI code page
+  bool TranslateOemChar = true;        // convert names (UTF-8 or code page 437) to the ANSI code page
   std::vector<std::string> Passwords;  // tried for encrypted entries
   int PasswordAttempts = 3;            // how often OnGetPassword is asked
 

@@ -5,8 +5,11 @@
 
 namespace archive {
 
-constexpr int E_BADHEADER = 25114;      // "Bad file header": entry dropped while reading the directory
-constexpr int E_UNSAFENAME = 25115;     // "Unsafe file name": the name would leave the target folder; skipped
+constexpr int E_BADHEADER = 25114;   // "Bad file header": entry dropped while reading the directory
+constexpr int E_UNSAFENAME = 25115;  // "Unsafe file name": the name would leave the target folder; skipped
+// "File name not representable in this system's code page": the entry is skipped;
+// FileName shows each character the code page lacks as <U+XXXX>.
+constexpr int E_NAMECODEPAGE = 25116;
 constexpr int E_UNEXPECTED = 25119;     // "Extraction stopped by an unexpected error"; ExtendedMsg says which
 constexpr int E_WRITE = 25136;          // "Error writing to file"
 constexpr int E_CLOSE = 25138;          // "Error closing file"

@@ -688,18 +688,38 @@ TEST_F(UnZipExtract, ProgressIsMonotonicAndEndsAtOneHundred) {
   EXPECT_GE(rec_.Progress.size(), 5u + 4u);
 }
 
+// Names in code page 437 and UTF-8 become the program's ANSI names: 1252 where the
+// product is sold (the Linux port, Wine as it comes). A name the code page cannot
+// hold fails its entry, named, and no two names become one.
 TEST_F(UnZipExtract, OemAndUtf8NamesBecomeAnsi) {
   TEntrySpec oem = File(std::string("caf\x82.txt"), "oem");         // CP437 0x82 = e acute
   TEntrySpec utf8 = File(std::string("na\xC3\xAFve.txt"), "utf8");  // i diaeresis
   utf8.Flags = 0x800;
-  std::string bytes = BuildZip({oem, utf8});
-  EXPECT_EQ(Run(bytes), 2);
-  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("caf\xE9.txt"), Out("na\xEFve.txt")}));
+  TEntrySpec euro = File("prix \xE2\x82\xAC \xE2\x80\x93 liste.txt", "euro");  // from a Unix tool, unflagged
+  euro.Host = 3;
+  TEntrySpec japanese = File("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "ja");
+  japanese.Flags = 0x800;
+  TEntrySpec chinese = File("\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97.txt", "zh");
+  chinese.Flags = 0x800;
+  std::string bytes = BuildZip({oem, utf8, euro, japanese, chinese, File("last.txt", "last")});
+  std::string euroName, cjk;
+  if (platform::UnicodeToAnsi(U"\u65E5", cjk)) GTEST_SKIP() << "this code page holds CJK names";
+  ASSERT_TRUE(platform::UnicodeToAnsi(U"prix \u20AC \u2013 liste.txt", euroName));
+
+  EXPECT_EQ(Run(bytes), 4);
+  EXPECT_EQ(rec_.Begun,
+            (std::vector<std::string>{Out("caf\xE9.txt"), Out("na\xEFve.txt"), Out(euroName), Out("last.txt")}));
+  EXPECT_EQ(Read("caf\xE9.txt"), "oem");
+  EXPECT_EQ(Read(euroName), "euro");
+  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::E_NAMECODEPAGE, archive::E_NAMECODEPAGE}));
+  EXPECT_EQ(rec_.Errors[0].FileName, "<U+65E5><U+672C><U+8A9E>.txt");
+  EXPECT_EQ(rec_.Errors[1].FileName, "<U+4E2D><U+6587><U+5B57>.txt");
+  EXPECT_EQ(platform::ListDir(outDir_).size(), 4u);
 
   rec_ = TRecorder();
   testsupport::RemoveTree(outDir_);
   platform::CreateDir(outDir_);
-  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.TranslateOemChar = false; }), 2);
+  EXPECT_EQ(Run(BuildZip({oem, utf8}), [](TUnZip& z) { z.TranslateOemChar = false; }), 2);
   EXPECT_EQ(rec_.Begun[0], Out("caf\x82.txt"));
 }
 

@@ -82,6 +82,8 @@ std::string UnZipErrorText(int code) {
     case E_BADHEADER: return "Bad file header";
     case E_UNSAFENAME: return "Unsafe file name";
     case E_NAMECODEPAGE: return "File name not representable in this system's code page";
+    case E_BADDIRECTORY: return "Central directory missing or damaged";
+    case E_NOTZIP: return "Not a ZIP archive";
     case E_WRITE: return "Error writing to file";
     case E_CLOSE: return "Error closing file";
     case E_CRCERROR: return "File fails CRC check";
@@ -104,6 +106,11 @@ class TEntrySink : public TByteSink {
       : owner_(owner), file_(file), entrySize_(entrySize), stored_(stored) {}
 
   bool Write(const uint8_t* data, std::size_t count) override {
+    // What comes past the entry's size is noted, never written.
+    if (count > entrySize_ - done_) {
+      overrun_ = true;
+      count = static_cast<std::size_t>(entrySize_ - done_);
+    }
     if (count == 0) return true;
     try {
       file_.Write(data, static_cast<int64_t>(count));
@@ -118,6 +125,7 @@ class TEntrySink : public TByteSink {
 
   uint32_t Crc() const { return crc_; }
   uint64_t Done() const { return done_; }
+  bool Overrun() const { return overrun_; }
 
  private:
   TUnZip& owner_;
@@ -126,7 +134,24 @@ class TEntrySink : public TByteSink {
   bool stored_;
   uint32_t crc_ = 0;
   uint64_t done_ = 0;
+  bool overrun_ = false;
 };
+
+namespace {
+
+// Deflate and Deflate64 streams end by themselves. The decoder is asked for one
+// byte more than the entry declares: a stream that goes on past the declared size
+// is damaged, even when the declared part checks out, and one that ends right
+// there (a data error for the byte asked beyond) is whole.
+DecodeResult InflateEntry(TByteSource& source, TEntrySink& sink, uint64_t size, bool deflate64) {
+  if (size == UINT64_MAX) return Inflate(source, sink, size, deflate64);
+  const DecodeResult result = Inflate(source, sink, size + 1, deflate64);
+  if (sink.Overrun()) return DecodeResult::DataError;
+  if (result == DecodeResult::DataError && sink.Done() == size) return DecodeResult::Ok;
+  return result;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------- properties
 
@@ -230,7 +255,7 @@ void TUnZip::Run() {
     return;
   }
   TArchiveReader reader(*file);
-  if (!ReadZipDirectory(reader, *this, archiveFile_)) return;
+  if (!ReadZipDirectory(reader, *this, archiveFile_)) return;  // what was found of a damaged directory is void
   remaining_ = totalSize_;
   for (const TZipEntry& entry : entries_) ExtractEntry(reader, entry);
 }
@@ -432,8 +457,8 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
       result = Explode(source, sink, entry.UncompressedSize, (entry.Flags & zip::kFlagImplode8K) != 0,
                        (entry.Flags & zip::kFlagImplode3Trees) != 0);
       break;
-    case 8: result = Inflate(source, sink, entry.UncompressedSize, false); break;
-    case 9: result = Inflate(source, sink, entry.UncompressedSize, true); break;
+    case 8:
+    case 9: result = InflateEntry(source, sink, entry.UncompressedSize, entry.Method == 9); break;
     default:
       supported = false;
       Error(target, "method " + text::IntToStr(entry.Method), E_UNSUPPORTED);

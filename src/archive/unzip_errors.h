@@ -10,6 +10,10 @@ constexpr int E_UNSAFENAME = 25115;  // "Unsafe file name": the name would leave
 // "File name not representable in this system's code page": the entry is skipped;
 // FileName shows each character the code page lacks as <U+XXXX>.
 constexpr int E_NAMECODEPAGE = 25116;
+// "Central directory missing or damaged": the archive is cut short or damaged;
+// nothing is extracted, or (the directory lost) what its local headers hold.
+constexpr int E_BADDIRECTORY = 25117;
+constexpr int E_NOTZIP = 25118;         // "Not a ZIP archive": the file is none (empty, other data)
 constexpr int E_UNEXPECTED = 25119;     // "Extraction stopped by an unexpected error"; ExtendedMsg says which
 constexpr int E_WRITE = 25136;          // "Error writing to file"
 constexpr int E_CLOSE = 25138;          // "Error closing file"

@@ -23,9 +23,10 @@ constexpr int kLocalSearchBlocks = 4;
 constexpr uint64_t kMaxEntries = 1000000;
 
 // The end record, searched backwards from 22 bytes before the end of the last
-// min(size - 1, 32 KB) bytes. Returns its position or -1.
+// min(size, 32 KB) bytes (all of them: an empty archive is its end record alone).
+// Returns its position or -1.
 int64_t FindEndRecord(TArchiveReader& reader, zip::TEndRecord& record) {
-  int64_t block = std::min<int64_t>(reader.Size() - 1, kTailBlock);
+  int64_t block = std::min<int64_t>(reader.Size(), kTailBlock);
   if (block < static_cast<int64_t>(zip::kEndRecordSize)) return -1;
   std::vector<uint8_t> tail(static_cast<std::size_t>(block));
   int64_t base = reader.Size() - block;
@@ -109,27 +110,42 @@ bool LocalZip64Values(const std::vector<uint8_t>& extra, uint64_t& uncompressed,
   return true;
 }
 
+// Well formed: a chain of extra fields (id, size, data) that fills the area,
+// bar up to three bytes of padding too short to start another.
+bool ExtraFieldsFit(const std::vector<uint8_t>& extra) {
+  std::size_t pos = 0;
+  while (extra.size() - pos >= zip::kExtraHeaderSize) {
+    const std::size_t size = zip::Get16(&extra[pos + 2]);
+    if (size > extra.size() - pos - zip::kExtraHeaderSize) return false;
+    pos += zip::kExtraHeaderSize + size;
+  }
+  return true;
+}
+
 class TDirectoryReader {
  public:
   TDirectoryReader(TArchiveReader& reader, TDirectoryVisitor& visitor, const std::string& archiveName)
       : reader_(reader), visitor_(visitor), archiveName_(archiveName) {}
 
   bool Read() {
+    if (reader_.Size() == 0) return NotAnArchive("the file is empty");
     zip::TEndRecord end;
     int64_t endPos = FindEndRecord(reader_, end);
     if (endPos < 0) {
-      if (!BeginsWithLocalHeader(reader_)) return false;  // not a ZIP archive: nothing to select
-      WalkLocalHeaders(0, hsNoEndRecord);
-      return true;
+      if (!BeginsWithLocalHeader(reader_)) return NotAnArchive("");
+      // Cut short (a download that broke off, say): what the local headers hold is
+      // extracted, and the archive still fails as a whole.
+      Damaged("no end of central directory record: the archive is cut short");
+      return WalkLocalHeaders(0, hsNoEndRecord);
     }
+    if (end.CommentLength > reader_.Size() - endPos - static_cast<int64_t>(zip::kEndRecordSize))
+      return Damaged("the archive comment runs past the end of the file: the archive is cut short");
     uint64_t total = end.TotalEntries, size = end.DirectorySize, offset = end.DirectoryOffset;
     int64_t directoryEnd = endPos;
-    ReadZip64EndRecord(endPos, total, size, offset, directoryEnd);
+    bool zip64 = false;
+    if (!ReadZip64EndRecord(endPos, total, size, offset, directoryEnd, zip64)) return false;
     if (total == 0 && size == 0) return false;  // an empty archive
-    if (total > kMaxEntries) {
-      visitor_.Error(archiveName_, "more than " + std::to_string(kMaxEntries) + " entries", E_BADHEADER);
-      return false;
-    }
+    if (total > kMaxEntries) return Damaged("more than " + std::to_string(kMaxEntries) + " entries");
 
     uint8_t header[zip::kCentralHeaderSize];
     auto holdsCentralHeader = [&](uint64_t pos) {
@@ -137,35 +153,43 @@ class TDirectoryReader {
              reader_.ReadAt(static_cast<int64_t>(pos), header, sizeof header) == sizeof header &&
              zip::Get32(header) == zip::kCentralHeaderSignature;
     };
-    if (holdsCentralHeader(offset)) {
-      ReadCentralDirectory(static_cast<int64_t>(offset), 0);
-      return true;
-    }
-    // Data in front of the archive (a program stub) that its offsets do not count:
-    // the directory ends where the (ZIP64) end record begins.
+    // Where the end record says, or (data in front of the archive that its offsets
+    // do not count, a program stub) where the (ZIP64) end record shows it ends.
     if (size <= static_cast<uint64_t>(directoryEnd)) {
-      int64_t actual = directoryEnd - static_cast<int64_t>(size);
-      if (holdsCentralHeader(static_cast<uint64_t>(actual))) {
-        ReadCentralDirectory(actual, actual - static_cast<int64_t>(offset));
-        return true;
-      }
+      const int64_t actual = directoryEnd - static_cast<int64_t>(size);
+      if (holdsCentralHeader(offset) && offset <= static_cast<uint64_t>(actual))
+        return ReadCentralDirectory(static_cast<int64_t>(offset), static_cast<int64_t>(offset + size), 0, total, zip64);
+      if (holdsCentralHeader(static_cast<uint64_t>(actual)))
+        return ReadCentralDirectory(actual, directoryEnd, actual - static_cast<int64_t>(offset), total, zip64);
     }
     int64_t first = FindFirstLocalHeader(reader_);
-    if (first < 0) return false;
-    WalkLocalHeaders(first, hsNoCentralDirectory);
-    return true;
+    if (first < 0) return Damaged("no central directory where the end record says");
+    Damaged("no central directory where the end record says");
+    return WalkLocalHeaders(first, hsNoCentralDirectory);
   }
 
  private:
+  bool NotAnArchive(const std::string& why) {
+    visitor_.Error(archiveName_, why, E_NOTZIP);
+    return false;
+  }
+  bool Damaged(const std::string& why) {
+    visitor_.Error(archiveName_, why, E_BADDIRECTORY);
+    return false;
+  }
+
   // The ZIP64 end record that a locator right before the end record points to, or
   // that sits right before the locator when data in front of the archive is not
-  // counted: its count, size and offset replace the end record's.
-  void ReadZip64EndRecord(int64_t endPos, uint64_t& total, uint64_t& size, uint64_t& offset, int64_t& directoryEnd) {
+  // counted: its count, size and offset replace the end record's. False (reported)
+  // when a locator points nowhere.
+  bool ReadZip64EndRecord(int64_t endPos, uint64_t& total, uint64_t& size, uint64_t& offset, int64_t& directoryEnd,
+                          bool& zip64) {
     const int64_t locatorPos = endPos - static_cast<int64_t>(zip::kZip64LocatorSize);
     uint8_t raw[zip::kZip64EndRecordSize];
-    if (locatorPos < 0 || reader_.ReadAt(locatorPos, raw, zip::kZip64LocatorSize) != zip::kZip64LocatorSize) return;
+    if (locatorPos < 0 || reader_.ReadAt(locatorPos, raw, zip::kZip64LocatorSize) != zip::kZip64LocatorSize)
+      return true;
     const zip::TZip64Locator locator = zip::TZip64Locator::Parse(raw);
-    if (locator.Signature != zip::kZip64LocatorSignature) return;
+    if (locator.Signature != zip::kZip64LocatorSignature) return true;
     int64_t recordPos = -1;
     if (locator.RecordOffset < static_cast<uint64_t>(locatorPos) &&
         reader_.Has32At(static_cast<int64_t>(locator.RecordOffset), zip::kZip64EndRecordSignature))
@@ -173,48 +197,58 @@ class TDirectoryReader {
     else if (reader_.Has32At(locatorPos - static_cast<int64_t>(zip::kZip64EndRecordSize),
                              zip::kZip64EndRecordSignature))
       recordPos = locatorPos - static_cast<int64_t>(zip::kZip64EndRecordSize);
-    if (recordPos < 0 || reader_.ReadAt(recordPos, raw, sizeof raw) != sizeof raw) return;
+    if (recordPos < 0 || reader_.ReadAt(recordPos, raw, sizeof raw) != sizeof raw)
+      return Damaged("no ZIP64 end of central directory record where its locator says");
     const zip::TZip64EndRecord record = zip::TZip64EndRecord::Parse(raw);
     total = record.TotalEntries;
     size = record.DirectorySize;
     offset = record.DirectoryOffset;
     directoryEnd = recordPos;
+    zip64 = true;
+    return true;
   }
 
-  void ReadCentralDirectory(int64_t start, int64_t adjustment) {
+  // The records from start to end, every one of them whole and inside; false
+  // (reported) when one is not, or when there are not as many as the end record
+  // says, so that nothing of a damaged directory is extracted.
+  bool ReadCentralDirectory(int64_t start, int64_t end, int64_t adjustment, uint64_t declared, bool zip64) {
     int64_t pos = start;
     uint64_t records = 0;
     uint8_t raw[zip::kCentralHeaderSize];
     std::vector<uint8_t> extra;
-    while (reader_.ReadAt(pos, raw, sizeof raw) == sizeof raw) {
+    while (pos < end) {
+      if (end - pos < static_cast<int64_t>(zip::kCentralHeaderSize) ||
+          reader_.ReadAt(pos, raw, sizeof raw) != sizeof raw)
+        return Damaged("a record runs past the end of the central directory");
       zip::TCentralHeader central = zip::TCentralHeader::Parse(raw);
-      if (central.Signature != zip::kCentralHeaderSignature) break;
-      if (++records > kMaxEntries) {
-        visitor_.Error(archiveName_, "more than " + std::to_string(kMaxEntries) + " entries", E_BADHEADER);
-        break;
-      }
+      // A digital signature may close the directory.
+      if (central.Signature == zip::kDigitalSignature) break;
+      if (central.Signature != zip::kCentralHeaderSignature)
+        return Damaged("no central directory record where one should begin");
+      if (++records > kMaxEntries) return Damaged("more than " + std::to_string(kMaxEntries) + " entries");
+      const int64_t variable = int64_t{central.NameLength} + central.ExtraLength + central.CommentLength;
+      if (end - pos - static_cast<int64_t>(zip::kCentralHeaderSize) < variable)
+        return Damaged("a record runs past the end of the central directory");
       // The whole name, however long: a name cut short would be a different path.
       std::string storedName(central.NameLength, '\0');
-      if (reader_.ReadAt(pos + zip::kCentralHeaderSize, storedName.data(), storedName.size()) != storedName.size())
-        break;
       extra.resize(central.ExtraLength);
-      if (reader_.ReadAt(pos + zip::kCentralHeaderSize + central.NameLength, extra.data(), extra.size()) !=
-          extra.size())
-        break;
-      pos += static_cast<int64_t>(zip::kCentralHeaderSize) + central.NameLength + central.ExtraLength +
-             central.CommentLength;
+      if (reader_.ReadAt(pos + zip::kCentralHeaderSize, storedName.data(), storedName.size()) != storedName.size() ||
+          reader_.ReadAt(pos + zip::kCentralHeaderSize + central.NameLength, extra.data(), extra.size()) !=
+              extra.size())
+        return Damaged("the central directory is cut short");
+      if (!ExtraFieldsFit(extra)) return Damaged("an extra field runs past its record");
+      pos += static_cast<int64_t>(zip::kCentralHeaderSize) + variable;
+
+      uint64_t uncompressed = central.UncompressedSize, compressed = central.CompressedSize,
+               offset = central.LocalHeaderOffset;
+      if (!CentralZip64Values(extra, uncompressed, compressed, offset))
+        return Damaged("a record's ZIP64 extra field is missing");
 
       TZipEntry entry;
       entry.Flags = central.Flags;
       entry.Host = central.VersionMadeBy >> 8;
       if (!visitor_.Select(entry, storedName)) continue;
 
-      uint64_t uncompressed = central.UncompressedSize, compressed = central.CompressedSize,
-               offset = central.LocalHeaderOffset;
-      if (!CentralZip64Values(extra, uncompressed, compressed, offset)) {
-        visitor_.Error(entry.Name, "ZIP64 extra field missing", E_BADHEADER);
-        continue;
-      }
       // Far beyond any file: kept away from the arithmetic below.
       if (offset > static_cast<uint64_t>(reader_.Size())) offset = static_cast<uint64_t>(reader_.Size());
       int64_t localPos = static_cast<int64_t>(offset) + adjustment;
@@ -243,10 +277,43 @@ class TDirectoryReader {
       entry.Date = local.Date;
       visitor_.Add(std::move(entry), localName);
     }
+    // Without ZIP64 the count has 16 bits; some writers let it wrap past 65535.
+    if (zip64 ? records != declared : (records & 0xFFFF) != declared)
+      return Damaged(std::to_string(records) + " entries in the central directory, " + std::to_string(declared) +
+                     " in the end record");
+    return true;
   }
 
-  void WalkLocalHeaders(int64_t start, TZipHeaderState state) {
-    if (!visitor_.WalkLocalHeaders(state)) return;
+  // The data descriptor of an entry whose sizes are not in its local header: the
+  // first signature after the data whose compressed size is the distance from the
+  // data to it (64-bit sizes after a ZIP64 extra field). False when the archive
+  // ends first.
+  bool FindDataDescriptor(int64_t dataPos, bool wide, uint32_t& crc, uint64_t& compressed, uint64_t& uncompressed,
+                          int64_t& next) {
+    uint8_t block[kSearchBlock + 24];
+    for (int64_t at = dataPos; at < reader_.Size(); at += kSearchBlock) {
+      const std::size_t got = reader_.ReadAt(at, block, sizeof block);
+      for (std::size_t i = 0; i + 4 <= got && i < kSearchBlock; ++i) {
+        if (zip::Get32(block + i) != zip::kDataDescriptorSignature) continue;
+        const uint64_t distance = static_cast<uint64_t>(at + static_cast<int64_t>(i) - dataPos);
+        const std::size_t size = wide ? 24 : 16;
+        if (got - i < size) continue;
+        const uint64_t stated = wide ? zip::Get64(block + i + 8) : zip::Get32(block + i + 8);
+        if (stated != distance) continue;
+        crc = zip::Get32(block + i + 4);
+        compressed = stated;
+        uncompressed = wide ? zip::Get64(block + i + 16) : zip::Get32(block + i + 12);
+        next = at + static_cast<int64_t>(i + size);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Every entry whose local header follows the one before; true when the walk was
+  // made (what it found is to be extracted).
+  bool WalkLocalHeaders(int64_t start, TZipHeaderState state) {
+    if (!visitor_.WalkLocalHeaders(state)) return false;
     int64_t pos = start;
     if (reader_.Has32At(pos, zip::kSpanMarker)) pos += 4;
     uint64_t records = 0;
@@ -255,31 +322,41 @@ class TDirectoryReader {
     while (reader_.ReadAt(pos, raw, sizeof raw) == sizeof raw) {
       zip::TLocalHeader local = zip::TLocalHeader::Parse(raw);
       if (local.Signature != zip::kLocalHeaderSignature) break;
-      if (++records > kMaxEntries) {
-        visitor_.Error(archiveName_, "more than " + std::to_string(kMaxEntries) + " entries", E_BADHEADER);
-        break;
-      }
+      if (++records > kMaxEntries) return Damaged("more than " + std::to_string(kMaxEntries) + " entries");
       std::string storedName(local.NameLength, '\0');
       if (reader_.ReadAt(pos + zip::kLocalHeaderSize, storedName.data(), storedName.size()) != storedName.size()) break;
       extra.resize(local.ExtraLength);
       if (reader_.ReadAt(pos + zip::kLocalHeaderSize + local.NameLength, extra.data(), extra.size()) != extra.size())
         break;
       uint64_t uncompressed = local.UncompressedSize, compressed = local.CompressedSize;
+      uint32_t crc = local.Crc;
       bool wide = false;
       if (!LocalZip64Values(extra, uncompressed, compressed, wide)) break;
       int64_t dataPos = pos + static_cast<int64_t>(zip::kLocalHeaderSize) + local.NameLength + local.ExtraLength;
       // Far beyond any file: kept away from the arithmetic below.
       compressed = std::min<uint64_t>(compressed, static_cast<uint64_t>(reader_.Size()));
       int64_t next = dataPos + static_cast<int64_t>(compressed);
-      // A data descriptor after the data: CRC and both sizes, 4 bytes each (8 for the
-      // sizes after a ZIP64 extra field), after an optional signature.
       if (local.Flags & zip::kFlagDataDescriptor) {
-        const int64_t bare = wide ? 20 : 12;
-        if (reader_.Has32At(next, zip::kDataDescriptorSignature))
-          next += bare + 4;
-        else if (!reader_.Has32At(next, zip::kLocalHeaderSignature) &&
-                 reader_.Has32At(next + bare, zip::kLocalHeaderSignature))
-          next += bare;
+        if (compressed == 0 && uncompressed == 0 && crc == 0) {
+          // Written by a tool that could not seek back (to a pipe): only the
+          // descriptor after the data knows the sizes. Without it the entry is lost.
+          if (!FindDataDescriptor(dataPos, wide, crc, compressed, uncompressed, next)) {
+            TZipEntry lost;
+            lost.Flags = local.Flags;
+            if (visitor_.Select(lost, storedName))
+              visitor_.Error(lost.Name, "its data descriptor is missing: the archive is cut short", E_BADHEADER);
+            break;
+          }
+        } else {
+          // CRC and both sizes, 4 bytes each (8 for the sizes after a ZIP64 extra
+          // field), after an optional signature.
+          const int64_t bare = wide ? 20 : 12;
+          if (reader_.Has32At(next, zip::kDataDescriptorSignature))
+            next += bare + 4;
+          else if (!reader_.Has32At(next, zip::kLocalHeaderSignature) &&
+                   reader_.Has32At(next + bare, zip::kLocalHeaderSignature))
+            next += bare;
+        }
       }
 
       TZipEntry entry;
@@ -289,7 +366,7 @@ class TDirectoryReader {
         entry.DataOffset = dataPos;
         entry.CompressedSize = compressed;
         entry.UncompressedSize = uncompressed;
-        entry.Crc = local.Crc;
+        entry.Crc = crc;
         entry.Method = local.Method;
         entry.Time = local.Time;
         entry.Date = local.Date;
@@ -297,7 +374,10 @@ class TDirectoryReader {
       }
       pos = next;
     }
+    return true;
   }
+
+  static constexpr std::size_t kSearchBlock = 32768;
 
   TArchiveReader& reader_;
   TDirectoryVisitor& visitor_;

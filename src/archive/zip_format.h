@@ -15,6 +15,7 @@ constexpr uint32_t kCentralHeaderSignature = 0x02014B50;   // "PK\1\2"
 constexpr uint32_t kEndRecordSignature = 0x06054B50;       // "PK\5\6"
 constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;  // "PK\6\6"
 constexpr uint32_t kZip64LocatorSignature = 0x07064B50;    // "PK\6\7"
+constexpr uint32_t kDigitalSignature = 0x05054B50;         // "PK\5\5": may close the central directory
 // Written before the first local header of a spanned archive, and (optionally)
 // before each data descriptor.
 constexpr uint32_t kSpanMarker = 0x08074B50;  // "PK\7\8"

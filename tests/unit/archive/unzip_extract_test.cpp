@@ -123,6 +123,9 @@ TEST_F(UnZipExtract, CutOffArchiveIsReadThroughItsLocalHeaders) {
   });
   EXPECT_EQ(corruptCalls, 1);
   EXPECT_EQ(count, 3);
+  // Whatever it still holds, a cut archive fails as a whole.
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY});
+  EXPECT_EQ(rec_.Errors[0].FileName, archivePath_);
   EXPECT_EQ(Read("one.txt"), Pattern(5000, 1));
   EXPECT_EQ(Read("sub\\two.txt"), Pattern(7000, 2));
   EXPECT_EQ(Read("three.txt"), Pattern(5000, 3));  // as far as its data goes
@@ -155,6 +158,7 @@ TEST_F(UnZipExtract, EndRecordWithoutDirectoryFallsBackToTheLocalHeaders) {
             2);
   EXPECT_EQ(seen, archive::hsNoCentralDirectory);
   EXPECT_EQ(Read("b.txt"), "beta");
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY});
 }
 
 TEST_F(UnZipExtract, ProgramStubInFrontWithAndWithoutAdjustedOffsets) {
@@ -200,12 +204,29 @@ TEST_F(UnZipExtract, Zip64RecordsAndFields) {
   }
 
   // Cut off, read through the local headers: the sizes come from the ZIP64 extra
-  // field.
+  // field, or from the data descriptor that follows data of unknown length.
+  TEntrySpec piped = File("piped.txt", Pattern(4000, 15));
+  piped.DataDescriptor = true;
+  const std::string local =
+      BuildZip({wide, streamed, piped, File("last.txt", "last")}, TArchiveLayout{"", false, false, ""});
   rec_ = TRecorder();
-  std::string local = BuildZip({wide, File("last.txt", "last")}, TArchiveLayout{"", false, false, ""});
-  EXPECT_EQ(Run(local), 2);
+  EXPECT_EQ(Run(local), 4);
   EXPECT_EQ(Read("wide.txt"), Pattern(3000, 11));
+  EXPECT_EQ(Read("sub\\streamed.txt"), Pattern(5000, 12));
+  EXPECT_EQ(Read("piped.txt"), Pattern(4000, 15));
   EXPECT_EQ(Read("last.txt"), "last");
+  for (const auto& [name, pass] : rec_.Ended) EXPECT_TRUE(pass) << name;
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY});
+
+  // Cut inside such an entry: its sizes are nowhere, so it is named as lost and
+  // never passes for an empty file.
+  rec_ = TRecorder();
+  testsupport::RemoveTree(outDir_);
+  platform::CreateDir(outDir_);
+  EXPECT_EQ(Run(local.substr(0, local.find("piped.txt") + 2000)), 2);
+  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::E_BADDIRECTORY, archive::E_BADHEADER}));
+  EXPECT_EQ(rec_.Errors[1].FileName, "piped.txt");
+  EXPECT_FALSE(platform::FileExists(Out("piped.txt")));
 }
 
 // More entries than the 16-bit count holds; only two are selected, so the test
@@ -314,6 +335,33 @@ TEST_F(UnZipExtract, HandlerThatThrowsIsReported) {
   EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNEXPECTED});
 }
 
+// A Deflate stream that goes on past the declared size is damaged even when the
+// declared part has the stored CRC; one that ends there is whole, also when the
+// declared size is 0.
+TEST_F(UnZipExtract, DeflateStreamLongerThanDeclaredIsDamaged) {
+  // One final stored block (RFC 1951, 3.2.4) of "abcdef".
+  const std::string stream(
+      "\x01\x06\x00\xF9\xFF"
+      "abcdef",
+      11);
+  TEntrySpec longer = File("longer.txt", stream);
+  longer.Method = 8;
+  longer.DeclaredSize = 3;
+  longer.DeclaredCrc = archive::Crc32("abc", 3);
+  TEntrySpec exact = longer;
+  exact.Name = "exact.txt";
+  exact.DeclaredSize = 6;
+  exact.DeclaredCrc = archive::Crc32("abcdef", 6);
+  TEntrySpec empty = File("empty.txt", std::string("\x03\x00", 2));  // empty fixed-code block
+  empty.Method = 8;
+  empty.DeclaredSize = 0;
+  empty.DeclaredCrc = 0;
+  EXPECT_EQ(Run(BuildZip({longer, exact, empty})), 3);
+  EXPECT_EQ(rec_.Ended, (std::vector<std::pair<std::string, bool>>{
+                            {Out("longer.txt"), false}, {Out("exact.txt"), true}, {Out("empty.txt"), true}}));
+  EXPECT_EQ(Read("longer.txt"), "abc");  // never more than declared
+}
+
 TEST_F(UnZipExtract, UnsupportedMethodLeavesAnEmptyCountedFile) {
   TEntrySpec lzma = File("packed.bin", Pattern(100, 6));
   lzma.Method = 14;
@@ -358,17 +406,21 @@ TEST_F(UnZipExtract, MissingArchiveAndArchiveFileRules) {
   EXPECT_EQ(archive::UnZipErrorText(archive::E_FILENOTFOUND), "File not found");
   EXPECT_EQ(rec_.Events, std::vector<std::string>{"error 25192"});
 
-  // "/" becomes "\"; a file that is no archive is atNA and yields nothing.
-  testsupport::WriteFileText(tmp_ / "notes.txt", "not an archive at all");
-  std::string slashed = tmp_.Path() + "/notes.txt";
-  z.SetArchiveFile(slashed);
-  EXPECT_EQ(z.ArchiveFile(), text::StringReplace(slashed, "/", "\\"));
-  EXPECT_EQ(z.ArcType(), archive::atNA);
-  rec_ = TRecorder();
-  rec_.Attach(z);
-  z.FileSpec = {"*.*"};
-  EXPECT_EQ(z.Extract(), 0);
-  EXPECT_TRUE(rec_.Errors.empty());
+  // "/" becomes "\"; a file that is no archive (text, nothing at all) is atNA,
+  // yields nothing and says so.
+  for (const std::string& content : {std::string("not an archive at all"), std::string()}) {
+    platform::EraseFile(tmp_ / "notes.txt");
+    testsupport::WriteFileText(tmp_ / "notes.txt", content);
+    std::string slashed = tmp_.Path() + "/notes.txt";
+    z.SetArchiveFile(slashed);
+    EXPECT_EQ(z.ArchiveFile(), text::StringReplace(slashed, "/", "\\"));
+    EXPECT_EQ(z.ArcType(), archive::atNA);
+    rec_ = TRecorder();
+    rec_.Attach(z);
+    z.FileSpec = {"*.*"};
+    EXPECT_EQ(z.Extract(), 0);
+    EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_NOTZIP});
+  }
 
   WriteArchive(BuildZip({File("a.txt", "a")}));
   z.SetArchiveFile(archivePath_);

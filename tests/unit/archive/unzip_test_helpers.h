@@ -38,6 +38,7 @@ struct TEntrySpec {
   std::string Password;             // encrypt with traditional PKWARE encryption
   bool DataDescriptor = false;      // CRC and sizes after the data (bit 3)
   bool BadCrc = false;              // store a wrong CRC
+  int64_t DeclaredCrc = -1;         // the CRC to store (default: Data's)
   int64_t DeclaredSize = -1;        // uncompressed size to declare (default: Data's)
   int64_t DeclaredCompressed = -1;  // compressed size to declare in the directory
   std::string LocalName;            // a different name in the local header
@@ -75,7 +76,8 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries, const TArchi
   const uint64_t base = (layout.AdjustOffsets ? layout.Stub.size() : 0) + layout.Hole;
   std::string central;
   for (const TEntrySpec& e : entries) {
-    uint32_t crc = archive::Crc32(e.Data.data(), e.Data.size());
+    uint32_t crc =
+        e.DeclaredCrc >= 0 ? static_cast<uint32_t>(e.DeclaredCrc) : archive::Crc32(e.Data.data(), e.Data.size());
     if (e.BadCrc) crc ^= 0x5A5A5A5A;
     std::string payload = e.Data;
     uint16_t flags = e.Flags;

@@ -47,6 +47,30 @@ uint8_t Percent(uint64_t part, uint64_t whole) {
 
 uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
 
+// The system's message in a file stream's error, which reads 'Cannot open file
+// "<path>". <message>' (or 'Cannot create file ...').
+std::string SystemMessage(const Exception& e, const std::string& path) {
+  for (const char* verb : {"Cannot open file \"", "Cannot create file \""}) {
+    const std::string prefix = verb + path + "\". ";
+    if (e.Message.compare(0, prefix.size(), prefix) == 0) return e.Message.substr(prefix.size());
+  }
+  return e.Message;
+}
+
+// Problems that lie with this machine rather than with the archive.
+bool IsLocalError(int code) {
+  switch (code) {
+    case E_OPEN:
+    case E_WRITE:
+    case E_CLOSE:
+    case E_NOTACCESSIBLE:
+    case E_FILENOTFOUND:
+    case E_NAMECODEPAGE:
+    case E_UNEXPECTED: return true;
+    default: return false;
+  }
+}
+
 // An entry's compressed bytes: never more than the entry declares, never past the
 // end of the archive, decrypted on the way when a key is given.
 class TEntrySource : public TByteSource {
@@ -115,6 +139,7 @@ class TEntrySink : public TByteSink {
     try {
       file_.Write(data, static_cast<int64_t>(count));
     } catch (const Exception&) {
+      failure_ = platform::SysErrorMessage(platform::LastError());
       return false;
     }
     crc_ = Crc32Update(crc_, data, count);
@@ -126,6 +151,8 @@ class TEntrySink : public TByteSink {
   uint32_t Crc() const { return crc_; }
   uint64_t Done() const { return done_; }
   bool Overrun() const { return overrun_; }
+  // The system's message for a refused write.
+  const std::string& Failure() const { return failure_; }
 
  private:
   TUnZip& owner_;
@@ -135,6 +162,7 @@ class TEntrySink : public TByteSink {
   uint32_t crc_ = 0;
   uint64_t done_ = 0;
   bool overrun_ = false;
+  std::string failure_;
 };
 
 namespace {
@@ -181,6 +209,10 @@ void TUnZip::SetZipCmntBufSize(int size) { zipCmntBufSize_ = std::clamp(size, 20
 // ---------------------------------------------------------------- extraction
 
 void TUnZip::Error(const std::string& fileName, const std::string& extendedMsg, int code) {
+  if (localErrorText_.empty() && IsLocalError(code)) {
+    localErrorText_ = UnZipErrorText(code) + ": " + fileName;
+    if (!extendedMsg.empty()) localErrorText_ += " (" + extendedMsg + ")";
+  }
   if (OnError) OnError(this, fileName, extendedMsg, "0", code);
 }
 
@@ -205,6 +237,7 @@ void TUnZip::ReportUnexpected() noexcept {
 
 int TUnZip::Extract() {
   count_ = 0;
+  localErrorText_.clear();
   entries_.clear();
   spans_.clear();
   totalSize_ = totalCompressed_ = remaining_ = 0;
@@ -251,7 +284,7 @@ void TUnZip::Run() {
   try {
     file = std::make_unique<platform::TFileStream>(archiveFile_, platform::FileMode::OpenRead);
   } catch (const Exception& e) {
-    Error(archiveFile_, e.Message, E_OPEN);
+    Error(archiveFile_, SystemMessage(e, archiveFile_), E_OPEN);
     return;
   }
   TArchiveReader reader(*file);
@@ -436,7 +469,7 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
   try {
     out = std::make_unique<platform::TFileStream>(target, platform::FileMode::CreateExclusive);
   } catch (const Exception& e) {
-    Error(target, e.Message, E_OPEN);
+    Error(target, SystemMessage(e, target), E_OPEN);
     SkipEntry(entry);
     if (OnEnd) OnEnd(this, target, false);
     return;
@@ -464,9 +497,8 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
       Error(target, "method " + text::IntToStr(entry.Method), E_UNSUPPORTED);
       break;
   }
-  if (supported && result == DecodeResult::WriteError)
-    Error(target, platform::SysErrorMessage(platform::LastError()), E_WRITE);
-  if (!out->Close()) Error(target, "", E_CLOSE);
+  if (supported && result == DecodeResult::WriteError) Error(target, sink.Failure(), E_WRITE);
+  if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), E_CLOSE);
   out.reset();
   FinishFile(target, entry);
 

@@ -95,6 +95,15 @@ class TUnZip : private TDirectoryVisitor {
   // for writing. Never throws.
   int Extract();
 
+  // The first problem of the last Extract that lies with this machine rather than
+  // with the archive: the archive or an output file or folder that could not be
+  // opened, created, written or closed (a full disk, a folder that cannot be
+  // written), a name this system's code page cannot hold, a failure nothing
+  // expected. As a user reads it: the code's text, the file and, when the system
+  // gave one, its message: 'Error writing to file: C:\...\app.exe (There is not
+  // enough space on the disk.)'. Empty when there was none.
+  const std::string& LocalErrorText() const { return localErrorText_; }
+
  private:
   friend class TEntrySink;
 
@@ -129,6 +138,7 @@ class TUnZip : private TDirectoryVisitor {
   uint64_t remaining_ = 0;            // uncompressed bytes still to do
   uint32_t newestDate_ = 0;           // MS-DOS date << 16 | time
   bool passwordFailed_ = false;
+  std::string localErrorText_;
   std::string password_;    // the last password that opened an entry
   std::string lastFolder_;  // the folder most recently made sure of
 };

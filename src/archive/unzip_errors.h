@@ -1,4 +1,5 @@
-// The error codes TUnZip passes to OnError, and their texts.
+// The error codes TUnZip passes to OnError, and their texts. For a file that could
+// not be opened, created, written or closed, ExtendedMsg is the system's message.
 #pragma once
 
 #include <string>

@@ -624,6 +624,32 @@ TEST_F(UnZipExtract, EntriesNamedLikeFoldersWithoutTheFolderAttribute) {
   EXPECT_EQ(Read("after.txt"), "x");
 }
 
+// What the machine refused, as the user reads it: the first such failure, with the
+// system's message; a damaged archive is not the machine's fault.
+TEST_F(UnZipExtract, LocalErrorTextSaysWhatTheMachineRefused) {
+  // A file where a folder should be: the folder cannot be made, nor the file in it.
+  testsupport::WriteFileText(Out("data"), "in the way");
+  TEntrySpec bad = File("bad.txt", "x");
+  bad.BadCrc = true;
+  TUnZip z;
+  WriteArchive(BuildZip({bad, File("data/a.txt", "a"), File("data/b.txt", "b"), File("ok.txt", "ok")}));
+  Configure(z);
+  EXPECT_EQ(z.Extract(), 4);
+  const std::string& text = z.LocalErrorText();
+  const std::string head = "Error opening file: " + Out("data\\a.txt") + " (";
+  EXPECT_EQ(text.compare(0, head.size(), head), 0) << text;
+  EXPECT_GT(text.size(), head.size() + 2) << text;  // the system said why
+  EXPECT_EQ(text.back(), ')');
+  EXPECT_EQ(text.find("Cannot create"), std::string::npos) << text;
+  EXPECT_EQ(Read("ok.txt"), "ok");
+
+  // Cleared by the next Extract; an archive's own damage leaves it empty.
+  platform::EraseFile(Out("data"));
+  WriteArchive(BuildZip({bad, File("ok.txt", "ok")}));
+  EXPECT_EQ(z.Extract(), 2);
+  EXPECT_EQ(z.LocalErrorText(), "");
+}
+
 TEST_F(UnZipExtract, OverwriteConfirmation) {
   std::string bytes = BuildZip({File("a.txt", "new a"), File("b.txt", "new b")});
   testsupport::WriteFileText(Out("a.txt"), "old a");

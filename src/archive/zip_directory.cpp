@@ -18,9 +18,11 @@ namespace {
 // the blocks searched for a first local header when the directory is lost.
 constexpr int64_t kTailBlock = 32768;
 constexpr int kLocalSearchBlocks = 4;
-// The most entries one archive may have: what is kept of each (about a hundred
-// bytes and its name) must stay within memory, whatever a directory claims.
+// The most entries one archive may have, and the most bytes all their names may
+// take: what is kept of each entry (about a hundred bytes and its name) must stay
+// within memory, whatever a directory claims.
 constexpr uint64_t kMaxEntries = 1000000;
+constexpr uint64_t kMaxNameBytes = uint64_t{256} << 20;
 
 // The end record, searched backwards from 22 bytes before the end of the last
 // min(size, 32 KB) bytes (all of them: an empty archive is its end record alone).
@@ -177,6 +179,11 @@ class TDirectoryReader {
     visitor_.Error(archiveName_, why, E_BADDIRECTORY);
     return false;
   }
+  // Counts a name's bytes against kMaxNameBytes; false (reported) past it.
+  bool NameFits(std::size_t size) {
+    nameBytes_ += size;
+    return nameBytes_ <= kMaxNameBytes || Damaged("names of more than 256 MB");
+  }
 
   // The ZIP64 end record that a locator right before the end record points to, or
   // that sits right before the locator when data in front of the archive is not
@@ -237,6 +244,7 @@ class TDirectoryReader {
               extra.size())
         return Damaged("the central directory is cut short");
       if (!ExtraFieldsFit(extra)) return Damaged("an extra field runs past its record");
+      if (!NameFits(storedName.size())) return false;
       pos += static_cast<int64_t>(zip::kCentralHeaderSize) + variable;
 
       uint64_t uncompressed = central.UncompressedSize, compressed = central.CompressedSize,
@@ -259,6 +267,7 @@ class TDirectoryReader {
         continue;
       }
       zip::TLocalHeader local = zip::TLocalHeader::Parse(localRaw);
+      if (!NameFits(local.NameLength)) return false;
       std::string localName(local.NameLength, '\0');
       if (reader_.ReadAt(localPos + zip::kLocalHeaderSize, localName.data(), localName.size()) != localName.size()) {
         visitor_.Error(entry.Name, "", E_BADHEADER);
@@ -323,6 +332,7 @@ class TDirectoryReader {
       zip::TLocalHeader local = zip::TLocalHeader::Parse(raw);
       if (local.Signature != zip::kLocalHeaderSignature) break;
       if (++records > kMaxEntries) return Damaged("more than " + std::to_string(kMaxEntries) + " entries");
+      if (!NameFits(local.NameLength)) return false;
       std::string storedName(local.NameLength, '\0');
       if (reader_.ReadAt(pos + zip::kLocalHeaderSize, storedName.data(), storedName.size()) != storedName.size()) break;
       extra.resize(local.ExtraLength);
@@ -379,6 +389,7 @@ class TDirectoryReader {
 
   static constexpr std::size_t kSearchBlock = 32768;
 
+  uint64_t nameBytes_ = 0;
   TArchiveReader& reader_;
   TDirectoryVisitor& visitor_;
   const std::string& archiveName_;

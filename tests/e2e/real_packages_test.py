@@ -12,7 +12,9 @@ import hashlib
 import io
 import os
 import shutil
+import subprocess
 import sys
+import time
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -28,6 +30,8 @@ REAL_TOOLS = ["jar_cf.zip", "jar_cf0.zip", "bsdtar_deflate.zip", "bsdtar_store.z
               "infozip_pipe.zip", "infozip_stdin.zip", "python_zip64.zip", "node_yazl.zip", "node_archiver.zip",
               "7z_deflate64_utf8.zip"]
 BIG_ENTRIES = 70000
+# What a failed unpack step reports (S_ZipEmpty in English).
+ZIP_EMPTY = "The server provided an invalid file."
 
 
 def manifest():
@@ -115,17 +119,49 @@ class Runner:
         return r.returncode, r.stdout.decode("latin-1"), found
 
     def install(self, archive_bytes):
-        """A hidden installation of the package: (exit status, {name: bytes} installed)."""
+        """A hidden installation of the package: (exit status, {name: bytes} installed,
+        texts of the message box that a failed run of the Windows build shows)."""
         machine = e2e.Machine(self.build, self.target)
         try:
             machine.forget_installation(FOLDER, KEYS)
             with e2e.PackageServer(archive_bytes) as server:
-                r = machine.run(machine.updater(server.url), ["/HIDE"], timeout=3600)
+                updater = machine.updater(server.url)
+                if self.target == "windows":
+                    status, box = self.run_answering_message_box(machine, updater)
+                else:
+                    status, box = machine.run(updater, ["/HIDE"], timeout=3600).returncode, []
             host = machine.host(FOLDER)
-            return r.returncode, tree(host) if os.path.isdir(host) else {}
+            return status, tree(host) if os.path.isdir(host) else {}, box
         finally:
             machine.forget_installation(FOLDER, KEYS)
             machine.close()
+
+    @staticmethod
+    def run_answering_message_box(machine, updater):
+        """The Windows build ends a failed run, hidden or not, with a warning box:
+        its texts are kept and its OK is pressed."""
+        helper = os.path.join(machine.build, "tests", "lu-win32.exe")
+
+        def ask(*args):
+            return subprocess.run(machine.command(helper, list(args)), env=machine.env, capture_output=True, text=True,
+                                  timeout=120)
+
+        process = subprocess.Popen(machine.command(updater, ["/HIDE"]), env=machine.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        box = []
+        end = time.time() + 3600
+        while process.poll() is None and time.time() < end:
+            ok = ask("find", "#32770", "OK")
+            if ok.returncode == 0:
+                box = ask("texts", "#32770").stdout.splitlines()
+                x, y = ok.stdout.split()
+                subprocess.run(["xdotool", "mousemove", x, y, "click", "1"], env=machine.env)
+            time.sleep(0.5)
+        try:
+            return process.wait(timeout=60), box
+        except subprocess.TimeoutExpired:
+            process.kill()
+            return None, box
 
     def close(self):
         self.scratch.close()
@@ -146,7 +182,7 @@ def main():
             if status != 0:
                 print(output)
             compare(check, "lu-unzip " + archive, found, expected)
-            status, installed = runner.install(data)
+            status, installed, _ = runner.install(data)
             check.equal("installation of %s: exit status" % archive, status, 0)
             compare(check, "installation of " + archive, installed, expected)
 
@@ -160,9 +196,12 @@ def main():
                     output.count("error 25116 "), 2)
         compare(check, "lu-unzip of names outside the code page", found,
                 expected_files(members["python_cjk_names.zip"]))
-        status, installed = runner.install(data)
+        status, installed, box = runner.install(data)
         check.equal("installation of names outside the code page: exit status", status, 1)
         check.equal("installation of names outside the code page: nothing installed", installed, {})
+        if target == "windows":
+            check.true("installation of names outside the code page: the unpack step's failure shows",
+                       any(ZIP_EMPTY in line for line in box))
 
         # Cut short anywhere, or with a damaged central directory: never a success.
         with open(os.path.join(DATA, "node_archiver.zip"), "rb") as f:
@@ -177,19 +216,21 @@ def main():
         check.equal("lu-unzip of a damaged directory: exit status", status, 1)
         check.equal("lu-unzip of a damaged directory: nothing extracted", found, {})
         for what, data in (("cut at its directory", whole[:directory + 10]), ("damaged", damaged)):
-            status, installed = runner.install(data)
+            status, installed, box = runner.install(data)
             check.equal("installation of a package %s: exit status" % what, status, 1)
             check.equal("installation of a package %s: nothing installed" % what, installed, {})
+            if target == "windows":
+                check.true("installation of a package %s: the unpack step's failure shows" % what,
+                           any(ZIP_EMPTY in line for line in box))
 
         # More entries than a 16-bit count holds.
         data, expected = big_archive()
         status, output, found = runner.unzip(data, "big")
         check.equal("lu-unzip of %d entries: exit status" % BIG_ENTRIES, status, 0)
         compare(check, "lu-unzip of %d entries" % BIG_ENTRIES, found, expected)
-        if target == "linux":
-            status, installed = runner.install(data)
-            check.equal("installation of %d entries: exit status" % BIG_ENTRIES, status, 0)
-            compare(check, "installation of %d entries" % BIG_ENTRIES, installed, expected)
+        status, installed, _ = runner.install(data)
+        check.equal("installation of %d entries: exit status" % BIG_ENTRIES, status, 0)
+        compare(check, "installation of %d entries" % BIG_ENTRIES, installed, expected)
     finally:
         runner.close()
     check.finish()

@@ -228,8 +228,11 @@ class TDirectoryReader {
           reader_.ReadAt(pos, raw, sizeof raw) != sizeof raw)
         return Damaged("a record runs past the end of the central directory");
       zip::TCentralHeader central = zip::TCentralHeader::Parse(raw);
-      // A digital signature may close the directory.
-      if (central.Signature == zip::kDigitalSignature) break;
+      // A digital signature may close the directory; a directory size that counts
+      // the end records too is a writer's slip, not damage.
+      if (central.Signature == zip::kDigitalSignature || central.Signature == zip::kEndRecordSignature ||
+          central.Signature == zip::kZip64EndRecordSignature)
+        break;
       if (central.Signature != zip::kCentralHeaderSignature)
         return Damaged("no central directory record where one should begin");
       if (++records > kMaxEntries) return Damaged("more than " + std::to_string(kMaxEntries) + " entries");

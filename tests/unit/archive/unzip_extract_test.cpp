@@ -233,7 +233,8 @@ TEST_F(UnZipExtract, Zip64RecordsAndFields) {
 // reads the whole directory without writing seventy thousand files.
 TEST_F(UnZipExtract, MoreThan65535Entries) {
   std::vector<TEntrySpec> entries;
-  for (int i = 0; i < 70000; ++i) entries.push_back(File("e" + std::to_string(i) + ".txt", std::to_string(i)));
+  for (int i = 0; i < 70000; ++i)
+    entries.push_back(File(std::string("e").append(std::to_string(i)).append(".txt"), std::to_string(i)));
   std::string bytes = BuildZip(entries, TArchiveLayout{"", false, true, "", true});
   EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.FileSpec = {"e0.txt", "e69999.txt"}; }), 2);
   EXPECT_EQ(Read("e69999.txt"), "69999");

@@ -69,7 +69,7 @@ TEST(UnZipTool, NoArchiveAndCutArchivesFail) {
   testsupport::TTempFolder tmp;
   std::vector<unziptest::TEntrySpec> entries(3);
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    entries[i].Name = "d/e" + std::to_string(i) + ".txt";
+    entries[i].Name = std::string("d/e").append(std::to_string(i)).append(".txt");
     entries[i].Data = std::string(200 + 50 * i, static_cast<char>('a' + i));
   }
   const std::string whole = unziptest::BuildZip(entries);

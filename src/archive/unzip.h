@@ -1,10 +1,10 @@
 // TUnZip: extracts the entries of a ZIP archive (PKWARE's APPNOTE: single volume,
-// no ZIP64; methods stored, shrunk, reduced, imploded, deflated, Deflate64;
+// ZIP64 included; methods stored, shrunk, reduced, imploded, deflated, Deflate64;
 // traditional PKWARE encryption) into a folder, checking each file's CRC-32.
 //
 // Configure the properties, assign the events you need and call Extract. Extract
 // returns the number of file entries accepted for writing and never throws: every
-// problem goes to OnError (when assigned) with a code from the list below and
+// problem goes to OnError (when assigned) with a code of unzip_errors.h and
 // shows in the result. Paths are Windows path texts on every target.
 #pragma once
 
@@ -15,56 +15,24 @@
 #include <string>
 #include <vector>
 
+#include "archive/unzip_errors.h"
+#include "archive/zip_directory.h"
+
 namespace platform {
 class TFileStream;
 }
 
 namespace archive {
 
-class TArchiveReader;
 class TZipCrypto;
 
-// One selected entry, as read from the central directory and its local header.
-struct TZipEntry {
-  std::string Name;             // converted to ANSI, "\" separators (from the local header)
-  int64_t HeaderOffset = 0;     // the local header
-  int64_t DataOffset = 0;       // first byte after the local header, name and extra field
-  uint32_t CompressedSize = 0;  // including a 12-byte encryption header
-  uint32_t UncompressedSize = 0;
-  uint32_t Crc = 0;
-  uint32_t ExternalAttributes = 0;
-  uint16_t Flags = 0;
-  uint16_t Method = 0;
-  uint16_t Time = 0;
-  uint16_t Date = 0;
-  int Host = -1;  // "version made by" host, -1 when read from a local header only
-};
-
-enum TArcType { atNA, atZip, atZipExe };
 enum TOverwriteMode { omOverwrite, omSkip };
 enum TDateAttribute { daFileDate, daSysDate, daMaxFileDate };
-// Why the entries are read from the local headers instead of the central directory.
-enum TZipHeaderState { hsNoEndRecord, hsNoCentralDirectory };
 
-// Error codes passed to OnError; UnZipErrorText gives each one's text.
-constexpr int E_BADHEADER = 25114;      // "Bad file header": entry dropped while reading the directory
-constexpr int E_UNSAFENAME = 25115;     // "Unsafe file name": the name would leave the target folder; skipped
-constexpr int E_WRITE = 25136;          // "Error writing to file"
-constexpr int E_CLOSE = 25138;          // "Error closing file"
-constexpr int E_CRCERROR = 25151;       // "File fails CRC check" (only without an OnEnd handler)
-constexpr int E_NOTACCESSIBLE = 25170;  // "is not accessible": the archive's drive
-constexpr int E_FILENOTFOUND = 25192;   // "File not found": no archive name
-constexpr int E_OPEN = 25235;           // "Error opening file": the archive or an output file
-constexpr int E_REQUIREDEVENT = 25270;  // "Required event not assigned"; ExtendedMsg names it
-constexpr int E_UNSUPPORTED = 25326;    // "Unsupported compression method"
-constexpr int E_BADPASSWORD = 26517;    // "Invalid password"
-
-std::string UnZipErrorText(int code);
-
-class TUnZip {
+class TUnZip : private TDirectoryVisitor {
  public:
   TUnZip();
-  ~TUnZip();
+  ~TUnZip() override;
   TUnZip(const TUnZip&) = delete;
   TUnZip& operator=(const TUnZip&) = delete;
 
@@ -93,7 +61,7 @@ class TUnZip {
   TOverwriteMode OverwriteMode = omOverwrite;
   TDateAttribute DateAttribute = daFileDate;
   bool RestoreFileAttr = true;         // give files the entry's attributes (and Unix mode)
-  bool TranslateOemChar = true;        // convert names to the ANSI code page
+  bool TranslateOemChar = true;        // convert names (UTF-8 or code page 437) to the ANSI code page
   std::vector<std::string> Passwords;  // tried for encrypted entries
   int PasswordAttempts = 3;            // how often OnGetPassword is asked
 
@@ -127,24 +95,34 @@ class TUnZip {
   // for writing. Never throws.
   int Extract();
 
+  // The first problem of the last Extract that lies with this machine rather than
+  // with the archive: the archive or an output file or folder that could not be
+  // opened, created, written or closed (a full disk, a folder that cannot be
+  // written), a name this system's code page cannot hold, a failure nothing
+  // expected. As a user reads it: the code's text, the file and, when the system
+  // gave one, its message: 'Error writing to file: C:\...\app.exe (There is not
+  // enough space on the disk.)'. Empty when there was none.
+  const std::string& LocalErrorText() const { return localErrorText_; }
+
  private:
   friend class TEntrySink;
 
+  // What the directory reader finds.
+  bool Select(TZipEntry& entry, const std::string& storedName) override;
+  void Add(TZipEntry&& entry, const std::string& localName) override;
+  bool WalkLocalHeaders(TZipHeaderState state) override;
+  void Error(const std::string& fileName, const std::string& extendedMsg, int code) override;
+
   void Run();
-  bool ReadDirectory(TArchiveReader& reader);
-  void ReadCentralDirectory(TArchiveReader& reader, int64_t start, int64_t adjustment);
-  void WalkLocalHeaders(TArchiveReader& reader, int64_t start, TZipHeaderState state);
-  void AddEntry(TZipEntry&& entry);
   void ExtractEntry(TArchiveReader& reader, const TZipEntry& entry);
   bool UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::unique_ptr<TZipCrypto>& crypto);
   std::string TargetFolder() const;
-  std::string OutputPath(const std::string& storedName) const;
-  bool IsSafeName(const std::string& storedName) const;
   void CreateFolders(const std::string& folder);
   void FinishFile(const std::string& target, const TZipEntry& entry);
   void SkipEntry(const TZipEntry& entry);
   void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored);
-  void Error(const std::string& fileName, const std::string& extendedMsg, int code);
+  // Inside a catch block: reports the exception being handled as E_UNEXPECTED.
+  void ReportUnexpected() noexcept;
 
   std::string archiveFile_;
   std::string extractDir_;
@@ -160,6 +138,7 @@ class TUnZip {
   uint64_t remaining_ = 0;            // uncompressed bytes still to do
   uint32_t newestDate_ = 0;           // MS-DOS date << 16 | time
   bool passwordFailed_ = false;
+  std::string localErrorText_;
   std::string password_;    // the last password that opened an entry
   std::string lastFolder_;  // the folder most recently made sure of
 };

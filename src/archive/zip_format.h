@@ -1,6 +1,8 @@
 // The ZIP records the extractor reads, laid out as in PKWARE's APPNOTE (4.3.7
-// local file header, 4.3.12 central directory header, 4.3.16 end of central
-// directory record). All fields are little-endian; ZIP64 records are not read.
+// local file header, 4.3.9 data descriptor, 4.3.12 central directory header,
+// 4.3.14 and 4.3.15 ZIP64 end of central directory record and locator, 4.3.16 end
+// of central directory record, 4.5.3 ZIP64 extended information extra field). All
+// fields are little-endian.
 #pragma once
 
 #include <cstddef>
@@ -8,16 +10,23 @@
 
 namespace archive::zip {
 
-constexpr uint32_t kLocalHeaderSignature = 0x04034B50;    // "PK\3\4"
-constexpr uint32_t kCentralHeaderSignature = 0x02014B50;  // "PK\1\2"
-constexpr uint32_t kEndRecordSignature = 0x06054B50;      // "PK\5\6"
+constexpr uint32_t kLocalHeaderSignature = 0x04034B50;     // "PK\3\4"
+constexpr uint32_t kCentralHeaderSignature = 0x02014B50;   // "PK\1\2"
+constexpr uint32_t kEndRecordSignature = 0x06054B50;       // "PK\5\6"
+constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;  // "PK\6\6"
+constexpr uint32_t kZip64LocatorSignature = 0x07064B50;    // "PK\6\7"
+constexpr uint32_t kDigitalSignature = 0x05054B50;         // "PK\5\5": may close the central directory
 // Written before the first local header of a spanned archive, and (optionally)
 // before each data descriptor.
 constexpr uint32_t kSpanMarker = 0x08074B50;  // "PK\7\8"
+constexpr uint32_t kDataDescriptorSignature = kSpanMarker;
 
 constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::size_t kCentralHeaderSize = 46;
 constexpr std::size_t kEndRecordSize = 22;
+constexpr std::size_t kZip64EndRecordSize = 56;  // without its extensible data
+constexpr std::size_t kZip64LocatorSize = 20;
+constexpr std::size_t kExtraHeaderSize = 4;  // each extra field: id, then data size
 constexpr std::size_t kEncryptionHeaderSize = 12;
 
 // General-purpose bit flags.
@@ -27,15 +36,26 @@ constexpr uint16_t kFlagImplode3Trees = 0x0004;   // method 6: literal tree pres
 constexpr uint16_t kFlagDataDescriptor = 0x0008;  // CRC and sizes follow the data
 constexpr uint16_t kFlagUtf8 = 0x0800;            // name and comment are UTF-8
 
+// A 32-bit size or offset (or a 16-bit count or disk number) with this value is
+// kept in the ZIP64 records instead.
+constexpr uint32_t kZip64Marker32 = 0xFFFFFFFF;
+constexpr uint16_t kZip64Marker16 = 0xFFFF;
+// The ZIP64 extended information extra field: in a central record the 64-bit
+// values of the fields holding the marker, in this order (uncompressed size,
+// compressed size, local header offset, disk); in a local header both sizes.
+constexpr uint16_t kZip64ExtraId = 0x0001;
+
 // "Version made by" high byte: the host whose attribute conventions apply.
 constexpr uint8_t kHostMsDos = 0;
 constexpr uint8_t kHostUnix = 3;
+constexpr uint8_t kHostMacOsX = 19;
 
 inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t Get32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
          (static_cast<uint32_t>(p[3]) << 24);
 }
+inline uint64_t Get64(const uint8_t* p) { return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32); }
 
 // Local file header: precedes each entry's (possibly encrypted) data.
 struct TLocalHeader {
@@ -100,6 +120,36 @@ struct TEndRecord {
     return {Get32(p),      Get16(p + 4),  Get16(p + 6),  Get16(p + 8),
             Get16(p + 10), Get32(p + 12), Get32(p + 16), Get16(p + 20)};
   }
+};
+
+// ZIP64 end of central directory record: written before the locator when a count,
+// size or offset does not fit the end record.
+struct TZip64EndRecord {
+  uint32_t Signature;        // 0  kZip64EndRecordSignature
+  uint64_t RecordSize;       // 4  bytes after this field (44 without extensible data)
+  uint16_t VersionMadeBy;    // 12
+  uint16_t VersionNeeded;    // 14
+  uint32_t DiskNumber;       // 16
+  uint32_t DirectoryDisk;    // 20
+  uint64_t EntriesOnDisk;    // 24
+  uint64_t TotalEntries;     // 32
+  uint64_t DirectorySize;    // 40
+  uint64_t DirectoryOffset;  // 48 then the extensible data
+
+  static TZip64EndRecord Parse(const uint8_t* p) {
+    return {Get32(p),      Get64(p + 4),  Get16(p + 12), Get16(p + 14), Get32(p + 16),
+            Get32(p + 20), Get64(p + 24), Get64(p + 32), Get64(p + 40), Get64(p + 48)};
+  }
+};
+
+// ZIP64 end of central directory locator: right before the end record.
+struct TZip64Locator {
+  uint32_t Signature;     // 0  kZip64LocatorSignature
+  uint32_t RecordDisk;    // 4  disk holding the ZIP64 end record
+  uint64_t RecordOffset;  // 8  of the ZIP64 end record
+  uint32_t TotalDisks;    // 16
+
+  static TZip64Locator Parse(const uint8_t* p) { return {Get32(p), Get32(p + 4), Get64(p + 8), Get32(p + 16)}; }
 };
 
 }  // namespace archive::zip

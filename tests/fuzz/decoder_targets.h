@@ -22,6 +22,7 @@
 #include <cstdlib>
 
 #include "archive/decoder.h"
+#include "unit/archive/archive_support.h"
 
 namespace fuzz {
 
@@ -42,56 +43,6 @@ inline void Check(bool condition, const char* what) {
 
 enum class Method { Inflate, Inflate64, Unshrink, Unreduce, Explode };
 
-// Hands out the data in pieces of a fixed size, so refills at every offset of the
-// decoders' bit readers get exercised.
-class TChunkedSource : public archive::TByteSource {
- public:
-  TChunkedSource(const uint8_t* data, std::size_t size, std::size_t chunk) : data_(data), size_(size), chunk_(chunk) {}
-  std::size_t Read(uint8_t* buffer, std::size_t count) override {
-    std::size_t n = count;
-    if (n > chunk_) n = chunk_;
-    if (n > size_ - pos_) n = size_ - pos_;
-    for (std::size_t i = 0; i < n; ++i) buffer[i] = data_[pos_ + i];
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const uint8_t* data_;
-  std::size_t size_;
-  std::size_t chunk_;
-  std::size_t pos_ = 0;
-};
-
-// Counts and touches every byte (so a read from freed or unset memory shows), and
-// checks the block contract.
-class TCheckingSink : public archive::TByteSink {
- public:
-  TCheckingSink(uint64_t declared, uint64_t refuseAfter) : declared_(declared), refuseAfter_(refuseAfter) {}
-  bool Write(const uint8_t* data, std::size_t count) override {
-    Check(count > 0, "empty block written");
-    Check(count <= archive::kBlockSize, "block larger than kBlockSize");
-    if (total_ >= refuseAfter_) {
-      refused_ = true;
-      return false;
-    }
-    for (std::size_t i = 0; i < count; ++i) sum_ = sum_ * 31 + data[i];
-    total_ += count;
-    Check(total_ <= declared_, "more output than the declared size");
-    return true;
-  }
-  uint64_t Total() const { return total_; }
-  bool Refused() const { return refused_; }
-  uint32_t Sum() const { return sum_; }
-
- private:
-  uint64_t declared_;
-  uint64_t refuseAfter_;
-  uint64_t total_ = 0;
-  bool refused_ = false;
-  uint32_t sum_ = 0;
-};
-
 constexpr std::size_t kHeaderSize = 4;
 constexpr uint32_t kMaxDeclared = (1u << 22) - 1;
 
@@ -100,9 +51,11 @@ inline int RunDecoder(Method method, const uint8_t* data, std::size_t size) {
   const uint8_t options = data[0];
   const uint32_t declared = (data[1] | (data[2] << 8) | (static_cast<uint32_t>(data[3]) << 16)) & kMaxDeclared;
   static const std::size_t kChunks[4] = {SIZE_MAX, 1, 7, 4096};
-  TChunkedSource source(data + kHeaderSize, size - kHeaderSize, kChunks[(options >> 4) & 3]);
+  testzip::TChunkedSource source(data + kHeaderSize, size - kHeaderSize, kChunks[(options >> 4) & 3]);
   const bool refuse = (options & 0x40) != 0;
-  TCheckingSink sink(declared, refuse ? declared / 2 : UINT64_MAX);
+  // The sink computes the CRC of every byte, so a read from freed or unset memory
+  // shows under the sanitizers.
+  testzip::TCollectSink sink(0, refuse ? declared / 2 : UINT64_MAX, false);
 
   archive::DecodeResult result = archive::DecodeResult::DataError;
   switch (method) {
@@ -114,13 +67,17 @@ inline int RunDecoder(Method method, const uint8_t* data, std::size_t size) {
       result = archive::Explode(source, sink, declared, (options & 2) != 0, (options & 4) != 0);
       break;
   }
+  Check(sink.emptyWrites == 0, "empty block written");
+  Check(sink.maxBlock <= archive::kBlockSize, "block larger than kBlockSize");
+  Check(sink.total <= declared, "more output than the declared size");
+  Check(sink.writesAfterRefusal == 0, "a block written after a refusal");
   switch (result) {
     case archive::DecodeResult::Ok:
-      Check(sink.Total() == declared, "Ok with less output than declared");
-      Check(!sink.Refused(), "Ok although the sink refused a block");
+      Check(sink.total == declared, "Ok with less output than declared");
+      Check(!sink.refused, "Ok although the sink refused a block");
       break;
-    case archive::DecodeResult::WriteError: Check(sink.Refused(), "WriteError without a refused block"); break;
-    case archive::DecodeResult::DataError: Check(!sink.Refused(), "a refused block reported as a data error"); break;
+    case archive::DecodeResult::WriteError: Check(sink.refused, "WriteError without a refused block"); break;
+    case archive::DecodeResult::DataError: Check(!sink.refused, "a refused block reported as a data error"); break;
   }
   return 0;
 }

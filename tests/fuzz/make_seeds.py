@@ -14,6 +14,8 @@ import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
+SOURCE_DATA = os.path.join(HERE, "..", "data", "zip")
+REAL_TOOLS = ["infozip_fz.zip", "infozip_pipe.zip", "python_zip64.zip", "jar_cf.zip"]
 MAX_DECLARED = (1 << 22) - 1
 MAX_SEED = 24 * 1024      # keep the corpora small enough to fuzz fast
 MAX_ARCHIVE = 64 * 1024
@@ -136,6 +138,12 @@ def main(testdata):
             leaf = base + "-" + name.replace("/", "_")
             open(os.path.join(folder, leaf), "wb").write(header + data)
             written += 1
+    # Archives as real tools write them (ZIP64, data descriptors, folder entries
+    # without the folder attribute), made by tests/data/zip/make.sh.
+    for archive in REAL_TOOLS:
+        blob = open(os.path.join(SOURCE_DATA, archive), "rb").read()
+        open(os.path.join(CORPUS, "unzip", os.path.splitext(archive)[0]), "wb").write(blob)
+        written += 1
     print("wrote %d seeds under %s" % (written, CORPUS))
 
 

@@ -17,21 +17,11 @@
 #include "archive/unzip.h"
 #include "fuzz/decoder_targets.h"
 #include "platform/platform.h"
+#include "support/tree.h"
 
 namespace fuzz {
 
-// Deletes a folder with everything in it; read-only files too.
-inline void RemoveTree(const std::string& path) {
-  for (const std::string& name : platform::ListDir(path)) {
-    if (!name.empty() && name.back() == '\\') {
-      RemoveTree(path + "\\" + name.substr(0, name.size() - 1));
-    } else {
-      platform::SetAttributesNormal(path + "\\" + name);
-      platform::EraseFile(path + "\\" + name);
-    }
-  }
-  platform::RemoveDir(path);
-}
+using testsupport::RemoveTree;
 
 class TUnZipFuzzRoot {
  public:

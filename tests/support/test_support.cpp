@@ -86,20 +86,6 @@ void WriteFileText(const std::string& path, const std::string& text) {
   }
 }
 
-bool RemoveTree(const std::string& path) {
-  bool ok = true;
-  for (const auto& name : platform::ListDir(path)) {
-    if (!name.empty() && name.back() == '\\') {
-      ok = RemoveTree(path + "\\" + name.substr(0, name.size() - 1)) && ok;
-    } else {
-      std::string file = path + "\\" + name;
-      platform::SetAttributesNormal(file);
-      ok = platform::EraseFile(file) && ok;
-    }
-  }
-  return platform::RemoveDir(path) && ok;
-}
-
 bool WaitForFile(const std::string& path, uint32_t milliseconds) {
   uint32_t start = platform::TickCount();
   while (!platform::FileExists(path)) {

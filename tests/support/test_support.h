@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/test_platform.h"
+#include "support/tree.h"
 
 namespace testsupport {
 
@@ -59,8 +60,6 @@ std::string Quoted(const std::string& arg);
 // Whole-file helpers; they fail the running test when the system refuses.
 std::string ReadFileText(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
-// Deletes a folder with everything in it (read-only files included).
-bool RemoveTree(const std::string& path);
 // The program's arguments as the program would receive them (program name not
 // counted), for tests of command-line handling.
 void SetArguments(std::vector<std::string> args);

@@ -81,7 +81,9 @@ TRun Decode(const std::vector<uint8_t>& stream, uint64_t size, bool window8k, bo
 
 }  // namespace
 
-TEST(Explode, ReferenceArchives) { testzip::ExpectGoldenDecodes(6, kExplode, 4 * 6 + 1 + 4); }
+TEST(Explode, ReferenceArchives) { testzip::ExpectGoldenDecodes(6, kExplode, 4 * 2, testzip::LocalZipDir()); }
+
+TEST(Explode, SharedReferenceArchives) { testzip::ExpectSharedGoldenDecodes(6, kExplode, 4 * 6 + 1 + 4); }
 
 TEST(Explode, RobustAgainstBadInputAndSinks) {
   for (unsigned variant : {0u, kWindow8k, kThreeTrees, kWindow8k | kThreeTrees}) {
@@ -91,7 +93,7 @@ TEST(Explode, RobustAgainstBadInputAndSinks) {
     ASSERT_TRUE(testzip::SmallGolden(6, kWindow8k | kThreeTrees, variant, kExplode, compressed, plain, flags));
 
     std::vector<uint8_t> copy = compressed;
-    testzip::TDribbleSource dribble(copy, 1);
+    testzip::TChunkedSource dribble(copy, 1);
     TCollectSink sink;
     EXPECT_EQ(kExplode(dribble, sink, plain.size(), flags), DecodeResult::Ok);
     EXPECT_EQ(sink.bytes, plain);

@@ -9,7 +9,7 @@
 #include "archive/cpu_features.h"
 #include "archive/crc32.h"
 #include "archive/decoder.h"
-#include "raw_zip.h"
+#include "unit/archive/raw_zip.h"
 
 namespace {
 
@@ -17,42 +17,8 @@ using archive::DecodeResult;
 using archive::Inflate;
 using Bytes = std::vector<uint8_t>;
 
-// ---------------------------------------------------------------------------
-// Sources and sinks.
-
-// Hands out at most `chunk` bytes per Read (1 feeds the decoder byte by byte).
-class TChunkSource : public archive::TByteSource {
- public:
-  TChunkSource(const Bytes& data, std::size_t chunk) : data_(data), chunk_(chunk) {}
-  std::size_t Read(uint8_t* buffer, std::size_t count) override {
-    std::size_t n = std::min({count, chunk_, data_.size() - pos_});
-    if (n > 0) std::memcpy(buffer, data_.data() + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const Bytes& data_;
-  std::size_t chunk_;
-  std::size_t pos_ = 0;
-};
-
-// Collects the output; refuses every write once `refuseAfter` bytes were taken.
-class TVectorSink : public archive::TByteSink {
- public:
-  explicit TVectorSink(std::size_t refuseAfter = SIZE_MAX) : refuseAfter_(refuseAfter) {}
-  bool Write(const uint8_t* data, std::size_t count) override {
-    EXPECT_GT(count, 0u);
-    EXPECT_LE(count, archive::kBlockSize);
-    if (bytes.size() + count > refuseAfter_) return false;
-    bytes.insert(bytes.end(), data, data + count);
-    return true;
-  }
-  Bytes bytes;
-
- private:
-  std::size_t refuseAfter_;
-};
+using testzip::TChunkedSource;
+using testzip::TCollectSink;
 
 struct TDecoded {
   DecodeResult result;
@@ -60,9 +26,11 @@ struct TDecoded {
 };
 
 TDecoded Decode(const Bytes& stream, uint64_t size, bool deflate64, std::size_t chunk = SIZE_MAX) {
-  TChunkSource source(stream, chunk);
-  TVectorSink sink;
+  TChunkedSource source(stream, chunk);
+  TCollectSink sink;
   DecodeResult r = Inflate(source, sink, size, deflate64);
+  EXPECT_EQ(sink.emptyWrites, 0);
+  EXPECT_LE(sink.maxBlock, archive::kBlockSize);
   return {r, sink.bytes};
 }
 
@@ -832,8 +800,8 @@ TEST(Inflate, SinkRefusalIsAWriteError) {
   Bytes expected;
   Bytes stream = RandomStream(rng, expected, false, 200000);
   for (std::size_t refuseAfter : {std::size_t{0}, std::size_t{40000}, expected.size() - 1}) {
-    TChunkSource source(stream, SIZE_MAX);
-    TVectorSink sink(refuseAfter);
+    TChunkedSource source(stream, SIZE_MAX);
+    TCollectSink sink(0, refuseAfter);
     EXPECT_EQ(Inflate(source, sink, expected.size(), false), DecodeResult::WriteError) << refuseAfter;
     EXPECT_LE(sink.bytes.size(), refuseAfter);
     EXPECT_TRUE(IsPrefix(sink.bytes, expected));
@@ -842,54 +810,44 @@ TEST(Inflate, SinkRefusalIsAWriteError) {
 
 // ---------------------------------------------------------------------------
 // Streams made by independent tools: every Deflate and Deflate64 member of the
-// test archives, checked against the manifest's sizes and CRCs.
+// test archives, checked against the manifests' sizes and the CRCs.
 
-struct TArchiveEntry {
-  testzip::TManifestRow row;
-  Bytes stream;
-};
-
-std::vector<TArchiveEntry> DeflatedEntries() {
-  const std::string dir = std::string(LU_SHARED_DIR) + "/testdata/zip/";
-  std::vector<TArchiveEntry> out;
-  for (const auto& row : testzip::ReadManifest(dir + "manifest.tsv")) {
-    if (row.method != 8 && row.method != 9) continue;
-    testzip::TRawZip zip(dir + row.archive);
-    if (!zip.Ok()) continue;  // no central directory (cut-off archives)
-    const testzip::TRawEntry* e = zip.Find(row.entry);
-    if (!e) continue;
-    out.push_back({row, zip.Compressed(*e)});
-  }
-  return out;
-}
-
-TEST(Inflate, TestArchives) {
-  std::vector<TArchiveEntry> entries = DeflatedEntries();
-  ASSERT_GE(entries.size(), 20u) << "test archives missing under " LU_SHARED_DIR;
-  int deflate64 = 0, corrupt = 0;
-  for (const auto& entry : entries) {
-    const auto& row = entry.row;
-    SCOPED_TRACE(row.archive + " " + row.entry);
-    bool d64 = row.method == 9;
+void ExpectTestArchivesDecode(const std::string& dir, std::size_t minMembers, bool withDamage) {
+  int deflate64 = 0, corrupt = 0, checked = 0;
+  for (const auto& m : testzip::TestMembers(dir, {"ok", "crc_error", "data_or_crc_error"})) {
+    if (m.entry.method != 8 && m.entry.method != 9) continue;
+    SCOPED_TRACE(m.row.archive + " " + m.row.entry);
+    ++checked;
+    bool d64 = m.entry.method == 9;
     deflate64 += d64;
-    TDecoded d = Decode(entry.stream, row.size, d64);
+    TDecoded d = Decode(m.compressed, m.entry.size, d64);
     uint32_t crc = archive::Crc32(d.bytes.data(), d.bytes.size());
-    if (row.expect == "ok") {
+    if (m.row.expect == "ok") {
       EXPECT_EQ(d.result, DecodeResult::Ok);
-      EXPECT_EQ(d.bytes.size(), row.size);
-      EXPECT_EQ(crc, row.crc);
-      if (row.size < 300000) {  // input a byte at a time, for the smaller ones
-        TDecoded slow = Decode(entry.stream, row.size, d64, 1);
+      EXPECT_EQ(d.bytes.size(), m.row.size);
+      EXPECT_EQ(crc, m.entry.crc);
+      if (m.row.size < 300000) {  // input a byte at a time, for the smaller ones
+        TDecoded slow = Decode(m.compressed, m.entry.size, d64, 1);
         EXPECT_EQ(slow.result, DecodeResult::Ok);
         EXPECT_TRUE(slow.bytes == d.bytes);
       }
     } else {
       ++corrupt;
-      EXPECT_TRUE(d.result == DecodeResult::DataError || crc != row.crc) << "damage not noticed";
+      EXPECT_TRUE(d.result == DecodeResult::DataError || crc != m.entry.crc) << "damage not noticed";
     }
   }
+  EXPECT_GE(checked, static_cast<int>(minMembers)) << "test archives missing under " << dir;
   EXPECT_GT(deflate64, 0);
-  EXPECT_GT(corrupt, 0);
+  if (withDamage) {
+    EXPECT_GT(corrupt, 0);
+  }
+}
+
+TEST(Inflate, TestArchives) { ExpectTestArchivesDecode(testzip::LocalZipDir(), 10, false); }
+
+TEST(Inflate, SharedTestArchives) {
+  if (!testzip::SharedZipPresent()) GTEST_SKIP() << "no shared test set at " << testzip::SharedZipDir();
+  ExpectTestArchivesDecode(testzip::SharedZipDir(), 20, true);
 }
 
 TEST(Inflate, DamagedStreamsStayWithinBounds) {
@@ -957,17 +915,24 @@ void CheckTruncations(const Bytes& stream, const Bytes& expected, bool deflate64
 TEST(Inflate, EveryTruncationFailsCleanly) {
   // A small member per tool and method ...
   std::vector<std::string> seen;
-  for (const auto& entry : DeflatedEntries()) {
-    const auto& row = entry.row;
-    if (row.expect != "ok" || row.size > 20000 || entry.stream.size() < 100 || entry.stream.size() > 2500) continue;
-    std::string kind = row.archive.substr(0, row.archive.find('.')) + std::to_string(row.method);
+  std::vector<testzip::TTestMember> members = testzip::TestMembers(testzip::LocalZipDir(), {"ok"});
+  if (testzip::SharedZipPresent()) {
+    std::vector<testzip::TTestMember> shared = testzip::TestMembers(testzip::SharedZipDir(), {"ok"});
+    members.insert(members.end(), shared.begin(), shared.end());
+  }
+  for (const auto& m : members) {
+    const auto& row = m.row;
+    if ((m.entry.method != 8 && m.entry.method != 9) || row.size > 20000 || m.compressed.size() < 100 ||
+        m.compressed.size() > 2500)
+      continue;
+    std::string kind = row.archive.substr(0, row.archive.find('.')) + std::to_string(m.entry.method);
     if (std::find(seen.begin(), seen.end(), kind) != seen.end()) continue;
     seen.push_back(kind);
     SCOPED_TRACE(row.archive + " " + row.entry);
-    bool d64 = row.method == 9;
-    TDecoded full = Decode(entry.stream, row.size, d64);
+    bool d64 = m.entry.method == 9;
+    TDecoded full = Decode(m.compressed, m.entry.size, d64);
     ASSERT_EQ(full.result, DecodeResult::Ok);
-    CheckTruncations(entry.stream, full.bytes, d64);
+    CheckTruncations(m.compressed, full.bytes, d64);
   }
   EXPECT_GE(seen.size(), 4u);
   // ... and random streams of several blocks of every type.

@@ -1,6 +1,6 @@
-// Shared pieces of the Shrink, Reduce and Implode decoder tests: sinks and sources
-// that record or misbehave, an LSB-first bit writer for hand-built streams, and
-// the reference archives' manifest.
+// Shared pieces of the Shrink, Reduce and Implode decoder tests: an LSB-first bit
+// writer for hand-built streams, and the reference members of the test archives
+// decoded, cut and damaged.
 #pragma once
 
 #include <algorithm>
@@ -18,59 +18,10 @@
 
 #include "archive/crc32.h"
 #include "archive/decoder.h"
-#include "raw_zip.h"
-#include "sha256.h"
+#include "unit/archive/raw_zip.h"
+#include "unit/archive/sha256.h"
 
 namespace testzip {
-
-// Keeps what it is given; refuses every write from the refuseAt-th on (1-based,
-// 0 = never) and counts writes that still arrive after a refusal.
-class TCollectSink : public archive::TByteSink {
- public:
-  explicit TCollectSink(int refuseAt = 0) : refuseAt_(refuseAt) {}
-  bool Write(const uint8_t* data, std::size_t count) override {
-    ++writes;
-    if (refused) ++writesAfterRefusal;
-    if (refuseAt_ != 0 && writes >= refuseAt_) {
-      refused = true;
-      return false;
-    }
-    if (count > maxBlock) maxBlock = count;
-    if (count == 0) ++emptyWrites;
-    crc = archive::Crc32Update(crc, data, count);
-    bytes.insert(bytes.end(), data, data + count);
-    return true;
-  }
-
-  std::vector<uint8_t> bytes;
-  uint32_t crc = 0;  // of the bytes, block by block as an extractor computes it
-  std::size_t maxBlock = 0;
-  int writes = 0, emptyWrites = 0, writesAfterRefusal = 0;
-  bool refused = false;
-
- private:
-  int refuseAt_;
-};
-
-// Hands out at most `step` bytes per read, to show that decoders do not depend on
-// how their input arrives.
-class TDribbleSource : public archive::TByteSource {
- public:
-  TDribbleSource(const std::vector<uint8_t>& data, std::size_t step) : data_(data), step_(step) {}
-  std::size_t Read(uint8_t* buffer, std::size_t count) override {
-    std::size_t n = data_.size() - pos_;
-    if (n > count) n = count;
-    if (n > step_) n = step_;
-    for (std::size_t i = 0; i < n; ++i) buffer[i] = data_[pos_ + i];
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const std::vector<uint8_t>& data_;
-  std::size_t step_;
-  std::size_t pos_ = 0;
-};
 
 // Packs values least significant bit first, as all three legacy methods do.
 class TBitWriter {
@@ -99,111 +50,60 @@ class TBitWriter {
 
 inline std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
-inline std::string TestDataPath(const std::string& name) {
-  return std::string(LU_SHARED_DIR) + "/testdata/zip/" + name;
-}
-
-// One member of the reference archives as the manifest describes it.
-struct TGoldenRow {
-  std::string archive, entry;
-  int method = 0;
-  unsigned flags = 0;
-  uint64_t size = 0;
-  uint32_t crc = 0;
-  std::string sha256;
-};
-
-// The manifest's file members with the given method that must extract.
-inline std::vector<TGoldenRow> GoldenRows(int method) {
-  std::vector<uint8_t> raw;
-  std::vector<TGoldenRow> rows;
-  if (!ReadWholeFile(TestDataPath("manifest.tsv"), raw)) return rows;
-  std::istringstream lines(std::string(raw.begin(), raw.end()));
-  std::string line;
-  std::getline(lines, line);  // header
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> f;
-    std::istringstream fields(line);
-    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
-    // archive entry type method method_name gp_flags size compressed_size crc32 sha256 dos_mtime expect ...
-    if (f.size() < 12 || f[2] != "file" || f[11] != "ok" || std::atoi(f[3].c_str()) != method) continue;
-    TGoldenRow row;
-    row.archive = f[0];
-    row.entry = f[1];
-    row.method = method;
-    row.flags = static_cast<unsigned>(std::strtoul(f[5].c_str(), nullptr, 16));
-    row.size = std::strtoull(f[6].c_str(), nullptr, 10);
-    row.crc = static_cast<uint32_t>(std::strtoul(f[8].c_str(), nullptr, 16));
-    row.sha256 = f[9];
-    rows.push_back(row);
-  }
-  return rows;
-}
-
-// The archives, each read once per test program.
-inline const TRawZip& CachedZip(const std::string& archive) {
-  static std::map<std::string, std::unique_ptr<TRawZip>> zips;
-  auto& zip = zips[archive];
-  if (!zip) zip = std::make_unique<TRawZip>(TestDataPath(archive));
-  return *zip;
-}
-
-// The compressed bytes and directory fields of one golden member; empty name on failure.
-inline TRawEntry GoldenEntry(const TGoldenRow& row, std::vector<uint8_t>& compressed) {
-  const TRawZip& zip = CachedZip(row.archive);
-  const TRawEntry* e = zip.Ok() ? zip.Find(row.entry) : nullptr;
-  if (e == nullptr) return {};
-  compressed = zip.Compressed(*e);
-  return *e;
+// The reference members of one method that must extract, from the archives made
+// here or from the shared set.
+inline std::vector<TTestMember> GoldenMembers(int method, const std::string& dir) {
+  std::vector<TTestMember> members;
+  for (TTestMember& m : TestMembers(dir, {"ok"}))
+    if (m.entry.method == method) members.push_back(std::move(m));
+  return members;
 }
 
 using TDecodeFn =
     std::function<archive::DecodeResult(archive::TByteSource&, archive::TByteSink&, uint64_t size, unsigned flags)>;
 
-// Decodes every reference member of one method and compares it with the manifest:
-// result, size, CRC-32, SHA-256, and blocks no larger than the contract allows.
-inline void ExpectGoldenDecodes(int method, const TDecodeFn& decode, std::size_t minMembers) {
-  std::vector<TGoldenRow> rows = GoldenRows(method);
-  ASSERT_GE(rows.size(), minMembers) << "manifest missing or incomplete";
-  for (const TGoldenRow& row : rows) {
-    SCOPED_TRACE(row.archive + " / " + row.entry);
-    std::vector<uint8_t> compressed;
-    TRawEntry e = GoldenEntry(row, compressed);
-    ASSERT_EQ(e.name, row.entry);
-    ASSERT_EQ(e.crc, row.crc);
-    archive::TMemorySource source(compressed.data(), compressed.size());
+// Decodes every reference member of one method in a test folder and compares it
+// with the manifest: result, size, CRC-32, SHA-256, and blocks no larger than the
+// contract allows.
+inline void ExpectGoldenDecodes(int method, const TDecodeFn& decode, std::size_t minMembers, const std::string& dir) {
+  std::vector<TTestMember> members = GoldenMembers(method, dir);
+  ASSERT_GE(members.size(), minMembers) << "manifest missing or incomplete: " << dir;
+  for (const TTestMember& m : members) {
+    SCOPED_TRACE(m.row.archive + " / " + m.row.entry);
+    archive::TMemorySource source(m.compressed.data(), m.compressed.size());
     TCollectSink sink;
-    ASSERT_EQ(decode(source, sink, e.size, e.flags), archive::DecodeResult::Ok);
-    EXPECT_EQ(sink.bytes.size(), row.size);
-    EXPECT_EQ(sink.crc, row.crc);
+    ASSERT_EQ(decode(source, sink, m.entry.size, m.entry.flags), archive::DecodeResult::Ok);
+    EXPECT_EQ(sink.bytes.size(), m.row.size);
+    EXPECT_EQ(sink.crc, m.entry.crc);
     EXPECT_LE(sink.maxBlock, archive::kBlockSize);
     EXPECT_EQ(sink.emptyWrites, 0);
-    EXPECT_EQ(Sha256Hex(sink.bytes.data(), sink.bytes.size()), row.sha256);
+    EXPECT_EQ(Sha256Hex(sink.bytes.data(), sink.bytes.size()), m.row.sha256);
   }
 }
 
-// The smallest reference member of a method (by compressed size) with flags
-// matching `flags` under `flagMask`, and its decoded bytes.
+// The same over the shared set; the test reports itself skipped without it.
+inline void ExpectSharedGoldenDecodes(int method, const TDecodeFn& decode, std::size_t minMembers) {
+  if (!SharedZipPresent()) GTEST_SKIP() << "no shared test set at " << SharedZipDir();
+  ExpectGoldenDecodes(method, decode, minMembers, SharedZipDir());
+}
+
+// The smallest reference member made here of a method (by compressed size) with
+// flags matching `flags` under `flagMask`, and its decoded bytes.
 inline bool SmallGolden(int method, unsigned flagMask, unsigned flags, const TDecodeFn& decode,
                         std::vector<uint8_t>& compressed, std::vector<uint8_t>& plain, unsigned& entryFlags) {
-  std::vector<TGoldenRow> rows = GoldenRows(method);
-  const TGoldenRow* best = nullptr;
-  std::size_t bestSize = 0;
-  for (const TGoldenRow& row : rows) {
-    std::vector<uint8_t> c;
-    GoldenEntry(row, c);
-    if ((row.flags & flagMask) != flags || c.empty() || (best != nullptr && c.size() >= bestSize)) continue;
-    best = &row;
-    bestSize = c.size();
+  const TTestMember* best = nullptr;
+  std::vector<TTestMember> members = GoldenMembers(method, LocalZipDir());
+  for (const TTestMember& m : members) {
+    if ((m.entry.flags & flagMask) != flags || m.compressed.empty()) continue;
+    if (best == nullptr || m.compressed.size() < best->compressed.size()) best = &m;
   }
   if (best == nullptr) return false;
-  TRawEntry e = GoldenEntry(*best, compressed);
+  compressed = best->compressed;
   archive::TMemorySource source(compressed.data(), compressed.size());
   TCollectSink sink;
-  if (decode(source, sink, e.size, e.flags) != archive::DecodeResult::Ok) return false;
+  if (decode(source, sink, best->entry.size, best->entry.flags) != archive::DecodeResult::Ok) return false;
   plain = sink.bytes;
-  entryFlags = e.flags;
+  entryFlags = best->entry.flags;
   return true;
 }
 

@@ -2,16 +2,18 @@
 // walks the central directory and hands out each entry's raw compressed bytes, so
 // a decoder can be tested on real archives without the extraction component.
 // Record layouts from PKWARE's APPNOTE, sections 4.3.7, 4.3.12 and 4.3.16.
-// Test use only: no ZIP64, no encryption, archives of a few megabytes. Also reads
-// the manifest that comes with the test archives.
+// Test use only: no ZIP64, no encryption, archives of a few megabytes. Also finds
+// the test archives and the members their manifests list.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "unit/archive/archive_support.h"
 
 namespace testzip {
 
@@ -25,17 +27,6 @@ struct TRawEntry {
   uint32_t externalAttributes = 0;
   uint64_t dataOffset = 0;  // of the compressed bytes, in the archive file
 };
-
-// Reads a file whole. Under Wine the host path "/work/..." is reached as
-// "Z:/work/..." (Wine maps Z: to the root), so when the host path cannot be opened
-// and starts with '/', the Z: form is tried too. Returns false if neither opens.
-inline bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in && !path.empty() && path[0] == '/') in.open("Z:" + path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
 
 class TRawZip {
  public:
@@ -145,66 +136,43 @@ class TRawZip {
   std::string error_;
 };
 
-// One member row of testdata/zip/manifest.tsv (tab separated, header line first).
-struct TManifestRow {
-  std::string archive;  // file name relative to the manifest's folder
-  std::string entry;    // name as stored
-  std::string type;     // "file" or "dir"
-  int method = 0;
-  uint64_t size = 0;
-  uint64_t compressedSize = 0;
-  uint32_t crc = 0;
-  std::string sha256;
-  std::string expect;  // "ok", "crc_error", "data_or_crc_error", "unsupported_method"
+// The archives made for this project (tests/data/zip) and the shared test set, as
+// host paths ending in "/". A clone of the project alone has only the first.
+inline std::string LocalZipDir() { return std::string(LU_SOURCE_DIR) + "/tests/data/zip/"; }
+inline std::string SharedZipDir() { return std::string(LU_SHARED_DIR) + "/testdata/zip/"; }
+inline bool SharedZipPresent() {
+  std::vector<uint8_t> manifest;
+  return ReadWholeFile(SharedZipDir() + "manifest.tsv", manifest);
+}
+
+// An archive of a test folder, each read once per test program.
+inline const TRawZip& CachedZip(const std::string& dir, const std::string& archive) {
+  static std::map<std::string, std::unique_ptr<TRawZip>> zips;
+  auto& zip = zips[dir + archive];
+  if (!zip) zip = std::make_unique<TRawZip>(dir + archive);
+  return *zip;
+}
+
+// A file member of a test folder's manifest with its directory fields (method,
+// flags, CRC) and compressed bytes as the raw reader finds them.
+struct TTestMember {
+  TManifestRow row;
+  TRawEntry entry;
+  std::vector<uint8_t> compressed;
 };
 
-// Reads the manifest by its column names; empty if it cannot be read.
-inline std::vector<TManifestRow> ReadManifest(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes)) return {};
-  std::string text(bytes.begin(), bytes.end());
-  auto split = [](const std::string& line) {
-    std::vector<std::string> fields(1);
-    for (char c : line) {
-      if (c == '\t')
-        fields.emplace_back();
-      else if (c != '\r')
-        fields.back() += c;
-    }
-    return fields;
-  };
-  std::vector<TManifestRow> rows;
-  std::vector<std::string> header;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::vector<std::string> f = split(text.substr(at, end - at));
-    at = end + 1;
-    if (header.empty()) {
-      header = f;
-      continue;
-    }
-    if (f.size() != header.size()) continue;
-    auto col = [&](const char* name) -> const std::string& {
-      for (std::size_t i = 0; i < header.size(); ++i)
-        if (header[i] == name) return f[i];
-      static const std::string none;
-      return none;
-    };
-    TManifestRow r;
-    r.archive = col("archive");
-    r.entry = col("entry");
-    r.type = col("type");
-    r.method = std::atoi(col("method").c_str());
-    r.size = std::strtoull(col("size").c_str(), nullptr, 10);
-    r.compressedSize = std::strtoull(col("compressed_size").c_str(), nullptr, 10);
-    r.crc = static_cast<uint32_t>(std::strtoul(col("crc32").c_str(), nullptr, 16));
-    r.sha256 = col("sha256");
-    r.expect = col("expect");
-    rows.push_back(r);
+// Every file member of the folder's manifest whose archive the raw reader can
+// index (not the cut-off or ZIP64 ones) and whose expectation is one of expects.
+inline std::vector<TTestMember> TestMembers(const std::string& dir, const std::vector<std::string>& expects) {
+  std::vector<TTestMember> members;
+  for (const TManifestRow& row : ReadManifest(dir + "manifest.tsv")) {
+    if (row.type != "file" || std::find(expects.begin(), expects.end(), row.expect) == expects.end()) continue;
+    const TRawZip& zip = CachedZip(dir, row.archive);
+    const TRawEntry* e = zip.Ok() ? zip.Find(row.entry) : nullptr;
+    if (e == nullptr || (e->flags & 1)) continue;  // encrypted members are the extractor's business
+    members.push_back({row, *e, zip.Compressed(*e)});
   }
-  return rows;
+  return members;
 }
 
 }  // namespace testzip

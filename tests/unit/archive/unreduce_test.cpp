@@ -63,7 +63,14 @@ TRun Decode(const std::vector<uint8_t>& stream, uint64_t size, int factor) {
 TEST(Unreduce, ReferenceArchives) {
   for (int factor = 1; factor <= 4; ++factor) {
     SCOPED_TRACE(factor);
-    testzip::ExpectGoldenDecodes(factor + 1, Unreducer(factor), 6);
+    testzip::ExpectGoldenDecodes(factor + 1, Unreducer(factor), 2, testzip::LocalZipDir());
+  }
+}
+
+TEST(Unreduce, SharedReferenceArchives) {
+  for (int factor = 1; factor <= 4; ++factor) {
+    SCOPED_TRACE(factor);
+    testzip::ExpectSharedGoldenDecodes(factor + 1, Unreducer(factor), 6);
   }
 }
 
@@ -75,7 +82,7 @@ TEST(Unreduce, RobustAgainstBadInputAndSinks) {
     ASSERT_TRUE(testzip::SmallGolden(factor + 1, 0, 0, Unreducer(factor), compressed, plain, flags));
 
     std::vector<uint8_t> copy = compressed;
-    testzip::TDribbleSource dribble(copy, 1);
+    testzip::TChunkedSource dribble(copy, 1);
     TCollectSink sink;
     EXPECT_EQ(archive::Unreduce(dribble, sink, plain.size(), factor), DecodeResult::Ok);
     EXPECT_EQ(sink.bytes, plain);

@@ -51,7 +51,9 @@ TRun Decode(const std::vector<unsigned>& codes, const std::string& expected) {
 
 }  // namespace
 
-TEST(Unshrink, ReferenceArchives) { testzip::ExpectGoldenDecodes(1, kUnshrink, 8); }
+TEST(Unshrink, ReferenceArchives) { testzip::ExpectGoldenDecodes(1, kUnshrink, 2, testzip::LocalZipDir()); }
+
+TEST(Unshrink, SharedReferenceArchives) { testzip::ExpectSharedGoldenDecodes(1, kUnshrink, 8); }
 
 TEST(Unshrink, RobustAgainstBadInputAndSinks) {
   std::vector<uint8_t> compressed, plain;
@@ -60,7 +62,7 @@ TEST(Unshrink, RobustAgainstBadInputAndSinks) {
 
   // The same bytes one at a time decode the same.
   std::vector<uint8_t> copy = compressed;
-  testzip::TDribbleSource dribble(copy, 1);
+  testzip::TChunkedSource dribble(copy, 1);
   TCollectSink sink;
   EXPECT_EQ(archive::Unshrink(dribble, sink, plain.size()), DecodeResult::Ok);
   EXPECT_EQ(sink.bytes, plain);

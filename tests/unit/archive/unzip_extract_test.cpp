@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 
 #include "base/text.h"
 #include "platform/platform.h"
@@ -122,6 +123,9 @@ TEST_F(UnZipExtract, CutOffArchiveIsReadThroughItsLocalHeaders) {
   });
   EXPECT_EQ(corruptCalls, 1);
   EXPECT_EQ(count, 3);
+  // Whatever it still holds, a cut archive fails as a whole.
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY});
+  EXPECT_EQ(rec_.Errors[0].FileName, archivePath_);
   EXPECT_EQ(Read("one.txt"), Pattern(5000, 1));
   EXPECT_EQ(Read("sub\\two.txt"), Pattern(7000, 2));
   EXPECT_EQ(Read("three.txt"), Pattern(5000, 3));  // as far as its data goes
@@ -154,6 +158,7 @@ TEST_F(UnZipExtract, EndRecordWithoutDirectoryFallsBackToTheLocalHeaders) {
             2);
   EXPECT_EQ(seen, archive::hsNoCentralDirectory);
   EXPECT_EQ(Read("b.txt"), "beta");
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY});
 }
 
 TEST_F(UnZipExtract, ProgramStubInFrontWithAndWithoutAdjustedOffsets) {
@@ -172,6 +177,102 @@ TEST_F(UnZipExtract, ProgramStubInFrontWithAndWithoutAdjustedOffsets) {
     EXPECT_EQ(Read("d\\b.txt"), Pattern(40000, 4));
     EXPECT_TRUE(rec_.Errors.empty());
   }
+}
+
+// ZIP64 as zip -fz, Python and streaming writers make it: the ZIP64 end record and
+// its locator, sizes and offsets in the ZIP64 extra field of central and local
+// headers, 64-bit data descriptors; with a program stub in front too.
+TEST_F(UnZipExtract, Zip64RecordsAndFields) {
+  TEntrySpec wide = File("wide.txt", Pattern(3000, 11));
+  wide.Zip64 = true;
+  TEntrySpec streamed = File("sub/streamed.txt", Pattern(5000, 12));
+  streamed.Zip64 = true;
+  streamed.DataDescriptor = true;
+  const std::vector<TEntrySpec> entries = {File("plain.txt", "plain"), wide, streamed};
+  std::string stub = "MZ" + Pattern(500, 13);
+  for (const TArchiveLayout& layout :
+       {TArchiveLayout{"", false, true, "", true}, TArchiveLayout{"", false, true, ""},
+        TArchiveLayout{stub, false, true, "", true}, TArchiveLayout{stub, true, true, "", true}}) {
+    SCOPED_TRACE(std::to_string(layout.Stub.size()) + (layout.AdjustOffsets ? " adjusted" : "") +
+                 (layout.Zip64End ? " ZIP64 end record" : ""));
+    rec_ = TRecorder();
+    EXPECT_EQ(Run(BuildZip(entries, layout)), 3);
+    EXPECT_TRUE(rec_.Errors.empty());
+    EXPECT_EQ(Read("wide.txt"), Pattern(3000, 11));
+    EXPECT_EQ(Read("sub\\streamed.txt"), Pattern(5000, 12));
+    for (const auto& [name, pass] : rec_.Ended) EXPECT_TRUE(pass) << name;
+  }
+
+  // Cut off, read through the local headers: the sizes come from the ZIP64 extra
+  // field, or from the data descriptor that follows data of unknown length.
+  TEntrySpec piped = File("piped.txt", Pattern(4000, 15));
+  piped.DataDescriptor = true;
+  const std::string local =
+      BuildZip({wide, streamed, piped, File("last.txt", "last")}, TArchiveLayout{"", false, false, ""});
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(local), 4);
+  EXPECT_EQ(Read("wide.txt"), Pattern(3000, 11));
+  EXPECT_EQ(Read("sub\\streamed.txt"), Pattern(5000, 12));
+  EXPECT_EQ(Read("piped.txt"), Pattern(4000, 15));
+  EXPECT_EQ(Read("last.txt"), "last");
+  for (const auto& [name, pass] : rec_.Ended) EXPECT_TRUE(pass) << name;
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY});
+
+  // Cut inside such an entry: its sizes are nowhere, so it is named as lost and
+  // never passes for an empty file.
+  rec_ = TRecorder();
+  testsupport::RemoveTree(outDir_);
+  platform::CreateDir(outDir_);
+  EXPECT_EQ(Run(local.substr(0, local.find("piped.txt") + 2000)), 2);
+  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::E_BADDIRECTORY, archive::E_BADHEADER}));
+  EXPECT_EQ(rec_.Errors[1].FileName, "piped.txt");
+  EXPECT_FALSE(platform::FileExists(Out("piped.txt")));
+}
+
+// More entries than the 16-bit count holds; only two are selected, so the test
+// reads the whole directory without writing seventy thousand files.
+TEST_F(UnZipExtract, MoreThan65535Entries) {
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < 70000; ++i)
+    entries.push_back(File(std::string("e").append(std::to_string(i)).append(".txt"), std::to_string(i)));
+  std::string bytes = BuildZip(entries, TArchiveLayout{"", false, true, "", true});
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.FileSpec = {"e0.txt", "e69999.txt"}; }), 2);
+  EXPECT_EQ(Read("e69999.txt"), "69999");
+  EXPECT_TRUE(rec_.Errors.empty());
+
+  // A count beyond what the extraction keeps in memory is refused whole.
+  std::size_t record = bytes.size() - 22 - 20 - 56;
+  bytes = BuildZip({File("a.txt", "a")}, TArchiveLayout{"", false, true, "", true});
+  record = bytes.size() - 22 - 20 - 56;
+  for (int at : {24, 32}) bytes.replace(record + at, 8, std::string("\x80\x84\x1E\0\0\0\0\0", 8));  // 2,000,000
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes), 0);
+  EXPECT_TRUE(rec_.Begun.empty());
+  ASSERT_EQ(rec_.Errors.size(), 1u);
+  EXPECT_NE(rec_.Errors[0].ExtendedMsg.find("1000000"), std::string::npos);
+}
+
+// An archive whose entries lie beyond 4 GB into the file (a sparse file: the hole
+// in front takes no room): positions and offsets are 64-bit on every build.
+TEST_F(UnZipExtract, OffsetsBeyondFourGigabytes) {
+  const uint64_t hole = (uint64_t{5} << 30) + 123;
+  TArchiveLayout layout;
+  layout.Hole = hole;
+  std::string bytes = BuildZip({File("far.txt", Pattern(2000, 14)), File("d/farther.txt", "end")}, layout);
+  try {
+    platform::TFileStream file(archivePath_, platform::FileMode::CreateExclusive);
+    file.Seek(static_cast<int64_t>(hole), TSeekOrigin::soBeginning);
+    file.Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+  } catch (const Exception& e) {
+    GTEST_SKIP() << "no sparse file of 5 GB here: " << e.Message;
+  }
+  TUnZip z;
+  Configure(z);
+  EXPECT_EQ(z.Extract(), 2);
+  EXPECT_TRUE(rec_.Errors.empty());
+  EXPECT_EQ(Read("far.txt"), Pattern(2000, 14));
+  EXPECT_EQ(Read("d\\farther.txt"), "end");
+  platform::EraseFile(archivePath_);
 }
 
 TEST_F(UnZipExtract, NamesWithoutExtensionAndPatterns) {
@@ -213,6 +314,53 @@ TEST_F(UnZipExtract, DamagedEntryIsWrittenCountedAndReported) {
   ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_CRCERROR});
   EXPECT_EQ(rec_.Errors[0].FileName, Out("bad.txt"));
   EXPECT_EQ(archive::UnZipErrorText(archive::E_CRCERROR), "File fails CRC check");
+}
+
+// A handler that throws ends the extraction there; it is reported, never passed
+// over, and Extract itself does not throw.
+TEST_F(UnZipExtract, HandlerThatThrowsIsReported) {
+  std::string bytes = BuildZip({File("a.txt", "a"), File("b.txt", "b")});
+  EXPECT_EQ(Run(bytes,
+                [](TUnZip& z) {
+                  z.OnBegin = [](TUnZip*, const std::string& name, int, bool&) {
+                    if (name.find("b.txt") != std::string::npos) throw std::runtime_error("handler failed");
+                  };
+                }),
+            1);
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNEXPECTED});
+  EXPECT_EQ(rec_.Errors[0].ExtendedMsg, "handler failed");
+  EXPECT_EQ(rec_.Events.back(), "elapsed");
+
+  rec_ = TRecorder();
+  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.OnActivate = [](TUnZip*) { throw Exception("no"); }; }), 0);
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNEXPECTED});
+}
+
+// A Deflate stream that goes on past the declared size is damaged even when the
+// declared part has the stored CRC; one that ends there is whole, also when the
+// declared size is 0.
+TEST_F(UnZipExtract, DeflateStreamLongerThanDeclaredIsDamaged) {
+  // One final stored block (RFC 1951, 3.2.4) of "abcdef".
+  const std::string stream(
+      "\x01\x06\x00\xF9\xFF"
+      "abcdef",
+      11);
+  TEntrySpec longer = File("longer.txt", stream);
+  longer.Method = 8;
+  longer.DeclaredSize = 3;
+  longer.DeclaredCrc = archive::Crc32("abc", 3);
+  TEntrySpec exact = longer;
+  exact.Name = "exact.txt";
+  exact.DeclaredSize = 6;
+  exact.DeclaredCrc = archive::Crc32("abcdef", 6);
+  TEntrySpec empty = File("empty.txt", std::string("\x03\x00", 2));  // empty fixed-code block
+  empty.Method = 8;
+  empty.DeclaredSize = 0;
+  empty.DeclaredCrc = 0;
+  EXPECT_EQ(Run(BuildZip({longer, exact, empty})), 3);
+  EXPECT_EQ(rec_.Ended, (std::vector<std::pair<std::string, bool>>{
+                            {Out("longer.txt"), false}, {Out("exact.txt"), true}, {Out("empty.txt"), true}}));
+  EXPECT_EQ(Read("longer.txt"), "abc");  // never more than declared
 }
 
 TEST_F(UnZipExtract, UnsupportedMethodLeavesAnEmptyCountedFile) {
@@ -259,17 +407,21 @@ TEST_F(UnZipExtract, MissingArchiveAndArchiveFileRules) {
   EXPECT_EQ(archive::UnZipErrorText(archive::E_FILENOTFOUND), "File not found");
   EXPECT_EQ(rec_.Events, std::vector<std::string>{"error 25192"});
 
-  // "/" becomes "\"; a file that is no archive is atNA and yields nothing.
-  testsupport::WriteFileText(tmp_ / "notes.txt", "not an archive at all");
-  std::string slashed = tmp_.Path() + "/notes.txt";
-  z.SetArchiveFile(slashed);
-  EXPECT_EQ(z.ArchiveFile(), text::StringReplace(slashed, "/", "\\"));
-  EXPECT_EQ(z.ArcType(), archive::atNA);
-  rec_ = TRecorder();
-  rec_.Attach(z);
-  z.FileSpec = {"*.*"};
-  EXPECT_EQ(z.Extract(), 0);
-  EXPECT_TRUE(rec_.Errors.empty());
+  // "/" becomes "\"; a file that is no archive (text, nothing at all) is atNA,
+  // yields nothing and says so.
+  for (const std::string& content : {std::string("not an archive at all"), std::string()}) {
+    platform::EraseFile(tmp_ / "notes.txt");
+    testsupport::WriteFileText(tmp_ / "notes.txt", content);
+    std::string slashed = tmp_.Path() + "/notes.txt";
+    z.SetArchiveFile(slashed);
+    EXPECT_EQ(z.ArchiveFile(), text::StringReplace(slashed, "/", "\\"));
+    EXPECT_EQ(z.ArcType(), archive::atNA);
+    rec_ = TRecorder();
+    rec_.Attach(z);
+    z.FileSpec = {"*.*"};
+    EXPECT_EQ(z.Extract(), 0);
+    EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_NOTZIP});
+  }
 
   WriteArchive(BuildZip({File("a.txt", "a")}));
   z.SetArchiveFile(archivePath_);
@@ -448,14 +600,55 @@ TEST_F(UnZipExtract, RandomlyDamagedArchivesStayInsideTheFolder) {
   }
 }
 
-TEST_F(UnZipExtract, FileEntryNamedLikeAFolderFailsToOpenButCounts) {
-  TEntrySpec odd = File("odd/", "");
-  odd.ExternalAttributes = 0x20;
-  EXPECT_EQ(Run(BuildZip({odd, File("after.txt", "x")})), 2);
-  EXPECT_EQ(rec_.Begun[0], Out("odd\\"));
+// An empty entry named like a folder is one, whatever its attributes: jar,
+// libarchive and Node's writers set no MS-DOS folder bit (and jar deflates it, with
+// a data descriptor). One that holds data stays a file that cannot be created.
+TEST_F(UnZipExtract, EntriesNamedLikeFoldersWithoutTheFolderAttribute) {
+  TEntrySpec jar = File("META-INF/", "");
+  jar.ExternalAttributes = 0;
+  jar.Method = 8;
+  jar.Data = std::string("\x03\x00", 2);  // an empty Deflate stream
+  jar.DeclaredSize = 0;
+  jar.DataDescriptor = true;
+  TEntrySpec unix = File("data/maps/", "");
+  unix.Host = 3;
+  unix.ExternalAttributes = 040755u << 16;
+  TEntrySpec odd = File("odd/", "x");
+  EXPECT_EQ(Run(BuildZip({jar, File("META-INF/MANIFEST.MF", "m"), unix, odd, File("after.txt", "x")}),
+                [](TUnZip& z) { z.CreateStoredDirs = true; }),
+            3);
+  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("META-INF\\MANIFEST.MF"), Out("odd\\"), Out("after.txt")}));
+  EXPECT_TRUE(platform::DirectoryExists(Out("data\\maps")));
   EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_OPEN});
   EXPECT_EQ(rec_.Errors[0].FileName, Out("odd\\"));
+  EXPECT_EQ(Read("META-INF\\MANIFEST.MF"), "m");
   EXPECT_EQ(Read("after.txt"), "x");
+}
+
+// What the machine refused, as the user reads it: the first such failure, with the
+// system's message; a damaged archive is not the machine's fault.
+TEST_F(UnZipExtract, LocalErrorTextSaysWhatTheMachineRefused) {
+  // A file where a folder should be: the folder cannot be made, nor the file in it.
+  testsupport::WriteFileText(Out("data"), "in the way");
+  TEntrySpec bad = File("bad.txt", "x");
+  bad.BadCrc = true;
+  TUnZip z;
+  WriteArchive(BuildZip({bad, File("data/a.txt", "a"), File("data/b.txt", "b"), File("ok.txt", "ok")}));
+  Configure(z);
+  EXPECT_EQ(z.Extract(), 4);
+  const std::string& text = z.LocalErrorText();
+  const std::string head = "Error opening file: " + Out("data\\a.txt") + " (";
+  EXPECT_EQ(text.compare(0, head.size(), head), 0) << text;
+  EXPECT_GT(text.size(), head.size() + 2) << text;  // the system said why
+  EXPECT_EQ(text.back(), ')');
+  EXPECT_EQ(text.find("Cannot create"), std::string::npos) << text;
+  EXPECT_EQ(Read("ok.txt"), "ok");
+
+  // Cleared by the next Extract; an archive's own damage leaves it empty.
+  platform::EraseFile(Out("data"));
+  WriteArchive(BuildZip({bad, File("ok.txt", "ok")}));
+  EXPECT_EQ(z.Extract(), 2);
+  EXPECT_EQ(z.LocalErrorText(), "");
 }
 
 TEST_F(UnZipExtract, OverwriteConfirmation) {
@@ -574,18 +767,38 @@ TEST_F(UnZipExtract, ProgressIsMonotonicAndEndsAtOneHundred) {
   EXPECT_GE(rec_.Progress.size(), 5u + 4u);
 }
 
+// Names in code page 437 and UTF-8 become the program's ANSI names: 1252 where the
+// product is sold (the Linux port, Wine as it comes). A name the code page cannot
+// hold fails its entry, named, and no two names become one.
 TEST_F(UnZipExtract, OemAndUtf8NamesBecomeAnsi) {
   TEntrySpec oem = File(std::string("caf\x82.txt"), "oem");         // CP437 0x82 = e acute
   TEntrySpec utf8 = File(std::string("na\xC3\xAFve.txt"), "utf8");  // i diaeresis
   utf8.Flags = 0x800;
-  std::string bytes = BuildZip({oem, utf8});
-  EXPECT_EQ(Run(bytes), 2);
-  EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("caf\xE9.txt"), Out("na\xEFve.txt")}));
+  TEntrySpec euro = File("prix \xE2\x82\xAC \xE2\x80\x93 liste.txt", "euro");  // from a Unix tool, unflagged
+  euro.Host = 3;
+  TEntrySpec japanese = File("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "ja");
+  japanese.Flags = 0x800;
+  TEntrySpec chinese = File("\xE4\xB8\xAD\xE6\x96\x87\xE5\xAD\x97.txt", "zh");
+  chinese.Flags = 0x800;
+  std::string bytes = BuildZip({oem, utf8, euro, japanese, chinese, File("last.txt", "last")});
+  std::string euroName, cjk;
+  if (platform::UnicodeToAnsi(U"\u65E5", cjk)) GTEST_SKIP() << "this code page holds CJK names";
+  ASSERT_TRUE(platform::UnicodeToAnsi(U"prix \u20AC \u2013 liste.txt", euroName));
+
+  EXPECT_EQ(Run(bytes), 4);
+  EXPECT_EQ(rec_.Begun,
+            (std::vector<std::string>{Out("caf\xE9.txt"), Out("na\xEFve.txt"), Out(euroName), Out("last.txt")}));
+  EXPECT_EQ(Read("caf\xE9.txt"), "oem");
+  EXPECT_EQ(Read(euroName), "euro");
+  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::E_NAMECODEPAGE, archive::E_NAMECODEPAGE}));
+  EXPECT_EQ(rec_.Errors[0].FileName, "<U+65E5><U+672C><U+8A9E>.txt");
+  EXPECT_EQ(rec_.Errors[1].FileName, "<U+4E2D><U+6587><U+5B57>.txt");
+  EXPECT_EQ(platform::ListDir(outDir_).size(), 4u);
 
   rec_ = TRecorder();
   testsupport::RemoveTree(outDir_);
   platform::CreateDir(outDir_);
-  EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.TranslateOemChar = false; }), 2);
+  EXPECT_EQ(Run(BuildZip({oem, utf8}), [](TUnZip& z) { z.TranslateOemChar = false; }), 2);
   EXPECT_EQ(rec_.Begun[0], Out("caf\x82.txt"));
 }
 

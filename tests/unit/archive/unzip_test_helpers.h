@@ -38,10 +38,12 @@ struct TEntrySpec {
   std::string Password;             // encrypt with traditional PKWARE encryption
   bool DataDescriptor = false;      // CRC and sizes after the data (bit 3)
   bool BadCrc = false;              // store a wrong CRC
+  int64_t DeclaredCrc = -1;         // the CRC to store (default: Data's)
   int64_t DeclaredSize = -1;        // uncompressed size to declare (default: Data's)
   int64_t DeclaredCompressed = -1;  // compressed size to declare in the directory
   std::string LocalName;            // a different name in the local header
   int64_t LocalOffset = -1;         // point the directory at another entry's local header
+  bool Zip64 = false;               // sizes and offset in ZIP64 extra fields (and descriptor)
 };
 
 struct TArchiveLayout {
@@ -49,6 +51,10 @@ struct TArchiveLayout {
   bool AdjustOffsets = false;    // offsets count from the file's start (as zip -A)
   bool CentralDirectory = true;  // false: local headers only (a cut-off archive)
   std::string Comment;
+  bool Zip64End = false;  // a ZIP64 end record and its locator; the end record holds markers
+  // Offsets count this many bytes more, for an archive the caller writes that far
+  // into a file (a hole in front of it).
+  uint64_t Hole = 0;
 };
 
 inline void Put16(std::string& s, uint32_t v) {
@@ -59,14 +65,19 @@ inline void Put32(std::string& s, uint32_t v) {
   Put16(s, v & 0xFFFF);
   Put16(s, v >> 16);
 }
+inline void Put64(std::string& s, uint64_t v) {
+  Put32(s, static_cast<uint32_t>(v));
+  Put32(s, static_cast<uint32_t>(v >> 32));
+}
 
 inline std::string BuildZip(const std::vector<TEntrySpec>& entries, const TArchiveLayout& layout = {}) {
+  constexpr uint32_t kMarker = 0xFFFFFFFF;
   std::string out = layout.Stub;
-  const uint32_t base = layout.AdjustOffsets ? static_cast<uint32_t>(layout.Stub.size()) : 0;
+  const uint64_t base = (layout.AdjustOffsets ? layout.Stub.size() : 0) + layout.Hole;
   std::string central;
-  std::vector<uint32_t> offsets;
   for (const TEntrySpec& e : entries) {
-    uint32_t crc = archive::Crc32(e.Data.data(), e.Data.size());
+    uint32_t crc =
+        e.DeclaredCrc >= 0 ? static_cast<uint32_t>(e.DeclaredCrc) : archive::Crc32(e.Data.data(), e.Data.size());
     if (e.BadCrc) crc ^= 0x5A5A5A5A;
     std::string payload = e.Data;
     uint16_t flags = e.Flags;
@@ -80,35 +91,61 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries, const TArchi
       crypto.Encrypt(reinterpret_cast<uint8_t*>(payload.data()), payload.size());
     }
     if (e.DataDescriptor) flags |= 8;
-    uint32_t size = e.DeclaredSize >= 0 ? static_cast<uint32_t>(e.DeclaredSize) : static_cast<uint32_t>(e.Data.size());
-    uint32_t csize = static_cast<uint32_t>(payload.size());
-    uint32_t centralCsize = e.DeclaredCompressed >= 0 ? static_cast<uint32_t>(e.DeclaredCompressed) : csize;
+    uint64_t size = e.DeclaredSize >= 0 ? static_cast<uint64_t>(e.DeclaredSize) : e.Data.size();
+    uint64_t csize = payload.size();
+    uint64_t centralCsize = e.DeclaredCompressed >= 0 ? static_cast<uint64_t>(e.DeclaredCompressed) : csize;
     const std::string& localName = e.LocalName.empty() ? e.Name : e.LocalName;
-    uint32_t offset = static_cast<uint32_t>(out.size() - layout.Stub.size());
+    uint64_t offset = out.size() - layout.Stub.size();
     if (e.LocalOffset < 0) {
+      std::string extra;
+      if (e.Zip64) {
+        Put16(extra, 1);
+        Put16(extra, 16);
+        Put64(extra, e.DataDescriptor ? 0 : size);
+        Put64(extra, e.DataDescriptor ? 0 : csize);
+      }
       Put32(out, 0x04034B50);
-      Put16(out, 20);
+      Put16(out, e.Zip64 ? 45 : 20);
       Put16(out, flags);
       Put16(out, e.Method);
       Put16(out, e.Time);
       Put16(out, e.Date);
       Put32(out, e.DataDescriptor ? 0 : crc);
-      Put32(out, e.DataDescriptor ? 0 : csize);
-      Put32(out, e.DataDescriptor ? 0 : size);
+      Put32(out, e.Zip64 ? kMarker : e.DataDescriptor ? 0 : static_cast<uint32_t>(csize));
+      Put32(out, e.Zip64 ? kMarker : e.DataDescriptor ? 0 : static_cast<uint32_t>(size));
       Put16(out, static_cast<uint32_t>(localName.size()));
-      Put16(out, 0);
+      Put16(out, static_cast<uint32_t>(extra.size()));
       out += localName;
+      out += extra;
       out += payload;
       if (e.DataDescriptor) {
         Put32(out, 0x08074B50);
         Put32(out, crc);
-        Put32(out, csize);
-        Put32(out, size);
+        if (e.Zip64) {
+          Put64(out, csize);
+          Put64(out, size);
+        } else {
+          Put32(out, static_cast<uint32_t>(csize));
+          Put32(out, static_cast<uint32_t>(size));
+        }
       }
     } else {
-      offset = static_cast<uint32_t>(e.LocalOffset);
+      offset = static_cast<uint64_t>(e.LocalOffset);
     }
-    offsets.push_back(offset);
+    offset += base;
+    // The ZIP64 field holds what does not fit, or everything when asked to.
+    const bool wideSize = e.Zip64 || size >= kMarker, wideCsize = e.Zip64 || centralCsize >= kMarker,
+               wideOffset = e.Zip64 || offset >= kMarker;
+    std::string extra;
+    if (wideSize || wideCsize || wideOffset) {
+      std::string values;
+      if (wideSize) Put64(values, size);
+      if (wideCsize) Put64(values, centralCsize);
+      if (wideOffset) Put64(values, offset);
+      Put16(extra, 1);
+      Put16(extra, static_cast<uint32_t>(values.size()));
+      extra += values;
+    }
     Put32(central, 0x02014B50);
     Put16(central, (static_cast<uint32_t>(e.Host) << 8) | 20);
     Put16(central, 20);
@@ -117,27 +154,46 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries, const TArchi
     Put16(central, e.Time);
     Put16(central, e.Date);
     Put32(central, crc);
-    Put32(central, centralCsize);
-    Put32(central, size);
+    Put32(central, wideCsize ? kMarker : static_cast<uint32_t>(centralCsize));
+    Put32(central, wideSize ? kMarker : static_cast<uint32_t>(size));
     Put16(central, static_cast<uint32_t>(e.Name.size()));
-    Put16(central, 0);
+    Put16(central, static_cast<uint32_t>(extra.size()));
     Put16(central, 0);
     Put16(central, 0);
     Put16(central, 0);
     Put32(central, e.ExternalAttributes);
-    Put32(central, offset + base);
+    Put32(central, wideOffset ? kMarker : static_cast<uint32_t>(offset));
     central += e.Name;
+    central += extra;
   }
   if (!layout.CentralDirectory) return out;
-  uint32_t cdOffset = static_cast<uint32_t>(out.size() - layout.Stub.size()) + base;
+  const uint64_t cdOffset = out.size() - layout.Stub.size() + base;
   out += central;
+  const bool zip64 = layout.Zip64End || cdOffset >= kMarker;
+  if (zip64) {
+    const uint64_t recordOffset = out.size() - layout.Stub.size() + base;
+    Put32(out, 0x06064B50);
+    Put64(out, 44);
+    Put16(out, 45);
+    Put16(out, 45);
+    Put32(out, 0);
+    Put32(out, 0);
+    Put64(out, entries.size());
+    Put64(out, entries.size());
+    Put64(out, central.size());
+    Put64(out, cdOffset);
+    Put32(out, 0x07064B50);
+    Put32(out, 0);
+    Put64(out, recordOffset);
+    Put32(out, 1);
+  }
   Put32(out, 0x06054B50);
   Put16(out, 0);
   Put16(out, 0);
-  Put16(out, static_cast<uint32_t>(entries.size()));
-  Put16(out, static_cast<uint32_t>(entries.size()));
-  Put32(out, static_cast<uint32_t>(central.size()));
-  Put32(out, cdOffset);
+  Put16(out, zip64 ? 0xFFFF : static_cast<uint32_t>(entries.size()));
+  Put16(out, zip64 ? 0xFFFF : static_cast<uint32_t>(entries.size()));
+  Put32(out, zip64 ? kMarker : static_cast<uint32_t>(central.size()));
+  Put32(out, zip64 ? kMarker : static_cast<uint32_t>(cdOffset));
   Put16(out, static_cast<uint32_t>(layout.Comment.size()));
   out += layout.Comment;
   return out;

@@ -1,8 +1,9 @@
-// Entry selection by FileSpec patterns and name conversion to ANSI.
+// Entry selection by FileSpec patterns, and stored names to the program's names.
 #include <gtest/gtest.h>
 
-#include "archive/oem_charset.h"
+#include "archive/entry_names.h"
 #include "archive/wildcard.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -56,23 +57,62 @@ TEST(UnZipWildcard, PatternRules) {
   EXPECT_FALSE(archive::FileSpecSelects("b.ini", {}, true));
 }
 
-TEST(UnZipWildcard, NamesToAnsi) {
-  EXPECT_EQ(archive::OemToAnsi("plain/ascii.txt"), "plain/ascii.txt");
-  EXPECT_EQ(archive::OemToAnsi("\x80\x81\x82\x8E\x99\x9A\xA4\xE1\xF8"), "\xC7\xFC\xE9\xC4\xD6\xDC\xF1\xDF\xB0");
-  EXPECT_EQ(archive::OemToAnsi("box\xC4\xB3"), "box__");
-  std::string out;
-  EXPECT_TRUE(archive::Utf8ToAnsi("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC", out));
-  EXPECT_EQ(out, "\xE9t\xE9 _");
-  EXPECT_FALSE(archive::Utf8ToAnsi("\xE9t\xE9", out));     // Latin-1, not UTF-8
-  EXPECT_FALSE(archive::Utf8ToAnsi("\xC0\xAF", out));      // overlong "/"
-  EXPECT_FALSE(archive::Utf8ToAnsi("\xED\xA0\x80", out));  // surrogate
-  EXPECT_FALSE(archive::Utf8ToAnsi("\xE2\x82", out));      // cut short
-  // By flag and host: UTF-8 flagged, Unix bytes kept when not UTF-8, OEM otherwise.
-  EXPECT_EQ(archive::EntryNameToAnsi("\xC3\xA9", 0x800, 0), "\xE9");
-  EXPECT_EQ(archive::EntryNameToAnsi("\xC3\xA9", 0, 3), "\xE9");
-  EXPECT_EQ(archive::EntryNameToAnsi("\xE9", 0, 3), "\xE9");
-  EXPECT_EQ(archive::EntryNameToAnsi("\x82", 0, 0), "\xE9");
-  EXPECT_EQ(archive::EntryNameToAnsi("\x82", 0, -1), "\xE9");
+// Stored names to the program's names: UTF-8 when flagged or from a Unix or macOS
+// tool, code page 437 otherwise, then the ANSI code page (1252 where the product
+// is sold), never with a look-alike or "_" in place of a missing character.
+TEST(UnZipWildcard, EntryNames) {
+  struct Case {
+    std::string stored;
+    uint16_t flags;
+    int host;
+    std::u32string unicode;  // what the name means; empty: its bytes are kept as they are
+    std::string kept;        // the name then
+  } cases[] = {
+      {"plain/ascii.txt", 0, 0, U"plain\\ascii.txt", ""},
+      {"caf\x82.txt", 0, 0, U"caf\u00E9.txt", ""},  // code page 437
+      {"caf\x82.txt", 0, -1, U"caf\u00E9.txt", ""},
+      {"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xE2\x80\x93", 0x800, 0, U"\u00E9t\u00E9 \u20AC \u2013", ""},
+      {"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xE2\x80\x93", 0, 3, U"\u00E9t\u00E9 \u20AC \u2013", ""},
+      {"D\xC3\xA9sinstaller", 0, 19, U"D\u00E9sinstaller", ""},
+      {"D\xC3\xA9sinstaller", 0, -1, U"D\u00E9sinstaller", ""},
+      {"D\xC3\xA9sinstaller", 0, 0, U"D\u251C\u2310sinstaller", ""},  // not flagged: code page 437
+      {"\xE9t\xE9", 0, 3, U"", "\xE9t\xE9"},                          // a Unix name that is no UTF-8
+      {"box\xC4\xB3", 0, 0, U"box\u2500\u2502", ""},
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", 0x800, 0, U"\u65E5\u672C\u8A9E.txt", ""},
+      {"./data/./maps/", 0, 3, U"data\\maps\\", ""},
+      {"./", 0, 3, U"\\", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    std::string name;
+    bool ok = archive::EntryName(c.stored, c.flags, c.host, true, name);
+    if (c.unicode.empty()) {
+      EXPECT_TRUE(ok);
+      EXPECT_EQ(name, c.kept);
+      continue;
+    }
+    std::string ansi;
+    bool representable = platform::UnicodeToAnsi(c.unicode, ansi);
+    EXPECT_EQ(ok, representable);
+    if (representable) {
+      EXPECT_EQ(name, ansi);
+    }
+  }
+  // 1252 on the Linux port (and under Wine as it comes): the euro sign and the dash
+  // have bytes of their own there.
+  std::string name;
+  if (platform::UnicodeToAnsi(U"\u20AC\u2013", name) && name == "\x80\x96") {
+    EXPECT_TRUE(archive::EntryName("\xE2\x82\xAC\xE2\x80\x93", 0x800, 0, true, name));
+    EXPECT_EQ(name, "\x80\x96");
+  }
+  // A name the code page cannot hold is shown with the characters it lacks.
+  if (!platform::UnicodeToAnsi(U"\u65E5", name)) {
+    EXPECT_FALSE(archive::EntryName("a/\xE6\x97\xA5.txt", 0x800, 0, true, name));
+    EXPECT_EQ(name, "a\\<U+65E5>.txt");
+  }
+  // Without translation the bytes stay.
+  EXPECT_TRUE(archive::EntryName("a/caf\x82.txt", 0, 0, false, name));
+  EXPECT_EQ(name, "a\\caf\x82.txt");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "archive/crc32.h"
+#include "base/codepage.h"
 #include "engine/worker.h"
 #include "platform/platform.h"
 #include "settings/file_xml.h"
@@ -14,6 +15,8 @@
 #include "support/headless_backend.h"
 #include "support/test_support.h"
 #include "support/window_under_test.h"
+#include "unit/archive/raw_zip.h"
+#include "unit/archive/unzip_test_helpers.h"
 #include "unit/net/scripted_server.h"
 
 namespace {
@@ -251,18 +254,31 @@ TEST(Pipeline, KillSwitchStopsTheListedProcesses) {
   }
 }
 
-TEST(Pipeline, InstallsAPackageOfEveryMethod) {
-  // Made by independent tools: stored, shrunk, reduced, imploded, deflated, Deflate64.
-  const std::string zip = testsupport::ReadFileText(testsupport::SharedTestData("testdata/zip/mixed_methods.zip"));
-  nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
-  TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
-  run.InstallAndWait();
-  EXPECT_EQ(run.form.ExitStatus(), 0) << run.form.FLabelMessage.Caption();
-  const std::string sample = testsupport::ReadFileText(run.InstallFolder() + "\\09_deflate64.bin");
-  EXPECT_EQ(sample.size(), 120000u);
-  EXPECT_EQ(archive::Crc32Update(0, sample.data(), sample.size()), 0xb6165c59u);
-  EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\01_shrunk.txt").size(), 20000u);
-  EXPECT_FALSE(run.TempHasLeftovers());
+// Packages of independent tools, of every method between them: shrunk, reduced,
+// imploded (legacy_methods), stored (jar cf0), deflated (bsdtar), Deflate64 (7-Zip).
+TEST(Pipeline, InstallsPackagesOfEveryMethod) {
+  const std::vector<testzip::TManifestRow> manifest = testzip::ReadManifest(testzip::LocalZipDir() + "manifest.tsv");
+  for (const char* name : {"legacy_methods.zip", "jar_cf0.zip", "bsdtar_deflate.zip", "7z_deflate64_mx5.zip"}) {
+    SCOPED_TRACE(name);
+    const std::string zip = testsupport::ReadFileText(platform::FromHostPath(testzip::LocalZipDir() + name));
+    nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
+    TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
+    run.InstallAndWait();
+    EXPECT_EQ(run.form.ExitStatus(), 0) << run.form.FLabelMessage.Caption();
+    int checked = 0;
+    for (const auto& row : manifest) {
+      if (row.archive != name || row.type != "file" || row.expect != "ok") continue;
+      std::string entry;  // the manifest's names are UTF-8, the program's 1252
+      ASSERT_TRUE(codepage::Utf8ToCp1252(row.entry.compare(0, 2, "./") == 0 ? row.entry.substr(2) : row.entry, entry));
+      std::string path = run.InstallFolder() + "\\" + entry;
+      for (char& c : path)
+        if (c == '/') c = '\\';
+      EXPECT_EQ(unziptest::Sha256Hex(testsupport::ReadFileText(path)), row.sha256) << row.entry;
+      ++checked;
+    }
+    EXPECT_GE(checked, 3);
+    EXPECT_FALSE(run.TempHasLeftovers());
+  }
 }
 
 // Version 2 changes every file of version 1 and adds one in a new folder, while

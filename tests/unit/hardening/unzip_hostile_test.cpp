@@ -127,6 +127,8 @@ TEST_F(UnZipHostile, EveryCutOfAnArchiveOfEveryMethodEndsCleanly) {
     std::map<std::string, std::string> files;
     int count = Run(whole.substr(0, len), &files);
     ASSERT_LE(count, 5) << len;
+    // A cut archive never passes for a whole one, whatever it still holds.
+    ASSERT_FALSE(rec_.Errors.empty()) << len;
     // Whatever was written is a start of the right content, and a passed entry
     // is all of it.
     for (const auto& [name, content] : files) {
@@ -145,7 +147,8 @@ TEST_F(UnZipHostile, EveryCutOfAnArchiveOfEveryMethodEndsCleanly) {
 }
 
 // Fields of the end, central and local records bent to point past the end of the
-// file, or to claim more than it holds.
+// file, or to claim more than it holds. Each shows as a failure; a damaged central
+// directory refuses the whole archive.
 TEST_F(UnZipHostile, RecordsPointingOutsideTheFile) {
   const std::string whole = SmallMethods();
   const TLayout l = LayoutOf(whole);
@@ -155,6 +158,7 @@ TEST_F(UnZipHostile, RecordsPointingOutsideTheFile) {
   struct TCase {
     const char* what;
     std::function<void(std::string&)> bend;
+    bool refused = false;  // the directory is damaged: nothing at all is extracted
   };
   const std::size_t c1 = l.Central[1], lh1 = l.Local[1];
   const std::vector<TCase> cases = {
@@ -166,20 +170,36 @@ TEST_F(UnZipHostile, RecordsPointingOutsideTheFile) {
          Set32(z, l.End + 12, 0xFFFFFFFF);
          Set32(z, l.End + 16, 0xFFFFFFFF);
        }},
-      {"comment running past the end", [&](std::string& z) { Set16(z, l.End + 20, 0xFFFF); }},
+      {"comment running past the end", [&](std::string& z) { Set16(z, l.End + 20, 0xFFFF); }, true},
       {"65535 entries claimed",
        [&](std::string& z) {
          Set16(z, l.End + 8, 0xFFFF);
          Set16(z, l.End + 10, 0xFFFF);
-       }},
-      {"central name running past the end", [&](std::string& z) { Set16(z, c1 + 28, 0xFFFF); }},
-      {"central extra field running past the end", [&](std::string& z) { Set16(z, c1 + 30, 0xFFFF); }},
-      {"central comment running past the end", [&](std::string& z) { Set16(z, c1 + 32, 0xFFFF); }},
-      {"local header offset past the end", [&](std::string& z) { Set32(z, c1 + 42, 0xFFFFFFFF); }},
+       },
+       true},
+      {"one entry fewer claimed", [&](std::string& z) { Set16(z, l.End + 10, Get16(z, l.End + 10) - 1); }, true},
+      {"a record's signature broken", [&](std::string& z) { z[c1 + 1] = 'X'; }, true},
+      {"an extra field running past its record",
+       [&](std::string& z) {
+         // Four bytes of extra field after the first record's name, whose one
+         // field claims 255; the directory (and the end record after it) grow by four.
+         std::string extra("\x55\x54\xFF\x00", 4);
+         std::size_t at = l.Central[0];
+         std::size_t nameEnd = at + 46 + Get16(z, at + 28);
+         z.insert(nameEnd, extra);
+         Set16(z, at + 30, 4);
+         Set32(z, l.End + 4 + 12, Get32(z, l.End + 4 + 12) + 4);
+       },
+       true},
+      {"central name running past the end", [&](std::string& z) { Set16(z, c1 + 28, 0xFFFF); }, true},
+      {"central extra field running past the end", [&](std::string& z) { Set16(z, c1 + 30, 0xFFFF); }, true},
+      {"central comment running past the end", [&](std::string& z) { Set16(z, c1 + 32, 0xFFFF); }, true},
+      {"local header offset past the end", [&](std::string& z) { Set32(z, c1 + 42, 0xFFFFFFF0); }},
+      {"ZIP64 offset without its extra field", [&](std::string& z) { Set32(z, c1 + 42, 0xFFFFFFFF); }, true},
       {"local header offset inside the directory", [&](std::string& z) { Set32(z, c1 + 42, Get32(z, l.End + 16)); }},
       {"local name running past the end", [&](std::string& z) { Set16(z, lh1 + 26, 0xFFFF); }},
       {"local extra field moving the data past the end", [&](std::string& z) { Set16(z, lh1 + 28, 0xFFFF); }},
-      {"compressed size of 4 GB", [&](std::string& z) { Set32(z, c1 + 20, 0xFFFFFFFF); }},
+      {"compressed size of 4 GB", [&](std::string& z) { Set32(z, c1 + 20, 0xFFFFFFFE); }},
   };
   for (const TCase& c : cases) {
     std::string bent = whole;
@@ -187,6 +207,14 @@ TEST_F(UnZipHostile, RecordsPointingOutsideTheFile) {
     std::map<std::string, std::string> files;
     int count = Run(bent, &files);
     EXPECT_LE(count, 5) << c.what;
+    bool failed = !rec_.Errors.empty();
+    for (const auto& [path, pass] : rec_.Ended) failed = failed || !pass;
+    EXPECT_TRUE(failed) << c.what;
+    if (c.refused) {
+      EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY}) << c.what;
+      EXPECT_TRUE(rec_.Begun.empty()) << c.what;
+      EXPECT_TRUE(files.empty()) << c.what;
+    }
     for (const auto& [path, pass] : rec_.Ended) {
       if (!pass || path.back() == '\\') continue;
       std::string name = path.substr(out_.size() + 1);
@@ -206,7 +234,7 @@ TEST_F(UnZipHostile, FourGigabytesDeclaredForAFewBytes) {
                                           "",           "sub/stored.txt"};
   for (std::size_t i : {0u, 1u, 2u, 3u, 5u}) {
     std::string bent = whole;
-    Set32(bent, l.Central[i] + 24, 0xFFFFFFFF);
+    Set32(bent, l.Central[i] + 24, 0xFFFFFFFE);  // 0xFFFFFFFF would say "see the ZIP64 field"
     std::map<std::string, std::string> files;
     EXPECT_EQ(Run(bent, &files), 5) << names[i];
     EXPECT_EQ(files, reference) << names[i];

@@ -34,22 +34,21 @@ void Setup(TStepContext& run, TRunTools& tools) {
   run.Settings.TempFolder = platform::TempDir();
 }
 
-namespace {
-
-// Removes the empty folders below a folder, deepest first, then the folder when it
-// is empty too. Files are never touched: a file left here was not placed.
-void RemoveEmptyFolders(const std::string& folder) {
-  for (const std::string& name : platform::ListDir(folder))
-    if (!name.empty() && name.back() == '\\') RemoveEmptyFolders(folder + "\\" + name.substr(0, name.size() - 1));
+void RemoveFolders(const std::string& folder, bool withFiles) {
+  for (const std::string& name : platform::ListDir(folder)) {
+    if (!name.empty() && name.back() == '\\')
+      RemoveFolders(folder + "\\" + name.substr(0, name.size() - 1), withFiles);
+    else if (withFiles)
+      platform::EraseFile(folder + "\\" + name);
+  }
   platform::RemoveDir(folder);
 }
 
-}  // namespace
-
 void Cleanup(TStepContext& run, TRunTools& tools) {
   const TLiveUpdate& s = run.Settings;
-  // The package's sub-folders stay behind empty once their files were moved out.
-  if (!s.ExtractFolderName.empty()) RemoveEmptyFolders(s.TempFolder + "\\" + s.ExtractFolderName);
+  // The package's sub-folders stay behind empty once their files were moved out;
+  // a file left there was not placed.
+  if (!s.ExtractFolderName.empty()) RemoveFolders(s.TempFolder + "\\" + s.ExtractFolderName, false);
   platform::EraseFile(s.TempFolder + "\\" + s.ArchiveFileName);
   tools.UnZip.reset();
   tools.HTTP.reset();

@@ -76,6 +76,9 @@ struct TRunTools {
 void Setup(TStepContext& run, TRunTools& tools);
 // Removes what is left of the extraction folder and the archive, and frees the tools.
 void Cleanup(TStepContext& run, TRunTools& tools);
+// Removes the folders below a folder, deepest first, then the folder itself; their
+// files too only when withFiles is set, else a folder holding a file stays.
+void RemoveFolders(const std::string& folder, bool withFiles);
 
 // Fetches the package into the temporary folder.
 bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch);

@@ -37,7 +37,12 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip) {
   // A package that yields no file, or any entry the extraction could not write
   // whole and correct, is not installed.
   if (!s.ExtractedFiles.empty() && !failed) return true;
-  run.Report(t.S_ZipEmpty, mtWarning);
+  // A full disk or a folder that cannot be written is no fault of the server's:
+  // say what went wrong here, as the download step does.
+  // Nothing of a package that is not installed stays in the temporary folder.
+  RemoveFolders(extractFolder, true);
+  const std::string& local = unzip.LocalErrorText();
+  run.Report(local.empty() ? t.S_ZipEmpty : t.S_ZipEmpty + "\r\n" + local, mtWarning);
   return false;
 }
 

@@ -202,6 +202,8 @@ def main():
         if target == "windows":
             check.true("installation of names outside the code page: the unpack step's failure shows",
                        any(ZIP_EMPTY in line for line in box))
+            check.true("installation of names outside the code page: and why",
+                       any("code page" in line for line in box))
 
         # Cut short anywhere, or with a damaged central directory: never a success.
         with open(os.path.join(DATA, "node_archiver.zip"), "rb") as f:

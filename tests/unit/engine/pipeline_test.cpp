@@ -157,6 +157,23 @@ TEST(Pipeline, DamagedPackageIsNotInstalled) {
   EXPECT_EQ(run.form.ExitStatus(), 1);
   EXPECT_EQ(run.form.FLabelMessage.Caption(), "The server provided an invalid file.");
   EXPECT_FALSE(platform::FileExists(run.InstallFolder() + "\\good.txt"));
+  EXPECT_FALSE(run.TempHasLeftovers());
+}
+
+// A failure that lies with this machine is named after the server's text.
+TEST(Pipeline, UnpackFailureOfThisMachineSaysWhy) {
+  unziptest::TEntrySpec good, utf8;
+  good.Name = "good.txt", good.Data = "fine";
+  utf8.Name = "\xE6\x97\xA5\xE6\x9C\xAC.txt", utf8.Data = "no 1252 name", utf8.Flags = 0x800;
+  nettest::TScriptedServer server(nettest::Answer(Ok(unziptest::BuildZip({good, utf8}))));
+  TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
+  run.InstallAndWait();
+  EXPECT_EQ(run.form.ExitStatus(), 1);
+  const std::string message = run.form.FLabelMessage.Caption();
+  EXPECT_EQ(message.rfind("The server provided an invalid file.\r\n", 0), 0u) << message;
+  EXPECT_NE(message.find("code page"), std::string::npos) << message;
+  EXPECT_FALSE(platform::FileExists(run.InstallFolder() + "\\good.txt"));
+  EXPECT_FALSE(run.TempHasLeftovers());
 }
 
 TEST(Pipeline, DownloadFailuresReportTheirCause) {

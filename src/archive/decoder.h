@@ -45,16 +45,4 @@ DecodeResult Unreduce(TByteSource& source, TByteSink& sink, uint64_t uncompresse
 // Method 6: window8k from general-purpose flag bit 1, threeTrees from bit 2.
 DecodeResult Explode(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize, bool window8k, bool threeTrees);
 
-// A source over a memory block, for tests and in-memory use.
-class TMemorySource : public TByteSource {
- public:
-  TMemorySource(const void* data, std::size_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
-  std::size_t Read(uint8_t* buffer, std::size_t count) override;
-
- private:
-  const uint8_t* data_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
-};
-
 }  // namespace archive

@@ -201,13 +201,13 @@ class TTakeSink : public archive::TByteSink {
 };
 
 bool OurInflate(const Bytes& stream, uint8_t* out, std::size_t size, bool deflate64) {
-  archive::TMemorySource source(stream.data(), stream.size());
+  testzip::TMemorySource source(stream.data(), stream.size());
   TBufferSink sink(out);
   return archive::Inflate(source, sink, size, deflate64) == archive::DecodeResult::Ok && sink.done_ == size;
 }
 
 bool OurInflateInPlace(const Bytes& stream, std::size_t size) {
-  archive::TMemorySource source(stream.data(), stream.size());
+  testzip::TMemorySource source(stream.data(), stream.size());
   TTakeSink sink;
   return archive::Inflate(source, sink, size, false) == archive::DecodeResult::Ok && sink.done_ == size;
 }

@@ -35,7 +35,7 @@ std::string DefaultFolder() {
 }
 
 archive::DecodeResult DecodeEntry(const testzip::TRawEntry& e, const std::vector<uint8_t>& data, TCountingSink& sink) {
-  archive::TMemorySource source(data.data(), data.size());
+  testzip::TMemorySource source(data.data(), data.size());
   switch (e.method) {
     case 1: return archive::Unshrink(source, sink, e.size);
     case 2:

@@ -43,6 +43,13 @@ class TChunkedSource : public archive::TByteSource {
   std::size_t pos_ = 0;
 };
 
+// The whole block at once, as an in-memory package hands it out.
+class TMemorySource : public TChunkedSource {
+ public:
+  TMemorySource(const void* data, std::size_t size)
+      : TChunkedSource(static_cast<const uint8_t*>(data), size, SIZE_MAX) {}
+};
+
 // Keeps what it is given (unless told not to) with its CRC-32 and the shape of
 // the writes. Refuses every write from the refuseAtWrite-th on (1-based, 0 never)
 // and every write that would take it past refuseAfterBytes; writes that still

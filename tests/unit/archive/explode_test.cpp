@@ -72,7 +72,7 @@ struct TRun {
 };
 
 TRun Decode(const std::vector<uint8_t>& stream, uint64_t size, bool window8k, bool threeTrees) {
-  archive::TMemorySource source(stream.data(), stream.size());
+  testzip::TMemorySource source(stream.data(), stream.size());
   TCollectSink sink;
   DecodeResult r = archive::Explode(source, sink, size, window8k, threeTrees);
   EXPECT_LE(sink.maxBlock, archive::kBlockSize);

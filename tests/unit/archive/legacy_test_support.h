@@ -70,7 +70,7 @@ inline void ExpectGoldenDecodes(int method, const TDecodeFn& decode, std::size_t
   ASSERT_GE(members.size(), minMembers) << "manifest missing or incomplete: " << dir;
   for (const TTestMember& m : members) {
     SCOPED_TRACE(m.row.archive + " / " + m.row.entry);
-    archive::TMemorySource source(m.compressed.data(), m.compressed.size());
+    testzip::TMemorySource source(m.compressed.data(), m.compressed.size());
     TCollectSink sink;
     ASSERT_EQ(decode(source, sink, m.entry.size, m.entry.flags), archive::DecodeResult::Ok);
     EXPECT_EQ(sink.bytes.size(), m.row.size);
@@ -99,7 +99,7 @@ inline bool SmallGolden(int method, unsigned flagMask, unsigned flags, const TDe
   }
   if (best == nullptr) return false;
   compressed = best->compressed;
-  archive::TMemorySource source(compressed.data(), compressed.size());
+  testzip::TMemorySource source(compressed.data(), compressed.size());
   TCollectSink sink;
   if (decode(source, sink, best->entry.size, best->entry.flags) != archive::DecodeResult::Ok) return false;
   plain = sink.bytes;
@@ -116,7 +116,7 @@ inline bool IsPrefix(const std::vector<uint8_t>& part, const std::vector<uint8_t
 inline void ExpectCleanTruncations(const std::vector<uint8_t>& compressed, const std::vector<uint8_t>& plain,
                                    unsigned flags, const TDecodeFn& decode) {
   for (std::size_t cut = 0; cut < compressed.size(); ++cut) {
-    archive::TMemorySource source(compressed.data(), cut);
+    testzip::TMemorySource source(compressed.data(), cut);
     TCollectSink sink;
     archive::DecodeResult r = decode(source, sink, plain.size(), flags);
     ASSERT_EQ(r, archive::DecodeResult::DataError) << "cut at " << cut;
@@ -129,12 +129,12 @@ inline void ExpectCleanTruncations(const std::vector<uint8_t>& compressed, const
 inline void ExpectDeclaredSizeHonoured(const std::vector<uint8_t>& compressed, const std::vector<uint8_t>& plain,
                                        unsigned flags, const TDecodeFn& decode) {
   for (uint64_t size : {uint64_t{0}, uint64_t{1}, uint64_t{plain.size() / 2}, uint64_t{plain.size() - 1}}) {
-    archive::TMemorySource source(compressed.data(), compressed.size());
+    testzip::TMemorySource source(compressed.data(), compressed.size());
     TCollectSink sink;
     EXPECT_EQ(decode(source, sink, size, flags), archive::DecodeResult::Ok) << size;
     EXPECT_EQ(sink.bytes, std::vector<uint8_t>(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(size)));
   }
-  archive::TMemorySource source(compressed.data(), compressed.size());
+  testzip::TMemorySource source(compressed.data(), compressed.size());
   TCollectSink sink;
   EXPECT_EQ(decode(source, sink, plain.size() + 100000, flags), archive::DecodeResult::DataError);
   EXPECT_GE(sink.bytes.size(), plain.size());
@@ -145,7 +145,7 @@ inline void ExpectDeclaredSizeHonoured(const std::vector<uint8_t>& compressed, c
 inline void ExpectWriteErrorStops(const std::vector<uint8_t>& compressed, uint64_t size, unsigned flags,
                                   const TDecodeFn& decode) {
   for (int refuseAt : {1, 2}) {
-    archive::TMemorySource source(compressed.data(), compressed.size());
+    testzip::TMemorySource source(compressed.data(), compressed.size());
     TCollectSink sink(refuseAt);
     EXPECT_EQ(decode(source, sink, size, flags), archive::DecodeResult::WriteError) << refuseAt;
     EXPECT_TRUE(sink.refused);
@@ -165,7 +165,7 @@ inline void ExpectCorruptionHandled(const std::vector<uint8_t>& compressed, uint
   for (int round = 0; round < 200; ++round) {
     std::vector<uint8_t> damaged = compressed;
     for (int i = 0; i < 1 + round % 3; ++i) damaged[next() % damaged.size()] ^= static_cast<uint8_t>(1 + next() % 255);
-    archive::TMemorySource source(damaged.data(), damaged.size());
+    testzip::TMemorySource source(damaged.data(), damaged.size());
     TCollectSink sink;
     archive::DecodeResult r = decode(source, sink, size, flags);
     EXPECT_NE(r, archive::DecodeResult::WriteError);
@@ -183,7 +183,7 @@ inline void ExpectGarbageHandled(unsigned flags, const TDecodeFn& decode) {
   for (int round = 0; round < 300; ++round) {
     std::vector<uint8_t> data(static_cast<std::size_t>(round * 7 % 1500));
     for (uint8_t& b : data) b = next();
-    archive::TMemorySource source(data.data(), data.size());
+    testzip::TMemorySource source(data.data(), data.size());
     TCollectSink sink;
     const uint64_t size = 20000;
     archive::DecodeResult r = decode(source, sink, size, flags);

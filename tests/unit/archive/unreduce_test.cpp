@@ -51,7 +51,7 @@ struct TRun {
 };
 
 TRun Decode(const std::vector<uint8_t>& stream, uint64_t size, int factor) {
-  archive::TMemorySource source(stream.data(), stream.size());
+  testzip::TMemorySource source(stream.data(), stream.size());
   TCollectSink sink;
   DecodeResult r = archive::Unreduce(source, sink, size, factor);
   EXPECT_LE(sink.maxBlock, archive::kBlockSize);
@@ -89,7 +89,7 @@ TEST(Unreduce, RobustAgainstBadInputAndSinks) {
 
     // Wrong factors read the same bits differently; they must still end cleanly.
     for (int other = 1; other <= 4; ++other) {
-      archive::TMemorySource source(compressed.data(), compressed.size());
+      testzip::TMemorySource source(compressed.data(), compressed.size());
       TCollectSink any;
       archive::Unreduce(source, any, plain.size(), other);
       EXPECT_LE(any.bytes.size(), plain.size());

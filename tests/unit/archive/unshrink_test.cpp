@@ -38,7 +38,7 @@ struct TRun {
 };
 
 TRun Decode(const std::vector<uint8_t>& stream, uint64_t size) {
-  archive::TMemorySource source(stream.data(), stream.size());
+  testzip::TMemorySource source(stream.data(), stream.size());
   TCollectSink sink;
   DecodeResult r = archive::Unshrink(source, sink, size);
   return {r, std::string(sink.bytes.begin(), sink.bytes.end())};

@@ -439,14 +439,6 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
       target = newName;
     }
   }
-  uint32_t existing = platform::GetAttributes(target);
-  if (existing != platform::faInvalid && (existing & platform::faReadOnly)) {
-    if (existing & (platform::faSysFile | platform::faDirectory)) {
-      Error(target, "", E_WRITE);
-      return SkipEntry(entry);
-    }
-    platform::SetAttributes(target, existing & ~platform::faReadOnly);
-  }
   ++count_;
 
   std::unique_ptr<TZipCrypto> crypto;
@@ -465,11 +457,13 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
   }
 
   CreateFolders(FolderPart(target));
-  std::unique_ptr<platform::TFileStream> out;
-  try {
-    out = std::make_unique<platform::TFileStream>(target, platform::FileMode::CreateExclusive);
-  } catch (const Exception& e) {
-    Error(target, SystemMessage(e, target), E_OPEN);
+  bool systemFile = false;
+  std::unique_ptr<platform::TFileStream> out = CreateOutput(target, systemFile);
+  if (systemFile) {
+    --count_;
+    return SkipEntry(entry);
+  }
+  if (!out) {
     SkipEntry(entry);
     if (OnEnd) OnEnd(this, target, false);
     return;
@@ -498,6 +492,8 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
       break;
   }
   if (supported && result == DecodeResult::WriteError) Error(target, sink.Failure(), E_WRITE);
+  // Dated through the open file, after its last write: no second open.
+  out->SetLastWriteTime(EntryTime(entry));
   if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), E_CLOSE);
   out.reset();
   FinishFile(target, entry);
@@ -513,17 +509,40 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
     Error(target, "", E_CRCERROR);
 }
 
-// Date and attributes go on after the file is closed: a date set on an open
-// file would be replaced by the close, and the file is open exclusively.
-void TUnZip::FinishFile(const std::string& target, const TZipEntry& entry) {
-  platform::LocalTime when;
+platform::LocalTime TUnZip::EntryTime(const TZipEntry& entry) const {
   switch (DateAttribute) {
-    case daFileDate: when = DosToLocalTime(DosStamp(entry.Date, entry.Time)); break;
-    case daSysDate: when = platform::Now(); break;
-    case daMaxFileDate: when = DosToLocalTime(newestDate_); break;
+    case daSysDate: return platform::Now();
+    case daMaxFileDate: return DosToLocalTime(newestDate_);
+    case daFileDate: break;
   }
-  platform::SetLastWriteTime(target, when);
+  return DosToLocalTime(DosStamp(entry.Date, entry.Time));
+}
 
+// Most files are new: made without asking anything first. Only when that fails is
+// a read-only file looked for, and replaced unless it is a system file (systemFile
+// is then set, the error raised).
+std::unique_ptr<platform::TFileStream> TUnZip::CreateOutput(const std::string& target, bool& systemFile) {
+  for (bool retried = false;; retried = true) {
+    try {
+      return std::make_unique<platform::TFileStream>(target, platform::FileMode::CreateExclusive);
+    } catch (const Exception& e) {
+      const uint32_t existing = retried ? platform::faInvalid : platform::GetAttributes(target);
+      if (existing == platform::faInvalid || !(existing & platform::faReadOnly)) {
+        Error(target, SystemMessage(e, target), E_OPEN);
+        return nullptr;
+      }
+      if (existing & (platform::faSysFile | platform::faDirectory)) {
+        Error(target, "", E_WRITE);
+        systemFile = true;
+        return nullptr;
+      }
+      platform::SetAttributes(target, existing & ~platform::faReadOnly);
+    }
+  }
+}
+
+// Attributes go on after the file is closed, as a read-only file could not be.
+void TUnZip::FinishFile(const std::string& target, const TZipEntry& entry) {
   if (!RestoreFileAttr) return;
   const uint32_t dosAttributes = entry.ExternalAttributes & 0xFF;
   // Unix permissions only from Unix hosts, without set-id or sticky bits, and

@@ -20,6 +20,7 @@
 
 namespace platform {
 class TFileStream;
+struct LocalTime;
 }
 
 namespace archive {
@@ -118,6 +119,8 @@ class TUnZip : private TDirectoryVisitor {
   bool UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::unique_ptr<TZipCrypto>& crypto);
   std::string TargetFolder() const;
   void CreateFolders(const std::string& folder);
+  std::unique_ptr<platform::TFileStream> CreateOutput(const std::string& target, bool& systemFile);
+  platform::LocalTime EntryTime(const TZipEntry& entry) const;
   void FinishFile(const std::string& target, const TZipEntry& entry);
   void SkipEntry(const TZipEntry& entry);
   void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored);

@@ -6,7 +6,8 @@
    (xdotool) for the Windows build; the console front end answered on standard
    input for the Linux port.
 2. An update through the window while a program holds one of the installed
-   files: the retry dialog lists it, the program ends, Retry places it.
+   files: the retry dialog lists it; Cancel leaves version 1 whole; then, the
+   program ended, Retry places version 2.
 3. The live update: the installed application starts the updater with
    "/HIDE /KILL <its process>"; the updater stops it, finds the folder through the
    registry, replaces the files and starts the new application.
@@ -206,12 +207,29 @@ def install_through_front_end(machine, check, server):
     return files
 
 
-def update_with_retry(machine, check, server):
-    """Step 2: a program holds readme.txt; the retry dialog names it; Retry places it."""
+def installed_tree(host):
+    """Every file below the folder with its bytes, and every folder, but for the
+    notes the application writes when it starts."""
+    tree = {}
+    for top, dirs, files in os.walk(host):
+        rel = os.path.relpath(top, host)
+        tree[rel + "/"] = None
+        for name in files:
+            if not name.startswith("kestrova-"):
+                tree[os.path.join(rel, name)] = read(os.path.join(top, name))
+    return tree
+
+
+def update_with_held_file(machine, check, server, retry):
+    """Step 2: a program holds readme.txt and the retry dialog names it. Cancel leaves
+    version 1 as it was, nothing of version 2 added; Retry places version 2."""
     host = machine.host(FOLDER)
     held = FOLDER + "\\readme.txt"
     ready = os.path.join(machine.root, "held.ready")
     release = os.path.join(machine.root, "held.release")
+    for flag in (ready, release):
+        if os.path.exists(flag):
+            os.remove(flag)
     helper = os.path.join(machine.build, "tests", "lu-child" + machine.exe)
     windows_path = lambda p: "Z:" + p.replace("/", "\\")  # noqa: E731
     holder = subprocess.Popen(machine.command(helper, ["hold", held, windows_path(ready), windows_path(release)]),
@@ -219,32 +237,53 @@ def update_with_retry(machine, check, server):
     check.true("the file is held", wait_for(ready, 60))
     if os.path.exists(os.path.join(host, "kestrova-started.txt")):
         os.remove(os.path.join(host, "kestrova-started.txt"))
+    what = "update with a " + ("retry" if retry else "cancel")
+    before = installed_tree(host)
+
+    def release_holder():
+        open(release, "w").close()
+        holder.wait(60)
+
     p = start(machine, machine.updater(server.url), [])
     if machine.target == "windows":
         window = Window(machine)
         choose_folder(window, check)
-        retry = window.wait(RETRY_CLASS, "Retry", 120)
-        check.true("the retry dialog came", retry is not None)
+        button = window.wait(RETRY_CLASS, "Retry" if retry else "Cancel", 120)
+        check.true("the retry dialog came", button is not None)
         texts = window.texts(RETRY_CLASS)
         check.true("the retry dialog names the held file: %r" % texts,
                    "  readme.txt (%s)" % FOLDER in texts or "  readme.txt (%s\\)" % FOLDER in texts)
-        open(release, "w").close()
-        holder.wait(60)
         if retry:
-            window.click(retry)
-        press_ok(window, check, "the finish view after Retry")
+            release_holder()
+        if button:
+            window.click(button)
+        if retry:
+            press_ok(window, check, "the finish view after Retry")
+        else:
+            ok = window.wait(MAIN_CLASS, "OK")
+            check.true("the finish view after Cancel", ok is not None)
+            check.true("the finish view says the installation failed", "Installation Fail" in window.texts(MAIN_CLASS))
+            if ok:
+                window.click(ok)
     else:
         console = Console(p)
         check.true("the folder question of the update", console.wait_for("Install"))
         console.answer(FOLDER)
         check.true("the retry question names the held file", console.wait_for("readme.txt", "[r/c]", seconds=120))
-        open(release, "w").close()
-        holder.wait(60)
-        console.answer("r")
-        check.true("the desktop shortcut question", console.wait_for("Create desktop shortcut"))
-        console.answer("y")
-    check.equal("exit status of the update with a retry", finish(p), 0)
-    check_installed(machine, check, "update with a retry", 2)
+        if retry:
+            release_holder()
+            console.answer("r")
+            check.true("the desktop shortcut question", console.wait_for("Create desktop shortcut"))
+            console.answer("y")
+        else:
+            console.answer("c")
+    check.equal("exit status of the " + what, finish(p), 0 if retry else 1)
+    if retry:
+        check_installed(machine, check, what, 2)
+    else:
+        release_holder()
+        check.equal(what + ": the folder byte for byte as before", installed_tree(host), before)
+        check.equal(what + ": readme of version 1", read(os.path.join(host, "readme.txt")), b"Kestrova 1\r\n")
 
 
 def live_update(machine, check, server):
@@ -335,8 +374,10 @@ def main():
         with e2e.PackageServer(b"") as server:
             server.package = served_package(machine, server, 1)
             install_through_front_end(machine, check, server)
-            server.package = served_package(machine, server, 2)
-            update_with_retry(machine, check, server)
+            # Version 2 changes every file and adds one.
+            server.package = served_package(machine, server, 2, {"added/new.txt": b"added in 2\r\n"})
+            update_with_held_file(machine, check, server, retry=False)
+            update_with_held_file(machine, check, server, retry=True)
             server.package = served_package(machine, server, 3)
             live_update(machine, check, server)
         if target == "windows":

@@ -87,13 +87,6 @@ class TCopyJournal {
   std::vector<std::string> madeFolders_;
 };
 
-// Removes the empty folders below folder, then folder itself when it is empty.
-void RemoveEmptyTree(const std::string& folder) {
-  for (const std::string& name : platform::ListDir(folder))
-    if (!name.empty() && name.back() == '\\') RemoveEmptyTree(folder + "\\" + name.substr(0, name.size() - 1));
-  platform::RemoveDir(folder);
-}
-
 }  // namespace
 
 bool CopyFiles(TStepContext& run) {
@@ -137,7 +130,7 @@ bool CopyFiles(TStepContext& run) {
   // A step that does not complete leaves no mix of old and new files behind.
   if (!failed.empty()) {
     const std::string unrestored = journal.Restore();
-    RemoveEmptyTree(journal.BackupFolder());
+    RemoveFolders(journal.BackupFolder(), false);
     run.Report(unrestored.empty() ? t.S_CopyError : t.S_CopyError + "\r\n" + unrestored, mtWarning);
     return false;
   }
@@ -146,11 +139,11 @@ bool CopyFiles(TStepContext& run) {
   } catch (const Exception&) {
     // Files the record does not know of could never be uninstalled.
     journal.Restore();
-    RemoveEmptyTree(journal.BackupFolder());
+    RemoveFolders(journal.BackupFolder(), false);
     throw;
   }
   journal.Discard();
-  RemoveEmptyTree(journal.BackupFolder());
+  RemoveFolders(journal.BackupFolder(), false);
   return true;
 }
 

@@ -231,6 +231,29 @@ class Machine:
                            timeout=120)
 
 
+def tree(root, folders=False):
+    """{name as meant: bytes} of the files below a host folder, with "name/": None for
+    every folder below it when asked. A name is UTF-8 on the host (Wine, the Linux
+    port), or the program's 1252 bytes where a host keeps those."""
+    def meant(path):
+        raw = os.path.relpath(path, root.encode()).replace(os.sep.encode(), b"/")
+        try:
+            return raw.decode("utf-8")
+        except UnicodeDecodeError:
+            return raw.decode("cp1252")
+
+    found = {}
+    for folder, subfolders, files in os.walk(root.encode()):
+        if folders:
+            for sub in subfolders:
+                found[meant(os.path.join(folder, sub)) + "/"] = None
+        for leaf in files:
+            path = os.path.join(folder, leaf)
+            with open(path, "rb") as f:
+                found[meant(path)] = f.read()
+    return found
+
+
 def parse_regedit4(path):
     """{lower-case key path: {name: (type, data)}} of a REGEDIT4 file."""
     keys = {}

@@ -210,14 +210,8 @@ def install_through_front_end(machine, check, server):
 def installed_tree(host):
     """Every file below the folder with its bytes, and every folder, but for the
     notes the application writes when it starts."""
-    tree = {}
-    for top, dirs, files in os.walk(host):
-        rel = os.path.relpath(top, host)
-        tree[rel + "/"] = None
-        for name in files:
-            if not name.startswith("kestrova-"):
-                tree[os.path.join(rel, name)] = read(os.path.join(top, name))
-    return tree
+    return {name: data for name, data in e2e.tree(host, folders=True).items()
+            if not os.path.basename(name).startswith("kestrova-")}
 
 
 def update_with_held_file(machine, check, server, retry):

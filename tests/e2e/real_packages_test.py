@@ -50,23 +50,6 @@ def manifest():
     return rows
 
 
-def tree(root):
-    """{name as meant: bytes} of the files below a host folder. A name is UTF-8 on the
-    host (Wine, the Linux port), or the program's 1252 bytes where a host keeps those."""
-    found = {}
-    for folder, _, files in os.walk(root.encode()):
-        for leaf in files:
-            path = os.path.join(folder, leaf)
-            raw = os.path.relpath(path, root.encode()).replace(os.sep.encode(), b"/")
-            try:
-                name = raw.decode("utf-8")
-            except UnicodeDecodeError:
-                name = raw.decode("cp1252")
-            with open(path, "rb") as f:
-                found[name] = f.read()
-    return found
-
-
 def sha256(data):
     return hashlib.sha256(data).hexdigest()
 
@@ -114,7 +97,7 @@ class Runner:
         out = os.path.join(base, "out")
         r = self.scratch.run(self.scratch.program("lu-unzip"),
                              [self.windows_path(archive), self.windows_path(out)], timeout=1800)
-        found = tree(out) if os.path.isdir(out) else {}
+        found = e2e.tree(out) if os.path.isdir(out) else {}
         shutil.rmtree(base, ignore_errors=True)
         return r.returncode, r.stdout.decode("latin-1"), found
 
@@ -131,7 +114,7 @@ class Runner:
                 else:
                     status, box = machine.run(updater, ["/HIDE"], timeout=3600).returncode, []
             host = machine.host(FOLDER)
-            return status, tree(host) if os.path.isdir(host) else {}, box
+            return status, e2e.tree(host) if os.path.isdir(host) else {}, box
         finally:
             machine.forget_installation(FOLDER, KEYS)
             machine.close()

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "archive/crc32.h"
 #include "base/codepage.h"
 #include "engine/worker.h"
 #include "platform/platform.h"
@@ -25,39 +24,9 @@ using testsupport::TTempFolder;
 
 // A ZIP archive of stored entries, enough for packages made in a test.
 std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& files) {
-  std::string out, central;
-  auto u16 = [](std::string& s, uint32_t v) {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-  };
-  auto u32 = [&](std::string& s, uint32_t v) {
-    u16(s, v & 0xFFFF);
-    u16(s, v >> 16);
-  };
-  for (const auto& [name, data] : files) {
-    const uint32_t crc = archive::Crc32Update(0, data.data(), data.size());
-    const auto offset = static_cast<uint32_t>(out.size());
-    u32(out, 0x04034B50);
-    u16(out, 10), u16(out, 0), u16(out, 0), u16(out, 0x5000), u16(out, 0x58B1);  // version, flags, method, time, date
-    u32(out, crc), u32(out, static_cast<uint32_t>(data.size())), u32(out, static_cast<uint32_t>(data.size()));
-    u16(out, static_cast<uint32_t>(name.size())), u16(out, 0);
-    out += name + data;
-    u32(central, 0x02014B50);
-    u16(central, 10), u16(central, 10), u16(central, 0), u16(central, 0), u16(central, 0x5000), u16(central, 0x58B1);
-    u32(central, crc), u32(central, static_cast<uint32_t>(data.size())),
-        u32(central, static_cast<uint32_t>(data.size()));
-    u16(central, static_cast<uint32_t>(name.size())), u16(central, 0), u16(central, 0), u16(central, 0),
-        u16(central, 0);
-    u32(central, 0x20), u32(central, offset);
-    central += name;
-  }
-  const auto cdOffset = static_cast<uint32_t>(out.size());
-  out += central;
-  u32(out, 0x06054B50);
-  u16(out, 0), u16(out, 0), u16(out, static_cast<uint32_t>(files.size())),
-      u16(out, static_cast<uint32_t>(files.size()));
-  u32(out, static_cast<uint32_t>(central.size())), u32(out, cdOffset), u16(out, 0);
-  return out;
+  std::vector<unziptest::TEntrySpec> entries(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) entries[i].Name = files[i].first, entries[i].Data = files[i].second;
+  return unziptest::BuildZip(entries);
 }
 
 std::string Ok(const std::string& body) {
@@ -164,7 +133,7 @@ TEST(Pipeline, DamagedPackageIsNotInstalled) {
 TEST(Pipeline, UnpackFailureOfThisMachineSaysWhy) {
   unziptest::TEntrySpec good, utf8;
   good.Name = "good.txt", good.Data = "fine";
-  utf8.Name = "\xE6\x97\xA5\xE6\x9C\xAC.txt", utf8.Data = "no 1252 name", utf8.Flags = 0x800;
+  utf8.Name = "\xE6\x97\xA5\xE6\x9C\xAC.txt", utf8.Data = "no 1252 name", utf8.Flags = 0x800;  // UTF-8 name
   nettest::TScriptedServer server(nettest::Answer(Ok(unziptest::BuildZip({good, utf8}))));
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();

@@ -17,7 +17,7 @@
 #include "base/text.h"
 #include "net/http_client.h"
 #include "net/proxy.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
         net::TCappedTextStream out(0);
         client.Get(url, out);
       } else {
-        platform::TFileStream out(file, platform::FileMode::CreateExclusive);
+        platform::TFileStream out(file, platform::TFileMode::CreateExclusive);
         created = true;
         client.Get(url, out);
         if (!out.Close()) error = "The file could not be closed: " + file;

@@ -13,7 +13,8 @@
 #include <string>
 
 #include "archive/unzip.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 
 namespace {
 

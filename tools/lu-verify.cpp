@@ -7,7 +7,7 @@
 
 #include "base/exception.h"
 #include "net/signature.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    platform::TFileStream sigFile(argv[2], platform::FileMode::OpenRead);
+    platform::TFileStream sigFile(argv[2], platform::TFileMode::OpenRead);
     // Read as the updater fetches it: more than its limit is refused unread.
     std::string signature(net::kMaxSignatureSize + 1, '\0');
     int64_t size = 0;

@@ -5,7 +5,7 @@
 
 #include "archive/decoder.h"
 #include "archive/zip_format.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace archive {
 

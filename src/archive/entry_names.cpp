@@ -5,7 +5,7 @@
 #include "archive/zip_format.h"
 #include "base/codepage.h"
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace archive {
 

@@ -12,7 +12,8 @@
 #include "archive/zip_crypto.h"
 #include "archive/zip_format.h"
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 
 namespace archive {
 
@@ -20,10 +21,10 @@ namespace {
 
 uint32_t DosStamp(uint16_t date, uint16_t time) { return (static_cast<uint32_t>(date) << 16) | time; }
 
-platform::LocalTime DosToLocalTime(uint32_t stamp) {
+platform::TLocalTime DosToLocalTime(uint32_t stamp) {
   uint16_t date = static_cast<uint16_t>(stamp >> 16);
   uint16_t time = static_cast<uint16_t>(stamp);
-  platform::LocalTime t;
+  platform::TLocalTime t;
   t.Year = 1980 + (date >> 9);
   t.Month = (date >> 5) & 0x0F;
   t.Day = date & 0x1F;
@@ -60,13 +61,13 @@ std::string SystemMessage(const Exception& e, const std::string& path) {
 // Problems that lie with this machine rather than with the archive.
 bool IsLocalError(int code) {
   switch (code) {
-    case E_OPEN:
-    case E_WRITE:
-    case E_CLOSE:
-    case E_NOTACCESSIBLE:
-    case E_FILENOTFOUND:
-    case E_NAMECODEPAGE:
-    case E_UNEXPECTED: return true;
+    case kErrOpen:
+    case kErrWrite:
+    case kErrClose:
+    case kErrNotAccessible:
+    case kErrFileNotFound:
+    case kErrNameCodePage:
+    case kErrUnexpected: return true;
     default: return false;
   }
 }
@@ -103,21 +104,21 @@ class TEntrySource : public TByteSource {
 
 std::string UnZipErrorText(int code) {
   switch (code) {
-    case E_BADHEADER: return "Bad file header";
-    case E_UNSAFENAME: return "Unsafe file name";
-    case E_NAMECODEPAGE: return "File name not representable in this system's code page";
-    case E_BADDIRECTORY: return "Central directory missing or damaged";
-    case E_NOTZIP: return "Not a ZIP archive";
-    case E_WRITE: return "Error writing to file";
-    case E_CLOSE: return "Error closing file";
-    case E_CRCERROR: return "File fails CRC check";
-    case E_NOTACCESSIBLE: return "is not accessible";
-    case E_FILENOTFOUND: return "File not found";
-    case E_OPEN: return "Error opening file";
-    case E_REQUIREDEVENT: return "Required event not assigned";
-    case E_UNSUPPORTED: return "Unsupported compression method";
-    case E_BADPASSWORD: return "Invalid password";
-    case E_UNEXPECTED: return "Extraction stopped by an unexpected error";
+    case kErrBadHeader: return "Bad file header";
+    case kErrUnsafeName: return "Unsafe file name";
+    case kErrNameCodePage: return "File name not representable in this system's code page";
+    case kErrBadDirectory: return "Central directory missing or damaged";
+    case kErrNotZip: return "Not a ZIP archive";
+    case kErrWrite: return "Error writing to file";
+    case kErrClose: return "Error closing file";
+    case kErrCrc: return "File fails CRC check";
+    case kErrNotAccessible: return "is not accessible";
+    case kErrFileNotFound: return "File not found";
+    case kErrOpen: return "Error opening file";
+    case kErrRequiredEvent: return "Required event not assigned";
+    case kErrUnsupported: return "Unsupported compression method";
+    case kErrBadPassword: return "Invalid password";
+    case kErrUnexpected: return "Extraction stopped by an unexpected error";
     default: return "Error " + text::IntToStr(code);
   }
 }
@@ -230,7 +231,7 @@ void TUnZip::ReportUnexpected() noexcept {
   } catch (...) {
   }
   try {
-    Error(archiveFile_, what, E_UNEXPECTED);
+    Error(archiveFile_, what, kErrUnexpected);
   } catch (...) {
   }
 }
@@ -248,12 +249,12 @@ int TUnZip::Extract() {
   const uint32_t startTicks = platform::TickCount();
   try {
     if (archiveFile_.empty()) {
-      Error(archiveFile_, "", E_FILENOTFOUND);
+      Error(archiveFile_, "", kErrFileNotFound);
       return 0;
     }
     if (!platform::DriveAccessible(archiveFile_)) {
       std::string drive = archiveFile_.size() >= 2 && archiveFile_[1] == ':' ? archiveFile_.substr(0, 2) : "";
-      Error(archiveFile_, drive, E_NOTACCESSIBLE);
+      Error(archiveFile_, drive, kErrNotAccessible);
       return 0;
     }
     if (OnActivate) OnActivate(this);
@@ -282,9 +283,9 @@ int TUnZip::Extract() {
 void TUnZip::Run() {
   std::unique_ptr<platform::TFileStream> file;
   try {
-    file = std::make_unique<platform::TFileStream>(archiveFile_, platform::FileMode::OpenRead);
+    file = std::make_unique<platform::TFileStream>(archiveFile_, platform::TFileMode::OpenRead);
   } catch (const Exception& e) {
-    Error(archiveFile_, SystemMessage(e, archiveFile_), E_OPEN);
+    Error(archiveFile_, SystemMessage(e, archiveFile_), kErrOpen);
     return;
   }
   TArchiveReader reader(*file);
@@ -296,7 +297,7 @@ void TUnZip::Run() {
 bool TUnZip::Select(TZipEntry& entry, const std::string& storedName) {
   const bool named = EntryName(storedName, entry.Flags, entry.Host, TranslateOemChar, entry.Name);
   if (!FileSpecSelects(entry.Name, FileSpec, RecurseDirs)) return false;
-  if (!named) Error(entry.Name, "", E_NAMECODEPAGE);
+  if (!named) Error(entry.Name, "", kErrNameCodePage);
   return named;
 }
 
@@ -309,11 +310,11 @@ bool TUnZip::WalkLocalHeaders(TZipHeaderState state) {
 
 void TUnZip::Add(TZipEntry&& entry, const std::string& localName) {
   if (!EntryName(localName, entry.Flags, entry.Host, TranslateOemChar, entry.Name)) {
-    Error(entry.Name, "", E_NAMECODEPAGE);
+    Error(entry.Name, "", kErrNameCodePage);
     return;
   }
   if (!IsSafeName(entry.Name, UseStoredDirs)) {
-    Error(entry.Name, entry.Name, E_UNSAFENAME);
+    Error(entry.Name, entry.Name, kErrUnsafeName);
     return;
   }
   // Every archive byte belongs to one entry at most. Directory records that share
@@ -325,7 +326,7 @@ void TUnZip::Add(TZipEntry&& entry, const std::string& localName) {
   bool overlaps = next != spans_.end() && next->first < spanEnd;
   if (next != spans_.begin() && std::prev(next)->second > entry.HeaderOffset) overlaps = true;
   if (overlaps) {
-    Error(entry.Name, "overlaps another entry", E_BADHEADER);
+    Error(entry.Name, "overlaps another entry", kErrBadHeader);
     return;
   }
   spans_.emplace(entry.HeaderOffset, spanEnd);
@@ -392,7 +393,7 @@ bool TUnZip::UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::un
   // Once nobody could answer, later entries are not asked about again.
   if (passwordFailed_) return false;
   if (!OnGetPassword) {
-    Error(entry.Name, "OnGetPassword", E_REQUIREDEVENT);
+    Error(entry.Name, "OnGetPassword", kErrRequiredEvent);
     return false;
   }
   for (int attempt = 0; attempt < PasswordAttempts; ++attempt) {
@@ -401,7 +402,7 @@ bool TUnZip::UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::un
     OnGetPassword(this, entry.Name, password, tryAgain);
     if (!tryAgain) break;
     if (opens(password)) return true;
-    Error(entry.Name, "", E_BADPASSWORD);
+    Error(entry.Name, "", kErrBadPassword);
   }
   return false;
 }
@@ -428,7 +429,7 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
   } else {
     while (platform::GetAttributes(target) != platform::faInvalid) {
       if (!OnFileExists) {
-        Error(target, "OnFileExists", E_REQUIREDEVENT);
+        Error(target, "OnFileExists", kErrRequiredEvent);
         return SkipEntry(entry);
       }
       std::string newName = target;
@@ -488,13 +489,13 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
     case 9: result = InflateEntry(source, sink, entry.UncompressedSize, entry.Method == 9); break;
     default:
       supported = false;
-      Error(target, "method " + text::IntToStr(entry.Method), E_UNSUPPORTED);
+      Error(target, "method " + text::IntToStr(entry.Method), kErrUnsupported);
       break;
   }
-  if (supported && result == DecodeResult::WriteError) Error(target, sink.Failure(), E_WRITE);
+  if (supported && result == DecodeResult::WriteError) Error(target, sink.Failure(), kErrWrite);
   // Dated through the open file, after its last write: no second open.
   out->SetLastWriteTime(EntryTime(entry));
-  if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), E_CLOSE);
+  if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), kErrClose);
   out.reset();
   FinishFile(target, entry);
 
@@ -506,10 +507,10 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
   if (OnEnd)
     OnEnd(this, target, pass);
   else if (!pass && supported && result != DecodeResult::WriteError)
-    Error(target, "", E_CRCERROR);
+    Error(target, "", kErrCrc);
 }
 
-platform::LocalTime TUnZip::EntryTime(const TZipEntry& entry) const {
+platform::TLocalTime TUnZip::EntryTime(const TZipEntry& entry) const {
   switch (DateAttribute) {
     case daSysDate: return platform::Now();
     case daMaxFileDate: return DosToLocalTime(newestDate_);
@@ -524,15 +525,15 @@ platform::LocalTime TUnZip::EntryTime(const TZipEntry& entry) const {
 std::unique_ptr<platform::TFileStream> TUnZip::CreateOutput(const std::string& target, bool& systemFile) {
   for (bool retried = false;; retried = true) {
     try {
-      return std::make_unique<platform::TFileStream>(target, platform::FileMode::CreateExclusive);
+      return std::make_unique<platform::TFileStream>(target, platform::TFileMode::CreateExclusive);
     } catch (const Exception& e) {
       const uint32_t existing = retried ? platform::faInvalid : platform::GetAttributes(target);
       if (existing == platform::faInvalid || !(existing & platform::faReadOnly)) {
-        Error(target, SystemMessage(e, target), E_OPEN);
+        Error(target, SystemMessage(e, target), kErrOpen);
         return nullptr;
       }
       if (existing & (platform::faSysFile | platform::faDirectory)) {
-        Error(target, "", E_WRITE);
+        Error(target, "", kErrWrite);
         systemFile = true;
         return nullptr;
       }

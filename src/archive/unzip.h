@@ -20,8 +20,8 @@
 
 namespace platform {
 class TFileStream;
-struct LocalTime;
-}
+struct TLocalTime;
+}  // namespace platform
 
 namespace archive {
 
@@ -120,11 +120,11 @@ class TUnZip : private TDirectoryVisitor {
   std::string TargetFolder() const;
   void CreateFolders(const std::string& folder);
   std::unique_ptr<platform::TFileStream> CreateOutput(const std::string& target, bool& systemFile);
-  platform::LocalTime EntryTime(const TZipEntry& entry) const;
+  platform::TLocalTime EntryTime(const TZipEntry& entry) const;
   void FinishFile(const std::string& target, const TZipEntry& entry);
   void SkipEntry(const TZipEntry& entry);
   void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored);
-  // Inside a catch block: reports the exception being handled as E_UNEXPECTED.
+  // Inside a catch block: reports the exception being handled as kErrUnexpected.
   void ReportUnexpected() noexcept;
 
   std::string archiveFile_;

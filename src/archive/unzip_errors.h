@@ -6,25 +6,25 @@
 
 namespace archive {
 
-constexpr int E_BADHEADER = 25114;   // "Bad file header": entry dropped while reading the directory
-constexpr int E_UNSAFENAME = 25115;  // "Unsafe file name": the name would leave the target folder; skipped
+constexpr int kErrBadHeader = 25114;   // "Bad file header": entry dropped while reading the directory
+constexpr int kErrUnsafeName = 25115;  // "Unsafe file name": the name would leave the target folder; skipped
 // "File name not representable in this system's code page": the entry is skipped;
 // FileName shows each character the code page lacks as <U+XXXX>.
-constexpr int E_NAMECODEPAGE = 25116;
+constexpr int kErrNameCodePage = 25116;
 // "Central directory missing or damaged": the archive is cut short or damaged;
 // nothing is extracted, or (the directory lost) what its local headers hold.
-constexpr int E_BADDIRECTORY = 25117;
-constexpr int E_NOTZIP = 25118;         // "Not a ZIP archive": the file is none (empty, other data)
-constexpr int E_UNEXPECTED = 25119;     // "Extraction stopped by an unexpected error"; ExtendedMsg says which
-constexpr int E_WRITE = 25136;          // "Error writing to file"
-constexpr int E_CLOSE = 25138;          // "Error closing file"
-constexpr int E_CRCERROR = 25151;       // "File fails CRC check" (only without an OnEnd handler)
-constexpr int E_NOTACCESSIBLE = 25170;  // "is not accessible": the archive's drive
-constexpr int E_FILENOTFOUND = 25192;   // "File not found": no archive name
-constexpr int E_OPEN = 25235;           // "Error opening file": the archive or an output file
-constexpr int E_REQUIREDEVENT = 25270;  // "Required event not assigned"; ExtendedMsg names it
-constexpr int E_UNSUPPORTED = 25326;    // "Unsupported compression method"
-constexpr int E_BADPASSWORD = 26517;    // "Invalid password"
+constexpr int kErrBadDirectory = 25117;
+constexpr int kErrNotZip = 25118;         // "Not a ZIP archive": the file is none (empty, other data)
+constexpr int kErrUnexpected = 25119;     // "Extraction stopped by an unexpected error"; ExtendedMsg says which
+constexpr int kErrWrite = 25136;          // "Error writing to file"
+constexpr int kErrClose = 25138;          // "Error closing file"
+constexpr int kErrCrc = 25151;            // "File fails CRC check" (only without an OnEnd handler)
+constexpr int kErrNotAccessible = 25170;  // "is not accessible": the archive's drive
+constexpr int kErrFileNotFound = 25192;   // "File not found": no archive name
+constexpr int kErrOpen = 25235;           // "Error opening file": the archive or an output file
+constexpr int kErrRequiredEvent = 25270;  // "Required event not assigned"; ExtendedMsg names it
+constexpr int kErrUnsupported = 25326;    // "Unsupported compression method"
+constexpr int kErrBadPassword = 26517;    // "Invalid password"
 
 std::string UnZipErrorText(int code);
 

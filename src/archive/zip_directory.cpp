@@ -8,7 +8,7 @@
 #include "archive/archive_reader.h"
 #include "archive/unzip_errors.h"
 #include "archive/zip_format.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace archive {
 
@@ -172,11 +172,11 @@ class TDirectoryReader {
 
  private:
   bool NotAnArchive(const std::string& why) {
-    visitor_.Error(archiveName_, why, E_NOTZIP);
+    visitor_.Error(archiveName_, why, kErrNotZip);
     return false;
   }
   bool Damaged(const std::string& why) {
-    visitor_.Error(archiveName_, why, E_BADDIRECTORY);
+    visitor_.Error(archiveName_, why, kErrBadDirectory);
     return false;
   }
   // Counts a name's bytes against kMaxNameBytes; false (reported) past it.
@@ -266,14 +266,14 @@ class TDirectoryReader {
       uint8_t localRaw[zip::kLocalHeaderSize];
       if (reader_.ReadAt(localPos, localRaw, sizeof localRaw) != sizeof localRaw ||
           zip::Get32(localRaw) != zip::kLocalHeaderSignature) {
-        visitor_.Error(entry.Name, "", E_BADHEADER);
+        visitor_.Error(entry.Name, "", kErrBadHeader);
         continue;
       }
       zip::TLocalHeader local = zip::TLocalHeader::Parse(localRaw);
       if (!NameFits(local.NameLength)) return false;
       std::string localName(local.NameLength, '\0');
       if (reader_.ReadAt(localPos + zip::kLocalHeaderSize, localName.data(), localName.size()) != localName.size()) {
-        visitor_.Error(entry.Name, "", E_BADHEADER);
+        visitor_.Error(entry.Name, "", kErrBadHeader);
         continue;
       }
       entry.HeaderOffset = localPos;
@@ -357,7 +357,7 @@ class TDirectoryReader {
             TZipEntry lost;
             lost.Flags = local.Flags;
             if (visitor_.Select(lost, storedName))
-              visitor_.Error(lost.Name, "its data descriptor is missing: the archive is cut short", E_BADHEADER);
+              visitor_.Error(lost.Name, "its data descriptor is missing: the archive is cut short", kErrBadHeader);
             break;
           }
         } else {
@@ -406,7 +406,7 @@ bool ReadZipDirectory(TArchiveReader& reader, TDirectoryVisitor& visitor, const 
 
 TArcType DetectArcType(const std::string& path) {
   try {
-    platform::TFileStream file(path, platform::FileMode::OpenRead);
+    platform::TFileStream file(path, platform::TFileMode::OpenRead);
     TArchiveReader reader(file);
     if (BeginsWithLocalHeader(reader) || reader.Has32At(0, zip::kEndRecordSignature)) return atZip;
     zip::TEndRecord record;

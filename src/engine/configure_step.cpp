@@ -4,7 +4,9 @@
 #include "base/text.h"
 #include "engine/steps.h"
 #include "install/platform_id.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/system.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
@@ -21,7 +23,7 @@ void RaiseInOut() {
 // The batch file as a list of lines (CR, LF or CR LF end a line).
 std::vector<std::string> ReadLines(const std::string& path) {
   std::unique_ptr<platform::TFileStream> file;
-  file = std::make_unique<platform::TFileStream>(path, platform::FileMode::OpenRead);
+  file = std::make_unique<platform::TFileStream>(path, platform::TFileMode::OpenRead);
   std::vector<std::string> lines;
   std::string line, block(32768, '\0');
   bool pendingCr = false, any = false;

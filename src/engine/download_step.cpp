@@ -3,7 +3,7 @@
 #include "engine/steps.h"
 #include "net/http_client.h"
 #include "net/signature.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
@@ -57,7 +57,7 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch) 
 
   std::unique_ptr<platform::TFileStream> file;
   try {
-    file = std::make_unique<platform::TFileStream>(archivePath, platform::FileMode::CreateExclusive);
+    file = std::make_unique<platform::TFileStream>(archivePath, platform::TFileMode::CreateExclusive);
     watch.Started();
     http.Get(s.DownloadURL, *file);
     watch.Ended();

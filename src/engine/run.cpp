@@ -3,7 +3,7 @@
 #include "engine/steps.h"
 #include "net/http_client.h"
 #include "net/proxy.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "settings/live_update.h"
 
 namespace engine {

@@ -1,6 +1,6 @@
 #include "base/text.h"
 #include "engine/steps.h"
-#include "platform/platform.h"
+#include "platform/processes.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 
@@ -37,10 +37,10 @@ bool StopApplication(TStepContext& run) {
 
 bool StopProcess(TStepContext& run, uint32_t pid) {
   try {
-    platform::ProcessHandle process = platform::OpenProcessForTerminate(pid);
+    platform::TProcessHandle process = platform::OpenProcessForTerminate(pid);
     if (!process.Valid()) return true;  // gone already, or not ours to stop
     if (!platform::TerminateProcessWith(process, 0) ||
-        platform::WaitForProcess(process, kProcessEndTimeout) != platform::WaitResult::Ended) {
+        platform::WaitForProcess(process, kProcessEndTimeout) != platform::TWaitResult::Ended) {
       run.Report(run.Texts().S_KillError, mtWarning);
       return false;
     }

@@ -1,6 +1,7 @@
 #include "archive/unzip.h"
 #include "engine/steps.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace install {
 

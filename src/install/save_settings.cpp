@@ -4,7 +4,7 @@
 #include "install/record.h"
 #include "install/uninstall.h"
 #include "net/proxy.h"
-#include "platform/platform.h"
+#include "platform/registry.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 #include "settings/registry.h"

@@ -7,7 +7,7 @@
 
 namespace net {
 
-TInputBuffer::TInputBuffer(TByteSource& source, size_t blockSize)
+TInputBuffer::TInputBuffer(TReceiveSource& source, size_t blockSize)
     : source_(source), blockSize_(blockSize == 0 ? 1 : blockSize) {}
 
 void TInputBuffer::Reset() {

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "net/byte_source.h"
+#include "net/receive_source.h"
 
 namespace net {
 
 class TInputBuffer {
  public:
-  TInputBuffer(TByteSource& source, size_t blockSize);
+  TInputBuffer(TReceiveSource& source, size_t blockSize);
 
   // Reads up to the next LF; a CR before it is dropped. Returns false when the
   // peer closes before a LF (what came of the unfinished line is dropped).
@@ -36,7 +36,7 @@ class TInputBuffer {
   // One receive appended to the buffer; false on close.
   bool Fill();
 
-  TByteSource& source_;
+  TReceiveSource& source_;
   size_t blockSize_;
   std::vector<char> data_;
   size_t start_ = 0, end_ = 0;

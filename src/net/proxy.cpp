@@ -1,7 +1,7 @@
 #include "net/proxy.h"
 
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace net {
 

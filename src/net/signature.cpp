@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "net/http_client.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace net {
 namespace {
@@ -74,7 +74,7 @@ void CheckPublicKey(const std::string& base64Key) { TSignatureVerifier verifier(
 
 void VerifyFileSignature(const std::string& path, const std::string& signature, const std::string& base64Key) {
   TSignatureVerifier verifier(DecodeBase64(base64Key));
-  platform::TFileStream file(path, platform::FileMode::OpenRead);
+  platform::TFileStream file(path, platform::TFileMode::OpenRead);
   std::vector<char> buffer(1 << 16);
   for (;;) {
     const int64_t got = file.Read(buffer.data(), static_cast<int64_t>(buffer.size()));

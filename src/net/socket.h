@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "net/byte_source.h"
+#include "net/receive_source.h"
 
 namespace net {
 
@@ -20,7 +20,7 @@ constexpr int32_t kWSAECONNRESET = 10054;
 constexpr int32_t kWSAECONNREFUSED = 10061;
 constexpr int32_t kWSAHOST_NOT_FOUND = 11001;
 
-class TSocket : public TByteSource {
+class TSocket : public TReceiveSource {
  public:
   TSocket() = default;
   ~TSocket() override;

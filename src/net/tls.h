@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "net/byte_source.h"
+#include "net/receive_source.h"
 #include "net/socket.h"
 
 namespace net {
 
-class TTlsStream : public TByteSource {
+class TTlsStream : public TReceiveSource {
  public:
   TTlsStream();
   ~TTlsStream() override;

@@ -34,7 +34,7 @@ bool Key::Remove(const std::string& child) {
   return false;
 }
 
-RegValue* Key::Value(const std::string& valueName) {
+TRegValue* Key::Value(const std::string& valueName) {
   for (auto& v : values)
     if (text::AnsiCompareUpper(v.first, valueName) == 0) return &v.second;
   return nullptr;
@@ -100,7 +100,7 @@ std::string HexData(uint32_t type, const std::string& bytes) {
   return out;
 }
 
-std::string ValueText(const RegValue& v) {
+std::string ValueText(const TRegValue& v) {
   bool plain = v.Data.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
   if (v.Type == REG_SZ_TYPE && plain) return Quote(v.Data);
   if (v.Type == REG_DWORD_TYPE && v.Data.size() == 4) {
@@ -149,7 +149,7 @@ int HexDigit(char c) {
   return -1;
 }
 
-bool ParseData(const std::string& s, RegValue& v) {
+bool ParseData(const std::string& s, TRegValue& v) {
   if (!s.empty() && s[0] == '"') {
     size_t i = 0;
     v.Type = REG_SZ_TYPE;
@@ -287,12 +287,12 @@ void Parse(const std::string& text, Hive& hive) {
       current->RemoveValue(name);
       continue;
     }
-    RegValue value;
+    TRegValue value;
     if (!ParseData(data, value)) {
       hive.corrupt = true;
       continue;
     }
-    if (RegValue* old = current->Value(name))
+    if (TRegValue* old = current->Value(name))
       *old = value;
     else
       current->values.emplace_back(name, value);

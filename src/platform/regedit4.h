@@ -11,20 +11,20 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/registry.h"
 
 namespace platform::regedit4 {
 
 struct Key {
   std::string name;
-  std::vector<std::unique_ptr<Key>> subkeys;             // sorted, case ignored
-  std::vector<std::pair<std::string, RegValue>> values;  // in the order made
+  std::vector<std::unique_ptr<Key>> subkeys;              // sorted, case ignored
+  std::vector<std::pair<std::string, TRegValue>> values;  // in the order made
 
   Key* Find(const std::string& child) const;
   // The sub-key of that name, made when missing.
   Key* Add(const std::string& child);
   bool Remove(const std::string& child);
-  RegValue* Value(const std::string& valueName);
+  TRegValue* Value(const std::string& valueName);
   bool RemoveValue(const std::string& valueName);
 };
 

@@ -1,5 +1,5 @@
 // Byte streams: the destination of a download, the source of an archive. Pure
-// C++ here; the file stream that talks to the system is in platform.h.
+// C++ here; the file stream that talks to the system is in files.h.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "settings/file_xml.h"
 
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "settings/language_xml.h"
 
 namespace {

@@ -1,7 +1,8 @@
 #include "settings/live_update.h"
 
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/registry.h"
+#include "platform/system.h"
 
 TLiveUpdate::TLiveUpdate() : RegistryKeys("", ","), ProcessList("", ",") {}
 

@@ -20,29 +20,24 @@ void TRegistry::SetRootKey(uint32_t root) {
 
 bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
   std::string rel = WithoutLeadingBackslash(path);
-  platform::RegKey key;
+  platform::TRegKey key;
   if (!key.Open(root_, rel, canCreate, false)) return false;
   key_ = std::move(key);
-  path_ = rel;
   return true;
 }
 
 bool TRegistry::OpenKeyReadOnly(const std::string& path) {
   std::string rel = WithoutLeadingBackslash(path);
-  platform::RegKey key;
+  platform::TRegKey key;
   if (!key.Open(root_, rel, false, true)) return false;
   key_ = std::move(key);
-  path_ = rel;
   return true;
 }
 
-void TRegistry::CloseKey() {
-  key_.Close();
-  path_.clear();
-}
+void TRegistry::CloseKey() { key_.Close(); }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-  if (!key_.IsOpen() || !key_.SetValue(name, platform::RegValue{platform::REG_SZ_TYPE, value}))
+  if (!key_.IsOpen() || !key_.SetValue(name, platform::TRegValue{platform::REG_SZ_TYPE, value}))
     Raise("Failed to set data for", name);
 }
 
@@ -50,7 +45,7 @@ void TRegistry::WriteInteger(const std::string& name, int32_t value) {
   uint32_t v = static_cast<uint32_t>(value);
   std::string data = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
                       static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 24) & 0xFF)};
-  if (!key_.IsOpen() || !key_.SetValue(name, platform::RegValue{platform::REG_DWORD_TYPE, data}))
+  if (!key_.IsOpen() || !key_.SetValue(name, platform::TRegValue{platform::REG_DWORD_TYPE, data}))
     Raise("Failed to set data for", name);
 }
 
@@ -58,7 +53,7 @@ void TRegistry::WriteBool(const std::string& name, bool value) { WriteInteger(na
 
 std::string TRegistry::ReadString(const std::string& name) {
   if (!key_.IsOpen() || !key_.HasValue(name)) return std::string();
-  platform::RegValue v;
+  platform::TRegValue v;
   if (!key_.GetValue(name, v)) Raise("Failed to get data for", name);
   if (v.Type != platform::REG_SZ_TYPE && v.Type != platform::REG_EXPAND_SZ_TYPE) Raise("Invalid data type for", name);
   // Stored strings end at their first NUL, as the system hands them out.
@@ -68,7 +63,7 @@ std::string TRegistry::ReadString(const std::string& name) {
 }
 
 int32_t TRegistry::ReadInteger(const std::string& name) {
-  platform::RegValue v;
+  platform::TRegValue v;
   if (!key_.IsOpen() || !key_.GetValue(name, v)) Raise("Failed to get data for", name);
   if (v.Type != platform::REG_DWORD_TYPE || v.Data.size() != 4) Raise("Invalid data type for", name);
   uint32_t n = 0;
@@ -87,7 +82,7 @@ bool TRegistry::DeleteKey(const std::string& path) {
 }
 
 bool TRegistry::KeyExists(const std::string& path) const {
-  platform::RegKey key;
+  platform::TRegKey key;
   return key.Open(root_, WithoutLeadingBackslash(path), false, true);
 }
 

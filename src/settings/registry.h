@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/exception.h"
-#include "platform/platform.h"
+#include "platform/registry.h"
 
 class ERegistryException : public Exception {
  public:
@@ -33,7 +33,6 @@ class TRegistry {
   void CloseKey();
   bool HasOpenKey() const { return key_.IsOpen(); }
   // The path of the open key below the root ("" when none is open).
-  const std::string& CurrentPath() const { return path_; }
 
   // Raise ERegistryException "Failed to set data for '<name>'" on failure.
   void WriteString(const std::string& name, const std::string& value);
@@ -61,6 +60,5 @@ class TRegistry {
 
  private:
   uint32_t root_ = platform::HKEY_CURRENT_USER_ID;
-  platform::RegKey key_;
-  std::string path_;
+  platform::TRegKey key_;
 };

@@ -43,7 +43,6 @@ class TFMain : public TWorkerHost {
 
   // Whether start-up asked for a hidden run.
   bool Hidden() const { return hidden_; }
-  bool WindowVisible() const { return windowVisible_; }
   std::string Caption() const { return caption_; }
   std::string ApplicationTitle() const { return applicationTitle_; }
   bool Closed() const { return closed_; }

@@ -16,7 +16,8 @@
 
 #include "archive/unzip.h"
 #include "fuzz/decoder_targets.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
 #include "support/tree.h"
 
 namespace fuzz {
@@ -49,7 +50,7 @@ inline int RunUnZip(const uint8_t* data, std::size_t size) {
   RemoveTree(outDir);
   platform::CreateDir(outDir);
   {
-    platform::TFileStream file(archivePath, platform::FileMode::CreateExclusive);
+    platform::TFileStream file(archivePath, platform::TFileMode::CreateExclusive);
     if (size > 0) file.Write(data, static_cast<int64_t>(size));
   }
 

@@ -17,13 +17,14 @@
 #include <iostream>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 #include "settings/registry.h"
 
 namespace {
 
 void WriteText(const std::string& path, const std::string& text) {
-  platform::TFileStream f(path, platform::FileMode::CreateExclusive);
+  platform::TFileStream f(path, platform::TFileMode::CreateExclusive);
   f.Write(text.data(), static_cast<int64_t>(text.size()));
 }
 
@@ -41,7 +42,7 @@ int Run(int argc, char** argv) {
     return 0;
   }
   if (mode == "hold" && argc > 3) {
-    platform::TFileStream held(argv[2], platform::FileMode::OpenReadWrite);
+    platform::TFileStream held(argv[2], platform::TFileMode::OpenReadWrite);
     WriteText(argv[3], "ready");
     std::string release = argc > 4 ? argv[4] : "";
     for (int waited = 0; waited < 60000; waited += 20) {

@@ -2,7 +2,7 @@
 // its arguments as the platform splits them, one "arg=..." line each.
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "settings/build_defaults.h"
 
 int main(int argc, char** argv) {

@@ -6,15 +6,15 @@
 #include <cstring>
 #include <string>
 
-#include "net/byte_source.h"
 #include "net/net_errors.h"
+#include "net/receive_source.h"
 
 namespace net {
 
 // Serves a fixed text in portions of at most step bytes, then reports the close.
 // stallAtEnd: instead of closing, raise EReadTimeout at the end (a peer that keeps
 // the connection open without sending).
-class TMemorySource : public TByteSource {
+class TMemorySource : public TReceiveSource {
  public:
   explicit TMemorySource(std::string data, size_t step = SIZE_MAX, bool stallAtEnd = false)
       : data_(std::move(data)), step_(step == 0 ? 1 : step), stallAtEnd_(stallAtEnd) {}

@@ -5,7 +5,8 @@
 #include <cstdlib>
 
 #include "base/codepage.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 
 namespace testsupport {
 
@@ -67,7 +68,7 @@ std::string Quoted(const std::string& arg) {
 
 std::string ReadFileText(const std::string& path) {
   try {
-    platform::TFileStream f(path, platform::FileMode::OpenRead);
+    platform::TFileStream f(path, platform::TFileMode::OpenRead);
     std::string data(static_cast<size_t>(f.Size()), '\0');
     if (!data.empty()) f.ReadBuffer(data.data(), static_cast<int64_t>(data.size()));
     return data;
@@ -79,7 +80,7 @@ std::string ReadFileText(const std::string& path) {
 
 void WriteFileText(const std::string& path, const std::string& text) {
   try {
-    platform::TFileStream f(path, platform::FileMode::CreateExclusive);
+    platform::TFileStream f(path, platform::TFileMode::CreateExclusive);
     f.Write(text.data(), static_cast<int64_t>(text.size()));
   } catch (const Exception& e) {
     ADD_FAILURE() << e.Message;

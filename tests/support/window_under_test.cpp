@@ -1,7 +1,7 @@
 #include "support/window_under_test.h"
 
 #include "engine/worker.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace testsupport {
 

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "archive/unzip.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace {
 

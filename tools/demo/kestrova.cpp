@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/system.h"
 
 namespace {
 
 void WriteNote(const std::string& path, const std::string& text) {
-  platform::TFileStream note(path, platform::FileMode::CreateExclusive);
+  platform::TFileStream note(path, platform::TFileMode::CreateExclusive);
   note.Write(text.data(), static_cast<int64_t>(text.size()));
 }
 

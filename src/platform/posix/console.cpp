@@ -3,7 +3,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/console.h"
 
 namespace platform {
 

@@ -3,8 +3,9 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/platform.h"
+#include "base/text.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/system.h"
 
 namespace platform::detail {
 struct EmbeddedResource {
@@ -19,25 +20,13 @@ extern const EmbeddedResource kEmbeddedResources[];
 namespace platform {
 
 namespace {
-bool SameName(const char* a, const std::string& b) {
-  size_t i = 0;
-  for (; a[i] != '\0'; ++i) {
-    if (i >= b.size()) return false;
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return i == b.size();
-}
-
 std::mutex argumentsLock;
 std::vector<std::string> arguments;
 }  // namespace
 
 std::optional<std::string> EmbeddedResource(const std::string& name) {
   for (const detail::EmbeddedResource* r = detail::kEmbeddedResources; r->name != nullptr; ++r) {
-    if (SameName(r->name, name)) return std::string(reinterpret_cast<const char*>(r->data), r->size);
+    if (text::SameText(r->name, name)) return std::string(reinterpret_cast<const char*>(r->data), r->size);
   }
   return std::nullopt;
 }

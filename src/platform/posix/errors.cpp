@@ -5,8 +5,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
-#include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/system.h"
 
 namespace platform {
 namespace posix {

@@ -14,8 +14,9 @@
 #include <ctime>
 
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/system.h"
 
 namespace platform {
 
@@ -241,18 +242,18 @@ bool CopyFileTo(const std::string& source, const std::string& destination, bool 
   return ok;
 }
 
-LocalTime Now() {
+TLocalTime Now() {
   time_t t = time(nullptr);
   struct tm tm {};
   localtime_r(&t, &tm);
-  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  return TLocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
 namespace {
 
 // The modification time to give a file for a local calendar time; false with the
 // last error set for a time no calendar has.
-bool ModifiedTimes(const LocalTime& time, struct timespec (&times)[2]) {
+bool ModifiedTimes(const TLocalTime& time, struct timespec (&times)[2]) {
   if (time.Month < 1 || time.Month > 12 || time.Day < 1 || time.Day > 31 || time.Hour < 0 || time.Hour > 23 ||
       time.Minute < 0 || time.Minute > 59 || time.Second < 0 || time.Second > 59 || time.Year < 1601)
     return Fail(kErrorInvalidParameter);
@@ -277,21 +278,21 @@ bool ModifiedTimes(const LocalTime& time, struct timespec (&times)[2]) {
 
 }  // namespace
 
-bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
+bool SetLastWriteTime(const std::string& path, const TLocalTime& time) {
   struct timespec times[2];
   if (!ModifiedTimes(time, times)) return false;
   std::string host;
   return OnHost(path, host, [&](const std::string& h) { return utimensat(AT_FDCWD, h.c_str(), times, 0); });
 }
 
-std::optional<LocalTime> GetLastWriteTime(const std::string& path) {
+std::optional<TLocalTime> GetLastWriteTime(const std::string& path) {
   std::string host;
   struct stat st;
   if (!StatPath(path, host, st)) return std::nullopt;
   struct tm tm {};
   time_t t = st.st_mtim.tv_sec;
   localtime_r(&t, &tm);
-  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  return TLocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
 std::string ShortPathName(const std::string& path, uint32_t bufferSize) {
@@ -344,22 +345,22 @@ std::vector<std::string> ListDir(const std::string& path) {
 // ---------------------------------------------------------------- TFileStream
 
 namespace {
-[[noreturn]] void ThrowOpen(const std::string& path, FileMode mode, uint32_t code) {
+[[noreturn]] void ThrowOpen(const std::string& path, TFileMode mode, uint32_t code) {
   SetError(code);
-  if (mode == FileMode::CreateExclusive)
+  if (mode == TFileMode::CreateExclusive)
     throw EFCreateError("Cannot create file \"" + path + "\". " + SysErrorMessage(code));
   throw EFOpenError("Cannot open file \"" + path + "\". " + SysErrorMessage(code));
 }
 }  // namespace
 
-TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(path), handle_(-1) {
-  int flags = O_NOCTTY | (mode == FileMode::CreateExclusive ? O_RDWR | O_CREAT : 0);
-  if (mode == FileMode::OpenRead) flags |= O_RDONLY;
-  if (mode == FileMode::OpenReadWrite) flags |= O_RDWR;
+TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(path), handle_(-1) {
+  int flags = O_NOCTTY | (mode == TFileMode::CreateExclusive ? O_RDWR | O_CREAT : 0);
+  if (mode == TFileMode::OpenRead) flags |= O_RDONLY;
+  if (mode == TFileMode::OpenReadWrite) flags |= O_RDWR;
   std::string host;
   int fd = -1;
   bool made = false;
-  if (mode == FileMode::CreateExclusive) {
+  if (mode == TFileMode::CreateExclusive) {
     Found found;
     host = ResolvePath(path, found);
     if (host.empty()) ThrowOpen(path, mode, LastError());
@@ -380,21 +381,21 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(pat
   }
   struct stat st;
   if (!made && fstat(fd, &st) == 0 &&
-      (S_ISDIR(st.st_mode) || (mode != FileMode::OpenRead && ReadOnlyMode(st.st_mode)))) {
+      (S_ISDIR(st.st_mode) || (mode != TFileMode::OpenRead && ReadOnlyMode(st.st_mode)))) {
     close(fd);
     ThrowOpen(path, mode, kErrorAccessDenied);
   }
   // Sharing: readers take nothing but respect an exclusive holder; a read-write
   // opener lets others read (shared lock after proving nobody else writes); a
   // creator keeps the file to itself.
-  int probe = mode == FileMode::OpenRead ? LOCK_SH : LOCK_EX;
+  int probe = mode == TFileMode::OpenRead ? LOCK_SH : LOCK_EX;
   if (flock(fd, probe | LOCK_NB) != 0) {
     close(fd);
     ThrowOpen(path, mode, kErrorSharingViolation);
   }
-  if (mode == FileMode::OpenRead) flock(fd, LOCK_UN);
-  if (mode == FileMode::OpenReadWrite) flock(fd, LOCK_SH);
-  if (mode == FileMode::CreateExclusive && !made && ftruncate(fd, 0) != 0) {
+  if (mode == TFileMode::OpenRead) flock(fd, LOCK_UN);
+  if (mode == TFileMode::OpenReadWrite) flock(fd, LOCK_SH);
+  if (mode == TFileMode::CreateExclusive && !made && ftruncate(fd, 0) != 0) {
     uint32_t code = ErrnoToError(errno, host);
     close(fd);
     ThrowOpen(path, mode, code);
@@ -453,7 +454,7 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   return r;
 }
 
-bool TFileStream::SetLastWriteTime(const LocalTime& time) {
+bool TFileStream::SetLastWriteTime(const TLocalTime& time) {
   struct timespec times[2];
   if (!ModifiedTimes(time, times)) return false;
   if (futimens(static_cast<int>(handle_), times) != 0) return FailErrno();

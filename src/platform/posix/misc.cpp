@@ -9,8 +9,9 @@
 #include <random>
 
 #include "base/codepage.h"
-#include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/shell.h"
+#include "platform/system.h"
 
 namespace platform {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/posix/posix_internal.h"
 
 namespace platform {

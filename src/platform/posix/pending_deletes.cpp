@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/registry.h"
+#include "platform/system.h"
 
 namespace platform {
 
@@ -18,7 +20,7 @@ namespace {
 
 // The file a scheduled DEL command names; false for any other command, and for a
 // name with wildcards (none of ours has them).
-bool DeletedFile(const RegValue& value, std::string& path) {
+bool DeletedFile(const TRegValue& value, std::string& path) {
   if (value.Type != REG_SZ_TYPE && value.Type != REG_EXPAND_SZ_TYPE) return false;
   const std::string& command = value.Data;
   for (const char* interpreter : {"CMD.EXE /C DEL \"", "COMMAND.COM /C DEL \""}) {
@@ -34,7 +36,7 @@ bool DeletedFile(const RegValue& value, std::string& path) {
 
 void RunPendingDeletes(const std::string& key, const std::string& valuePrefix) {
   // Most starts find nothing to do: look before taking the hive's write lock.
-  RegKey runOnce;
+  TRegKey runOnce;
   std::vector<std::string> names;
   if (!runOnce.Open(HKEY_LOCAL_MACHINE_ID, key, false, true) || !runOnce.ValueNames(names)) return;
   if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return text::StartsText(valuePrefix, n); }))

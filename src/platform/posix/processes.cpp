@@ -16,8 +16,10 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "platform/platform.h"
+#include "base/text.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/processes.h"
+#include "platform/system.h"
 
 #ifndef SYS_pidfd_open
 #define SYS_pidfd_open 434
@@ -35,7 +37,7 @@ namespace {
 // raw_ of a handle: the pidfd + 1, or kByPid where the kernel has no pidfds.
 constexpr intptr_t kByPid = -1;
 
-int PidFd(const ProcessHandle& h) { return h.Raw() > 0 ? static_cast<int>(h.Raw() - 1) : -1; }
+int PidFd(const TProcessHandle& h) { return h.Raw() > 0 ? static_cast<int>(h.Raw() - 1) : -1; }
 
 // The state letter of /proc/<pid>/stat ('Z' for a zombie), 0 when unknown.
 char ProcState(pid_t pid) {
@@ -62,66 +64,6 @@ bool Ended(pid_t pid) {
   return ProcState(pid) == 'Z' && r < 0;  // someone else's zombie has ended
 }
 
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
-}
-
-// Splits the way the Microsoft C runtime does: the program name ends at the first
-// blank (or closing quote); in arguments 2n backslashes before a quote give n and
-// toggle quoting, 2n+1 give n and a literal quote, and "" inside quotes is a quote.
-std::vector<std::string> SplitWindowsCommandLine(const std::string& line) {
-  std::vector<std::string> args;
-  size_t i = 0, n = line.size();
-  auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (i < n && blank(line[i])) ++i;
-  if (i >= n) return args;
-  std::string program;
-  if (line[i] == '"') {
-    ++i;
-    while (i < n && line[i] != '"') program += line[i++];
-    if (i < n) ++i;
-  } else {
-    while (i < n && !blank(line[i])) program += line[i++];
-  }
-  args.push_back(program);
-  for (;;) {
-    while (i < n && blank(line[i])) ++i;
-    if (i >= n) break;
-    std::string arg;
-    bool quoted = false;
-    while (i < n && (quoted || !blank(line[i]))) {
-      if (line[i] == '\\') {
-        size_t count = 0;
-        while (i < n && line[i] == '\\') ++count, ++i;
-        if (i < n && line[i] == '"') {
-          arg.append(count / 2, '\\');
-          if (count % 2) {
-            arg += '"';
-            ++i;
-          }
-        } else {
-          arg.append(count, '\\');
-        }
-      } else if (line[i] == '"') {
-        if (quoted && i + 1 < n && line[i + 1] == '"') {
-          arg += '"';
-          i += 2;
-        } else {
-          quoted = !quoted;
-          ++i;
-        }
-      } else {
-        arg += line[i++];
-      }
-    }
-    args.push_back(arg);
-  }
-  return args;
-}
-
 bool IsProgram(const std::string& host) {
   struct stat st;
   return stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(host.c_str(), X_OK) == 0;
@@ -132,8 +74,7 @@ bool IsProgram(const std::string& host) {
 // port's programs have no ".exe": a name ending in it is also tried without.
 std::string FindProgram(const std::string& name) {
   std::vector<std::string> names = {name};
-  if (name.size() > 4 && StartsWithNoCase(name.substr(name.size() - 4), ".EXE"))
-    names.push_back(name.substr(0, name.size() - 4));
+  if (name.size() > 4 && text::EndsText(".EXE", name)) names.push_back(name.substr(0, name.size() - 4));
   bool hasFolder = name.find_first_of("\\/:") != std::string::npos;
   for (const auto& candidate : names) {
     if (hasFolder) {
@@ -168,7 +109,7 @@ bool ParseCommand(const std::string& commandLine, Command& cmd) {
   line = b == std::string::npos ? std::string() : line.substr(b);
   for (const char* interpreter : {"CMD.EXE /C", "COMMAND.COM /C"}) {
     std::string prefix = interpreter;
-    if (StartsWithNoCase(line, prefix) &&
+    if (text::StartsText(prefix, line) &&
         (line.size() == prefix.size() || line[prefix.size()] == ' ' || line[prefix.size()] == '\t')) {
       std::string rest = line.size() > prefix.size() ? line.substr(prefix.size() + 1) : std::string();
       cmd.program = "/bin/sh";
@@ -176,7 +117,7 @@ bool ParseCommand(const std::string& commandLine, Command& cmd) {
       return true;
     }
   }
-  std::vector<std::string> args = SplitWindowsCommandLine(line);
+  std::vector<std::string> args = SplitCommandLine(line);
   if (args.empty() || args[0].empty()) return Fail(kErrorFileNotFound);
   cmd.program = FindProgram(args[0]);
   if (cmd.program.empty()) return Fail(kErrorFileNotFound);
@@ -264,27 +205,27 @@ pid_t Spawn(const Command& cmd, bool hidden, bool detached) {
   return pid;
 }
 
-ProcessHandle HandleFor(pid_t pid) {
+TProcessHandle HandleFor(pid_t pid) {
   int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (fd >= 0) {
     fcntl(fd, F_SETFD, FD_CLOEXEC);
-    return ProcessHandle(static_cast<intptr_t>(fd) + 1, static_cast<uint32_t>(pid));
+    return TProcessHandle(static_cast<intptr_t>(fd) + 1, static_cast<uint32_t>(pid));
   }
-  if (errno == ENOSYS) return ProcessHandle(kByPid, static_cast<uint32_t>(pid));
+  if (errno == ENOSYS) return TProcessHandle(kByPid, static_cast<uint32_t>(pid));
   FailErrno();
-  return ProcessHandle();
+  return TProcessHandle();
 }
 
 }  // namespace
 
-ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept : raw_(other.raw_), pid_(other.pid_) {
+TProcessHandle::TProcessHandle(TProcessHandle&& other) noexcept : raw_(other.raw_), pid_(other.pid_) {
   other.raw_ = 0;
   other.pid_ = 0;
 }
 
-ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
+TProcessHandle& TProcessHandle::operator=(TProcessHandle&& other) noexcept {
   if (this != &other) {
-    this->~ProcessHandle();
+    this->~TProcessHandle();
     raw_ = other.raw_;
     pid_ = other.pid_;
     other.raw_ = 0;
@@ -293,35 +234,35 @@ ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
   return *this;
 }
 
-ProcessHandle::~ProcessHandle() {
+TProcessHandle::~TProcessHandle() {
   if (raw_ == 0) return;
   if (raw_ > 0) close(static_cast<int>(raw_ - 1));
   Reap(static_cast<pid_t>(pid_));
   raw_ = 0;
 }
 
-ProcessHandle OpenProcessForTerminate(uint32_t pid) {
+TProcessHandle OpenProcessForTerminate(uint32_t pid) {
   if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX)) {
     Fail(kErrorInvalidParameter);
-    return ProcessHandle();
+    return TProcessHandle();
   }
   pid_t p = static_cast<pid_t>(pid);
   if (kill(p, 0) != 0) {
     Fail(errno == EPERM ? kErrorAccessDenied : kErrorInvalidParameter);
-    return ProcessHandle();
+    return TProcessHandle();
   }
   if (ProcState(p) == 'Z') {
     // It has ended already; only its exit status is left to collect.
     Reap(p);
     Fail(kErrorInvalidParameter);
-    return ProcessHandle();
+    return TProcessHandle();
   }
-  ProcessHandle h = HandleFor(p);
+  TProcessHandle h = HandleFor(p);
   if (!h.Valid() && LastError() == ErrnoToError(ESRCH)) SetError(kErrorInvalidParameter);
   return h;
 }
 
-bool TerminateProcessWith(ProcessHandle& process, uint32_t exitCode) {
+bool TerminateProcessWith(TProcessHandle& process, uint32_t exitCode) {
   // SIGKILL cannot carry an exit code; the process ends as killed.
   if (!process.Valid()) return Fail(kErrorInvalidHandle);
   int fd = PidFd(process);
@@ -332,10 +273,10 @@ bool TerminateProcessWith(ProcessHandle& process, uint32_t exitCode) {
   return FailErrno();
 }
 
-WaitResult WaitForProcess(ProcessHandle& process, uint32_t milliseconds) {
+TWaitResult WaitForProcess(TProcessHandle& process, uint32_t milliseconds) {
   if (!process.Valid()) {
     Fail(kErrorInvalidHandle);
-    return WaitResult::Failed;
+    return TWaitResult::Failed;
   }
   pid_t pid = static_cast<pid_t>(process.Pid());
   const bool infinite = milliseconds == 0xFFFFFFFFu;
@@ -349,20 +290,20 @@ WaitResult WaitForProcess(ProcessHandle& process, uint32_t milliseconds) {
       int r = poll(&pfd, 1, static_cast<int>(std::min<uint32_t>(left, 1000u)));
       if (r > 0) {
         Reap(pid);
-        return WaitResult::Ended;
+        return TWaitResult::Ended;
       }
       if (r < 0 && errno != EINTR) {
         FailErrno();
-        return WaitResult::Failed;
+        return TWaitResult::Failed;
       }
     } else {
-      if (Ended(pid)) return WaitResult::Ended;
+      if (Ended(pid)) return TWaitResult::Ended;
       if (left > 0) SleepMs(std::min<uint32_t>(left, 10u));
     }
     if (!infinite && TickCount() - start >= milliseconds) {
-      if (fd < 0 && Ended(pid)) return WaitResult::Ended;
+      if (fd < 0 && Ended(pid)) return TWaitResult::Ended;
       SetError(kErrorTimeout);
-      return WaitResult::TimedOut;
+      return TWaitResult::TimedOut;
     }
   }
 }
@@ -384,12 +325,12 @@ bool StartDetached(const std::string& commandLine) {
   return Spawn(cmd, false, true) > 0;
 }
 
-ProcessHandle StartProcess(const std::string& commandLine, bool hidden) {
+TProcessHandle StartProcess(const std::string& commandLine, bool hidden) {
   Command cmd;
-  if (!ParseCommand(commandLine, cmd)) return ProcessHandle();
+  if (!ParseCommand(commandLine, cmd)) return TProcessHandle();
   pid_t pid = Spawn(cmd, hidden, false);
-  if (pid < 0) return ProcessHandle();
-  ProcessHandle h = HandleFor(pid);
+  if (pid < 0) return TProcessHandle();
+  TProcessHandle h = HandleFor(pid);
   if (!h.Valid()) {
     // Without a handle nobody could wait for it; do not leave it running unseen.
     kill(pid, SIGKILL);

@@ -15,9 +15,9 @@
 #include <functional>
 
 #include "base/text.h"
-#include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/regedit4.h"
+#include "platform/registry.h"
 
 namespace platform {
 
@@ -57,7 +57,7 @@ void SeedShellFolders(Hive& hive) {
       {"Programs", home + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
       {"Desktop", home + "\\Desktop"}};
   for (const auto& [name, folder] : defaults)
-    if (!key->Value(name)) key->values.emplace_back(name, RegValue{REG_SZ_TYPE, folder});
+    if (!key->Value(name)) key->values.emplace_back(name, TRegValue{REG_SZ_TYPE, folder});
 }
 
 class HiveFile {
@@ -170,7 +170,7 @@ class HiveFile {
 
 }  // namespace
 
-struct RegKey::Impl {
+struct TRegKey::Impl {
   uint32_t root;
   std::vector<std::string> parts;  // root name first
   bool readOnly;
@@ -188,12 +188,12 @@ struct RegKey::Impl {
   }
 };
 
-RegKey::RegKey() = default;
-RegKey::RegKey(RegKey&& other) noexcept = default;
-RegKey& RegKey::operator=(RegKey&& other) noexcept = default;
-RegKey::~RegKey() = default;
+TRegKey::TRegKey() = default;
+TRegKey::TRegKey(TRegKey&& other) noexcept = default;
+TRegKey& TRegKey::operator=(TRegKey&& other) noexcept = default;
+TRegKey::~TRegKey() = default;
 
-bool RegKey::Open(uint32_t root, const std::string& path, bool create, bool readOnly) {
+bool TRegKey::Open(uint32_t root, const std::string& path, bool create, bool readOnly) {
   impl_.reset();
   const char* rootName = RootName(root);
   if (!rootName) return Fail(kErrorInvalidHandle);
@@ -216,15 +216,15 @@ bool RegKey::Open(uint32_t root, const std::string& path, bool create, bool read
   return true;
 }
 
-void RegKey::Close() { impl_.reset(); }
+void TRegKey::Close() { impl_.reset(); }
 
-bool RegKey::IsOpen() const { return impl_ != nullptr; }
+bool TRegKey::IsOpen() const { return impl_ != nullptr; }
 
-bool RegKey::SetValue(const std::string& name, const RegValue& value) {
+bool TRegKey::SetValue(const std::string& name, const TRegValue& value) {
   if (!impl_) return Fail(kErrorInvalidHandle);
   if (impl_->readOnly) return Fail(kErrorAccessDenied);
   return impl_->With(true, [&](Key& key) {
-    if (RegValue* old = key.Value(name))
+    if (TRegValue* old = key.Value(name))
       *old = value;
     else
       key.values.emplace_back(name, value);
@@ -232,28 +232,28 @@ bool RegKey::SetValue(const std::string& name, const RegValue& value) {
   });
 }
 
-bool RegKey::GetValue(const std::string& name, RegValue& value) const {
+bool TRegKey::GetValue(const std::string& name, TRegValue& value) const {
   if (!impl_) return Fail(kErrorInvalidHandle);
   return impl_->With(false, [&](Key& key) {
-    RegValue* v = key.Value(name);
+    TRegValue* v = key.Value(name);
     if (!v) return Fail(kErrorFileNotFound);
     value = *v;
     return true;
   });
 }
 
-bool RegKey::HasValue(const std::string& name) const {
-  RegValue ignored;
+bool TRegKey::HasValue(const std::string& name) const {
+  TRegValue ignored;
   return GetValue(name, ignored);
 }
 
-bool RegKey::DeleteValue(const std::string& name) {
+bool TRegKey::DeleteValue(const std::string& name) {
   if (!impl_) return Fail(kErrorInvalidHandle);
   if (impl_->readOnly) return Fail(kErrorAccessDenied);
   return impl_->With(true, [&](Key& key) { return key.RemoveValue(name) || Fail(kErrorFileNotFound); });
 }
 
-bool RegKey::SubKeyNames(std::vector<std::string>& names) const {
+bool TRegKey::SubKeyNames(std::vector<std::string>& names) const {
   if (!impl_) return Fail(kErrorInvalidHandle);
   return impl_->With(false, [&](Key& key) {
     names.clear();
@@ -262,7 +262,7 @@ bool RegKey::SubKeyNames(std::vector<std::string>& names) const {
   });
 }
 
-bool RegKey::ValueNames(std::vector<std::string>& names) const {
+bool TRegKey::ValueNames(std::vector<std::string>& names) const {
   if (!impl_) return Fail(kErrorInvalidHandle);
   return impl_->With(false, [&](Key& key) {
     names.clear();

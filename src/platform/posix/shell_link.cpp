@@ -4,8 +4,9 @@
 // ANSI StringData, ended by the terminal extra-data block.
 #include <sys/stat.h>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/shell.h"
 
 namespace platform {
 
@@ -122,7 +123,7 @@ bool SaveShellLink(const std::string& linkFile, const std::string& target, const
   Put32(out, 0);  // TerminalBlock
 
   try {
-    TFileStream file(linkFile, FileMode::CreateExclusive);
+    TFileStream file(linkFile, TFileMode::CreateExclusive);
     file.Write(out.data(), static_cast<int64_t>(out.size()));
     return file.Close();
   } catch (const Exception&) {

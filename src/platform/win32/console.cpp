@@ -3,7 +3,7 @@
 #include <io.h>
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/console.h"
 
 namespace platform {
 

@@ -1,7 +1,7 @@
 // System error codes and their texts.
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace platform {
 

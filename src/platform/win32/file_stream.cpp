@@ -3,7 +3,8 @@
 
 #include <algorithm>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 
 namespace platform {
 
@@ -17,17 +18,17 @@ constexpr int64_t kMaxChunk = 0x40000000;
 
 }  // namespace
 
-TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(path), handle_(kNoHandle) {
+TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(path), handle_(kNoHandle) {
   DWORD access = GENERIC_READ;
   DWORD share = 0;
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
-    case FileMode::OpenRead: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
-    case FileMode::OpenReadWrite:
+    case TFileMode::OpenRead: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
+    case TFileMode::OpenReadWrite:
       access = GENERIC_READ | GENERIC_WRITE;
       share = FILE_SHARE_READ;
       break;
-    case FileMode::CreateExclusive:
+    case TFileMode::CreateExclusive:
       access = GENERIC_READ | GENERIC_WRITE;
       share = 0;                    // nobody else opens it while we write
       disposition = CREATE_ALWAYS;  // replaces an existing file
@@ -36,11 +37,11 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(pat
   auto fail = [&](DWORD code) {
     std::string text = SysErrorMessage(code);
     ::SetLastError(code);  // the caller may still ask for it
-    if (mode == FileMode::CreateExclusive) throw EFCreateError("Cannot create file \"" + path + "\". " + text);
+    if (mode == TFileMode::CreateExclusive) throw EFCreateError("Cannot create file \"" + path + "\". " + text);
     throw EFOpenError("Cannot open file \"" + path + "\". " + text);
   };
   HANDLE h = INVALID_HANDLE_VALUE;
-  if (mode == FileMode::CreateExclusive) {
+  if (mode == TFileMode::CreateExclusive) {
     // Most files are new (an extraction's all are): made without asking anything
     // first. Only an existing one needs the check below.
     h = ::CreateFileA(path.c_str(), access, share, nullptr /* default security, not inherited */, CREATE_NEW,
@@ -51,7 +52,7 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : fileName_(pat
     // Writing to a read-only file is refused by Windows itself; a Wine prefix run by
     // root would let it through (the host's permissions do not stop root), so the
     // attribute is checked here as well.
-    if (mode != FileMode::OpenRead) {
+    if (mode != TFileMode::OpenRead) {
       DWORD attributes = ::GetFileAttributesA(path.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
           !(attributes & FILE_ATTRIBUTE_DIRECTORY))

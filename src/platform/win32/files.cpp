@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "base/text.h"
+#include "platform/files.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
@@ -43,7 +44,7 @@ std::string DriveRoot(const std::string& path) {
   return current.empty() ? std::string() : DriveRoot(current);
 }
 
-SYSTEMTIME ToSystemTime(const LocalTime& t) {
+SYSTEMTIME ToSystemTime(const TLocalTime& t) {
   SYSTEMTIME st{};
   st.wYear = static_cast<WORD>(t.Year);
   st.wMonth = static_cast<WORD>(t.Month);
@@ -54,8 +55,8 @@ SYSTEMTIME ToSystemTime(const LocalTime& t) {
   return st;
 }
 
-LocalTime FromSystemTime(const SYSTEMTIME& st) {
-  LocalTime t;
+TLocalTime FromSystemTime(const SYSTEMTIME& st) {
+  TLocalTime t;
   t.Year = st.wYear;
   t.Month = st.wMonth;
   t.Day = st.wDay;
@@ -154,7 +155,7 @@ bool CopyFileTo(const std::string& source, const std::string& destination, bool 
 
 // ---------------------------------------------------------------- times
 
-LocalTime Now() {
+TLocalTime Now() {
   SYSTEMTIME st;
   ::GetLocalTime(&st);
   return FromSystemTime(st);
@@ -162,7 +163,7 @@ LocalTime Now() {
 
 namespace {
 
-bool ToFileTime(const LocalTime& time, FILETIME& ft) {
+bool ToFileTime(const TLocalTime& time, FILETIME& ft) {
   SYSTEMTIME local = ToSystemTime(time);
   SYSTEMTIME utc;
   // The zone's rule for that date, not today's offset (a summer date set in
@@ -173,7 +174,7 @@ bool ToFileTime(const LocalTime& time, FILETIME& ft) {
 
 }  // namespace
 
-bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
+bool SetLastWriteTime(const std::string& path, const TLocalTime& time) {
   FILETIME ft;
   if (!ToFileTime(time, ft)) return false;
   THandle file(::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
@@ -185,7 +186,7 @@ bool SetLastWriteTime(const std::string& path, const LocalTime& time) {
   return ::SetFileTime(file.Get(), nullptr /* creation */, nullptr /* last access */, &ft) != FALSE;
 }
 
-bool TFileStream::SetLastWriteTime(const LocalTime& time) {
+bool TFileStream::SetLastWriteTime(const TLocalTime& time) {
   FILETIME ft;
   if (!ToFileTime(time, ft)) return false;
   // A time set on the handle is kept when it is closed, as a later write would not.
@@ -193,7 +194,7 @@ bool TFileStream::SetLastWriteTime(const LocalTime& time) {
          FALSE;
 }
 
-std::optional<LocalTime> GetLastWriteTime(const std::string& path) {
+std::optional<TLocalTime> GetLastWriteTime(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   SYSTEMTIME utc, local;
@@ -258,7 +259,7 @@ std::vector<std::string> ListDir(const std::string& path) {
       files.push_back(name);
   } while (::FindNextFileA(find.Get(), &data));
   // File systems differ in their enumeration order; give every caller the same.
-  auto byName = [](const std::string& a, const std::string& b) { return ::lstrcmpiA(a.c_str(), b.c_str()) < 0; };
+  auto byName = [](const std::string& a, const std::string& b) { return text::AnsiCompareText(a, b) < 0; };
   std::sort(folders.begin(), folders.end(), byName);
   std::sort(files.begin(), files.end(), byName);
   folders.insert(folders.end(), files.begin(), files.end());

@@ -3,17 +3,17 @@
 
 #include <utility>
 
-#include "platform/platform.h"
+#include "platform/processes.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
 
 using win32::THandle;
 
-ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
+TProcessHandle::TProcessHandle(TProcessHandle&& other) noexcept
     : raw_(std::exchange(other.raw_, 0)), pid_(std::exchange(other.pid_, 0)) {}
 
-ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
+TProcessHandle& TProcessHandle::operator=(TProcessHandle&& other) noexcept {
   if (this != &other) {
     if (raw_ != 0) ::CloseHandle(reinterpret_cast<HANDLE>(raw_));
     raw_ = std::exchange(other.raw_, 0);
@@ -22,27 +22,27 @@ ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
   return *this;
 }
 
-ProcessHandle::~ProcessHandle() {
+TProcessHandle::~TProcessHandle() {
   if (raw_ != 0) ::CloseHandle(reinterpret_cast<HANDLE>(raw_));
 }
 
-ProcessHandle OpenProcessForTerminate(uint32_t pid) {
+TProcessHandle OpenProcessForTerminate(uint32_t pid) {
   HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE,  // terminate it, then wait for its end
                            FALSE,                            // not inherited by our children
                            pid);
-  if (h == nullptr) return ProcessHandle();
+  if (h == nullptr) return TProcessHandle();
   // A process that has ended lingers as long as anyone (its parent, the system)
   // holds a handle to it, and terminating it then fails with "access denied".
   // It is not running, so it counts as no process at all.
   if (::WaitForSingleObject(h, 0) == WAIT_OBJECT_0) {
     ::CloseHandle(h);
     ::SetLastError(ERROR_INVALID_PARAMETER);  // what OpenProcess says for a missing process
-    return ProcessHandle();
+    return TProcessHandle();
   }
-  return ProcessHandle(reinterpret_cast<intptr_t>(h), pid);
+  return TProcessHandle(reinterpret_cast<intptr_t>(h), pid);
 }
 
-bool TerminateProcessWith(ProcessHandle& process, uint32_t exitCode) {
+bool TerminateProcessWith(TProcessHandle& process, uint32_t exitCode) {
   if (!process.Valid()) return false;
   HANDLE h = reinterpret_cast<HANDLE>(process.Raw());
   if (::TerminateProcess(h, exitCode)) return true;
@@ -53,12 +53,12 @@ bool TerminateProcessWith(ProcessHandle& process, uint32_t exitCode) {
   return false;
 }
 
-WaitResult WaitForProcess(ProcessHandle& process, uint32_t milliseconds) {
-  if (!process.Valid()) return WaitResult::Failed;
+TWaitResult WaitForProcess(TProcessHandle& process, uint32_t milliseconds) {
+  if (!process.Valid()) return TWaitResult::Failed;
   switch (::WaitForSingleObject(reinterpret_cast<HANDLE>(process.Raw()), milliseconds)) {
-    case WAIT_OBJECT_0: return WaitResult::Ended;
-    case WAIT_TIMEOUT: return WaitResult::TimedOut;
-    default: return WaitResult::Failed;
+    case WAIT_OBJECT_0: return TWaitResult::Ended;
+    case WAIT_TIMEOUT: return TWaitResult::TimedOut;
+    default: return TWaitResult::Failed;
   }
 }
 
@@ -101,11 +101,11 @@ bool StartDetached(const std::string& commandLine) {
   return true;
 }
 
-ProcessHandle StartProcess(const std::string& commandLine, bool hidden) {
+TProcessHandle StartProcess(const std::string& commandLine, bool hidden) {
   PROCESS_INFORMATION info;
-  if (!Create(commandLine, hidden ? SW_HIDE : SW_SHOWNORMAL, info)) return ProcessHandle();
+  if (!Create(commandLine, hidden ? SW_HIDE : SW_SHOWNORMAL, info)) return TProcessHandle();
   THandle thread(info.hThread);
-  return ProcessHandle(reinterpret_cast<intptr_t>(info.hProcess), info.dwProcessId);
+  return TProcessHandle(reinterpret_cast<intptr_t>(info.hProcess), info.dwProcessId);
 }
 
 uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/platform.h"
+#include "platform/registry.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
@@ -59,16 +59,16 @@ bool EnumNames(HKEY key, bool subKeys, std::vector<std::string>& names) {
 
 }  // namespace
 
-struct RegKey::Impl {
+struct TRegKey::Impl {
   TRegHandle key;
 };
 
-RegKey::RegKey() = default;
-RegKey::RegKey(RegKey&& other) noexcept = default;
-RegKey& RegKey::operator=(RegKey&& other) noexcept = default;
-RegKey::~RegKey() = default;
+TRegKey::TRegKey() = default;
+TRegKey::TRegKey(TRegKey&& other) noexcept = default;
+TRegKey& TRegKey::operator=(TRegKey&& other) noexcept = default;
+TRegKey::~TRegKey() = default;
 
-bool RegKey::Open(uint32_t root, const std::string& path, bool create, bool readOnly) {
+bool TRegKey::Open(uint32_t root, const std::string& path, bool create, bool readOnly) {
   HKEY rootKey = RootKey(root);
   if (rootKey == nullptr) {
     Close();
@@ -95,13 +95,13 @@ bool RegKey::Open(uint32_t root, const std::string& path, bool create, bool read
   return true;
 }
 
-void RegKey::Close() {
+void TRegKey::Close() {
   if (impl_) impl_->key.Reset();
 }
 
-bool RegKey::IsOpen() const { return impl_ && impl_->key.Valid(); }
+bool TRegKey::IsOpen() const { return impl_ && impl_->key.Valid(); }
 
-bool RegKey::SetValue(const std::string& name, const RegValue& value) {
+bool TRegKey::SetValue(const std::string& name, const TRegValue& value) {
   if (!IsOpen()) return false;
   std::string data = value.Data;
   // The registry keeps a string's terminating NUL with it.
@@ -112,7 +112,7 @@ bool RegKey::SetValue(const std::string& name, const RegValue& value) {
   return rc == ERROR_SUCCESS;
 }
 
-bool RegKey::GetValue(const std::string& name, RegValue& value) const {
+bool TRegKey::GetValue(const std::string& name, TRegValue& value) const {
   if (!IsOpen()) return false;
   DWORD type = 0, size = 0;
   LONG rc = ::RegQueryValueExA(impl_->key.Get(), name.c_str(), nullptr, &type, nullptr, &size);
@@ -139,22 +139,22 @@ bool RegKey::GetValue(const std::string& name, RegValue& value) const {
   return true;
 }
 
-bool RegKey::HasValue(const std::string& name) const {
+bool TRegKey::HasValue(const std::string& name) const {
   if (!IsOpen()) return false;
   return ::RegQueryValueExA(impl_->key.Get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-bool RegKey::DeleteValue(const std::string& name) {
+bool TRegKey::DeleteValue(const std::string& name) {
   if (!IsOpen()) return false;
   return ::RegDeleteValueA(impl_->key.Get(), name.c_str()) == ERROR_SUCCESS;
 }
 
-bool RegKey::SubKeyNames(std::vector<std::string>& names) const {
+bool TRegKey::SubKeyNames(std::vector<std::string>& names) const {
   names.clear();
   return IsOpen() && EnumNames(impl_->key.Get(), true, names);
 }
 
-bool RegKey::ValueNames(std::vector<std::string>& names) const {
+bool TRegKey::ValueNames(std::vector<std::string>& names) const {
   names.clear();
   return IsOpen() && EnumNames(impl_->key.Get(), false, names);
 }

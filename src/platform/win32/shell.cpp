@@ -7,7 +7,8 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/shell.h"
+#include "platform/system.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {

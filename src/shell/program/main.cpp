@@ -5,7 +5,8 @@
 
 #include "base/text.h"
 #include "install/uninstall.h"
-#include "platform/platform.h"
+#include "platform/registry.h"
+#include "platform/system.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "shell/backend.h"

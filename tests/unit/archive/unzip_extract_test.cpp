@@ -10,7 +10,8 @@
 #include <stdexcept>
 
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 #include "support/test_support.h"
 #include "unzip_test_helpers.h"
 
@@ -124,7 +125,7 @@ TEST_F(UnZipExtract, CutOffArchiveIsReadThroughItsLocalHeaders) {
   EXPECT_EQ(corruptCalls, 1);
   EXPECT_EQ(count, 3);
   // Whatever it still holds, a cut archive fails as a whole.
-  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY});
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrBadDirectory});
   EXPECT_EQ(rec_.Errors[0].FileName, archivePath_);
   EXPECT_EQ(Read("one.txt"), Pattern(5000, 1));
   EXPECT_EQ(Read("sub\\two.txt"), Pattern(7000, 2));
@@ -158,7 +159,7 @@ TEST_F(UnZipExtract, EndRecordWithoutDirectoryFallsBackToTheLocalHeaders) {
             2);
   EXPECT_EQ(seen, archive::hsNoCentralDirectory);
   EXPECT_EQ(Read("b.txt"), "beta");
-  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY});
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrBadDirectory});
 }
 
 TEST_F(UnZipExtract, ProgramStubInFrontWithAndWithoutAdjustedOffsets) {
@@ -216,7 +217,7 @@ TEST_F(UnZipExtract, Zip64RecordsAndFields) {
   EXPECT_EQ(Read("piped.txt"), Pattern(4000, 15));
   EXPECT_EQ(Read("last.txt"), "last");
   for (const auto& [name, pass] : rec_.Ended) EXPECT_TRUE(pass) << name;
-  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY});
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrBadDirectory});
 
   // Cut inside such an entry: its sizes are nowhere, so it is named as lost and
   // never passes for an empty file.
@@ -224,7 +225,7 @@ TEST_F(UnZipExtract, Zip64RecordsAndFields) {
   testsupport::RemoveTree(outDir_);
   platform::CreateDir(outDir_);
   EXPECT_EQ(Run(local.substr(0, local.find("piped.txt") + 2000)), 2);
-  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::E_BADDIRECTORY, archive::E_BADHEADER}));
+  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::kErrBadDirectory, archive::kErrBadHeader}));
   EXPECT_EQ(rec_.Errors[1].FileName, "piped.txt");
   EXPECT_FALSE(platform::FileExists(Out("piped.txt")));
 }
@@ -260,7 +261,7 @@ TEST_F(UnZipExtract, OffsetsBeyondFourGigabytes) {
   layout.Hole = hole;
   std::string bytes = BuildZip({File("far.txt", Pattern(2000, 14)), File("d/farther.txt", "end")}, layout);
   try {
-    platform::TFileStream file(archivePath_, platform::FileMode::CreateExclusive);
+    platform::TFileStream file(archivePath_, platform::TFileMode::CreateExclusive);
     file.Seek(static_cast<int64_t>(hole), TSeekOrigin::soBeginning);
     file.Write(bytes.data(), static_cast<int64_t>(bytes.size()));
   } catch (const Exception& e) {
@@ -311,9 +312,9 @@ TEST_F(UnZipExtract, DamagedEntryIsWrittenCountedAndReported) {
   // Without one it is reported as 25151 and nothing else.
   rec_ = TRecorder();
   EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.OnEnd = nullptr; }), 2);
-  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_CRCERROR});
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrCrc});
   EXPECT_EQ(rec_.Errors[0].FileName, Out("bad.txt"));
-  EXPECT_EQ(archive::UnZipErrorText(archive::E_CRCERROR), "File fails CRC check");
+  EXPECT_EQ(archive::UnZipErrorText(archive::kErrCrc), "File fails CRC check");
 }
 
 // A handler that throws ends the extraction there; it is reported, never passed
@@ -327,13 +328,13 @@ TEST_F(UnZipExtract, HandlerThatThrowsIsReported) {
                   };
                 }),
             1);
-  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNEXPECTED});
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrUnexpected});
   EXPECT_EQ(rec_.Errors[0].ExtendedMsg, "handler failed");
   EXPECT_EQ(rec_.Events.back(), "elapsed");
 
   rec_ = TRecorder();
   EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.OnActivate = [](TUnZip*) { throw Exception("no"); }; }), 0);
-  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNEXPECTED});
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrUnexpected});
 }
 
 // A Deflate stream that goes on past the declared size is damaged even when the
@@ -370,9 +371,9 @@ TEST_F(UnZipExtract, UnsupportedMethodLeavesAnEmptyCountedFile) {
   EXPECT_TRUE(platform::FileExists(Out("packed.bin")));
   EXPECT_EQ(Read("packed.bin"), "");
   EXPECT_EQ(Read("next.txt"), "next");
-  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNSUPPORTED});
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrUnsupported});
   EXPECT_EQ(rec_.Errors[0].FileName, Out("packed.bin"));
-  EXPECT_EQ(archive::UnZipErrorText(archive::E_UNSUPPORTED), "Unsupported compression method");
+  EXPECT_EQ(archive::UnZipErrorText(archive::kErrUnsupported), "Unsupported compression method");
 }
 
 TEST_F(UnZipExtract, SkippingWritesNothing) {
@@ -403,8 +404,8 @@ TEST_F(UnZipExtract, MissingArchiveAndArchiveFileRules) {
   EXPECT_EQ(z.ArchiveFile(), "");
   EXPECT_EQ(z.ArcType(), archive::atNA);
   EXPECT_EQ(z.Extract(), 0);
-  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_FILENOTFOUND});
-  EXPECT_EQ(archive::UnZipErrorText(archive::E_FILENOTFOUND), "File not found");
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrFileNotFound});
+  EXPECT_EQ(archive::UnZipErrorText(archive::kErrFileNotFound), "File not found");
   EXPECT_EQ(rec_.Events, std::vector<std::string>{"error 25192"});
 
   // "/" becomes "\"; a file that is no archive (text, nothing at all) is atNA,
@@ -420,7 +421,7 @@ TEST_F(UnZipExtract, MissingArchiveAndArchiveFileRules) {
     rec_.Attach(z);
     z.FileSpec = {"*.*"};
     EXPECT_EQ(z.Extract(), 0);
-    EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_NOTZIP});
+    EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrNotZip});
   }
 
   WriteArchive(BuildZip({File("a.txt", "a")}));
@@ -500,8 +501,8 @@ TEST_F(UnZipExtract, NamesLeavingTheTargetFolderAreRefused) {
   EXPECT_EQ(Run(BuildZip(entries)), 4);
   EXPECT_EQ(rec_.Begun,
             (std::vector<std::string>{Out("first.txt"), Out("rooted.txt"), Out("drive.txt"), Out("last.txt")}));
-  EXPECT_EQ(rec_.ErrorCount(archive::E_UNSAFENAME), static_cast<int>(unsafe.size()));
-  EXPECT_EQ(archive::UnZipErrorText(archive::E_UNSAFENAME), "Unsafe file name");
+  EXPECT_EQ(rec_.ErrorCount(archive::kErrUnsafeName), static_cast<int>(unsafe.size()));
+  EXPECT_EQ(archive::UnZipErrorText(archive::kErrUnsafeName), "Unsafe file name");
   // Nothing appeared next to the output folder or above it.
   std::vector<std::string> around = platform::ListDir(tmp_.Path());
   std::sort(around.begin(), around.end());
@@ -512,7 +513,7 @@ TEST_F(UnZipExtract, NamesLeavingTheTargetFolderAreRefused) {
   TEntrySpec disguised = File("fine.txt", "evil");
   disguised.LocalName = "../../disguised.txt";
   EXPECT_EQ(Run(BuildZip({disguised})), 0);
-  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_UNSAFENAME});
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrUnsafeName});
 
   // Without stored folders only the file part counts.
   rec_ = TRecorder();
@@ -531,7 +532,7 @@ TEST_F(UnZipExtract, LongNamesAreReadWhole) {
   if (platform::FileExists(rec_.Begun[0]))
     EXPECT_EQ(testsupport::ReadFileText(rec_.Begun[0]), "long");
   else
-    EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_OPEN});
+    EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrOpen});
   std::vector<std::string> inFolder = platform::ListDir(outDir_);
   EXPECT_TRUE(inFolder.empty() || inFolder == std::vector<std::string>{folder + "\\"});
 }
@@ -551,7 +552,7 @@ TEST_F(UnZipExtract, BogusSizesAndOffsetsStayBounded) {
   EXPECT_EQ(Read("huge.txt"), data);  // what the data holds, no more
   ASSERT_EQ(rec_.Ended.size(), 1u);
   EXPECT_FALSE(rec_.Ended[0].second);
-  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADHEADER});
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrBadHeader});
   EXPECT_EQ(rec_.Errors[0].FileName, "nowhere.txt");
 
   // A second directory record over the same local header and data is dropped:
@@ -559,7 +560,7 @@ TEST_F(UnZipExtract, BogusSizesAndOffsetsStayBounded) {
   rec_ = TRecorder();
   EXPECT_EQ(Run(BuildZip({huge, shared})), 1);
   EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("huge.txt")}));
-  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADHEADER});
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrBadHeader});
   EXPECT_EQ(Read("huge.txt"), data);
 
   // An end record claiming 65535 entries and a directory far away.
@@ -619,7 +620,7 @@ TEST_F(UnZipExtract, EntriesNamedLikeFoldersWithoutTheFolderAttribute) {
             3);
   EXPECT_EQ(rec_.Begun, (std::vector<std::string>{Out("META-INF\\MANIFEST.MF"), Out("odd\\"), Out("after.txt")}));
   EXPECT_TRUE(platform::DirectoryExists(Out("data\\maps")));
-  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_OPEN});
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrOpen});
   EXPECT_EQ(rec_.Errors[0].FileName, Out("odd\\"));
   EXPECT_EQ(Read("META-INF\\MANIFEST.MF"), "m");
   EXPECT_EQ(Read("after.txt"), "x");
@@ -659,7 +660,7 @@ TEST_F(UnZipExtract, OverwriteConfirmation) {
   EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.ConfirmOverwrites = true; }), 1);
   EXPECT_EQ(Read("a.txt"), "old a");
   EXPECT_EQ(Read("b.txt"), "new b");
-  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_REQUIREDEVENT});
+  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrRequiredEvent});
   EXPECT_EQ(rec_.Errors[0].ExtendedMsg, "OnFileExists");
 
   // A handler may give another name; it is asked again while that exists too.
@@ -790,7 +791,7 @@ TEST_F(UnZipExtract, OemAndUtf8NamesBecomeAnsi) {
             (std::vector<std::string>{Out("caf\xE9.txt"), Out("na\xEFve.txt"), Out(euroName), Out("last.txt")}));
   EXPECT_EQ(Read("caf\xE9.txt"), "oem");
   EXPECT_EQ(Read(euroName), "euro");
-  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::E_NAMECODEPAGE, archive::E_NAMECODEPAGE}));
+  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::kErrNameCodePage, archive::kErrNameCodePage}));
   EXPECT_EQ(rec_.Errors[0].FileName, "<U+65E5><U+672C><U+8A9E>.txt");
   EXPECT_EQ(rec_.Errors[1].FileName, "<U+4E2D><U+6587><U+5B57>.txt");
   EXPECT_EQ(platform::ListDir(outDir_).size(), 4u);

@@ -3,7 +3,7 @@
 // happens to an entry no password opens.
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "support/test_support.h"
 #include "unzip_test_helpers.h"
 
@@ -78,8 +78,8 @@ TEST_F(UnZipPassword, HandlerIsAskedUntilItAnswersRight) {
   EXPECT_EQ(z.Extract(), 2);
   // The second entry opens with the password that opened the first.
   EXPECT_EQ(askedFor, (std::vector<std::string>{"a.txt", "a.txt"}));
-  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADPASSWORD});
-  EXPECT_EQ(archive::UnZipErrorText(archive::E_BADPASSWORD), "Invalid password");
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrBadPassword});
+  EXPECT_EQ(archive::UnZipErrorText(archive::kErrBadPassword), "Invalid password");
   EXPECT_EQ(testsupport::ReadFileText(Out("b.txt")), "beta");
 }
 
@@ -94,7 +94,7 @@ TEST_F(UnZipPassword, WithoutAHandlerTheEntryIsDroppedAndLaterOnesAreNotTried) {
                        }(),
                        Secret("sub/b.txt", "beta", "pw")}));
   EXPECT_EQ(z.Extract(), 1);
-  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_REQUIREDEVENT});
+  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrRequiredEvent});
   EXPECT_EQ(rec_.Errors[0].ExtendedMsg, "OnGetPassword");
   // Reported under the stored name with a failed check, no file created.
   EXPECT_EQ(rec_.Ended, (std::vector<std::pair<std::string, bool>>{
@@ -115,7 +115,7 @@ TEST_F(UnZipPassword, AttemptsRunOutAndTheRestIsSkippedWithoutAsking) {
   };
   EXPECT_EQ(z.Extract(), 0);
   EXPECT_EQ(asked, 2);
-  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::E_BADPASSWORD, archive::E_BADPASSWORD}));
+  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::kErrBadPassword, archive::kErrBadPassword}));
   EXPECT_EQ(rec_.Ended.size(), 2u);
   EXPECT_TRUE(platform::ListDir(outDir_).empty());
   // Both entries were announced; the count went back down.

@@ -11,7 +11,8 @@
 
 #include "base/codepage.h"
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 #include "support/test_support.h"
 #include "unit/archive/raw_zip.h"
 #include "unit/archive/unzip_test_helpers.h"
@@ -125,11 +126,12 @@ void CheckArchive(const TArchiveCase& c, bool withOnEnd) {
   }
   std::multiset<std::pair<int, std::string>> expectedErrors, errors;
   // An archive cut short before its directory says so, whatever it still holds.
-  if (testzip::TRawZip(c.HostPath).Error() == "no end record") expectedErrors.insert({archive::E_BADDIRECTORY, c.Path});
-  for (const std::string& name : unsupported) expectedErrors.insert({archive::E_UNSUPPORTED, name});
-  for (const std::string& name : unnamed) expectedErrors.insert({archive::E_NAMECODEPAGE, name});
+  if (testzip::TRawZip(c.HostPath).Error() == "no end record")
+    expectedErrors.insert({archive::kErrBadDirectory, c.Path});
+  for (const std::string& name : unsupported) expectedErrors.insert({archive::kErrUnsupported, name});
+  for (const std::string& name : unnamed) expectedErrors.insert({archive::kErrNameCodePage, name});
   if (!withOnEnd)
-    for (const std::string& name : failing) expectedErrors.insert({archive::E_CRCERROR, name});
+    for (const std::string& name : failing) expectedErrors.insert({archive::kErrCrc, name});
   for (const auto& e : rec.Errors) errors.insert({e.Code, e.FileName});
   EXPECT_EQ(errors, expectedErrors);
   for (const auto& e : rec.Errors) EXPECT_EQ(e.VolumeID, "0");

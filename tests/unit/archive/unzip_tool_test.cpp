@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 #include "support/test_support.h"
 #include "unzip_test_helpers.h"
 

@@ -3,7 +3,7 @@
 
 #include "archive/entry_names.h"
 #include "archive/wildcard.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
 

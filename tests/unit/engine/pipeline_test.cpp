@@ -6,7 +6,9 @@
 
 #include "base/codepage.h"
 #include "engine/worker.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/system.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 #include "settings/registry.h"
@@ -219,7 +221,7 @@ TEST(Pipeline, StalledTransferIsStoppedByTheCheckTimer) {
 
 TEST(Pipeline, KillSwitchStopsTheListedProcesses) {
   const std::string zip = StoredZip({{"a.txt", "a"}});
-  platform::ProcessHandle child =
+  platform::TProcessHandle child =
       platform::StartProcess(testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " sleep 60000", true);
   ASSERT_TRUE(child.Valid());
   const uint32_t pid = child.Pid();
@@ -228,7 +230,7 @@ TEST(Pipeline, KillSwitchStopsTheListedProcesses) {
     TInstallRun run(server.Url("/k.zip"), {"/kill", std::to_string(pid) + ",999999"});
     run.InstallAndWait();
     EXPECT_EQ(run.form.ExitStatus(), 0) << run.form.FLabelMessage.Caption();
-    EXPECT_EQ(platform::WaitForProcess(child, 5000), platform::WaitResult::Ended);
+    EXPECT_EQ(platform::WaitForProcess(child, 5000), platform::TWaitResult::Ended);
   }
   {
     nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
@@ -279,7 +281,7 @@ TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
     testsupport::WriteFileText(target, "old");
     testsupport::WriteFileText(run.InstallFolder() + "\\other.txt", "other v1");
     const std::string ready = run.folder / "ready", release = run.folder / "release";
-    platform::ProcessHandle holder = platform::StartProcess(
+    platform::TProcessHandle holder = platform::StartProcess(
         testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " hold " + testsupport::Quoted(target) + " " +
             testsupport::Quoted(ready) + " " + testsupport::Quoted(release),
         true);

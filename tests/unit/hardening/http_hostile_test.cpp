@@ -13,11 +13,11 @@
 #include <string>
 #include <thread>
 
-#include "net/byte_source.h"
 #include "net/http_client.h"
 #include "net/http_response.h"
 #include "net/input_buffer.h"
 #include "net/net_errors.h"
+#include "net/receive_source.h"
 #include "unit/net/scripted_server.h"
 
 namespace {
@@ -26,7 +26,7 @@ using namespace net;
 
 // A server that sends a prefix once, then repeats a text without end; counts
 // what it handed out.
-class TEndlessSource : public TByteSource {
+class TEndlessSource : public TReceiveSource {
  public:
   TEndlessSource(std::string prefix, std::string repeat) : prefix_(std::move(prefix)), repeat_(std::move(repeat)) {}
   size_t Receive(char* buffer, size_t size, int32_t) override {

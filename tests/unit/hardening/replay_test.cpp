@@ -9,7 +9,7 @@
 #include "fuzz/decoder_targets.h"
 #include "fuzz/http_target.h"
 #include "fuzz/unzip_target.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "support/test_support.h"
 
 namespace {

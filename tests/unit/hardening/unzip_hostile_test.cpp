@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "archive/unzip.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "support/test_support.h"
 #include "unit/archive/unzip_test_helpers.h"
 
@@ -211,7 +211,7 @@ TEST_F(UnZipHostile, RecordsPointingOutsideTheFile) {
     for (const auto& [path, pass] : rec_.Ended) failed = failed || !pass;
     EXPECT_TRUE(failed) << c.what;
     if (c.refused) {
-      EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::E_BADDIRECTORY}) << c.what;
+      EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrBadDirectory}) << c.what;
       EXPECT_TRUE(rec_.Begun.empty()) << c.what;
       EXPECT_TRUE(files.empty()) << c.what;
     }
@@ -270,7 +270,7 @@ TEST_F(UnZipHostile, OverlappingEntriesAreDecodedOnce) {
   std::map<std::string, std::string> files;
   EXPECT_EQ(Run(bomb + central + end, &files), 1);
   EXPECT_EQ(rec_.Begun.size(), 1u);
-  EXPECT_EQ(rec_.ErrorCount(archive::E_BADHEADER), 199);
+  EXPECT_EQ(rec_.ErrorCount(archive::kErrBadHeader), 199);
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files.begin()->second.size(), 50000u);
 
@@ -289,7 +289,7 @@ TEST_F(UnZipHostile, OverlappingEntriesAreDecodedOnce) {
     // Only the outer entry writes a local header; the inner one points into it.
     std::map<std::string, std::string> nested;
     EXPECT_EQ(Run(innerFirst ? unziptest::BuildZip({inner, outer}) : unziptest::BuildZip({outer, inner}), &nested), 1);
-    EXPECT_EQ(rec_.ErrorCount(archive::E_BADHEADER), 1);
+    EXPECT_EQ(rec_.ErrorCount(archive::kErrBadHeader), 1);
     ASSERT_EQ(nested.size(), 1u);
     if (innerFirst)
       EXPECT_EQ(nested["inner.txt"], inner.Data);
@@ -303,7 +303,7 @@ TEST_F(UnZipHostile, OverlappingEntriesAreDecodedOnce) {
   Set32(over, l.Central[0] + 20, static_cast<uint32_t>(l.Local[1] - l.Local[0]));
   std::map<std::string, std::string> overFiles;
   EXPECT_EQ(Run(over, &overFiles), 4);
-  EXPECT_EQ(rec_.ErrorCount(archive::E_BADHEADER), 1);
+  EXPECT_EQ(rec_.ErrorCount(archive::kErrBadHeader), 1);
   EXPECT_EQ(overFiles.count("reduced4.dat"), 0u);
 }
 
@@ -328,7 +328,7 @@ TEST_F(UnZipHostile, NamesWithNulBytesAndOverlongSegments) {
   int count = Run(unziptest::BuildZip(entries), &files);
   EXPECT_LE(count, 4);
   // A name cut short at its NUL would be another file than the one announced.
-  EXPECT_EQ(rec_.ErrorCount(archive::E_UNSAFENAME), 3);
+  EXPECT_EQ(rec_.ErrorCount(archive::kErrUnsafeName), 3);
   EXPECT_EQ(files["fine.txt"], "fine");
   // Whatever else was written lies below the target (Run checks beside and above).
   for (const auto& [name, content] : files) EXPECT_TRUE(content == "evil" || name == "fine.txt") << name;

@@ -4,12 +4,14 @@
 #include <map>
 
 #include "base/text.h"
+#include "platform/processes.h"
+#include "platform/system.h"
 
 namespace installtest {
 
-std::optional<platform::RegValue> ReadValue(uint32_t root, const std::string& key, const std::string& name) {
-  platform::RegKey k;
-  platform::RegValue value;
+std::optional<platform::TRegValue> ReadValue(uint32_t root, const std::string& key, const std::string& name) {
+  platform::TRegKey k;
+  platform::TRegValue value;
   if (!k.Open(root, key, false, true) || !k.GetValue(name, value)) return std::nullopt;
   return value;
 }
@@ -22,33 +24,33 @@ std::optional<std::string> ReadString(uint32_t root, const std::string& key, con
 }
 
 void WriteString(uint32_t root, const std::string& key, const std::string& name, const std::string& value) {
-  platform::RegKey k;
+  platform::TRegKey k;
   ASSERT_TRUE(k.Open(root, key, true, false)) << key;
-  ASSERT_TRUE(k.SetValue(name, platform::RegValue{platform::REG_SZ_TYPE, value})) << name;
+  ASSERT_TRUE(k.SetValue(name, platform::TRegValue{platform::REG_SZ_TYPE, value})) << name;
 }
 
 void WriteDword(uint32_t root, const std::string& key, const std::string& name, uint32_t value) {
-  platform::RegKey k;
+  platform::TRegKey k;
   ASSERT_TRUE(k.Open(root, key, true, false)) << key;
   std::string bytes(4, '\0');
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-  ASSERT_TRUE(k.SetValue(name, platform::RegValue{platform::REG_DWORD_TYPE, bytes})) << name;
+  ASSERT_TRUE(k.SetValue(name, platform::TRegValue{platform::REG_DWORD_TYPE, bytes})) << name;
 }
 
 bool KeyExists(uint32_t root, const std::string& key) {
-  platform::RegKey k;
+  platform::TRegKey k;
   return k.Open(root, key, false, true);
 }
 
 std::vector<std::string> ValueNames(uint32_t root, const std::string& key) {
-  platform::RegKey k;
+  platform::TRegKey k;
   std::vector<std::string> names;
   if (k.Open(root, key, false, true)) k.ValueNames(names);
   return names;
 }
 
 void DeleteValue(uint32_t root, const std::string& key, const std::string& name) {
-  platform::RegKey k;
+  platform::TRegKey k;
   if (k.Open(root, key, false, false)) k.DeleteValue(name);
 }
 
@@ -59,7 +61,7 @@ TValueSnapshot::TValueSnapshot(uint32_t root, std::string key) : root_(root), ke
 }
 
 void TValueSnapshot::Clear() const {
-  platform::RegKey k;
+  platform::TRegKey k;
   if (!k.Open(root_, key_, false, false)) return;
   std::vector<std::string> names;
   k.ValueNames(names);
@@ -69,7 +71,7 @@ void TValueSnapshot::Clear() const {
 void TValueSnapshot::Restore() const {
   Clear();
   if (values_.empty()) return;
-  platform::RegKey k;
+  platform::TRegKey k;
   if (!k.Open(root_, key_, true, false)) return;
   for (const auto& [name, value] : values_) k.SetValue(name, value);
 }
@@ -122,7 +124,7 @@ InstallTest::~InstallTest() {
   const std::string group = GroupFolder();
   const std::string desktopLink = ShellFolder("Desktop") + "\\" + names.ApplicationName + ".lnk";
   platform::RegDeleteKeyTree(HKCU, "Software\\ORBAXTest\\" + tag);
-  platform::RegKey parent;
+  platform::TRegKey parent;
   std::vector<std::string> left;
   if (parent.Open(HKCU, "Software\\ORBAXTest", false, false) && parent.SubKeyNames(left) && left.empty() &&
       parent.ValueNames(left) && left.empty()) {

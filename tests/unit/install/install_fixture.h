@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "install/product_names.h"
-#include "platform/platform.h"
+#include "platform/registry.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 #include "support/test_support.h"
@@ -26,9 +26,9 @@ constexpr const char* kRunOnce = "Software\\Microsoft\\Windows\\CurrentVersion\\
 constexpr const char* kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr const char* kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
-// Registry reads and writes below the code under test (platform::RegKey).
+// Registry reads and writes below the code under test (platform::TRegKey).
 std::optional<std::string> ReadString(uint32_t root, const std::string& key, const std::string& name);
-std::optional<platform::RegValue> ReadValue(uint32_t root, const std::string& key, const std::string& name);
+std::optional<platform::TRegValue> ReadValue(uint32_t root, const std::string& key, const std::string& name);
 void WriteString(uint32_t root, const std::string& key, const std::string& name, const std::string& value);
 void WriteDword(uint32_t root, const std::string& key, const std::string& name, uint32_t value);
 bool KeyExists(uint32_t root, const std::string& key);
@@ -47,7 +47,7 @@ class TValueSnapshot {
  private:
   uint32_t root_;
   std::string key_;
-  std::vector<std::pair<std::string, platform::RegValue>> values_;
+  std::vector<std::pair<std::string, platform::TRegValue>> values_;
 };
 
 class InstallTest : public ::testing::Test {

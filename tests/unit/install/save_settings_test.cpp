@@ -4,6 +4,7 @@
 
 #include "install_fixture.h"
 #include "net/proxy.h"
+#include "platform/system.h"
 #include "settings/registry.h"
 
 using namespace installtest;

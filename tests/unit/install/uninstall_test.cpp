@@ -8,6 +8,8 @@
 #include "install/register.h"
 #include "install/save_settings.h"
 #include "install_fixture.h"
+#include "platform/processes.h"
+#include "platform/system.h"
 #include "settings/registry.h"
 #include "support/platform_id_override.h"
 
@@ -50,7 +52,7 @@ std::string Doubled(const std::string& path) {
 TEST_F(UninstallTest, LockedFileIsScheduledOnceWhateverTheNumberOfTries) {
   install::TPlatformIdOverride nt(2);
   const std::string file = MakeFile(Folder("bin\\Kestrova.exe"));
-  platform::TFileStream holder(file, platform::FileMode::CreateExclusive);
+  platform::TFileStream holder(file, platform::TFileMode::CreateExclusive);
   EXPECT_FALSE(platform::EraseFile(file)) << "the file should be in use";
 
   // The doubled backslash of a joined temporary path is not kept.
@@ -150,7 +152,7 @@ TEST_F(UninstallTest, FilesAreDeletedAndOnlyTheirOwnEmptiedFoldersRemoved) {
   // A running program keeps its file, as the updater does its own.
   const std::string ready = install_ / "ready";
   const std::string release = install_ / "release";
-  platform::ProcessHandle holder = platform::StartProcess(
+  platform::TProcessHandle holder = platform::StartProcess(
       testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " hold " + testsupport::Quoted(lockedFile) + " " +
           testsupport::Quoted(ready) + " " + testsupport::Quoted(release),
       true);
@@ -180,7 +182,7 @@ TEST_F(UninstallTest, FilesAreDeletedAndOnlyTheirOwnEmptiedFoldersRemoved) {
                                              "pos 2", "pos 3", "pos 4", "pos 5"}));
 
   testsupport::WriteFileText(release, "");
-  EXPECT_EQ(platform::WaitForProcess(holder, 20000), platform::WaitResult::Ended);
+  EXPECT_EQ(platform::WaitForProcess(holder, 20000), platform::TWaitResult::Ended);
 }
 
 TEST_F(UninstallTest, ReadOnlyFilesAreDeletedToo) {
@@ -264,13 +266,13 @@ namespace {
 // the keys at or below "skip".
 void DumpTree(uint32_t root, const std::string& path, const std::string& skip, std::vector<std::string>& out) {
   if (!skip.empty() && text::AnsiSameText(path, skip)) return;
-  platform::RegKey key;
+  platform::TRegKey key;
   if (!key.Open(root, path, false, true)) return;
   out.push_back(path);
   std::vector<std::string> names;
   key.ValueNames(names);
   for (const auto& name : names) {
-    platform::RegValue value;
+    platform::TRegValue value;
     key.GetValue(name, value);
     out.push_back(path + "|" + name + "=" + text::IntToStr(value.Type) + ":" + value.Data);
   }

@@ -10,7 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/processes.h"
+#include "platform/system.h"
 #include "support/test_platform.h"
 
 namespace nettest {

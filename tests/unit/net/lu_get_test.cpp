@@ -11,7 +11,7 @@
 #include "local_servers.h"
 #include "net/proxy.h"
 #include "net/socket.h"
-#include "platform/platform.h"
+#include "platform/processes.h"
 #include "scripted_server.h"
 
 namespace fs = std::filesystem;

@@ -10,7 +10,8 @@
 
 #include "net/http_client.h"
 #include "net/signature.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
 #include "scripted_server.h"
 #include "support/test_support.h"
 

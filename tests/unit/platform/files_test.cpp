@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 #include "support/test_support.h"
 
 using namespace platform;
@@ -126,8 +127,8 @@ TEST(Files, AttributesAndReadOnly) {
   EXPECT_EQ(LastError(), 5u);
   if (EmulatedMachine()) {
     // Windows refuses these too; Wine run by root lets them through.
-    EXPECT_THROW(TFileStream(f, FileMode::OpenReadWrite), EFOpenError);
-    EXPECT_THROW(TFileStream(f, FileMode::CreateExclusive), EFCreateError);
+    EXPECT_THROW(TFileStream(f, TFileMode::OpenReadWrite), EFOpenError);
+    EXPECT_THROW(TFileStream(f, TFileMode::CreateExclusive), EFCreateError);
   }
   EXPECT_EQ(ReadFileText(f), "data");  // reading is fine
 
@@ -193,7 +194,7 @@ TEST(Files, CopyReplacesOnlyWhenAllowed) {
   TTempFolder dir;
   WriteFileText(dir / "src", "new content");
   WriteFileText(dir / "dst", "old");
-  LocalTime stamp{2003, 4, 5, 6, 7, 8};
+  TLocalTime stamp{2003, 4, 5, 6, 7, 8};
   ASSERT_TRUE(SetLastWriteTime(dir / "src", stamp));
   EXPECT_FALSE(CopyFileTo(dir / "src", dir / "dst", true));
   EXPECT_EQ(LastError(), 80u);
@@ -225,8 +226,8 @@ TEST(Files, LastWriteTimeIsLocalTime) {
   ASSERT_TRUE(written.has_value());
   EXPECT_EQ(written->Year, now.Year);
   EXPECT_EQ(written->Day, now.Day);
-  for (LocalTime stamp :
-       {LocalTime{1999, 12, 31, 23, 59, 58}, LocalTime{2024, 7, 15, 12, 0, 0}, LocalTime{2010, 1, 1, 0, 0, 0}}) {
+  for (TLocalTime stamp :
+       {TLocalTime{1999, 12, 31, 23, 59, 58}, TLocalTime{2024, 7, 15, 12, 0, 0}, TLocalTime{2010, 1, 1, 0, 0, 0}}) {
     ASSERT_TRUE(SetLastWriteTime(dir / "t", stamp));
     auto t = GetLastWriteTime(dir / "t");
     ASSERT_TRUE(t.has_value());
@@ -234,12 +235,12 @@ TEST(Files, LastWriteTimeIsLocalTime) {
               std::make_tuple(stamp.Year, stamp.Month, stamp.Day, stamp.Hour, stamp.Minute, stamp.Second));
   }
   EXPECT_FALSE(GetLastWriteTime(dir / "missing").has_value());
-  EXPECT_FALSE(SetLastWriteTime(dir / "missing", LocalTime{}));
+  EXPECT_FALSE(SetLastWriteTime(dir / "missing", TLocalTime{}));
   {
-    TFileStream s(dir / "dated by its stream", FileMode::CreateExclusive);
+    TFileStream s(dir / "dated by its stream", TFileMode::CreateExclusive);
     s.Write("abc", 3);
-    ASSERT_TRUE(s.SetLastWriteTime(LocalTime{2001, 2, 3, 4, 5, 6}));
-    EXPECT_FALSE(s.SetLastWriteTime(LocalTime{2001, 13, 3, 4, 5, 6}));
+    ASSERT_TRUE(s.SetLastWriteTime(TLocalTime{2001, 2, 3, 4, 5, 6}));
+    EXPECT_FALSE(s.SetLastWriteTime(TLocalTime{2001, 13, 3, 4, 5, 6}));
   }  // closed after dating: the date stays
   auto t = GetLastWriteTime(dir / "dated by its stream");
   ASSERT_TRUE(t.has_value());
@@ -263,25 +264,25 @@ TEST(FileStream, ModesShareLikeWindows) {
   TTempFolder dir;
   std::string f = dir / "s.bin";
   {
-    TFileStream w(f, FileMode::CreateExclusive);
+    TFileStream w(f, TFileMode::CreateExclusive);
     w.Write("0123456789", 10);
     // Nobody else may open or delete a file being created.
     try {
-      TFileStream other(f, FileMode::OpenRead);
+      TFileStream other(f, TFileMode::OpenRead);
       ADD_FAILURE() << "opened a file held exclusively";
     } catch (const EFOpenError& e) {
       EXPECT_EQ(LastError(), 32u);
       EXPECT_EQ(e.Message, "Cannot open file \"" + f + "\". " + SysErrorMessage(32));
     }
-    EXPECT_THROW(TFileStream(f, FileMode::CreateExclusive), EFCreateError);
+    EXPECT_THROW(TFileStream(f, TFileMode::CreateExclusive), EFCreateError);
     EXPECT_FALSE(EraseFile(f));
     EXPECT_EQ(LastError(), 32u);
     EXPECT_TRUE(w.Close());
   }
   {
-    TFileStream rw(f, FileMode::OpenReadWrite);
-    TFileStream r(f, FileMode::OpenRead);  // others may read
-    EXPECT_THROW(TFileStream(f, FileMode::OpenReadWrite), EFOpenError);
+    TFileStream rw(f, TFileMode::OpenReadWrite);
+    TFileStream r(f, TFileMode::OpenRead);  // others may read
+    EXPECT_THROW(TFileStream(f, TFileMode::OpenReadWrite), EFOpenError);
     EXPECT_EQ(LastError(), 32u);
     EXPECT_EQ(rw.Size(), 10);
     rw.Seek(-3, TSeekOrigin::soEnd);
@@ -298,23 +299,23 @@ TEST(FileStream, ModesShareLikeWindows) {
     EXPECT_THROW(rw.Seek(-1, TSeekOrigin::soBeginning), EStreamError);
   }
   {
-    TFileStream a(f, FileMode::OpenRead);
-    TFileStream b(f, FileMode::OpenRead);
+    TFileStream a(f, TFileMode::OpenRead);
+    TFileStream b(f, TFileMode::OpenRead);
     char c;
     EXPECT_EQ(b.Read(&c, 1), 1);
   }
   {
-    TFileStream w(f, FileMode::CreateExclusive);  // replaces the content
+    TFileStream w(f, TFileMode::CreateExclusive);  // replaces the content
     EXPECT_EQ(w.Size(), 0);
   }
   try {
-    TFileStream missing(dir / "missing", FileMode::OpenRead);
+    TFileStream missing(dir / "missing", TFileMode::OpenRead);
     ADD_FAILURE() << "opened a missing file";
   } catch (const EFOpenError& e) {
     EXPECT_EQ(e.Message, "Cannot open file \"" + dir / "missing" + "\". " + SysErrorMessage(2));
   }
   try {
-    TFileStream missing(dir / "no\\such", FileMode::CreateExclusive);
+    TFileStream missing(dir / "no\\such", TFileMode::CreateExclusive);
     ADD_FAILURE() << "created a file in a missing folder";
   } catch (const EFCreateError& e) {
     EXPECT_EQ(e.Message, "Cannot create file \"" + dir / "no\\such" + "\". " + SysErrorMessage(3));

@@ -2,7 +2,9 @@
 // split and interpreted; files held by another process.
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/system.h"
 #include "support/test_support.h"
 
 using namespace platform;
@@ -47,48 +49,48 @@ bool SameTextNoCase(const std::string& a, const std::string& b) {
 // An ended process whose handles are closed cannot be opened on the Linux port;
 // Wine may still hand out its husk for a while, but nothing is left to wait for.
 void ExpectEnded(uint32_t pid) {
-  ProcessHandle again = OpenProcessForTerminate(pid);
+  TProcessHandle again = OpenProcessForTerminate(pid);
   if (EmulatedMachine()) {
     EXPECT_FALSE(again.Valid());
   }
   if (again.Valid()) {
     EXPECT_TRUE(TerminateProcessWith(again, 0));  // what was wanted has happened
-    EXPECT_EQ(WaitForProcess(again, 0), WaitResult::Ended);
+    EXPECT_EQ(WaitForProcess(again, 0), TWaitResult::Ended);
   }
 }
 
 }  // namespace
 
 TEST(Processes, TerminateAndWaitWithALimit) {
-  ProcessHandle started = StartProcess(Child() + " sleep 60000", true);
+  TProcessHandle started = StartProcess(Child() + " sleep 60000", true);
   ASSERT_TRUE(started.Valid()) << SysErrorMessage(LastError());
   uint32_t pid = started.Pid();
-  ProcessHandle opened = OpenProcessForTerminate(pid);
+  TProcessHandle opened = OpenProcessForTerminate(pid);
   ASSERT_TRUE(opened.Valid());
   EXPECT_EQ(opened.Pid(), pid);
-  EXPECT_EQ(WaitForProcess(opened, 50), WaitResult::TimedOut);
+  EXPECT_EQ(WaitForProcess(opened, 50), TWaitResult::TimedOut);
   EXPECT_TRUE(TerminateProcessWith(opened, 0));
-  EXPECT_EQ(WaitForProcess(opened, 10000), WaitResult::Ended);
-  EXPECT_EQ(WaitForProcess(started, 10000), WaitResult::Ended);
-  ProcessHandle moved = std::move(opened);
+  EXPECT_EQ(WaitForProcess(opened, 10000), TWaitResult::Ended);
+  EXPECT_EQ(WaitForProcess(started, 10000), TWaitResult::Ended);
+  TProcessHandle moved = std::move(opened);
   EXPECT_FALSE(opened.Valid());
   EXPECT_TRUE(moved.Valid());
-  moved = ProcessHandle();
-  started = ProcessHandle();
+  moved = TProcessHandle();
+  started = TProcessHandle();
   ExpectEnded(pid);
 }
 
 TEST(Processes, EndedAndImpossibleProcessesCannotBeOpened) {
-  ProcessHandle quick = StartProcess(Child() + " exit 3", true);
+  TProcessHandle quick = StartProcess(Child() + " exit 3", true);
   ASSERT_TRUE(quick.Valid());
   uint32_t pid = quick.Pid();
-  EXPECT_EQ(WaitForProcess(quick, 10000), WaitResult::Ended);
-  quick = ProcessHandle();
+  EXPECT_EQ(WaitForProcess(quick, 10000), TWaitResult::Ended);
+  quick = TProcessHandle();
   ExpectEnded(pid);
   EXPECT_FALSE(OpenProcessForTerminate(0).Valid());
-  ProcessHandle none;
+  TProcessHandle none;
   EXPECT_FALSE(TerminateProcessWith(none, 0));
-  EXPECT_EQ(WaitForProcess(none, 0), WaitResult::Failed);
+  EXPECT_EQ(WaitForProcess(none, 0), TWaitResult::Failed);
   EXPECT_NE(CurrentProcessId(), 0u);
   EXPECT_TRUE(OpenProcessForTerminate(CurrentProcessId()).Valid());
 }
@@ -154,7 +156,7 @@ TEST(Processes, StartDetachedDoesNotWait) {
   // from creation to close, so a read before then is refused).
   auto released = [&] {
     try {
-      TFileStream f(dir / "detached.txt", FileMode::OpenRead);
+      TFileStream f(dir / "detached.txt", TFileMode::OpenRead);
       return true;
     } catch (const Exception&) {
       return false;
@@ -168,7 +170,7 @@ TEST(FileInUse, AFileHeldByAnotherProcessCannotBeReplaced) {
   TTempFolder dir;
   std::string held = dir / "held.dat";
   WriteFileText(held, "original");
-  ProcessHandle child = StartProcess(
+  TProcessHandle child = StartProcess(
       Child() + " hold " + Quoted(held) + " " + Quoted(dir / "ready") + " " + Quoted(dir / "release"), true);
   ASSERT_TRUE(child.Valid());
   ASSERT_TRUE(WaitForFile(dir / "ready", 20000));
@@ -180,14 +182,14 @@ TEST(FileInUse, AFileHeldByAnotherProcessCannotBeReplaced) {
   WriteFileText(dir / "new.dat", "new");
   EXPECT_FALSE(CopyFileTo(dir / "new.dat", held, false));
   EXPECT_EQ(LastError(), 32u);
-  EXPECT_THROW(TFileStream(held, FileMode::OpenReadWrite), EFOpenError);
+  EXPECT_THROW(TFileStream(held, TFileMode::OpenReadWrite), EFOpenError);
   EXPECT_EQ(LastError(), 32u);
-  EXPECT_THROW(TFileStream(held, FileMode::CreateExclusive), EFCreateError);
+  EXPECT_THROW(TFileStream(held, TFileMode::CreateExclusive), EFCreateError);
   EXPECT_EQ(LastError(), 32u);
   EXPECT_EQ(ReadFileText(held), "original");  // reading is shared
 
   WriteFileText(dir / "release", "");
-  EXPECT_EQ(WaitForProcess(child, 20000), WaitResult::Ended);
+  EXPECT_EQ(WaitForProcess(child, 20000), TWaitResult::Ended);
   EXPECT_TRUE(CopyFileTo(dir / "new.dat", held, false));
   EXPECT_EQ(ReadFileText(held), "new");
   EXPECT_TRUE(EraseFile(held));
@@ -197,12 +199,12 @@ TEST(FileInUse, AKilledHolderLetsGo) {
   TTempFolder dir;
   std::string held = dir / "held.dat";
   WriteFileText(held, "x");
-  ProcessHandle child = StartProcess(Child() + " hold " + Quoted(held) + " " + Quoted(dir / "ready"), true);
+  TProcessHandle child = StartProcess(Child() + " hold " + Quoted(held) + " " + Quoted(dir / "ready"), true);
   ASSERT_TRUE(child.Valid());
   ASSERT_TRUE(WaitForFile(dir / "ready", 20000));
   EXPECT_FALSE(EraseFile(held));
-  ProcessHandle h = OpenProcessForTerminate(child.Pid());
+  TProcessHandle h = OpenProcessForTerminate(child.Pid());
   ASSERT_TRUE(TerminateProcessWith(h, 0));
-  ASSERT_EQ(WaitForProcess(h, 10000), WaitResult::Ended);
+  ASSERT_EQ(WaitForProcess(h, 10000), TWaitResult::Ended);
   EXPECT_TRUE(EraseFile(held));
 }

@@ -9,10 +9,10 @@ using namespace platform::regedit4;
 
 namespace {
 
-RegValue ValueAt(Hive& hive, const std::string& keyPath, const std::string& name) {
+TRegValue ValueAt(Hive& hive, const std::string& keyPath, const std::string& name) {
   Key* key = Walk(&hive.top, SplitKeyPath(keyPath));
-  RegValue* v = key ? key->Value(name) : nullptr;
-  return v ? *v : RegValue{0xFFFF, "(missing)"};
+  TRegValue* v = key ? key->Value(name) : nullptr;
+  return v ? *v : TRegValue{0xFFFF, "(missing)"};
 }
 
 bool All(const std::string&) { return true; }
@@ -42,7 +42,7 @@ TEST(Regedit4, ValuesOfEveryForm) {
     Hive hive;
     Parse(std::string("REGEDIT4\r\n[HKEY_CURRENT_USER\\K]\r\n") + c.line + "\r\n", hive);
     EXPECT_FALSE(hive.corrupt) << c.line;
-    RegValue v = ValueAt(hive, "HKEY_CURRENT_USER\\K", "V");  // names ignore case
+    TRegValue v = ValueAt(hive, "HKEY_CURRENT_USER\\K", "V");  // names ignore case
     EXPECT_EQ(v.Type, c.type) << c.line;
     EXPECT_EQ(v.Data, c.data) << c.line;
   }
@@ -115,17 +115,20 @@ TEST(Regedit4, DeletionsCommentsAndSpellings) {
 TEST(Regedit4, FormatReadsBackAsTheSameTree) {
   Hive hive;
   Key* k = hive.top.Add("HKEY_CURRENT_USER")->Add("Software")->Add("zeta");
-  hive.top.Add("HKEY_CURRENT_USER")->Add("Software")->Add("Alpha")->values.emplace_back("", RegValue{REG_SZ_TYPE, "d"});
+  hive.top.Add("HKEY_CURRENT_USER")
+      ->Add("Software")
+      ->Add("Alpha")
+      ->values.emplace_back("", TRegValue{REG_SZ_TYPE, "d"});
   std::string bytes;
   for (int i = 0; i < 100; ++i) bytes += static_cast<char>(i * 7);
-  k->values.emplace_back("second \"q\" \\", RegValue{REG_SZ_TYPE, "C:\\x\\\"y\""});
-  k->values.emplace_back("First", RegValue{REG_BINARY_TYPE, bytes});
-  k->values.emplace_back("Lines", RegValue{REG_SZ_TYPE, "a\r\nb"});
-  k->values.emplace_back("Nul", RegValue{REG_SZ_TYPE, std::string("a\0b", 3)});
-  k->values.emplace_back("Num", RegValue{REG_DWORD_TYPE, "\x01\x02\x03\x04"});
-  k->values.emplace_back("Odd", RegValue{REG_DWORD_TYPE, "\x01\x02"});  // not 4 bytes: kept as hex
-  k->values.emplace_back("Exp", RegValue{REG_EXPAND_SZ_TYPE, "%TEMP%"});
-  hive.top.Add("HKEY_LOCAL_MACHINE")->Add("M")->values.emplace_back("m", RegValue{REG_SZ_TYPE, "1"});
+  k->values.emplace_back("second \"q\" \\", TRegValue{REG_SZ_TYPE, "C:\\x\\\"y\""});
+  k->values.emplace_back("First", TRegValue{REG_BINARY_TYPE, bytes});
+  k->values.emplace_back("Lines", TRegValue{REG_SZ_TYPE, "a\r\nb"});
+  k->values.emplace_back("Nul", TRegValue{REG_SZ_TYPE, std::string("a\0b", 3)});
+  k->values.emplace_back("Num", TRegValue{REG_DWORD_TYPE, "\x01\x02\x03\x04"});
+  k->values.emplace_back("Odd", TRegValue{REG_DWORD_TYPE, "\x01\x02"});  // not 4 bytes: kept as hex
+  k->values.emplace_back("Exp", TRegValue{REG_EXPAND_SZ_TYPE, "%TEMP%"});
+  hive.top.Add("HKEY_LOCAL_MACHINE")->Add("M")->values.emplace_back("m", TRegValue{REG_SZ_TYPE, "1"});
 
   std::string text = Format(hive, All);
   EXPECT_EQ(text.substr(0, 9), "REGEDIT4\n");
@@ -138,7 +141,7 @@ TEST(Regedit4, FormatReadsBackAsTheSameTree) {
   EXPECT_FALSE(back.corrupt);
   EXPECT_EQ(Format(back, All), text);
   for (const auto& [name, value] : k->values) {
-    RegValue got = ValueAt(back, "HKEY_CURRENT_USER\\Software\\zeta", name);
+    TRegValue got = ValueAt(back, "HKEY_CURRENT_USER\\Software\\zeta", name);
     EXPECT_EQ(got.Type, value.Type) << name;
     EXPECT_EQ(got.Data, value.Data) << name;
   }
@@ -150,9 +153,9 @@ TEST(Regedit4, FormatReadsBackAsTheSameTree) {
 TEST(Regedit4, EveryTruncationParsesWithoutHarm) {
   Hive hive;
   Key* k = hive.top.Add("HKEY_CURRENT_USER")->Add("K");
-  k->values.emplace_back("Bin", RegValue{REG_BINARY_TYPE, std::string(60, '\x5A')});
-  k->values.emplace_back("Text", RegValue{REG_SZ_TYPE, "a \"quoted\" \\ text"});
-  k->values.emplace_back("Num", RegValue{REG_DWORD_TYPE, std::string("\x01\0\0\0", 4)});
+  k->values.emplace_back("Bin", TRegValue{REG_BINARY_TYPE, std::string(60, '\x5A')});
+  k->values.emplace_back("Text", TRegValue{REG_SZ_TYPE, "a \"quoted\" \\ text"});
+  k->values.emplace_back("Num", TRegValue{REG_DWORD_TYPE, std::string("\x01\0\0\0", 4)});
   const std::string text = Format(hive, All);
   for (size_t n = 0; n <= text.size(); ++n) {
     Hive cut;

@@ -7,7 +7,10 @@
 #include <functional>
 #include <random>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/registry.h"
+#include "platform/system.h"
 #include "settings/registry.h"
 #include "support/test_support.h"
 
@@ -118,9 +121,9 @@ TEST_F(RegistryTest, ValuesKeepTheirTypesAndText) {
   EXPECT_TRUE(reg.ReadBool("On"));
   EXPECT_EQ(reg.ReadInteger("Number"), -2);
 
-  RegKey key;
+  TRegKey key;
   ASSERT_TRUE(key.Open(HKEY_CURRENT_USER_ID, base_, false, false));
-  RegValue v;
+  TRegValue v;
   ASSERT_TRUE(key.GetValue("On", v));
   EXPECT_EQ(v.Type, REG_DWORD_TYPE);
   EXPECT_EQ(v.Data, std::string("\x01\0\0\0", 4));
@@ -128,8 +131,8 @@ TEST_F(RegistryTest, ValuesKeepTheirTypesAndText) {
   EXPECT_EQ(v.Type, REG_SZ_TYPE);
   std::string bytes;
   for (int i = 0; i < 300; ++i) bytes += static_cast<char>(i);
-  ASSERT_TRUE(key.SetValue("Blob", RegValue{REG_BINARY_TYPE, bytes}));
-  ASSERT_TRUE(key.SetValue("Lines", RegValue{REG_SZ_TYPE, "one\r\ntwo"}));
+  ASSERT_TRUE(key.SetValue("Blob", TRegValue{REG_BINARY_TYPE, bytes}));
+  ASSERT_TRUE(key.SetValue("Lines", TRegValue{REG_SZ_TYPE, "one\r\ntwo"}));
   ASSERT_TRUE(key.GetValue("Blob", v));
   EXPECT_EQ(v.Type, REG_BINARY_TYPE);
   EXPECT_EQ(v.Data, bytes);
@@ -255,8 +258,8 @@ TEST_F(RegistryTest, HandWrittenHivesAreReadAndBrokenOnesAreNotOverwritten) {
   EXPECT_EQ(reg.ReadString(""), "default");
   EXPECT_EQ(reg.ReadString("Exp"), "%");
   EXPECT_EQ(reg.ReadInteger("Num"), 0xABCD);
-  RegKey key;
-  RegValue v;
+  TRegKey key;
+  TRegValue v;
   ASSERT_TRUE(key.Open(HKEY_CURRENT_USER_ID, "Software\\Hand", false, true));
   ASSERT_TRUE(key.GetValue("Bin", v));
   EXPECT_EQ(v.Data, "\x01\x02\x03");
@@ -275,14 +278,14 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
   if (!EmulatedMachine()) GTEST_SKIP() << "the system keeps its own registry";
   const int count = 100;
   std::string key = Sub("Concurrent");
-  ProcessHandle a = StartProcess(
+  TProcessHandle a = StartProcess(
       Quoted(HelperProgram("lu-child")) + " regwrite " + Quoted(key) + " p " + std::to_string(count), true);
-  ProcessHandle b = StartProcess(
+  TProcessHandle b = StartProcess(
       Quoted(HelperProgram("lu-child")) + " regwrite " + Quoted(key) + " q " + std::to_string(count), true);
   ASSERT_TRUE(a.Valid());
   ASSERT_TRUE(b.Valid());
-  EXPECT_EQ(WaitForProcess(a, 120000), WaitResult::Ended);
-  EXPECT_EQ(WaitForProcess(b, 120000), WaitResult::Ended);
+  EXPECT_EQ(WaitForProcess(a, 120000), TWaitResult::Ended);
+  EXPECT_EQ(WaitForProcess(b, 120000), TWaitResult::Ended);
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKeyReadOnly(key));
   std::vector<std::string> names;
@@ -304,11 +307,11 @@ TEST_F(RegistryTest, AWriterKilledAtAnyMomentLeavesAWholeHive) {
   reg.CloseKey();
   std::mt19937 random(12345);
   for (int round = 0; round < 25; ++round) {
-    ProcessHandle writer = StartProcess(Quoted(HelperProgram("lu-child")) + " regloop " + Quoted(key), true);
+    TProcessHandle writer = StartProcess(Quoted(HelperProgram("lu-child")) + " regloop " + Quoted(key), true);
     ASSERT_TRUE(writer.Valid());
     SleepMs(5 + random() % 40);
     ASSERT_TRUE(TerminateProcessWith(writer, 1));
-    ASSERT_EQ(WaitForProcess(writer, 10000), WaitResult::Ended);
+    ASSERT_EQ(WaitForProcess(writer, 10000), TWaitResult::Ended);
     std::string text = HiveText("user.reg");
     ASSERT_EQ(text.substr(0, 9), "REGEDIT4\n") << "round " << round;
     ASSERT_TRUE(reg.OpenKey(Sub("Witness"), false)) << "round " << round;
@@ -336,7 +339,7 @@ TEST_F(RegistryTest, PendingDeletesRunAtTheNextStart) {
   reg.WriteString("ORBAXLU_DEL_5", "CMD.EXE /C RD /S /Q \"" + dir.Path() + "\"");
   reg.WriteString("Other_6", del("CMD.EXE", dir / "theirs.txt"));
   {
-    TFileStream held(dir / "held.dll", FileMode::OpenReadWrite);
+    TFileStream held(dir / "held.dll", TFileMode::OpenReadWrite);
     RunPendingDeletes(key, "ORBAXLU_DEL_");
   }
   EXPECT_FALSE(FileExists(dir / "gone.exe"));

@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <set>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/shell.h"
+#include "platform/system.h"
 #include "support/test_support.h"
 
 using namespace platform;

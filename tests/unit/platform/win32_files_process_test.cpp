@@ -5,7 +5,9 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/system.h"
 #include "support/test_support.h"
 
 namespace {
@@ -43,11 +45,11 @@ class Win32Folder : public ::testing::Test {
   }
   std::string Path(const std::string& name) const { return dir_ + "\\" + name; }
   static void WriteFile(const std::string& path, const std::string& data) {
-    TFileStream s(path, FileMode::CreateExclusive);
+    TFileStream s(path, TFileMode::CreateExclusive);
     s.Write(data.data(), static_cast<int64_t>(data.size()));
   }
   static std::string ReadFile(const std::string& path) {
-    TFileStream s(path, FileMode::OpenRead);
+    TFileStream s(path, TFileMode::OpenRead);
     std::string data(static_cast<size_t>(s.Size()), '\0');
     s.ReadBuffer(data.data(), static_cast<int64_t>(data.size()));
     return data;
@@ -65,10 +67,10 @@ class Win32Folder : public ::testing::Test {
   static std::string SelfProgram() { return FromHostPath(std::string(LU_BINARY_DIR) + "/tests/unit_platform.exe"); }
   // Starts this program as a child that plays one role of Win32ChildRole in the
   // folder given (the child works in its inherited current folder).
-  ProcessHandle StartChild(const std::string& role) {
+  TProcessHandle StartChild(const std::string& role) {
     std::string saved = GetCurrentDir();
     EXPECT_TRUE(SetCurrentDir(dir_));
-    ProcessHandle child = StartProcess(
+    TProcessHandle child = StartProcess(
         "\"" + SelfProgram() +
             "\" --gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=Win32ChildRole.DISABLED_" + role,
         true);
@@ -84,9 +86,9 @@ class Win32Folder : public ::testing::Test {
 // The roles a child copy of this program plays for the tests below. Disabled, so
 // they never run by themselves; each gives up after 30 s if nobody releases it.
 TEST(Win32ChildRole, DISABLED_HoldFileWithoutSharing) {
-  TFileStream held("held.dat", FileMode::CreateExclusive);
+  TFileStream held("held.dat", TFileMode::CreateExclusive);
   held.Write("held", 4);
-  { TFileStream ready("ready", FileMode::CreateExclusive); }
+  { TFileStream ready("ready", TFileMode::CreateExclusive); }
   uint32_t start = TickCount();
   while (!FileExists("release") && TickCount() - start < 30000) SleepMs(20);
 }
@@ -94,7 +96,7 @@ TEST(Win32ChildRole, DISABLED_HoldFileWithoutSharing) {
 TEST_F(Win32Folder, FileHeldWithoutSharingByAnotherProcessRefusesDeleteMoveAndCopy) {
   SKIP_UNLESS_WIN32();
   ASSERT_TRUE(FileExists(SelfProgram())) << SelfProgram();
-  ProcessHandle child = StartChild("HoldFileWithoutSharing");
+  TProcessHandle child = StartChild("HoldFileWithoutSharing");
   ASSERT_TRUE(child.Valid());
   ASSERT_TRUE(WaitForFile(Path("ready"), 30000));
   const std::string held = Path("held.dat");
@@ -106,11 +108,11 @@ TEST_F(Win32Folder, FileHeldWithoutSharingByAnotherProcessRefusesDeleteMoveAndCo
   EXPECT_EQ(LastError(), 32u);
   EXPECT_FALSE(CopyFileTo(Path("new.dat"), held, false));
   EXPECT_EQ(LastError(), 32u);
-  EXPECT_THROW(TFileStream(held, FileMode::OpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream(held, TFileMode::OpenRead), EFOpenError);
   EXPECT_NE(SysErrorMessage(32), "");
 
   WriteFile(Path("release"), "");
-  EXPECT_EQ(WaitForProcess(child, 30000), WaitResult::Ended);
+  EXPECT_EQ(WaitForProcess(child, 30000), TWaitResult::Ended);
   // Once the holder has gone, the same file can be replaced and deleted.
   EXPECT_TRUE(CopyFileTo(Path("new.dat"), held, false));
   EXPECT_EQ(ReadFile(held), "new");
@@ -120,26 +122,26 @@ TEST_F(Win32Folder, FileHeldWithoutSharingByAnotherProcessRefusesDeleteMoveAndCo
 TEST_F(Win32Folder, OwnExclusiveStreamKeepsOthersOutUntilClosed) {
   SKIP_UNLESS_WIN32();
   const std::string path = Path("x.bin");
-  TFileStream writer(path, FileMode::CreateExclusive);
+  TFileStream writer(path, TFileMode::CreateExclusive);
   writer.Write("abc", 3);
-  EXPECT_THROW(TFileStream(path, FileMode::OpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream(path, TFileMode::OpenRead), EFOpenError);
   EXPECT_FALSE(EraseFile(path));
   EXPECT_EQ(LastError(), 32u);
   EXPECT_TRUE(writer.Close());
   EXPECT_FALSE(writer.Close());
   // A reader shares reading and writing with others, a read-write opener only reading.
-  TFileStream reader(path, FileMode::OpenRead);
-  TFileStream second(path, FileMode::OpenRead);
-  EXPECT_NO_THROW(TFileStream(path, FileMode::OpenReadWrite));
-  TFileStream updater(path, FileMode::OpenReadWrite);
-  EXPECT_THROW(TFileStream(path, FileMode::OpenReadWrite), EFOpenError);
-  EXPECT_THROW(TFileStream(path, FileMode::CreateExclusive), EFCreateError);
+  TFileStream reader(path, TFileMode::OpenRead);
+  TFileStream second(path, TFileMode::OpenRead);
+  EXPECT_NO_THROW(TFileStream(path, TFileMode::OpenReadWrite));
+  TFileStream updater(path, TFileMode::OpenReadWrite);
+  EXPECT_THROW(TFileStream(path, TFileMode::OpenReadWrite), EFOpenError);
+  EXPECT_THROW(TFileStream(path, TFileMode::CreateExclusive), EFCreateError);
 }
 
 TEST_F(Win32Folder, StreamPositionsBeyondFourGigabytes) {
   SKIP_UNLESS_WIN32();
   const std::string path = Path("sparse.bin");
-  TFileStream s(path, FileMode::CreateExclusive);
+  TFileStream s(path, TFileMode::CreateExclusive);
   const int64_t far = (int64_t(1) << 32) + 10;  // past what 32 bits hold
   s.Seek(far, TSeekOrigin::soBeginning);
   EXPECT_EQ(s.Position(), far);
@@ -167,13 +169,13 @@ TEST_F(Win32Folder, ErrorsCarryWindowsCodesAndTexts) {
     EXPECT_NE(text.back(), '\r') << code;
   }
   try {
-    TFileStream s(Path("missing.txt"), FileMode::OpenRead);
+    TFileStream s(Path("missing.txt"), TFileMode::OpenRead);
     FAIL() << "opened a missing file";
   } catch (const EFOpenError& e) {
     EXPECT_NE(e.Message.find("missing.txt"), std::string::npos) << e.Message;
     EXPECT_NE(e.Message.find(SysErrorMessage(2)), std::string::npos) << e.Message;
   }
-  EXPECT_THROW(TFileStream(Path("no\\such\\x.txt"), FileMode::CreateExclusive), EFCreateError);
+  EXPECT_THROW(TFileStream(Path("no\\such\\x.txt"), TFileMode::CreateExclusive), EFCreateError);
 }
 
 TEST_F(Win32Folder, PathsFoldersAndShortNames) {
@@ -229,8 +231,8 @@ TEST_F(Win32Folder, LastWriteTimeIsLocalTimeOnBothSidesOfSummerTime) {
   SKIP_UNLESS_WIN32();
   const std::string path = Path("t.txt");
   WriteFile(path, "t");
-  for (LocalTime t :
-       {LocalTime{2003, 1, 15, 8, 30, 2}, LocalTime{2003, 7, 15, 23, 59, 58}, LocalTime{1999, 12, 31, 0, 0, 0}}) {
+  for (TLocalTime t :
+       {TLocalTime{2003, 1, 15, 8, 30, 2}, TLocalTime{2003, 7, 15, 23, 59, 58}, TLocalTime{1999, 12, 31, 0, 0, 0}}) {
     ASSERT_TRUE(SetLastWriteTime(path, t));
     auto back = GetLastWriteTime(path);
     ASSERT_TRUE(back.has_value());
@@ -241,11 +243,11 @@ TEST_F(Win32Folder, LastWriteTimeIsLocalTimeOnBothSidesOfSummerTime) {
     EXPECT_EQ(back->Minute, t.Minute);
     EXPECT_EQ(back->Second, t.Second);
   }
-  EXPECT_FALSE(SetLastWriteTime(path, LocalTime{2003, 13, 40, 0, 0, 0}));
-  EXPECT_FALSE(SetLastWriteTime(Path("missing.txt"), LocalTime{}));
+  EXPECT_FALSE(SetLastWriteTime(path, TLocalTime{2003, 13, 40, 0, 0, 0}));
+  EXPECT_FALSE(SetLastWriteTime(Path("missing.txt"), TLocalTime{}));
   EXPECT_FALSE(GetLastWriteTime(Path("missing.txt")).has_value());
   // Folders carry times too.
-  EXPECT_TRUE(SetLastWriteTime(dir_, LocalTime{2010, 6, 1, 12, 0, 0}));
+  EXPECT_TRUE(SetLastWriteTime(dir_, TLocalTime{2010, 6, 1, 12, 0, 0}));
 }
 
 TEST_F(Win32Folder, HiddenCommandLinesRunOneAfterAnotherAndAreWaitedFor) {
@@ -275,26 +277,26 @@ TEST_F(Win32Folder, DetachedProgramStartsWithoutBeingWaitedFor) {
 
 TEST_F(Win32Folder, TerminateAndWaitWithAShortLimit) {
   SKIP_UNLESS_WIN32();
-  ProcessHandle child =
+  TProcessHandle child =
       StartProcess(testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " sleep 30000", true);
   ASSERT_TRUE(child.Valid());
-  EXPECT_EQ(WaitForProcess(child, 50), WaitResult::TimedOut);
+  EXPECT_EQ(WaitForProcess(child, 50), TWaitResult::TimedOut);
 
   // As the stop step does it: open by identifier, terminate with 0, wait.
-  ProcessHandle opened = OpenProcessForTerminate(child.Pid());
+  TProcessHandle opened = OpenProcessForTerminate(child.Pid());
   ASSERT_TRUE(opened.Valid());
   EXPECT_EQ(opened.Pid(), child.Pid());
   EXPECT_TRUE(TerminateProcessWith(opened, 0));
-  EXPECT_EQ(WaitForProcess(opened, 10000), WaitResult::Ended);
-  EXPECT_EQ(WaitForProcess(child, 0), WaitResult::Ended);
+  EXPECT_EQ(WaitForProcess(opened, 10000), TWaitResult::Ended);
+  EXPECT_EQ(WaitForProcess(child, 0), TWaitResult::Ended);
   // Terminating what has ended meanwhile is no failure.
   EXPECT_TRUE(TerminateProcessWith(opened, 0));
 
   // Moving the handle moves ownership; the moved-from one is empty.
-  ProcessHandle moved = std::move(opened);
+  TProcessHandle moved = std::move(opened);
   EXPECT_TRUE(moved.Valid());
   EXPECT_FALSE(opened.Valid());
-  EXPECT_EQ(WaitForProcess(opened, 0), WaitResult::Failed);
+  EXPECT_EQ(WaitForProcess(opened, 0), TWaitResult::Failed);
   EXPECT_FALSE(TerminateProcessWith(opened, 0));
 
   // Identifiers are multiples of four, so this one names no process.
@@ -306,9 +308,9 @@ TEST_F(Win32Folder, AnEndedProcessStillHeldElsewhereCountsAsGone) {
   SKIP_UNLESS_WIN32();
   // The application that asked for the update may have ended by itself while its
   // parent still holds a handle: it must not look like a process that refuses to stop.
-  ProcessHandle parentsHandle =
+  TProcessHandle parentsHandle =
       StartProcess(testsupport::Quoted(testsupport::HelperProgram("lu-child")) + " exit 0", true);
   ASSERT_TRUE(parentsHandle.Valid());
-  ASSERT_EQ(WaitForProcess(parentsHandle, 10000), WaitResult::Ended);
+  ASSERT_EQ(WaitForProcess(parentsHandle, 10000), TWaitResult::Ended);
   EXPECT_FALSE(OpenProcessForTerminate(parentsHandle.Pid()).Valid());
 }

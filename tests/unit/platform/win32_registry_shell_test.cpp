@@ -6,7 +6,11 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -18,17 +22,17 @@ bool OnWin32() { return HostPath("C:\\") == "C:\\"; }
   if (!OnWin32()) GTEST_SKIP() << "Windows behaviour"
 
 std::string ReadAll(const std::string& path) {
-  TFileStream s(path, FileMode::OpenRead);
+  TFileStream s(path, TFileMode::OpenRead);
   std::string data(static_cast<size_t>(s.Size()), '\0');
   s.ReadBuffer(data.data(), static_cast<int64_t>(data.size()));
   return data;
 }
 
-RegValue Sz(const std::string& text) { return RegValue{REG_SZ_TYPE, text}; }
-RegValue Dword(uint32_t v) {
+TRegValue Sz(const std::string& text) { return TRegValue{REG_SZ_TYPE, text}; }
+TRegValue Dword(uint32_t v) {
   std::string d(4, '\0');
   std::memcpy(d.data(), &v, 4);  // the registry stores DWORDs little-endian, as x86 does
-  return RegValue{REG_DWORD_TYPE, d};
+  return TRegValue{REG_DWORD_TYPE, d};
 }
 
 // A key of its own below HKEY_CURRENT_USER and a scratch folder, both removed afterwards.
@@ -62,7 +66,7 @@ class Win32Registry : public ::testing::Test {
 
 TEST_F(Win32Registry, ValuesOfEveryTypeRoundTripAndReachRegExe) {
   SKIP_UNLESS_WIN32();
-  RegKey key;
+  TRegKey key;
   // Created with its missing parents; a leading backslash changes nothing.
   ASSERT_TRUE(key.Open(HKEY_CURRENT_USER_ID, "\\" + key_ + "\\Uninstall", true, false));
   const std::string ansi = "Caf\xE9 \"quoted\" ;a;b;";
@@ -70,13 +74,13 @@ TEST_F(Win32Registry, ValuesOfEveryTypeRoundTripAndReachRegExe) {
   const std::string multi("one\0two\0", 8);
   EXPECT_TRUE(key.SetValue("Files", Sz(ansi)));
   EXPECT_TRUE(key.SetValue("Flag", Dword(1)));
-  EXPECT_TRUE(key.SetValue("Blob", RegValue{REG_BINARY_TYPE, binary}));
-  EXPECT_TRUE(key.SetValue("Expand", RegValue{REG_EXPAND_SZ_TYPE, "%TEMP%\\x"}));
-  EXPECT_TRUE(key.SetValue("Multi", RegValue{REG_MULTI_SZ_TYPE, multi}));
+  EXPECT_TRUE(key.SetValue("Blob", TRegValue{REG_BINARY_TYPE, binary}));
+  EXPECT_TRUE(key.SetValue("Expand", TRegValue{REG_EXPAND_SZ_TYPE, "%TEMP%\\x"}));
+  EXPECT_TRUE(key.SetValue("Multi", TRegValue{REG_MULTI_SZ_TYPE, multi}));
   EXPECT_TRUE(key.SetValue("Empty", Sz("")));
   EXPECT_TRUE(key.SetValue("", Sz("default")));
 
-  RegValue v;
+  TRegValue v;
   ASSERT_TRUE(key.GetValue("Files", v));
   EXPECT_EQ(v.Type, REG_SZ_TYPE);
   EXPECT_EQ(v.Data, ansi);
@@ -135,7 +139,7 @@ TEST_F(Win32Registry, ValuesOfEveryTypeRoundTripAndReachRegExe) {
 
 TEST_F(Win32Registry, OpeningMissingKeysAndMovingOwnership) {
   SKIP_UNLESS_WIN32();
-  RegKey key;
+  TRegKey key;
   EXPECT_FALSE(key.Open(HKEY_CURRENT_USER_ID, key_ + "\\Missing", false, false));
   EXPECT_FALSE(key.IsOpen());
   EXPECT_FALSE(key.Open(0x12345678u, "Software", false, true));  // not a root
@@ -146,16 +150,16 @@ TEST_F(Win32Registry, OpeningMissingKeysAndMovingOwnership) {
   EXPECT_TRUE(names.empty());
 
   ASSERT_TRUE(key.Open(HKEY_CURRENT_USER_ID, key_, true, false));
-  RegKey moved = std::move(key);
+  TRegKey moved = std::move(key);
   EXPECT_TRUE(moved.IsOpen());
   EXPECT_FALSE(key.IsOpen());
   EXPECT_TRUE(moved.SetValue("a", Sz("b")));
-  RegKey other;
+  TRegKey other;
   ASSERT_TRUE(other.Open(HKEY_CURRENT_USER_ID, key_, false, true));
   other = std::move(moved);
   EXPECT_TRUE(other.HasValue("a"));
   // The root itself opens through an empty path.
-  RegKey root;
+  TRegKey root;
   EXPECT_TRUE(root.Open(HKEY_CURRENT_USER_ID, "", false, true));
   EXPECT_TRUE(root.SubKeyNames(names));
   EXPECT_NE(std::find(names.begin(), names.end(), "Software"), names.end());
@@ -164,12 +168,12 @@ TEST_F(Win32Registry, OpeningMissingKeysAndMovingOwnership) {
 TEST_F(Win32Registry, KeyTreeIsDeletedDeepestFirst) {
   SKIP_UNLESS_WIN32();
   for (const char* sub : {"\\Product\\A\\A1\\A11", "\\Product\\A\\A2", "\\Product\\B", "\\Keep"}) {
-    RegKey k;
+    TRegKey k;
     ASSERT_TRUE(k.Open(HKEY_CURRENT_USER_ID, key_ + sub, true, false));
     EXPECT_TRUE(k.SetValue("v", Sz(sub)));
   }
   EXPECT_TRUE(RegDeleteKeyTree(HKEY_CURRENT_USER_ID, "\\" + key_ + "\\Product"));
-  RegKey k;
+  TRegKey k;
   EXPECT_FALSE(k.Open(HKEY_CURRENT_USER_ID, key_ + "\\Product", false, true));
   EXPECT_TRUE(k.Open(HKEY_CURRENT_USER_ID, key_ + "\\Keep", false, true));
   EXPECT_FALSE(RegDeleteKeyTree(HKEY_CURRENT_USER_ID, key_ + "\\Product"));  // gone already
@@ -186,16 +190,16 @@ TEST_F(Win32Registry, ProxyQueryFollowsTheUsersInternetSettings) {
   ASSERT_TRUE(QueryProxySettings(access, list));
 
   const std::string settings = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-  RegKey key;
+  TRegKey key;
   ASSERT_TRUE(key.Open(HKEY_CURRENT_USER_ID, settings, true, false));
-  RegValue oldEnable, oldServer;
+  TRegValue oldEnable, oldServer;
   bool hadEnable = key.GetValue("ProxyEnable", oldEnable);
   bool hadServer = key.GetValue("ProxyServer", oldServer);
   struct Restore {
-    RegKey& key;
+    TRegKey& key;
     bool hadEnable, hadServer;
-    RegValue& e;
-    RegValue& s;
+    TRegValue& e;
+    TRegValue& s;
     ~Restore() {
       if (hadEnable) {
         key.SetValue("ProxyEnable", e);

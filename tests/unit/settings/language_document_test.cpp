@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "settings/file_xml.h"
 #include "settings/language_xml.h"
 

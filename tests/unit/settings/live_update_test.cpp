@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/registry.h"
 #include "settings/build_defaults.h"
 
 using V = std::vector<std::string>;

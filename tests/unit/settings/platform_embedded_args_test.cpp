@@ -2,7 +2,7 @@
 // program arguments and the environment.
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 TEST(EmbeddedResource, LookupIgnoresCaseAndKeepsBytes) {
   const auto exact = platform::EmbeddedResource("KVI_XMLFILE");

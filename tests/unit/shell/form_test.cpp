@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/worker.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 #include "shell/form_main.h"

@@ -10,7 +10,8 @@
 
 #include "base/codepage.h"
 #include "base/text.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/files.h"
 #include "shell/backend.h"
 #include "shell/form_main.h"
 #include "shell/retry_form.h"

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/shell.h"
+#include "platform/system.h"
 #include "shell/backend.h"
 #include "shell/form_main.h"
 #include "shell/retry_form.h"
@@ -144,7 +145,6 @@ class TWin32Backend : public TBackend {
   int S(int v) const { return MulDiv(v, dpi_, 120); }  // main window design units
   HWND Create(const char* cls, const char* text, DWORD style, HWND parent, int x, int y, int w, int h,
               TControl* control, DWORD exStyle = 0);
-  HWND ViewOf(TControl& c);
   void BuildMainWindow();
   void Refresh();
   void Apply(TControl& c);

@@ -8,9 +8,9 @@
 
 namespace net {
 
-class TByteSource {
+class TReceiveSource {
  public:
-  virtual ~TByteSource() = default;
+  virtual ~TReceiveSource() = default;
   // Up to size bytes into buffer; 0 when the peer has closed. timeoutMs > 0 raises
   // EReadTimeout when nothing arrives in that time; 0 waits without limit.
   virtual size_t Receive(char* buffer, size_t size, int32_t timeoutMs) = 0;

@@ -1,0 +1,118 @@
+// Files and folders. Paths are Windows path texts on both targets (drive letter,
+// backslashes, doubled separators allowed); the Linux port maps them to host paths
+// (C: lives under $ORBAX_PREFIX/drive_c, Z: is /). Texts are single-byte ANSI
+// strings; the Linux port hands names to the host in UTF-8 and reads host names
+// back in 1252, escaping what 1252 cannot spell as "?XX" (posix/posix_internal.h).
+// Failures set the last error (system.h).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/exception.h"
+#include "platform/stream.h"
+
+namespace platform {
+
+// Linux port: the host path a Windows path text stands for, in UTF-8 ("" when its
+// drive is not accessible). Win32: the text unchanged.
+std::string HostPath(const std::string& path);
+// Linux port: the Windows path text for a host path ("Z:\..." or "C:\..." when it
+// lies inside the prefix's drive), its names read as 1252. Win32: the text unchanged.
+std::string FromHostPath(const std::string& hostPath);
+// Whether the drive of a path (or of the current folder when it names none) can
+// be reached.
+bool DriveAccessible(const std::string& path);
+
+// MS-DOS attribute bits, as the system reports them on both targets.
+constexpr uint32_t faReadOnly = 0x01;
+constexpr uint32_t faHidden = 0x02;
+constexpr uint32_t faSysFile = 0x04;
+constexpr uint32_t faDirectory = 0x10;
+constexpr uint32_t faArchive = 0x20;
+constexpr uint32_t faNormal = 0x80;
+constexpr uint32_t faInvalid = 0xFFFFFFFFu;
+
+bool FileExists(const std::string& path);       // a file, not a folder
+bool DirectoryExists(const std::string& path);  // a folder
+// One level; false when it exists already or the parent is missing.
+bool CreateDir(const std::string& path);
+// With all missing parents. A path shorter than three characters, or a folder
+// that exists already, counts as created.
+bool ForceDirectories(const std::string& path);
+// Succeeds only for an empty folder.
+bool RemoveDir(const std::string& path);
+bool EraseFile(const std::string& path);
+// faInvalid when the path does not exist.
+uint32_t GetAttributes(const std::string& path);
+// Sets the MS-DOS attributes. unixMode, when not 0, is a host permission mode the
+// Linux port applies as well (Win32 ignores it).
+bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t unixMode = 0);
+bool SetAttributesNormal(const std::string& path);
+// Renames; fails when the destination exists or is held by another process.
+bool MoveFileTo(const std::string& source, const std::string& destination);
+// Copies, replacing an existing destination when failIfExists is false.
+bool CopyFileTo(const std::string& source, const std::string& destination, bool failIfExists);
+
+// A local calendar time, to the second.
+struct TLocalTime {
+  int Year = 1980, Month = 1, Day = 1, Hour = 0, Minute = 0, Second = 0;
+};
+TLocalTime Now();
+bool SetLastWriteTime(const std::string& path, const TLocalTime& time);
+std::optional<TLocalTime> GetLastWriteTime(const std::string& path);
+
+// The short (8.3) form of an existing path, as GetShortPathNameA gives it into a
+// buffer of bufferSize characters; "" when the system fails. The Linux port has
+// no short names and returns the path.
+std::string ShortPathName(const std::string& path, uint32_t bufferSize = 261);
+
+bool SetCurrentDir(const std::string& path);
+std::string GetCurrentDir();
+// The Windows folder ("C:\Windows" on the Linux port).
+std::string WindowsDir();
+// The temporary folder with its trailing backslash, as the system returns it into
+// a buffer of 1024 characters.
+std::string TempDir();
+
+// Lists the names (not paths) in a folder, folders first marked by a trailing "\";
+// each group sorted by name without regard to case. Empty when it cannot be read.
+std::vector<std::string> ListDir(const std::string& path);
+
+// A file stream. The modes follow the classic file-stream flags.
+enum class TFileMode {
+  OpenRead,         // read; others may read and write
+  OpenReadWrite,    // read and write an existing file; others may read
+  CreateExclusive,  // create or replace for writing; nobody else may open it
+};
+
+class TFileStream : public TStream {
+ public:
+  // Raises EFOpenError (open) or EFCreateError (create) with the message
+  // 'Cannot open file "<path>". <system text>' ('Cannot create file ...' for
+  // CreateExclusive) and sets LastError. Read and Write failures raise
+  // EStreamError "Stream read error" / "Stream write error".
+  TFileStream(const std::string& path, TFileMode mode);
+  ~TFileStream() override;
+
+  int64_t Read(void* buffer, int64_t count) override;
+  void Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t size) override;
+  // Dates the file through this stream, without opening it again; after the last
+  // write, the date stays when the file is closed. False (with the last error)
+  // when the system refuses.
+  bool SetLastWriteTime(const TLocalTime& time);
+  // Closes now and reports whether the system accepted it; the destructor closes
+  // too, silently.
+  bool Close();
+  const std::string& FileName() const { return fileName_; }
+
+ private:
+  std::string fileName_;
+  intptr_t handle_;
+};
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+// The system's own services: its error codes and texts, GUIDs, time, the version
+// query, privileges and restart, the program's embedded resources and arguments,
+// the environment, the code page, and the user's Internet proxy settings.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/exception.h"
+
+namespace platform {
+
+// The calling thread's last system error code (Windows numbering on both targets:
+// 2 file not found, 5 access denied, 32 sharing violation, 112 disk full, ...).
+uint32_t LastError();
+// The system's text for an error code, without a trailing line break.
+std::string SysErrorMessage(uint32_t code);
+
+// A new GUID in its 38-character form: braces, upper-case hexadecimal, hyphens.
+std::string NewGuidText();
+uint32_t TickCount();
+void SleepMs(uint32_t milliseconds);
+// The version query's platform identifier (2 = NT family).
+uint32_t PlatformId();
+
+// Sets a privilege's attributes on the process token and returns its previous
+// attributes; 0 when the token cannot be opened. Raises EOSError when the
+// adjustment fails.
+uint32_t SetPrivilege(const std::string& name, uint32_t attributes);
+constexpr uint32_t SE_PRIVILEGE_ENABLED_ATTR = 0x00000002u;
+// Asks the system to restart the computer. Returns whether it accepted.
+bool RequestRestart();
+
+// An embedded resource's bytes by name (case ignored); nullopt when missing.
+std::optional<std::string> EmbeddedResource(const std::string& name);
+
+// The program's arguments, program name not counted. Win32 splits the command
+// line as Windows programs do; the Linux port takes what main() stored.
+std::vector<std::string> ProgramArguments();
+void SetProgramArguments(int argc, char** argv);
+// A whole command line split as Windows programs split theirs (the rules of the
+// C run-time: blanks between arguments, double quotes group, backslashes escape a
+// quote only when they precede one). The program name, the first item, ends at
+// the first blank outside quotes, its backslashes taken as they stand.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// An environment variable ("" when unset).
+std::string GetEnv(const std::string& name);
+
+// Unicode text in the program's ANSI code page: the system's own on Win32, without
+// best-fit look-alikes; 1252 on the Linux port. False, and ansi untouched, when a
+// character has no byte of its own there.
+bool UnicodeToAnsi(const std::u32string& unicode, std::string& ansi);
+
+// Whether this layer emulates the Windows machine itself ($ORBAX_PREFIX, REGEDIT4
+// hives, flock for files in use): true on the Linux port, false on Win32. The
+// program's entry asks it, to hand over its arguments where no command line exists.
+bool EmulatedMachine();
+
+// The user's Internet proxy settings: the access type (3 = named proxy) and the
+// proxy list text. false when the query fails.
+bool QueryProxySettings(uint32_t& accessType, std::string& proxyList);
+
+}  // namespace platform

@@ -1,12 +1,26 @@
 // What every run shares: its set-up and clean-up, the context the steps get.
 #include "archive/unzip.h"
 #include "engine/steps.h"
+#include "install/register.h"
+#include "install/uninstall.h"
 #include "net/http_client.h"
 #include "net/proxy.h"
 #include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+#include "settings/build_defaults.h"
 #include "settings/live_update.h"
 
 namespace engine {
+
+TStepDefaults TStepDefaults::FromBuild() {
+  TStepDefaults d;
+  d.Names = install::TProductNames::FromBuildDefaults();
+  d.PackageKey = defaults::PackageKey();
+  d.BatchFileName = defaults::BatchFileName;
+  d.FileReplaceTimeout = defaults::FileReplaceTimeout;
+  return d;
+}
 
 TFileXML& TStepContext::Texts() const { return *Settings.Texts; }
 
@@ -16,7 +30,7 @@ TRunTools::~TRunTools() = default;
 void Setup(TStepContext& run, TRunTools& tools) {
   tools.HTTP = std::make_unique<net::THTTPClient>();
   // The step bar doubles as the transfer's byte counter.
-  TProgressBar& bar = *run.Controls.PBPending;
+  install::TStepProgress& bar = run.Progress;
   tools.HTTP->OnWorkBegin = [&bar](net::THTTPClient*, net::TWorkMode, int64_t max) {
     bar.SetMax(static_cast<int32_t>(std::min<int64_t>(max, INT32_MAX)));
   };
@@ -32,6 +46,12 @@ void Setup(TStepContext& run, TRunTools& tools) {
   tools.UnZip = std::make_unique<archive::TUnZip>();
   tools.UnZip->OnProgress = [&bar](archive::TUnZip*, uint8_t, uint8_t byArchive) { bar.SetPosition(byArchive); };
   run.Settings.TempFolder = platform::TempDir();
+}
+
+void MakeCurrentFolder(const std::string& folder) {
+  if (platform::SetCurrentDir(folder)) return;
+  const uint32_t code = platform::LastError();
+  throw EInOutError(platform::SysErrorMessage(code), static_cast<int>(code));
 }
 
 void RemoveFolders(const std::string& folder, bool withFiles) {
@@ -61,10 +81,13 @@ void TTransferWatch::Started() {
 
 void TTransferWatch::Ended() { downloading_.store(false); }
 
-int32_t TTransferWatch::Progress(const TProgressBar& bar) {
+int32_t TTransferWatch::Progress(int32_t position) {
   if (!downloading_.load()) return -1;
-  const int32_t position = bar.Position();
   return position - lastPosition_.exchange(position);
 }
+
+std::string InstalledFolder(const TStepDefaults& defaults) { return install::InstalledFolder(defaults.Names); }
+
+void RunPendingDeletes() { platform::RunPendingDeletes(install::kRunOnceKey, install::kDeleteValuePrefix); }
 
 }  // namespace engine

@@ -1,7 +1,7 @@
-// The worker: one run of the installation (or uninstallation) pipeline on a thread
-// of its own. It keeps the thread, the pause gate and the sequence of the steps
-// (steps.h); it reaches the window only through the controls the steps write and
-// the host's synchronised calls.
+// The worker: one run of the installation (or uninstallation) on a thread of its
+// own. It keeps the thread, the pause gate and the sequence of the steps (steps.h);
+// it reaches the window only through the controls it writes and the host's
+// synchronised calls.
 #pragma once
 
 #include <atomic>
@@ -16,6 +16,21 @@
 
 class TLiveUpdate;
 class TFileXML;
+
+namespace engine {
+
+// The controls a run writes.
+struct TWorkerControls {
+  TLabel* LabelPending = nullptr;
+  TLabel* LabelTop = nullptr;
+  TLabel* FLabelTop = nullptr;
+  TProgressBar* PBOverall = nullptr;
+  TProgressBar* PBPending = nullptr;
+  TCheckBox* CBCreateDesktop = nullptr;
+  TCheckBox* CBRestart = nullptr;
+};
+
+}  // namespace engine
 
 // What the worker needs from the window, all run on the window's thread.
 class TWorkerHost {
@@ -32,7 +47,8 @@ class TWorkerHost {
 class TThreadLiveUpdate {
  public:
   // Always created suspended: the thread starts on the first Resume.
-  TThreadLiveUpdate(TLiveUpdate& settings, engine::TWorkerControls controls, TWorkerHost& host, TPauseGate& gate);
+  TThreadLiveUpdate(TLiveUpdate& settings, engine::TStepDefaults defaults, engine::TWorkerControls controls,
+                    TWorkerHost& host, TPauseGate& gate);
   ~TThreadLiveUpdate();
   TThreadLiveUpdate(const TThreadLiveUpdate&) = delete;
   TThreadLiveUpdate& operator=(const TThreadLiveUpdate&) = delete;
@@ -54,7 +70,10 @@ class TThreadLiveUpdate {
 
   // Called by the window's stall check: the advance of the step bar since the
   // previous call, or -1 when no transfer runs.
-  int32_t DownloadProgress() { return watch_.Progress(*controls_.PBPending); }
+  int32_t DownloadProgress() { return watch_.Progress(controls_.PBPending->Position()); }
+
+  // The build-time values the run goes by.
+  const engine::TStepDefaults& Defaults() const { return defaults_; }
 
  private:
   // The whole run: the steps in order, stopping at the first that fails, one report.
@@ -62,6 +81,7 @@ class TThreadLiveUpdate {
   void Report(const std::string& text, TMsgType type);
 
   TLiveUpdate& settings_;
+  const engine::TStepDefaults defaults_;
   const engine::TWorkerControls controls_;
   TWorkerHost& host_;
   TPauseGate& gate_;

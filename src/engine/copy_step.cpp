@@ -24,30 +24,39 @@ bool CopyFiles(TStepContext& run) {
   TStringParam placed("", ";");
   std::vector<std::string> failed;
   const size_t cut = extractFolder.size();
-  bool retry = false;
-  do {
-    failed.clear();
-    for (size_t n = s.ExtractedFiles.size(); n-- > 0;) {
-      run.Pass();
-      const std::string source = s.ExtractedFiles[n];
-      const std::string destination = s.InstallFolder + text::CopyFrom(source, static_cast<int64_t>(cut) + 1);
-      platform::ForceDirectories(s.InstallFolder);
-      // The package's sub-folders must exist below the installation folder too.
-      journal.MakeDestinationFolder(destination);
-      const std::string backup = journal.BackupOf(destination);
-      const bool replacing = platform::FileExists(destination);
-      if (replacing) journal.MakeBackupFolder(backup);
-      if (ReplaceFile(source, destination, backup, run.Defaults.FileReplaceTimeout)) {
-        journal.Placed(destination, replacing);
-        placed.Add(destination);
-        s.ExtractedFiles.erase(s.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(n));
-        progress.SetPosition(static_cast<int32_t>(n) + 1);
-      } else {
-        failed.push_back(destination);
+  try {
+    bool retry = false;
+    do {
+      failed.clear();
+      for (size_t n = s.ExtractedFiles.size(); n-- > 0;) {
+        run.Pass();
+        const std::string source = s.ExtractedFiles[n];
+        const std::string destination = s.InstallFolder + text::CopyFrom(source, static_cast<int64_t>(cut) + 1);
+        platform::ForceDirectories(s.InstallFolder);
+        // The package's sub-folders must exist below the installation folder too.
+        journal.MakeDestinationFolder(destination);
+        const std::string backup = journal.BackupOf(destination);
+        const bool replacing = platform::FileExists(destination);
+        if (replacing) journal.MakeBackupFolder(backup);
+        if (ReplaceFile(source, destination, backup, run.Defaults.FileReplaceTimeout)) {
+          journal.Placed(destination, replacing);
+          placed.Add(destination);
+          s.ExtractedFiles.erase(s.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(n));
+          progress.SetPosition(static_cast<int32_t>(n) + 1);
+        } else {
+          failed.push_back(destination);
+        }
       }
-    }
-    retry = !failed.empty() && run.AskRetry(failed);
-  } while (retry && !s.ExtractedFiles.empty());
+      retry = !failed.empty() && run.AskRetry(failed);
+    } while (retry && !s.ExtractedFiles.empty());
+    if (failed.empty()) install::RecordInstalledFiles(s, placed.GetTextStr());
+  } catch (...) {
+    // A question that could not be asked is no answer, and files the record does
+    // not know of could never be uninstalled: nothing of the step stays.
+    journal.Restore();
+    RemoveFolders(journal.BackupFolder(), false);
+    throw;
+  }
 
   // A step that does not complete leaves no mix of old and new files behind.
   if (!failed.empty()) {
@@ -55,14 +64,6 @@ bool CopyFiles(TStepContext& run) {
     RemoveFolders(journal.BackupFolder(), false);
     run.Report(unrestored.empty() ? t.S_CopyError : t.S_CopyError + "\r\n" + unrestored, mtWarning);
     return false;
-  }
-  try {
-    install::RecordInstalledFiles(s, placed.GetTextStr());
-  } catch (const Exception&) {
-    // Files the record does not know of could never be uninstalled.
-    journal.Restore();
-    RemoveFolders(journal.BackupFolder(), false);
-    throw;
   }
   journal.Discard();
   RemoveFolders(journal.BackupFolder(), false);

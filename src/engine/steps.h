@@ -140,8 +140,8 @@ bool StopProcess(TStepContext& run, uint32_t pid);
 
 // Puts the extracted files in place below the installation folder, offering the
 // ones that fail in the retry dialog, and records them for the uninstallation.
-// When it does not complete, every original is put back and every added file and
-// folder removed.
+// When it does not complete (Cancel, or an error raised, which it raises again),
+// every original is put back and every added file and folder removed.
 bool CopyFiles(TStepContext& run);
 // One file: an existing destination (read-only or not) is moved to backup within
 // timeoutMs, then the source moved, or copied, onto it. False when the destination

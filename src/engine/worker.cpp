@@ -47,7 +47,7 @@ void TThreadLiveUpdate::Execute() {
     engine::Cleanup(run, tools);
   } catch (...) {
     // Without Cleanup: the temporary files stay for whoever looks into the failure.
-    Report(texts.S_UnknownError, mtWarning);
+    ReportUnknownError();
   }
 }
 
@@ -95,4 +95,13 @@ void TThreadLiveUpdate::WaitFor() {
 void TThreadLiveUpdate::Report(const std::string& text, TMsgType type) {
   gate_.Pass();
   host_.Synchronize([&] { host_.ShowFinish(text, type); });
+}
+
+void TThreadLiveUpdate::ReportUnknownError() {
+  try {
+    Report(settings_.Texts->S_UnknownError, mtWarning);
+  } catch (...) {
+    // Nothing is left to tell the window with; the exit status still says how the
+    // run ended.
+  }
 }

@@ -36,7 +36,8 @@ struct TWorkerControls {
 class TWorkerHost {
  public:
   virtual ~TWorkerHost() = default;
-  // Runs fn on the window's thread and waits until it has run.
+  // Runs fn on the window's thread and waits until it has run; raises here what fn
+  // raised there.
   virtual void Synchronize(const std::function<void()>& fn) = 0;
   // The finish view with the report (called through Synchronize).
   virtual void ShowFinish(const std::string& text, TMsgType type) = 0;
@@ -79,6 +80,8 @@ class TThreadLiveUpdate {
   // The whole run: the steps in order, stopping at the first that fails, one report.
   void Execute();
   void Report(const std::string& text, TMsgType type);
+  // The report of an error no step handled.
+  void ReportUnknownError();
 
   TLiveUpdate& settings_;
   const engine::TStepDefaults defaults_;

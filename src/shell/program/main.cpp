@@ -41,7 +41,9 @@ int main(int argc, char** argv) {
 
   try {
     platform::SetPrivilege("SeShutdownPrivilege", savedShutdownAttributes);
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
+    // Too late to matter to the run, but a failure is never kept quiet.
+    ReportStartupFailure(form.Caption(), "SeShutdownPrivilege", e.Message);
   }
   std::fflush(stdout);
   std::fflush(stderr);

@@ -1,6 +1,8 @@
 // The main window driven as a user would, through the headless back end.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "engine/worker.h"
 #include "platform/files.h"
 #include "settings/file_xml.h"
@@ -248,4 +250,21 @@ TEST(MainWindow, EmptyTextsOfTheSectionLeaveNoControlWithoutCaption) {
   EXPECT_EQ(dialog.BRetry.Caption(), "Retry");
   EXPECT_EQ(dialog.BCancel.Caption(), "Anular");
   EXPECT_FALSE(dialog.LRetryMessage.Caption().empty());
+}
+
+// A call that fails on the window's thread fails the waiting caller: a retry
+// question that could not be asked must not read as Cancel.
+TEST(SyncQueue, WhatFailsOnTheWindowThreadFailsTheCaller) {
+  TSyncQueue queue;
+  std::string raised;
+  std::thread caller([&] {
+    try {
+      queue.Call([] { throw EInOutError("no dialog", 0); });
+    } catch (const EInOutError& e) {
+      raised = e.Message;
+    }
+  });
+  while (!queue.Drain()) std::this_thread::yield();
+  caller.join();
+  EXPECT_EQ(raised, "no dialog");
 }

@@ -66,12 +66,14 @@ void RemoveFolders(const std::string& folder, bool withFiles) {
 
 void Cleanup(TStepContext& run, TRunTools& tools) {
   const TLiveUpdate& s = run.Settings;
-  // The package's sub-folders stay behind empty once their files were moved out;
-  // a file left there was not placed.
-  if (!s.ExtractFolderName.empty()) RemoveFolders(s.TempFolder + "\\" + s.ExtractFolderName, false);
-  platform::EraseFile(s.TempFolder + "\\" + s.ArchiveFileName);
+  // The run's files in the temporary folder are its own: what is left there (files
+  // a failed or cancelled run did not place, a file that could only be copied)
+  // goes with it.
   tools.UnZip.reset();
   tools.HTTP.reset();
+  if (s.TempFolder.empty()) return;  // Setup did not get that far
+  if (!s.ExtractFolderName.empty()) RemoveFolders(s.TempFolder + "\\" + s.ExtractFolderName, true);
+  if (!s.ArchiveFileName.empty()) platform::EraseFile(s.TempFolder + "\\" + s.ArchiveFileName);
 }
 
 void TTransferWatch::Started() {

@@ -113,7 +113,8 @@ struct TRunTools {
 // The client with its progress events and the system proxy, the extraction
 // component, and the temporary folder into the settings.
 void Setup(TStepContext& run, TRunTools& tools);
-// Removes what is left of the extraction folder and the archive, and frees the tools.
+// Removes the run's archive and its extraction folder with whatever is left in
+// it, and frees the tools. Runs on every way out of a run; raises nothing.
 void Cleanup(TStepContext& run, TRunTools& tools);
 // Makes folder the process's current folder; raises EInOutError when it cannot.
 void MakeCurrentFolder(const std::string& folder);

@@ -44,11 +44,10 @@ void TThreadLiveUpdate::Execute() {
       exitStatus_.store(0);
       Report(texts.S_Successfull, mtInformation);
     }
-    engine::Cleanup(run, tools);
   } catch (...) {
-    // Without Cleanup: the temporary files stay for whoever looks into the failure.
     ReportUnknownError();
   }
+  engine::Cleanup(run, tools);
 }
 
 void engine::FinishInstallation(const TLiveUpdate& settings, bool createDesktopShortcut,

@@ -1,5 +1,8 @@
 #include "engine/copy_journal.h"
 
+#include <algorithm>
+
+#include "base/assert.h"
 #include "base/text.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -14,16 +17,29 @@ std::string TCopyJournal::BackupOf(const std::string& destination) const {
 }
 
 void TCopyJournal::MakeFolderOf(const std::string& path, std::vector<std::string>* made) {
-  std::vector<std::string> missing;
+  std::vector<std::string> missing;  // deepest first
   for (std::string folder = text::ExtractFileDir(path);
        folder.size() >= 3 && folder != text::ExtractFileDir(folder) && !platform::DirectoryExists(folder);
        folder = text::ExtractFileDir(folder))
     missing.push_back(folder);
   platform::ForceDirectories(text::ExtractFileDir(path));
-  if (made) made->insert(made->end(), missing.begin(), missing.end());
+  if (made) made->insert(made->end(), missing.rbegin(), missing.rend());
 }
 
-void TCopyJournal::MakeDestinationFolder(const std::string& destination) { MakeFolderOf(destination, &madeFolders_); }
+bool TCopyJournal::NothingNotedBelow(const std::string& folder) const {
+  const std::string prefix = folder + "\\";
+  return std::none_of(madeFolders_.begin(), madeFolders_.end(),
+                      [&](const std::string& f) { return text::AnsiSameText(f.substr(0, prefix.size()), prefix); });
+}
+
+void TCopyJournal::MakeDestinationFolder(const std::string& destination) {
+  std::vector<std::string> made;
+  MakeFolderOf(destination, &made);
+  for (const std::string& folder : made) {
+    LU_ASSERT(NothingNotedBelow(folder));
+    madeFolders_.push_back(folder);
+  }
+}
 
 void TCopyJournal::MakeBackupFolder(const std::string& backup) { MakeFolderOf(backup, nullptr); }
 
@@ -41,7 +57,7 @@ std::string TCopyJournal::Restore() {
       failures = destination + ": " + platform::SysErrorMessage(platform::LastError()) +
                  (it->replaced ? " (the original is kept as " + backup + ")" : "");
   }
-  for (const std::string& folder : madeFolders_) platform::RemoveDir(folder);  // deepest first
+  for (auto it = madeFolders_.rbegin(); it != madeFolders_.rend(); ++it) platform::RemoveDir(*it);
   placed_.clear();
   madeFolders_.clear();
   return failures;

@@ -37,14 +37,17 @@ class TCopyJournal {
     std::string destination;
     bool replaced;
   };
-  // Creates the folder of path with its parents; appends those it made to made
-  // when it is given.
+  // Creates the folder of path with its parents; appends those it made to made,
+  // parents first, when made is given.
   static void MakeFolderOf(const std::string& path, std::vector<std::string>* made);
+  // Whether no folder noted so far lies below folder: a folder is noted before
+  // anything in it, so that removing newest first empties each before its parent.
+  bool NothingNotedBelow(const std::string& folder) const;
 
   const std::string installFolder_;
   const std::string backupFolder_;
   std::vector<Entry> placed_;
-  std::vector<std::string> madeFolders_;
+  std::vector<std::string> madeFolders_;  // in the order they were made
 };
 
 }  // namespace engine

@@ -5,8 +5,10 @@
 
 #include "engine/worker.h"
 #include "platform/files.h"
+#include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
+#include "settings/registry.h"
 #include "shell/form_main.h"
 #include "shell/retry_form.h"
 #include "support/headless_backend.h"
@@ -134,8 +136,14 @@ TEST(MainWindow, CloseOnTheFolderViewAsksAndNoKeepsItUsable) {
   EXPECT_TRUE(w.form.Closed());
   EXPECT_EQ(w.form.ExitStatus(), 1);
   // Nothing is registered after an abort.
+  testsupport::TTempFolder folder;
+  w.form.Settings->InstallFolder = folder.Path();
   w.form.FormDestroy();
   EXPECT_FALSE(w.form.Settings);
+  TRegistry run;
+  EXPECT_FALSE(run.OpenKeyReadOnly("Software\\Microsoft\\Windows\\CurrentVersion\\Run") &&
+               run.ValueExists(defaults::ApplicationName()) &&
+               run.ReadString(defaults::ApplicationName()).rfind(folder.Path(), 0) == 0);
 }
 
 TEST(MainWindow, CancelledFolderBrowserLeavesTheEntry) {

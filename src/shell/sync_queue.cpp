@@ -35,7 +35,7 @@ bool TSyncQueue::Drain() {
     }
     {
       std::lock_guard lock(mutex_);
-      item->error = error;
+      item->error = std::move(error);  // the caller's alone from here on
       item->done = true;
     }
     cv_.notify_all();

@@ -71,14 +71,12 @@ HWND TWin32Backend::MakeControl(const layout::TPlace& place, HWND view, bool fin
       break;
     case TRole::Message:
     case TRole::CheckBox: onWhite_.insert(wnd); break;
-    case TRole::Picture: {
+    case TRole::Picture:
       if (finish) onBand_.insert(wnd);
-      const std::string& resource = dynamic_cast<TImage&>(place.Control(*form_)).Resource;
-      if (!pictures_.count(resource))
-        if (auto bytes = platform::EmbeddedResource(resource))
-          if (auto pixels = DecodeBmp(*bytes)) pictures_[resource] = std::move(*pixels);
+      if (auto* image = dynamic_cast<TImage*>(&place.Control(*form_)); image && !pictures_.count(image->Resource))
+        if (auto bytes = platform::EmbeddedResource(image->Resource))
+          if (auto pixels = DecodeBmp(*bytes)) pictures_[image->Resource] = std::move(*pixels);
       break;
-    }
     default: break;
   }
   return wnd;
@@ -97,8 +95,8 @@ void TWin32Backend::LayOut() {
   for (const TViewWindow& v : views_) SetWindowPos(v.Wnd, nullptr, 0, 0, client.W, client.H, SWP_NOZORDER);
   for (const TPlaced& p : placed_) {
     const layout::TBox box = layout::Scale(p.Box, dpi_);
-    if (p.Role == TRole::Picture) {
-      auto it = pictures_.find(static_cast<TImage*>(p.Control)->Resource);
+    if (auto* image = dynamic_cast<TImage*>(p.Control)) {
+      auto it = pictures_.find(image->Resource);
       if (it != pictures_.end())
         if (HBITMAP bmp = MakeBitmap(it->second, box.W, box.H)) {
           bitmaps_[p.Wnd] = TGdi(bmp);
@@ -109,7 +107,8 @@ void TWin32Backend::LayOut() {
     }
     // After the picture: a bitmap control takes its picture's size.
     SetWindowPos(p.Wnd, nullptr, box.X, box.Y, box.W, box.H, SWP_NOZORDER | SWP_NOACTIVATE);
-    if (p.Role == TRole::Title) FitTitle(p.Wnd, static_cast<TLabel*>(p.Control)->Caption());
+    if (auto* label = dynamic_cast<TLabel*>(p.Control); label && p.Role == TRole::Title)
+      FitTitle(p.Wnd, label->Caption());
   }
   InvalidateRect(main_, nullptr, TRUE);
 }

@@ -7,6 +7,8 @@ namespace {
 
 // The most of a refused answer's body kept as its error message.
 constexpr size_t kMaxErrorBody = 64 * 1024;
+// The most of a refused answer's body read at all.
+constexpr int64_t kMaxRefusedBody = 1024 * 1024;
 // How long the body of a refused answer may keep us waiting between portions.
 constexpr int32_t kRefusedBodyTimeoutMs = 2000;
 
@@ -253,10 +255,16 @@ bool THTTPClient::KeepConnection() const {
   return Response.KeepAlive;
 }
 
-TBodyOptions THTTPClient::BodyOptions() const {
+TBodyOptions THTTPClient::BodyOptions(bool withSizeLimits) const {
   TBodyOptions o;
   o.recvBufferSize = RecvBufferSize > 0 ? static_cast<size_t>(RecvBufferSize) : 1;
   o.maxLineLength = MaxLineLength > 0 ? static_cast<size_t>(MaxLineLength) : 0;
+  if (withSizeLimits && ExpectedBodySize >= 0) {
+    o.maxSize = ExpectedBodySize;
+    o.exactSize = true;
+  } else if (withSizeLimits) {
+    o.maxSize = MaxBodySize < 0 ? -1 : MaxBodySize;
+  }
   return o;
 }
 
@@ -270,7 +278,15 @@ void THTTPClient::ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer,
     int32_t ms;
     ~Restore() { in.SetTimeout(ms); }
   } restore{in, saved};
-  ReadResponseBody(in, answer, sink, work, BodyOptions());
+  // Read to its end only while that is short: the rest of a long or endless one
+  // is left unread with the connection.
+  TBodyOptions o = BodyOptions();
+  o.maxSize = kMaxRefusedBody;
+  try {
+    ReadResponseBody(in, answer, sink, work, o);
+  } catch (const EBodySizeError&) {
+    Disconnect();
+  }
   body = sink.Text();
 }
 
@@ -307,11 +323,12 @@ bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& locati
   }
   if (code == 204) return false;
   if (in_->ClosedGracefully() && in_->Buffered() == 0) throw ENetException();
-  ReadResponseBody(*in_, Response, dest, work_, BodyOptions());
+  ReadResponseBody(*in_, Response, dest, work_, BodyOptions(true));
   return false;
 }
 
 void THTTPClient::Get(const std::string& url, TStream& dest) {
+  socket_.WatchRate(MinimumRate, RateWindow);
   std::string current = url;
   bool retried = false;
   for (int32_t redirects = 0;;) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "net/signature.h"
+#include "net/statement.h"
 #include "settings/build_defaults.h"
 
 namespace {
@@ -77,9 +77,9 @@ int main(int argc, char** argv) {
         if (value.empty() && index == defaults::FindField(name))
           return Fail(std::string(name) + " cannot be empty; the program was left as it was");
       // A key the updater cannot use would refuse every package: better said now.
-      if (index == defaults::FindField("PackageKey") && !value.empty()) {
+      if (index == defaults::FindField("PackageKey")) {
         try {
-          net::CheckPublicKey(value);
+          net::SplitPackageKeys(value);
         } catch (const Exception& e) {
           return Fail(e.Message);
         }

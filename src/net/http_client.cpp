@@ -1,6 +1,7 @@
 #include "net/http_client.h"
 
 #include "base/text.h"
+#include "net/base64.h"
 
 namespace net {
 namespace {
@@ -11,32 +12,6 @@ constexpr size_t kMaxErrorBody = 64 * 1024;
 constexpr int64_t kMaxRefusedBody = 1024 * 1024;
 // How long the body of a refused answer may keep us waiting between portions.
 constexpr int32_t kRefusedBodyTimeoutMs = 2000;
-
-std::string Base64(const std::string& s) {
-  static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < s.size(); i += 3) {
-    uint32_t v = (uint8_t(s[i]) << 16) | (uint8_t(s[i + 1]) << 8) | uint8_t(s[i + 2]);
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += abc[(v >> 6) & 63];
-    out += abc[v & 63];
-  }
-  if (i + 1 == s.size()) {
-    uint32_t v = uint8_t(s[i]) << 16;
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == s.size()) {
-    uint32_t v = (uint8_t(s[i]) << 16) | (uint8_t(s[i + 1]) << 8);
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += abc[(v >> 6) & 63];
-    out += '=';
-  }
-  return out;
-}
 
 void AddLine(std::string& out, const char* name, const std::string& value) {
   if (value.empty()) return;
@@ -177,7 +152,7 @@ std::string THTTPClient::RequestText(const Target& t) {
   AddLine(out, "If-Modified-Since", r.IfModifiedSince);
   AddLine(out, "Range", r.Range);
   if (r.BasicAuthentication && !r.Username.empty())
-    AddLine(out, "Authorization", "Basic " + Base64(r.Username + ":" + r.Password));
+    AddLine(out, "Authorization", "Basic " + Base64Encode(r.Username + ":" + r.Password));
   // Never through a tunnel: the server at its end is not the proxy.
   if (t.ProxyForm()) AddLine(out, "Proxy-Authorization", ProxyAuthorization());
   if (AllowCookies) AddLine(out, "Cookie", cookies_.CookieHeader(t.uri.Host, t.uri.Path + t.uri.Document));
@@ -189,7 +164,7 @@ std::string THTTPClient::BuildRequest(const std::string& url) { return RequestTe
 
 std::string THTTPClient::ProxyAuthorization() const {
   if (!ProxyParams.BasicAuthentication || ProxyParams.ProxyUsername.empty()) return "";
-  return "Basic " + Base64(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword);
+  return "Basic " + Base64Encode(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword);
 }
 
 void THTTPClient::Send(const std::string& data) {

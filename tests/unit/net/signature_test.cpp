@@ -13,6 +13,7 @@
 #include "net/base64.h"
 #include "net/http_client.h"
 #include "net/statement.h"
+#include "net/trust_policy.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "scripted_server.h"
@@ -316,6 +317,48 @@ TEST(Signature, PackageKeyLists) {
   EXPECT_THROW(net::TSignatureVerifier{der + '\0'}, net::ESignatureError);
   der.resize(der.size() - 1);
   EXPECT_THROW(net::TSignatureVerifier{der}, net::ESignatureError);
+}
+
+TEST(Signature, TrustPolicyFromTheDefaults) {
+  const TSignSet set = CommittedSet();
+  const std::string a = set.Key("p256"), b = set.Key("rsa2048");
+  const struct {
+    std::string keys, allow, max;
+    const char* words;  // or a part of the error
+    bool http, https;   // addresses allowed
+  } cases[] = {
+      {"", "0", "", "unsigned packages over https only", false, true},
+      {"", "", "4294967296", "unsigned packages over https only", false, true},
+      {"", "1", "100", "unsigned packages over http accepted", true, true},
+      {a, "0", "", "packages must be signed by the package key", true, true},
+      {a + "," + b, "1", "", "packages must be signed by one of 2 keys", true, true},
+      {"", "2", "", "AllowUnauthenticated is 0 or 1, not '2'", false, false},
+      {"", "0", "4G", "MaxPackageSize is a number of bytes above 0, not '4G'", false, false},
+      {"", "0", "0", "MaxPackageSize is a number of bytes above 0", false, false},
+      {"", "0", "-5", "MaxPackageSize is a number of bytes above 0", false, false},
+      {a + ",x", "0", "", "Key 2 of PackageKey", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    try {
+      const net::TTrustPolicy p = net::TTrustPolicy::FromDefaults(c.keys, c.allow, c.max);
+      EXPECT_EQ(p.Describe(), c.words);
+      EXPECT_EQ(p.MaxPackageSize, c.max == "100" ? 100 : net::kDefaultMaxPackageSize);
+      for (const char* url : {"http://h/k.zip", "h/k.zip", "HTTP://h:80/k.zip"}) {
+        try {
+          p.CheckAddress(url);
+          EXPECT_TRUE(c.http) << url;
+        } catch (const net::EPolicyError& e) {
+          EXPECT_FALSE(c.http) << url;
+          EXPECT_NE(e.Message.find("has no package key"), std::string::npos) << e.Message;
+        }
+      }
+      EXPECT_NO_THROW(p.CheckAddress("https://[::1]:8443/k.zip"));
+    } catch (const Exception& e) {
+      EXPECT_FALSE(c.https) << e.Message;
+      EXPECT_NE(e.Message.find(c.words), std::string::npos) << e.Message;
+    }
+  }
 }
 
 TEST(Signature, Base64) {

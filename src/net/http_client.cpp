@@ -91,7 +91,8 @@ THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
   } else if (!text::TryStrToInt(t.uri.Port, t.port)) {
     throw EURIException("Invalid port: " + t.uri.Port);
   }
-  t.hostHeader = t.port == 80 ? t.uri.Host : t.uri.Host + ":" + std::to_string(t.port);
+  const std::string host = AddressHost(t.uri.Host);
+  t.hostHeader = t.port == 80 ? host : host + ":" + std::to_string(t.port);
   Request.Host = t.hostHeader;
   if (!t.uri.Username.empty()) {
     Request.Username = t.uri.Username;
@@ -111,7 +112,7 @@ THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
     // A proxy gets the absolute address, always with its port; through a tunnel
     // the request goes to the server itself.
     t.requestTarget =
-        t.tls ? t.uri.Target() : t.uri.Protocol + "://" + t.uri.Host + ":" + std::to_string(t.port) + t.uri.Target();
+        t.tls ? t.uri.Target() : t.uri.Protocol + "://" + host + ":" + std::to_string(t.port) + t.uri.Target();
   }
   // What a kept connection must match to be used again: where it goes, and for
   // TLS the server at its end.
@@ -200,7 +201,7 @@ bool THTTPClient::ConnectTo(const Target& t) {
 
 void THTTPClient::OpenTunnel(const Target& t) {
   // RFC 9110 section 9.3.6: the proxy answers 2xx and from then on relays bytes.
-  std::string authority = t.uri.Host + ":" + std::to_string(t.port);
+  std::string authority = AddressHost(t.uri.Host) + ":" + std::to_string(t.port);
   std::string request = "CONNECT " + authority + " HTTP/1.1\r\n";
   AddLine(request, "Host", authority);
   AddLine(request, "User-Agent", Request.UserAgent);
@@ -342,7 +343,7 @@ void THTTPClient::Get(const std::string& url, TStream& dest) {
     if (location.find("://") != std::string::npos) {
       current = location;
     } else {
-      std::string base = t.uri.Protocol + "://" + t.uri.Host + ":" + std::to_string(t.port);
+      std::string base = t.uri.Protocol + "://" + AddressHost(t.uri.Host) + ":" + std::to_string(t.port);
       current = base + (location[0] == '/' ? location : t.uri.Path + location);
     }
   }

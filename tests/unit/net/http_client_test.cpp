@@ -147,6 +147,12 @@ TEST(HttpClientRequest, HostCarriesThePortOnlyWhenItIsNot80) {
   EXPECT_EQ(hostLine("http://updates.example:80/a.zip"), "updates.example");
   EXPECT_EQ(hostLine("http://updates.example:8080/a.zip"), "updates.example:8080");
   EXPECT_EQ(hostLine("updates.example/a.zip"), "(none)");  // no "://": no host
+  EXPECT_EQ(hostLine("http://[::1]/a.zip"), "[::1]");
+  EXPECT_EQ(hostLine("https://[fe80::1]:8443/a.zip"), "[fe80::1]:8443");
+  c.ProxyParams.SetProxyServer("gw");
+  c.ProxyParams.SetProxyPort(3128);
+  const std::string r = c.BuildRequest("http://[::1]/a.zip");
+  EXPECT_EQ(r.substr(0, r.find("\r\n")), "GET http://[::1]:80/a.zip HTTP/1.1");
 }
 
 TEST(HttpClientRequest, AddressPartsGoOutUnencodedWithBackslashesTurned) {

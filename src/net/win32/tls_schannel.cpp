@@ -187,7 +187,11 @@ struct TTlsStream::Impl {
     const DWORD want = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                        ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
                        ISC_REQ_MANUAL_CRED_VALIDATION;
-    bool needInput = !first && inLen == 0;
+    // A handshake the server asks for goes on with what DecryptMessage left over,
+    // even nothing (a TLS 1.2 renegotiation starts with our hello; TLS 1.3's
+    // messages after the handshake come whole): waiting for the server first
+    // would wait for ever.
+    bool needInput = false;
     bool declinedCertificate = false;
     for (;;) {
       if (needInput && !Fill(0)) throw ETlsError(HandshakeErrorText(host, "the server closed the connection."));

@@ -1,7 +1,7 @@
 # The two commands of the README: `make demo` and `make test`. Everything else is
 # for developers.
 SHELL := /bin/bash
-.PHONY: screenshots all deps build build-linux build-windows test test-linux test-windows test-asan test-tsan fuzz demo bench clean
+.PHONY: check-format screenshots all deps build build-linux build-windows test test-linux test-windows test-asan test-tsan fuzz demo bench clean
 
 all: build
 
@@ -19,6 +19,10 @@ build-windows:
 	@cmake --build --preset windows
 
 test: build test-linux test-windows
+
+# The tree keeps its .clang-format.
+check-format:
+	@git ls-files '*.cpp' '*.h' | grep -E '^(src|tools|tests)/' | xargs clang-format --dry-run --Werror
 
 test-linux:
 	@ctest --preset linux
@@ -46,8 +50,12 @@ fuzz:
 	@cmake --build --preset fuzz --target fuzzers
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) ./tests/fuzz/run-fuzzers
 
-# HIDE=1 runs the same installation silently.
-demo: deps build-linux
+# HIDE=1 runs the same installation silently. Only what the demo itself runs is
+# installed and built.
+demo:
+	@./scripts/install-deps --demo
+	@cmake --preset linux >/dev/null
+	@cmake --build --preset linux --target demo-programs
 	@python3 scripts/demo.py build/linux $(if $(HIDE),--hide)
 
 bench: deps
@@ -58,10 +66,11 @@ bench: deps
 clean:
 	rm -rf build
 
-# Screenshots of every view in every language, under Wine: build/windows-x64/screenshots.
+# Screenshots of every view and the retry dialog in every language at 96, 120 and
+# 144 dpi, under Wine: build/windows/screenshots (build/windows-x64 where Wine runs
+# no 32-bit program). Fails on a window that never shows.
 screenshots: deps
-	@cmake --preset windows-x64 >/dev/null
-	@cmake --build --preset windows-x64
-	@cmake --preset linux >/dev/null
-	@cmake --build --preset linux --target lu-defaults
-	@python3 scripts/screenshots.py build/windows-x64
+	@preset=$$(/usr/lib/wine/wine --version >/dev/null 2>&1 && echo windows || echo windows-x64); \
+	cmake --preset $$preset >/dev/null && cmake --build --preset $$preset && \
+	cmake --preset linux >/dev/null && cmake --build --preset linux --target lu-defaults && \
+	python3 scripts/screenshots.py build/$$preset

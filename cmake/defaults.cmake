@@ -15,7 +15,17 @@ set(LU_PRODUCT_REGISTRY_KEY "HKEY_CURRENT_USER\\Software\\ORBAX\\Kestrova"
 set(LU_UPDATER_FILE_NAME "ORBAXLiveUpdate.exe" CACHE STRING "This program's file name (capacity 36)")
 set(LU_DEFAULT_DOWNLOAD_LOCATION "COW" CACHE STRING "Registry value DownloadLocation (capacity 36)")
 set(LU_PACKAGE_KEY "" CACHE STRING
-    "Base64 DER public key that every package must be signed with; empty takes packages unsigned (capacity 1024)")
+    "Base64 DER public keys, up to four separated by commas, one of which must sign each package's release statement; empty takes packages unsigned (capacity 3072)")
+set(LU_ALLOW_UNAUTHENTICATED "0" CACHE STRING
+    "1: a program without a package key takes unsigned packages over plain http too; 0: only over verified https")
+set(LU_MAX_PACKAGE_SIZE "4294967296" CACHE STRING "Most bytes of a package taken without a release statement")
+if(NOT LU_ALLOW_UNAUTHENTICATED MATCHES "^[01]$")
+  message(FATAL_ERROR "LU_ALLOW_UNAUTHENTICATED is 0 or 1, not '${LU_ALLOW_UNAUTHENTICATED}'")
+endif()
+string(LENGTH "${LU_MAX_PACKAGE_SIZE}" _digits)
+if(NOT LU_MAX_PACKAGE_SIZE MATCHES "^[1-9][0-9]*$" OR _digits GREATER 18)
+  message(FATAL_ERROR "LU_MAX_PACKAGE_SIZE is a number of bytes, not '${LU_MAX_PACKAGE_SIZE}'")
+endif()
 
 # C string literals: backslashes and quotes escaped.
 function(lu_c_literal out value)
@@ -25,7 +35,8 @@ function(lu_c_literal out value)
 endfunction()
 foreach(v LU_DEFAULT_USER_NAME LU_DEFAULT_PLACE_CODE LU_DEFAULT_DOWNLOAD_URL LU_DEFAULT_LANGUAGE
           LU_APPLICATION_COMMAND LU_DEFAULT_INSTALL_PATH LU_PROGRAM_GROUP_NAME LU_APPLICATION_NAME
-          LU_PRODUCT_REGISTRY_KEY LU_UPDATER_FILE_NAME LU_DEFAULT_DOWNLOAD_LOCATION LU_PACKAGE_KEY)
+          LU_PRODUCT_REGISTRY_KEY LU_UPDATER_FILE_NAME LU_DEFAULT_DOWNLOAD_LOCATION LU_PACKAGE_KEY
+          LU_ALLOW_UNAUTHENTICATED LU_MAX_PACKAGE_SIZE)
   lu_c_literal(${v}_LITERAL "${${v}}")
 endforeach()
 configure_file(${CMAKE_SOURCE_DIR}/src/settings/build_defaults_values.h.in

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The demo: a small Kestrova package, signed with a key made for the demo,
-served with its signature from a loopback HTTP server and installed by the Linux
-port in a fresh emulated machine, with the console front end; the updater holds
-the public half of the key and installs only what it signed. Afterwards it shows
+"""The demo: a small Kestrova package, released with a statement signed by a key
+made for the demo, served with its statement from a loopback HTTP server and
+installed by the Linux port in a fresh emulated machine, with the console front
+end; the updater holds the public half of the key and installs only what a
+statement signed with it describes. Afterwards it shows
 what the installation left: the installed tree, the registry values and the
 shortcuts.
 
@@ -41,8 +42,8 @@ def main():
         "readme.txt": b"Kestrova demo package\r\n",
         "LiveUpdate.bat": b"echo configured> configured.txt\r\nmkdir logs\r\n",
     })
-    # The publisher's side: a key, the package and its signature, checked as the
-    # updater will check them.
+    # The publisher's side: a key, the package and its release statement, checked
+    # as the updater will check them.
     key_file = os.path.join(demo, "publisher.pem")
     package_file = os.path.join(demo, "kestrovafull.zip")
     with open(package_file, "wb") as f:
@@ -51,26 +52,29 @@ def main():
                            "-out", key_file], stderr=subprocess.DEVNULL)
     der = subprocess.check_output(["openssl", "pkey", "-in", key_file, "-pubout", "-outform", "DER"])
     public_key = subprocess.check_output(["base64", "-w0"], input=der).decode()
-    subprocess.check_call(["openssl", "dgst", "-sha256", "-sign", key_file, "-out", package_file + ".sig",
-                           package_file])
-    print("== signed the demo package with a new P-256 key (%s)" % key_file)
-    subprocess.check_call([os.path.join(build, "lu-verify"), package_file, package_file + ".sig", public_key])
-    signature = open(package_file + ".sig", "rb").read()
+    statement = subprocess.check_output([os.path.join(build, "lu-release"), key_file, package_file, "Kestrova", "1.0"])
+    with open(package_file + ".sig", "wb") as f:
+        f.write(statement)
+    print("== released the demo package with a statement signed by a new P-256 key (%s):" % key_file)
+    print("   " + statement.decode().rstrip("\n").replace("\n", "\n   "))
+    subprocess.check_call([os.path.join(build, "lu-verify"), package_file, package_file + ".sig", public_key],
+                          stdout=subprocess.DEVNULL)
 
-    with e2e.PackageServer(package, others={"/kestrova/kestrovafull.zip.sig": signature}) as server:
+    with e2e.PackageServer(package, others={"/kestrova/kestrovafull.zip.sig": statement}) as server:
         updater = os.path.join(demo, "ORBAXLiveUpdate")
         shutil.copy(os.path.join(build, "ORBAXLiveUpdate"), updater)
         for name, value in (("DefaultDownloadURL", server.url), ("PackageKey", public_key)):
             subprocess.check_call([os.path.join(build, "lu-defaults"), updater, name, value],
                                   stdout=subprocess.DEVNULL)
-        print("== serving the demo package and its signature at %s[.sig]" % server.url)
+        print("== serving the demo package and its statement at %s[.sig]" % server.url)
         print("== the updater holds the public key (lu-defaults ... PackageKey) and installs only what it signed")
         print("== running the updater%s in %s\n" % (" (hidden)" if hide else "", env["ORBAX_PREFIX"]))
         status = subprocess.call([updater] + (["/HIDE"] if hide else []), env=env)
         fetched = [path for path, _ in server.requests]
     print("\n== exit status %d" % status)
     if status == 0 and fetched[-1:] == ["/kestrova/kestrovafull.zip.sig"]:
-        print("== the updater fetched the signature, verified the package with its key, then installed it")
+        print("== the updater fetched the statement, checked its signature and the package against it, then "
+              "installed it")
 
     drive = os.path.join(demo, "prefix", "drive_c")
     folder = os.path.join(drive, "Program Files", "Drevanto", "Kestrova")

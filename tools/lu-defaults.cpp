@@ -1,6 +1,8 @@
 // lu-defaults PROGRAM [NAME VALUE]
 // Lists, or rewrites one of, the build-time defaults held in a built program
 // (either target): finds the block by its signature and edits the field in place.
+// Says in words which packages the program takes (after a listing, and after a
+// rewrite of PackageKey, AllowUnauthenticated or MaxPackageSize).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "net/signature.h"
+#include "net/trust_policy.h"
 #include "settings/build_defaults.h"
 
 namespace {
@@ -41,6 +43,18 @@ std::vector<int64_t> FindBlocks(std::fstream& file) {
     }
   }
   return found;
+}
+
+bool IsPolicyField(int index) {
+  for (const char* name : {"PackageKey", "AllowUnauthenticated", "MaxPackageSize"})
+    if (index == defaults::FindField(name)) return true;
+  return false;
+}
+
+net::TTrustPolicy PolicyOf(const std::vector<std::string>& values) {
+  return net::TTrustPolicy::FromDefaults(values[defaults::FindField("PackageKey")],
+                                         values[defaults::FindField("AllowUnauthenticated")],
+                                         values[defaults::FindField("MaxPackageSize")]);
 }
 
 }  // namespace
@@ -76,14 +90,6 @@ int main(int argc, char** argv) {
       for (const char* name : {"ApplicationName", "UpdaterFileName", "ProgramGroupName", "ProductRegistryKey"})
         if (value.empty() && index == defaults::FindField(name))
           return Fail(std::string(name) + " cannot be empty; the program was left as it was");
-      // A key the updater cannot use would refuse every package: better said now.
-      if (index == defaults::FindField("PackageKey") && !value.empty()) {
-        try {
-          net::CheckPublicKey(value);
-        } catch (const Exception& e) {
-          return Fail(e.Message);
-        }
-      }
     }
 
     std::fstream file(program,
@@ -102,29 +108,46 @@ int main(int argc, char** argv) {
     if (size - base < static_cast<int64_t>(defaults::kBlockSize))
       return Fail(std::string(argv[1]) + " ends inside its block of build-time defaults");
 
+    std::vector<std::string> values;
+    std::vector<char> field;
+    for (int i = 0; i < defaults::kFieldCount; ++i) {
+      const defaults::FieldInfo& f = defaults::kFields[i];
+      field.assign(f.Capacity, '\0');
+      file.seekg(base + static_cast<int64_t>(defaults::FieldOffset(i)));
+      file.read(field.data(), f.Capacity);
+      if (!file) return Fail("cannot read " + program);
+      values.push_back(defaults::FieldText(field.data(), f.Capacity));
+    }
+    if (write) values[index] = value;
+    // Keys the updater cannot use, or a setting it cannot read, would refuse
+    // every package: better said now.
+    std::string policy;
+    try {
+      policy = PolicyOf(values).Describe();
+    } catch (const Exception& e) {
+      if (write && IsPolicyField(index)) return Fail(e.Message + " The program was left as it was.");
+      policy = "cannot be read: " + e.Message;
+    }
+
     if (!write) {
-      std::vector<char> field;
-      for (int i = 0; i < defaults::kFieldCount; ++i) {
-        const defaults::FieldInfo& f = defaults::kFields[i];
-        field.assign(f.Capacity, '\0');
-        file.seekg(base + static_cast<int64_t>(defaults::FieldOffset(i)));
-        file.read(field.data(), f.Capacity);
-        if (!file) return Fail("cannot read " + program);
-        std::printf("%-24s %3u  %s\n", f.Name, static_cast<unsigned>(f.Capacity),
-                    defaults::FieldText(field.data(), f.Capacity).c_str());
-      }
+      for (int i = 0; i < defaults::kFieldCount; ++i)
+        std::printf("%-24s %4u  %s\n", defaults::kFields[i].Name, static_cast<unsigned>(defaults::kFields[i].Capacity),
+                    values[i].c_str());
+      std::printf("Policy: %s\n", policy.c_str());
       return 0;
     }
 
     // The whole field is written: the value, then NULs to its end, so nothing of
     // an older, longer value stays behind.
-    std::vector<char> field(defaults::kFields[index].Capacity, '\0');
+    field.assign(defaults::kFields[index].Capacity, '\0');
     std::memcpy(field.data(), value.data(), value.size());
+    file.clear();
     file.seekp(base + static_cast<int64_t>(defaults::FieldOffset(index)));
     file.write(field.data(), static_cast<std::streamsize>(field.size()));
     file.close();
     if (file.fail()) return Fail("could not write " + program);
     std::printf("%s = %s\n", defaults::kFields[index].Name, value.c_str());
+    if (IsPolicyField(index)) std::printf("Policy: %s\n", policy.c_str());
     return 0;
   }
 }

@@ -2,7 +2,7 @@
 
 #include "engine/steps.h"
 #include "net/http_client.h"
-#include "net/signature.h"
+#include "net/statement.h"
 #include "platform/files.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
@@ -11,18 +11,21 @@ namespace engine {
 
 namespace {
 
-// With a publisher's key built in, a package counts only when the signature
-// beside it (its address + ".sig") is that key's signature of it: anyone who
-// can answer for the download host could otherwise run code with the user's
-// rights. Fails like the transfer itself, before the unpack step opens the file.
+// With a publisher's key built in, a package counts only when its release
+// statement (beside it, at its address + ".sig") is signed by one of the keys,
+// names this product and describes this very file: anyone who can answer for
+// the download host could otherwise run code with the user's rights. Fails like
+// the transfer itself, before the unpack step opens the file.
 bool VerifyPackage(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch, const std::string& archivePath) {
-  const std::string& key = run.Defaults.PackageKey;
-  if (key.empty()) return true;
   try {
+    const std::vector<std::string> keys = net::SplitPackageKeys(run.Defaults.PackageKey);
+    if (keys.empty()) return true;
     watch.Started();  // the stall check watches this transfer too
-    const std::string signature = net::FetchSignature(http, run.Settings.DownloadURL + ".sig");
+    const std::string text = net::FetchStatement(http, run.Settings.DownloadURL);
     watch.Ended();
-    net::VerifyFileSignature(archivePath, signature, key);
+    const net::TReleaseStatement statement = net::VerifyStatement(text, keys, run.Defaults.Names.ApplicationName);
+    platform::TFileStream package(archivePath, platform::TFileMode::OpenRead);
+    net::CheckPackageStream(package, statement);
     return true;
   } catch (const Exception& e) {
     watch.Ended();

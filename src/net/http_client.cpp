@@ -1,40 +1,17 @@
 #include "net/http_client.h"
 
 #include "base/text.h"
+#include "net/base64.h"
 
 namespace net {
 namespace {
 
 // The most of a refused answer's body kept as its error message.
 constexpr size_t kMaxErrorBody = 64 * 1024;
+// The most of a refused answer's body read at all.
+constexpr int64_t kMaxRefusedBody = 1024 * 1024;
 // How long the body of a refused answer may keep us waiting between portions.
 constexpr int32_t kRefusedBodyTimeoutMs = 2000;
-
-std::string Base64(const std::string& s) {
-  static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < s.size(); i += 3) {
-    uint32_t v = (uint8_t(s[i]) << 16) | (uint8_t(s[i + 1]) << 8) | uint8_t(s[i + 2]);
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += abc[(v >> 6) & 63];
-    out += abc[v & 63];
-  }
-  if (i + 1 == s.size()) {
-    uint32_t v = uint8_t(s[i]) << 16;
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == s.size()) {
-    uint32_t v = (uint8_t(s[i]) << 16) | (uint8_t(s[i + 1]) << 8);
-    out += abc[v >> 18];
-    out += abc[(v >> 12) & 63];
-    out += abc[(v >> 6) & 63];
-    out += '=';
-  }
-  return out;
-}
 
 void AddLine(std::string& out, const char* name, const std::string& value) {
   if (value.empty()) return;
@@ -114,7 +91,8 @@ THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
   } else if (!text::TryStrToInt(t.uri.Port, t.port)) {
     throw EURIException("Invalid port: " + t.uri.Port);
   }
-  t.hostHeader = t.port == 80 ? t.uri.Host : t.uri.Host + ":" + std::to_string(t.port);
+  const std::string host = AddressHost(t.uri.Host);
+  t.hostHeader = t.port == 80 ? host : host + ":" + std::to_string(t.port);
   Request.Host = t.hostHeader;
   if (!t.uri.Username.empty()) {
     Request.Username = t.uri.Username;
@@ -134,7 +112,7 @@ THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
     // A proxy gets the absolute address, always with its port; through a tunnel
     // the request goes to the server itself.
     t.requestTarget =
-        t.tls ? t.uri.Target() : t.uri.Protocol + "://" + t.uri.Host + ":" + std::to_string(t.port) + t.uri.Target();
+        t.tls ? t.uri.Target() : t.uri.Protocol + "://" + host + ":" + std::to_string(t.port) + t.uri.Target();
   }
   // What a kept connection must match to be used again: where it goes, and for
   // TLS the server at its end.
@@ -175,7 +153,7 @@ std::string THTTPClient::RequestText(const Target& t) {
   AddLine(out, "If-Modified-Since", r.IfModifiedSince);
   AddLine(out, "Range", r.Range);
   if (r.BasicAuthentication && !r.Username.empty())
-    AddLine(out, "Authorization", "Basic " + Base64(r.Username + ":" + r.Password));
+    AddLine(out, "Authorization", "Basic " + Base64Encode(r.Username + ":" + r.Password));
   // Never through a tunnel: the server at its end is not the proxy.
   if (t.ProxyForm()) AddLine(out, "Proxy-Authorization", ProxyAuthorization());
   if (AllowCookies) AddLine(out, "Cookie", cookies_.CookieHeader(t.uri.Host, t.uri.Path + t.uri.Document));
@@ -187,7 +165,7 @@ std::string THTTPClient::BuildRequest(const std::string& url) { return RequestTe
 
 std::string THTTPClient::ProxyAuthorization() const {
   if (!ProxyParams.BasicAuthentication || ProxyParams.ProxyUsername.empty()) return "";
-  return "Basic " + Base64(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword);
+  return "Basic " + Base64Encode(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword);
 }
 
 void THTTPClient::Send(const std::string& data) {
@@ -223,7 +201,7 @@ bool THTTPClient::ConnectTo(const Target& t) {
 
 void THTTPClient::OpenTunnel(const Target& t) {
   // RFC 9110 section 9.3.6: the proxy answers 2xx and from then on relays bytes.
-  std::string authority = t.uri.Host + ":" + std::to_string(t.port);
+  std::string authority = AddressHost(t.uri.Host) + ":" + std::to_string(t.port);
   std::string request = "CONNECT " + authority + " HTTP/1.1\r\n";
   AddLine(request, "Host", authority);
   AddLine(request, "User-Agent", Request.UserAgent);
@@ -253,10 +231,16 @@ bool THTTPClient::KeepConnection() const {
   return Response.KeepAlive;
 }
 
-TBodyOptions THTTPClient::BodyOptions() const {
+TBodyOptions THTTPClient::BodyOptions(bool withSizeLimits) const {
   TBodyOptions o;
   o.recvBufferSize = RecvBufferSize > 0 ? static_cast<size_t>(RecvBufferSize) : 1;
   o.maxLineLength = MaxLineLength > 0 ? static_cast<size_t>(MaxLineLength) : 0;
+  if (withSizeLimits && ExpectedBodySize >= 0) {
+    o.maxSize = ExpectedBodySize;
+    o.exactSize = true;
+  } else if (withSizeLimits) {
+    o.maxSize = MaxBodySize < 0 ? -1 : MaxBodySize;
+  }
   return o;
 }
 
@@ -270,7 +254,15 @@ void THTTPClient::ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer,
     int32_t ms;
     ~Restore() { in.SetTimeout(ms); }
   } restore{in, saved};
-  ReadResponseBody(in, answer, sink, work, BodyOptions());
+  // Read to its end only while that is short: the rest of a long or endless one
+  // is left unread with the connection.
+  TBodyOptions o = BodyOptions();
+  o.maxSize = kMaxRefusedBody;
+  try {
+    ReadResponseBody(in, answer, sink, work, o);
+  } catch (const EBodySizeError&) {
+    Disconnect();
+  }
   body = sink.Text();
 }
 
@@ -307,11 +299,12 @@ bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& locati
   }
   if (code == 204) return false;
   if (in_->ClosedGracefully() && in_->Buffered() == 0) throw ENetException();
-  ReadResponseBody(*in_, Response, dest, work_, BodyOptions());
+  ReadResponseBody(*in_, Response, dest, work_, BodyOptions(true));
   return false;
 }
 
 void THTTPClient::Get(const std::string& url, TStream& dest) {
+  socket_.WatchRate(MinimumRate, RateWindow);
   std::string current = url;
   bool retried = false;
   for (int32_t redirects = 0;;) {
@@ -350,7 +343,7 @@ void THTTPClient::Get(const std::string& url, TStream& dest) {
     if (location.find("://") != std::string::npos) {
       current = location;
     } else {
-      std::string base = t.uri.Protocol + "://" + t.uri.Host + ":" + std::to_string(t.port);
+      std::string base = t.uri.Protocol + "://" + AddressHost(t.uri.Host) + ":" + std::to_string(t.port);
       current = base + (location[0] == '/' ? location : t.uri.Path + location);
     }
   }

@@ -16,6 +16,8 @@
 //   EURIException, EUnknownProtocol,
 //   EHTTPInvalidResponse    framing that cannot be read safely
 //   ETransferAborted        Abort was called from another thread
+//   ETransferTooSlow        less than MinimumRate arrived over RateWindow
+//   EBodySizeError          a body beyond MaxBodySize, or not of ExpectedBodySize
 //   EConvertError           a malformed Content-Range
 //   and the destination stream's own errors.
 #pragma once
@@ -111,6 +113,21 @@ class THTTPClient {
   // Twice the classic 32 KB: half the system calls per byte while a block still
   // stays in the processor's cache between the receive and the write.
   int32_t RecvBufferSize = 65536;
+  // The most bytes a successful answer's body may have; -1 for no limit. A
+  // larger Content-Length is refused before any byte of the body is read, a
+  // body that grows past it as it does so, and the destination is never sized
+  // beyond it.
+  int64_t MaxBodySize = -1;
+  // The exact size the body must have when known (a package whose size was
+  // published); -1 when not. A Content-Length other than it, a longer or a
+  // shorter body raise EBodySizeError. Takes the place of MaxBodySize when set.
+  int64_t ExpectedBodySize = -1;
+  // A Get whose last RateWindow milliseconds brought fewer than MinimumRate
+  // bytes a second, counted once RateWindow has passed and for every byte of
+  // the connection (handshake and headers too), fails with ETransferTooSlow.
+  // 0 for either waits without limit.
+  int32_t MinimumRate = 1024;
+  int32_t RateWindow = 120000;
   TProxyConnectionInfo ProxyParams;
 
   THTTPRequest Request;
@@ -122,6 +139,10 @@ class THTTPClient {
   TWorkEndEvent OnWorkEnd;
   // The progress counters (nesting level, announced total, running count).
   const TWorkCounter& WorkCounter() const { return work_; }
+  // Every byte received from the network over the client's life (the answers'
+  // heads and bodies, TLS records as sent); readable from any thread, so that a
+  // watcher can tell a transfer that moves from one that stalls.
+  int64_t BytesReceived() const { return socket_.BytesReceived(); }
 
   // The request block Get would send for url, for tests and diagnostics.
   std::string BuildRequest(const std::string& url);
@@ -141,7 +162,8 @@ class THTTPClient {
   bool ReadAnswer(const Target& t, TStream& dest, std::string& location);
   void ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer, TWorkCounter& work, std::string& body);
   bool KeepConnection() const;
-  TBodyOptions BodyOptions() const;
+  // The framing limits; with the caller's size limits for a successful answer's body.
+  TBodyOptions BodyOptions(bool withSizeLimits = false) const;
 
   TSocket socket_;
   TTlsStream tls_;  // active on an https connection, over socket_

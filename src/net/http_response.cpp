@@ -99,34 +99,51 @@ void ReadLengthBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounte
   dest.SetSize(dest.Position());
 }
 
-void ReadChunkedBody(TInputBuffer& in, TStream& dest, TWorkCounter& work, const TBodyOptions& o,
-                     std::vector<char>& block) {
+[[noreturn]] void FailTooLong(const TBodyOptions& o) {
+  throw EBodySizeError("The server sends more than the " + text::IntToStr(o.maxSize) + " bytes " +
+                       (o.exactSize ? "expected." : "accepted."));
+}
+
+// Returns the bytes taken.
+int64_t ReadChunkedBody(TInputBuffer& in, TStream& dest, TWorkCounter& work, const TBodyOptions& o,
+                        std::vector<char>& block) {
   std::string line;
+  int64_t total = 0;
   for (;;) {
     if (!in.ReadLn(line, o.maxLineLength)) throw EConnClosedGracefully();
     int64_t size = ParseChunkSize(line);
     if (size == 0) break;
+    if (o.maxSize >= 0 && size > o.maxSize - total) FailTooLong(o);
+    const int64_t before = dest.Position();
     ReadLengthBody(in, size, dest, work, o, block);
+    total += dest.Position() - before;
     // The line end after the chunk's data; the peer closing here cut the body.
     if (!in.ReadLn(line, o.maxLineLength)) throw EConnClosedGracefully();
   }
   // The line that ends the body (trailers are not read). All data has arrived,
   // so a peer that closes instead of sending it does not fail the transfer.
   in.ReadLn(line, o.maxLineLength);
+  return total;
 }
 
 // Until the peer closes. Only whole blocks are counted: the short last block,
-// taken when the close is seen, is written but not reported as work.
-void ReadUntilClose(TInputBuffer& in, TStream& dest, TWorkCounter& work, std::vector<char>& block) {
+// taken when the close is seen, is written but not reported as work. Returns
+// the bytes taken.
+int64_t ReadUntilClose(TInputBuffer& in, TStream& dest, TWorkCounter& work, const TBodyOptions& o,
+                       std::vector<char>& block) {
   work.Begin(TWorkMode::wmRead, 0);
   struct EndGuard {
     TWorkCounter& w;
     ~EndGuard() { w.End(TWorkMode::wmRead); }
   } guard{work};
   size_t fill = 0;
+  int64_t total = 0;
   for (;;) {
     size_t n = in.ReadSome(block.data() + fill, block.size() - fill);
     if (n == 0) break;
+    total += static_cast<int64_t>(n);
+    // Checked before the block is written: nothing beyond the limit is kept.
+    if (o.maxSize >= 0 && total > o.maxSize) FailTooLong(o);
     fill += n;
     if (fill == block.size()) {
       dest.Write(block.data(), static_cast<int64_t>(fill));
@@ -135,6 +152,7 @@ void ReadUntilClose(TInputBuffer& in, TStream& dest, TWorkCounter& work, std::ve
     }
   }
   if (fill > 0) dest.Write(block.data(), static_cast<int64_t>(fill));
+  return total;
 }
 
 }  // namespace
@@ -239,15 +257,31 @@ void TWorkCounter::End(TWorkMode mode) {
 
 void ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& dest, TWorkCounter& work,
                       const TBodyOptions& o) {
-  if (r.ContentLength == 0) return;
-  std::vector<char> block(o.recvBufferSize == 0 ? 1 : o.recvBufferSize);
+  const bool limited = o.maxSize >= 0;
+  // Refused on the announcement alone, before anything is sized or read.
+  if (limited && r.ContentLength > o.maxSize)
+    throw EBodySizeError("The server announces " + text::IntToStr(r.ContentLength) + " bytes; " +
+                         (o.exactSize ? text::IntToStr(o.maxSize) + " were expected."
+                                      : "at most " + text::IntToStr(o.maxSize) + " are accepted."));
+  if (limited && o.exactSize && r.HasContentLength() && r.ContentLength != o.maxSize)
+    throw EBodySizeError("The server announces " + text::IntToStr(r.ContentLength) + " bytes; " +
+                         text::IntToStr(o.maxSize) + " were expected.");
+  int64_t taken = 0;
   if (r.ContentLength > 0) {
+    std::vector<char> block(o.recvBufferSize == 0 ? 1 : o.recvBufferSize);
+    const int64_t before = dest.Position();
     ReadLengthBody(in, r.ContentLength, dest, work, o, block);
-  } else if (text::LowerCase(r.TransferEncoding).find("chunked") != std::string::npos) {
-    ReadChunkedBody(in, dest, work, o, block);
-  } else {
-    ReadUntilClose(in, dest, work, block);
+    taken = dest.Position() - before;
+  } else if (r.ContentLength < 0) {
+    std::vector<char> block(o.recvBufferSize == 0 ? 1 : o.recvBufferSize);
+    if (text::LowerCase(r.TransferEncoding).find("chunked") != std::string::npos)
+      taken = ReadChunkedBody(in, dest, work, o, block);
+    else
+      taken = ReadUntilClose(in, dest, work, o, block);
   }
+  if (limited && o.exactSize && taken != o.maxSize)
+    throw EBodySizeError("The server sent " + text::IntToStr(taken) + " bytes; " + text::IntToStr(o.maxSize) +
+                         " were expected.");
 }
 
 void TCappedTextStream::Write(const void* buffer, int64_t count) {

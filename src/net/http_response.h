@@ -86,12 +86,20 @@ class TWorkCounter {
 struct TBodyOptions {
   size_t recvBufferSize = 65536;
   size_t maxLineLength = 16384;
+  // The most body bytes taken; -1 for no limit. With exactSize the body must
+  // have exactly that many.
+  int64_t maxSize = -1;
+  bool exactSize = false;
 };
 
 // Reads the body the response announces into dest at its position, raising the
 // read events on work. A body cut short by the peer's close ends without an error
 // (length framing) or with EConnClosedGracefully (chunked framing, before the last
 // chunk).
+// With options.maxSize: a larger Content-Length or chunk is refused before any
+// byte of it is read, a body that grows past the limit is refused as it passes
+// it, and dest is never sized beyond it (EBodySizeError); with exactSize also a
+// Content-Length other than the size, and a body that ends short of it.
 void ReadResponseBody(TInputBuffer& in, const THTTPResponse& response, TStream& dest, TWorkCounter& work,
                       const TBodyOptions& options);
 

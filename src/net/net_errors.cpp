@@ -67,3 +67,9 @@ std::string SocketErrorText(int32_t code) {
 }
 
 ESocketError::ESocketError(int32_t code) : Exception(FormatSocketError(code)), LastError(code) {}
+
+ETransferTooSlow::ETransferTooSlow(int64_t minBytesPerSecond, int64_t windowMs)
+    : ENetException("Less than " + std::to_string(minBytesPerSecond) + " bytes a second arrived over " +
+                    (windowMs % 1000 == 0 ? std::to_string(windowMs / 1000) + " seconds"
+                                          : std::to_string(windowMs) + " milliseconds") +
+                    "; the transfer was given up.") {}

@@ -88,3 +88,16 @@ class ETlsError : public ENetException {
  public:
   explicit ETlsError(std::string message) : ENetException(std::move(message)) {}
 };
+
+// The transfer fell below the slowest rate the client waits for.
+class ETransferTooSlow : public ENetException {
+ public:
+  ETransferTooSlow(int64_t minBytesPerSecond, int64_t windowMs);
+};
+
+// A body larger than the caller accepts (announced or sent), or not of the size
+// the caller expects.
+class EBodySizeError : public ENetException {
+ public:
+  explicit EBodySizeError(std::string message) : ENetException(std::move(message)) {}
+};

@@ -1,13 +1,13 @@
-// Package signatures: a detached signature over a file, checked against the
-// publisher's public key with the platform's own cryptography (CNG on Windows,
+// Signatures and digests on the platform's own cryptography (CNG on Windows,
 // OpenSSL's libcrypto on the Linux port); nothing of the cryptography is ours.
 //
-// The key is the Base64 of a DER SubjectPublicKeyInfo, as
+// A key is the Base64 of a DER SubjectPublicKeyInfo, as
 //   openssl pkey -in key.pem -pubout -outform DER | base64 -w0
 // prints it. Accepted: RSA of 2048 to 4096 bits with PKCS#1 v1.5 and SHA-256, and
-// ECDSA on P-256 with SHA-256. The signature is the file that
-//   openssl dgst -sha256 -sign key.pem -out FILE.sig FILE
-// writes (for ECDSA the DER SEQUENCE of r and s, RFC 3279).
+// ECDSA on P-256 with SHA-256. A signature is what
+//   openssl dgst -sha256 -sign key.pem FILE
+// writes (for ECDSA the DER SEQUENCE of r and s, RFC 3279). What is signed is a
+// release statement (statement.h).
 #pragma once
 
 #include <cstddef>
@@ -18,22 +18,34 @@
 
 namespace net {
 
-class THTTPClient;
-
-// A key that cannot be used, a signature that does not verify, a signature file
-// that cannot be had. Message says which, for the user's report.
+// A key that cannot be used, a statement or signature that does not verify or
+// cannot be had, a package that is not the one its statement describes. Message
+// says which, for the user's report.
 class ESignatureError : public Exception {
  public:
   using Exception::Exception;
 };
 
-// A signature file larger than this is refused unread (an RSA-4096 signature
-// has 512 bytes).
-constexpr size_t kMaxSignatureSize = 16384;
+// SHA-256 over data fed in pieces (FIPS 180-4). Raises ESignatureError when the
+// system offers none (Windows before Vista).
+class TSha256 {
+ public:
+  TSha256();
+  ~TSha256();
+  TSha256(const TSha256&) = delete;
+  TSha256& operator=(const TSha256&) = delete;
 
-// RFC 4648 Base64 to bytes; white space (a key wrapped by base64 without -w0)
-// is skipped. Raises ESignatureError on any other character or a bad ending.
-std::string DecodeBase64(const std::string& text);
+  void Update(const void* data, size_t size);
+  // The 32 bytes of the digest. Call once.
+  std::string Finish();
+  // Lower-case hexadecimal, as sha256sum prints digests.
+  static std::string Hex(const std::string& bytes);
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
 
 // The platform's half: one accepted key, a SHA-256 over data fed in pieces, one
 // check at the end.
@@ -56,18 +68,12 @@ class TSignatureVerifier {
   std::unique_ptr<Impl> impl_;
 };
 
+// The DER of a Base64 key; raises ESignatureError when the text is not Base64.
+std::string PublicKeyDer(const std::string& base64Key);
 // Raises ESignatureError unless base64Key is a key the program accepts.
 void CheckPublicKey(const std::string& base64Key);
-
-// Returns when signature is a valid signature of the file at path (a path text of
-// the platform layer) by base64Key. Raises ESignatureError otherwise, or the file
-// stream's errors (EFOpenError, EStreamError) when the file cannot be read. The
-// file is read in pieces: memory stays small whatever its size.
-void VerifyFileSignature(const std::string& path, const std::string& signature, const std::string& base64Key);
-
-// GETs url with client into memory, refusing more than kMaxSignatureSize bytes
-// and a body shorter than announced (ESignatureError); the client's own errors
-// (an error answer, a connection that fails) pass through.
-std::string FetchSignature(THTTPClient& client, const std::string& url);
+// Whether signature is base64Key's signature of data. Raises ESignatureError
+// when the key cannot be used.
+bool VerifySignature(const std::string& data, const std::string& signature, const std::string& base64Key);
 
 }  // namespace net

@@ -1,6 +1,7 @@
 // TCP sockets, one small interface over Winsock 2 and BSD sockets. Every call
-// blocks; there is no time limit except the one a receive asks for. Failures raise
-// ESocketError with the Winsock error number (the Linux port maps errno to it).
+// blocks; there is no time limit except the one a receive asks for and the
+// slowest rate the owner accepts. Failures raise ESocketError with the Winsock
+// error number (the Linux port maps errno to it).
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "net/rate_guard.h"
 #include "net/receive_source.h"
 
 namespace net {
@@ -29,16 +31,26 @@ class TSocket : public TReceiveSource {
   TSocket(const TSocket&) = delete;
   TSocket& operator=(const TSocket&) = delete;
 
-  // Resolves host ("LOCALHOST" in any case is 127.0.0.1, a dotted IPv4 address is
-  // used as it is, other names go to the system's resolver) and connects, trying
-  // each address the resolver gives. Raises ESocketError (11001 for an unknown
-  // name). No time limit of its own.
+  // Resolves host ("LOCALHOST" in any case is 127.0.0.1, an IPv4 or IPv6 address
+  // is used as it is, other names go to the system's resolver) and connects,
+  // trying each address the resolver gives. Raises ESocketError (11001 for an
+  // unknown name). No time limit of its own.
   void Connect(const std::string& host, uint16_t port);
   // Sends all bytes or raises ESocketError.
   void SendAll(const void* data, size_t size);
   // Up to size bytes; 0 when the peer has closed. timeoutMs > 0: raises
   // EReadTimeout when nothing arrives in that time; 0 waits without limit.
+  // Raises ETransferTooSlow once the rate watch finds the transfer too slow,
+  // also while it waits.
   size_t Receive(char* buffer, size_t size, int32_t timeoutMs) override;
+  // From now on, every receive checks that the bytes of the last windowMs
+  // averaged at least minBytesPerSecond (once windowMs has passed); 0 for either
+  // stops the watch. Kept across Close and Connect, for one transfer may need
+  // another connection.
+  void WatchRate(int64_t minBytesPerSecond, int32_t windowMs);
+  // Every byte this socket object has received, over all its connections;
+  // readable from any thread.
+  int64_t BytesReceived() const { return received_.load(); }
   // Whether the peer has already closed or reset an idle connection (looks
   // without waiting and without taking data).
   bool PeerClosed();
@@ -55,6 +67,8 @@ class TSocket : public TReceiveSource {
  private:
   void Adopt(intptr_t handle);
   [[noreturn]] void Fail(int32_t code);
+  // The system's receive: one call, waiting at most timeoutMs (0: no limit).
+  size_t ReceiveSome(char* buffer, size_t size, int32_t timeoutMs);
 
   static constexpr intptr_t kInvalid = -1;
   // Written by the owner under lock_ (and by Abort on Windows, which must close
@@ -62,7 +76,17 @@ class TSocket : public TReceiveSource {
   std::atomic<intptr_t> handle_{kInvalid};
   std::atomic<bool> aborted_{false};
   std::mutex lock_;
+  std::atomic<int64_t> received_{0};
+  TRateGuard rate_;  // the owner's thread only
 };
+
+// The bytes of host when it is an IPv4 address in dotted decimal (4 bytes) or an
+// IPv6 address (16 bytes), read by the system's own parser; "" otherwise.
+std::string IpAddressBytes(const std::string& host);
+// Whether host is meant as an address rather than a name: it holds a colon, or
+// its last label is a number (as "127.1" or "0x7f.1", which some resolvers take
+// for 127.0.0.1). Such a host must then be an address IpAddressBytes reads.
+bool LooksLikeIpAddress(const std::string& host);
 
 // A listening socket on 127.0.0.1, for tests and local tools.
 class TListener {

@@ -1,5 +1,8 @@
-// The parts of TLS that are the same on every system: the error texts.
+// The parts of TLS that are the same on every system: the error texts, what a
+// host stands for.
 #include "net/tls.h"
+
+#include "net/net_errors.h"
 
 namespace net {
 
@@ -17,6 +20,11 @@ std::string CertificateErrorText(TCertProblem problem, const std::string& host, 
       for (const auto& n : names) list += (list.empty() ? "" : ", ") + n;
       return prefix + "it is not for the name " + host + " (it is for: " + (list.empty() ? "no name" : list) + ").";
     }
+    case TCertProblem::NoAltNames:
+      return prefix +
+             "it names no server in a subject alternative name (a name in its common name alone is not "
+             "accepted).";
+    case TCertProblem::Revoked: return prefix + "its issuer has revoked it.";
     case TCertProblem::Other: break;
   }
   return prefix + detail;
@@ -26,21 +34,13 @@ std::string HandshakeErrorText(const std::string& host, const std::string& detai
   return "No secure connection to " + host + ": " + detail;
 }
 
-bool IsIpAddress(const std::string& host) {
-  if (host.find(':') != std::string::npos) return true;  // only IPv6 literals hold a colon
-  int dots = 0, digits = 0;
-  for (char c : host) {
-    if (c == '.') {
-      if (digits == 0) return false;
-      ++dots;
-      digits = 0;
-    } else if (c >= '0' && c <= '9') {
-      if (++digits > 3) return false;
-    } else {
-      return false;
-    }
-  }
-  return dots == 3 && digits > 0;
+std::string TlsAddressOf(const std::string& host) {
+  if (!LooksLikeIpAddress(host)) return "";
+  const std::string bytes = IpAddressBytes(host);
+  // Checked as a DNS name it would match no certificate, yet a resolver may
+  // connect to an address; refused, so the name checked is the place reached.
+  if (bytes.empty()) throw ETlsError(HandshakeErrorText(host, "it looks like an IP address but is not one."));
+  return bytes;
 }
 
 }  // namespace net

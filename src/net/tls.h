@@ -22,12 +22,16 @@ class TTlsStream : public TReceiveSource {
   TTlsStream& operator=(const TTlsStream&) = delete;
 
   // Runs the handshake over socket, which must stay connected while the stream
-  // is used: TLS 1.2 or later, the server's chain validated against the system's
-  // trust store (Windows: the user's and the machine's root stores; Linux port:
-  // OpenSSL's default paths, so SSL_CERT_FILE and SSL_CERT_DIR apply) and host
-  // (a DNS name or an IP address) checked against the certificate's names.
-  // Raises ETlsError (a refused certificate says why), ESocketError,
-  // EConnClosedGracefully, ETransferAborted.
+  // is used: TLS 1.2 or later (1.3 where the system offers it), the server's
+  // chain validated against the system's trust store (Windows: the user's and
+  // the machine's root stores, revocation checked where the information can be
+  // had; Linux port: OpenSSL's default paths, so SSL_CERT_FILE and SSL_CERT_DIR
+  // apply) and host checked against the certificate's subject alternative names
+  // (a certificate without any is refused; its common name does not count). A
+  // host that looks like an address (LooksLikeIpAddress) must be one the
+  // system's parser reads, and is matched against the certificate's IP
+  // addresses. Raises ETlsError (a refused certificate says why), ESocketError,
+  // EConnClosedGracefully, ETransferAborted, ETransferTooSlow.
   void Start(TSocket& socket, const std::string& host);
   // Encrypts and sends all bytes, or raises as Start does.
   void SendAll(const void* data, size_t size);
@@ -44,7 +48,7 @@ class TTlsStream : public TReceiveSource {
 };
 
 // Why a server's certificate was refused; the texts are the same on every system.
-enum class TCertProblem { Untrusted, Expired, NotYetValid, NameMismatch, Other };
+enum class TCertProblem { Untrusted, Expired, NotYetValid, NameMismatch, NoAltNames, Revoked, Other };
 
 // The error for a refused certificate. issuer: the issuing authority's name
 // (Untrusted); names: the names the certificate is for (NameMismatch); detail:
@@ -54,8 +58,9 @@ std::string CertificateErrorText(TCertProblem problem, const std::string& host, 
 // A handshake that failed for another reason than the certificate.
 std::string HandshakeErrorText(const std::string& host, const std::string& detail);
 
-// Whether host is an IPv4 or IPv6 address literal (no SNI, checked against the
-// certificate's IP addresses).
-bool IsIpAddress(const std::string& host);
+// The bytes of the address host stands for, when it looks like one (no SNI then,
+// and the certificate's IP addresses count); "" for a DNS name. Raises ETlsError
+// when it looks like an address the system's parser cannot read (as "127.1").
+std::string TlsAddressOf(const std::string& host);
 
 }  // namespace net

@@ -26,8 +26,12 @@ TURI TURI::Parse(const std::string& address) {
       u.Username = user.substr(0, colon);
       if (colon != std::string::npos) u.Password = user.substr(colon + 1);
     }
-    size_t colon = authority.find(':');
+    // An IPv6 address is in brackets, its colons not the port's.
+    size_t hostEnd = authority[0] == '[' ? authority.find(']') : 0;
+    if (hostEnd == std::string::npos) hostEnd = authority.size();
+    size_t colon = authority.find(':', hostEnd);
     u.Host = authority.substr(0, colon);
+    if (hostEnd > 0) u.Host = u.Host.substr(1, hostEnd - 1);
     if (colon != std::string::npos) u.Port = authority.substr(colon + 1);
   }
   if (u.Protocol.empty()) u.Protocol = "http";
@@ -54,6 +58,10 @@ std::string TURI::Target() const {
   // An empty request target is not valid HTTP (RFC 9112 section 3.2).
   if (t.empty()) return "/";
   return t[0] == '/' ? t : "/" + t;
+}
+
+std::string AddressHost(const std::string& host) {
+  return host.find(':') == std::string::npos ? host : "[" + host + "]";
 }
 
 }  // namespace net

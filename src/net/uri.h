@@ -10,7 +10,7 @@ namespace net {
 struct TURI {
   std::string Protocol;  // as written; "http" when the address has none
   std::string Username, Password;
-  std::string Host;
+  std::string Host;      // an IPv6 address without its brackets
   std::string Port;      // as written; "" when the address has none
   std::string Path;      // up to and including the last "/" before the parameters
   std::string Document;  // what follows the path
@@ -24,5 +24,9 @@ struct TURI {
   // empty or relative target is not valid in a request).
   std::string Target() const;
 };
+
+// host as an address writes it: an IPv6 address in brackets (RFC 3986 section
+// 3.2.2), any other host as it is.
+std::string AddressHost(const std::string& host);
 
 }  // namespace net

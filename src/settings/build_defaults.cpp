@@ -22,18 +22,21 @@ struct Block {
   char ProductRegistryKey[132];
   char UpdaterFileName[36];
   char DefaultDownloadLocation[36];
-  char PackageKey[1024];
+  char PackageKey[3072];
+  char AllowUnauthenticated[4];
+  char MaxPackageSize[24];
 };
 static_assert(sizeof(Block) == kBlockSize, "block layout differs from the field table");
 static_assert(offsetof(Block, DefaultDownloadURL) == FieldOffset(2), "block layout differs from the field table");
 static_assert(offsetof(Block, DefaultDownloadLocation) == FieldOffset(10), "block layout differs from the field table");
 static_assert(offsetof(Block, PackageKey) == FieldOffset(11), "block layout differs from the field table");
+static_assert(offsetof(Block, MaxPackageSize) == FieldOffset(13), "block layout differs from the field table");
 
 // External linkage, and every read goes through an opaque pointer: the file's
 // copy of the block is rewritten after the build.
 extern Block luDefaultsBlock;
 Block luDefaultsBlock = {
-    {'\xA7', 'L', 'U', '-', 'D', 'E', 'F', 'A', 'U', 'L', 'T', 'S', '\x0B', '\x2E', '\x9C', '\x42'},
+    {'\xA7', 'L', 'U', '-', 'D', 'E', 'F', 'A', 'U', 'L', 'T', 'S', '\x0B', '\x2E', '\x9C', '\x43'},
     LU_DEFAULT_USER_NAME,
     LU_DEFAULT_PLACE_CODE,
     LU_DEFAULT_DOWNLOAD_URL,
@@ -46,6 +49,8 @@ Block luDefaultsBlock = {
     LU_UPDATER_FILE_NAME,
     LU_DEFAULT_DOWNLOAD_LOCATION,
     LU_PACKAGE_KEY,
+    LU_ALLOW_UNAUTHENTICATED,
+    LU_MAX_PACKAGE_SIZE,
 };
 
 namespace {
@@ -94,5 +99,7 @@ std::string ProductRegistryKey() { return Value(8); }
 std::string UpdaterFileName() { return Value(9); }
 std::string DefaultDownloadLocation() { return Value(10); }
 std::string PackageKey() { return Value(11); }
+std::string AllowUnauthenticated() { return Value(12); }
+std::string MaxPackageSize() { return Value(13); }
 
 }  // namespace defaults

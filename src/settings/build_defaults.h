@@ -16,13 +16,18 @@ struct FieldInfo {
   uint32_t Capacity;  // bytes, the terminating NUL included
 };
 
-constexpr int kFieldCount = 12;
-// PackageKey: the Base64 of the publisher's DER public key (an RSA-4096 one
-// takes 736 characters); empty, packages are taken unsigned.
+constexpr int kFieldCount = 14;
+// PackageKey: the Base64 of the publisher's DER public keys, up to four separated
+// by commas (four RSA-4096 ones take 4 x 736 characters and 3 commas); empty,
+// packages are taken unsigned. AllowUnauthenticated: "1" lets a program without
+// a key take packages over plain http; "0" (or empty) only over verified https.
+// MaxPackageSize: the most bytes of a package taken without a statement,
+// decimal; empty for the built-in 4 GiB.
 constexpr FieldInfo kFields[kFieldCount] = {
     {"DefaultUserName", 132},    {"DefaultPlaceCode", 36},    {"DefaultDownloadURL", 260},     {"DefaultLanguage", 36},
     {"ApplicationCommand", 260}, {"DefaultInstallPath", 260}, {"ProgramGroupName", 36},        {"ApplicationName", 36},
-    {"ProductRegistryKey", 132}, {"UpdaterFileName", 36},     {"DefaultDownloadLocation", 36}, {"PackageKey", 1024},
+    {"ProductRegistryKey", 132}, {"UpdaterFileName", 36},     {"DefaultDownloadLocation", 36}, {"PackageKey", 3072},
+    {"AllowUnauthenticated", 4}, {"MaxPackageSize", 24},
 };
 
 constexpr size_t kSignatureSize = 16;
@@ -33,7 +38,7 @@ constexpr uint8_t kSignatureMask = 0x5A;
 // different layouts do not find each other's block instead of misreading it.
 constexpr uint8_t kMaskedSignature[kSignatureSize] = {
     0xA7 ^ 0x5A, 'L' ^ 0x5A, 'U' ^ 0x5A, '-' ^ 0x5A, 'D' ^ 0x5A,  'E' ^ 0x5A,  'F' ^ 0x5A,  'A' ^ 0x5A,
-    'U' ^ 0x5A,  'L' ^ 0x5A, 'T' ^ 0x5A, 'S' ^ 0x5A, 0x0B ^ 0x5A, 0x2E ^ 0x5A, 0x9C ^ 0x5A, 0x42 ^ 0x5A,
+    'U' ^ 0x5A,  'L' ^ 0x5A, 'T' ^ 0x5A, 'S' ^ 0x5A, 0x0B ^ 0x5A, 0x2E ^ 0x5A, 0x9C ^ 0x5A, 0x43 ^ 0x5A,
 };
 // The signature bytes, built at run time.
 std::string Signature();
@@ -67,6 +72,8 @@ std::string ProductRegistryKey();
 std::string UpdaterFileName();
 std::string DefaultDownloadLocation();
 std::string PackageKey();
+std::string AllowUnauthenticated();
+std::string MaxPackageSize();
 
 constexpr const char* BatchFileName = "LiveUpdate.bat";
 constexpr uint32_t FileReplaceTimeout = 1000;  // milliseconds

@@ -73,6 +73,9 @@ const Key kKeys[TFileXML::KeyCount] = {
     LU_KEY(S_BadSignature,
            "The downloaded update is not signed by its publisher.\r\n"
            "Nothing was installed. Contact technical support."),
+    LU_KEY(S_OlderPackage,
+           "The update offered is older than the installed version.\r\n"
+           "Nothing was installed."),
 };
 
 #undef LU_KEY

@@ -55,6 +55,8 @@ class TFileXML {
   std::string S_BRetry;
   // A package refused because it does not carry its publisher's signature.
   std::string S_BadSignature;
+  // A package refused because it is older than the installed version.
+  std::string S_OlderPackage;
 
   // An empty name stands for "ENGLISH"; otherwise taken as given.
   void SetLanguage(const std::string& name);
@@ -70,7 +72,7 @@ class TFileXML {
   void SetDefaultTexts();
 
   // The number of texts and the key of each, in field order.
-  static constexpr int KeyCount = 42;
+  static constexpr int KeyCount = 43;
   static const char* KeyName(int index);
   // The built-in text of a key; "" for an unknown key.
   static std::string DefaultText(const std::string& key);

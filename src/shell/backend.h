@@ -15,6 +15,10 @@
 
 #include "engine/controls.h"
 
+// <windows.h> names a macro after the method below; in a file that includes it
+// first the method would be renamed in this file and not in the others.
+#undef MessageBox
+
 class TFMain;
 class TFRetry;
 

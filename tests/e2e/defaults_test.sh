@@ -65,15 +65,32 @@ check_tool() {
   tool_run "$t" "$copy" DefaultUserName "" >/dev/null 2>&1 || fail "$label: empty value refused"
   [ "$(value "$copy" DefaultUserName)" = "" ] || fail "$label: empty value"
 
-  # PackageKey takes a key the updater can use (an RSA-4096 one fills most of
-  # it), and refuses a text that is not one.
-  local key
+  # PackageKey takes up to four keys the updater can use (four RSA-4096 ones
+  # fill most of it), and refuses a text that is not one, or a fifth key.
+  local key four
   key=$(cat "$(dirname "${BASH_SOURCE[0]}")/../data/sign/rsa4096.pub.b64")
-  tool_run "$t" "$copy" PackageKey "$key" >/dev/null 2>&1 || fail "$label: RSA-4096 key refused"
-  [ "$(value "$copy" PackageKey)" = "$key" ] || fail "$label: PackageKey not shown"
+  four="$key,$key,$key,$key"
+  out=$(tool_run "$t" "$copy" 2>&1 | tr -d '\r')
+  grep -q "^Policy: unsigned packages over https only\$" <<<"$out" || fail "$label: policy of the build: $out"
+  out=$(tool_run "$t" "$copy" PackageKey "$four" 2>&1 | tr -d '\r') || fail "$label: four RSA-4096 keys refused"
+  grep -q "^Policy: packages must be signed by one of 4 keys\$" <<<"$out" || fail "$label: policy of 4 keys: $out"
+  [ "$(value "$copy" PackageKey)" = "$four" ] || fail "$label: PackageKey not shown"
   out=$(tool_run "$t" "$copy" PackageKey "bm90IGEga2V5" 2>&1) && fail "$label: a text that is no key accepted"
   grep -q "not a DER public key" <<<"$out" || fail "$label: malformed key message: $out"
-  [ "$(value "$copy" PackageKey)" = "$key" ] || fail "$label: a refused key changed PackageKey"
+  out=$(tool_run "$t" "$copy" PackageKey "$four,$key" 2>&1) && fail "$label: a fifth key accepted"
+  [ "$(value "$copy" PackageKey)" = "$four" ] || fail "$label: a refused key changed PackageKey"
+  tool_run "$t" "$copy" PackageKey "$key" >/dev/null 2>&1 || fail "$label: one key refused"
+
+  # AllowUnauthenticated is 0 or 1, MaxPackageSize a number of bytes.
+  tool_run "$t" "$copy" PackageKey "" >/dev/null 2>&1 || fail "$label: no key refused"
+  out=$(tool_run "$t" "$copy" AllowUnauthenticated 1 2>&1 | tr -d '\r') || fail "$label: AllowUnauthenticated 1 refused"
+  grep -q "^Policy: unsigned packages over http accepted\$" <<<"$out" || fail "$label: policy with 1: $out"
+  [ "$(value "$copy" AllowUnauthenticated)" = 1 ] || fail "$label: AllowUnauthenticated not shown"
+  if tool_run "$t" "$copy" AllowUnauthenticated yes >/dev/null 2>&1; then fail "$label: AllowUnauthenticated yes"; fi
+  tool_run "$t" "$copy" MaxPackageSize 1048576 >/dev/null 2>&1 || fail "$label: MaxPackageSize refused"
+  [ "$(value "$copy" MaxPackageSize)" = 1048576 ] || fail "$label: MaxPackageSize not shown"
+  if tool_run "$t" "$copy" MaxPackageSize 1M >/dev/null 2>&1; then fail "$label: MaxPackageSize 1M accepted"; fi
+  [ "$(value "$copy" AllowUnauthenticated)" = 1 ] || fail "$label: a refused value changed the program"
 
   # The listing shows the patched values.
   out=$(tool_run "$t" "$copy" 2>&1 | tr -d '\r') || fail "$label: listing failed"

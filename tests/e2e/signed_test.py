@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""An updater with the publisher's key built in: a package signed by another key,
-or served without its signature, is refused before anything is unpacked; the
-package signed by the publisher's key installs. Keys and signatures are made now
-with the openssl command, as the vendor makes them.
+"""An updater with the publisher's key built in: a package whose release
+statement is signed by another key, is for another product, describes another
+file, is a bare signature, or is missing, is refused before anything is
+unpacked; the package whose statement the publisher signed installs, also with
+a key list where the publisher's key comes second. Keys and statements are made
+now with the openssl command alone, as a vendor without lu-release makes them.
 
 usage: signed_test.py BUILD_DIR linux|windows
 """
+import base64
+import hashlib
 import os
 import shutil
 import subprocess
@@ -28,12 +32,23 @@ def make_key(folder, name, *genpkey):
     return pem, subprocess.check_output(["base64", "-w0"], input=der).decode()
 
 
-def sign(folder, pem, package):
+def statement(folder, pem, package, product="Kestrova", version="1.0"):
+    """The release statement of package signed with pem: printf, openssl dgst, base64."""
+    body = ("product: %s\nversion: %s\nsize: %d\nsha256: %s\n"
+            % (product, version, len(package), hashlib.sha256(package).hexdigest())).encode()
+    path = os.path.join(folder, "statement")
+    with open(path, "wb") as f:
+        f.write(body)
+    signature = subprocess.check_output(["openssl", "dgst", "-sha256", "-sign", pem, path])
+    return body + b"signature: " + base64.b64encode(signature) + b"\n"
+
+
+def bare_signature(folder, pem, package):
+    """A detached signature of the package itself, which is no statement."""
     path = os.path.join(folder, "kestrovafull.zip")
     with open(path, "wb") as f:
         f.write(package)
-    subprocess.check_call(["openssl", "dgst", "-sha256", "-sign", pem, "-out", path + ".sig", path])
-    return open(path + ".sig", "rb").read()
+    return subprocess.check_output(["openssl", "dgst", "-sha256", "-sign", pem, path])
 
 
 def run_hidden(machine, updater):
@@ -79,13 +94,18 @@ def main():
         keys = os.path.join(machine.root, "keys")
         os.makedirs(keys)
         publisher, key = make_key(keys, "publisher", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256")
-        stranger, _ = make_key(keys, "stranger", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048")
+        stranger, stranger_key = make_key(keys, "stranger", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048")
         package = install_test.package(machine, 1)
 
-        # Refused: the signature of another key, and no signature at all.
-        for what, others in (("another key's signature", {SIG_PATH: sign(keys, stranger, package)}),
-                             ("no signature", {})):
-            with e2e.PackageServer(package, others=others) as server:
+        # Refused: another key's statement, none, a bare signature, another
+        # product's, one that describes another file.
+        refused = (("another key's statement", statement(keys, stranger, package)),
+                   ("no statement", None),
+                   ("a bare signature", bare_signature(keys, publisher, package)),
+                   ("another product's statement", statement(keys, publisher, package, product="Lumeva")),
+                   ("another file's statement", statement(keys, publisher, package + b"\0")))
+        for what, text in refused:
+            with e2e.PackageServer(package, others={SIG_PATH: text} if text else {}) as server:
                 updater = machine.updater(server.url, PackageKey=key)
                 status, shown = run_hidden(machine, updater)
             check.equal("exit status with %s" % what, status, 1)
@@ -100,20 +120,21 @@ def main():
 
         # What the user reads (the console front end of the Linux port).
         if target == "linux":
-            with e2e.PackageServer(package, others={SIG_PATH: sign(keys, stranger, package)}) as server:
+            with e2e.PackageServer(package, others={SIG_PATH: statement(keys, stranger, package)}) as server:
                 updater = machine.updater(server.url, PackageKey=key)
                 r = machine.run(updater, [], stdin=b"\n\n\n\n")
             out = r.stdout.decode("latin-1") + r.stderr.decode("latin-1")
             check.true("the finish view says the package is not signed by its publisher",
                        "not signed by its publisher" in out)
-            check.true("and why", "does not match its signature" in out)
+            check.true("and why", "is not signed by the package key" in out)
             check.equal("exit status of the visible refused run", r.returncode, 1)
             check.equal("nothing installed by the visible run", installed(host_folder), [])
             check.equal("nor recorded", machine.reg_values(install_test.APP_KEY), None)
 
-        # Installed: the package signed with the publisher's key.
-        with e2e.PackageServer(package, others={SIG_PATH: sign(keys, publisher, package)}) as server:
-            updater = machine.updater(server.url, PackageKey=key)
+        # Installed: the package the publisher's statement describes, the
+        # publisher's key second in the list.
+        with e2e.PackageServer(package, others={SIG_PATH: statement(keys, publisher, package)}) as server:
+            updater = machine.updater(server.url, PackageKey=stranger_key + "," + key)
             status, shown = run_hidden(machine, updater)
         check.equal("exit status of the signed installation", status, 0)
         check.equal("no warning box", shown, "")

@@ -1,5 +1,6 @@
-// The Linux port's signature check, on OpenSSL's libcrypto: the key is read with
-// d2i_PUBKEY and the signature checked with EVP_DigestVerify over SHA-256.
+// The Linux port's signatures and digests, on OpenSSL's libcrypto: the key is
+// read with d2i_PUBKEY and the signature checked with EVP_DigestVerify over
+// SHA-256; digests alone with EVP_Digest.
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -9,6 +10,32 @@
 #include "net/signature.h"
 
 namespace net {
+
+struct TSha256::Impl {
+  EVP_MD_CTX* ctx = nullptr;
+  ~Impl() { EVP_MD_CTX_free(ctx); }
+};
+
+TSha256::TSha256() : impl_(std::make_unique<Impl>()) {
+  impl_->ctx = EVP_MD_CTX_new();
+  if (!impl_->ctx || EVP_DigestInit_ex(impl_->ctx, EVP_sha256(), nullptr) != 1) {
+    ERR_clear_error();
+    throw ESignatureError("SHA-256 is not available.");
+  }
+}
+
+TSha256::~TSha256() = default;
+
+void TSha256::Update(const void* data, size_t size) {
+  if (EVP_DigestUpdate(impl_->ctx, data, size) != 1) throw ESignatureError("SHA-256 failed.");
+}
+
+std::string TSha256::Finish() {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(impl_->ctx, digest, &length) != 1) throw ESignatureError("SHA-256 failed.");
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
 
 struct TSignatureVerifier::Impl {
   EVP_PKEY* key = nullptr;

@@ -9,7 +9,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include "base/text.h"
+#include "net/address_list.h"
 #include "net/net_errors.h"
 #include "net/socket.h"
 
@@ -63,6 +63,10 @@ int32_t WinsockCode(int err) {
   }
 }
 
+int FdOf(intptr_t h) { return static_cast<int>(h); }
+
+}  // namespace
+
 int32_t ResolverCode(int rc) {
   switch (rc) {
     case EAI_NONAME:
@@ -77,33 +81,15 @@ int32_t ResolverCode(int rc) {
   }
 }
 
-int FdOf(intptr_t h) { return static_cast<int>(h); }
-
-}  // namespace
-
 void TSocket::Connect(const std::string& host, uint16_t port) {
   Close();
   if (aborted_) throw ETransferAborted();
 
-  // LOCALHOST and dotted addresses never reach the resolver.
-  std::string name = text::SameText(host, "LOCALHOST") ? "127.0.0.1" : host;
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  in_addr v4{};
-  if (inet_pton(AF_INET, name.c_str(), &v4) == 1) {
-    hints.ai_family = AF_INET;
-    hints.ai_flags = AI_NUMERICHOST;
-  } else {
-    hints.ai_family = AF_UNSPEC;
-  }
-  addrinfo* list = nullptr;
-  std::string service = std::to_string(port);
-  int rc = name.empty() ? EAI_NONAME : getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
-  if (rc != 0) Fail(ResolverCode(rc));
+  const TAddressList list(host, port);
+  if (list.Code() != 0) Fail(list.Code());
 
   int32_t lastCode = 10061;
-  for (addrinfo* a = list; a; a = a->ai_next) {
+  for (const addrinfo* a = list.First(); a; a = a->ai_next) {
     int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
     if (fd < 0) {
       lastCode = WinsockCode(errno);
@@ -115,14 +101,10 @@ void TSocket::Connect(const std::string& host, uint16_t port) {
     do {
       r = ::connect(fd, a->ai_addr, a->ai_addrlen);
     } while (r != 0 && errno == EINTR && !aborted_);
-    if (r == 0 && !aborted_) {
-      freeaddrinfo(list);
-      return;
-    }
+    if (r == 0 && !aborted_) return;
     lastCode = WinsockCode(errno);
     Close();
   }
-  freeaddrinfo(list);
   Fail(lastCode);
 }
 
@@ -140,7 +122,7 @@ void TSocket::SendAll(const void* data, size_t size) {
   }
 }
 
-size_t TSocket::Receive(char* buffer, size_t size, int32_t timeoutMs) {
+size_t TSocket::ReceiveSome(char* buffer, size_t size, int32_t timeoutMs) {
   for (;;) {
     if (aborted_) throw ETransferAborted();
     int fd = FdOf(handle_);

@@ -36,7 +36,7 @@ std::string CommonName(X509_NAME* name) {
 }
 
 // The DNS names and IP addresses a certificate is for (its common name when it
-// has no alternative names).
+// has no alternative names, for the message only).
 std::vector<std::string> NamesOf(X509* cert) {
   std::vector<std::string> names;
   if (!cert) return names;
@@ -62,6 +62,8 @@ std::vector<std::string> NamesOf(X509* cert) {
   }
   return names;
 }
+
+bool HasAltNames(X509* cert) { return cert && X509_get_ext_by_NID(cert, NID_subject_alt_name, -1) >= 0; }
 
 }  // namespace
 
@@ -115,7 +117,10 @@ struct TTlsStream::Impl {
       case X509_V_ERR_CERT_HAS_EXPIRED: problem = TCertProblem::Expired; break;
       case X509_V_ERR_CERT_NOT_YET_VALID: problem = TCertProblem::NotYetValid; break;
       case X509_V_ERR_HOSTNAME_MISMATCH:
-      case X509_V_ERR_IP_ADDRESS_MISMATCH: problem = TCertProblem::NameMismatch; break;
+      case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        problem = HasAltNames(leaf) ? TCertProblem::NameMismatch : TCertProblem::NoAltNames;
+        break;
+      case X509_V_ERR_CERT_REVOKED: problem = TCertProblem::Revoked; break;
       default: break;
     }
     throw ETlsError(CertificateErrorText(problem, host, top ? CommonName(X509_get_issuer_name(top)) : "", NamesOf(leaf),
@@ -151,14 +156,18 @@ void TTlsStream::Start(TSocket& socket, const std::string& host) {
   SSL_set_bio(s->ssl, s->fromNet, s->toNet);
   SSL_set_connect_state(s->ssl);
   X509_VERIFY_PARAM* param = SSL_get0_param(s->ssl);
-  X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-  if (IsIpAddress(host)) {
-    X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
+  // RFC 6125 section 6.4.4: with no alternative names, no name at all.
+  X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
+  const std::string address = TlsAddressOf(host);
+  // A name or address that cannot be set would leave the certificate unchecked.
+  bool set;
+  if (!address.empty()) {
+    set = X509_VERIFY_PARAM_set1_ip(param, reinterpret_cast<const unsigned char*>(address.data()), address.size()) == 1;
   } else {
     // Server name indication is for DNS names only (RFC 6066 section 3).
-    SSL_set_tlsext_host_name(s->ssl, host.c_str());
-    SSL_set1_host(s->ssl, host.c_str());
+    set = SSL_set_tlsext_host_name(s->ssl, host.c_str()) == 1 && SSL_set1_host(s->ssl, host.c_str()) == 1;
   }
+  if (!set) throw ETlsError(HandshakeErrorText(host, "the name to check cannot be set: " + SslErrorText()));
   for (;;) {
     ERR_clear_error();
     int r = SSL_do_handshake(s->ssl);

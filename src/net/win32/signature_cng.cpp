@@ -1,5 +1,5 @@
-// The Windows signature check, on the system's own cryptography: crypt32 reads
-// the key (CryptDecodeObjectEx), CNG (bcrypt) hashes and verifies.
+// The Windows signatures and digests, on the system's own cryptography: crypt32
+// reads the key (CryptDecodeObjectEx), CNG (bcrypt) hashes and verifies.
 //
 // Both DLLs are looked up when a check is made, not imported: the program must
 // still start where CNG does not exist (before Windows Vista) and no key is
@@ -133,15 +133,48 @@ std::vector<uint8_t> RawEcdsaSignature(const std::string& der) {
 
 }  // namespace
 
+struct TSha256::Impl {
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  ~Impl() {
+    if (hash) Api().DestroyHash(hash);
+    if (algorithm) Api().CloseAlgorithmProvider(algorithm, 0);
+  }
+};
+
+TSha256::TSha256() : impl_(std::make_unique<Impl>()) {
+  const TApi& api = Api();
+  if (!Ok(api.OpenAlgorithmProvider(&impl_->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+      !Ok(api.CreateHash(impl_->algorithm, &impl_->hash, nullptr, 0, nullptr, 0, 0)))
+    throw ESignatureError("The system offers no SHA-256.");
+}
+
+TSha256::~TSha256() = default;
+
+void TSha256::Update(const void* data, size_t size) {
+  // BCryptHashData takes its length as a ULONG: big pieces go in parts.
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    const ULONG part = static_cast<ULONG>(size < (1u << 30) ? size : (1u << 30));
+    if (!Ok(Api().HashData(impl_->hash, const_cast<PUCHAR>(p), part, 0))) throw ESignatureError("SHA-256 failed.");
+    p += part;
+    size -= part;
+  }
+}
+
+std::string TSha256::Finish() {
+  UCHAR digest[32];
+  if (!Ok(Api().FinishHash(impl_->hash, digest, sizeof digest, 0))) throw ESignatureError("SHA-256 failed.");
+  return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
 struct TSignatureVerifier::Impl {
   bool rsa = false;
   BCRYPT_ALG_HANDLE keyAlgorithm = nullptr;
   BCRYPT_KEY_HANDLE key = nullptr;
-  BCRYPT_ALG_HANDLE hashAlgorithm = nullptr;
-  BCRYPT_HASH_HANDLE hash = nullptr;
+  std::unique_ptr<TSha256> hash;
   ~Impl() {
-    if (hash) Api().DestroyHash(hash);
-    if (hashAlgorithm) Api().CloseAlgorithmProvider(hashAlgorithm, 0);
+    hash.reset();
     if (key) Api().DestroyKey(key);
     if (keyAlgorithm) Api().CloseAlgorithmProvider(keyAlgorithm, 0);
   }
@@ -220,38 +253,28 @@ TSignatureVerifier::TSignatureVerifier(const std::string& keyDer) : impl_(std::m
       !Ok(api.ImportKeyPair(impl_->keyAlgorithm, nullptr, blobType, &impl_->key, blob.data(),
                             static_cast<ULONG>(blob.size()), 0)))
     throw ESignatureError("The system cannot use the package key.");
-  if (!Ok(api.OpenAlgorithmProvider(&impl_->hashAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
-      !Ok(api.CreateHash(impl_->hashAlgorithm, &impl_->hash, nullptr, 0, nullptr, 0, 0)))
-    throw ESignatureError("The system offers no SHA-256.");
+  impl_->hash = std::make_unique<TSha256>();
 }
 
 TSignatureVerifier::~TSignatureVerifier() = default;
 
-void TSignatureVerifier::Update(const void* data, size_t size) {
-  // BCryptHashData takes its length as a ULONG: big pieces go in parts.
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (size > 0) {
-    const ULONG part = static_cast<ULONG>(size < (1u << 30) ? size : (1u << 30));
-    if (!Ok(Api().HashData(impl_->hash, const_cast<PUCHAR>(p), part, 0))) throw ESignatureError("SHA-256 failed.");
-    p += part;
-    size -= part;
-  }
-}
+void TSignatureVerifier::Update(const void* data, size_t size) { impl_->hash->Update(data, size); }
 
 bool TSignatureVerifier::Verify(const std::string& signature) {
   const TApi& api = Api();
-  UCHAR digest[32];
-  if (!Ok(api.FinishHash(impl_->hash, digest, sizeof digest, 0))) throw ESignatureError("SHA-256 failed.");
+  std::string hashed = impl_->hash->Finish();
+  auto* digest = reinterpret_cast<UCHAR*>(hashed.data());
+  const ULONG digestSize = static_cast<ULONG>(hashed.size());
   if (impl_->rsa) {
     BCRYPT_PKCS1_PADDING_INFO padding{BCRYPT_SHA256_ALGORITHM};
     std::vector<UCHAR> sig(signature.begin(), signature.end());
-    return Ok(api.VerifySignature(impl_->key, &padding, digest, sizeof digest, sig.data(),
-                                  static_cast<ULONG>(sig.size()), BCRYPT_PAD_PKCS1));
+    return Ok(api.VerifySignature(impl_->key, &padding, digest, digestSize, sig.data(), static_cast<ULONG>(sig.size()),
+                                  BCRYPT_PAD_PKCS1));
   }
   std::vector<uint8_t> raw = RawEcdsaSignature(signature);
   if (raw.empty()) return false;
   return Ok(
-      api.VerifySignature(impl_->key, nullptr, digest, sizeof digest, raw.data(), static_cast<ULONG>(raw.size()), 0));
+      api.VerifySignature(impl_->key, nullptr, digest, digestSize, raw.data(), static_cast<ULONG>(raw.size()), 0));
 }
 
 }  // namespace net

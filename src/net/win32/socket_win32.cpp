@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "base/text.h"
+#include "net/address_list.h"
 #include "net/net_errors.h"
 #include "net/socket.h"
 
@@ -23,37 +23,23 @@ void StartWinsock() {
 
 SOCKET SockOf(intptr_t h) { return static_cast<SOCKET>(h); }
 
+}  // namespace
+
 int32_t ResolverCode(int rc) {
   // getaddrinfo reports Winsock numbers; EAI_NONAME is WSAHOST_NOT_FOUND.
   return rc == EAI_NONAME ? 11001 : rc;
 }
-
-}  // namespace
 
 void TSocket::Connect(const std::string& host, uint16_t port) {
   StartWinsock();
   Close();
   if (aborted_) throw ETransferAborted();
 
-  // LOCALHOST and dotted addresses never reach the resolver.
-  std::string name = text::SameText(host, "LOCALHOST") ? "127.0.0.1" : host;
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  in_addr v4{};
-  if (inet_pton(AF_INET, name.c_str(), &v4) == 1) {
-    hints.ai_family = AF_INET;
-    hints.ai_flags = AI_NUMERICHOST;
-  } else {
-    hints.ai_family = AF_UNSPEC;
-  }
-  addrinfo* list = nullptr;
-  std::string service = std::to_string(port);
-  int rc = name.empty() ? WSAHOST_NOT_FOUND : getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
-  if (rc != 0) Fail(ResolverCode(rc));
+  const TAddressList list(host, port);
+  if (list.Code() != 0) Fail(list.Code());
 
   int32_t lastCode = WSAECONNREFUSED;
-  for (addrinfo* a = list; a; a = a->ai_next) {
+  for (const addrinfo* a = list.First(); a; a = a->ai_next) {
     SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
     if (s == INVALID_SOCKET) {
       lastCode = WSAGetLastError();
@@ -63,14 +49,10 @@ void TSocket::Connect(const std::string& host, uint16_t port) {
     SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     Adopt(static_cast<intptr_t>(s));
     if (aborted_) break;
-    if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0 && !aborted_) {
-      freeaddrinfo(list);
-      return;
-    }
+    if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0 && !aborted_) return;
     lastCode = WSAGetLastError();
     Close();
   }
-  freeaddrinfo(list);
   Fail(lastCode);
 }
 
@@ -86,7 +68,7 @@ void TSocket::SendAll(const void* data, size_t size) {
   }
 }
 
-size_t TSocket::Receive(char* buffer, size_t size, int32_t timeoutMs) {
+size_t TSocket::ReceiveSome(char* buffer, size_t size, int32_t timeoutMs) {
   if (aborted_) throw ETransferAborted();
   SOCKET s = SockOf(handle_);
   if (handle_ == kInvalid) Fail(WSAENOTCONN);

@@ -3,8 +3,14 @@
 // aborts are the same as for plain HTTP. The certificate is checked here, not by
 // SChannel, so that a refusal can say why in the same words as the Linux port.
 #define SECURITY_WIN32
+// The chain parameters with the URL retrieval time limit; the newer SChannel
+// credentials (they need UNICODE_STRING from subauth.h).
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
+#define SCHANNEL_USE_BLACKLISTS
 #include <winsock2.h>
 #include <windows.h>
+#include <subauth.h>  // UNICODE_STRING, which schannel.h takes as known
+
 #include <schannel.h>
 #include <security.h>
 #include <sspi.h>
@@ -22,6 +28,36 @@ namespace {
 
 // From wininet.h: the server name is checked by the caller.
 constexpr DWORD kIgnoreCertNameInvalid = 0x00001000;
+// The most the revocation look-ups of one chain may take together.
+constexpr DWORD kRevocationTimeoutMs = 15000;
+// Protocols never offered.
+constexpr DWORD kOldProtocols =
+    SP_PROT_PCT1_CLIENT | SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
+
+// Credentials for TLS 1.2 and 1.3 through the newer structure (Windows 10 1809
+// and later), else for TLS 1.2 alone through the older one, which takes 1.3
+// nowhere. Both leave the certificate to CheckCertificate.
+SECURITY_STATUS AcquireCredentials(CredHandle& handle) {
+  const DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+  TLS_PARAMETERS parameters{};
+  parameters.grbitDisabledProtocols = kOldProtocols;
+  SCH_CREDENTIALS modern{};
+  modern.dwVersion = SCH_CREDENTIALS_VERSION;
+  modern.dwFlags = flags;
+  modern.cTlsParameters = 1;
+  modern.pTlsParameters = &parameters;
+  SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND,
+                                                     nullptr, &modern, nullptr, nullptr, &handle, nullptr);
+  if (status == SEC_E_OK) return status;
+  SCHANNEL_CRED older{};
+  older.dwVersion = SCHANNEL_CRED_VERSION;
+  // TLS 1.2 named on its own: older protocols stay off even where the system
+  // still enables them.
+  older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+  older.dwFlags = flags;
+  return AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, &older,
+                                   nullptr, nullptr, &handle, nullptr);
+}
 
 std::string StatusText(SECURITY_STATUS status) {
   char buf[512] = "";
@@ -49,6 +85,7 @@ std::string IssuerName(PCCERT_CONTEXT cert) {
 // The certificate's alternative names: DNS names as text, IP addresses as their
 // bytes (and as text for messages).
 struct TAltNames {
+  bool present = false;  // the certificate has the extension
   std::vector<std::string> text;
   std::vector<std::string> ipBytes;
 };
@@ -57,6 +94,7 @@ TAltNames AltNamesOf(PCCERT_CONTEXT cert) {
   TAltNames out;
   PCERT_EXTENSION ext =
       CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension, cert->pCertInfo->rgExtension);
+  out.present = ext != nullptr;
   CERT_ALT_NAME_INFO* info = nullptr;
   DWORD size = 0;
   if (ext && CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData,
@@ -81,15 +119,6 @@ TAltNames AltNamesOf(PCCERT_CONTEXT cert) {
     if (*buf) out.text.emplace_back(buf);
   }
   return out;
-}
-
-// The address's bytes when host is an IP address literal.
-std::string IpBytes(const std::string& host) {
-  in_addr v4{};
-  in6_addr v6{};
-  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return std::string(reinterpret_cast<const char*>(&v4), 4);
-  if (inet_pton(AF_INET6, host.c_str(), &v6) == 1) return std::string(reinterpret_cast<const char*>(&v6), 16);
-  return "";
 }
 
 struct TChain {
@@ -158,7 +187,11 @@ struct TTlsStream::Impl {
     const DWORD want = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                        ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
                        ISC_REQ_MANUAL_CRED_VALIDATION;
-    bool needInput = !first && inLen == 0;
+    // A handshake the server asks for goes on with what DecryptMessage left over,
+    // even nothing (a TLS 1.2 renegotiation starts with our hello; TLS 1.3's
+    // messages after the handshake come whole): waiting for the server first
+    // would wait for ever.
+    bool needInput = false;
     bool declinedCertificate = false;
     for (;;) {
       if (needInput && !Fill(0)) throw ETlsError(HandshakeErrorText(host, "the server closed the connection."));
@@ -206,22 +239,14 @@ struct TTlsStream::Impl {
     SECURITY_STATUS status = QueryContextAttributesA(&ctx, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote.p);
     if (status != SEC_E_OK || !remote.p) throw ETlsError(HandshakeErrorText(host, "the server sent no certificate."));
 
-    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH), const_cast<LPSTR>(szOID_SERVER_GATED_CRYPTO),
-                      const_cast<LPSTR>(szOID_SGC_NETSCAPE)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof para;
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    para.RequestedUsage.Usage.cUsageIdentifier = 3;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     TChain chain;
-    // The root stores of the user and of the machine (the default chain engine),
-    // the server's own intermediate certificates from its handshake store.
-    if (!CertGetCertificateChain(nullptr, remote.p, nullptr, remote.p->hCertStore, &para, 0, nullptr, &chain.p))
+    if (!Chain(remote.p, 0, chain))
       throw ETlsError(
           CertificateErrorText(TCertProblem::Other, host, "", {}, StatusText(HRESULT_FROM_WIN32(GetLastError()))));
 
-    const std::string ip = IpBytes(host);
-    std::wstring wideHost(host.begin(), host.end());
+    const std::string ip = TlsAddressOf(host);
+    std::wstring wideHost;
+    for (unsigned char c : host) wideHost += static_cast<wchar_t>(c);
     HTTPSPolicyCallbackData extra{};
     extra.cbSize = sizeof extra;
     extra.dwAuthType = AUTHTYPE_SERVER;
@@ -258,6 +283,12 @@ struct TTlsStream::Impl {
       if (when != 0) problem = when < 0 ? TCertProblem::NotYetValid : TCertProblem::Expired;
     }
     TAltNames names = AltNamesOf(remote.p);
+    // The system's check takes the common name where there are no alternative
+    // names (RFC 6125 section 6.4.4 says not to).
+    if ((result.dwError == 0 || problem == TCertProblem::NameMismatch) && !names.present) {
+      problem = TCertProblem::NoAltNames;
+      result.dwError = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
+    }
     if (result.dwError == 0 && !ip.empty() &&
         std::find(names.ipBytes.begin(), names.ipBytes.end(), ip) == names.ipBytes.end()) {
       problem = TCertProblem::NameMismatch;
@@ -266,6 +297,32 @@ struct TTlsStream::Impl {
     if (result.dwError != 0)
       throw ETlsError(CertificateErrorText(problem, host, IssuerName(top), names.text,
                                            StatusText(static_cast<SECURITY_STATUS>(result.dwError))));
+
+    // Revocation apart, so that its answer never hides another refusal: soft-fail,
+    // as browsers do, where it cannot be learnt (no address given, the responder
+    // offline); a revoked certificate in the chain (the root is the trust store's
+    // own) refuses.
+    TChain checked;
+    if (Chain(remote.p, CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
+              checked) &&
+        (checked.p->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED))
+      throw ETlsError(CertificateErrorText(TCertProblem::Revoked, host, "", {}, ""));
+  }
+
+  // The chain of cert: the root stores of the user and of the machine (the
+  // default chain engine), the server's own intermediate certificates from its
+  // handshake store.
+  static bool Chain(PCCERT_CONTEXT cert, DWORD flags, TChain& chain) {
+    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH), const_cast<LPSTR>(szOID_SERVER_GATED_CRYPTO),
+                      const_cast<LPSTR>(szOID_SGC_NETSCAPE)};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    para.RequestedUsage.Usage.cUsageIdentifier = 3;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    // For all revocation look-ups together.
+    para.dwUrlRetrievalTimeout = kRevocationTimeoutMs;
+    return CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &para, flags, nullptr, &chain.p) != FALSE;
   }
 };
 
@@ -279,14 +336,9 @@ void TTlsStream::Start(TSocket& socket, const std::string& host) {
   auto s = std::make_unique<Impl>();
   s->socket = &socket;
   s->host = host;
-  SCHANNEL_CRED cred{};
-  cred.dwVersion = SCHANNEL_CRED_VERSION;
-  // TLS 1.2 named on its own: older protocols stay off even where the system
-  // still enables them (SChannel takes TLS 1.3 only through newer structures).
-  cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-  cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-  SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND,
-                                                     nullptr, &cred, nullptr, nullptr, &s->cred, nullptr);
+  // An address that is not one fails before anything is sent.
+  TlsAddressOf(host);
+  SECURITY_STATUS status = AcquireCredentials(s->cred);
   if (status != SEC_E_OK) throw ETlsError(HandshakeErrorText(host, StatusText(status)));
   s->haveCred = true;
   s->Handshake(true);

@@ -2,12 +2,15 @@
 // answers it accepts and refuses, the three body framings and the events.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <thread>
 
 #include "base/text.h"
 #include "net/http_client.h"
+#include "net/rate_guard.h"
 #include "scripted_server.h"
 
 using namespace net;
@@ -144,6 +147,12 @@ TEST(HttpClientRequest, HostCarriesThePortOnlyWhenItIsNot80) {
   EXPECT_EQ(hostLine("http://updates.example:80/a.zip"), "updates.example");
   EXPECT_EQ(hostLine("http://updates.example:8080/a.zip"), "updates.example:8080");
   EXPECT_EQ(hostLine("updates.example/a.zip"), "(none)");  // no "://": no host
+  EXPECT_EQ(hostLine("http://[::1]/a.zip"), "[::1]");
+  EXPECT_EQ(hostLine("https://[fe80::1]:8443/a.zip"), "[fe80::1]:8443");
+  c.ProxyParams.SetProxyServer("gw");
+  c.ProxyParams.SetProxyPort(3128);
+  const std::string r = c.BuildRequest("http://[::1]/a.zip");
+  EXPECT_EQ(r.substr(0, r.find("\r\n")), "GET http://[::1]:80/a.zip HTTP/1.1");
 }
 
 TEST(HttpClientRequest, AddressPartsGoOutUnencodedWithBackslashesTurned) {
@@ -647,4 +656,159 @@ TEST(HttpClientConnection, AbortFromAnotherThreadEndsAStalledTransfer) {
   watchdog.join();
   EXPECT_FALSE(client.Connected());
   EXPECT_EQ(out.Data(), "0123456789");
+}
+
+// ---------------------------------------------------------------- limits
+
+namespace {
+
+// Remembers the largest size the client gave the destination.
+struct TSizeRecordingStream : TMemoryStream {
+  int64_t largest = 0;
+  void SetSize(int64_t size) override {
+    largest = std::max(largest, size);
+    TMemoryStream::SetSize(size);
+  }
+};
+
+// A server that sends head, then body bytes without end until the client goes.
+TScriptedServer::Script Endless(const std::string& head) {
+  return [head](net::TSocket& s, int) {
+    nettest::ReadRequestHead(s);
+    const std::string block(65536, 'x');
+    try {
+      nettest::Send(s, head);
+      for (;;) nettest::Send(s, block);
+    } catch (const Exception&) {
+      // the client stopped reading and closed
+    }
+  };
+}
+
+}  // namespace
+
+TEST(HttpClientLimits, SizeLimitsTable) {
+  const std::string ok = "HTTP/1.1 200 OK\r\n";
+  const std::string body(1000, 'b');
+  const struct {
+    const char* what;
+    TScriptedServer::Script server;
+    int64_t max, expected;
+    const char* error;  // part of the EBodySizeError message; "" when the body is taken
+    size_t kept;        // bytes in the destination afterwards
+  } cases[] = {
+      {"10 TiB announced", Endless(ok + "Content-Length: 10995116277760\r\n\r\n"), 4294967296, -1,
+       "announces 10995116277760 bytes; at most 4294967296", 0},
+      {"2 GB announced for a small file", Endless(ok + "Content-Length: 2000000000\r\n\r\n"), 16384, -1,
+       "at most 16384 are accepted", 0},
+      // One whole block of 64 KB is written; the next would pass the limit.
+      {"endless without length", Endless(ok + "Connection: close\r\n\r\n"), 100000, -1, "more than the 100000", 65536},
+      {"endless chunk", Endless(ok + "Transfer-Encoding: chunked\r\n\r\nfffffff\r\n"), 100000, -1,
+       "more than the 100000", 0},
+      {"within the limit", Answer(ok + "Content-Length: 1000\r\n\r\n" + body), 1000, -1, "", 1000},
+      {"without length, within", Answer(ok + "Connection: close\r\n\r\n" + body), 1000, -1, "", 1000},
+      {"exact", Answer(ok + "Content-Length: 1000\r\n\r\n" + body), -1, 1000, "", 1000},
+      {"exact, chunked", Answer(ok + "Transfer-Encoding: chunked\r\n\r\n3e8\r\n" + body + "\r\n0\r\n\r\n"), -1, 1000,
+       "", 1000},
+      {"exact, until close", Answer(ok + "Connection: close\r\n\r\n" + body), -1, 1000, "", 1000},
+      {"another length announced", Answer(ok + "Content-Length: 999\r\n\r\n" + body.substr(1)), -1, 1000,
+       "announces 999 bytes; 1000 were expected", 0},
+      {"longer without length", Answer(ok + "Connection: close\r\n\r\n" + body + "x"), -1, 1000,
+       "more than the 1000 bytes expected", 0},
+      {"shorter without length", Answer(ok + "Connection: close\r\n\r\n" + body.substr(1)), -1, 1000,
+       "sent 999 bytes; 1000 were expected", 999},
+      {"cut short", Answer(ok + "Content-Length: 1000\r\n\r\n" + body.substr(10)), -1, 1000,
+       "sent 990 bytes; 1000 were expected", 990},
+      {"longer chunked", Answer(ok + "Transfer-Encoding: chunked\r\n\r\n3e8\r\n" + body + "\r\n1\r\nx\r\n0\r\n\r\n"),
+       -1, 1000, "more than the 1000 bytes expected", 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TScriptedServer server(c.server);
+    THTTPClient client;
+    client.MaxBodySize = c.max;
+    client.ExpectedBodySize = c.expected;
+    TSizeRecordingStream out;
+    try {
+      client.Get(server.Url("/f.zip"), out);
+      EXPECT_STREQ(c.error, "");
+    } catch (const EBodySizeError& e) {
+      EXPECT_STRNE(c.error, "") << e.Message;
+      EXPECT_NE(e.Message.find(c.error), std::string::npos) << e.Message;
+    }
+    // Never sized, nor filled, beyond the limit; a refused announcement is
+    // refused before the body's first block is taken in.
+    const int64_t limit = c.expected >= 0 ? c.expected : c.max;
+    EXPECT_LE(out.largest, limit);
+    EXPECT_LE(static_cast<int64_t>(out.Data().capacity()), std::max<int64_t>(limit, 64) * 2);
+    EXPECT_EQ(out.Data().size(), c.kept);
+    EXPECT_LT(client.BytesReceived(), limit + 3 * 65536);
+  }
+}
+
+TEST(HttpClientLimits, AnEndlessErrorPageIsLeftUnread) {
+  TScriptedServer server(Endless("HTTP/1.1 500 Oops\r\nConnection: close\r\n\r\n"));
+  THTTPClient client;
+  TMemoryStream out;
+  try {
+    client.Get(server.Url("/f.zip"), out);
+    FAIL();
+  } catch (const EHTTPProtocolException& e) {
+    EXPECT_EQ(e.Message, "HTTP/1.1 500 Oops");
+    EXPECT_EQ(e.ErrorMessage.size(), 65536u);
+  }
+  EXPECT_LT(client.BytesReceived(), 2 * 1024 * 1024);
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(HttpClientLimits, RateGuardCountsTheLastWindow) {
+  // A minimum of 10 bytes a second over 12 s: 120 bytes a window, slots of 100 ms.
+  TRateGuard g;
+  g.Start(1000, 10, 12000);
+  EXPECT_EQ(g.MsUntilCheck(1000), 12000);
+  EXPECT_FALSE(g.TooSlow(12999));  // a whole window must pass first
+  EXPECT_TRUE(g.TooSlow(13000));
+  g.Add(13000, 119);
+  EXPECT_TRUE(g.TooSlow(13050));
+  g.Add(13050, 1);
+  EXPECT_FALSE(g.TooSlow(13050));
+  EXPECT_EQ(g.MsUntilCheck(13050), 50);  // the next slot boundary
+  EXPECT_FALSE(g.TooSlow(24999));
+  EXPECT_TRUE(g.TooSlow(25000));  // those bytes have left the window
+  // Many bytes early fill no later window; a long silence empties it.
+  g.Start(0, 10, 12000);
+  g.Add(5000, 1000000);
+  EXPECT_FALSE(g.TooSlow(16999));
+  EXPECT_TRUE(g.TooSlow(17000));
+  EXPECT_TRUE(g.TooSlow(1000000));
+  g.Add(1000000, 120);
+  EXPECT_FALSE(g.TooSlow(1000000));
+  // Off.
+  g.Start(0, 0, 12000);
+  EXPECT_FALSE(g.Active());
+  EXPECT_FALSE(g.TooSlow(1000000));
+}
+
+TEST(HttpClientLimits, ASilentServerIsGivenUpAndTheCounterShowsWhatCame) {
+  for (const char* head : {"", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n0123456789"}) {
+    SCOPED_TRACE(head);
+    TScriptedServer server([head](net::TSocket& s, int) {
+      nettest::ReadRequestHead(s);
+      nettest::Send(s, head);
+      nettest::WaitForClientClose(s);
+    });
+    THTTPClient client;
+    client.RateWindow = 200;  // 1024 bytes a second: 205 bytes in 200 ms
+    TMemoryStream out;
+    try {
+      client.Get(server.Url("/f.zip"), out);
+      FAIL();
+    } catch (const ETransferTooSlow& e) {
+      EXPECT_EQ(e.Message, "Less than 1024 bytes a second arrived over 200 milliseconds; the transfer was given up.");
+    }
+    EXPECT_EQ(client.BytesReceived(), static_cast<int64_t>(strlen(head)));
+    EXPECT_FALSE(client.Connected());
+  }
+  EXPECT_EQ(ETransferTooSlow(1024, 120000).Message,
+            "Less than 1024 bytes a second arrived over 120 seconds; the transfer was given up.");
 }

@@ -54,7 +54,14 @@ leaf() {
   shift 3
   openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$name.key" -out "$name.csr" \
     -subj "/CN=$name test server" 2>/dev/null
-  printf 'subjectAltName=%s\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' "$names" >"$name.ext"
+  # "none": a certificate that names its server in the common name alone.
+  if [ "$names" = none ]; then
+    openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$name.key" -out "$name.csr" \
+      -subj "/CN=localhost" 2>/dev/null
+    printf 'extendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' >"$name.ext"
+  else
+    printf 'subjectAltName=%s\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' "$names" >"$name.ext"
+  fi
   if [ $# -eq 0 ]; then
     openssl x509 -req -in "$name.csr" -CA "$ca.pem" -CAkey "$ca.key" -CAcreateserial -days 30 -sha256 \
       -extfile "$name.ext" -out "$name.pem" 2>/dev/null
@@ -76,8 +83,10 @@ authority() {
     -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
 }
 
-# nginx serving DIR/www with one server per name given: "http" is plain, any
-# other name is TLS with the certificate of that name.
+# nginx serving DIR/www with one server per name given: "http" is plain,
+# "ipv6" is TLS on [::1] with the certificate "good", "tls13" TLS 1.3 alone with
+# that certificate, any other name TLS on 127.0.0.1 with the certificate of
+# that name.
 start_nginx() {
   [ -x /usr/sbin/nginx ] || missing nginx
   mkdir -p www logs tmp
@@ -91,12 +100,17 @@ start_nginx() {
         servers="$servers
   server { listen 127.0.0.1:$port; root $dir/www; }"
       else
+        address=127.0.0.1 cert=$name protocols="TLSv1.2 TLSv1.3"
+        case $name in
+          ipv6) address="[::1]" cert=good ;;
+          tls13) cert=good protocols=TLSv1.3 ;;
+        esac
         servers="$servers
   server {
-    listen 127.0.0.1:$port ssl;
-    ssl_certificate $dir/$name.chain.pem;
-    ssl_certificate_key $dir/$name.key;
-    ssl_protocols TLSv1.2 TLSv1.3;
+    listen $address:$port ssl;
+    ssl_certificate $dir/$cert.chain.pem;
+    ssl_certificate_key $dir/$cert.key;
+    ssl_protocols $protocols;
     root $dir/www;
   }"
       fi
@@ -137,11 +151,15 @@ start_tls() {
   authority ca "ORBAX Test CA"
   authority rogue "Rogue Test CA"
   openssl x509 -in ca.pem -outform DER -out ca.der
-  leaf good ca "DNS:localhost,IP:127.0.0.1"
+  leaf good ca "DNS:localhost,IP:127.0.0.1,IP:::1"
   leaf other ca "DNS:other.example"
   leaf untrusted rogue "DNS:localhost,IP:127.0.0.1"
   leaf expired ca "DNS:localhost,IP:127.0.0.1" -startdate 20200101000000Z -enddate 20200201000000Z
-  start_nginx good other untrusted expired
+  leaf nosan ca none
+  # IPv6 only where the machine has its loopback address.
+  ipv6=
+  grep -q '^00000000000000000000000000000001 ' /proc/net/if_inet6 2>/dev/null && ipv6=ipv6
+  start_nginx good other untrusted expired nosan tls13 $ipv6
 }
 
 start_tinyproxy() {

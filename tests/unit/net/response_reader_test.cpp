@@ -242,4 +242,15 @@ TEST(Uri, PartsOfAnAddress) {
   EXPECT_EQ(n.Protocol, "http");
   EXPECT_EQ(n.Host, "");
   EXPECT_EQ(n.Path, "//srv/");
+  // IPv6 addresses are in brackets, their colons not the port's.
+  for (const char* address : {"https://[::1]:8443/k.zip", "https://u:p@[::1]:8443/k.zip"}) {
+    TURI v = TURI::Parse(address);
+    EXPECT_EQ(v.Host, "::1") << address;
+    EXPECT_EQ(v.Port, "8443") << address;
+    EXPECT_EQ(v.Target(), "/k.zip") << address;
+  }
+  EXPECT_EQ(TURI::Parse("http://[fe80::1:2]/k.zip").Host, "fe80::1:2");
+  EXPECT_EQ(TURI::Parse("http://[fe80::1:2]/k.zip").Port, "");
+  EXPECT_EQ(AddressHost("::1"), "[::1]");
+  EXPECT_EQ(AddressHost("127.0.0.1"), "127.0.0.1");
 }

@@ -1,15 +1,19 @@
-// Package signatures made by the openssl command, checked by the platform's
+// Release statements signed by the openssl command, checked by the platform's
 // cryptography: the committed set (tests/data/sign, made by its make.sh) on both
 // targets, and on the Linux port also a set made now with fresh keys. Then the
-// Base64 reader, the signature fetch, and lu-verify as a release script runs it.
+// package against its statement, versions and dates, the key list, Base64, the
+// statement's fetch, and lu-verify and lu-release as a release script runs them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 
+#include "net/base64.h"
 #include "net/http_client.h"
-#include "net/signature.h"
+#include "net/statement.h"
+#include "net/trust_policy.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "scripted_server.h"
@@ -25,12 +29,13 @@ std::string ReadHostFile(const fs::path& p) { return testsupport::ReadFileText(p
 
 bool OnLinuxPort() { return platform::HostPath("C:\\") != "C:\\"; }
 
-// A set of keys and signatures as make.sh leaves it, in a host folder.
+// A set of keys and statements as make.sh leaves it, in a host folder.
 struct TSignSet {
   fs::path dir;
   std::string Key(const std::string& name) const { return ReadHostFile(dir / (name + ".pub.b64")); }
-  std::string Sig(const std::string& name) const { return ReadHostFile(dir / ("package." + name + ".sig")); }
+  std::string Statement(const std::string& name) const { return ReadHostFile(dir / ("statement." + name)); }
   std::string Package() const { return platform::FromHostPath((dir / "package.txt").string()); }
+  std::string File(const std::string& name) const { return ReadHostFile(dir / name); }
 };
 
 TSignSet CommittedSet() { return {fs::path(LU_SOURCE_DIR) / "tests" / "data" / "sign"}; }
@@ -57,44 +62,59 @@ const TSignSet* FreshSet() {
   return set ? &*set : nullptr;
 }
 
-// What a case does to the signature before the check.
-enum class Sig { AsMade, Empty, Cut, Appended, PaddedInteger };
+// 2026-01-01, and the last second of the day a statement of the set expires.
+constexpr int64_t kNow = 1767225600;
+constexpr int64_t kLastSecond = 1814399999;  // 2027-06-30 23:59:59 UTC
+
+// What a case does to the statement before the check.
+enum class Change { AsMade, SigEmpty, SigCut, SigAppended, PaddedInteger, BodyChanged, Trailing, Bare };
 
 struct Case {
   const char* name;
-  const char* key;        // a make.sh key name, or a key text when it starts with '!'
-  const char* signature;  // a make.sh signature name
-  Sig change;
-  bool otherFile;        // the package with one byte changed
+  const char* keys;       // make.sh key names separated by commas, or a key text when it starts with '!'
+  const char* statement;  // a make.sh statement name
+  Change change;
   const char* expected;  // "" verifies; else a part of the error message
+  int64_t now = kNow;
 };
 
-const char kNoMatch[] = "does not match its signature";
+const char kNotSigned[] = "is not signed by";
 
 // clang-format off
 const Case kCases[] = {
-    {"rsa2048",                 "rsa2048",         "rsa2048",       Sig::AsMade, false, ""},
-    {"rsa4096",                 "rsa4096",         "rsa4096",       Sig::AsMade, false, ""},
-    {"p256",                    "p256",            "p256",          Sig::AsMade, false, ""},
-    {"another RSA key",         "rsa2048-other",   "rsa2048",       Sig::AsMade, false, kNoMatch},
-    {"another P-256 key",       "p256-other",      "p256",          Sig::AsMade, false, kNoMatch},
-    {"another file, RSA",       "rsa2048",         "rsa2048",       Sig::AsMade, true,  kNoMatch},
-    {"another file, P-256",     "p256",            "p256",          Sig::AsMade, true,  kNoMatch},
-    {"a P-256 sig, RSA key",    "rsa2048",         "p256",          Sig::AsMade, false, kNoMatch},
-    {"an RSA sig, P-256 key",   "p256",            "rsa2048",       Sig::AsMade, false, kNoMatch},
-    {"PSS padding",             "rsa2048",         "rsa2048-pss",   Sig::AsMade, false, kNoMatch},
-    {"empty signature",         "rsa2048",         "rsa2048",       Sig::Empty,  false, kNoMatch},
-    {"cut RSA signature",       "rsa2048",         "rsa2048",       Sig::Cut,    false, kNoMatch},
-    {"cut P-256 signature",     "p256",            "p256",          Sig::Cut,    false, kNoMatch},
-    {"P-256 sig + a byte",      "p256",            "p256",          Sig::Appended, false, kNoMatch},
-    {"P-256 sig, not DER",      "p256",            "p256",          Sig::PaddedInteger, false, kNoMatch},
-    {"RSA of 1024 bits",        "rsa1024",         "rsa2048",       Sig::AsMade, false, "RSA key of 1024 bits"},
-    {"P-384",                   "p384",            "p256",          Sig::AsMade, false, "curve other than P-256"},
-    {"Ed25519",                 "ed25519",         "p256",          Sig::AsMade, false, "neither RSA nor ECDSA"},
-    {"compressed point",        "p256-compressed", "p256",          Sig::AsMade, false, "uncompressed"},
-    {"not Base64",              "!MFkw$EwYH",      "p256",          Sig::AsMade, false, "not valid Base64"},
-    {"Base64, not a key",       "!aGVsbG8gd29ybGQ=", "p256",        Sig::AsMade, false, "not a DER public key"},
-    {"empty key",               "!",               "p256",          Sig::AsMade, false, "not a DER public key"},
+    {"rsa2048",                 "rsa2048",         "rsa2048",       Change::AsMade, ""},
+    {"rsa4096",                 "rsa4096",         "rsa4096",       Change::AsMade, ""},
+    {"p256",                    "p256",            "p256",          Change::AsMade, ""},
+    {"the second key signed",   "rsa2048-other,p256", "p256",       Change::AsMade, ""},
+    {"the fourth key signed",   "p256-other, rsa2048-other ,rsa4096,p256", "p256", Change::AsMade, ""},
+    {"none of two keys",        "rsa2048,rsa4096", "p256",          Change::AsMade, "any of the package keys"},
+    {"another RSA key",         "rsa2048-other",   "rsa2048",       Change::AsMade, kNotSigned},
+    {"another P-256 key",       "p256-other",      "p256",          Change::AsMade, kNotSigned},
+    {"a P-256 sig, RSA key",    "rsa2048",         "p256",          Change::AsMade, kNotSigned},
+    {"an RSA sig, P-256 key",   "p256",            "rsa2048",       Change::AsMade, kNotSigned},
+    {"PSS padding",             "rsa2048",         "rsa2048-pss",   Change::AsMade, kNotSigned},
+    {"changed after signing",   "p256",            "p256",          Change::BodyChanged, kNotSigned},
+    {"empty signature",         "p256",            "p256",          Change::SigEmpty, "not Base64"},
+    {"cut RSA signature",       "rsa2048",         "rsa2048",       Change::SigCut, kNotSigned},
+    {"cut P-256 signature",     "p256",            "p256",          Change::SigCut, kNotSigned},
+    {"P-256 sig + a byte",      "p256",            "p256",          Change::SigAppended, kNotSigned},
+    {"P-256 sig, not DER",      "p256",            "p256",          Change::PaddedInteger, kNotSigned},
+    {"text after the signature", "p256",           "p256",          Change::Trailing, "goes on after its signature"},
+    {"a bare signature",        "p256",            "p256",          Change::Bare, "a bare signature of the package"},
+    {"unknown line, expiry ahead", "p256",         "p256-expires",  Change::AsMade, ""},
+    {"its last day",            "p256",            "p256-expires",  Change::AsMade, "", kLastSecond},
+    {"the day after",           "p256",            "p256-expires",  Change::AsMade, "expired on 2027-06-30", kLastSecond + 1},
+    {"lines end in CR LF",      "p256",            "p256-crlf",     Change::AsMade, "must end in LF alone"},
+    {"no version",              "p256",            "p256-noversion", Change::AsMade, "gives no version"},
+    {"version twice",           "p256",            "p256-twice",    Change::AsMade, "gives its version twice"},
+    {"RSA of 1024 bits",        "rsa1024",         "rsa2048",       Change::AsMade, "RSA key of 1024 bits"},
+    {"P-384",                   "p384",            "p256",          Change::AsMade, "curve other than P-256"},
+    {"Ed25519",                 "ed25519",         "p256",          Change::AsMade, "neither RSA nor ECDSA"},
+    {"compressed point",        "p256-compressed", "p256",          Change::AsMade, "uncompressed"},
+    {"not Base64",              "!MFkw$EwYH",      "p256",          Change::AsMade, "not valid Base64"},
+    {"Base64, not a key",       "!aGVsbG8gd29ybGQ=", "p256",        Change::AsMade, "not a DER public key"},
+    {"no key",                  "!",               "p256",          Change::AsMade, "No package key"},
+    {"a bad second key",        "!MFkw,",          "p256",          Change::AsMade, "Key 1 of PackageKey: "},
 };
 // clang-format on
 
@@ -109,29 +129,54 @@ std::string NonCanonical(const std::string& der) {
   return std::string(1, '\x30') + static_cast<char>(body.size()) + body;
 }
 
-void RunCases(const TSignSet& set) {
-  testsupport::TTempFolder temp;
-  const std::string other = temp / "package.txt";
-  std::string changed = testsupport::ReadFileText(set.Package());
-  ASSERT_GT(changed.size(), 65536u);  // more than one piece of the checker's reading
-  changed[changed.size() / 2] ^= 1;
-  testsupport::WriteFileText(other, changed);
+// The statement with its signature bytes changed by f.
+template <typename F>
+std::string WithSignature(const std::string& statement, F f) {
+  const size_t at = statement.find("signature: ");
+  std::string bytes;
+  EXPECT_TRUE(net::Base64Decode(statement.substr(at + 11), bytes));
+  return statement.substr(0, at) + "signature: " + net::Base64Encode(f(bytes)) + "\n";
+}
 
+std::vector<std::string> Keys(const TSignSet& set, const std::string& names) {
+  if (names[0] == '!') return net::SplitPackageKeys(names.substr(1));
+  std::string list;
+  for (size_t from = 0;;) {
+    const size_t comma = names.find(',', from);
+    std::string name = names.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    const size_t first = name.find_first_not_of(' '), last = name.find_last_not_of(' ');
+    // The blanks around a name stay around its key.
+    list += name.substr(0, first) + set.Key(name.substr(first, last - first + 1)) + name.substr(last + 1);
+    if (comma == std::string::npos) break;
+    list += ',';
+    from = comma + 1;
+  }
+  return net::SplitPackageKeys(list);
+}
+
+void RunCases(const TSignSet& set) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    const std::string key = c.key[0] == '!' ? std::string(c.key + 1) : set.Key(c.key);
-    ASSERT_FALSE(c.key[0] != '!' && key.empty()) << "no key " << c.key;
-    std::string sig = set.Sig(c.signature);
+    std::string text = set.Statement(c.statement);
+    ASSERT_FALSE(text.empty()) << "no statement " << c.statement;
     switch (c.change) {
-      case Sig::AsMade: break;
-      case Sig::Empty: sig.clear(); break;
-      case Sig::Cut: sig.pop_back(); break;
-      case Sig::Appended: sig += '\0'; break;
-      case Sig::PaddedInteger: sig = NonCanonical(sig); break;
+      case Change::AsMade: break;
+      case Change::SigEmpty: text = text.substr(0, text.find("signature: ")) + "signature: \n"; break;
+      case Change::SigCut: text = WithSignature(text, [](std::string b) { return b.substr(0, b.size() - 1); }); break;
+      case Change::SigAppended: text = WithSignature(text, [](std::string b) { return b + '\0'; }); break;
+      case Change::PaddedInteger: text = WithSignature(text, NonCanonical); break;
+      case Change::BodyChanged: text.replace(text.find("5.4.0"), 5, "5.4.1"); break;
+      case Change::Trailing: text += "note: unsigned\n"; break;
+      case Change::Bare: text = set.File("package.p256.sig"); break;
     }
     try {
-      net::VerifyFileSignature(c.otherFile ? other : set.Package(), sig, key);
+      const net::TReleaseStatement s = net::VerifyStatement(text, Keys(set, c.keys), "Kestrova", c.now);
       EXPECT_STREQ(c.expected, "") << "verified";
+      EXPECT_EQ(s.Version, "5.4.0");
+      EXPECT_EQ(s.Product, "Kestrova");
+      EXPECT_EQ(s.Expires, std::string(c.statement) == "p256-expires" ? "2027-06-30" : "");
+      platform::TFileStream package(set.Package(), platform::TFileMode::OpenRead);
+      net::CheckPackageStream(package, s);
     } catch (const net::ESignatureError& e) {
       EXPECT_STRNE(c.expected, "") << e.Message;
       EXPECT_NE(e.Message.find(c.expected), std::string::npos) << e.Message;
@@ -149,19 +194,171 @@ TEST(Signature, FreshKeysMadeByOpenssl) {
   RunCases(*set);
 }
 
-TEST(Signature, KeyChecksAndUnreadableFile) {
+TEST(Signature, ThePackageItsStatementDescribes) {
   const TSignSet set = CommittedSet();
-  EXPECT_NO_THROW(net::CheckPublicKey(set.Key("rsa4096")));
-  EXPECT_THROW(net::CheckPublicKey(set.Key("rsa1024")), net::ESignatureError);
-  // Trailing bytes after the key make it another text.
-  std::string der = net::DecodeBase64(set.Key("p256"));
-  const std::string longer = der + '\0';
-  EXPECT_THROW(net::TSignatureVerifier{longer}, net::ESignatureError);
+  const std::vector<std::string> key = {set.Key("p256")};
+  const net::TReleaseStatement good = net::VerifyStatement(set.Statement("p256"), key, "Kestrova", kNow);
+  EXPECT_THROW(net::VerifyStatement(set.Statement("p256-product"), key, "Kestrova", kNow), net::ESignatureError);
+  EXPECT_EQ(net::ReadStatement(set.Statement("p256-product"), key, kNow).Product, "Lumeva");
+
+  // The same size, one byte changed; a statement of another size, or hash.
+  testsupport::TTempFolder temp;
+  std::string changed = testsupport::ReadFileText(set.Package());
+  ASSERT_GT(changed.size(), 65536u);  // more than one piece of the checker's reading
+  changed[changed.size() / 2] ^= 1;
+  testsupport::WriteFileText(temp / "other.txt", changed);
+  const struct {
+    std::string file;
+    const char* statement;
+    const char* expected;
+  } cases[] = {
+      {set.Package(), "p256", ""},
+      {temp / "other.txt", "p256", "SHA-256 is not the one"},
+      {set.Package(), "p256-size", "bytes; its release statement says"},
+      {set.Package(), "p256-sha256", "SHA-256 is not the one"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.statement);
+    const net::TReleaseStatement s = net::VerifyStatement(set.Statement(c.statement), key, "Kestrova", kNow);
+    try {
+      platform::TFileStream file(c.file, platform::TFileMode::OpenRead);
+      net::CheckPackageStream(file, s);
+      EXPECT_STREQ(c.expected, "");
+    } catch (const net::ESignatureError& e) {
+      EXPECT_NE(e.Message.find(c.expected), std::string::npos) << e.Message;
+      EXPECT_STRNE(c.expected, "");
+    }
+  }
+
+  // Hashed while written, as the download step writes it: sized first, then in
+  // pieces; the digest is the file's.
+  TMemoryStream written;
+  net::THashingStream hashing(written);
+  const std::string bytes = testsupport::ReadFileText(set.Package());
+  hashing.SetSize(static_cast<int64_t>(bytes.size()));
+  for (size_t at = 0; at < bytes.size(); at += 1000) {
+    EXPECT_EQ(hashing.Position(), static_cast<int64_t>(at));
+    hashing.Write(bytes.data() + at, static_cast<int64_t>(std::min<size_t>(1000, bytes.size() - at)));
+  }
+  EXPECT_THROW(hashing.SetPosition(0), EStreamError);
+  EXPECT_THROW(hashing.SetSize(10), EStreamError);
+  EXPECT_TRUE(written.Data() == bytes);
+  EXPECT_NO_THROW(hashing.Check(good));
+  EXPECT_EQ(net::TSha256::Hex(std::string("\x01\xAB\xff", 3)), "01abff");
+  net::TSha256 empty;
+  EXPECT_EQ(net::TSha256::Hex(empty.Finish()), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+}
+
+TEST(Signature, VersionsDatesAndAddresses) {
+  const struct {
+    const char* a;
+    const char* b;
+    int order;
+  } versions[] = {
+      {"5.10", "5.9", 1},     {"5.4", "5.4.0", 0},
+      {"5.4.0", "5.4.1", -1}, {"05.004", "5.4", 0},
+      {"1", "0.9.9", 1},      {"2.0", "10.0", -1},
+      {"0", "0.0.0", 0},      {"123456789012345678901234567890", "123456789012345678901234567891", -1},
+  };
+  for (const auto& v : versions) {
+    SCOPED_TRACE(std::string(v.a) + " " + v.b);
+    EXPECT_EQ(net::CompareVersions(v.a, v.b), v.order);
+    EXPECT_EQ(net::CompareVersions(v.b, v.a), -v.order);
+  }
+  for (const char* bad : {"", ".5", "5.", "5..4", "5.4a", "v5", " 5", "-1", "5,4"}) {
+    EXPECT_FALSE(net::IsVersion(bad)) << bad;
+    EXPECT_THROW(net::CompareVersions(bad, "1"), net::ESignatureError) << bad;
+  }
+
+  int64_t days = -1;
+  EXPECT_TRUE(net::ParseDate("1970-01-01", days));
+  EXPECT_EQ(days, 0);
+  EXPECT_TRUE(net::ParseDate("2000-02-29", days));
+  EXPECT_EQ(days, 11016);
+  EXPECT_TRUE(net::ParseDate("2027-06-30", days));
+  EXPECT_EQ(days, kLastSecond / 86400);
+  for (const char* bad : {"2027-6-30", "2027-06-31", "2100-02-29", "2027-13-01", "2027-00-10", "0000-01-01",
+                          "2027/06/30", "2027-06-30 ", "+027-06-30"})
+    EXPECT_FALSE(net::ParseDate(bad, days)) << bad;
+
+  EXPECT_EQ(net::StatementUrl("http://h/k/p.zip"), "http://h/k/p.zip.sig");
+  EXPECT_EQ(net::StatementUrl("http://h/k/p.zip?v=2&x=#top"), "http://h/k/p.zip.sig?v=2&x=#top");
+  EXPECT_EQ(net::StatementUrl("https://[::1]:8443/p.zip#a?b"), "https://[::1]:8443/p.zip.sig#a?b");
+}
+
+TEST(Signature, PackageKeyLists) {
+  const TSignSet set = CommittedSet();
+  const std::string a = set.Key("p256"), b = set.Key("rsa4096");
+  EXPECT_EQ(net::SplitPackageKeys(""), std::vector<std::string>{});
+  EXPECT_EQ(net::SplitPackageKeys("  "), std::vector<std::string>{});
+  EXPECT_EQ(net::SplitPackageKeys(a), std::vector<std::string>{a});
+  EXPECT_EQ(net::SplitPackageKeys(" " + a + " , " + b), (std::vector<std::string>{a, b}));
+  EXPECT_EQ(net::SplitPackageKeys(b + "," + b + "," + b + "," + b).size(), 4u);  // four RSA-4096 keys
+  const struct {
+    std::string list;
+    const char* message;
+  } refused[] = {
+      {a + "," + a + "," + a + "," + a + "," + a, "lists 5 keys; at most 4"},
+      {a + ",," + b, "Key 2 of PackageKey: empty"},
+      {a + ",", "Key 2 of PackageKey: empty"},
+      {a + "," + set.Key("rsa1024"), "Key 2 of PackageKey: The package key is an RSA key of 1024 bits"},
+  };
+  for (const auto& r : refused) {
+    try {
+      net::SplitPackageKeys(r.list);
+      ADD_FAILURE() << r.message;
+    } catch (const net::ESignatureError& e) {
+      EXPECT_NE(e.Message.find(r.message), std::string::npos) << e.Message;
+    }
+  }
+  // Trailing bytes after a key make it another text.
+  std::string der;
+  ASSERT_TRUE(net::Base64Decode(a, der));
+  EXPECT_THROW(net::TSignatureVerifier{der + '\0'}, net::ESignatureError);
   der.resize(der.size() - 1);
   EXPECT_THROW(net::TSignatureVerifier{der}, net::ESignatureError);
-  // A file that is not there is the file's error, not a verdict on the signature.
-  testsupport::TTempFolder temp;
-  EXPECT_THROW(net::VerifyFileSignature(temp / "missing.zip", set.Sig("p256"), set.Key("p256")), EFOpenError);
+}
+
+TEST(Signature, TrustPolicyFromTheDefaults) {
+  const TSignSet set = CommittedSet();
+  const std::string a = set.Key("p256"), b = set.Key("rsa2048");
+  const struct {
+    std::string keys, allow, max;
+    const char* words;  // or a part of the error
+    bool http, https;   // addresses allowed
+  } cases[] = {
+      {"", "0", "", "unsigned packages over https only", false, true},
+      {"", "", "4294967296", "unsigned packages over https only", false, true},
+      {"", "1", "100", "unsigned packages over http accepted", true, true},
+      {a, "0", "", "packages must be signed by the package key", true, true},
+      {a + "," + b, "1", "", "packages must be signed by one of 2 keys", true, true},
+      {"", "2", "", "AllowUnauthenticated is 0 or 1, not '2'", false, false},
+      {"", "0", "4G", "MaxPackageSize is a number of bytes above 0, not '4G'", false, false},
+      {"", "0", "0", "MaxPackageSize is a number of bytes above 0", false, false},
+      {"", "0", "-5", "MaxPackageSize is a number of bytes above 0", false, false},
+      {a + ",x", "0", "", "Key 2 of PackageKey", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    try {
+      const net::TTrustPolicy p = net::TTrustPolicy::FromDefaults(c.keys, c.allow, c.max);
+      EXPECT_EQ(p.Describe(), c.words);
+      EXPECT_EQ(p.MaxPackageSize, c.max == "100" ? 100 : net::kDefaultMaxPackageSize);
+      for (const char* url : {"http://h/k.zip", "h/k.zip", "HTTP://h:80/k.zip"}) {
+        try {
+          p.CheckAddress(url);
+          EXPECT_TRUE(c.http) << url;
+        } catch (const net::EPolicyError& e) {
+          EXPECT_FALSE(c.http) << url;
+          EXPECT_NE(e.Message.find("has no package key"), std::string::npos) << e.Message;
+        }
+      }
+      EXPECT_NO_THROW(p.CheckAddress("https://[::1]:8443/k.zip"));
+    } catch (const Exception& e) {
+      EXPECT_FALSE(c.https) << e.Message;
+      EXPECT_NE(e.Message.find(c.words), std::string::npos) << e.Message;
+    }
+  }
 }
 
 TEST(Signature, Base64) {
@@ -175,19 +372,29 @@ TEST(Signature, Base64) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
+    std::string bytes;
+    EXPECT_EQ(net::Base64Decode(c.text, bytes), c.bytes != nullptr);
     if (c.bytes) {
-      EXPECT_EQ(net::DecodeBase64(c.text), c.bytes);
-    } else {
-      EXPECT_THROW(net::DecodeBase64(c.text), net::ESignatureError);
+      EXPECT_EQ(bytes, c.bytes);
     }
   }
+  for (const char* bytes : {"", "M", "Ma", "Man", "\xff\x00\x80\x7f"}) {
+    std::string back;
+    EXPECT_TRUE(net::Base64Decode(net::Base64Encode(bytes), back));
+    EXPECT_EQ(back, bytes);
+  }
+  EXPECT_EQ(net::Base64Encode("Ma"), "TWE=");
 }
 
-TEST(Signature, FetchTakesOnlyACompleteSmallSignature) {
+TEST(Signature, FetchTakesOnlyACompleteSmallStatement) {
   net::THTTPClient client;
+  client.MaxBodySize = 12345;
   {
-    TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabcde"));
-    EXPECT_EQ(net::FetchSignature(client, server.Url("/p.zip.sig")), "abcde");
+    std::string request;
+    TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabcde", &request));
+    EXPECT_EQ(net::FetchStatement(client, server.Url("/p.zip?v=1")), "abcde");
+    EXPECT_EQ(request.substr(0, 23), "GET /p.zip.sig?v=1 HTTP");
+    EXPECT_EQ(client.MaxBodySize, 12345);  // the caller's settings back
   }
   const struct {
     std::string answer;
@@ -198,6 +405,8 @@ TEST(Signature, FetchTakesOnlyACompleteSmallSignature) {
       {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "is empty"},
       {"HTTP/1.1 200 OK\r\nContent-Length: 16385\r\n\r\n" + std::string(16385, 'x'), "larger than 16384 bytes"},
       {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(100000, 'x'), "larger than 16384 bytes"},
+      // Refused on the announcement: nothing of 2 GB is held or awaited.
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n" + std::string(100000, 'x'), "larger than 16384"},
   };
   for (const auto& r : refused) {
     SCOPED_TRACE(r.message);
@@ -211,36 +420,70 @@ TEST(Signature, FetchTakesOnlyACompleteSmallSignature) {
       }
     });
     try {
-      net::FetchSignature(fresh, server.Url("/p.zip.sig"));
+      net::FetchStatement(fresh, server.Url("/p.zip"));
       ADD_FAILURE() << "taken";
     } catch (const Exception& e) {
       EXPECT_NE(e.Message.find(r.message), std::string::npos) << e.Message;
     }
+    EXPECT_LT(fresh.BytesReceived(), 3 * 65536);
   }
 }
 
-TEST(Signature, LuVerifyExitStatus) {
-  fs::path tool;
-  for (const char* name : {"../lu-verify.exe", "../lu-verify"})
-    if (fs::exists(name)) tool = fs::path(name).make_preferred();
-  if (tool.empty()) GTEST_SKIP() << "lu-verify is not built";
+TEST(Signature, LuVerifyAndLuRelease) {
+  auto find = [](const char* name) {
+    for (const std::string& path : {std::string("../") + name + ".exe", std::string("../") + name})
+      if (fs::exists(path)) return fs::path(path).make_preferred();
+    return fs::path();
+  };
+  const fs::path verify = find("lu-verify"), release = find("lu-release");
+  if (verify.empty()) GTEST_SKIP() << "lu-verify is not built";
   const TSignSet set = CommittedSet();
-  const std::string package = set.Package();
-  const std::string sig = platform::FromHostPath((set.dir / "package.p256.sig").string());
   testsupport::TTempFolder temp;
   const std::string log = temp / "out.txt";
-  auto run = [&](const std::string& key) {
-    // The shell takes host paths. The tool path has no blanks; left unquoted so
-    // that cmd.exe keeps the quotes.
-    using platform::HostPath;
-    using testsupport::Quoted;
-    const std::string command = tool.string() + " " + Quoted(HostPath(package)) + " " + Quoted(HostPath(sig)) + " " +
-                                key + " > " + Quoted(HostPath(log)) + " 2>&1";
-    return std::system(command.c_str());
+  using platform::HostPath;
+  using testsupport::Quoted;
+  // The shell takes host paths. The tool paths have no blanks; left unquoted so
+  // that cmd.exe keeps the quotes.
+  auto run = [&](const fs::path& tool, const std::string& arguments, const std::string& output) {
+    return std::system((tool.string() + " " + arguments + " > " + Quoted(HostPath(output)) + " 2>&1").c_str());
   };
-  EXPECT_EQ(run(set.Key("p256")), 0) << testsupport::ReadFileText(log);
-  EXPECT_NE(run(set.Key("p256-other")), 0);
-  EXPECT_NE(testsupport::ReadFileText(log).find(kNoMatch), std::string::npos) << testsupport::ReadFileText(log);
-  EXPECT_NE(run("not-base64!"), 0);
-  EXPECT_NE(testsupport::ReadFileText(log).find("Base64"), std::string::npos) << testsupport::ReadFileText(log);
+  auto check = [&](const std::string& statement, const std::string& keys) {
+    return run(verify, Quoted(HostPath(set.Package())) + " " + Quoted(HostPath(statement)) + " " + keys, log);
+  };
+  // What a tool printed, its line ends as on the Linux port.
+  auto Log = [&] {
+    std::string text = testsupport::ReadFileText(log);
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+  };
+  auto statement = [&](const char* name) { return platform::FromHostPath((set.dir / name).string()); };
+  const std::string p256 = set.Key("p256");
+  EXPECT_EQ(check(statement("statement.p256-expires"), set.Key("p256-other") + "," + p256), 0) << Log();
+  EXPECT_NE(Log().find("product: Kestrova\nversion: 5.4.0\nsize: 78894\nexpires: 2027-06-30"), std::string::npos)
+      << Log();
+  EXPECT_NE(check(statement("statement.p256"), set.Key("p256-other")), 0);
+  EXPECT_NE(Log().find(kNotSigned), std::string::npos) << Log();
+  EXPECT_NE(check(statement("statement.p256-size"), p256), 0);
+  EXPECT_NE(Log().find("its release statement says"), std::string::npos);
+  EXPECT_NE(check(statement("package.p256.sig"), p256), 0);
+  EXPECT_NE(check(statement("statement.p256"), "not-base64!"), 0);
+  EXPECT_NE(Log().find("Base64"), std::string::npos) << Log();
+
+  // The vendor's side on the Linux port: a statement written by lu-release is
+  // one lu-verify takes.
+  if (release.empty() || std::system("command -v openssl >/dev/null 2>&1") != 0) return;
+  const std::string pem = temp / "key.pem", made = temp / "made.sig", pub = temp / "key.b64";
+  ASSERT_EQ(std::system(("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out " +
+                         Quoted(HostPath(pem)) + " 2>/dev/null && openssl pkey -in " + Quoted(HostPath(pem)) +
+                         " -pubout -outform DER | base64 -w0 > " + Quoted(HostPath(pub)))
+                            .c_str()),
+            0);
+  const std::string args = Quoted(HostPath(pem)) + " " + Quoted(HostPath(set.Package())) + " Kestrova ";
+  EXPECT_EQ(run(release, args + "5.10 2099-12-31", made), 0) << testsupport::ReadFileText(made);
+  EXPECT_EQ(check(made, testsupport::ReadFileText(pub)), 0) << Log();
+  EXPECT_NE(Log().find("version: 5.10\nsize: 78894\nexpires: 2099-12-31"), std::string::npos) << Log();
+  for (const char* refused : {"5..10", "5.10 2020-01-01", "5.10 2099-02-30"}) {
+    EXPECT_EQ(run(release, args + refused, log), 256) << refused;
+    EXPECT_NE(Log().find("lu-release: "), std::string::npos) << refused;
+  }
 }

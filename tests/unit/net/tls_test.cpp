@@ -1,7 +1,8 @@
 // https through the client against nginx on loopback, with a test CA made at test
 // time and trusted by this test alone: a certificate for the right name, one for
-// another name, one from an authority nobody trusts, an expired one, each direct
-// and through tinyproxy's tunnel.
+// another name, one from an authority nobody trusts, an expired one, one that
+// names its server in the common name alone; an address that is none, an IPv6
+// address, a server of TLS 1.3 alone; each direct and through tinyproxy's tunnel.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -68,6 +69,11 @@ TEST_F(Tls, CertificateCases) {
       {"other", "127.0.0.1", "is not for the name 127.0.0.1 (it is for: other.example)."},
       {"untrusted", "localhost", "is not issued by a trusted authority (issuer: Rogue Test CA)."},
       {"expired", "localhost", "it has expired."},
+      {"nosan", "localhost", "it names no server in a subject alternative name"},
+      // Taken for 127.0.0.1 by some resolvers; not an address the check can read.
+      {"good", "127.1", "No secure connection to 127.1: it looks like an IP address but is not one."},
+      {"ipv6", "[::1]", ""},
+      {"tls13", "localhost", ""},
   };
   const std::string package = Package();
   for (bool viaProxy : {false, true}) {
@@ -77,6 +83,10 @@ TEST_F(Tls, CertificateCases) {
     }
     ASSERT_TRUE(!viaProxy || proxy_->Ready()) << proxy_->Failure();
     for (const auto& c : cases) {
+      if (tls_->Port(c.server) == 0) {
+        std::cout << "[ SKIPPED  ] " << c.server << ": not on this machine\n";
+        continue;
+      }
       std::string url = Url(c.host, c.server);
       SCOPED_TRACE(std::string(c.server) + " " + url + (viaProxy ? " through the proxy" : ""));
       THTTPClient client;
@@ -91,6 +101,14 @@ TEST_F(Tls, CertificateCases) {
         EXPECT_TRUE(out.Data() == package) << out.Data().size() << " bytes";
         EXPECT_EQ(client.Response.ResponseCode, 200);
       } catch (const ETlsError& e) {
+#ifdef _WIN32
+        // Offered through the newer credentials; SChannels without TLS 1.3
+        // (Wine's among them) then fail the handshake.
+        if (std::string(c.server) == "tls13" && e.Message.find("No secure connection to") == 0) {
+          std::cout << "[ SKIPPED  ] TLS 1.3: this system does not offer it (" << e.Message << ")\n";
+          continue;
+        }
+#endif
         EXPECT_NE(e.Message.find(c.error), std::string::npos) << e.Message;
         EXPECT_NE(*c.error, '\0') << e.Message;
         EXPECT_EQ(out.Data(), "");

@@ -19,6 +19,8 @@ TEST(BuildDefaults, ValuesOfThisBuild) {
   EXPECT_EQ(defaults::UpdaterFileName(), LU_UPDATER_FILE_NAME);
   EXPECT_EQ(defaults::DefaultDownloadLocation(), LU_DEFAULT_DOWNLOAD_LOCATION);
   EXPECT_EQ(defaults::PackageKey(), LU_PACKAGE_KEY);
+  EXPECT_EQ(defaults::AllowUnauthenticated(), LU_ALLOW_UNAUTHENTICATED);
+  EXPECT_EQ(defaults::MaxPackageSize(), LU_MAX_PACKAGE_SIZE);
   EXPECT_STREQ(defaults::BatchFileName, "LiveUpdate.bat");
   EXPECT_EQ(defaults::FileReplaceTimeout, 1000u);
   // The archive name the download step derives from the address.
@@ -27,7 +29,7 @@ TEST(BuildDefaults, ValuesOfThisBuild) {
 }
 
 TEST(BuildDefaults, LayoutTable) {
-  const uint32_t capacities[] = {132, 36, 260, 36, 260, 260, 36, 36, 132, 36, 36, 1024};
+  const uint32_t capacities[] = {132, 36, 260, 36, 260, 260, 36, 36, 132, 36, 36, 3072, 4, 24};
   size_t total = defaults::kSignatureSize;
   for (int i = 0; i < defaults::kFieldCount; ++i) {
     EXPECT_EQ(defaults::kFields[i].Capacity, capacities[i]) << defaults::kFields[i].Name;
@@ -40,7 +42,8 @@ TEST(BuildDefaults, LayoutTable) {
   EXPECT_EQ(defaults::FindField("packagekey"), 11);
   EXPECT_EQ(defaults::FindField("BatchFileName"), -1);
   EXPECT_EQ(defaults::Value(-1), "");
-  EXPECT_EQ(defaults::Value(12), "");
+  EXPECT_EQ(defaults::FindField("maxpackagesize"), 13);
+  EXPECT_EQ(defaults::Value(14), "");
   const std::string sig = defaults::Signature();
   EXPECT_EQ(sig.size(), defaults::kSignatureSize);
   EXPECT_EQ(sig.substr(1, 11), "LU-DEFAULTS");

@@ -28,6 +28,7 @@ const Expected kEnglish[] = {
     {"S_KillError", "Unable to terminate the application that need to be installed.\r\nPlease terminate this application manually and restart this setup.\r\nIf it doesn't work, download the full package from the web site."},
     {"S_DownloadError", "Unable to download installation file from the server!\r\nTry redoing the installation.\r\nIf the problem persist, contact technical support."},
     {"S_BadSignature", "The downloaded installation file is not signed by its publisher.\r\nNothing was installed. Contact technical support."},
+    {"S_OlderPackage", "The installation file offered is older than the installed version.\r\nNothing was installed."},
     {"S_UnknownError", "We are deeply sorry, but the application encountered a problem.\r\nTry redoing the installation.\r\nIf the problem persist, contact technical support."},
     {"S_Successfull", "The application was installed successfully!"},
     {"S_FormCaption", "Kestrova installer"},
@@ -63,6 +64,7 @@ const Expected kFrench[] = {
     {"S_KillError", "Impossible de terminer l'application.\r\nFermez manuellement l'application et recommencer l'installation.\r\nSe cela ne fonctionne pas, t\xE9" "l\xE9" "chargez l'application directement du site Web."},
     {"S_DownloadError", "Impossible de t\xE9" "l\xE9" "charger le fichier \xE0" " partir du serveur.\r\nEssayez de nouveau.\r\nSi le probl\xE8" "me persiste, contactez le soutien technique."},
     {"S_BadSignature", "Le fichier d'installation t\xE9" "l\xE9" "charg\xE9" " n'est pas sign\xE9" " par son \xE9" "diteur.\r\nRien n'a \xE9" "t\xE9" " install\xE9" ". Contactez le soutien technique."},
+    {"S_OlderPackage", "Le fichier d'installation propos\xE9" " est plus ancien que la version install\xE9" "e.\r\nRien n'a \xE9" "t\xE9" " install\xE9" "."},
     {"S_UnknownError", "Nous sommes profond\xE9" "ment d\xE9" "sol\xE9" ". L'application a rencontr\xE9" " un probl\xEA" "me.\r\nEssayez de nouveau.\r\nSi le probl\xE8" "me persiste, contactez le soutien technique."},
     {"S_Successfull", "L'application a \xE9" "t\xE9" " install\xE9" "e avec succ\xE8" "s!"},
     {"S_FormCaption", "Installation de Kestrova"},
@@ -98,6 +100,7 @@ const Expected kPortuguese[] = {
     {"S_KillError", "Foi impossivel de terminar a aplica\xE7" "\xE3" "o\r\nFechar manualmente a aplica\xE7" "\xE3" "o e recomen\xE7" "ar a atualiza\xE7" "\xE3" "o.\r\nSe isto n\xE3" "o funcionar, baixar a aplica\xE7" "\xE3" "o diretamente do endere\xE7" "o Web."},
     {"S_DownloadError", "Impossivel de baixar a atualiza\xE7" "\xE3" "o do servidor.\r\nTente outra vez.\r\nSe o problema continuar, entre em contato com o suporte t\xE9" "cnico."},
     {"S_BadSignature", "O arquivo de instala\xE7" "\xE3" "o baixado n\xE3" "o est\xE1" " assinado pelo seu editor.\r\nNada foi instalado. Entre em contato com o suporte t\xE9" "cnico."},
+    {"S_OlderPackage", "O arquivo de instala\xE7" "\xE3" "o oferecido \xE9" " mais antigo que a vers\xE3" "o instalada.\r\nNada foi instalado."},
     {"S_UnknownError", "Nos pedimos desculpas. A aplica\xE7" "\xE3" "o encontrou problemas.\r\nTente outra vez.\r\nSe o problema continuar, entre em contato com o suporte t\xE9" "cnico."},
     {"S_Successfull", "O processo de instala\xE7" "\xE3" "o terminou com sucesso!"},
     {"S_FormCaption", "Instala\xE7" "\xE3" "o de Kestrova"},
@@ -156,6 +159,7 @@ const Expected kBuiltIn[] = {
     {"S_FRetryLabel", "Install was unable to copy some files. Try closing any application that might be using those files and click retry."},
     {"S_BRetry", "Retry"},
     {"S_BadSignature", "The downloaded update is not signed by its publisher.\r\nNothing was installed. Contact technical support."},
+    {"S_OlderPackage", "The update offered is older than the installed version.\r\nNothing was installed."},
 };
 // clang-format on
 
@@ -205,7 +209,7 @@ TEST(LanguageDocument, FieldOrderAndBuiltInTexts) {
     EXPECT_STREQ(TFileXML::KeyName(i), kBuiltIn[i].Key);
     EXPECT_EQ(TFileXML::DefaultText(kBuiltIn[i].Key), kBuiltIn[i].Text) << kBuiltIn[i].Key;
   }
-  EXPECT_EQ(TFileXML::KeyName(42), nullptr);
+  EXPECT_EQ(TFileXML::KeyName(43), nullptr);
   EXPECT_EQ(TFileXML::DefaultText("S_LabelTop"), "");
   TFileXML texts;
   EXPECT_EQ(texts.Text("S_LabelTop"), nullptr);

@@ -1,6 +1,8 @@
 // The main window driven as a user would, through the headless back end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <thread>
 
 #include "engine/worker.h"
@@ -11,6 +13,8 @@
 #include "settings/registry.h"
 #include "shell/form_main.h"
 #include "shell/retry_form.h"
+#include "shell/ui/win32/layout.h"
+#include "shell/ui/win32/resample.h"
 #include "support/headless_backend.h"
 #include "support/test_support.h"
 #include "support/window_under_test.h"
@@ -258,6 +262,64 @@ TEST(MainWindow, EmptyTextsOfTheSectionLeaveNoControlWithoutCaption) {
   EXPECT_EQ(dialog.BRetry.Caption(), "Retry");
   EXPECT_EQ(dialog.BCancel.Caption(), "Anular");
   EXPECT_FALSE(dialog.LRetryMessage.Caption().empty());
+}
+
+// Every control of the form has its place, inside the window and clear of the
+// others of its view (the two brand pictures and the two check boxes share theirs
+// by design), at every scale; so do the retry dialog's.
+TEST(WindowLayout, EveryControlHasAPlaceInsideItsViewAndClearOfTheOthers) {
+  auto apart = [](const layout::TBox& a, const layout::TBox& b) {
+    return a == b || a.Right() <= b.X || b.Right() <= a.X || a.Bottom() <= b.Y || b.Bottom() <= a.Y;
+  };
+  auto inside = [](const layout::TBox& b, const layout::TBox& client) {
+    return b.X >= 0 && b.Y >= 0 && b.W > 0 && b.H > 0 && b.Right() <= client.W && b.Bottom() <= client.H;
+  };
+  Window w({});
+  TFMain& form = w.form;
+  std::set<TControl*> placed;
+  for (int dpi : {96, 120, 144, 192}) {
+    const layout::TBox client = layout::Scale(layout::kClient, dpi);
+    for (const layout::TView& view : layout::kViews) {
+      placed.insert(&view.Panel(form));
+      for (const layout::TPlace& a : view.Places) {
+        placed.insert(&a.Control(form));
+        EXPECT_TRUE(inside(layout::Scale(a.Box, dpi), client)) << a.Control(form).Name << " at " << dpi;
+        for (const layout::TPlace& b : view.Places)
+          EXPECT_TRUE(apart(layout::Scale(a.Box, dpi), layout::Scale(b.Box, dpi)))
+              << a.Control(form).Name << " and " << b.Control(form).Name << " at " << dpi;
+      }
+    }
+    const layout::TRetryLayout& retry = layout::kRetry;
+    const layout::TBox boxes[] = {retry.Message, retry.List, retry.Retry, retry.Cancel};
+    for (const layout::TBox& a : boxes) {
+      EXPECT_TRUE(inside(layout::Scale(a, dpi), layout::Scale(retry.Client, dpi))) << dpi;
+      for (const layout::TBox& b : boxes) EXPECT_TRUE(apart(layout::Scale(a, dpi), layout::Scale(b, dpi))) << dpi;
+    }
+  }
+  const std::vector<TControl*> all = form.AllControls();
+  EXPECT_EQ(placed, std::set<TControl*>(all.begin(), all.end()));
+}
+
+// Brand pictures at another DPI: a flat colour stays exact, each pixel of a
+// smaller picture is the mean of what it covers, and a larger one keeps the
+// source's pixels where they are whole.
+TEST(WindowLayout, PicturesResampleByArea) {
+  picture::TPixels flat{136, 40, std::vector<uint32_t>(136 * 40, 0xFF001D61u)};
+  for (auto [w, h] : {std::pair{204, 60}, {109, 32}, {170, 50}, {1, 1}}) {
+    const picture::TPixels out = picture::Resample(flat, w, h);
+    ASSERT_EQ(out.Data.size(), static_cast<size_t>(w) * h);
+    EXPECT_TRUE(std::all_of(out.Data.begin(), out.Data.end(), [](uint32_t p) { return p == 0xFF001D61u; })) << w;
+  }
+  // Black and white columns, halved: grey. A 1-pixel white line in black, halved:
+  // half white, not lost.
+  const picture::TPixels columns{4, 1, {0xFF000000u, 0xFFFFFFFFu, 0xFF000000u, 0xFFFFFFFFu}};
+  EXPECT_EQ(picture::Resample(columns, 2, 1).Data, (std::vector<uint32_t>{0xFF808080u, 0xFF808080u}));
+  const picture::TPixels line{3, 1, {0xFF000000u, 0xFFFFFFFFu, 0xFF000000u}};
+  EXPECT_EQ(picture::Resample(line, 1, 1).Data, std::vector<uint32_t>{0xFF555555u});
+  // Doubled: every source pixel becomes two, unchanged.
+  EXPECT_EQ(picture::Resample(line, 6, 2).Data,
+            (std::vector<uint32_t>{0xFF000000u, 0xFF000000u, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFF000000u, 0xFF000000u,
+                                   0xFF000000u, 0xFF000000u, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFF000000u, 0xFF000000u}));
 }
 
 // A call that fails on the window's thread fails the waiting caller: a retry

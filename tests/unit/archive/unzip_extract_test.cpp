@@ -162,17 +162,40 @@ TEST_F(UnZipExtract, EndRecordWithoutDirectoryFallsBackToTheLocalHeaders) {
   EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrBadDirectory});
 }
 
-TEST_F(UnZipExtract, ProgramStubInFrontWithAndWithoutAdjustedOffsets) {
-  std::string stub = "MZ" + Pattern(3000, 9) + "PK\x03\x04" + Pattern(1000, 10);
-  for (bool adjusted : {false, true}) {
-    SCOPED_TRACE(adjusted ? "adjusted" : "not adjusted");
+// The end record behind the longest comment, behind data appended to the archive
+// (200 KB, stray signatures in it), behind a comment that holds an end record of
+// its own, and a program stub of 1 MB in front (with and without offsets that
+// count it, the stub holding a local header signature).
+TEST_F(UnZipExtract, EndRecordBehindCommentsAppendedDataAndStubs) {
+  const std::string smallStub = "MZ" + Pattern(3000, 9) + "PK\x03\x04" + Pattern(1000, 10);
+  const std::string bigStub = "MZ" + Pattern(1 << 20, 13);
+  std::string appended = Pattern(200 * 1024, 14);
+  for (std::size_t at = 5000; at + 22 < appended.size(); at += 10007) appended.replace(at, 4, "PK\x05\x06");
+  // Entries 1, directory size 46 at offset 0, no comment of its own.
+  const std::string fakeRecord("PK\x05\x06\0\0\0\0\x01\0\x01\0\x2E\0\0\0\0\0\0\0\0\0", 22);
+  struct TCase {
+    const char* what;
+    TArchiveLayout layout;
+    std::string after;  // bytes after the end record and its comment
+  };
+  const std::vector<TCase> cases = {
+      {"small stub, offsets not adjusted", {smallStub, false, true, "a comment"}, ""},
+      {"small stub, offsets adjusted", {smallStub, true, true, "a comment"}, ""},
+      {"comment of 65,535 bytes", {"", false, true, Pattern(65535, 15)}, ""},
+      {"200 KB appended", {"", false, true, ""}, appended},
+      {"end record in the comment", {"", false, true, fakeRecord + Pattern(100, 16)}, ""},
+      {"1 MB stub, offsets adjusted", {bigStub, true, true, ""}, ""},
+      {"1 MB stub, not adjusted, long comment, 200 KB appended", {bigStub, false, true, Pattern(65535, 17)}, appended},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
     rec_ = TRecorder();
-    std::string bytes = BuildZip({File("a.txt", "first"), File("d/b.txt", Pattern(40000, 4))},
-                                 TArchiveLayout{stub, adjusted, true, "a comment"});
-    WriteArchive(bytes);
+    testsupport::RemoveTree(outDir_);
+    platform::CreateDir(outDir_);
+    WriteArchive(BuildZip({File("a.txt", "first"), File("d/b.txt", Pattern(40000, 4))}, c.layout) + c.after);
     TUnZip z;
     Configure(z);
-    EXPECT_EQ(z.ArcType(), archive::atZipExe);
+    EXPECT_EQ(z.ArcType(), c.layout.Stub.empty() ? archive::atZip : archive::atZipExe);
     EXPECT_EQ(z.Extract(), 2);
     EXPECT_EQ(Read("a.txt"), "first");
     EXPECT_EQ(Read("d\\b.txt"), Pattern(40000, 4));
@@ -801,6 +824,29 @@ TEST_F(UnZipExtract, OemAndUtf8NamesBecomeAnsi) {
   platform::CreateDir(outDir_);
   EXPECT_EQ(Run(BuildZip({oem, utf8}), [](TUnZip& z) { z.TranslateOemChar = false; }), 2);
   EXPECT_EQ(rec_.Begun[0], Out("caf\x82.txt"));
+}
+
+// The Unicode Path extra field (0x7075) names the entry when it holds the CRC-32
+// of the stored name (in both headers, or in the directory alone), as Windows
+// tools write it beside a code page 437 name; it is passed over when its CRC is
+// another name's (the entry was renamed) or its name is no UTF-8.
+TEST_F(UnZipExtract, UnicodePathFieldNamesTheEntryItBelongsTo) {
+  std::string real;
+  ASSERT_TRUE(platform::UnicodeToAnsi(U"Preis \u2013 5 \u20AC.txt", real));
+  TEntrySpec both = File("Preis _ 5 _.txt", "both");
+  both.Extra = both.LocalExtra = unziptest::UnicodePathField(both.Name, "Preis \xE2\x80\x93 5 \xE2\x82\xAC.txt");
+  TEntrySpec central = File("d/caf_.txt", "central");
+  central.Extra = unziptest::UnicodePathField(central.Name, "d/caf\xC3\xA9.txt");
+  TEntrySpec renamed = File("renamed.txt", "renamed");
+  renamed.Extra = renamed.LocalExtra = unziptest::UnicodePathField("old.txt", "old.txt");
+  TEntrySpec invalid = File("invalid.txt", "invalid");
+  invalid.Extra = invalid.LocalExtra = unziptest::UnicodePathField(invalid.Name, "\xFF\xFE.txt");
+  EXPECT_EQ(Run(BuildZip({both, central, renamed, invalid})), 4);
+  EXPECT_EQ(rec_.Begun,
+            (std::vector<std::string>{Out(real), Out("d\\caf\xE9.txt"), Out("renamed.txt"), Out("invalid.txt")}));
+  EXPECT_EQ(Read(real), "both");
+  EXPECT_EQ(Read("d\\caf\xE9.txt"), "central");
+  EXPECT_TRUE(rec_.Errors.empty());
 }
 
 }  // namespace

@@ -546,13 +546,8 @@ std::unique_ptr<platform::TFileStream> TUnZip::CreateOutput(const std::string& t
 void TUnZip::FinishFile(const std::string& target, const TZipEntry& entry) {
   if (!RestoreFileAttr) return;
   const uint32_t dosAttributes = entry.ExternalAttributes & 0xFF;
-  // Unix permissions only from Unix hosts, without set-id or sticky bits, and
-  // always readable by the owner so the file can be copied on.
-  uint32_t unixMode = 0;
-  if (entry.Host == zip::kHostUnix) {
-    unixMode = (entry.ExternalAttributes >> 16) & 0777;
-    if (unixMode != 0) unixMode |= 0400;
-  }
+  // Unix permissions only from Unix hosts; the platform keeps what is safe of them.
+  const uint32_t unixMode = entry.Host == zip::kHostUnix ? (entry.ExternalAttributes >> 16) & 07777 : 0;
   if (dosAttributes == platform::faArchive && unixMode == 0) return;
   platform::SetAttributes(
       target, dosAttributes & (platform::faReadOnly | platform::faHidden | platform::faSysFile | platform::faArchive),

@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "support/test_platform.h"
 #include "support/test_support.h"
 #include "unzip_test_helpers.h"
 
@@ -737,9 +738,19 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
   script.Host = 3;
   script.ExternalAttributes = (0100755u << 16);
   script.Date = older.Date;
-  std::string bytes = BuildZip({older, newer, script});
+  // Of Unix modes only the execute bits count, under the umask.
+  std::vector<TEntrySpec> entries = {older, newer, script};
+  const std::vector<std::pair<std::string, uint32_t>> modes = {
+      {"shared.txt", 0100666}, {"tool", 0100777}, {"setuid", 0104755}, {"private", 0100600}};
+  for (const auto& [name, mode] : modes) {
+    entries.push_back(File(name, name));
+    entries.back().Host = 3;
+    entries.back().ExternalAttributes = mode << 16;
+    entries.back().Date = older.Date;
+  }
+  std::string bytes = BuildZip(entries);
 
-  ASSERT_EQ(Run(bytes), 3);
+  ASSERT_EQ(Run(bytes), 7);
   auto when = platform::GetLastWriteTime(Out("older.txt"));
   ASSERT_TRUE(when);
   EXPECT_EQ(std::make_tuple(when->Year, when->Month, when->Day, when->Hour, when->Minute, when->Second),
@@ -747,8 +758,15 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
   EXPECT_NE(platform::GetAttributes(Out("newer.txt")) & platform::faReadOnly, 0u);
   EXPECT_EQ(platform::GetAttributes(Out("older.txt")) & platform::faReadOnly, 0u);
   if (platform::EmulatedMachine()) {
-    auto perms = std::filesystem::status(platform::HostPath(Out("run.sh"))).permissions();
-    EXPECT_EQ(perms & std::filesystem::perms::all, static_cast<std::filesystem::perms>(0755));
+    const uint32_t mask = platform::CreationMask();
+    auto modeOf = [&](const std::string& name) {
+      return static_cast<uint32_t>(std::filesystem::status(platform::HostPath(Out(name))).permissions());
+    };
+    EXPECT_EQ(modeOf("run.sh"), 0777u & ~mask);
+    EXPECT_EQ(modeOf("shared.txt"), 0666u & ~mask);
+    EXPECT_EQ(modeOf("tool"), 0777u & ~mask);
+    EXPECT_EQ(modeOf("setuid"), 0777u & ~mask);
+    EXPECT_EQ(modeOf("private"), 0666u & ~mask);
   }
 
   testsupport::RemoveTree(outDir_);
@@ -759,7 +777,7 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
                   z.DateAttribute = archive::daMaxFileDate;
                   z.RestoreFileAttr = false;
                 }),
-            3);
+            7);
   when = platform::GetLastWriteTime(Out("older.txt"));
   ASSERT_TRUE(when);
   EXPECT_EQ(std::make_tuple(when->Year, when->Month, when->Day, when->Hour, when->Minute, when->Second),
@@ -768,7 +786,7 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
 
   testsupport::RemoveTree(outDir_);
   platform::CreateDir(outDir_);
-  ASSERT_EQ(Run(bytes, [](TUnZip& z) { z.DateAttribute = archive::daSysDate; }), 3);
+  ASSERT_EQ(Run(bytes, [](TUnZip& z) { z.DateAttribute = archive::daSysDate; }), 7);
   when = platform::GetLastWriteTime(Out("older.txt"));
   ASSERT_TRUE(when);
   EXPECT_EQ(when->Year, platform::Now().Year);

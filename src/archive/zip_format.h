@@ -49,6 +49,10 @@ constexpr uint16_t kZip64ExtraId = 0x0001;
 constexpr uint16_t kUnicodePathExtraId = 0x7075;
 constexpr uint8_t kUnicodePathVersion = 1;
 
+// Compression methods besides the decoded ones: 99 marks AES encryption (WinZip's
+// AE-x), whose extra field names the real method.
+constexpr uint16_t kMethodAes = 99;
+
 // "Version made by" high byte: the host whose attribute conventions apply.
 constexpr uint8_t kHostMsDos = 0;
 constexpr uint8_t kHostUnix = 3;

@@ -388,16 +388,32 @@ TEST_F(UnZipExtract, DeflateStreamLongerThanDeclaredIsDamaged) {
   EXPECT_EQ(Read("longer.txt"), "abc");  // never more than declared
 }
 
-TEST_F(UnZipExtract, UnsupportedMethodLeavesAnEmptyCountedFile) {
+// An unknown method and AES encryption (method 99, which no password given here
+// would open) are named and leave no file, not even an empty one; neither counts.
+TEST_F(UnZipExtract, UnsupportedMethodAndAesLeaveNoFile) {
   TEntrySpec lzma = File("packed.bin", Pattern(100, 6));
   lzma.Method = 14;
-  EXPECT_EQ(Run(BuildZip({lzma, File("next.txt", "next")})), 2);
-  EXPECT_TRUE(platform::FileExists(Out("packed.bin")));
-  EXPECT_EQ(Read("packed.bin"), "");
+  TEntrySpec aes = File("sub/aes.txt", Pattern(100, 7));
+  aes.Method = 99;
+  aes.Flags = 1;
+  aes.Extra = std::string(
+      "\x01\x99\x07\x00\x02\x00"
+      "AE\x03\x08\x00",
+      11);  // AE-2, AES-256, deflated
+  int asked = 0;
+  EXPECT_EQ(
+      Run(BuildZip({lzma, aes, File("next.txt", "next")}),
+          [&](TUnZip& z) { z.OnGetPassword = [&](TUnZip*, const std::string&, std::string&, bool&) { ++asked; }; }),
+      1);
+  EXPECT_EQ(asked, 0);
+  EXPECT_FALSE(platform::FileExists(Out("packed.bin")));
+  EXPECT_FALSE(platform::DirectoryExists(Out("sub")));
   EXPECT_EQ(Read("next.txt"), "next");
-  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrUnsupported});
+  ASSERT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::kErrUnsupported, archive::kErrEncrypted}));
   EXPECT_EQ(rec_.Errors[0].FileName, Out("packed.bin"));
+  EXPECT_EQ(rec_.Errors[1].FileName, "sub\\aes.txt");
   EXPECT_EQ(archive::UnZipErrorText(archive::kErrUnsupported), "Unsupported compression method");
+  EXPECT_EQ(archive::UnZipErrorText(archive::kErrEncrypted), "The entry is encrypted");
 }
 
 TEST_F(UnZipExtract, SkippingWritesNothing) {

@@ -22,11 +22,11 @@ constexpr int64_t kLocalSearchBlock = 32768;
 constexpr int kLocalSearchBlocks = 4;
 // The end record lies within its own size and the longest comment of the end of
 // the file, unless more was appended after it; beyond that span the file is
-// searched back in steps of this size. Candidates are checked one by one; a file
-// crafted to hold millions of signatures ends the search after this many.
+// searched back in steps of this size. Each signature found is checked (a few
+// reads); a file crafted to hold millions of them ends the search after this many.
 constexpr int64_t kEndSearchSpan = zip::kEndRecordSize + 0xFFFF;
 constexpr int64_t kEndSearchStep = 65536;
-constexpr int kMaxEndCandidates = 1 << 16;
+constexpr int kMaxEndCandidates = 4096;
 // The most entries one archive may have, and the most bytes all their names may
 // take: what is kept of each entry (about a hundred bytes and its name) must stay
 // within memory, whatever a directory claims.
@@ -171,7 +171,7 @@ bool ReadZip64EndRecord(TArchiveReader& reader, int64_t endPos, uint64_t& total,
 // at the (ZIP64) end record. A file that begins with a local header has nothing
 // in front of its entries: an end record that only fits with such data belongs
 // to something the archive holds (a stored archive, say), as does an empty one.
-TPlaceProblem LocateDirectory(TArchiveReader& reader, int64_t endPos, const zip::TEndRecord& end,
+TPlaceProblem LocateDirectory(TArchiveReader& reader, int64_t endPos, const zip::TEndRecord& end, bool entriesAtStart,
                               TDirectoryPlace& place) {
   if (end.CommentLength > reader.Size() - endPos - static_cast<int64_t>(zip::kEndRecordSize))
     return TPlaceProblem::CommentPastEnd;
@@ -179,7 +179,6 @@ TPlaceProblem LocateDirectory(TArchiveReader& reader, int64_t endPos, const zip:
   int64_t directoryEnd = endPos;
   bool zip64 = false;
   if (!ReadZip64EndRecord(reader, endPos, total, size, offset, directoryEnd, zip64)) return TPlaceProblem::Zip64Missing;
-  const bool entriesAtStart = BeginsWithLocalHeader(reader);
   place = TDirectoryPlace{};
   place.Total = total;
   place.Zip64 = zip64;
@@ -218,6 +217,7 @@ int64_t FindEndRecord(TArchiveReader& reader, zip::TEndRecord& record, TDirector
   const int64_t last = reader.Size() - kRecord;  // the last position a record fits at
   if (last < 0) return -1;
   const int64_t spanStart = std::max<int64_t>(0, reader.Size() - kEndSearchSpan);
+  const bool entriesAtStart = BeginsWithLocalHeader(reader);
   std::vector<uint8_t> block(static_cast<std::size_t>(kEndSearchStep + kRecord - 1));
   int64_t fallback = -1;
   int candidates = 0;
@@ -230,7 +230,7 @@ int64_t FindEndRecord(TArchiveReader& reader, zip::TEndRecord& record, TDirector
       if (zip::Get32(&block[static_cast<std::size_t>(i)]) != zip::kEndRecordSignature) continue;
       ++candidates;
       const zip::TEndRecord candidate = zip::TEndRecord::Parse(&block[static_cast<std::size_t>(i)]);
-      const TPlaceProblem found = LocateDirectory(reader, from + i, candidate, place);
+      const TPlaceProblem found = LocateDirectory(reader, from + i, candidate, entriesAtStart, place);
       if (found == TPlaceProblem::None || (fallback < 0 && from + i >= spanStart)) {
         record = candidate;
         problem = found;
@@ -239,7 +239,7 @@ int64_t FindEndRecord(TArchiveReader& reader, zip::TEndRecord& record, TDirector
       }
     }
   }
-  if (fallback >= 0) problem = LocateDirectory(reader, fallback, record, place);
+  if (fallback >= 0) problem = LocateDirectory(reader, fallback, record, entriesAtStart, place);
   return fallback;
 }
 

@@ -55,6 +55,10 @@ bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t unixMo
 bool SetAttributesNormal(const std::string& path);
 // Renames; fails when the destination exists or is held by another process.
 bool MoveFileTo(const std::string& source, const std::string& destination);
+// Renames within one volume and never copies: fails when the destination exists,
+// when the source is held by another process (sharing violation), and across
+// volumes (ERROR_NOT_SAME_DEVICE), so that a name never holds a file in part.
+bool RenameFile(const std::string& source, const std::string& destination);
 // Copies, replacing an existing destination when failIfExists is false.
 bool CopyFileTo(const std::string& source, const std::string& destination, bool failIfExists);
 
@@ -78,6 +82,25 @@ std::string WindowsDir();
 // The temporary folder with its trailing backslash, as the system returns it into
 // a buffer of 1024 characters.
 std::string TempDir();
+
+// Makes a new folder below parent, named prefix followed by a new GUID, that no
+// other process made or can enter: created exclusively (never an existing one),
+// with access for the owner alone on the Linux port (mode 0700). Returns its path
+// (parent's trailing separators dropped, one "\" before the name); "" with the
+// last error set when it cannot be made.
+std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix);
+
+// Durability. The names made, renamed or removed in a folder reach the disk
+// (Linux port: fsync of the folder; Win32: NTFS keeps names in its own log, in
+// order with the files' own changes, so there is nothing to do and the answer is
+// whether the folder exists).
+bool FlushFolder(const std::string& path);
+// Everything written to the volume that holds path reaches the disk: its files'
+// data and names (Linux port: syncfs; Win32: the volume's buffers, which only an
+// administrator may flush: false with ERROR_ACCESS_DENIED for others).
+bool FlushVolume(const std::string& path);
+// One file's data and size reach the disk.
+bool FlushFile(const std::string& path);
 
 // Lists the names (not paths) in a folder, folders first marked by a trailing "\";
 // each group sorted by name without regard to case. Empty when it cannot be read.
@@ -103,6 +126,12 @@ class TFileStream : public TStream {
   void Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t size) override;
+  // Writes count bytes at offset (the position afterwards is not defined); raises
+  // EStreamError "Stream write error" as Write does.
+  void WriteAt(int64_t offset, const void* buffer, int64_t count);
+  // The data written so far reaches the disk; false (with the last error) when the
+  // system refuses.
+  bool Flush();
   // Dates the file through this stream, without opening it again; after the last
   // write, the date stays when the file is closed. False (with the last error)
   // when the system refuses.

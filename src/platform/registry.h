@@ -47,6 +47,9 @@ class TRegKey {
   bool IsOpen() const;
 
   bool SetValue(const std::string& name, const TRegValue& value);
+  // The key's changes reach the disk (Win32: RegFlushKey; the Linux port writes
+  // its hive through to the disk with every change).
+  bool Flush();
   // false when the value does not exist or cannot be read.
   bool GetValue(const std::string& name, TRegValue& value) const;
   bool HasValue(const std::string& name) const;

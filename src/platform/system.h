@@ -17,6 +17,11 @@ namespace platform {
 uint32_t LastError();
 // The system's text for an error code, without a trailing line break.
 std::string SysErrorMessage(uint32_t code);
+// Whether an error code says that another program holds the file (a sharing or
+// lock violation), which may pass, as no other cause does.
+inline bool HeldByAnother(uint32_t code) { return code == 32 || code == 33; }
+// Whether an error code says that a rename would have to cross volumes.
+inline bool OtherVolume(uint32_t code) { return code == 17; }
 
 // A new GUID in its 38-character form: braces, upper-case hexadecimal, hyphens.
 std::string NewGuidText();
@@ -45,6 +50,9 @@ void SetProgramArguments(int argc, char** argv);
 // quote only when they precede one). The program name, the first item, ends at
 // the first blank outside quotes, its backslashes taken as they stand.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// The running program's own file, as a path text.
+std::string ProgramPath();
 
 // An environment variable ("" when unset).
 std::string GetEnv(const std::string& name);

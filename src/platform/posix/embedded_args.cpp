@@ -1,9 +1,14 @@
-// Embedded resources, program arguments and the environment for the Linux port.
+// Embedded resources, program arguments, the program file and the environment for
+// the Linux port.
+#include <unistd.h>
+
+#include <climits>
 #include <cstddef>
 #include <cstdlib>
 #include <mutex>
 
 #include "base/text.h"
+#include "platform/files.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/system.h"
 
@@ -41,6 +46,15 @@ void SetProgramArguments(int argc, char** argv) {
   arguments.clear();
   // The host's text is UTF-8, the program's 1252.
   for (int i = 1; i < argc; ++i) arguments.push_back(posix::AnsiText(argv[i] ? argv[i] : "", false));
+}
+
+std::string ProgramPath() {
+  // The kernel's name of the program file, which is right even after a rename.
+  std::string host(PATH_MAX, '\0');
+  const ssize_t n = readlink("/proc/self/exe", host.data(), host.size());
+  if (n <= 0 || static_cast<size_t>(n) >= host.size()) return std::string();
+  host.resize(static_cast<size_t>(n));
+  return FromHostPath(host);
 }
 
 std::string GetEnv(const std::string& name) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <sys/file.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -94,9 +95,25 @@ bool CopyContents(int in, const struct stat& srcStat, const std::string& dstHost
     return FailErrno(dstHost);
   }
   flock(out, LOCK_EX | LOCK_NB);  // others see the file in use while it is written
-  std::vector<char> buf(1 << 16);
-  bool ok = true;
-  for (;;) {
+  // The kernel copies between the files itself where it can; a file system that
+  // cannot gets the bytes through a buffer.
+  bool ok = true, kernel = true;
+  for (off_t done = 0; kernel && done < srcStat.st_size;) {
+    ssize_t n = sendfile(out, in, nullptr, static_cast<size_t>(std::min<off_t>(srcStat.st_size - done, 1 << 30)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && done == 0 && (errno == EINVAL || errno == ENOSYS)) {
+      kernel = false;
+      break;
+    }
+    if (n < 0) {
+      ok = FailErrno();
+      break;
+    }
+    if (n == 0) break;  // the source grew shorter meanwhile
+    done += n;
+  }
+  std::vector<char> buf(kernel ? 0 : 1 << 16);
+  while (ok && !kernel) {
     ssize_t n = read(in, buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
@@ -113,7 +130,6 @@ bool CopyContents(int in, const struct stat& srcStat, const std::string& dstHost
       }
       done += w;
     }
-    if (!ok) break;
   }
   if (ok) {
     fchmod(out, srcStat.st_mode & 07777);
@@ -212,9 +228,11 @@ bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t unixMo
 
 bool SetAttributesNormal(const std::string& path) { return SetAttributes(path, faNormal); }
 
-bool MoveFileTo(const std::string& source, const std::string& destination) {
-  std::string src;
-  struct stat st;
+namespace {
+
+// The rename both moves share: never replaces, never copies. src is the source's
+// host path and st its lstat when it returns true or fails with "not same device".
+bool RenameOnHost(const std::string& source, const std::string& destination, std::string& src, struct stat& st) {
   if (!OnHost(source, src, [&](const std::string& h) { return lstat(h.c_str(), &st); })) return false;
   Found found;
   std::string dst = ResolvePath(destination, found);
@@ -229,10 +247,27 @@ bool MoveFileTo(const std::string& source, const std::string& destination) {
     if (rename(src.c_str(), dst.c_str()) == 0) return true;
   }
   if (errno == EEXIST) return Fail(kErrorAlreadyExists);
-  if (errno != EXDEV) return FailErrno(dst);
+  if (errno == EXDEV) return Fail(kErrorNotSameDevice);
+  return FailErrno(dst);
+}
+
+}  // namespace
+
+bool RenameFile(const std::string& source, const std::string& destination) {
+  std::string src;
+  struct stat st;
+  return RenameOnHost(source, destination, src, st);
+}
+
+bool MoveFileTo(const std::string& source, const std::string& destination) {
+  std::string src;
+  struct stat st;
+  if (RenameOnHost(source, destination, src, st)) return true;
+  if (LastError() != kErrorNotSameDevice) return false;
   // Another volume: files are copied and their source deleted, as Windows does;
   // folders cannot move there.
-  if (!S_ISREG(st.st_mode)) return Fail(kErrorNotSameDevice);
+  if (!S_ISREG(st.st_mode)) return false;
+  std::string dst = MapPath(destination);
   int in = OpenCloexec(src, O_RDONLY);
   if (in < 0) return FailErrno(src);
   bool ok = CopyContents(in, st, dst, true);
@@ -327,6 +362,59 @@ std::string ShortPathName(const std::string& path, uint32_t bufferSize) {
     return std::string();
   }
   return path;
+}
+
+std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
+  const std::string base = StripTrailingSeparators(parent) + "\\" + prefix;
+  // A name taken already is another's: mkdir never enters an existing folder.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const std::string path = base + NewGuidText();
+    Found found;
+    const std::string host = ResolvePath(path, found);
+    if (host.empty()) return std::string();
+    if (found == Found::Less) {
+      Fail(kErrorPathNotFound);
+      return std::string();
+    }
+    if (found == Found::Folder && mkdir(host.c_str(), 0700) == 0) return path;
+    if (found == Found::Folder && errno != EEXIST) {
+      FailErrno(host);
+      return std::string();
+    }
+  }
+  Fail(kErrorAlreadyExists);
+  return std::string();
+}
+
+namespace {
+
+// Runs op on a descriptor of the host path opened with flags.
+template <typename Op>
+bool OnDescriptor(const std::string& path, int flags, Op op) {
+  std::string host;
+  int fd = -1;
+  if (!OnHost(path, host, [&](const std::string& h) {
+        fd = OpenCloexec(h, flags);
+        return fd < 0 ? -1 : 0;
+      }))
+    return false;
+  const bool ok = op(fd) == 0 || FailErrno(host);
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+bool FlushFolder(const std::string& path) {
+  return OnDescriptor(path, O_RDONLY | O_DIRECTORY, [](int fd) { return fsync(fd); });
+}
+
+bool FlushVolume(const std::string& path) {
+  return OnDescriptor(path, O_RDONLY, [](int fd) { return syncfs(fd); });
+}
+
+bool FlushFile(const std::string& path) {
+  return OnDescriptor(path, O_RDONLY, [](int fd) { return fsync(fd); });
 }
 
 std::vector<std::string> ListDir(const std::string& path) {
@@ -462,6 +550,27 @@ void TFileStream::Write(const void* buffer, int64_t count) {
     p += n;
     count -= n;
   }
+}
+
+void TFileStream::WriteAt(int64_t offset, const void* buffer, int64_t count) {
+  const char* p = static_cast<const char*>(buffer);
+  while (count > 0) {
+    size_t chunk = static_cast<size_t>(std::min<int64_t>(count, 1 << 30));
+    ssize_t n = pwrite(static_cast<int>(handle_), p, chunk, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      FailErrno();
+      throw EStreamError("Stream write error");
+    }
+    p += n;
+    offset += n;
+    count -= n;
+  }
+}
+
+bool TFileStream::Flush() {
+  if (fsync(static_cast<int>(handle_)) != 0) return FailErrno();
+  return true;
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {

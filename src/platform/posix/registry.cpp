@@ -232,6 +232,8 @@ bool TRegKey::SetValue(const std::string& name, const TRegValue& value) {
   });
 }
 
+bool TRegKey::Flush() { return impl_ != nullptr || Fail(kErrorInvalidHandle); }
+
 bool TRegKey::GetValue(const std::string& name, TRegValue& value) const {
   if (!impl_) return Fail(kErrorInvalidHandle);
   return impl_->With(false, [&](Key& key) {

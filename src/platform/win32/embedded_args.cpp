@@ -1,8 +1,10 @@
-// Embedded resources, program arguments and the environment, from Win32.
+// Embedded resources, program arguments, the program file and the environment,
+// from Win32.
 #include <windows.h>
 
 #include "base/text.h"
 #include "platform/system.h"
+#include "platform/win32/wide_paths.h"
 
 namespace platform {
 
@@ -39,6 +41,20 @@ void SetProgramArguments(int argc, char** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   gArguments = std::move(args);
+}
+
+std::string ProgramPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr /* this program */, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return std::string();
+    if (n < path.size()) {
+      path.resize(n);
+      return win32::Narrow(path);
+    }
+    if (path.size() >= 32768) return std::string();
+    path.resize(path.size() * 2);  // cut short: a longer buffer
+  }
 }
 
 std::string GetEnv(const std::string& name) {

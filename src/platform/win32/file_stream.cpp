@@ -113,6 +113,25 @@ void TFileStream::Write(const void* buffer, int64_t count) {
   }
 }
 
+void TFileStream::WriteAt(int64_t offset, const void* buffer, int64_t count) {
+  if (handle_ == kNoHandle) throw EStreamError("Stream write error");
+  const auto* p = static_cast<const char*>(buffer);
+  while (count > 0) {
+    OVERLAPPED at{};  // on a synchronous handle: the offset to write at, nothing more
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    DWORD want = static_cast<DWORD>(std::min(count, kMaxChunk));
+    DWORD done = 0;
+    if (!::WriteFile(AsHandle(handle_), p, want, &done, &at)) throw EStreamError("Stream write error");
+    if (done == 0) throw EStreamError("Stream write error");
+    p += done;
+    offset += done;
+    count -= done;
+  }
+}
+
+bool TFileStream::Flush() { return handle_ != kNoHandle && ::FlushFileBuffers(AsHandle(handle_)) != FALSE; }
+
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   if (handle_ == kNoHandle) throw EStreamError("Invalid stream position");
   DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN

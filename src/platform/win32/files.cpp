@@ -7,6 +7,7 @@
 
 #include "base/text.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "platform/win32/wide_paths.h"
 #include "platform/win32/win32_handles.h"
 
@@ -146,6 +147,12 @@ bool MoveFileTo(const std::string& source, const std::string& destination) {
   return ::MoveFileW(LongPath(source).c_str(), LongPath(destination).c_str()) != FALSE;
 }
 
+bool RenameFile(const std::string& source, const std::string& destination) {
+  // Without MOVEFILE_COPY_ALLOWED another volume fails with ERROR_NOT_SAME_DEVICE,
+  // without MOVEFILE_REPLACE_EXISTING an existing destination stays.
+  return ::MoveFileExW(LongPath(source).c_str(), LongPath(destination).c_str(), 0) != FALSE;
+}
+
 bool CopyFileTo(const std::string& source, const std::string& destination, bool failIfExists) {
   // A read-only destination is never replaced (Windows refuses it; a Wine prefix
   // run by root would not).
@@ -245,6 +252,45 @@ std::string TempDir() {
   if (n == 0 || n >= sizeof buffer) return std::string();
   return std::string(buffer, n);
 }
+
+std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
+  const std::string base = WithoutTrailingSeparators(parent) + "\\" + prefix;
+  // CreateDirectory never enters an existing folder: a name taken is another's.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const std::string path = base + NewGuidText();
+    if (::CreateDirectoryW(LongPath(path).c_str(), nullptr /* the creator's default access */)) return path;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+  }
+  return std::string();
+}
+
+bool FlushFolder(const std::string& path) { return DirectoryExists(path); }
+
+namespace {
+
+// A handle for flushing: a file, or a volume ("\\.\C:") when path is one.
+bool FlushHandleOf(const std::wstring& name) {
+  THandle handle(::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return handle.Valid() && ::FlushFileBuffers(handle.Get()) != FALSE;
+}
+
+}  // namespace
+
+bool FlushVolume(const std::string& path) {
+  wchar_t mount[MAX_PATH + 1];
+  if (!::GetVolumePathNameW(LongPath(path).c_str(), mount, MAX_PATH)) return false;
+  // "C:\" (or "\\?\C:\") names the volume as "\\.\C:".
+  std::wstring root = mount;
+  if (root.rfind(L"\\\\?\\", 0) == 0) root.erase(0, 4);
+  if (root.size() < 2 || root[1] != L':') {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  return FlushHandleOf(L"\\\\.\\" + root.substr(0, 2));
+}
+
+bool FlushFile(const std::string& path) { return FlushHandleOf(LongPath(path)); }
 
 std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> folders, files;

@@ -112,6 +112,13 @@ bool TRegKey::SetValue(const std::string& name, const TRegValue& value) {
   return rc == ERROR_SUCCESS;
 }
 
+bool TRegKey::Flush() {
+  if (!IsOpen()) return false;
+  LONG rc = ::RegFlushKey(impl_->key.Get());
+  if (rc != ERROR_SUCCESS) ::SetLastError(static_cast<DWORD>(rc));
+  return rc == ERROR_SUCCESS;
+}
+
 bool TRegKey::GetValue(const std::string& name, TRegValue& value) const {
   if (!IsOpen()) return false;
   DWORD type = 0, size = 0;

@@ -1,7 +1,11 @@
+#include <set>
+
+#include "base/assert.h"
 #include "base/text.h"
-#include "engine/copy_journal.h"
+#include "engine/journal.h"
 #include "engine/steps.h"
 #include "install/record.h"
+#include "install/save_settings.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "settings/file_xml.h"
@@ -9,6 +13,67 @@
 #include "settings/string_param.h"
 
 namespace engine {
+
+namespace {
+
+// Intents reach the disk in batches: one flush for up to this many files.
+constexpr size_t kBatch = 256;
+
+// One file of the package on its way, as the journal was told.
+struct TPlanned {
+  size_t Index = 0;  // in ExtractedFiles
+  std::string Source;
+  std::string Destination;
+  std::string Backup;                // "" when no original is there
+  std::vector<std::string> Folders;  // to make first, parents first
+  bool Duplicate = false;            // a second entry of the same name, placed by the first
+};
+
+std::string Failure(const std::string& what) { return what + ": " + platform::SysErrorMessage(platform::LastError()); }
+
+// The first line of a text: the copy error's own words, without its advice to
+// close programs where none is the cause.
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
+
+// Plans files end - 1 down to begin of the list and notes their intents. Folders
+// below the installation folder that exist, or that earlier intents make, are in
+// known; destinations of this pass in planned (both upper-cased).
+std::vector<TPlanned> PlanBatch(const TLiveUpdate& s, TUpdateJournal& journal, size_t begin, size_t end, size_t cut,
+                                std::set<std::string>& known, std::set<std::string>& planned, std::string& fault) {
+  std::vector<TPlanned> batch;
+  for (size_t n = end; n-- > begin;) {
+    TPlanned p;
+    p.Index = n;
+    p.Source = s.ExtractedFiles[n];
+    const std::string relative = text::CopyFrom(p.Source, static_cast<int64_t>(cut) + 2);
+    p.Destination = s.InstallFolder + "\\" + relative;
+    if (text::AnsiSameText(relative.substr(0, relative.find('\\')), kJournalFolderName)) {
+      fault = relative + ": the name of the updater's own work folder";
+      break;
+    }
+    if (!planned.insert(text::AnsiUpperCase(p.Destination)).second) {
+      p.Duplicate = true;
+      batch.push_back(std::move(p));
+      continue;
+    }
+    for (std::string folder = text::ExtractFileDir(p.Destination);
+         folder.size() > s.InstallFolder.size() && !known.count(text::AnsiUpperCase(folder));
+         folder = text::ExtractFileDir(folder)) {
+      known.insert(text::AnsiUpperCase(folder));
+      if (platform::DirectoryExists(folder)) break;
+      p.Folders.insert(p.Folders.begin(), folder);
+    }
+    for (const std::string& folder : p.Folders) journal.NoteFolder(folder);
+    if (platform::FileExists(p.Destination))
+      p.Backup = journal.NoteReplace(p.Destination);
+    else
+      journal.NoteAdd(p.Destination);
+    batch.push_back(std::move(p));
+  }
+  return batch;
+}
+
+}  // namespace
 
 bool CopyFiles(TStepContext& run) {
   TFileXML& t = run.Texts();
@@ -19,72 +84,108 @@ bool CopyFiles(TStepContext& run) {
   progress.SetPosition(0);
   progress.SetMax(static_cast<int32_t>(s.ExtractedFiles.size()));
 
-  const std::string extractFolder = s.TempFolder + "\\" + s.ExtractFolderName;
-  TCopyJournal journal(s.InstallFolder, extractFolder + ".replaced");
+  platform::ForceDirectories(s.InstallFolder);
+  try {
+    const install::TProductNames& names = run.Defaults.Names;
+    run.Journal = TUpdateJournal::Begin({s.InstallFolder, s.RunFolder, names.ApplicationName, names.UpdaterFileName,
+                                         install::ValuesChangedByUpdate(s, names)});
+  } catch (const Exception& e) {
+    run.Report(FirstLine(t.S_CopyError) + "\r\n" + e.Message, mtWarning);
+    return false;
+  }
+  TUpdateJournal& journal = *run.Journal;
+  const size_t cut = (s.RunFolder + "\\" + s.ExtractFolderName).size();
   TStringParam placed("", ";");
   std::vector<std::string> failed;
-  const size_t cut = extractFolder.size();
+  std::string fault;  // what ended the step at once
+  std::set<std::string> known{text::AnsiUpperCase(s.InstallFolder)};
   try {
     bool retry = false;
     do {
       failed.clear();
-      for (size_t n = s.ExtractedFiles.size(); n-- > 0;) {
-        run.Pass();
-        const std::string source = s.ExtractedFiles[n];
-        const std::string destination = s.InstallFolder + text::CopyFrom(source, static_cast<int64_t>(cut) + 1);
-        platform::ForceDirectories(s.InstallFolder);
-        // The package's sub-folders must exist below the installation folder too.
-        journal.MakeDestinationFolder(destination);
-        const std::string backup = journal.BackupOf(destination);
-        const bool replacing = platform::FileExists(destination);
-        if (replacing) journal.MakeBackupFolder(backup);
-        if (ReplaceFile(source, destination, backup, run.Defaults.FileReplaceTimeout)) {
-          journal.Placed(destination, replacing);
-          placed.Add(destination);
-          s.ExtractedFiles.erase(s.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(n));
-          progress.SetPosition(static_cast<int32_t>(n) + 1);
-        } else {
-          failed.push_back(destination);
+      std::set<std::string> planned;
+      for (size_t end = s.ExtractedFiles.size(); end > 0 && fault.empty();) {
+        const size_t begin = end > kBatch ? end - kBatch : 0;
+        const std::vector<TPlanned> batch = PlanBatch(s, journal, begin, end, cut, known, planned, fault);
+        journal.Flush();
+        for (const TPlanned& p : batch) {
+          run.Pass();
+          LU_ASSERT(journal.Flushed());
+          if (p.Duplicate) {
+            s.ExtractedFiles.erase(s.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(p.Index));
+            continue;
+          }
+          for (const std::string& folder : p.Folders)
+            if (!platform::CreateDir(folder) && !platform::DirectoryExists(folder)) fault = Failure(folder);
+          if (!fault.empty()) break;
+          const TPlacement placement =
+              PlaceFile(p.Source, p.Destination, p.Backup, journal.NewCopyPath(), run.Defaults.FileReplaceTimeout);
+          if (placement == TPlacement::Failed) {
+            fault = Failure(p.Destination);
+            break;
+          }
+          if (placement == TPlacement::Held) {
+            failed.push_back(p.Destination);
+            continue;
+          }
+          placed.Add(p.Destination);
+          s.ExtractedFiles.erase(s.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(p.Index));
+          progress.SetPosition(static_cast<int32_t>(p.Index) + 1);
         }
+        end = begin;
       }
-      retry = !failed.empty() && run.AskRetry(failed);
+      retry = fault.empty() && !failed.empty() && run.AskRetry(failed);
     } while (retry && !s.ExtractedFiles.empty());
-    if (failed.empty()) install::RecordInstalledFiles(s, placed.GetTextStr());
+    if (fault.empty() && failed.empty()) install::RecordInstalledFiles(s, placed.GetTextStr());
   } catch (...) {
     // A question that could not be asked is no answer, and files the record does
     // not know of could never be uninstalled: nothing of the step stays.
-    journal.Restore();
-    RemoveFolders(journal.BackupFolder(), false);
+    RollBackUpdate(run);
     throw;
   }
 
   // A step that does not complete leaves no mix of old and new files behind.
-  if (!failed.empty()) {
-    const std::string unrestored = journal.Restore();
-    RemoveFolders(journal.BackupFolder(), false);
-    run.Report(unrestored.empty() ? t.S_CopyError : t.S_CopyError + "\r\n" + unrestored, mtWarning);
+  if (!fault.empty() || !failed.empty()) {
+    const std::string unrestored = RollBackUpdate(run);
+    std::string text = fault.empty() ? t.S_CopyError : FirstLine(t.S_CopyError) + "\r\n" + fault;
+    if (!unrestored.empty()) text += "\r\n" + unrestored;
+    run.Report(text, mtWarning);
     return false;
   }
-  journal.Discard();
-  RemoveFolders(journal.BackupFolder(), false);
   return true;
 }
 
-bool ReplaceFile(const std::string& source, const std::string& destination, const std::string& backup,
-                 uint32_t timeoutMs) {
-  if (platform::FileExists(destination)) {
-    // The original is moved aside rather than deleted, so that it can be put back.
+TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
+                     const std::string& copy, uint32_t timeoutMs) {
+  if (!backup.empty()) {
+    // The original is moved aside, not deleted, so that it can be put back. Only a
+    // file another program holds may come free by waiting.
     const uint32_t start = platform::TickCount();
-    while (!platform::MoveFileTo(destination, backup)) {
-      if (platform::TickCount() - start >= timeoutMs) return false;
+    while (!platform::RenameFile(destination, backup)) {
+      if (!platform::HeldByAnother(platform::LastError())) return TPlacement::Failed;
+      if (platform::TickCount() - start >= timeoutMs) return TPlacement::Held;
       platform::SleepMs(100);
     }
-    if (platform::MoveFileTo(source, destination) || platform::CopyFileTo(source, destination, true)) return true;
-    platform::MoveFileTo(backup, destination);  // nothing took its place: the original goes back at once
-    return false;
   }
-  if (platform::MoveFileTo(source, destination)) return true;
-  return platform::CopyFileTo(source, destination, false);
+  if (platform::RenameFile(source, destination)) return TPlacement::Placed;
+  if (!platform::OtherVolume(platform::LastError())) return TPlacement::Failed;
+  // From another volume the file is copied whole beside the installation first,
+  // then renamed into place: no name ever holds a part of it.
+  if (platform::CopyFileTo(source, copy, true) && platform::RenameFile(copy, destination)) return TPlacement::Placed;
+  return TPlacement::Failed;
+}
+
+void CommitUpdate(TStepContext& run) {
+  if (!run.Journal) return;
+  run.Journal->Commit();
+  run.Journal.reset();
+}
+
+std::string RollBackUpdate(TStepContext& run) {
+  if (!run.Journal || run.Journal->Ended()) return std::string();
+  const std::string unrestored = run.Journal->RollBack();
+  if (unrestored.empty()) run.Journal.reset();
+  return unrestored;
 }
 
 }  // namespace engine

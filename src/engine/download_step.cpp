@@ -4,6 +4,7 @@
 #include "net/http_client.h"
 #include "net/statement.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 
@@ -48,17 +49,13 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch) 
   progress.StepOverall();
 
   s.ArchiveFileName = TLiveUpdate::ExtractURLFileName(s.DownloadURL);
-  const std::string archivePath = s.TempFolder + "\\" + s.ArchiveFileName;
-
-  // A leftover of an earlier run goes first; one that cannot go means the new
-  // archive could not be written either.
-  if (platform::FileExists(archivePath)) {
-    if (!platform::FileExists(archivePath) || !platform::EraseFile(archivePath)) {
-      watch.Ended();
-      run.Report(t.S_DownloadError + " (2)", mtWarning);
-      return false;
-    }
+  // The run's files are its own: a folder no other run or program shares.
+  s.RunFolder = platform::CreatePrivateFolder(s.TempFolder, kRunFolderPrefix);
+  if (s.RunFolder.empty()) {
+    run.Report(t.S_DownloadError + "\r\n" + platform::SysErrorMessage(platform::LastError()), mtWarning);
+    return false;
   }
+  const std::string archivePath = s.RunFolder + "\\" + s.ArchiveFileName;
 
   std::unique_ptr<platform::TFileStream> file;
   try {

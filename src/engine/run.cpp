@@ -1,5 +1,6 @@
 // What every run shares: its set-up and clean-up, the context the steps get.
 #include "archive/unzip.h"
+#include "base/text.h"
 #include "engine/steps.h"
 #include "install/register.h"
 #include "install/uninstall.h"
@@ -54,12 +55,16 @@ void MakeCurrentFolder(const std::string& folder) {
   throw EInOutError(platform::SysErrorMessage(code), static_cast<int>(code));
 }
 
+const char* const kRunFolderPrefix = "ORBAXLU-";
+
 void RemoveFolders(const std::string& folder, bool withFiles) {
   for (const std::string& name : platform::ListDir(folder)) {
-    if (!name.empty() && name.back() == '\\')
+    if (!name.empty() && name.back() == '\\') {
       RemoveFolders(folder + "\\" + name.substr(0, name.size() - 1), withFiles);
-    else if (withFiles)
+    } else if (withFiles) {
+      platform::SetAttributesNormal(folder + "\\" + name);
       platform::EraseFile(folder + "\\" + name);
+    }
   }
   platform::RemoveDir(folder);
 }
@@ -68,12 +73,16 @@ void Cleanup(TStepContext& run, TRunTools& tools) {
   const TLiveUpdate& s = run.Settings;
   // The run's files in the temporary folder are its own: what is left there (files
   // a failed or cancelled run did not place, a file that could only be copied)
-  // goes with it.
+  // goes with it, but for the recovery copy an update still in doubt needs.
   tools.UnZip.reset();
   tools.HTTP.reset();
-  if (s.TempFolder.empty()) return;  // Setup did not get that far
-  if (!s.ExtractFolderName.empty()) RemoveFolders(s.TempFolder + "\\" + s.ExtractFolderName, true);
-  if (!s.ArchiveFileName.empty()) platform::EraseFile(s.TempFolder + "\\" + s.ArchiveFileName);
+  if (s.RunFolder.empty()) return;  // the download step did not get that far
+  if (!run.Journal) {
+    RemoveFolders(s.RunFolder, true);
+    return;
+  }
+  if (!s.ExtractFolderName.empty()) RemoveFolders(s.RunFolder + "\\" + s.ExtractFolderName, true);
+  if (!s.ArchiveFileName.empty()) platform::EraseFile(s.RunFolder + "\\" + s.ArchiveFileName);
 }
 
 void TTransferWatch::Started() {
@@ -91,5 +100,32 @@ int32_t TTransferWatch::Progress(int32_t position) {
 std::string InstalledFolder(const TStepDefaults& defaults) { return install::InstalledFolder(defaults.Names); }
 
 void RunPendingDeletes() { platform::RunPendingDeletes(install::kRunOnceKey, install::kDeleteValuePrefix); }
+
+std::string RecoverAtStart(const TStepDefaults& defaults) {
+  // The entry Windows would run at the next logon, run now; the Linux port has no
+  // other way to run it.
+  const std::string valueName = RecoverValueName(defaults.Names.ApplicationName);
+  std::string failures, kept;
+  platform::TRegKey runOnce;
+  platform::TRegValue value;
+  if (runOnce.Open(platform::HKEY_CURRENT_USER_ID, install::kRunOnceKey, false, false) &&
+      runOnce.GetValue(valueName, value)) {
+    const std::string work = RecoveredFolder(value.Data);
+    failures = work.empty() ? std::string() : RecoverJournal(work);
+    if (failures.empty())
+      runOnce.DeleteValue(valueName);
+    else
+      kept = text::ExtractFileDir(platform::SplitCommandLine(value.Data).front());
+  }
+  // What dead runs left: every run folder but the one an update in doubt still
+  // names (its recovery copy).
+  const std::string temp = platform::TempDir();
+  for (const std::string& name : platform::ListDir(temp)) {
+    if (name.size() < 2 || name.back() != '\\' || !text::StartsText(kRunFolderPrefix, name)) continue;
+    const std::string folder = temp + name.substr(0, name.size() - 1);
+    if (!text::AnsiSameText(folder, kept)) RemoveFolders(folder, true);
+  }
+  return failures;
+}
 
 }  // namespace engine

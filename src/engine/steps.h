@@ -12,7 +12,8 @@
 //                                                         UninstallRegistries, FinishInstallation
 //   UninstallMode      the window                         the sequence (worker.cpp)
 //   Texts              the window                         every step's captions and reports
-//   TempFolder         Setup                              Download, Unpack, CopyFiles, Cleanup
+//   TempFolder         Setup                              Download (the run folder below it)
+//   RunFolder          Download (the run's own folder)    Unpack, CopyFiles, Cleanup
 //   ArchiveFileName    Download                           Unpack, Cleanup
 //   ExtractFolderName  Unpack                             CopyFiles, Cleanup
 //   ExtractedFiles     Unpack; CopyFiles drops the        CopyFiles, DeleteTempFiles
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "engine/controls.h"
+#include "engine/journal.h"
 #include "install/product_names.h"
 #include "install/step_progress.h"
 
@@ -41,6 +43,9 @@ class TUnZip;
 }
 
 namespace engine {
+
+// The exit status of a program that found another updater running and did nothing.
+constexpr int kExitAnotherUpdateRuns = 7;
 
 // The build-time values the steps use, read once for a run (FromBuild), so that
 // no step reads the program's defaults itself and a test can give a step its own.
@@ -65,6 +70,10 @@ struct TStepContext {
   std::function<bool(const std::vector<std::string>& files)> AskRetry;
   // A safe point: blocks while the window holds the run.
   std::function<void()> Pass;
+  // The update's journal from the copy step's first change until the update is
+  // whole (CommitUpdate) or undone (RollBackUpdate); kept when it could not be
+  // undone, in doubt.
+  std::unique_ptr<TUpdateJournal> Journal;
 
   TFileXML& Texts() const;
 };
@@ -113,23 +122,30 @@ struct TRunTools {
 // The client with its progress events and the system proxy, the extraction
 // component, and the temporary folder into the settings.
 void Setup(TStepContext& run, TRunTools& tools);
-// Removes the run's archive and its extraction folder with whatever is left in
-// it, and frees the tools. Runs on every way out of a run; raises nothing.
+// Removes the run's folder with everything in it (the archive, the extraction
+// folder), but for the recovery copy of an update left in doubt, and frees the
+// tools. Runs on every way out of a run; raises nothing.
 void Cleanup(TStepContext& run, TRunTools& tools);
 // Makes folder the process's current folder; raises EInOutError when it cannot.
 void MakeCurrentFolder(const std::string& folder);
 // Removes the folders below a folder, deepest first, then the folder itself; their
-// files too only when withFiles is set, else a folder holding a file stays.
+// files too (read-only ones as well) only when withFiles is set, else a folder
+// holding a file stays.
 void RemoveFolders(const std::string& folder, bool withFiles);
 
-// Fetches the package into the temporary folder.
+// The name of a run's own folder in the temporary folder begins with this,
+// followed by a GUID.
+extern const char* const kRunFolderPrefix;  // "ORBAXLU-"
+
+// Makes the run's own folder in the temporary folder and fetches the package
+// into it.
 bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch);
 // The download's rule of completeness: every announced byte counted (an answer
 // that announces no length is complete with whatever came).
 bool TransferComplete(int64_t counted, int64_t announced);
 
-// Extracts the package into a new folder of the temporary folder; the names go
-// into Settings.ExtractedFiles.
+// Extracts the package into a new folder of the run's folder; the names go into
+// Settings.ExtractedFiles.
 bool Unpack(TStepContext& run, archive::TUnZip& unzip);
 // How the unpack step sets the extractor up: every entry of archivePath, with its
 // folders, below extractFolder, existing files replaced without a question.
@@ -140,16 +156,25 @@ bool StopApplication(TStepContext& run);
 bool StopProcess(TStepContext& run, uint32_t pid);
 
 // Puts the extracted files in place below the installation folder, offering the
-// ones that fail in the retry dialog, and records them for the uninstallation.
-// When it does not complete (Cancel, or an error raised, which it raises again),
-// every original is put back and every added file and folder removed.
+// ones held by another program in the retry dialog, and records them for the
+// uninstallation; the update's journal begins before its first change (and stays
+// in run.Journal). A file that cannot be placed for another cause (access denied,
+// a full disk) ends the step at once with the system's message. When it does not
+// complete (that, Cancel, or an error raised, which it raises again), every
+// original is put back and every added file and folder removed.
 bool CopyFiles(TStepContext& run);
-// One file: an existing destination (read-only or not) is moved to backup within
-// timeoutMs, then the source moved, or copied, onto it. False when the destination
-// stays held, or nothing could take its place (the original is then back where it
-// was).
-bool ReplaceFile(const std::string& source, const std::string& destination, const std::string& backup,
-                 uint32_t timeoutMs);
+// One file. backup: where the original goes aside ("" when none is there);
+// copy: where a file from another volume is copied before it is renamed into
+// place. A destination another program holds is tried for timeoutMs.
+enum class TPlacement { Placed, Held, Failed };
+TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
+                     const std::string& copy, uint32_t timeoutMs);
+// The update is whole after the last step: its journal ends. Raises EInOutError
+// when the end cannot be written (the update then stays to be undone).
+void CommitUpdate(TStepContext& run);
+// Undoes the copy step of a run that ends before CommitUpdate (nothing when there
+// is none); returns what could not be put back. Raises nothing.
+std::string RollBackUpdate(TStepContext& run);
 
 // Runs the package's batch file line by line from the installation folder, then
 // deletes it. Raises EInOutError when the folder cannot be made current.
@@ -175,5 +200,11 @@ std::string InstalledFolder(const TStepDefaults& defaults);
 // Deletes the files an uninstallation left for the next start of the system, where
 // the system is emulated and nothing else would.
 void RunPendingDeletes();
+
+// What every start does once it holds the updater's lock, before anything else:
+// recovers the updates left in doubt that this product's RunOnce recovery entry
+// names, then removes the folders dead runs left in the temporary folder, but for
+// what an update still in doubt needs. Returns what could not be recovered.
+std::string RecoverAtStart(const TStepDefaults& defaults);
 
 }  // namespace engine

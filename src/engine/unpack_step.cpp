@@ -25,7 +25,7 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip) {
   run.Progress.StepOverall();
 
   s.ExtractFolderName = platform::NewGuidText();
-  const std::string extractFolder = s.TempFolder + "\\" + s.ExtractFolderName;
+  const std::string extractFolder = s.RunFolder + "\\" + s.ExtractFolderName;
   platform::CreateDir(extractFolder);
   s.ExtractedFiles.clear();
 
@@ -35,7 +35,7 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip) {
   unzip.OnError = [&failed](archive::TUnZip*, const std::string&, const std::string&, const std::string&, int) {
     failed = true;
   };
-  ConfigureUnpack(unzip, s.TempFolder + "\\" + s.ArchiveFileName, extractFolder);
+  ConfigureUnpack(unzip, s.RunFolder + "\\" + s.ArchiveFileName, extractFolder);
   unzip.Extract();
   unzip.OnError = nullptr;
 

@@ -22,7 +22,8 @@ void TThreadLiveUpdate::Execute() {
                              host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
                              return answer;
                            },
-                           [this] { gate_.Pass(); }};
+                           [this] { gate_.Pass(); },
+                           nullptr};
   TFileXML& texts = run.Texts();
   engine::TRunTools tools;
   try {
@@ -39,14 +40,19 @@ void TThreadLiveUpdate::Execute() {
                engine::StopApplication(run) && engine::CopyFiles(run) && engine::Configure(run) &&
                engine::DeleteTempFiles(run)) {
       engine::SaveSettings(run);  // its failure never fails the run
+      // The update is whole, and says so, before it is reported.
+      engine::CommitUpdate(run);
       controls_.CBCreateDesktop->SetVisible(true);
       controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
       exitStatus_.store(0);
       Report(texts.S_Successfull, mtInformation);
     }
   } catch (...) {
-    ReportUnknownError();
+    const std::string unrestored = engine::RollBackUpdate(run);
+    ReportUnknownError(unrestored);
   }
+  // A run that stopped after the copy step began leaves the old version whole.
+  engine::RollBackUpdate(run);
   engine::Cleanup(run, tools);
 }
 
@@ -96,9 +102,9 @@ void TThreadLiveUpdate::Report(const std::string& text, TMsgType type) {
   host_.Synchronize([&] { host_.ShowFinish(text, type); });
 }
 
-void TThreadLiveUpdate::ReportUnknownError() {
+void TThreadLiveUpdate::ReportUnknownError(const std::string& unrestored) {
   try {
-    Report(settings_.Texts->S_UnknownError, mtWarning);
+    Report(settings_.Texts->S_UnknownError + (unrestored.empty() ? "" : "\r\n" + unrestored), mtWarning);
   } catch (...) {
     // Nothing is left to tell the window with; the exit status still says how the
     // run ended.

@@ -80,8 +80,8 @@ class TThreadLiveUpdate {
   // The whole run: the steps in order, stopping at the first that fails, one report.
   void Execute();
   void Report(const std::string& text, TMsgType type);
-  // The report of an error no step handled.
-  void ReportUnknownError();
+  // The report of an error no step handled, with what could not be put back.
+  void ReportUnknownError(const std::string& unrestored);
 
   TLiveUpdate& settings_;
   const engine::TStepDefaults defaults_;

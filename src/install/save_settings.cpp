@@ -31,6 +31,30 @@ std::string ProxyInfoText(const std::string& host, int32_t port) {
   return info;
 }
 
+std::vector<TRegValueName> ValuesChangedByUpdate(const TLiveUpdate& settings, const TProductNames& names) {
+  std::vector<TRegValueName> values;
+  auto add = [&](uint32_t root, const std::string& key, const std::string& name) {
+    for (const TRegValueName& v : values)
+      if (v.Root == root && text::AnsiSameText(v.Key, key) && text::AnsiSameText(v.Name, name)) return;
+    values.push_back({root, key, name});
+  };
+  for (int i = 0; i < settings.RegistryKeys.Count(); ++i)
+    add(static_cast<uint32_t>(settings.RegistryKeys.Objects(i)), settings.RegistryKeys.Strings(i) + kRecordSubKey,
+        kFilesValue);
+  const std::string productKey = StripRegistryRoot(names.ProductRegistryKey);
+  for (const char* name : {"UserName", "PlaceCode", "Language", "DownloadLocation", "UseProxy", "ProxyInfo"})
+    add(platform::HKEY_CURRENT_USER_ID, productKey, name);
+  for (const char* name : {kUninstallKeyValue, kFilesValue})
+    add(platform::HKEY_CURRENT_USER_ID, productKey + kRecordSubKey, name);
+  platform::TRegKey runOnce;
+  std::vector<std::string> scheduled;
+  if (runOnce.Open(platform::HKEY_LOCAL_MACHINE_ID, kRunOnceKey, false, true) && runOnce.ValueNames(scheduled)) {
+    for (const std::string& name : scheduled)
+      if (text::Pos(kDeleteValuePrefix, name) > 0) add(platform::HKEY_LOCAL_MACHINE_ID, kRunOnceKey, name);
+  }
+  return values;
+}
+
 bool SaveSettings(const TLiveUpdate& settings, const std::function<void(const std::string&)>& reportWarning,
                   const TProductNames& names, const TProxyQuery& proxyQuery) {
   bool result = false;

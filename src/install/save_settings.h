@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "install/product_names.h"
 
@@ -26,6 +27,21 @@ std::string ProxyInfoText(const std::string& host, int32_t port);
 
 // Fills host and port with the system's proxy; false when there is none.
 using TProxyQuery = std::function<bool(std::string& host, int32_t& port)>;
+
+// A registry value by its place: a root (platform::HKEY_*_ID), a key below it and
+// the value's name.
+struct TRegValueName {
+  uint32_t Root = 0;
+  std::string Key;
+  std::string Name;
+};
+
+// The values the record of installed files (RecordInstalledFiles) and SaveSettings
+// may write or delete in a run, each once: "Files" of the record of every entry of
+// settings.RegistryKeys, the product key's values and its record's, and the
+// deletions scheduled in RunOnce that SaveSettings removes. A run that does not
+// complete puts them back as they were.
+std::vector<TRegValueName> ValuesChangedByUpdate(const TLiveUpdate& settings, const TProductNames& names);
 
 // Writes the product values below HKEY_CURRENT_USER and the product key path,
 // merges the data files into its record, and deletes every RunOnce value of

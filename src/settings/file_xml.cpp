@@ -76,6 +76,9 @@ const Key kKeys[TFileXML::KeyCount] = {
     LU_KEY(S_OlderPackage,
            "The update offered is older than the installed version.\r\n"
            "Nothing was installed."),
+    LU_KEY(S_AlreadyRunning,
+           "Another update is already in progress.\r\n"
+           "Wait until it has finished, then redo the update."),
 };
 
 #undef LU_KEY

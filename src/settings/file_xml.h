@@ -57,6 +57,8 @@ class TFileXML {
   std::string S_BadSignature;
   // A package refused because it is older than the installed version.
   std::string S_OlderPackage;
+  // Another updater runs: this one does nothing.
+  std::string S_AlreadyRunning;
 
   // An empty name stands for "ENGLISH"; otherwise taken as given.
   void SetLanguage(const std::string& name);
@@ -72,7 +74,7 @@ class TFileXML {
   void SetDefaultTexts();
 
   // The number of texts and the key of each, in field order.
-  static constexpr int KeyCount = 43;
+  static constexpr int KeyCount = 44;
   static const char* KeyName(int index);
   // The built-in text of a key; "" for an unknown key.
   static std::string DefaultText(const std::string& key);

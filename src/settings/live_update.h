@@ -19,6 +19,10 @@ class TLiveUpdate {
   std::string ArchiveFileName;
   // As the system returns it, with its trailing backslash.
   std::string TempFolder;
+  // The run's own folder below TempFolder (without trailing backslash), made by
+  // the download step: the archive, the extraction folder and the recovery copy
+  // of the updater live there, and it goes with the run.
+  std::string RunFolder;
   std::string ExtractFolderName;
   TStringParam ProcessList;
   // Full paths of the extracted files, in the order they were reported.

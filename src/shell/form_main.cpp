@@ -13,6 +13,19 @@ std::string StripTrailingBackslashes(std::string folder) {
   return folder;
 }
 
+namespace {
+
+// The texts the window speaks: the section "/language" names (else the build's),
+// of the uninstallation's document in uninstall mode.
+void LoadWindowTexts(TFileXML& texts, bool uninstallMode) {
+  std::string language = defaults::DefaultLanguage();
+  if (!TLiveUpdate::GetSwitchValue("/language").empty()) language = TLiveUpdate::GetSwitchValue("/language");
+  texts.SetLanguage(text::UpperCase(language));
+  texts.LoadTexts(uninstallMode ? "LU_XMLFILE" : "KVI_XMLFile");
+}
+
+}  // namespace
+
 TFMain::TFMain(TBackend& backend) : backend_(backend) {}
 
 TFMain::~TFMain() = default;
@@ -78,10 +91,7 @@ void TFMain::FormCreate() {
   }
 
   // "/language" (also in the registered uninstall command) chooses the section.
-  std::string language = defaults::DefaultLanguage();
-  if (!Settings->GetSwitchValue("/language").empty()) language = Settings->GetSwitchValue("/language");
-  Texts->SetLanguage(text::UpperCase(language));
-  Texts->LoadTexts(Settings->UninstallMode ? "LU_XMLFILE" : "KVI_XMLFile");
+  LoadWindowTexts(*Texts, Settings->UninstallMode);
 
   // The folder view's captions.
   CBCreateDesktop.SetCaption(Texts->ShownText("S_LabelCreateDesktopIcon"));
@@ -265,6 +275,14 @@ void TFMain::ShowFinish(const std::string& text, TMsgType type) {
   if (!Settings->UninstallMode) FLabelTop.SetCaption(type == mtInformation ? Texts->S_Complete : Texts->S_Fail);
   PanelFinish.SetVisible(true);
   PanelSetup.SetVisible(false);
+}
+
+void TFMain::ShowAlreadyRunning() {
+  Texts = std::make_unique<TFileXML>();
+  LoadWindowTexts(*Texts, TLiveUpdate::HasSwitch("/uninstall"));
+  caption_ = applicationTitle_ = Texts->S_FormCaption;
+  backend_.SetWindowCaption(caption_);
+  backend_.MessageBox(Texts->S_AlreadyRunning, mtWarning, mbOK);
 }
 
 void TFMain::Synchronize(const std::function<void()>& fn) { backend_.Sync.Call(fn); }

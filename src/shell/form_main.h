@@ -32,6 +32,9 @@ class TFMain : public TWorkerHost {
   void FormDestroy();
 
   void ShowFinish(const std::string& text, TMsgType type) override;
+  // Instead of FormCreate, when another updater runs: the message box that says
+  // so, in the window's language and with its title.
+  void ShowAlreadyRunning();
   void CloseWindow();
   // Asks to close the window (the close box, Ctrl+C, BCancel): ends the loop when
   // the close request allows it.

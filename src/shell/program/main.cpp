@@ -1,18 +1,47 @@
-// Program entry: the shutdown privilege for the whole run, the window, its loop,
-// and the exit status.
+// Program entry: one updater at a time, an update left in doubt recovered first,
+// the shutdown privilege for the whole run, the window, its loop, and the exit
+// status.
 #include <cstdio>
 #include <cstdlib>
 
 #include "base/text.h"
 #include "engine/steps.h"
+#include "platform/processes.h"
 #include "platform/system.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
+#include "settings/live_update.h"
 #include "shell/backend.h"
 #include "shell/form_main.h"
 
+namespace {
+
+// Another updater runs: this one touches nothing. A hidden run (or a recovery)
+// just ends; a visible one says so first.
+int AnotherUpdateRuns() {
+  if (!TLiveUpdate::HasSwitch("/HIDE") && !TLiveUpdate::HasSwitch(engine::kRecoverSwitch)) {
+    std::unique_ptr<TBackend> backend = CreateDefaultBackend();
+    TFMain form(*backend);
+    backend->Attach(form);
+    form.ShowAlreadyRunning();
+  }
+  return engine::kExitAnotherUpdateRuns;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (platform::EmulatedMachine()) platform::SetProgramArguments(argc, argv);
+  // Held until the process ends.
+  platform::TUpdaterLock lock;
+  if (!lock.Acquire()) return AnotherUpdateRuns();
+  // An update that a kill or a crash left in doubt is made whole before anything
+  // else, in every mode; /RECOVER (the logon's entry) does only that.
+  const std::string unrecovered = engine::RecoverAtStart(engine::TStepDefaults::FromBuild());
+  if (TLiveUpdate::HasSwitch(engine::kRecoverSwitch)) {
+    const std::string named = engine::RecoverJournal(TLiveUpdate::GetSwitchValue(engine::kRecoverSwitch));
+    return unrecovered.empty() && named.empty() ? 0 : 1;
+  }
   // The files an uninstallation left for the next start of Windows: where the
   // system is emulated, nothing else would ever delete them.
   engine::RunPendingDeletes();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/codepage.h"
+#include "base/text.h"
 #include "engine/worker.h"
 #include "platform/files.h"
 #include "platform/processes.h"
@@ -52,9 +53,7 @@ struct TInstallRun : testsupport::TWindowUnderTest {
   std::string InstallFolder() const { return folder.Path() + "\\Kestrova"; }
   bool TempHasLeftovers() {
     for (const std::string& name : platform::ListDir(platform::TempDir()))
-      if (name == form.Settings->ArchiveFileName || name == form.Settings->ExtractFolderName + "\\" ||
-          name == form.Settings->ExtractFolderName)
-        return true;
+      if (text::StartsText(engine::kRunFolderPrefix, name)) return true;
     return false;
   }
 
@@ -318,8 +317,8 @@ TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
       platform::WaitForProcess(holder, 20000);
       EXPECT_EQ(testsupport::ReadFileText(target), "old");
     }
-    // The originals waited in the temporary folder only while the step ran.
-    EXPECT_FALSE(
-        platform::DirectoryExists(platform::TempDir() + "\\" + run.form.Settings->ExtractFolderName + ".replaced"));
+    // The originals waited beside the installation only while the update ran.
+    EXPECT_FALSE(platform::DirectoryExists(run.InstallFolder() + "\\" + engine::kJournalFolderName));
+    EXPECT_FALSE(run.TempHasLeftovers());
   }
 }

@@ -6,7 +6,9 @@
 
 #include "base/text.h"
 #include "engine/steps.h"
+#include "install/uninstall.h"
 #include "platform/files.h"
+#include "platform/registry.h"
 #include "platform/system.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
@@ -54,7 +56,8 @@ class StepTest : public ::testing::Test {
                              questions.push_back(files);
                              return answer();
                            },
-                           [] {}};
+                           [] {},
+                           nullptr};
 };
 
 }  // namespace
@@ -100,42 +103,137 @@ TEST_F(StepTest, StartApplicationStartsEachProgramFromTheInstallationFolder) {
   EXPECT_EQ(settings.ProcessList.Count(), 0);  // the "/KILL" list is no scratch list
 }
 
-// A copy that does not complete, whether the user cancels or the question cannot
-// be asked, leaves the installation folder as it was: originals back, no added
-// file or folder, the deeper folder made after its parent removed first.
+// A copy that does not complete leaves the installation folder as it was:
+// originals back, no added file or folder, no journal, no recovery entry. A file
+// another program holds goes to the question (Cancel, or a question that cannot
+// be asked); any other cause ends the step at once, named.
 TEST_F(StepTest, CopyThatDoesNotCompleteLeavesTheFolderAsItWas) {
-  for (const bool questionFails : {false, true}) {
-    SCOPED_TRACE(questionFails ? "the question fails" : "Cancel");
-    NewInstallFolder(questionFails ? "failed" : "cancelled");
+  enum Fault { Cancel, QuestionFails, FolderInTheWay };
+  for (const Fault fault : {Cancel, QuestionFails, FolderInTheWay}) {
+    SCOPED_TRACE(fault);
+    NewInstallFolder("case" + std::to_string(fault));
     MakeFile(Installed("old.txt"), "v1");
+    MakeFile(Installed("held.dll"), "v1");
     MakeFile(Installed("blocked\\keep.txt"), "a folder where the package has a file");
+    settings.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
     settings.ExtractFolderName = platform::NewGuidText();
     settings.ExtractedFiles.clear();
-    // Placed last to first: "blocked" fails, the parent folder is made before the deeper one.
-    for (const char* name : {"sub\\deeper\\b.txt", "sub\\a.txt", "old.txt", "blocked"}) {
-      const std::string source = settings.TempFolder + "\\" + settings.ExtractFolderName + "\\" + name;
+    // Placed last to first: the parent folder is made before the deeper one.
+    std::vector<std::string> names = {"sub\\deeper\\b.txt", "sub\\a.txt", "old.txt", "held.dll"};
+    if (fault == FolderInTheWay) names.insert(names.begin(), "blocked");
+    for (const std::string& name : names) {
+      const std::string source = settings.RunFolder + "\\" + settings.ExtractFolderName + "\\" + name;
       MakeFile(source, "v2");
       settings.ExtractedFiles.push_back(source);
     }
     reports.clear();
     questions.clear();
     answer = [&] {
-      if (questionFails) throw EInOutError("no dialog", 0);
+      if (fault == QuestionFails) throw EInOutError("no dialog", 0);
       return false;
     };
-    if (questionFails)
-      EXPECT_THROW(engine::CopyFiles(run), EInOutError);
-    else
-      EXPECT_FALSE(engine::CopyFiles(run));
-    EXPECT_EQ(reports, questionFails ? std::vector<std::string>{} : std::vector<std::string>{texts.S_CopyError});
-    EXPECT_EQ(questions, (std::vector<std::vector<std::string>>{{Installed("blocked")}}));
-    EXPECT_EQ(platform::ListDir(settings.InstallFolder), (std::vector<std::string>{"blocked\\", "old.txt"}));
+    {
+      platform::TFileStream holder(Installed("held.dll"), platform::TFileMode::OpenReadWrite);
+      if (fault == QuestionFails)
+        EXPECT_THROW(engine::CopyFiles(run), EInOutError);
+      else
+        EXPECT_FALSE(engine::CopyFiles(run));
+    }
+    if (fault == FolderInTheWay) {
+      EXPECT_TRUE(questions.empty());
+      ASSERT_EQ(reports.size(), 1u);
+      EXPECT_EQ(reports[0].rfind("Unable to copy one or more files.\r\n" + Installed("blocked") + ": ", 0), 0u)
+          << reports[0];
+      EXPECT_EQ(reports[0].find("close all running applications"), std::string::npos) << reports[0];
+    } else {
+      EXPECT_EQ(questions, (std::vector<std::vector<std::string>>{{Installed("held.dll")}}));
+      EXPECT_EQ(reports, fault == Cancel ? std::vector<std::string>{texts.S_CopyError} : std::vector<std::string>{});
+    }
+    EXPECT_EQ(platform::ListDir(settings.InstallFolder),
+              (std::vector<std::string>{"blocked\\", "held.dll", "old.txt"}));
     EXPECT_EQ(testsupport::ReadFileText(Installed("old.txt")), "v1");
+    EXPECT_EQ(testsupport::ReadFileText(Installed("held.dll")), "v1");
+    platform::TRegKey runOnce;
+    EXPECT_FALSE(runOnce.Open(platform::HKEY_CURRENT_USER_ID, install::kRunOnceKey, false, true) &&
+                 runOnce.HasValue(engine::RecoverValueName(defaults.Names.ApplicationName)));
 
     // The run's own files in the temporary folder go with it.
     engine::TRunTools tools;
     engine::Cleanup(run, tools);
     EXPECT_EQ(platform::ListDir(settings.TempFolder),
               std::vector<std::string>{text::ExtractFileName(folder.Path()) + "\\"});
+  }
+}
+
+// What a kill leaves at any point of the copy step is undone from the journal
+// alone, whichever of a batch's changes were made, a record torn in half at its
+// end; recovering twice is recovering once. After COMMIT the update stays.
+TEST_F(StepTest, RecoveryUndoesWhatAKillLeftAtAnyPoint) {
+  const std::string key = "Software\\ORBAX\\JournalTest";
+  const std::vector<install::TRegValueName> values = {{platform::HKEY_CURRENT_USER_ID, key, "Files"},
+                                                      {platform::HKEY_CURRENT_USER_ID, key, "Absent"}};
+  auto setValue = [&](const std::string& name, const std::string& data) {
+    platform::TRegKey k;
+    ASSERT_TRUE(k.Open(platform::HKEY_CURRENT_USER_ID, key, true, false));
+    ASSERT_TRUE(k.SetValue(name, {platform::REG_SZ_TYPE, data}));
+  };
+  auto value = [&](const std::string& name) {
+    platform::TRegKey k;
+    platform::TRegValue v;
+    return k.Open(platform::HKEY_CURRENT_USER_ID, key, false, true) && k.GetValue(name, v) ? v.Data : "(none)";
+  };
+  const int kChanges = 6;
+  for (int made = 0; made <= kChanges + 1; ++made) {
+    SCOPED_TRACE(made);
+    NewInstallFolder("kill" + std::to_string(made));
+    MakeFile(Installed("old.txt"), "v1");
+    setValue("Files", "v1 record");
+    settings.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
+    const std::string work = Installed(engine::kJournalFolderName);
+    {
+      auto journal = engine::TUpdateJournal::Begin(
+          {settings.InstallFolder, settings.RunFolder, "Kestrova", "ORBAXLiveUpdate.exe", values});
+      journal->NoteFolder(Installed("sub"));
+      const std::string backup = journal->NoteReplace(Installed("old.txt"));
+      journal->NoteAdd(Installed("sub\\new.txt"));
+      journal->Flush();
+      const std::function<void()> changes[kChanges] = {
+          [&] { ASSERT_TRUE(platform::CreateDir(Installed("sub"))); },
+          [&] { ASSERT_TRUE(platform::RenameFile(Installed("old.txt"), backup)); },
+          [&] { MakeFile(Installed("old.txt"), "v2"); },
+          [&] { MakeFile(Installed("sub\\new.txt"), "v2"); },
+          [&] { setValue("Files", "v2 record"); },
+          [&] { setValue("Absent", "there now"); },
+      };
+      for (int i = 0; i < std::min(made, kChanges); ++i) changes[i]();
+      if (made > kChanges) {
+        journal->Commit();
+        EXPECT_TRUE(journal->Ended());
+      }
+      // The kill: the journal goes without a word, its last record cut.
+    }
+    if (made <= kChanges) {
+      platform::TRegKey runOnce;
+      platform::TRegValue command;
+      ASSERT_TRUE(runOnce.Open(platform::HKEY_CURRENT_USER_ID, install::kRunOnceKey, false, true) &&
+                  runOnce.GetValue(engine::RecoverValueName("Kestrova"), command));
+      EXPECT_EQ(engine::RecoveredFolder(command.Data), work);
+      platform::TFileStream file(work + "\\journal", platform::TFileMode::OpenReadWrite);
+      file.Seek(0, TSeekOrigin::soEnd);
+      file.Write("ADD\tsub\\new", 11);
+    }
+    EXPECT_EQ(engine::RecoverJournal(work), "");
+    EXPECT_EQ(engine::RecoverJournal(work), "");
+    const bool forward = made > kChanges;
+    const std::vector<std::string> v1{"old.txt"}, v2{"sub\\", "old.txt"};
+    EXPECT_EQ(platform::ListDir(settings.InstallFolder), forward ? v2 : v1);
+    EXPECT_EQ(testsupport::ReadFileText(Installed("old.txt")), forward ? "v2" : "v1");
+    EXPECT_EQ(value("Files"), forward ? "v2 record" : "v1 record");
+    EXPECT_EQ(value("Absent"), forward ? "there now" : "(none)");
+    platform::TRegKey runOnce;
+    EXPECT_FALSE(runOnce.Open(platform::HKEY_CURRENT_USER_ID, install::kRunOnceKey, false, true) &&
+                 runOnce.HasValue(engine::RecoverValueName("Kestrova")));
+    EXPECT_FALSE(platform::DirectoryExists(settings.RunFolder));  // the recovery copy went with it
+    platform::RegDeleteKeyTree(platform::HKEY_CURRENT_USER_ID, key);
   }
 }

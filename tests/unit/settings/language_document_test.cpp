@@ -29,6 +29,7 @@ const Expected kEnglish[] = {
     {"S_DownloadError", "Unable to download installation file from the server!\r\nTry redoing the installation.\r\nIf the problem persist, contact technical support."},
     {"S_BadSignature", "The downloaded installation file is not signed by its publisher.\r\nNothing was installed. Contact technical support."},
     {"S_OlderPackage", "The installation file offered is older than the installed version.\r\nNothing was installed."},
+    {"S_AlreadyRunning", "Another installation is already in progress.\r\nWait until it has finished, then redo the installation."},
     {"S_UnknownError", "We are deeply sorry, but the application encountered a problem.\r\nTry redoing the installation.\r\nIf the problem persist, contact technical support."},
     {"S_Successfull", "The application was installed successfully!"},
     {"S_FormCaption", "Kestrova installer"},
@@ -65,6 +66,7 @@ const Expected kFrench[] = {
     {"S_DownloadError", "Impossible de t\xE9" "l\xE9" "charger le fichier \xE0" " partir du serveur.\r\nEssayez de nouveau.\r\nSi le probl\xE8" "me persiste, contactez le soutien technique."},
     {"S_BadSignature", "Le fichier d'installation t\xE9" "l\xE9" "charg\xE9" " n'est pas sign\xE9" " par son \xE9" "diteur.\r\nRien n'a \xE9" "t\xE9" " install\xE9" ". Contactez le soutien technique."},
     {"S_OlderPackage", "Le fichier d'installation propos\xE9" " est plus ancien que la version install\xE9" "e.\r\nRien n'a \xE9" "t\xE9" " install\xE9" "."},
+    {"S_AlreadyRunning", "Une autre installation est d\xE9" "j\xE0" " en cours.\r\nAttendez qu'elle soit termin\xE9" "e, puis recommencez l'installation."},
     {"S_UnknownError", "Nous sommes profond\xE9" "ment d\xE9" "sol\xE9" ". L'application a rencontr\xE9" " un probl\xEA" "me.\r\nEssayez de nouveau.\r\nSi le probl\xE8" "me persiste, contactez le soutien technique."},
     {"S_Successfull", "L'application a \xE9" "t\xE9" " install\xE9" "e avec succ\xE8" "s!"},
     {"S_FormCaption", "Installation de Kestrova"},
@@ -101,6 +103,7 @@ const Expected kPortuguese[] = {
     {"S_DownloadError", "Impossivel de baixar a atualiza\xE7" "\xE3" "o do servidor.\r\nTente outra vez.\r\nSe o problema continuar, entre em contato com o suporte t\xE9" "cnico."},
     {"S_BadSignature", "O arquivo de instala\xE7" "\xE3" "o baixado n\xE3" "o est\xE1" " assinado pelo seu editor.\r\nNada foi instalado. Entre em contato com o suporte t\xE9" "cnico."},
     {"S_OlderPackage", "O arquivo de instala\xE7" "\xE3" "o oferecido \xE9" " mais antigo que a vers\xE3" "o instalada.\r\nNada foi instalado."},
+    {"S_AlreadyRunning", "Outra instala\xE7" "\xE3" "o j\xE1" " est\xE1" " em andamento.\r\nAguarde o fim dela e recomece a instala\xE7" "\xE3" "o."},
     {"S_UnknownError", "Nos pedimos desculpas. A aplica\xE7" "\xE3" "o encontrou problemas.\r\nTente outra vez.\r\nSe o problema continuar, entre em contato com o suporte t\xE9" "cnico."},
     {"S_Successfull", "O processo de instala\xE7" "\xE3" "o terminou com sucesso!"},
     {"S_FormCaption", "Instala\xE7" "\xE3" "o de Kestrova"},
@@ -160,6 +163,7 @@ const Expected kBuiltIn[] = {
     {"S_BRetry", "Retry"},
     {"S_BadSignature", "The downloaded update is not signed by its publisher.\r\nNothing was installed. Contact technical support."},
     {"S_OlderPackage", "The update offered is older than the installed version.\r\nNothing was installed."},
+    {"S_AlreadyRunning", "Another update is already in progress.\r\nWait until it has finished, then redo the update."},
 };
 // clang-format on
 
@@ -209,7 +213,7 @@ TEST(LanguageDocument, FieldOrderAndBuiltInTexts) {
     EXPECT_STREQ(TFileXML::KeyName(i), kBuiltIn[i].Key);
     EXPECT_EQ(TFileXML::DefaultText(kBuiltIn[i].Key), kBuiltIn[i].Text) << kBuiltIn[i].Key;
   }
-  EXPECT_EQ(TFileXML::KeyName(43), nullptr);
+  EXPECT_EQ(TFileXML::KeyName(44), nullptr);
   EXPECT_EQ(TFileXML::DefaultText("S_LabelTop"), "");
   TFileXML texts;
   EXPECT_EQ(texts.Text("S_LabelTop"), nullptr);

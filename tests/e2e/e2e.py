@@ -10,6 +10,7 @@ import io
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -34,11 +35,11 @@ def wait_until(condition, seconds, interval=0.1):
         time.sleep(interval)
 
 
-def processes_running(*fragments):
-    """Whether a process of this machine has every fragment in its command line (a
-    program under Wine shows its Windows command line there too)."""
+def _processes(*fragments):
+    """The ids of this machine's processes with every fragment in their command line
+    (a program under Wine shows its Windows command line there too)."""
     for pid in os.listdir("/proc"):
-        if not pid.isdigit():
+        if not pid.isdigit() or int(pid) == os.getpid():
             continue
         try:
             with open("/proc/%s/cmdline" % pid, "rb") as f:
@@ -46,19 +47,38 @@ def processes_running(*fragments):
         except OSError:
             continue
         if all(fragment in line for fragment in fragments):
-            return True
-    return False
+            yield int(pid)
+
+
+def processes_running(*fragments):
+    """Whether a process of this machine has every fragment in its command line."""
+    return any(True for _ in _processes(*fragments))
+
+
+def kill_processes(*fragments):
+    """Kills (SIGKILL) every process with every fragment in its command line;
+    whether there was one."""
+    killed = False
+    for pid in _processes(*fragments):
+        try:
+            os.kill(pid, signal.SIGKILL)
+            killed = True
+        except OSError:
+            pass
+    return killed
 
 
 class PackageServer:
     """Serves one package at /kestrova/kestrovafull.zip on 127.0.0.1, and the files
-    of others ({path: bytes}) beside it."""
+    of others ({path: bytes}) beside it. With hold (a threading.Event), every answer
+    waits until it is set."""
 
-    def __init__(self, package: bytes, path="/kestrova/kestrovafull.zip", others=None):
+    def __init__(self, package: bytes, path="/kestrova/kestrovafull.zip", others=None, hold=None):
         self.package = package
         self.path = path
         self.others = dict(others or {})
         self.requests = []
+        self.hold = hold
         outer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -66,6 +86,8 @@ class PackageServer:
 
             def do_GET(self):
                 outer.requests.append((self.path, dict(self.headers)))
+                if outer.hold:
+                    outer.hold.wait(300)
                 body = outer.package if self.path == outer.path else outer.others.get(self.path)
                 if body is None:
                     body = b"not here"

@@ -11,11 +11,24 @@ std::thread::id gWindowThread;
 }  // namespace
 
 // The gate is open, closed, or closed for good: closed, and opened again only by
-// Reopen. waiting_ holds only while the one worker blocks in Pass.
-bool TPauseGate::Consistent() const { return !forGood_ || paused_; }
+// Reopen; or given up, and open. waiting_ holds only while the one worker blocks
+// in Pass.
+bool TPauseGate::Consistent() const { return (!forGood_ || paused_) && (!abandoned_ || !paused_); }
+
+void TPauseGate::Abandon() {
+  {
+    std::lock_guard lock(mutex_);
+    abandoned_ = true;
+    paused_ = false;
+    forGood_ = false;
+    LU_ASSERT(Consistent());
+  }
+  cv_.notify_all();
+}
 
 void TPauseGate::Pause() {
   std::lock_guard lock(mutex_);
+  if (abandoned_) return;
   paused_ = true;
   LU_ASSERT(Consistent());
 }
@@ -31,6 +44,7 @@ void TPauseGate::Resume() {
 
 void TPauseGate::PauseForGood() {
   std::lock_guard lock(mutex_);
+  if (abandoned_) return;
   paused_ = true;
   forGood_ = true;
   LU_ASSERT(Consistent());
@@ -49,11 +63,13 @@ void TPauseGate::Reopen() {
 void TPauseGate::Pass() {
   std::unique_lock lock(mutex_);
   LU_ASSERT(!waiting_);  // one worker, and never from inside its own wait
-  if (!paused_) return;
-  waiting_ = true;
-  cv_.wait(lock, [this] { return !paused_; });
-  LU_ASSERT(waiting_ && !forGood_);
-  waiting_ = false;
+  if (paused_) {
+    waiting_ = true;
+    cv_.wait(lock, [this] { return !paused_; });
+    LU_ASSERT(waiting_ && !forGood_);
+    waiting_ = false;
+  }
+  if (abandoned_) throw ERunAbandoned();
 }
 
 bool TPauseGate::Paused() const {

@@ -7,11 +7,19 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+// What the worker meets at its gate once the run has been given up. No ordinary
+// error (Exception): no step's own handler takes it for a failure to report.
+class ERunAbandoned : public std::exception {
+ public:
+  const char* what() const noexcept override { return "the run was given up"; }
+};
 
 // A gate the worker passes at safe points. The window closes it while it asks the
 // user whether to abort, and closes it for good when a transfer stalls. A paused
@@ -19,6 +27,10 @@
 // outside the worker's calls into the window.
 class TPauseGate {
  public:
+  // The run is given up: the gate opens for good, and every Pass from then on
+  // raises ERunAbandoned, so that the worker undoes what it did and clears up
+  // without another word to the window.
+  void Abandon();
   void Pause();
   void Resume();
   // Closed for good: Resume no longer opens it.
@@ -40,6 +52,7 @@ class TPauseGate {
   bool paused_ = false;
   bool forGood_ = false;
   bool waiting_ = false;
+  bool abandoned_ = false;
 };
 
 class TControl;

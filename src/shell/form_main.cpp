@@ -15,6 +15,9 @@ std::string StripTrailingBackslashes(std::string folder) {
 
 namespace {
 
+// How long an aborted run is given to undo and clear up before the program ends.
+constexpr uint32_t kAbandonedRunWaitMs = 30000;
+
 // The texts the window speaks: the section "/language" names (else the build's),
 // of the uninstallation's document in uninstall mode.
 void LoadWindowTexts(TFileXML& texts, bool uninstallMode) {
@@ -242,6 +245,15 @@ void TFMain::FormDestroy() {
   if (destroyed_) return;
   finalStatus_ = ExitStatus();
   destroyed_ = true;
+  // Given up while it ran: the worker, let go, undoes what it did and clears up.
+  // One held up for longer (a transfer that hangs) is left to the next start,
+  // which recovers what it left.
+  if (aborted_ && Worker && Worker->Started() && !Worker->Finished()) {
+    Gate.Abandon();
+    for (const uint32_t start = platform::TickCount();
+         !Worker->Finished() && platform::TickCount() - start < kAbandonedRunWaitMs;)
+      platform::SleepMs(10);
+  }
   if (ExitStatus() == 0 && Settings && Worker) {
     if (Settings->UninstallMode) {
       if (CBRestart.Checked()) platform::RequestRestart();

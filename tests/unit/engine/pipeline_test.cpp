@@ -322,3 +322,32 @@ TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
     EXPECT_FALSE(run.TempHasLeftovers());
   }
 }
+
+// An abort while the copy step runs leaves no update half done: the worker, let
+// go when the window goes, puts version 1 back and clears up after itself.
+TEST(Pipeline, AbortInTheCopyStepLeavesTheOldVersionWhole) {
+  const std::string zip = StoredZip({{"app.dll", "new"}, {"other.txt", "other v2"}, {"sub/added.txt", "added"}});
+  nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
+  TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
+  ASSERT_TRUE(platform::ForceDirectories(run.InstallFolder()));
+  testsupport::WriteFileText(run.InstallFolder() + "\\app.dll", "old");
+  testsupport::WriteFileText(run.InstallFolder() + "\\other.txt", "other v1");
+  {
+    // Held, the file placed last keeps the step waiting; the window holds the run
+    // at its next safe point and the user gives it up.
+    platform::TFileStream holder(run.InstallFolder() + "\\app.dll", platform::TFileMode::OpenReadWrite);
+    run.form.BInstallClick();
+    ASSERT_TRUE(run.backend.PumpUntil([&] { return platform::FileExists(run.InstallFolder() + "\\sub\\added.txt"); }));
+    run.form.Worker->Suspend();
+    ASSERT_TRUE(run.backend.PumpUntil([&] { return run.form.Gate.Waiting(); }));
+    run.backend.BoxAnswers.push_back(mrYes);
+    run.form.Close();
+    run.form.FormDestroy();
+  }
+  EXPECT_EQ(run.form.ExitStatus(), 1);
+  EXPECT_EQ(run.form.Worker, nullptr);  // it ended, and went
+  EXPECT_TRUE(run.backend.RetryDialogs.empty());
+  EXPECT_EQ(platform::ListDir(run.InstallFolder()), (std::vector<std::string>{"app.dll", "other.txt"}));
+  EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\other.txt"), "other v1");
+  EXPECT_FALSE(run.TempHasLeftovers());
+}

@@ -97,6 +97,25 @@ TEST(Folders, CreateForceAndRemove) {
   EXPECT_FALSE(FileExists(dir / "x"));
 }
 
+TEST(Folders, PrivateFoldersAreNewAndTheOwnersAlone) {
+  TTempFolder dir;
+  const std::string a = CreatePrivateFolder(dir.Path() + "\\", "run-"), b = CreatePrivateFolder(dir.Path(), "run-");
+  ASSERT_FALSE(a.empty());
+  EXPECT_NE(a, b);
+  EXPECT_TRUE(DirectoryExists(a));
+  EXPECT_EQ(a.rfind(dir.Path() + "\\run-{", 0), 0u);
+  if (EmulatedMachine()) {
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(HostPath(a)).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_TRUE(FlushVolume(a));
+  }
+  WriteFileText(a + "\\f", "x");
+  EXPECT_TRUE(FlushFile(a + "\\f"));
+  EXPECT_TRUE(FlushFolder(a));
+  EXPECT_EQ(CreatePrivateFolder(dir / "missing", "run-"), "");
+  EXPECT_EQ(LastError(), 3u);
+}
+
 TEST(Folders, ListDirPutsFoldersFirst) {
   TTempFolder dir;
   WriteFileText(dir / "b.txt", "1");
@@ -201,6 +220,11 @@ TEST(Files, MoveNeverReplaces) {
   EXPECT_EQ(ReadFileText(dir / "f2\\sub\\x"), "X");
   EXPECT_TRUE(MoveFileTo(dir / "f2\\sub\\x", dir / "ro"));
   EXPECT_NE(GetAttributes(dir / "ro") & faReadOnly, 0u);
+  // The rename that never copies keeps the same rules.
+  EXPECT_FALSE(RenameFile(dir / "ro", dir / "c"));
+  EXPECT_EQ(LastError(), 183u);
+  EXPECT_TRUE(RenameFile(dir / "ro", dir / "f2\\ro"));
+  EXPECT_NE(GetAttributes(dir / "f2\\ro") & faReadOnly, 0u);
 }
 
 TEST(Files, MoveAcrossDrivesCopiesTheFile) {
@@ -223,6 +247,12 @@ TEST(Files, MoveAcrossDrivesCopiesTheFile) {
   std::string dest = target + "\\big";
   SetAttributesNormal(dest);
   EraseFile(dest);
+  if (EmulatedMachine() && DirectoryExists("Z:\\dev\\shm")) {
+    // A rename never copies: across volumes it fails, and nothing moved.
+    EXPECT_FALSE(RenameFile(dir / "big", dest));
+    EXPECT_EQ(LastError(), 17u);
+    EXPECT_FALSE(FileExists(dest));
+  }
   EXPECT_TRUE(MoveFileTo(dir / "big", dest));
   EXPECT_FALSE(FileExists(dir / "big"));
   EXPECT_EQ(ReadFileText(dest), std::string(300000, 'q'));

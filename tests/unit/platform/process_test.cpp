@@ -2,6 +2,9 @@
 // split and interpreted; files held by another process.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <thread>
+
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/system.h"
@@ -164,6 +167,21 @@ TEST(Processes, StartDetachedDoesNotWait) {
   };
   for (int i = 0; i < 200 && !released(); ++i) SleepMs(20);
   EXPECT_EQ(Lines(ReadFileText(dir / "detached.txt")).back(), "go");
+}
+
+TEST(Processes, OneUpdaterAtATime) {
+  testsupport::TTestMachine machine;
+  std::optional<TUpdaterLock> first(std::in_place);
+  ASSERT_TRUE(first->Acquire());
+  // Another thread stands in for another process: the mutex belongs to a thread.
+  auto acquireElsewhere = [] {
+    bool acquired = false;
+    std::thread([&] { acquired = TUpdaterLock().Acquire(); }).join();
+    return acquired;
+  };
+  EXPECT_FALSE(acquireElsewhere());
+  first.reset();
+  EXPECT_TRUE(acquireElsewhere());
 }
 
 TEST(FileInUse, AFileHeldByAnotherProcessCannotBeReplaced) {

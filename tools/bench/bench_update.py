@@ -1,0 +1,290 @@
+#!/usr/bin/env python3
+"""The whole hidden update against curl, 7z x and cp -a doing the same work.
+
+Version 1 of a package is installed by the updater itself; each timed run starts
+from a copy of that machine (untimed) and updates it to version 2, which nginx
+serves on loopback: `ORBAXLiveUpdate /HIDE` from start to exit, against
+`curl -o` + `7z x` + `cp -a` into the installation folder. Everything lies on
+tmpfs (/dev/shm). Each round runs every contestant once, in an order that
+rotates from round to round; the figure is the median wall time. The folder
+each leaves is compared with version 2 once before timing. Where strace is
+installed, the updater's system calls per file follow.
+
+Package shapes are one line each in SHAPES; the file generators are
+bench_extract's.
+
+Usage: bench_update.py BUILD_DIR [--compare OTHER_BUILD_DIR] [--rounds N] [--keep]
+  --compare  times the updater of another build too (an older one, say), in the
+             same rounds
+"""
+
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bench_extract  # noqa: E402
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SERVERS = os.path.join(SOURCE, "tests", "unit", "net", "local-servers.sh")
+FOLDER = "Program Files/Drevanto/Kestrova"  # the default installation folder, below drive C:
+
+# name, label, sizes, seed
+SHAPES = [
+    ("small", "20,000 small files (0.3-12 KB)", bench_extract.small_sizes, 16),
+]
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "unknown CPU"
+
+
+def write_versions(work, name, sizes, seed):
+    """Version 1 and 2 of a package: the same names, every file changed, as
+    ZIP archives made with Info-ZIP zip -6."""
+    archives = []
+    for version in (1, 2):
+        rng = random.Random(seed)
+        contents = bench_extract.Contents(rng)
+        src = os.path.join(work, "%s-v%d" % (name, version))
+        names = random.Random(seed + 1)
+        extensions = [".txt", ".dll", ".dat", ".xml", ".png", ".exe"]
+        pick = random.Random(seed * 7 + version)
+        for i, size in enumerate(sizes):
+            folder = os.path.join(src, "d%02d" % (i % 37), "s%d" % (i % 5))
+            os.makedirs(folder, exist_ok=True)
+            data = contents.take(size)
+            if version == 2:
+                data = pick.randbytes(min(64, len(data))) + data[64:]
+            with open(os.path.join(folder, "f%05d%s" % (i, names.choice(extensions))), "wb") as f:
+                f.write(data)
+        archive = os.path.join(work, "www", "%s-v%d.zip" % (name, version))
+        subprocess.run(["zip", "-q", "-r", "-6", archive, "."], cwd=src, check=True)
+        archives.append((archive, src))
+    return archives
+
+
+def listing(root):
+    found = {}
+    for folder, _, files in os.walk(root):
+        for leaf in files:
+            path = os.path.join(folder, leaf)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, root)] = f.read()
+    return found
+
+
+class Machine:
+    """A machine of the Linux port on tmpfs: a prefix restored from a template
+    before each run, and a temporary folder of its own."""
+
+    def __init__(self, work, template):
+        self.prefix = os.path.join(work, "prefix")
+        self.tmp = os.path.join(work, "tmp")
+        self.template = template
+        self.env = dict(os.environ, ORBAX_PREFIX=self.prefix, TMPDIR=self.tmp)
+        for name in ("http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"):
+            self.env.pop(name, None)
+
+    @property
+    def folder(self):
+        return os.path.join(self.prefix, "drive_c", FOLDER)
+
+    def restore(self):
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+        os.makedirs(self.tmp)
+        if self.template:
+            subprocess.run(["cp", "-a", self.template, self.prefix], check=True)
+        else:
+            os.makedirs(os.path.join(self.prefix, "drive_c"))
+
+
+class Server:
+    """nginx on loopback serving the packages. It ends by itself after five
+    minutes (local-servers.sh), so it is started again when it has."""
+
+    def __init__(self, work):
+        self.work = work
+        self.dir = os.path.join(work, "server")
+        self.lu_defaults = None
+        self.started = 0.0
+        self.port = None
+        self.pointed = {}
+
+    def ensure(self):
+        if self.port and time.monotonic() - self.started < 240:
+            return
+        self.stop()
+        os.makedirs(self.dir)
+        os.symlink(os.path.join(self.work, "www"), os.path.join(self.dir, "www"))
+        if subprocess.run([SERVERS, "http", self.dir], stdout=subprocess.DEVNULL).returncode != 0:
+            sys.exit("bench_update: nginx did not start")
+        with open(os.path.join(self.dir, "ports")) as f:
+            self.port = next(line.split()[1] for line in f if line.startswith("http "))
+        self.started = time.monotonic()
+
+    def url(self, name):
+        self.ensure()
+        return "http://127.0.0.1:%s/%s" % (self.port, name)
+
+    def point(self, program, name):
+        """Points a copy of the updater at a package."""
+        url = self.url(name)
+        if self.pointed.get(program) != url:
+            subprocess.run([self.lu_defaults, program, "DefaultDownloadURL", url], check=True,
+                           stdout=subprocess.DEVNULL)
+            self.pointed[program] = url
+
+    def stop(self):
+        if os.path.isdir(self.dir):
+            subprocess.run([SERVERS, "stop", self.dir], stdout=subprocess.DEVNULL)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        self.port = None
+
+
+def updater_copy(build, lu_defaults, path):
+    shutil.copy(os.path.join(build, "ORBAXLiveUpdate"), path)
+    subprocess.run([lu_defaults, path, "AllowUnauthenticated", "1"], check=True, stdout=subprocess.DEVNULL)
+    return path
+
+
+def timed(argvs, env):
+    start = time.perf_counter()
+    for argv in argvs:
+        r = subprocess.run(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        if r.returncode != 0:
+            sys.exit("%s failed (%d): %s" % (argv[0], r.returncode, r.stderr.decode(errors="replace")[-500:]))
+    return time.perf_counter() - start
+
+
+def syscalls_per_file(updater, machine, work, files):
+    machine.restore()
+    summary = os.path.join(work, "strace.txt")
+    subprocess.run(["strace", "-f", "-c", "-o", summary, updater, "/HIDE"], env=machine.env,
+                   stdout=subprocess.DEVNULL, check=True)
+    counts = {}
+    with open(summary) as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) >= 5 and fields[3].isdigit() and not line.startswith("100.00"):
+                counts[fields[-1]] = int(fields[3])
+    top = sorted(counts.items(), key=lambda kv: -kv[1])[:8]
+    return sum(counts.values()) / files, ", ".join("%s %.2f" % (name, n / files) for name, n in top)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build", nargs="?", default="build/linux")
+    parser.add_argument("--compare", help="another build whose updater is timed in the same rounds")
+    parser.add_argument("--rounds", type=int, default=int(os.environ.get("ROUNDS", "7")))
+    parser.add_argument("--keep", action="store_true", help="keep the work folder")
+    args = parser.parse_args()
+    builds = [("updater", os.path.realpath(args.build))]
+    if args.compare:
+        builds.append(("compared", os.path.realpath(args.compare)))
+    lu_defaults = os.path.join(builds[0][1], "lu-defaults")
+    for tool in [lu_defaults, "zip", "7z", "curl", "/usr/sbin/nginx"] + [os.path.join(b, "ORBAXLiveUpdate")
+                                                                          for _, b in builds]:
+        if not shutil.which(tool):
+            sys.exit("bench_update: %s is missing" % tool)
+    print("CPU: %s" % cpu_model())
+    base = "/dev/shm" if os.path.isdir("/dev/shm") else None
+    work = tempfile.mkdtemp(prefix="lu-bench-update.", dir=base)
+    try:
+        os.makedirs(os.path.join(work, "www"))
+        for name, label, sizes, seed in SHAPES:
+            start = time.perf_counter()
+            (v1, v1_tree), (v2, v2_tree) = write_versions(work, name, sizes(random.Random(seed)), seed)
+            want = listing(v2_tree)
+            shutil.rmtree(v1_tree)
+            shutil.rmtree(v2_tree)
+            files = len(want)
+            print("%s: package of %.1f MB (zip -6), %.1f MB unpacked, made in %.0f s" %
+                  (label, os.path.getsize(v2) / 1e6, sum(map(len, want.values())) / 1e6, time.perf_counter() - start))
+            sys.stdout.flush()
+            server = Server(work)
+            server.lu_defaults = lu_defaults
+            try:
+                # Version 1, installed by the updater itself, is every run's starting point.
+                installer = updater_copy(builds[0][1], lu_defaults, os.path.join(work, "install-v1"))
+                machine = Machine(work, None)
+                machine.restore()
+                server.point(installer, os.path.basename(v1))
+                timed([[installer, "/HIDE"]], machine.env)
+                template = os.path.join(work, "prefix-v1")
+                shutil.rmtree(template, ignore_errors=True)
+                os.rename(machine.prefix, template)
+                machine = Machine(work, template)
+
+                package = os.path.basename(v2)
+                contestants = {}
+                for who, build in builds:
+                    program = updater_copy(build, lu_defaults, os.path.join(work, "ORBAXLiveUpdate-" + who))
+                    contestants[who] = [[program, "/HIDE"]]
+                archive, extracted = os.path.join(machine.tmp, "p.zip"), os.path.join(machine.tmp, "x")
+                contestants["curl+7z+cp"] = [["curl", "-s", "-f", "-o", archive, None],
+                                             ["7z", "x", "-y", "-bd", "-o" + extracted, archive],
+                                             ["cp", "-a", extracted + "/.", machine.folder]]
+
+                def run(who):
+                    machine.restore()
+                    argvs = contestants[who]
+                    if who == "curl+7z+cp":
+                        argvs = [argvs[0][:-1] + [server.url(package)]] + argvs[1:]
+                    else:
+                        server.point(argvs[0][0], package)
+                    return timed(argvs, machine.env)
+
+                for who in contestants:
+                    run(who)
+                    got = {k: v for k, v in listing(machine.folder).items() if k in want}
+                    if got != want:
+                        sys.exit("bench_update: %s left a folder that is not version 2" % who)
+
+                times = {who: [] for who in contestants}
+                order = list(contestants)
+                for r in range(args.rounds):
+                    for who in order[r % len(order):] + order[:r % len(order)]:
+                        times[who].append(run(who))
+                median = {who: statistics.median(t) for who, t in times.items()}
+                reference = median["curl+7z+cp"]
+                line = "update %s on tmpfs, medians of %d alternated runs: updater %.3f s" % (
+                    label, args.rounds, median["updater"])
+                if "compared" in median:
+                    line += ", compared build %.3f s (%+.1f %%)" % (
+                        median["compared"], 100.0 * (median["updater"] / median["compared"] - 1))
+                line += ", curl -o + 7z x + cp -a %.3f s (updater/reference %.2f)" % (
+                    reference, median["updater"] / reference)
+                print(line)
+                if shutil.which("strace"):
+                    for who in contestants:
+                        if who != "curl+7z+cp":
+                            server.point(contestants[who][0][0], package)
+                            print("  %s system calls per file: %.1f (%s)" %
+                                  ((who,) + syscalls_per_file(contestants[who][0][0], machine, work, files)))
+                sys.stdout.flush()
+            finally:
+                server.stop()
+    finally:
+        if args.keep:
+            print("work folder kept: %s" % work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

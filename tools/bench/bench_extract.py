@@ -147,15 +147,10 @@ def compare_trees(lu_unzip, archive, work):
     return len(expected), sum(size for _, size in expected)
 
 
-def syscalls_per_file(lu_unzip, archive, work, files):
-    if not shutil.which("strace"):
-        return None
-    out = os.path.join(work, "strace-out")
-    os.makedirs(out)
-    summary = os.path.join(work, "strace.txt")
-    subprocess.run(["strace", "-f", "-c", "-o", summary, lu_unzip, archive, out], stdout=subprocess.DEVNULL,
-                   check=True)
-    shutil.rmtree(out)
+def strace_per_file(argv, summary, files, env=None, top=6):
+    """Runs argv under strace -f -c: its system calls per file, and the most
+    frequent ones each per file."""
+    subprocess.run(["strace", "-f", "-c", "-o", summary] + argv, env=env, stdout=subprocess.DEVNULL, check=True)
     counts = {}
     with open(summary) as f:
         for line in f:
@@ -163,9 +158,18 @@ def syscalls_per_file(lu_unzip, archive, work, files):
             # % time, seconds, usecs/call, calls, [errors,] syscall
             if len(fields) >= 5 and fields[3].isdigit() and not line.startswith("100.00"):
                 counts[fields[-1]] = int(fields[3])
-    total = sum(counts.values())
-    top = sorted(counts.items(), key=lambda kv: -kv[1])[:6]
-    return total / files, ", ".join("%s %.1f" % (name, n / files) for name, n in top)
+    most = sorted(counts.items(), key=lambda kv: -kv[1])[:top]
+    return sum(counts.values()) / files, ", ".join("%s %.1f" % (name, n / files) for name, n in most)
+
+
+def syscalls_per_file(lu_unzip, archive, work, files):
+    if not shutil.which("strace"):
+        return None
+    out = os.path.join(work, "strace-out")
+    os.makedirs(out)
+    calls = strace_per_file([lu_unzip, archive, out], os.path.join(work, "strace.txt"), files)
+    shutil.rmtree(out)
+    return calls
 
 
 def main():

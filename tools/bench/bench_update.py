@@ -173,17 +173,7 @@ def timed(argvs, env):
 
 def syscalls_per_file(updater, machine, work, files):
     machine.restore()
-    summary = os.path.join(work, "strace.txt")
-    subprocess.run(["strace", "-f", "-c", "-o", summary, updater, "/HIDE"], env=machine.env,
-                   stdout=subprocess.DEVNULL, check=True)
-    counts = {}
-    with open(summary) as f:
-        for line in f:
-            fields = line.split()
-            if len(fields) >= 5 and fields[3].isdigit() and not line.startswith("100.00"):
-                counts[fields[-1]] = int(fields[3])
-    top = sorted(counts.items(), key=lambda kv: -kv[1])[:8]
-    return sum(counts.values()) / files, ", ".join("%s %.2f" % (name, n / files) for name, n in top)
+    return bench_extract.strace_per_file([updater, "/HIDE"], os.path.join(work, "strace.txt"), files, machine.env, 8)
 
 
 def main():

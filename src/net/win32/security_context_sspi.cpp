@@ -41,20 +41,17 @@ class TSspiContext : public TSecurityContext {
         &credentials_, haveContext_ ? &context_ : nullptr, const_cast<char*>(target_.c_str()),
         ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_CONNECTION,  // the package allocates the token; one connection
         0, SECURITY_NATIVE_DREP, haveContext_ ? &inDesc : nullptr, 0, &context_, &outDesc, &attributes, &expiry);
-    if (status < 0) {  // a SEC_E_ failure
+    // A failure, or a step the client's part of Negotiate and NTLM never asks for
+    // (CompleteAuthToken, which the older systems' secur32 may lack).
+    if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
       Free(out);
       return false;
     }
     haveContext_ = true;
-    if ((status == SEC_I_COMPLETE_NEEDED || status == SEC_I_COMPLETE_AND_CONTINUE) &&
-        ::CompleteAuthToken(&context_, &outDesc) != SEC_E_OK) {
-      Free(out);
-      return false;
-    }
     output.clear();
     if (out.pvBuffer) output.assign(static_cast<const char*>(out.pvBuffer), out.cbBuffer);
     Free(out);
-    if (status == SEC_E_OK || status == SEC_I_COMPLETE_NEEDED) done_ = true;
+    if (status == SEC_E_OK) done_ = true;
     return !output.empty();
   }
 

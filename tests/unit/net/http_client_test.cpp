@@ -17,6 +17,7 @@
 
 using namespace net;
 using nettest::Answer;
+using nettest::Pattern;
 using nettest::TScriptedServer;
 
 namespace {
@@ -55,16 +56,6 @@ struct Recorder {
     return last;
   }
 };
-
-std::string Pattern(size_t n) {
-  std::string s(n, '\0');
-  uint32_t x = 12345;
-  for (auto& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
 
 // Runs one Get against a server that answers with response and returns the
 // error of class E it must raise.
@@ -859,6 +850,20 @@ std::string NtlmChallenge() {
          le32(16 | 16 << 16) + le32(56) + corp + info;                                   // target information
 }
 
+// Points client at a proxy on loopback; with credentials, it answers the
+// proxy's question with ann and secret.
+void ThroughProxy(THTTPClient& client, uint16_t port, bool withCredentials) {
+  client.ProxyParams.SetProxyServer("127.0.0.1");
+  client.ProxyParams.SetProxyPort(port);
+  if (withCredentials)
+    client.OnProxyCredentials = [](THTTPClient*, const TProxyCredentialRequest&, std::string& user,
+                                   std::string& password) {
+      user = "ann";
+      password = "secret";
+      return true;
+    };
+}
+
 // A proxy that asks for Negotiate, NTLM or Basic (ann, secret) and answers what
 // it is given; it refuses Negotiate, as one without Kerberos would.
 struct TAskingProxy {
@@ -911,8 +916,7 @@ TEST(HttpClientProxy, BasicCredentialsAreAskedOnceAndNeverShown) {
   nettest::TLogCapture log;
   TAskingProxy proxy;
   THTTPClient client;
-  client.ProxyParams.SetProxyServer("127.0.0.1");
-  client.ProxyParams.SetProxyPort(proxy.server.Port());
+  ThroughProxy(client, proxy.server.Port(), false);
   std::vector<TProxyCredentialRequest> asked;
   client.OnProxyCredentials = [&](THTTPClient*, const TProxyCredentialRequest& r, std::string& user,
                                   std::string& password) {
@@ -945,8 +949,7 @@ TEST(HttpClientProxy, WithoutCredentialsTheProxysStatusLineIsTheError) {
   for (const bool declines : {false, true}) {
     TAskingProxy proxy;
     THTTPClient client;
-    client.ProxyParams.SetProxyServer("127.0.0.1");
-    client.ProxyParams.SetProxyPort(proxy.server.Port());
+    ThroughProxy(client, proxy.server.Port(), false);
     if (declines)
       client.OnProxyCredentials = [](THTTPClient*, const TProxyCredentialRequest&, std::string&, std::string&) {
         return false;
@@ -969,14 +972,7 @@ TEST(HttpClientProxy, WithoutCredentialsTheProxysStatusLineIsTheError) {
 TEST(HttpClientProxy, TheTunnelOfAnHttpsAddressIsAnsweredToo) {
   TAskingProxy proxy;
   THTTPClient client;
-  client.ProxyParams.SetProxyServer("127.0.0.1");
-  client.ProxyParams.SetProxyPort(proxy.server.Port());
-  client.OnProxyCredentials = [](THTTPClient*, const TProxyCredentialRequest&, std::string& user,
-                                 std::string& password) {
-    user = "ann";
-    password = "secret";
-    return true;
-  };
+  ThroughProxy(client, proxy.server.Port(), true);
   TMemoryStream out;
   // The proxy takes the credentials, then refuses the tunnel: its answer to them.
   try {
@@ -1005,15 +1001,7 @@ TEST(HttpClientProxy, TinyproxysBasicAuthentication) {
     SCOPED_TRACE(withCredentials ? "with credentials" : "hidden, none");
     nettest::TLogCapture log;
     THTTPClient client;
-    client.ProxyParams.SetProxyServer("127.0.0.1");
-    client.ProxyParams.SetProxyPort(tinyproxy.Port("tinyproxy"));
-    if (withCredentials)
-      client.OnProxyCredentials = [](THTTPClient*, const TProxyCredentialRequest&, std::string& user,
-                                     std::string& password) {
-        user = "ann";
-        password = "secret";
-        return true;
-      };
+    ThroughProxy(client, tinyproxy.Port("tinyproxy"), withCredentials);
     TMemoryStream out;
     try {
       client.Get(server.Url("/kestrova.zip"), out);
@@ -1029,9 +1017,7 @@ TEST(HttpClientProxy, TinyproxysBasicAuthentication) {
     if (!withCredentials) continue;
     // A client of its own, so that the tunnel is asked for what it needs.
     THTTPClient tunnel;
-    tunnel.ProxyParams.SetProxyServer("127.0.0.1");
-    tunnel.ProxyParams.SetProxyPort(tinyproxy.Port("tinyproxy"));
-    tunnel.OnProxyCredentials = client.OnProxyCredentials;
+    ThroughProxy(tunnel, tinyproxy.Port("tinyproxy"), true);
     EXPECT_THROW(tunnel.Get("https://127.0.0.1:" + std::to_string(tlsServer.Port()) + "/k.zip", out), ETlsError);
     const std::string text = log.Text();
     const size_t connect = text.find("HTTP: CONNECT 127.0.0.1:" + std::to_string(tlsServer.Port()));
@@ -1044,14 +1030,7 @@ TEST(HttpClientProxy, TinyproxysBasicAuthentication) {
 TEST(HttpClientProxy, NtlmThroughTheSystemAsFarAsItGoes) {
   TAskingProxy proxy;
   THTTPClient client;
-  client.ProxyParams.SetProxyServer("127.0.0.1");
-  client.ProxyParams.SetProxyPort(proxy.server.Port());
-  client.OnProxyCredentials = [](THTTPClient*, const TProxyCredentialRequest&, std::string& user,
-                                 std::string& password) {
-    user = "ann";
-    password = "secret";
-    return true;
-  };
+  ThroughProxy(client, proxy.server.Port(), true);
   TMemoryStream out;
   client.Get("http://updates.example/k.zip", out);
   EXPECT_EQ(out.Data(), proxy.body);

@@ -19,16 +19,6 @@ namespace {
 
 constexpr int64_t kMB = 1 << 20;
 
-std::string Body(size_t n) {
-  std::string s(n, '\0');
-  uint32_t x = 4242;
-  for (auto& c : s) {
-    x = x * 1664525u + 1013904223u;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
-
 std::string Sha256Hex(const std::string& data) {
   TSha256 h;
   h.Update(data.data(), data.size());
@@ -142,7 +132,7 @@ const Row kRows[] = {
 TEST(ResumingDownload, EveryRowOfTheTable) {
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.name);
-    const std::string body = Body(row.size);
+    const std::string body = nettest::Pattern(row.size);
     std::vector<std::string> requests;
     TScriptedServer server(
         [&](net::TSocket& s, int index) {
@@ -217,7 +207,7 @@ TEST(ResumingDownload, EveryRowOfTheTable) {
 }
 
 TEST(ResumingDownload, ProgressGoesOnFromWhereTheCutLeftIt) {
-  const std::string body = Body(static_cast<size_t>(2 * kMB));
+  const std::string body = nettest::Pattern(static_cast<size_t>(2 * kMB));
   TScriptedServer server(
       [&](net::TSocket& s, int index) {
         const std::string request = nettest::ReadRequestHead(s);

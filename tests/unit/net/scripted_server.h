@@ -41,6 +41,17 @@ inline void WaitForClientClose(net::TSocket& s) {
 
 inline void Send(net::TSocket& s, const std::string& data) { s.SendAll(data.data(), data.size()); }
 
+// n bytes of a fixed pseudo-random pattern, every byte value in it.
+inline std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  uint32_t x = 12345;
+  for (auto& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
 class TScriptedServer {
  public:
   using Script = std::function<void(net::TSocket& connection, int index)>;

@@ -266,7 +266,8 @@ TProxyPlan FixedProxyPlan(const std::string& url, const std::string& list, const
   const TAddress a = AddressOf(url);
   TProxyServer server;
   if (text::Trim(list).empty()) return DirectPlan(source + ": no proxy");
-  if (!ProxyForScheme(list, a.scheme, server)) return DirectPlan(source + ": no proxy for " + a.scheme);
+  if (!ProxyForScheme(list, a.scheme, server))
+    return DirectPlan(source + ": no proxy that can be used for " + a.scheme);
   std::string entry;
   if (BypassListMatches(bypass, url, entry))
     return DirectPlan(source + ": " + a.host + " is on the bypass list (" + entry + ")");

@@ -130,8 +130,9 @@ struct TProxyResolver::Impl {
   // jsproxy and the script it holds.
   HMODULE jsproxy = nullptr;
   bool scriptTried = false, scriptLoaded = false;
-  // Why automatic detection or the script gave nothing, once they have failed.
-  std::string detectFailed, scriptFailed;
+  // Why automatic detection or the script gave nothing, once they have failed;
+  // why the settings are not known.
+  std::string detectFailed, scriptFailed, unreadable;
 };
 
 void TProxyResolver::Impl::Load() {
@@ -154,6 +155,8 @@ void TProxyResolver::Impl::Load() {
     scriptUrl = TakeText(config.lpszAutoConfigUrl);
     proxy = TakeText(config.lpszProxy);
     bypass = TakeText(config.lpszProxyBypass);
+  } else {
+    unreadable = "the user's settings cannot be read (error " + std::to_string(::GetLastError()) + ")";
   }
   // The session only resolves; it never connects through a proxy itself.
   session = open(L"ORBAX Live Update", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
@@ -277,7 +280,7 @@ TProxyPlan TProxyResolver::Resolve(const std::string& url) {
   if (text::Trim(i.proxy).empty()) {
     plan = TProxyPlan();
     plan.Servers.emplace_back();
-    plan.Reason = "the user's settings name no proxy" + note;
+    plan.Reason = (i.unreadable.empty() ? "the user's settings name no proxy" : i.unreadable) + note;
     return plan;
   }
   plan = FixedProxyPlan(url, i.proxy, i.bypass, "fixed proxy of the user's settings");

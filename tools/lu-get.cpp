@@ -14,7 +14,9 @@
 #include <string>
 #include <thread>
 
+#include "argument_path.h"
 #include "base/text.h"
+#include "engine/steps.h"
 #include "net/http_client.h"
 #include "net/proxy.h"
 #include "platform/files.h"
@@ -107,10 +109,6 @@ bool IsNullDevice(const std::string& p) {
   return p == "/dev/null" || text::SameText(p, "NUL") || text::SameText(p, "\\\\.\\NUL");
 }
 
-bool IsWindowsPath(const std::string& p) {
-  return (p.size() >= 2 && p[1] == ':') || (p.size() >= 2 && p[0] == '\\' && p[1] == '\\');
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -126,8 +124,7 @@ int main(int argc, char** argv) {
   std::string url = argv[i];
   std::string file = argv[i + 1];
   const bool discard = IsNullDevice(file);
-  // The Linux port also takes host paths; Windows paths pass as they are.
-  if (!discard && !IsWindowsPath(file)) file = platform::FromHostPath(file);
+  if (!discard) file = ArgumentPath(file);
 
   net::THTTPClient client;
   std::string proxyHost;
@@ -181,9 +178,8 @@ int main(int argc, char** argv) {
   }
   progress.Show(position, max, true);
   progress.Finish();
-  // As the updater judges it: fewer bytes counted than announced is a failure
-  // (its bar clamps at the maximum, so an answer without length always passes).
-  if (error.empty() && position < max)
+  // As the updater judges it (an answer without length always passes).
+  if (error.empty() && !engine::TransferComplete(position, max))
     error = "Incomplete download: " + std::to_string(position) + " of " + std::to_string(max) + " bytes.";
   if (!error.empty() || failed) {
     // An error whose text is empty still fails the run.

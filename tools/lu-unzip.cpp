@@ -6,29 +6,15 @@
 //   error <code> <text>: <file> [<extended message>]
 // Exit status 0 when every file entry was written and passed its check (and no
 // error was reported), 1 otherwise, 2 for a wrong command line.
-// Host paths are accepted on the Linux port and turned into their Windows form.
+// Host paths are accepted too (argument_path.h).
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <string>
 
 #include "archive/unzip.h"
-#include "platform/files.h"
+#include "argument_path.h"
+#include "engine/steps.h"
 #include "platform/system.h"
-
-namespace {
-
-// A drive-letter or rooted Windows path is taken as it is; anything else is a
-// host path, made absolute and given its Windows form.
-std::string ToWindowsPath(const std::string& arg) {
-  bool windowsForm = (arg.size() >= 2 && arg[1] == ':') || (!arg.empty() && arg[0] == '\\');
-  if (windowsForm) return arg;
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(arg, ec);
-  return platform::FromHostPath(ec ? arg : absolute.string());
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   platform::SetProgramArguments(argc, argv);
@@ -36,8 +22,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: lu-unzip ARCHIVE DIR\n");
     return 2;
   }
-  const std::string archivePath = ToWindowsPath(argv[1]);
-  const std::string targetDir = ToWindowsPath(argv[2]);
+  const std::string archivePath = ArgumentPath(argv[1]);
+  const std::string targetDir = ArgumentPath(argv[2]);
 
   archive::TUnZip unzip;
   bool failed = false;
@@ -64,12 +50,7 @@ int main(int argc, char** argv) {
     failed = true;
   };
 
-  unzip.SetArchiveFile(archivePath);
-  unzip.ConfirmOverwrites = false;
-  unzip.RecurseDirs = true;
-  unzip.FileSpec.clear();
-  unzip.FileSpec.push_back("*.*");
-  unzip.SetExtractDir(targetDir);
+  engine::ConfigureUnpack(unzip, archivePath, targetDir);
   int count = unzip.Extract();
   for (const auto& [name, pass] : begun)
     if (!pass) failed = true;

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "archive/decoder.h"
+#include "base/assert.h"
 
 namespace archive {
 
@@ -46,7 +47,9 @@ class TBitReader {
     Need(n);
     return static_cast<uint32_t>(bits_ & ((uint64_t{1} << n) - 1));
   }
+  // Only bits that Need made available.
   void Consume(unsigned n) {
+    LU_ASSERT(n <= count_);
     bits_ >>= n;
     count_ -= n;
   }
@@ -63,6 +66,7 @@ class TBitReader {
   bool Overrun() const { return overrunBits_ > count_; }
   // Reads whole bytes after AlignToByte (for stored blocks). Returns bytes read.
   std::size_t ReadAlignedBytes(uint8_t* out, std::size_t n) {
+    LU_ASSERT(count_ % 8 == 0);
     std::size_t done = 0;
     while (done < n && count_ >= 8) {
       if (overrunBits_ >= count_) return done;
@@ -109,7 +113,9 @@ class TBitReader {
     const uint8_t* next;
   };
   TState Save() const { return TState{bits_, count_, buf_ + pos_}; }
+  // The loop hands back at most 64 bits and a position inside the buffer.
   void Restore(const TState& s) {
+    LU_ASSERT(s.count <= 64 && s.next >= buf_ && s.next <= buf_ + len_);
     bits_ = s.bits;
     count_ = s.count;
     pos_ = static_cast<std::size_t>(s.next - buf_);

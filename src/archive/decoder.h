@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/assert.h"
+
 namespace archive {
 
 constexpr std::size_t kBlockSize = 32768;
@@ -25,6 +27,22 @@ class TByteSink {
  public:
   virtual ~TByteSink() = default;
   virtual bool Write(const uint8_t* data, std::size_t count) = 0;
+};
+
+// The sink as a decoder writes to it: every block is counted against the declared
+// size, which the decoder's own bookkeeping must never let it pass.
+class TDeclaredSink {
+ public:
+  TDeclaredSink(TByteSink& sink, uint64_t declaredSize) : sink_(sink), left_(declaredSize) {}
+  bool Write(const uint8_t* data, std::size_t count) {
+    LU_ASSERT(count <= left_);
+    left_ -= count;
+    return sink_.Write(data, count);
+  }
+
+ private:
+  TByteSink& sink_;
+  uint64_t left_;
 };
 
 enum class DecodeResult {

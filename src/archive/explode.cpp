@@ -117,6 +117,8 @@ DecodeResult Explode(TByteSource& source, TByteSink& sink, uint64_t uncompressed
   if (!lengths.Read(in, 64) || !distances.Read(in, 64)) return DecodeResult::DataError;
 
   const unsigned lowDistanceBits = window8k ? 7 : 6;
+  // The farthest match (a 6-bit code above 7 low bits) stays inside the ring.
+  static_assert(((63u << 7) | 127u) + 1 <= TRingOutput::kRingSize);
   const unsigned minMatch = threeTrees ? 3 : 2;
   TRingOutput out(sink, uncompressedSize);
   while (!out.Done()) {

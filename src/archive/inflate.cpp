@@ -216,7 +216,7 @@ class TInflater {
   TInflater(TByteSource& source, TByteSink& sink, uint64_t size, bool deflate64)
       : fastLoop_(ChooseFastLoop(deflate64)),
         in_(source),
-        sink_(sink),
+        sink_(sink, size),
         remaining_(size),
         deflate64_(deflate64),
         window_(deflate64 ? 65536 : 32768),
@@ -264,6 +264,7 @@ class TInflater {
   }
 
   bool Flush() {
+    LU_ASSERT(flushed_ <= pos_ && pos_ <= capacity_);
     while (flushed_ < pos_) {
       std::size_t n = std::min(pos_ - flushed_, kBlockSize);
       if (!sink_.Write(buffer_.get() + flushed_, n)) return false;
@@ -275,6 +276,7 @@ class TInflater {
   // Makes room for n (<= kOutputRoom) more bytes: writes out the buffer and keeps
   // only the window.
   bool MakeRoom(std::size_t n) {
+    LU_ASSERT(n <= kOutputRoom);
     if (capacity_ - pos_ >= n) return true;
     if (!Flush()) return false;
     std::size_t keep = std::min(pos_, window_);
@@ -411,6 +413,7 @@ class TInflater {
     if (distance > pos_) return Step::DataError;
     if (length > remaining_) length = static_cast<uint32_t>(remaining_);
     if (!MakeRoom(length)) return Step::WriteError;
+    LU_ASSERT(capacity_ - pos_ >= length && length <= remaining_);
     uint8_t* out = buffer_.get() + pos_;
     const uint8_t* src = out - distance;
     for (uint32_t k = 0; k < length; ++k) out[k] = src[k];  // overlapping: byte by byte
@@ -581,6 +584,8 @@ class TInflater {
       }
     }
 
+    // Neither past the room nor past the declared size.
+    LU_ASSERT(out <= outEnd);
     in_.Restore(TBitReader::TState{bits, count & 63, in});
     pos_ = static_cast<std::size_t>(out - start);
     remaining_ -= static_cast<std::size_t>(out - outBegin);
@@ -611,7 +616,7 @@ class TInflater {
 
   Step (*const fastLoop_)(TInflater&);
   TBitReader in_;
-  TByteSink& sink_;
+  TDeclaredSink sink_;
   uint64_t remaining_;  // bytes still to produce
   const bool deflate64_;
   const std::size_t window_;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "archive/decoder.h"
+#include "base/assert.h"
 
 namespace archive {
 
@@ -15,7 +16,7 @@ class TRingOutput {
   static constexpr std::size_t kRingSize = kBlockSize;
   static_assert((kRingSize & (kRingSize - 1)) == 0 && kRingSize >= 8192, "ring must be a power of two >= 8 KB");
 
-  TRingOutput(TByteSink& sink, uint64_t size) : sink_(sink), left_(size) { std::memset(ring_, 0, sizeof ring_); }
+  TRingOutput(TByteSink& sink, uint64_t size) : sink_(sink, size), left_(size) { std::memset(ring_, 0, sizeof ring_); }
 
   bool Done() const { return left_ == 0; }
   bool Failed() const { return failed_; }
@@ -33,13 +34,14 @@ class TRingOutput {
     while (length-- > 0 && left_ > 0) Put(ring_[(pos_ - distance) & (kRingSize - 1)]);
   }
   void Flush() {
+    LU_ASSERT(flushed_ <= pos_ && pos_ <= kRingSize);
     if (pos_ != flushed_ && !failed_ && !sink_.Write(ring_ + flushed_, pos_ - flushed_)) failed_ = true;
     flushed_ = pos_;
     if (pos_ == kRingSize) pos_ = flushed_ = 0;
   }
 
  private:
-  TByteSink& sink_;
+  TDeclaredSink sink_;
   uint64_t left_;
   uint8_t ring_[kRingSize];
   std::size_t pos_ = 0, flushed_ = 0;

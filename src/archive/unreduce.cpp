@@ -50,6 +50,9 @@ DecodeResult Unreduce(TByteSource& source, TByteSink& sink, uint64_t uncompresse
   // The factor selects how a length byte splits into length and distance bits.
   const unsigned lengthMask = 0x7Fu >> (factor - 1);  // 127, 63, 31, 15
   const unsigned distanceShift = 8 - factor;          // upper bits of the first byte
+  // The farthest match (factor 4: four bits of the length byte and a whole byte)
+  // stays inside the ring, which is the window.
+  static_assert((((0xFFu >> 4) << 8) | 0xFFu) + 1 <= TRingOutput::kRingSize);
 
   TRingOutput out(sink, uncompressedSize);
   unsigned last = 0;  // the previous byte of the coded stream selects the follower set

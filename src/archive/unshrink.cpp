@@ -94,7 +94,7 @@ class TShrinkTable {
 
 class TShrinkOutput {
  public:
-  TShrinkOutput(TByteSink& sink, uint64_t size) : sink_(sink), left_(size) {}
+  TShrinkOutput(TByteSink& sink, uint64_t size) : sink_(sink, size), left_(size) {}
 
   bool Done() const { return left_ == 0; }
   bool Failed() const { return failed_; }
@@ -113,12 +113,13 @@ class TShrinkOutput {
     }
   }
   void Flush() {
+    LU_ASSERT(pos_ <= kBlockSize);
     if (pos_ > 0 && !failed_ && !sink_.Write(buffer_, pos_)) failed_ = true;
     pos_ = 0;
   }
 
  private:
-  TByteSink& sink_;
+  TDeclaredSink sink_;
   uint64_t left_;
   uint8_t buffer_[kBlockSize];
   std::size_t pos_ = 0;

@@ -58,7 +58,8 @@ std::string SystemMessage(const Exception& e, const std::string& path) {
   return e.Message;
 }
 
-// Problems that lie with this machine rather than with the archive.
+// Problems that are no damage of the archive: this machine's, and entries this
+// program cannot open or name.
 bool IsLocalError(int code) {
   switch (code) {
     case kErrOpen:
@@ -67,6 +68,8 @@ bool IsLocalError(int code) {
     case kErrNotAccessible:
     case kErrFileNotFound:
     case kErrNameCodePage:
+    case kErrEncrypted:
+    case kErrUnsupported:
     case kErrUnexpected: return true;
     default: return false;
   }
@@ -119,6 +122,7 @@ std::string UnZipErrorText(int code) {
     case kErrUnsupported: return "Unsupported compression method";
     case kErrBadPassword: return "Invalid password";
     case kErrUnexpected: return "Extraction stopped by an unexpected error";
+    case kErrEncrypted: return "The entry is encrypted";
     default: return "Error " + text::IntToStr(code);
   }
 }
@@ -178,6 +182,27 @@ DecodeResult InflateEntry(TByteSource& source, TEntrySink& sink, uint64_t size, 
   if (sink.Overrun()) return DecodeResult::DataError;
   if (result == DecodeResult::DataError && sink.Done() == size) return DecodeResult::Ok;
   return result;
+}
+
+// The methods this program decodes.
+bool Decodable(uint16_t method) { return method <= 6 || method == 8 || method == 9; }
+
+// The entry's data through the decoder of its method (one Decodable names).
+DecodeResult Decode(const TZipEntry& entry, TByteSource& source, TEntrySink& sink) {
+  switch (entry.Method) {
+    case 0: return CopyStored(source, sink, entry.UncompressedSize);
+    case 1: return Unshrink(source, sink, entry.UncompressedSize);
+    case 2:
+    case 3:
+    case 4:
+    case 5: return Unreduce(source, sink, entry.UncompressedSize, entry.Method - 1);
+    case 6:
+      return Explode(source, sink, entry.UncompressedSize, (entry.Flags & zip::kFlagImplode8K) != 0,
+                     (entry.Flags & zip::kFlagImplode3Trees) != 0);
+    case 8:
+    case 9: return InflateEntry(source, sink, entry.UncompressedSize, entry.Method == 9);
+    default: return DecodeResult::DataError;
+  }
 }
 
 }  // namespace
@@ -390,12 +415,14 @@ bool TUnZip::UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::un
   if (!password_.empty() && opens(password_)) return true;
   for (const std::string& password : Passwords)
     if (opens(password)) return true;
-  // Once nobody could answer, later entries are not asked about again.
-  if (passwordFailed_) return false;
+  // With nobody to ask, each entry that stays shut is named: encrypted, or not
+  // opened by the passwords given.
   if (!OnGetPassword) {
-    Error(entry.Name, "OnGetPassword", kErrRequiredEvent);
+    Error(entry.Name, "", Passwords.empty() ? kErrEncrypted : kErrBadPassword);
     return false;
   }
+  // Once nobody could answer, later entries are not asked about again.
+  if (passwordFailed_) return false;
   for (int attempt = 0; attempt < PasswordAttempts; ++attempt) {
     std::string password;
     bool tryAgain = true;
@@ -442,6 +469,19 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
   }
   ++count_;
 
+  // What this program cannot read leaves no file behind, and is not counted.
+  if (entry.Method == zip::kMethodAes || !Decodable(entry.Method)) {
+    const bool aes = entry.Method == zip::kMethodAes;
+    if (aes)
+      Error(entry.Name, "AES", kErrEncrypted);
+    else
+      Error(target, "method " + text::IntToStr(entry.Method), kErrUnsupported);
+    --count_;
+    SkipEntry(entry);
+    if (OnEnd) OnEnd(this, aes ? entry.Name : target, false);
+    return;
+  }
+
   std::unique_ptr<TZipCrypto> crypto;
   uint64_t dataSize = entry.CompressedSize;
   int64_t dataPos = entry.DataOffset;
@@ -472,27 +512,8 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
 
   TEntrySource source(reader, dataPos, dataSize, crypto.get());
   TEntrySink sink(*this, *out, entry.UncompressedSize, entry.Method == 0);
-  bool supported = true;
-  DecodeResult result = DecodeResult::DataError;
-  switch (entry.Method) {
-    case 0: result = CopyStored(source, sink, entry.UncompressedSize); break;
-    case 1: result = Unshrink(source, sink, entry.UncompressedSize); break;
-    case 2:
-    case 3:
-    case 4:
-    case 5: result = Unreduce(source, sink, entry.UncompressedSize, entry.Method - 1); break;
-    case 6:
-      result = Explode(source, sink, entry.UncompressedSize, (entry.Flags & zip::kFlagImplode8K) != 0,
-                       (entry.Flags & zip::kFlagImplode3Trees) != 0);
-      break;
-    case 8:
-    case 9: result = InflateEntry(source, sink, entry.UncompressedSize, entry.Method == 9); break;
-    default:
-      supported = false;
-      Error(target, "method " + text::IntToStr(entry.Method), kErrUnsupported);
-      break;
-  }
-  if (supported && result == DecodeResult::WriteError) Error(target, sink.Failure(), kErrWrite);
+  const DecodeResult result = Decode(entry, source, sink);
+  if (result == DecodeResult::WriteError) Error(target, sink.Failure(), kErrWrite);
   // Dated through the open file, after its last write: no second open.
   out->SetLastWriteTime(EntryTime(entry));
   if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), kErrClose);
@@ -502,11 +523,11 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
   // The stored CRC may be kept finished or complemented; a short or corrupt
   // stream fails whatever its CRC says.
   const uint32_t crc = sink.Crc();
-  const bool pass = supported && result == DecodeResult::Ok && sink.Done() == entry.UncompressedSize &&
-                    (entry.Crc == crc || entry.Crc == ~crc);
+  const bool pass =
+      result == DecodeResult::Ok && sink.Done() == entry.UncompressedSize && (entry.Crc == crc || entry.Crc == ~crc);
   if (OnEnd)
     OnEnd(this, target, pass);
-  else if (!pass && supported && result != DecodeResult::WriteError)
+  else if (!pass && result != DecodeResult::WriteError)
     Error(target, "", kErrCrc);
 }
 
@@ -546,13 +567,8 @@ std::unique_ptr<platform::TFileStream> TUnZip::CreateOutput(const std::string& t
 void TUnZip::FinishFile(const std::string& target, const TZipEntry& entry) {
   if (!RestoreFileAttr) return;
   const uint32_t dosAttributes = entry.ExternalAttributes & 0xFF;
-  // Unix permissions only from Unix hosts, without set-id or sticky bits, and
-  // always readable by the owner so the file can be copied on.
-  uint32_t unixMode = 0;
-  if (entry.Host == zip::kHostUnix) {
-    unixMode = (entry.ExternalAttributes >> 16) & 0777;
-    if (unixMode != 0) unixMode |= 0400;
-  }
+  // Unix permissions only from Unix hosts; the platform keeps what is safe of them.
+  const uint32_t unixMode = entry.Host == zip::kHostUnix ? (entry.ExternalAttributes >> 16) & 07777 : 0;
   if (dosAttributes == platform::faArchive && unixMode == 0) return;
   platform::SetAttributes(
       target, dosAttributes & (platform::faReadOnly | platform::faHidden | platform::faSysFile | platform::faArchive),

@@ -1,6 +1,7 @@
 // TUnZip: extracts the entries of a ZIP archive (PKWARE's APPNOTE: single volume,
 // ZIP64 included; methods stored, shrunk, reduced, imploded, deflated, Deflate64;
-// traditional PKWARE encryption) into a folder, checking each file's CRC-32.
+// traditional PKWARE encryption; AES is recognised and refused) into a folder,
+// checking each file's CRC-32.
 //
 // Configure the properties, assign the events you need and call Extract. Extract
 // returns the number of file entries accepted for writing and never throws: every
@@ -96,13 +97,15 @@ class TUnZip : private TDirectoryVisitor {
   // for writing. Never throws.
   int Extract();
 
-  // The first problem of the last Extract that lies with this machine rather than
-  // with the archive: the archive or an output file or folder that could not be
-  // opened, created, written or closed (a full disk, a folder that cannot be
-  // written), a name this system's code page cannot hold, a failure nothing
-  // expected. As a user reads it: the code's text, the file and, when the system
-  // gave one, its message: 'Error writing to file: C:\...\app.exe (There is not
-  // enough space on the disk.)'. Empty when there was none.
+  // The first problem of the last Extract that is no damage of the archive: one
+  // that lies with this machine (the archive or an output file or folder that
+  // could not be opened, created, written or closed: a full disk, a folder that
+  // cannot be written; a failure nothing expected) or an entry this program cannot
+  // open or name (encrypted, an unknown method, a name this system's code page
+  // cannot hold). As a user reads it: the code's text, the file and, when the
+  // system gave one, its message: 'Error writing to file: C:\...\app.exe (There
+  // is not enough space on the disk.)', 'The entry is encrypted: data\a.txt'.
+  // Empty when there was none.
   const std::string& LocalErrorText() const { return localErrorText_; }
 
  private:

@@ -14,8 +14,11 @@ constexpr int kErrNameCodePage = 25116;
 // "Central directory missing or damaged": the archive is cut short or damaged;
 // nothing is extracted, or (the directory lost) what its local headers hold.
 constexpr int kErrBadDirectory = 25117;
-constexpr int kErrNotZip = 25118;         // "Not a ZIP archive": the file is none (empty, other data)
-constexpr int kErrUnexpected = 25119;     // "Extraction stopped by an unexpected error"; ExtendedMsg says which
+constexpr int kErrNotZip = 25118;      // "Not a ZIP archive": the file is none (empty, other data)
+constexpr int kErrUnexpected = 25119;  // "Extraction stopped by an unexpected error"; ExtendedMsg says which
+// "The entry is encrypted": no password was given to open it, or it is encrypted
+// with AES, which this program cannot read; no file is written for it.
+constexpr int kErrEncrypted = 25120;
 constexpr int kErrWrite = 25136;          // "Error writing to file"
 constexpr int kErrClose = 25138;          // "Error closing file"
 constexpr int kErrCrc = 25151;            // "File fails CRC check" (only without an OnEnd handler)
@@ -23,7 +26,7 @@ constexpr int kErrNotAccessible = 25170;  // "is not accessible": the archive's 
 constexpr int kErrFileNotFound = 25192;   // "File not found": no archive name
 constexpr int kErrOpen = 25235;           // "Error opening file": the archive or an output file
 constexpr int kErrRequiredEvent = 25270;  // "Required event not assigned"; ExtendedMsg names it
-constexpr int kErrUnsupported = 25326;    // "Unsupported compression method"
+constexpr int kErrUnsupported = 25326;    // "Unsupported compression method": no file is written
 constexpr int kErrBadPassword = 26517;    // "Invalid password"
 
 std::string UnZipErrorText(int code);

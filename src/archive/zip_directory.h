@@ -26,7 +26,7 @@ struct TZipEntry {
   uint64_t UncompressedSize = 0;
   uint32_t Crc = 0;
   uint32_t ExternalAttributes = 0;
-  uint16_t Flags = 0;
+  uint16_t Flags = 0;  // general-purpose flags; bit 11 also for a name from the Unicode Path field
   uint16_t Method = 0;
   uint16_t Time = 0;
   uint16_t Date = 0;

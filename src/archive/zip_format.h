@@ -1,8 +1,8 @@
 // The ZIP records the extractor reads, laid out as in PKWARE's APPNOTE (4.3.7
 // local file header, 4.3.9 data descriptor, 4.3.12 central directory header,
 // 4.3.14 and 4.3.15 ZIP64 end of central directory record and locator, 4.3.16 end
-// of central directory record, 4.5.3 ZIP64 extended information extra field). All
-// fields are little-endian.
+// of central directory record, 4.5.3 ZIP64 extended information extra field, 4.6.9
+// Info-ZIP Unicode Path extra field). All fields are little-endian.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +44,14 @@ constexpr uint16_t kZip64Marker16 = 0xFFFF;
 // values of the fields holding the marker, in this order (uncompressed size,
 // compressed size, local header offset, disk); in a local header both sizes.
 constexpr uint16_t kZip64ExtraId = 0x0001;
+// The Info-ZIP Unicode Path extra field: a version byte (1), the CRC-32 of the
+// name stored in the same header, then the name in UTF-8 (to the field's end).
+constexpr uint16_t kUnicodePathExtraId = 0x7075;
+constexpr uint8_t kUnicodePathVersion = 1;
+
+// Compression methods besides the decoded ones: 99 marks AES encryption (WinZip's
+// AE-x), whose extra field names the real method.
+constexpr uint16_t kMethodAes = 99;
 
 // "Version made by" high byte: the host whose attribute conventions apply.
 constexpr uint8_t kHostMsDos = 0;

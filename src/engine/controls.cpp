@@ -2,22 +2,29 @@
 
 #include <algorithm>
 
+#include "base/assert.h"
+
 namespace {
 std::atomic<TControlObserver*> gObserver{nullptr};
 std::atomic<TPauseGate*> gGate{nullptr};
 std::thread::id gWindowThread;
 }  // namespace
 
+// The gate is open, closed, or closed for good: closed, and opened again only by
+// Reopen. waiting_ holds only while the one worker blocks in Pass.
+bool TPauseGate::Consistent() const { return !forGood_ || paused_; }
+
 void TPauseGate::Pause() {
   std::lock_guard lock(mutex_);
   paused_ = true;
+  LU_ASSERT(Consistent());
 }
 
 void TPauseGate::Resume() {
   {
     std::lock_guard lock(mutex_);
-    if (forGood_) return;
-    paused_ = false;
+    if (!forGood_) paused_ = false;
+    LU_ASSERT(Consistent());
   }
   cv_.notify_all();
 }
@@ -26,6 +33,7 @@ void TPauseGate::PauseForGood() {
   std::lock_guard lock(mutex_);
   paused_ = true;
   forGood_ = true;
+  LU_ASSERT(Consistent());
 }
 
 void TPauseGate::Reopen() {
@@ -33,15 +41,18 @@ void TPauseGate::Reopen() {
     std::lock_guard lock(mutex_);
     paused_ = false;
     forGood_ = false;
+    LU_ASSERT(Consistent());
   }
   cv_.notify_all();
 }
 
 void TPauseGate::Pass() {
   std::unique_lock lock(mutex_);
+  LU_ASSERT(!waiting_);  // one worker, and never from inside its own wait
   if (!paused_) return;
   waiting_ = true;
   cv_.wait(lock, [this] { return !paused_; });
+  LU_ASSERT(waiting_ && !forGood_);
   waiting_ = false;
 }
 

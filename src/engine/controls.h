@@ -33,6 +33,8 @@ class TPauseGate {
   bool Waiting() const;
 
  private:
+  bool Consistent() const;
+
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   bool paused_ = false;

@@ -4,7 +4,6 @@
 #include "net/http_client.h"
 #include "net/statement.h"
 #include "platform/files.h"
-#include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 
@@ -19,12 +18,12 @@ namespace {
 // the transfer itself, before the unpack step opens the file.
 bool VerifyPackage(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch, const std::string& archivePath) {
   try {
-    const std::vector<std::string> keys = net::SplitPackageKeys(defaults::PackageKey());
+    const std::vector<std::string> keys = net::SplitPackageKeys(run.Defaults.PackageKey);
     if (keys.empty()) return true;
     watch.Started();  // the stall check watches this transfer too
     const std::string text = net::FetchStatement(http, run.Settings.DownloadURL);
     watch.Ended();
-    const net::TReleaseStatement statement = net::VerifyStatement(text, keys, defaults::ApplicationName());
+    const net::TReleaseStatement statement = net::VerifyStatement(text, keys, run.Defaults.Names.ApplicationName);
     platform::TFileStream package(archivePath, platform::TFileMode::OpenRead);
     net::CheckPackageStream(package, statement);
     return true;
@@ -37,13 +36,16 @@ bool VerifyPackage(TStepContext& run, net::THTTPClient& http, TTransferWatch& wa
 
 }  // namespace
 
+// The bar clamps at its maximum, so more bytes than announced count as complete.
+bool TransferComplete(int64_t counted, int64_t announced) { return counted >= announced; }
+
 bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch) {
   TFileXML& t = run.Texts();
   TLiveUpdate& s = run.Settings;
-  TProgressBar& bar = *run.Controls.PBPending;
-  bar.SetMax(0);
-  run.Controls.LabelPending->SetCaption(t.S_Download);
-  run.Controls.PBOverall->StepBy(1);
+  install::TStepProgress& progress = run.Progress;
+  progress.SetMax(0);
+  progress.SetCaption(t.S_Download);
+  progress.StepOverall();
 
   s.ArchiveFileName = TLiveUpdate::ExtractURLFileName(s.DownloadURL);
   const std::string archivePath = s.TempFolder + "\\" + s.ArchiveFileName;
@@ -64,7 +66,7 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch) 
     watch.Started();
     http.Get(s.DownloadURL, *file);
     watch.Ended();
-    if (bar.Position() != bar.Max()) {
+    if (!TransferComplete(progress.Position(), progress.Max())) {
       file.reset();
       run.Report(t.S_DownloadError, mtWarning);
       return false;

@@ -1,12 +1,26 @@
 // What every run shares: its set-up and clean-up, the context the steps get.
 #include "archive/unzip.h"
 #include "engine/steps.h"
+#include "install/register.h"
+#include "install/uninstall.h"
 #include "net/http_client.h"
 #include "net/proxy.h"
 #include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+#include "settings/build_defaults.h"
 #include "settings/live_update.h"
 
 namespace engine {
+
+TStepDefaults TStepDefaults::FromBuild() {
+  TStepDefaults d;
+  d.Names = install::TProductNames::FromBuildDefaults();
+  d.PackageKey = defaults::PackageKey();
+  d.BatchFileName = defaults::BatchFileName;
+  d.FileReplaceTimeout = defaults::FileReplaceTimeout;
+  return d;
+}
 
 TFileXML& TStepContext::Texts() const { return *Settings.Texts; }
 
@@ -16,7 +30,7 @@ TRunTools::~TRunTools() = default;
 void Setup(TStepContext& run, TRunTools& tools) {
   tools.HTTP = std::make_unique<net::THTTPClient>();
   // The step bar doubles as the transfer's byte counter.
-  TProgressBar& bar = *run.Controls.PBPending;
+  install::TStepProgress& bar = run.Progress;
   tools.HTTP->OnWorkBegin = [&bar](net::THTTPClient*, net::TWorkMode, int64_t max) {
     bar.SetMax(static_cast<int32_t>(std::min<int64_t>(max, INT32_MAX)));
   };
@@ -34,6 +48,12 @@ void Setup(TStepContext& run, TRunTools& tools) {
   run.Settings.TempFolder = platform::TempDir();
 }
 
+void MakeCurrentFolder(const std::string& folder) {
+  if (platform::SetCurrentDir(folder)) return;
+  const uint32_t code = platform::LastError();
+  throw EInOutError(platform::SysErrorMessage(code), static_cast<int>(code));
+}
+
 void RemoveFolders(const std::string& folder, bool withFiles) {
   for (const std::string& name : platform::ListDir(folder)) {
     if (!name.empty() && name.back() == '\\')
@@ -46,12 +66,14 @@ void RemoveFolders(const std::string& folder, bool withFiles) {
 
 void Cleanup(TStepContext& run, TRunTools& tools) {
   const TLiveUpdate& s = run.Settings;
-  // The package's sub-folders stay behind empty once their files were moved out;
-  // a file left there was not placed.
-  if (!s.ExtractFolderName.empty()) RemoveFolders(s.TempFolder + "\\" + s.ExtractFolderName, false);
-  platform::EraseFile(s.TempFolder + "\\" + s.ArchiveFileName);
+  // The run's files in the temporary folder are its own: what is left there (files
+  // a failed or cancelled run did not place, a file that could only be copied)
+  // goes with it.
   tools.UnZip.reset();
   tools.HTTP.reset();
+  if (s.TempFolder.empty()) return;  // Setup did not get that far
+  if (!s.ExtractFolderName.empty()) RemoveFolders(s.TempFolder + "\\" + s.ExtractFolderName, true);
+  if (!s.ArchiveFileName.empty()) platform::EraseFile(s.TempFolder + "\\" + s.ArchiveFileName);
 }
 
 void TTransferWatch::Started() {
@@ -61,10 +83,13 @@ void TTransferWatch::Started() {
 
 void TTransferWatch::Ended() { downloading_.store(false); }
 
-int32_t TTransferWatch::Progress(const TProgressBar& bar) {
+int32_t TTransferWatch::Progress(int32_t position) {
   if (!downloading_.load()) return -1;
-  const int32_t position = bar.Position();
   return position - lastPosition_.exchange(position);
 }
+
+std::string InstalledFolder(const TStepDefaults& defaults) { return install::InstalledFolder(defaults.Names); }
+
+void RunPendingDeletes() { platform::RunPendingDeletes(install::kRunOnceKey, install::kDeleteValuePrefix); }
 
 }  // namespace engine

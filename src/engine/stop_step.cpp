@@ -13,21 +13,21 @@ constexpr uint32_t kProcessEndTimeout = 10000;
 
 bool StopApplication(TStepContext& run) {
   TLiveUpdate& s = run.Settings;
-  TProgressBar& bar = *run.Controls.PBPending;
-  run.Controls.PBOverall->StepBy(1);
-  run.Controls.LabelPending->SetCaption(run.Texts().S_Kill);
+  install::TStepProgress& progress = run.Progress;
+  progress.StepOverall();
+  progress.SetCaption(run.Texts().S_Kill);
   try {
     s.ProcessList.SetTextStr(s.GetSwitchValue("/KILL"));
-    bar.SetPosition(0);
-    bar.SetMax(s.ProcessList.Count() + 1);
-    bar.SetPosition(0);
+    progress.SetPosition(0);
+    progress.SetMax(s.ProcessList.Count() + 1);
+    progress.SetPosition(0);
     for (int i = 0; i < s.ProcessList.Count(); ++i) {
       // The low 32 bits of a 64-bit number are the identifier.
       const auto pid = static_cast<uint32_t>(text::StrToInt64(s.ProcessList.Strings(i)));
       if (!StopProcess(run, pid)) return false;
-      bar.SetPosition(i + 1);
+      progress.SetPosition(i + 1);
     }
-    bar.StepBy(1);
+    progress.Step();
     return true;
   } catch (const Exception& e) {
     run.Report("1 " + e.Message, mtWarning);

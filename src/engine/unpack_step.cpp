@@ -7,13 +7,22 @@
 
 namespace engine {
 
+void ConfigureUnpack(archive::TUnZip& unzip, const std::string& archivePath, const std::string& extractFolder) {
+  unzip.SetArchiveFile(archivePath);
+  unzip.ConfirmOverwrites = false;
+  unzip.RecurseDirs = true;
+  unzip.FileSpec.clear();
+  unzip.FileSpec.push_back("*.*");
+  unzip.SetExtractDir(extractFolder);
+}
+
 bool Unpack(TStepContext& run, archive::TUnZip& unzip) {
   TFileXML& t = run.Texts();
   TLiveUpdate& s = run.Settings;
-  run.Controls.PBPending->SetPosition(0);
-  run.Controls.PBPending->SetMax(100);
-  run.Controls.LabelPending->SetCaption(t.S_Unzip);
-  run.Controls.PBOverall->StepBy(1);
+  run.Progress.SetPosition(0);
+  run.Progress.SetMax(100);
+  run.Progress.SetCaption(t.S_Unzip);
+  run.Progress.StepOverall();
 
   s.ExtractFolderName = platform::NewGuidText();
   const std::string extractFolder = s.TempFolder + "\\" + s.ExtractFolderName;
@@ -26,12 +35,7 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip) {
   unzip.OnError = [&failed](archive::TUnZip*, const std::string&, const std::string&, const std::string&, int) {
     failed = true;
   };
-  unzip.SetArchiveFile(s.TempFolder + "\\" + s.ArchiveFileName);
-  unzip.ConfirmOverwrites = false;
-  unzip.RecurseDirs = true;
-  unzip.FileSpec.clear();
-  unzip.FileSpec.push_back("*.*");
-  unzip.SetExtractDir(extractFolder);
+  ConfigureUnpack(unzip, s.TempFolder + "\\" + s.ArchiveFileName, extractFolder);
   unzip.Extract();
   unzip.OnError = nullptr;
 

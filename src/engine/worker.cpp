@@ -1,11 +1,64 @@
 #include "engine/worker.h"
 
+#include "install/register.h"
+#include "install/uninstall.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 
-TThreadLiveUpdate::TThreadLiveUpdate(TLiveUpdate& settings, engine::TWorkerControls controls, TWorkerHost& host,
-                                     TPauseGate& gate)
-    : settings_(settings), controls_(controls), host_(host), gate_(gate) {}
+// The whole update, from the download to the start of the application. The
+// worker runs the steps in order, stopping at the first that fails, and makes one
+// report; the window runs the last part, FinishInstallation, when the user leaves
+// a completed installation.
+void TThreadLiveUpdate::Execute() {
+  exitStatus_.store(1);
+  engine::TControlProgress progress(*controls_.LabelPending, *controls_.PBOverall, *controls_.PBPending);
+  engine::TStepContext run{settings_,
+                           defaults_,
+                           progress,
+                           [this](const std::string& text, TMsgType type) { Report(text, type); },
+                           [this](const std::vector<std::string>& files) {
+                             gate_.Pass();
+                             bool answer = false;
+                             host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
+                             return answer;
+                           },
+                           [this] { gate_.Pass(); }};
+  TFileXML& texts = run.Texts();
+  engine::TRunTools tools;
+  try {
+    engine::Setup(run, tools);
+    if (settings_.UninstallMode) {
+      controls_.PBOverall->SetMax(2);
+      if (install::UninstallFiles(settings_, progress) && install::UninstallRegistries(settings_, progress)) {
+        controls_.CBRestart->SetVisible(true);
+        controls_.FLabelTop->SetCaption(texts.S_UninstallComplete);
+        exitStatus_.store(0);
+        Report(texts.S_UninstallMessage, mtInformation);
+      }
+    } else if (engine::Download(run, *tools.HTTP, watch_) && engine::Unpack(run, *tools.UnZip) &&
+               engine::StopApplication(run) && engine::CopyFiles(run) && engine::Configure(run) &&
+               engine::DeleteTempFiles(run)) {
+      engine::SaveSettings(run);  // its failure never fails the run
+      controls_.CBCreateDesktop->SetVisible(true);
+      controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
+      exitStatus_.store(0);
+      Report(texts.S_Successfull, mtInformation);
+    }
+  } catch (...) {
+    ReportUnknownError();
+  }
+  engine::Cleanup(run, tools);
+}
+
+void engine::FinishInstallation(const TLiveUpdate& settings, bool createDesktopShortcut,
+                                const TStepDefaults& defaults) {
+  install::RegisterInstallation(settings, createDesktopShortcut, defaults.Names);
+  StartApplication(settings, defaults);
+}
+
+TThreadLiveUpdate::TThreadLiveUpdate(TLiveUpdate& settings, engine::TStepDefaults defaults,
+                                     engine::TWorkerControls controls, TWorkerHost& host, TPauseGate& gate)
+    : settings_(settings), defaults_(std::move(defaults)), controls_(controls), host_(host), gate_(gate) {}
 
 TThreadLiveUpdate::~TThreadLiveUpdate() {
   // The worker is never freed while it runs; at the process end a thread still
@@ -38,45 +91,16 @@ void TThreadLiveUpdate::WaitFor() {
   if (thread_.joinable()) thread_.join();
 }
 
-void TThreadLiveUpdate::Execute() {
-  exitStatus_.store(1);
-  engine::TStepContext run{settings_, controls_, [this](const std::string& text, TMsgType type) { Report(text, type); },
-                           [this](const std::vector<std::string>& files) {
-                             gate_.Pass();
-                             bool answer = false;
-                             host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
-                             return answer;
-                           },
-                           [this] { gate_.Pass(); }};
-  TFileXML& texts = run.Texts();
-  engine::TRunTools tools;
-  try {
-    engine::Setup(run, tools);
-    if (settings_.UninstallMode) {
-      controls_.PBOverall->SetMax(2);
-      if (engine::UninstallFiles(run) && engine::UninstallRegistries(run)) {
-        controls_.CBRestart->SetVisible(true);
-        controls_.FLabelTop->SetCaption(texts.S_UninstallComplete);
-        exitStatus_.store(0);
-        Report(texts.S_UninstallMessage, mtInformation);
-      }
-    } else if (engine::Download(run, *tools.HTTP, watch_) && engine::Unpack(run, *tools.UnZip) &&
-               engine::StopApplication(run) && engine::CopyFiles(run) && engine::Configure(run) &&
-               engine::DeleteTempFiles(run)) {
-      engine::SaveSettings(run);  // its failure never fails the run
-      controls_.CBCreateDesktop->SetVisible(true);
-      controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
-      exitStatus_.store(0);
-      Report(texts.S_Successfull, mtInformation);
-    }
-    engine::Cleanup(run, tools);
-  } catch (...) {
-    // Without Cleanup: the temporary files stay for whoever looks into the failure.
-    Report(texts.S_UnknownError, mtWarning);
-  }
-}
-
 void TThreadLiveUpdate::Report(const std::string& text, TMsgType type) {
   gate_.Pass();
   host_.Synchronize([&] { host_.ShowFinish(text, type); });
+}
+
+void TThreadLiveUpdate::ReportUnknownError() {
+  try {
+    Report(settings_.Texts->S_UnknownError, mtWarning);
+  } catch (...) {
+    // Nothing is left to tell the window with; the exit status still says how the
+    // run ended.
+  }
 }

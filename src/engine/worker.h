@@ -1,7 +1,7 @@
-// The worker: one run of the installation (or uninstallation) pipeline on a thread
-// of its own. It keeps the thread, the pause gate and the sequence of the steps
-// (steps.h); it reaches the window only through the controls the steps write and
-// the host's synchronised calls.
+// The worker: one run of the installation (or uninstallation) on a thread of its
+// own. It keeps the thread, the pause gate and the sequence of the steps (steps.h);
+// it reaches the window only through the controls it writes and the host's
+// synchronised calls.
 #pragma once
 
 #include <atomic>
@@ -17,11 +17,27 @@
 class TLiveUpdate;
 class TFileXML;
 
+namespace engine {
+
+// The controls a run writes.
+struct TWorkerControls {
+  TLabel* LabelPending = nullptr;
+  TLabel* LabelTop = nullptr;
+  TLabel* FLabelTop = nullptr;
+  TProgressBar* PBOverall = nullptr;
+  TProgressBar* PBPending = nullptr;
+  TCheckBox* CBCreateDesktop = nullptr;
+  TCheckBox* CBRestart = nullptr;
+};
+
+}  // namespace engine
+
 // What the worker needs from the window, all run on the window's thread.
 class TWorkerHost {
  public:
   virtual ~TWorkerHost() = default;
-  // Runs fn on the window's thread and waits until it has run.
+  // Runs fn on the window's thread and waits until it has run; raises here what fn
+  // raised there.
   virtual void Synchronize(const std::function<void()>& fn) = 0;
   // The finish view with the report (called through Synchronize).
   virtual void ShowFinish(const std::string& text, TMsgType type) = 0;
@@ -32,7 +48,8 @@ class TWorkerHost {
 class TThreadLiveUpdate {
  public:
   // Always created suspended: the thread starts on the first Resume.
-  TThreadLiveUpdate(TLiveUpdate& settings, engine::TWorkerControls controls, TWorkerHost& host, TPauseGate& gate);
+  TThreadLiveUpdate(TLiveUpdate& settings, engine::TStepDefaults defaults, engine::TWorkerControls controls,
+                    TWorkerHost& host, TPauseGate& gate);
   ~TThreadLiveUpdate();
   TThreadLiveUpdate(const TThreadLiveUpdate&) = delete;
   TThreadLiveUpdate& operator=(const TThreadLiveUpdate&) = delete;
@@ -54,14 +71,20 @@ class TThreadLiveUpdate {
 
   // Called by the window's stall check: the advance of the step bar since the
   // previous call, or -1 when no transfer runs.
-  int32_t DownloadProgress() { return watch_.Progress(*controls_.PBPending); }
+  int32_t DownloadProgress() { return watch_.Progress(controls_.PBPending->Position()); }
+
+  // The build-time values the run goes by.
+  const engine::TStepDefaults& Defaults() const { return defaults_; }
 
  private:
   // The whole run: the steps in order, stopping at the first that fails, one report.
   void Execute();
   void Report(const std::string& text, TMsgType type);
+  // The report of an error no step handled.
+  void ReportUnknownError();
 
   TLiveUpdate& settings_;
+  const engine::TStepDefaults defaults_;
   const engine::TWorkerControls controls_;
   TWorkerHost& host_;
   TPauseGate& gate_;

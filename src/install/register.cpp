@@ -22,13 +22,24 @@ std::string ApplicationPath(const TLiveUpdate& settings, const TProductNames& na
 }
 
 std::string UninstallArguments(const TLiveUpdate& settings, const TProductNames& names) {
-  return "/language " + settings.Texts->Language +
-         " /uninstall HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\" + names.ApplicationName +
-         "," + names.ProductRegistryKey;
+  return "/language " + settings.Texts->Language + " /uninstall HKEY_CURRENT_USER" + kRunKey + "\\" +
+         names.ApplicationName + "," + names.ProductRegistryKey;
 }
 
 uint32_t SystemUninstallRoot() {
   return GetPlatformId() == kPlatformWin32NT ? platform::HKEY_CURRENT_USER_ID : platform::HKEY_LOCAL_MACHINE_ID;
+}
+
+std::string InstalledFolder(const TProductNames& names) {
+  try {
+    TRegistry run;  // HKEY_CURRENT_USER
+    if (!run.OpenKeyReadOnly(kRunKey) || !run.ValueExists(names.ApplicationName)) return "";
+    std::string folder = text::ExtractFilePath(run.ReadString(names.ApplicationName));
+    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    return folder;
+  } catch (const Exception&) {
+    return "";  // an entry that cannot be read names no installation
+  }
 }
 
 namespace {

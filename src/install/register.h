@@ -22,6 +22,9 @@ std::string ApplicationPath(const TLiveUpdate& settings, const TProductNames& na
 std::string UninstallArguments(const TLiveUpdate& settings, const TProductNames& names);
 // The system uninstall entry's root for the running platform family.
 uint32_t SystemUninstallRoot();
+// The folder of the installation there is, as its logon entry names it; "" when
+// there is none or it cannot be read.
+std::string InstalledFolder(const TProductNames& names);
 
 // Writes the shortcuts (the desktop one only when createDesktopShortcut), the Run
 // value and the system uninstall entry, and records the shortcut files. Shortcuts
@@ -29,7 +32,6 @@ uint32_t SystemUninstallRoot();
 // Raises ERegistryException when the Run value or the record cannot be written;
 // what was done before stays done. An uninstall entry whose key cannot be made is
 // skipped silently.
-void RegisterInstallation(const TLiveUpdate& settings, bool createDesktopShortcut,
-                          const TProductNames& names = TProductNames::FromBuildDefaults());
+void RegisterInstallation(const TLiveUpdate& settings, bool createDesktopShortcut, const TProductNames& names);
 
 }  // namespace install

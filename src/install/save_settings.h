@@ -33,7 +33,6 @@ using TProxyQuery = std::function<bool(std::string& host, int32_t& port)>;
 // could be opened. An ordinary error (Exception) ends it with false after
 // reportWarning(message); it never raises those.
 bool SaveSettings(const TLiveUpdate& settings, const std::function<void(const std::string&)>& reportWarning,
-                  const TProductNames& names = TProductNames::FromBuildDefaults(),
-                  const TProxyQuery& proxyQuery = TProxyQuery());
+                  const TProductNames& names, const TProxyQuery& proxyQuery = TProxyQuery());
 
 }  // namespace install

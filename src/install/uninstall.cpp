@@ -1,6 +1,5 @@
 #include "install/uninstall.h"
 
-#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -20,12 +19,6 @@ const char* const kRunOnceKey = "\\Software\\Microsoft\\Windows\\CurrentVersion\
 const char* const kDeleteValuePrefix = "ORBAXLU_DEL_";
 
 namespace {
-
-// Progress members may be left empty.
-template <typename F, typename... A>
-void Call(const F& f, A&&... args) {
-  if (f) f(std::forward<A>(args)...);
-}
 
 uint32_t RootOf(const TLiveUpdate& settings, int index) {
   // Held as the list's pointer-sized value; the predefined roots fit 32 bits.
@@ -168,10 +161,10 @@ void DeleteRegistryItem(const std::string& path, uint32_t root) {
   }
 }
 
-bool UninstallFiles(const TLiveUpdate& settings, const TUninstallProgress& progress) {
-  Call(progress.SetMax, 0);
-  Call(progress.SetCaption, settings.Texts->S_UninstallFiles);
-  Call(progress.StepOverall);
+bool UninstallFiles(const TLiveUpdate& settings, TStepProgress& progress) {
+  progress.SetMax(0);
+  progress.SetCaption(settings.Texts->S_UninstallFiles);
+  progress.StepOverall();
   // The desktop shortcut's folder is the user's desktop, which must outlive us
   // even when the shortcut was the last thing on it.
   const std::string desktop = DesktopFolder();
@@ -186,7 +179,7 @@ bool UninstallFiles(const TLiveUpdate& settings, const TUninstallProgress& progr
       if (!registry.ValueExists(kFilesValue)) continue;
       files.SetTextStr(registry.ReadString(kFilesValue));
     }
-    Call(progress.SetMax, files.Count());
+    progress.SetMax(files.Count());
     for (int i = 0; i < files.Count(); ++i) {
       const std::string& file = files.Strings(i);
       platform::SetAttributesNormal(file);
@@ -197,20 +190,20 @@ bool UninstallFiles(const TLiveUpdate& settings, const TUninstallProgress& progr
       } else {
         ScheduleDeleteAtRestart(file);
       }
-      Call(progress.SetPosition, i);
+      progress.SetPosition(i);
     }
-    Call(progress.SetPosition, files.Count());
+    progress.SetPosition(files.Count());
   }
   return true;
 }
 
-bool UninstallRegistries(const TLiveUpdate& settings, const TUninstallProgress& progress) {
-  Call(progress.SetMax, 0);
-  Call(progress.SetCaption, settings.Texts->S_UninstallRegistries);
-  Call(progress.StepOverall);
-  Call(progress.SetMax, settings.RegistryKeys.Count());
+bool UninstallRegistries(const TLiveUpdate& settings, TStepProgress& progress) {
+  progress.SetMax(0);
+  progress.SetCaption(settings.Texts->S_UninstallRegistries);
+  progress.StepOverall();
+  progress.SetMax(settings.RegistryKeys.Count());
   for (int k = 0; k < settings.RegistryKeys.Count(); ++k) {
-    Call(progress.Step);
+    progress.Step();
     DeleteUninstallEntry(settings.RegistryKeys.Strings(k), RootOf(settings, k));
     DeleteRegistryItem(settings.RegistryKeys.Strings(k), RootOf(settings, k));
   }

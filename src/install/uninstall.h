@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
+
+#include "install/step_progress.h"
 
 class TLiveUpdate;
 
@@ -15,15 +16,6 @@ namespace install {
 extern const char* const kRunOnceKey;
 // Name prefix of the values this program schedules there ("ORBAXLU_DEL_<n>").
 extern const char* const kDeleteValuePrefix;
-
-// How the two uninstall steps show their progress. Every member may be empty.
-struct TUninstallProgress {
-  std::function<void(const std::string&)> SetCaption;  // LabelPending
-  std::function<void()> StepOverall;                   // PBOverall advances by one
-  std::function<void(int32_t)> SetMax;                 // PBPending maximum
-  std::function<void(int32_t)> SetPosition;            // PBPending position
-  std::function<void()> Step;                          // PBPending advances by one
-};
 
 // Every run of two or more backslashes reduced to one.
 std::string CollapseBackslashes(const std::string& path);
@@ -55,11 +47,11 @@ void DeleteRegistryItem(const std::string& path, uint32_t root);
 // every entry of settings.RegistryKeys, the folder that held each one when it is
 // now empty, and schedules the files that cannot be deleted. Always true;
 // registry errors raise.
-bool UninstallFiles(const TLiveUpdate& settings, const TUninstallProgress& progress = TUninstallProgress());
+bool UninstallFiles(const TLiveUpdate& settings, TStepProgress& progress);
 
 // Second uninstall step: for every entry of settings.RegistryKeys, its system
 // uninstall entry and then the entry itself (key or value). Always true;
 // registry errors raise.
-bool UninstallRegistries(const TLiveUpdate& settings, const TUninstallProgress& progress = TUninstallProgress());
+bool UninstallRegistries(const TLiveUpdate& settings, TStepProgress& progress);
 
 }  // namespace install

@@ -47,8 +47,10 @@ bool RemoveDir(const std::string& path);
 bool EraseFile(const std::string& path);
 // faInvalid when the path does not exist.
 uint32_t GetAttributes(const std::string& path);
-// Sets the MS-DOS attributes. unixMode, when not 0, is a host permission mode the
-// Linux port applies as well (Win32 ignores it).
+// Sets the MS-DOS attributes. unixMode, when not 0, is the Unix mode an archive
+// stored for the file: the Linux port gives it read and write for all and that
+// mode's execute bits, less the process's umask (0666 becomes 0644, 0777 and 4755
+// become 0755 under umask 022; never a set-id bit). Win32 ignores it.
 bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t unixMode = 0);
 bool SetAttributesNormal(const std::string& path);
 // Renames; fails when the destination exists or is held by another process.

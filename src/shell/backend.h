@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,7 +25,8 @@ class TFRetry;
 // Calls queued to the window's thread by other threads, each waited for.
 class TSyncQueue {
  public:
-  // From any thread but the window's: queues fn and waits until it has run.
+  // From any thread but the window's: queues fn and waits until it has run. An
+  // exception fn raises is raised again here, on the caller's thread.
   void Call(const std::function<void()>& fn);
   // On the window's thread: runs everything queued. Returns whether anything ran.
   bool Drain();
@@ -35,6 +37,7 @@ class TSyncQueue {
   struct Item {
     std::function<void()> fn;
     bool done = false;
+    std::exception_ptr error;
   };
   std::mutex mutex_;
   std::condition_variable cv_;
@@ -67,7 +70,8 @@ class TBackend : public TControlObserver {
 // The target's own back end: the Win32 window, or the Linux port's console.
 std::unique_ptr<TBackend> CreateDefaultBackend();
 
-// A failure before the window exists, told where the user of the target sees it:
-// on Windows a message box with the title, the wording, a blank line and the
-// error's message; on the Linux port the error's message on standard error.
+// A failure while there is no window (before it is made, or after it is gone),
+// told where the user of the target sees it: on Windows a message box with the
+// title, the wording, a blank line and the error's message; on the Linux port the
+// error's message on standard error.
 void ReportStartupFailure(const std::string& title, const std::string& wording, const std::string& message);

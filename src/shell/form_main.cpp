@@ -1,14 +1,11 @@
 #include "shell/form_main.h"
 
 #include "base/text.h"
-#include "install/register.h"
 #include "platform/files.h"
-#include "platform/registry.h"
 #include "platform/system.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
-#include "settings/registry.h"
 #include "shell/retry_form.h"
 
 std::string StripTrailingBackslashes(std::string folder) {
@@ -134,7 +131,7 @@ void TFMain::FormCreate() {
   controls.PBPending = &PBPending;
   controls.CBCreateDesktop = &CBCreateDesktop;
   controls.CBRestart = &CBRestart;
-  Worker = std::make_unique<TThreadLiveUpdate>(*Settings, controls, *this, Gate);
+  Worker = std::make_unique<TThreadLiveUpdate>(*Settings, engine::TStepDefaults::FromBuild(), controls, *this, Gate);
 
   // A hidden run has nobody to press a button: it starts by itself, updating the
   // installation that is there (found through its logon entry) or installing into
@@ -144,7 +141,7 @@ void TFMain::FormCreate() {
       ShowView(PanelSetup);
       Worker->Resume();
     } else {
-      std::string folder = InstalledFolder();
+      std::string folder = engine::InstalledFolder(Worker->Defaults());
       if (folder.empty()) folder = Settings->InstallFolder;
       EFolder.SetText(folder);
       if (!StartInstallation(folder)) {
@@ -153,18 +150,6 @@ void TFMain::FormCreate() {
         Close();
       }
     }
-  }
-}
-
-std::string TFMain::InstalledFolder() const {
-  try {
-    TRegistry reg;
-    reg.SetRootKey(platform::HKEY_CURRENT_USER_ID);
-    if (!reg.OpenKeyReadOnly("\\Software\\Microsoft\\Windows\\CurrentVersion\\Run")) return "";
-    if (!reg.ValueExists(defaults::ApplicationName())) return "";
-    return StripTrailingBackslashes(text::ExtractFilePath(reg.ReadString(defaults::ApplicationName())));
-  } catch (const Exception&) {
-    return "";
   }
 }
 
@@ -247,13 +232,12 @@ void TFMain::FormDestroy() {
   if (destroyed_) return;
   finalStatus_ = ExitStatus();
   destroyed_ = true;
-  if (ExitStatus() == 0 && Settings) {
+  if (ExitStatus() == 0 && Settings && Worker) {
     if (Settings->UninstallMode) {
       if (CBRestart.Checked()) platform::RequestRestart();
     } else {
       try {
-        install::RegisterInstallation(*Settings, CBCreateDesktop.Checked());
-        engine::StartApplication(*Settings);
+        engine::FinishInstallation(*Settings, CBCreateDesktop.Checked(), Worker->Defaults());
       } catch (const Exception& e) {
         backend_.MessageBox(e.Message, mtError, mbOK);
       }

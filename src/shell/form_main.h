@@ -102,8 +102,6 @@ class TFMain : public TWorkerHost {
   // Strips trailing backslashes, creates the folder with its parents and starts the
   // worker; false after the warning when the folder cannot be made.
   bool StartInstallation(const std::string& folder);
-  // The folder of an existing installation (from its logon entry), or "".
-  std::string InstalledFolder() const;
   void ShowView(TPanel& view);
 
   TBackend& backend_;

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Packages as real tools write them: lu-unzip extracts each exactly, the updater
-installs each, and nothing cut or damaged passes for a package.
+installs each, and nothing cut, damaged or encrypted passes for a package.
 
 The archives are those of tests/data/zip (made by its make.sh with jar, bsdtar,
-Info-ZIP, Python, Node and 7-Zip), and one of 70,000 entries that Python's zipfile
-writes here (ZIP64 end records).
+Info-ZIP, Python, Node and 7-Zip), one of 70,000 entries that Python's zipfile
+writes here (ZIP64 end records), and paths of more than 300 characters.
 
 usage: real_packages_test.py BUILD_DIR linux|windows
 """
@@ -27,8 +27,14 @@ KEYS = ("HKEY_CURRENT_USER\\Software\\ORBAX\\Kestrova",
 # The packages of tests/data/zip that real tools wrote (the others are the
 # extractor's own cases: passwords, older methods).
 REAL_TOOLS = ["jar_cf.zip", "jar_cf0.zip", "bsdtar_deflate.zip", "bsdtar_store.zip", "infozip_fz.zip",
-              "infozip_pipe.zip", "infozip_stdin.zip", "python_zip64.zip", "node_yazl.zip", "node_archiver.zip",
-              "7z_deflate64_utf8.zip"]
+              "infozip_pipe.zip", "infozip_stdin.zip", "infozip_comment64k.zip", "infozip_appended.zip",
+              "infozip_sfx.zip", "infozip_modes.zip", "python_zip64.zip", "python_unicode_path.zip", "node_yazl.zip",
+              "node_archiver.zip", "7z_deflate64_utf8.zip"]
+# The Linux port installs of an archive's Unix modes the execute bits, under the
+# umask (022 for the runs here).
+MODES = {"infozip_modes.zip": {"shared.txt": 0o644, "tool.sh": 0o755, "setuid.sh": 0o755}}
+# Encrypted with ZipCrypto (Info-ZIP) and AES (7-Zip), for a program without a password.
+ENCRYPTED = ["zip_password.zip", "7z_aes.zip"]
 BIG_ENTRIES = 70000
 # What a failed unpack step reports (S_ZipEmpty in English).
 ZIP_EMPTY = "The server provided an invalid file."
@@ -101,9 +107,10 @@ class Runner:
         shutil.rmtree(base, ignore_errors=True)
         return r.returncode, r.stdout.decode("latin-1"), found
 
-    def install(self, archive_bytes):
+    def install(self, archive_bytes, inspect=None):
         """A hidden installation of the package: (exit status, {name: bytes} installed,
-        texts of the message box that a failed run of the Windows build shows)."""
+        texts of the message box that a failed run of the Windows build shows).
+        inspect(machine, installed host folder) runs before the machine goes."""
         machine = e2e.Machine(self.build, self.target)
         try:
             machine.forget_installation(FOLDER, KEYS)
@@ -114,6 +121,8 @@ class Runner:
                 else:
                     status, box = machine.run(updater, ["/HIDE"], timeout=3600).returncode, []
             host = machine.host(FOLDER)
+            if inspect:
+                inspect(machine, host)
             return status, e2e.tree(host) if os.path.isdir(host) else {}, box
         finally:
             machine.forget_installation(FOLDER, KEYS)
@@ -150,9 +159,24 @@ class Runner:
         self.scratch.close()
 
 
+def modes_below(host, into):
+    """Fills into with {name: permission bits} of the files below a host folder."""
+    for folder, _, files in os.walk(host):
+        for leaf in files:
+            path = os.path.join(folder, leaf)
+            into[os.path.relpath(path, host).replace(os.sep, "/")] = os.stat(path).st_mode & 0o7777
+
+
+def strays(machine, leaf):
+    """Host paths of files named leaf anywhere on the machine's drive (and its TEMP)."""
+    roots = [machine.root] if machine.target == "linux" else [os.path.join(machine.prefix, "drive_c")]
+    return [os.path.join(folder, leaf) for root in roots for folder, _, files in os.walk(root) if leaf in files]
+
+
 def main():
     build, target = sys.argv[1], sys.argv[2]
     check = e2e.Check("real_packages_%s" % target)
+    os.umask(0o022)
     members = manifest()
     runner = Runner(build, target, check)
     try:
@@ -165,9 +189,48 @@ def main():
             if status != 0:
                 print(output)
             compare(check, "lu-unzip " + archive, found, expected)
-            status, installed, _ = runner.install(data)
+            modes = {}
+            inspect = (lambda machine, host: modes_below(host, modes)) if archive in MODES else None
+            status, installed, _ = runner.install(data, inspect)
             check.equal("installation of %s: exit status" % archive, status, 0)
             compare(check, "installation of " + archive, installed, expected)
+            if archive in MODES and target == "linux":
+                check.equal("installation of %s: modes under umask 022" % archive, modes, MODES[archive])
+
+        # Encrypted, and no password: each entry is named, nothing is written (not even
+        # an empty file), nothing is installed.
+        for archive in ENCRYPTED:
+            with open(os.path.join(DATA, archive), "rb") as f:
+                data = f.read()
+            status, output, found = runner.unzip(data, archive)
+            check.equal("lu-unzip %s: exit status" % archive, status, 1)
+            for name, _, _ in members[archive]:
+                line = "error 25120 The entry is encrypted: " + name.replace("/", "\\")
+                check.true("lu-unzip %s: %s named" % (archive, name), line in output)
+            check.equal("lu-unzip %s: nothing written" % archive, found, {})
+            status, installed, box = runner.install(data)
+            check.equal("installation of %s: exit status" % archive, status, 1)
+            check.equal("installation of %s: nothing installed" % archive, installed, {})
+            if target == "windows":
+                check.true("installation of %s: the encrypted entry is named" % archive,
+                           any("The entry is encrypted: " in line for line in box))
+
+        # A path of more than 300 characters below the installation folder installs
+        # (past the 260 characters of the system's ANSI functions on Windows, in TEMP
+        # and in the folder); as long a path whose ".." leads out is refused.
+        deep = "/".join(c * 60 for c in "abcde") + "/long name.txt"
+        files = {deep: b"deep", "Kestrova.exe": b"app"}
+        status, installed, _ = runner.install(e2e.make_package(files))
+        check.equal("installation of a path of %d characters: exit status" % len(deep), status, 0)
+        compare(check, "installation of a path of %d characters" % len(deep), installed,
+                {name: sha256(content) for name, content in files.items()})
+        escape = deep.rsplit("/", 1)[0] + "/" + "../" * 8 + "escape.txt"
+        found = []
+        status, installed, _ = runner.install(e2e.make_package({escape: b"evil", "Kestrova.exe": b"app"}),
+                                              lambda machine, host: found.extend(strays(machine, "escape.txt")))
+        check.equal("installation of a long path leaving the folder: exit status", status, 1)
+        check.equal("installation of a long path leaving the folder: nothing installed", installed, {})
+        check.equal("installation of a long path leaving the folder: nothing written outside", found, [])
 
         # Names no Western code page holds: refused by name, the others extracted,
         # none collapsed into another; the package is not installed.

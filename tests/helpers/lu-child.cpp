@@ -2,7 +2,9 @@
 //   lu-child sleep MS               sleeps, then exits with 0
 //   lu-child exit CODE              exits with CODE
 //   lu-child write FILE ARGS...     writes its current folder and arguments to FILE,
-//                                   one per line, then exits
+//                                   one per line, then exits; FILE appears whole, and
+//                                   only once the child has left that folder, so a
+//                                   test that sees it may remove the folder
 //   lu-child hold FILE READY [RELEASE]
 //                                   keeps FILE open for reading and writing (others
 //                                   may read it, nobody may write, move or delete
@@ -36,10 +38,15 @@ int Run(int argc, char** argv) {
   }
   if (mode == "exit" && argc > 2) return std::atoi(argv[2]);
   if (mode == "write" && argc > 2) {
-    std::string text = platform::GetCurrentDir() + "\n";
+    const std::string folder = platform::GetCurrentDir();
+    std::string text = folder + "\n";
     for (int i = 3; i < argc; ++i) text += std::string(argv[i]) + "\n";
-    WriteText(argv[2], text);
-    return 0;
+    const std::string name = argv[2];
+    const bool absolute = (name.size() > 1 && name[1] == ':') || (!name.empty() && name[0] == '\\');
+    const std::string file = absolute ? name : folder + "\\" + name;
+    WriteText(file + ".part", text);
+    platform::SetCurrentDir(folder.substr(0, 3));  // the drive's root
+    return platform::MoveFileTo(file + ".part", file) ? 0 : 1;
   }
   if (mode == "hold" && argc > 3) {
     platform::TFileStream held(argv[2], platform::TFileMode::OpenReadWrite);

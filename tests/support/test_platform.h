@@ -3,6 +3,7 @@
 // the platform layer's namespace, beside the services the program uses.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -13,5 +14,7 @@ bool SetEnv(const std::string& name, const std::string& value);
 bool UnsetEnv(const std::string& name);
 // The file-name suffix of programs: ".exe" on Win32, "" on the Linux port.
 std::string ExecutableSuffix();
+// This process's file mode creation mask (the Linux port; Win32 has none: 0).
+uint32_t CreationMask();
 
 }  // namespace platform

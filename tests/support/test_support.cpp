@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "base/codepage.h"
+#include "base/text.h"
 #include "platform/files.h"
 #include "platform/system.h"
 
@@ -17,21 +18,46 @@ TTempFolder::TTempFolder() {
     ADD_FAILURE() << "cannot create " << path_ << ": " << platform::SysErrorMessage(platform::LastError());
 }
 
-TTempFolder::~TTempFolder() { RemoveTree(path_); }
+TTempFolder::~TTempFolder() {
+  // A folder cannot go while it is the process's current one (a step made it so):
+  // step out first.
+  const std::string current = platform::GetCurrentDir() + "\\";
+  if (text::AnsiSameText(current.substr(0, path_.size() + 1), path_ + "\\"))
+    platform::SetCurrentDir(text::ExtractFileDir(path_));
+  RemoveTree(path_);
+}
 
 TTestMachine::TTestMachine() {
-  if (!platform::EmulatedMachine()) return;
-  if (const char* old = std::getenv("ORBAX_PREFIX")) oldPrefix_ = old;
   folder_.emplace();
-  platform::SetEnv("ORBAX_PREFIX", platform::HostPath(folder_->Path()));
+  temp_ = *folder_ / "Temp";
+  if (!platform::CreateDir(temp_)) ADD_FAILURE() << "cannot create " << temp_;
+  const std::string temp = platform::HostPath(temp_);
+  std::vector<std::pair<std::string, std::string>> environment;
+  if (platform::EmulatedMachine())
+    environment = {{"ORBAX_PREFIX", platform::HostPath(folder_->Path())}, {"TMPDIR", temp}};
+  else
+    environment = {{"TEMP", temp}, {"TMP", temp}};
+  for (const auto& [name, value] : environment) {
+    const char* old = std::getenv(name.c_str());
+    oldEnvironment_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    platform::SetEnv(name, value);
+  }
 }
 
 TTestMachine::~TTestMachine() {
-  if (!folder_) return;
-  if (oldPrefix_)
-    platform::SetEnv("ORBAX_PREFIX", *oldPrefix_);
-  else
-    platform::UnsetEnv("ORBAX_PREFIX");
+  std::string left;
+  for (const std::string& name : platform::ListDir(temp_)) {
+    // ThreadSanitizer's runtime keeps a file of its own there, which a child the
+    // test kills on purpose cannot remove.
+    if (name.rfind("tsan.", 0) != 0) left += " " + name;
+  }
+  if (!left.empty()) ADD_FAILURE() << "left in the temporary folder:" << left;
+  for (auto it = oldEnvironment_.rbegin(); it != oldEnvironment_.rend(); ++it) {
+    if (it->second)
+      platform::SetEnv(it->first, *it->second);
+    else
+      platform::UnsetEnv(it->first);
+  }
 }
 
 std::string SharedTestData(const std::string& relative) {

@@ -32,7 +32,9 @@ class TTempFolder {
 
 // A machine of its own for one test. On the Linux port: a fresh $ORBAX_PREFIX
 // (drive C: and registry hives) for the object's lifetime, the old value restored
-// afterwards. On Win32 the machine is Wine's or Windows' own and nothing changes.
+// afterwards; on Win32 the machine is Wine's or Windows' own. On both, a temporary
+// folder of its own (TMPDIR; TEMP and TMP), which the test fails unless it is
+// empty when the machine goes: whatever a run leaves in TEMP shows there.
 class TTestMachine {
  public:
   TTestMachine();
@@ -42,7 +44,8 @@ class TTestMachine {
 
  private:
   std::optional<TTempFolder> folder_;
-  std::optional<std::string> oldPrefix_;
+  std::string temp_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> oldEnvironment_;
 };
 
 // A file or folder of the shared test data (relative path, "/" or "\").

@@ -64,6 +64,26 @@ long OffsetAt(time_t t) {
   return localtime_r(&t, &local) ? local.tm_gmtoff : 0;
 }
 
+// The process's file mode creation mask. The program never changes it, so it is
+// read once: from the kernel's status file, which leaves it alone, or else by
+// setting it and putting it back before anything else runs.
+mode_t CreationMask() {
+  static const mode_t mask = [] {
+    if (FILE* status = std::fopen("/proc/self/status", "r")) {
+      char line[256];
+      unsigned value = 0;
+      bool found = false;
+      while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &value) == 1;
+      std::fclose(status);
+      if (found) return static_cast<mode_t>(value & 0777);
+    }
+    const mode_t old = umask(022);
+    umask(old);
+    return old;
+  }();
+  return mask;
+}
+
 bool LessNoCase(const std::string& a, const std::string& b) { return text::AnsiCompareUpper(a, b) < 0; }
 
 // Copies the bytes, mode and modification time of an open file into a new one.
@@ -176,7 +196,10 @@ bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t unixMo
   std::string host;
   struct stat st;
   if (!StatPath(path, host, st)) return false;
-  mode_t mode = unixMode != 0 ? static_cast<mode_t>(unixMode & 07777) : (st.st_mode & 07777);
+  // Of an archive's mode only the execute bits count, as common extractors do: a
+  // package must not bring files others may write, nor set-id programs.
+  mode_t mode = st.st_mode & 07777;
+  if (unixMode != 0) mode = (0666 | (static_cast<mode_t>(unixMode) & 0111)) & ~CreationMask();
   if (!S_ISDIR(st.st_mode)) {
     if (attributes & faReadOnly)
       mode &= ~static_cast<mode_t>(0222);

@@ -5,6 +5,7 @@
 
 #include "platform/files.h"
 #include "platform/system.h"
+#include "platform/win32/wide_paths.h"
 
 namespace platform {
 
@@ -40,11 +41,12 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(pa
     if (mode == TFileMode::CreateExclusive) throw EFCreateError("Cannot create file \"" + path + "\". " + text);
     throw EFOpenError("Cannot open file \"" + path + "\". " + text);
   };
+  const std::wstring longPath = win32::LongPath(path);
   HANDLE h = INVALID_HANDLE_VALUE;
   if (mode == TFileMode::CreateExclusive) {
     // Most files are new (an extraction's all are): made without asking anything
     // first. Only an existing one needs the check below.
-    h = ::CreateFileA(path.c_str(), access, share, nullptr /* default security, not inherited */, CREATE_NEW,
+    h = ::CreateFileW(longPath.c_str(), access, share, nullptr /* default security, not inherited */, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL, nullptr /* no template */);
     if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) fail(::GetLastError());
   }
@@ -53,12 +55,12 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(pa
     // root would let it through (the host's permissions do not stop root), so the
     // attribute is checked here as well.
     if (mode != TFileMode::OpenRead) {
-      DWORD attributes = ::GetFileAttributesA(path.c_str());
+      DWORD attributes = ::GetFileAttributesW(longPath.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
           !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         fail(ERROR_ACCESS_DENIED);
     }
-    h = ::CreateFileA(path.c_str(), access, share, nullptr /* default security, not inherited */, disposition,
+    h = ::CreateFileW(longPath.c_str(), access, share, nullptr /* default security, not inherited */, disposition,
                       FILE_ATTRIBUTE_NORMAL, nullptr /* no template */);
     if (h == INVALID_HANDLE_VALUE) fail(::GetLastError());
   }

@@ -1,4 +1,5 @@
-// Paths, files and folders through the ANSI file API.
+// Paths, files and folders. Files and folders go through the wide functions in
+// the long-path form (wide_paths.h), so that no path fails for its length alone.
 #include <windows.h>
 
 #include <algorithm>
@@ -6,10 +7,13 @@
 
 #include "base/text.h"
 #include "platform/files.h"
+#include "platform/win32/wide_paths.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
 
+using win32::LongPath;
+using win32::Narrow;
 using win32::TFindHandle;
 using win32::THandle;
 using win32::TQuietErrorMode;
@@ -93,18 +97,18 @@ bool DriveAccessible(const std::string& path) {
 // ---------------------------------------------------------------- files and folders
 
 bool FileExists(const std::string& path) {
-  DWORD a = ::GetFileAttributesA(path.c_str());
+  DWORD a = ::GetFileAttributesW(LongPath(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool DirectoryExists(const std::string& path) {
-  DWORD a = ::GetFileAttributesA(path.c_str());
+  DWORD a = ::GetFileAttributesW(LongPath(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool CreateDir(const std::string& path) {
   TQuietErrorMode quiet;
-  return ::CreateDirectoryA(path.c_str(), nullptr /* default security */) != FALSE;
+  return ::CreateDirectoryW(LongPath(path).c_str(), nullptr /* default security */) != FALSE;
 }
 
 bool ForceDirectories(const std::string& path) {
@@ -121,36 +125,36 @@ bool ForceDirectories(const std::string& path) {
   return CreateDir(dir) || DirectoryExists(dir);
 }
 
-bool RemoveDir(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != FALSE; }
+bool RemoveDir(const std::string& path) { return ::RemoveDirectoryW(LongPath(path).c_str()) != FALSE; }
 
-bool EraseFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
+bool EraseFile(const std::string& path) { return ::DeleteFileW(LongPath(path).c_str()) != FALSE; }
 
 uint32_t GetAttributes(const std::string& path) {
   // INVALID_FILE_ATTRIBUTES is faInvalid.
-  return ::GetFileAttributesA(path.c_str());
+  return ::GetFileAttributesW(LongPath(path).c_str());
 }
 
 bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t /*unixMode*/) {
-  return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
+  return ::SetFileAttributesW(LongPath(path).c_str(), attributes) != FALSE;
 }
 
 bool SetAttributesNormal(const std::string& path) {
-  return ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != FALSE;
+  return ::SetFileAttributesW(LongPath(path).c_str(), FILE_ATTRIBUTE_NORMAL) != FALSE;
 }
 
 bool MoveFileTo(const std::string& source, const std::string& destination) {
-  return ::MoveFileA(source.c_str(), destination.c_str()) != FALSE;
+  return ::MoveFileW(LongPath(source).c_str(), LongPath(destination).c_str()) != FALSE;
 }
 
 bool CopyFileTo(const std::string& source, const std::string& destination, bool failIfExists) {
   // A read-only destination is never replaced (Windows refuses it; a Wine prefix
   // run by root would not).
   if (!failIfExists && FileExists(source) && FileExists(destination) &&
-      (::GetFileAttributesA(destination.c_str()) & FILE_ATTRIBUTE_READONLY)) {
+      (GetAttributes(destination) & FILE_ATTRIBUTE_READONLY)) {
     ::SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  return ::CopyFileA(source.c_str(), destination.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+  return ::CopyFileW(LongPath(source).c_str(), LongPath(destination).c_str(), failIfExists ? TRUE : FALSE) != FALSE;
 }
 
 // ---------------------------------------------------------------- times
@@ -177,7 +181,7 @@ bool ToFileTime(const TLocalTime& time, FILETIME& ft) {
 bool SetLastWriteTime(const std::string& path, const TLocalTime& time) {
   FILETIME ft;
   if (!ToFileTime(time, ft)) return false;
-  THandle file(::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+  THandle file(::CreateFileW(LongPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,  // others keep their access
                              nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS,  // lets a folder be opened too
@@ -196,7 +200,7 @@ bool TFileStream::SetLastWriteTime(const TLocalTime& time) {
 
 std::optional<TLocalTime> GetLastWriteTime(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  if (!::GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   SYSTEMTIME utc, local;
   if (!::FileTimeToSystemTime(&data.ftLastWriteTime, &utc)) return std::nullopt;
   if (!::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) return std::nullopt;
@@ -247,17 +251,17 @@ std::vector<std::string> ListDir(const std::string& path) {
   std::string pattern = path;
   if (!pattern.empty() && !IsSeparator(pattern.back())) pattern += '\\';
   pattern += '*';
-  WIN32_FIND_DATAA data;
-  TFindHandle find(::FindFirstFileA(pattern.c_str(), &data));
+  WIN32_FIND_DATAW data;
+  TFindHandle find(::FindFirstFileW(LongPath(pattern).c_str(), &data));
   if (!find.Valid()) return {};
   do {
-    std::string name = data.cFileName;
+    std::string name = Narrow(data.cFileName);
     if (name == "." || name == "..") continue;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
       folders.push_back(name + "\\");
     else
       files.push_back(name);
-  } while (::FindNextFileA(find.Get(), &data));
+  } while (::FindNextFileW(find.Get(), &data));
   // File systems differ in their enumeration order; give every caller the same.
   auto byName = [](const std::string& a, const std::string& b) { return text::AnsiCompareText(a, b) < 0; };
   std::sort(folders.begin(), folders.end(), byName);

@@ -9,23 +9,16 @@
 
 #include "platform/shell.h"
 #include "platform/system.h"
+#include "platform/win32/wide_paths.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
 
 using win32::TComInit;
 using win32::TComPtr;
+using win32::Widen;
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
 
 // An item identifier list the shell allocated for us.
 class TPidl {

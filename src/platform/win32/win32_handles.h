@@ -47,7 +47,7 @@ class THandle {
   HANDLE h_ = nullptr;
 };
 
-// A search of FindFirstFileA, ended with FindClose.
+// A search of FindFirstFileW, ended with FindClose.
 class TFindHandle {
  public:
   explicit TFindHandle(HANDLE h) : h_(h) {}

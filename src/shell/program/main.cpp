@@ -4,8 +4,7 @@
 #include <cstdlib>
 
 #include "base/text.h"
-#include "install/uninstall.h"
-#include "platform/registry.h"
+#include "engine/steps.h"
 #include "platform/system.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
@@ -16,7 +15,7 @@ int main(int argc, char** argv) {
   if (platform::EmulatedMachine()) platform::SetProgramArguments(argc, argv);
   // The files an uninstallation left for the next start of Windows: where the
   // system is emulated, nothing else would ever delete them.
-  platform::RunPendingDeletes(install::kRunOnceKey, install::kDeleteValuePrefix);
+  engine::RunPendingDeletes();
   uint32_t savedShutdownAttributes = 0;
   try {
     // Held from start to end so that a restart after an uninstallation is allowed.
@@ -42,7 +41,9 @@ int main(int argc, char** argv) {
 
   try {
     platform::SetPrivilege("SeShutdownPrivilege", savedShutdownAttributes);
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
+    // Too late to matter to the run, but a failure is never kept quiet.
+    ReportStartupFailure(form.Caption(), "SeShutdownPrivilege", e.Message);
   }
   std::fflush(stdout);
   std::fflush(stderr);

@@ -2,7 +2,8 @@
 # Re-creates the archives of this folder and their manifest (archive, entry, type,
 # size, sha256, expect, password), from member contents generated with a fixed
 # seed. Run from this folder. The tools:
-#   Info-ZIP zip 3.0 and 7-Zip       zip*.zip, 7z_*.zip, infozip_*.zip
+#   Info-ZIP zip 3.0 and 7-Zip       zip*.zip, 7z_*.zip, infozip_*.zip (the longest
+#                                    comment is put in here: zip -z breaks its lines)
 #   jar (any JDK)                    jar_*.zip
 #   bsdtar (libarchive)              bsdtar_*.zip
 #   Python 3                         python_*.zip, and this script itself
@@ -58,9 +59,18 @@ os.makedirs(os.path.join(work, "pkg", "data", "empty"))
 put("cjk", "\u65e5\u672c\u8a9e.txt", b"nihongo\r\n")
 put("cjk", "\u4e2d\u6587\u5b57.txt", b"zhongwen\r\n")
 put("cjk", "ok.txt", b"fine\r\n")
+# The fourth: modes a Unix tool stores, which the Linux port installs under the umask.
+put("modes", "shared.txt", b"anyone may write this\n", 0o666)
+put("modes", "tool.sh", b"#!/bin/sh\necho tool\n", 0o777)
+put("modes", "setuid.sh", b"#!/bin/sh\necho setuid\n", 0o4755)
+# A self-extractor's stub of 1 MB (a block of 4 KB over and over: the repository
+# keeps it small).
+block = bytes(rnd.getrandbits(8) for _ in range(4096))
+with open(os.path.join(work, "stub.exe"), "wb") as f:
+    f.write((b"MZ" + block * 256)[:1 << 20])
 PY
 export TZ=UTC
-find "$work/src" "$work/pkg" "$work/cjk" -exec touch -d '2024-06-01 10:20:30' {} +
+find "$work/src" "$work/pkg" "$work/cjk" "$work/modes" -exec touch -d '2024-06-01 10:20:30' {} +
 
 # ---------------------------------------------------------------- Info-ZIP and 7-Zip
 cd "$work/src"
@@ -79,6 +89,27 @@ if have zip "the Info-ZIP archives"; then
   zip -q -X -r - . | cat > "$here/infozip_pipe.zip"
   zip -q -X -r "$here/infozip_stdin.zip" .
   printf 'read from standard input\n' | zip -q -X "$here/infozip_stdin.zip" -
+  # The end record behind the longest comment, behind 200 KB appended after it (a
+  # signature block, say, with stray end record signatures), and a self-extractor:
+  # the stub in front, the offsets made to count it (-A).
+  zip -q -X -r "$work/plain.zip" .
+  python3 - "$work/plain.zip" "$here" <<'PY'
+import random, struct, sys
+plain, here = sys.argv[1], sys.argv[2]
+data = open(plain, "rb").read()
+assert data[-22:-18] == b"PK\x05\x06" and data[-2:] == b"\0\0"  # the end record, no comment yet
+with open(here + "/infozip_comment64k.zip", "wb") as f:
+    f.write(data[:-2] + struct.pack("<H", 65535) + (b"Kestrova weather station. " * 2521)[:65535])
+rnd = random.Random(20260103)
+tail = bytearray(bytes(rnd.getrandbits(8) for _ in range(4096)) * 50)
+for at in range(4000, len(tail) - 22, 9973):
+    tail[at:at + 4] = b"PK\x05\x06"
+with open(here + "/infozip_appended.zip", "wb") as f:
+    f.write(data + bytes(tail))
+PY
+  cat "$work/stub.exe" "$work/plain.zip" > "$here/infozip_sfx.zip"
+  zip -q -A "$here/infozip_sfx.zip"
+  (cd "$work/modes" && zip -q -X "$here/infozip_modes.zip" shared.txt tool.sh setuid.sh)
   cd "$work/src"
 fi
 if have 7z "the 7-Zip archives"; then
@@ -87,6 +118,8 @@ if have 7z "the 7-Zip archives"; then
   7z a -bd -tzip -mm=Deflate -mx=5 "$here/7z_deflate_mx5.zip" $files >/dev/null
   7z a -bd -tzip -mm=Deflate64 -mx=5 "$here/7z_deflate64_mx5.zip" $files >/dev/null
   7z a -bd -tzip -mm=Deflate -mem=ZipCrypto -psecret "$here/7z_zipcrypto.zip" $files >/dev/null
+  # AES (method 99), which the extractor recognises and refuses.
+  7z a -bd -tzip -mm=Deflate -mem=AES256 -psecret "$here/7z_aes.zip" $files >/dev/null
   # UTF-8 names (general-purpose bit 11) for what is not ASCII.
   (cd "$work/pkg" && 7z a -bd -tzip -mm=Deflate64 -mx=9 -mcu=on "$here/7z_deflate64_utf8.zip" . >/dev/null)
 fi
@@ -108,7 +141,7 @@ fi
 # ---------------------------------------------------------------- Python
 rm -f "$here"/python_*.zip
 python3 - "$work" "$here" <<'PY'
-import os, sys, zipfile
+import os, struct, sys, zipfile, zlib
 work, here = sys.argv[1], sys.argv[2]
 def tree(root):
     for folder, dirs, files in os.walk(root):
@@ -132,6 +165,28 @@ with zipfile.ZipFile(os.path.join(here, "python_zip64.zip"), "w") as z:
 with zipfile.ZipFile(os.path.join(here, "python_cjk_names.zip"), "w", zipfile.ZIP_DEFLATED) as z:
     for name, full in tree(os.path.join(work, "cjk")):
         z.write(full, name)
+
+# As Windows tools store names: in code page 437, "_" for what it lacks, the real
+# name in the Unicode Path extra field (0x7075: version 1, the CRC-32 of the stored
+# name, UTF-8). One field is left from a name the entry had before: its CRC does
+# not match, and the stored name counts.
+class OemInfo(zipfile.ZipInfo):
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("cp437"), self.flag_bits
+def unicode_path(stored, real):
+    data = struct.pack("<BI", 1, zlib.crc32(stored.encode("cp437"))) + real.encode("utf-8")
+    return struct.pack("<HH", 0x7075, len(data)) + data
+with zipfile.ZipFile(os.path.join(here, "python_unicode_path.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+    for stored, real, field_of in (("caf\u00e9.txt", "caf\u00e9.txt", None),
+                                   ("data/prix _ _ liste.txt", "data/prix \u20ac \u2013 liste.txt", None),
+                                   ("readme.txt", "old readme.txt", "old readme.txt")):
+        info = OemInfo(stored, (2024, 6, 1, 10, 20, 30))
+        info.create_system = 0
+        info.compress_type = zipfile.ZIP_DEFLATED
+        info.extra = unicode_path(field_of or stored, real)
+        source = real if field_of is None else stored
+        with open(os.path.join(work, "pkg", source), "rb") as f:
+            z.writestr(info, f.read())
 PY
 
 # ---------------------------------------------------------------- Node
@@ -228,7 +283,7 @@ fi
 
 # ---------------------------------------------------------------- the manifest
 python3 - "$here" "$work" "$shared" <<'PY'
-import hashlib, os, sys, zipfile
+import hashlib, io, os, struct, sys, zipfile, zlib
 here, work, shared = sys.argv[1], sys.argv[2], sys.argv[3]
 # Members of the shared set, for the ones copied out of it: name -> (size, sha256).
 legacy = {}
@@ -244,28 +299,46 @@ LEGACY = {"shrunk": "legacy_shrink.zip", "reduced1": "legacy_reduce1.zip", "redu
 
 # The tree each archive was made from.
 FIRST_TREE = {"zip3_unix.zip", "zip9_folders.zip", "zip_password.zip", "zip_password_pipe.zip",
-              "7z_deflate_mx1.zip", "7z_deflate_mx5.zip", "7z_deflate64_mx5.zip", "7z_zipcrypto.zip"}
+              "7z_deflate_mx1.zip", "7z_deflate_mx5.zip", "7z_deflate64_mx5.zip", "7z_zipcrypto.zip", "7z_aes.zip"}
+OTHER_TREES = {"python_cjk_names.zip": "cjk", "infozip_modes.zip": "modes"}
+# Bytes appended after the end record, which Python's reader does not look past.
+APPENDED = {"infozip_appended.zip": 200 * 1024}
 
 def source(archive, name):
     """The file a member was made from, or None (jar's own manifest, standard input)."""
-    root = "src" if archive in FIRST_TREE else "cjk" if archive == "python_cjk_names.zip" else "pkg"
+    root = "src" if archive in FIRST_TREE else OTHER_TREES.get(archive, "pkg")
     path = os.path.join(work, root, name[2:] if name.startswith("./") else name)
     return path if os.path.isfile(path) else None
+
+def unicode_path(info):
+    """The name of a Unicode Path extra field whose CRC-32 is the stored name's, or None."""
+    stored = info.orig_filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
+    at = 0
+    while at + 4 <= len(info.extra):
+        kind, size = struct.unpack_from("<HH", info.extra, at)
+        field = info.extra[at + 4:at + 4 + size]
+        if kind == 0x7075 and size >= 5 and field[0] == 1 and struct.unpack_from("<I", field, 1)[0] == zlib.crc32(stored):
+            return field[5:].decode("utf-8")
+        at += 4 + size
+    return None
 
 rows = ["archive\tentry\ttype\tsize\tsha256\texpect\tpassword"]
 for archive in sorted(os.listdir(here)):
     if not archive.endswith(".zip"):
         continue
-    password = "secret" if "password" in archive or "zipcrypto" in archive else "-"
-    with zipfile.ZipFile(os.path.join(here, archive)) as z:
+    password = "secret" if any(word in archive for word in ("password", "zipcrypto", "aes")) else "-"
+    data = open(os.path.join(here, archive), "rb").read()
+    with zipfile.ZipFile(io.BytesIO(data[:len(data) - APPENDED.get(archive, 0)])) as z:
         for info in z.infolist():
-            name = info.filename
+            name = unicode_path(info)
             # Unflagged names are taken for code page 437; the Unix tools here wrote UTF-8.
-            if not info.flag_bits & 0x800 and info.create_system == 3:
-                try:
-                    name = name.encode("cp437").decode("utf-8")
-                except UnicodeDecodeError:
-                    pass
+            if name is None:
+                name = info.filename
+                if not info.flag_bits & 0x800 and info.create_system == 3:
+                    try:
+                        name = name.encode("cp437").decode("utf-8")
+                    except UnicodeDecodeError:
+                        pass
             if name.endswith("/"):
                 rows.append("\t".join([archive, name, "dir", "0", "-", "ok", password]))
                 continue
@@ -279,11 +352,13 @@ for archive in sorted(os.listdir(here)):
                 data = open(path, "rb").read()
             else:
                 data = z.read(info)
-            if info.file_size != len(data) or zipfile.crc32(data) != info.CRC:
+            # AES entries (method 99) may keep no CRC.
+            aes = info.compress_type == 99
+            if info.file_size != len(data) or (not aes and zipfile.crc32(data) != info.CRC):
                 sys.exit("%s: %s does not match its source" % (archive, name))
             try:
                 name.encode("cp1252")
-                expect = "ok"
+                expect = "encrypted" if aes else "ok"
             except UnicodeEncodeError:
                 expect = "name_error"
             rows.append("\t".join([archive, name, "file", str(len(data)), hashlib.sha256(data).hexdigest(), expect,

@@ -1,5 +1,7 @@
 #include "support/test_platform.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 namespace platform {
@@ -9,5 +11,11 @@ bool SetEnv(const std::string& name, const std::string& value) { return setenv(n
 bool UnsetEnv(const std::string& name) { return unsetenv(name.c_str()) == 0; }
 
 std::string ExecutableSuffix() { return std::string(); }
+
+uint32_t CreationMask() {
+  const mode_t mask = umask(022);
+  umask(mask);
+  return mask;
+}
 
 }  // namespace platform

@@ -24,4 +24,6 @@ bool UnsetEnv(const std::string& name) {
 
 std::string ExecutableSuffix() { return ".exe"; }
 
+uint32_t CreationMask() { return 0; }
+
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "support/test_platform.h"
 #include "support/test_support.h"
 #include "unzip_test_helpers.h"
 
@@ -162,17 +163,40 @@ TEST_F(UnZipExtract, EndRecordWithoutDirectoryFallsBackToTheLocalHeaders) {
   EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrBadDirectory});
 }
 
-TEST_F(UnZipExtract, ProgramStubInFrontWithAndWithoutAdjustedOffsets) {
-  std::string stub = "MZ" + Pattern(3000, 9) + "PK\x03\x04" + Pattern(1000, 10);
-  for (bool adjusted : {false, true}) {
-    SCOPED_TRACE(adjusted ? "adjusted" : "not adjusted");
+// The end record behind the longest comment, behind data appended to the archive
+// (200 KB, stray signatures in it), behind a comment that holds an end record of
+// its own, and a program stub of 1 MB in front (with and without offsets that
+// count it, the stub holding a local header signature).
+TEST_F(UnZipExtract, EndRecordBehindCommentsAppendedDataAndStubs) {
+  const std::string smallStub = "MZ" + Pattern(3000, 9) + "PK\x03\x04" + Pattern(1000, 10);
+  const std::string bigStub = "MZ" + Pattern(1 << 20, 13);
+  std::string appended = Pattern(200 * 1024, 14);
+  for (std::size_t at = 5000; at + 22 < appended.size(); at += 10007) appended.replace(at, 4, "PK\x05\x06");
+  // Entries 1, directory size 46 at offset 0, no comment of its own.
+  const std::string fakeRecord("PK\x05\x06\0\0\0\0\x01\0\x01\0\x2E\0\0\0\0\0\0\0\0\0", 22);
+  struct TCase {
+    const char* what;
+    TArchiveLayout layout;
+    std::string after;  // bytes after the end record and its comment
+  };
+  const std::vector<TCase> cases = {
+      {"small stub, offsets not adjusted", {smallStub, false, true, "a comment"}, ""},
+      {"small stub, offsets adjusted", {smallStub, true, true, "a comment"}, ""},
+      {"comment of 65,535 bytes", {"", false, true, Pattern(65535, 15)}, ""},
+      {"200 KB appended", {"", false, true, ""}, appended},
+      {"end record in the comment", {"", false, true, fakeRecord + Pattern(100, 16)}, ""},
+      {"1 MB stub, offsets adjusted", {bigStub, true, true, ""}, ""},
+      {"1 MB stub, not adjusted, long comment, 200 KB appended", {bigStub, false, true, Pattern(65535, 17)}, appended},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
     rec_ = TRecorder();
-    std::string bytes = BuildZip({File("a.txt", "first"), File("d/b.txt", Pattern(40000, 4))},
-                                 TArchiveLayout{stub, adjusted, true, "a comment"});
-    WriteArchive(bytes);
+    testsupport::RemoveTree(outDir_);
+    platform::CreateDir(outDir_);
+    WriteArchive(BuildZip({File("a.txt", "first"), File("d/b.txt", Pattern(40000, 4))}, c.layout) + c.after);
     TUnZip z;
     Configure(z);
-    EXPECT_EQ(z.ArcType(), archive::atZipExe);
+    EXPECT_EQ(z.ArcType(), c.layout.Stub.empty() ? archive::atZip : archive::atZipExe);
     EXPECT_EQ(z.Extract(), 2);
     EXPECT_EQ(Read("a.txt"), "first");
     EXPECT_EQ(Read("d\\b.txt"), Pattern(40000, 4));
@@ -364,16 +388,32 @@ TEST_F(UnZipExtract, DeflateStreamLongerThanDeclaredIsDamaged) {
   EXPECT_EQ(Read("longer.txt"), "abc");  // never more than declared
 }
 
-TEST_F(UnZipExtract, UnsupportedMethodLeavesAnEmptyCountedFile) {
+// An unknown method and AES encryption (method 99, which no password given here
+// would open) are named and leave no file, not even an empty one; neither counts.
+TEST_F(UnZipExtract, UnsupportedMethodAndAesLeaveNoFile) {
   TEntrySpec lzma = File("packed.bin", Pattern(100, 6));
   lzma.Method = 14;
-  EXPECT_EQ(Run(BuildZip({lzma, File("next.txt", "next")})), 2);
-  EXPECT_TRUE(platform::FileExists(Out("packed.bin")));
-  EXPECT_EQ(Read("packed.bin"), "");
+  TEntrySpec aes = File("sub/aes.txt", Pattern(100, 7));
+  aes.Method = 99;
+  aes.Flags = 1;
+  aes.Extra = std::string(
+      "\x01\x99\x07\x00\x02\x00"
+      "AE\x03\x08\x00",
+      11);  // AE-2, AES-256, deflated
+  int asked = 0;
+  EXPECT_EQ(
+      Run(BuildZip({lzma, aes, File("next.txt", "next")}),
+          [&](TUnZip& z) { z.OnGetPassword = [&](TUnZip*, const std::string&, std::string&, bool&) { ++asked; }; }),
+      1);
+  EXPECT_EQ(asked, 0);
+  EXPECT_FALSE(platform::FileExists(Out("packed.bin")));
+  EXPECT_FALSE(platform::DirectoryExists(Out("sub")));
   EXPECT_EQ(Read("next.txt"), "next");
-  ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrUnsupported});
+  ASSERT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::kErrUnsupported, archive::kErrEncrypted}));
   EXPECT_EQ(rec_.Errors[0].FileName, Out("packed.bin"));
+  EXPECT_EQ(rec_.Errors[1].FileName, "sub\\aes.txt");
   EXPECT_EQ(archive::UnZipErrorText(archive::kErrUnsupported), "Unsupported compression method");
+  EXPECT_EQ(archive::UnZipErrorText(archive::kErrEncrypted), "The entry is encrypted");
 }
 
 TEST_F(UnZipExtract, SkippingWritesNothing) {
@@ -714,9 +754,19 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
   script.Host = 3;
   script.ExternalAttributes = (0100755u << 16);
   script.Date = older.Date;
-  std::string bytes = BuildZip({older, newer, script});
+  // Of Unix modes only the execute bits count, under the umask.
+  std::vector<TEntrySpec> entries = {older, newer, script};
+  const std::vector<std::pair<std::string, uint32_t>> modes = {
+      {"shared.txt", 0100666}, {"tool", 0100777}, {"setuid", 0104755}, {"private", 0100600}};
+  for (const auto& [name, mode] : modes) {
+    entries.push_back(File(name, name));
+    entries.back().Host = 3;
+    entries.back().ExternalAttributes = mode << 16;
+    entries.back().Date = older.Date;
+  }
+  std::string bytes = BuildZip(entries);
 
-  ASSERT_EQ(Run(bytes), 3);
+  ASSERT_EQ(Run(bytes), 7);
   auto when = platform::GetLastWriteTime(Out("older.txt"));
   ASSERT_TRUE(when);
   EXPECT_EQ(std::make_tuple(when->Year, when->Month, when->Day, when->Hour, when->Minute, when->Second),
@@ -724,8 +774,15 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
   EXPECT_NE(platform::GetAttributes(Out("newer.txt")) & platform::faReadOnly, 0u);
   EXPECT_EQ(platform::GetAttributes(Out("older.txt")) & platform::faReadOnly, 0u);
   if (platform::EmulatedMachine()) {
-    auto perms = std::filesystem::status(platform::HostPath(Out("run.sh"))).permissions();
-    EXPECT_EQ(perms & std::filesystem::perms::all, static_cast<std::filesystem::perms>(0755));
+    const uint32_t mask = platform::CreationMask();
+    auto modeOf = [&](const std::string& name) {
+      return static_cast<uint32_t>(std::filesystem::status(platform::HostPath(Out(name))).permissions());
+    };
+    EXPECT_EQ(modeOf("run.sh"), 0777u & ~mask);
+    EXPECT_EQ(modeOf("shared.txt"), 0666u & ~mask);
+    EXPECT_EQ(modeOf("tool"), 0777u & ~mask);
+    EXPECT_EQ(modeOf("setuid"), 0777u & ~mask);
+    EXPECT_EQ(modeOf("private"), 0666u & ~mask);
   }
 
   testsupport::RemoveTree(outDir_);
@@ -736,7 +793,7 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
                   z.DateAttribute = archive::daMaxFileDate;
                   z.RestoreFileAttr = false;
                 }),
-            3);
+            7);
   when = platform::GetLastWriteTime(Out("older.txt"));
   ASSERT_TRUE(when);
   EXPECT_EQ(std::make_tuple(when->Year, when->Month, when->Day, when->Hour, when->Minute, when->Second),
@@ -745,7 +802,7 @@ TEST_F(UnZipExtract, DatesAndAttributes) {
 
   testsupport::RemoveTree(outDir_);
   platform::CreateDir(outDir_);
-  ASSERT_EQ(Run(bytes, [](TUnZip& z) { z.DateAttribute = archive::daSysDate; }), 3);
+  ASSERT_EQ(Run(bytes, [](TUnZip& z) { z.DateAttribute = archive::daSysDate; }), 7);
   when = platform::GetLastWriteTime(Out("older.txt"));
   ASSERT_TRUE(when);
   EXPECT_EQ(when->Year, platform::Now().Year);
@@ -801,6 +858,29 @@ TEST_F(UnZipExtract, OemAndUtf8NamesBecomeAnsi) {
   platform::CreateDir(outDir_);
   EXPECT_EQ(Run(BuildZip({oem, utf8}), [](TUnZip& z) { z.TranslateOemChar = false; }), 2);
   EXPECT_EQ(rec_.Begun[0], Out("caf\x82.txt"));
+}
+
+// The Unicode Path extra field (0x7075) names the entry when it holds the CRC-32
+// of the stored name (in both headers, or in the directory alone), as Windows
+// tools write it beside a code page 437 name; it is passed over when its CRC is
+// another name's (the entry was renamed) or its name is no UTF-8.
+TEST_F(UnZipExtract, UnicodePathFieldNamesTheEntryItBelongsTo) {
+  std::string real;
+  ASSERT_TRUE(platform::UnicodeToAnsi(U"Preis \u2013 5 \u20AC.txt", real));
+  TEntrySpec both = File("Preis _ 5 _.txt", "both");
+  both.Extra = both.LocalExtra = unziptest::UnicodePathField(both.Name, "Preis \xE2\x80\x93 5 \xE2\x82\xAC.txt");
+  TEntrySpec central = File("d/caf_.txt", "central");
+  central.Extra = unziptest::UnicodePathField(central.Name, "d/caf\xC3\xA9.txt");
+  TEntrySpec renamed = File("renamed.txt", "renamed");
+  renamed.Extra = renamed.LocalExtra = unziptest::UnicodePathField("old.txt", "old.txt");
+  TEntrySpec invalid = File("invalid.txt", "invalid");
+  invalid.Extra = invalid.LocalExtra = unziptest::UnicodePathField(invalid.Name, "\xFF\xFE.txt");
+  EXPECT_EQ(Run(BuildZip({both, central, renamed, invalid})), 4);
+  EXPECT_EQ(rec_.Begun,
+            (std::vector<std::string>{Out(real), Out("d\\caf\xE9.txt"), Out("renamed.txt"), Out("invalid.txt")}));
+  EXPECT_EQ(Read(real), "both");
+  EXPECT_EQ(Read("d\\caf\xE9.txt"), "central");
+  EXPECT_TRUE(rec_.Errors.empty());
 }
 
 }  // namespace

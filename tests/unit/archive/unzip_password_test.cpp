@@ -83,7 +83,7 @@ TEST_F(UnZipPassword, HandlerIsAskedUntilItAnswersRight) {
   EXPECT_EQ(testsupport::ReadFileText(Out("b.txt")), "beta");
 }
 
-TEST_F(UnZipPassword, WithoutAHandlerTheEntryIsDroppedAndLaterOnesAreNotTried) {
+TEST_F(UnZipPassword, WithoutAHandlerEachShutEntryIsNamedAndDropped) {
   TUnZip z;
   Prepare(z, BuildZip({Secret("a.txt", "alpha", "pw"),
                        [] {
@@ -94,14 +94,23 @@ TEST_F(UnZipPassword, WithoutAHandlerTheEntryIsDroppedAndLaterOnesAreNotTried) {
                        }(),
                        Secret("sub/b.txt", "beta", "pw")}));
   EXPECT_EQ(z.Extract(), 1);
-  EXPECT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrRequiredEvent});
-  EXPECT_EQ(rec_.Errors[0].ExtendedMsg, "OnGetPassword");
+  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::kErrEncrypted, archive::kErrEncrypted}));
+  EXPECT_EQ(rec_.Errors[0].FileName, "a.txt");
+  EXPECT_EQ(rec_.Errors[1].FileName, "sub\\b.txt");
   // Reported under the stored name with a failed check, no file created.
   EXPECT_EQ(rec_.Ended, (std::vector<std::pair<std::string, bool>>{
                             {"a.txt", false}, {Out("open.txt"), true}, {"sub\\b.txt", false}}));
   EXPECT_FALSE(platform::FileExists(Out("a.txt")));
   EXPECT_FALSE(platform::FileExists(Out("sub\\b.txt")));
   EXPECT_EQ(testsupport::ReadFileText(Out("open.txt")), "open");
+
+  // Passwords that do not fit, and nobody to ask: each entry says so.
+  TUnZip listed;
+  rec_ = TRecorder();
+  Prepare(listed, BuildZip({Secret("a.txt", "alpha", "pw"), Secret("b.txt", "beta", "pw")}));
+  listed.Passwords = {"wrong"};
+  EXPECT_EQ(listed.Extract(), 0);
+  EXPECT_EQ(rec_.ErrorCodes(), (std::vector<int>{archive::kErrBadPassword, archive::kErrBadPassword}));
 }
 
 TEST_F(UnZipPassword, AttemptsRunOutAndTheRestIsSkippedWithoutAsking) {

@@ -44,6 +44,8 @@ struct TEntrySpec {
   std::string LocalName;            // a different name in the local header
   int64_t LocalOffset = -1;         // point the directory at another entry's local header
   bool Zip64 = false;               // sizes and offset in ZIP64 extra fields (and descriptor)
+  std::string Extra;                // further extra fields of the central record
+  std::string LocalExtra;           // and of the local header
 };
 
 struct TArchiveLayout {
@@ -113,6 +115,7 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries, const TArchi
       Put32(out, e.DataDescriptor ? 0 : crc);
       Put32(out, e.Zip64 ? kMarker : e.DataDescriptor ? 0 : static_cast<uint32_t>(csize));
       Put32(out, e.Zip64 ? kMarker : e.DataDescriptor ? 0 : static_cast<uint32_t>(size));
+      extra += e.LocalExtra;
       Put16(out, static_cast<uint32_t>(localName.size()));
       Put16(out, static_cast<uint32_t>(extra.size()));
       out += localName;
@@ -146,6 +149,7 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries, const TArchi
       Put16(extra, static_cast<uint32_t>(values.size()));
       extra += values;
     }
+    extra += e.Extra;
     Put32(central, 0x02014B50);
     Put16(central, (static_cast<uint32_t>(e.Host) << 8) | 20);
     Put16(central, 20);
@@ -197,6 +201,17 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries, const TArchi
   Put16(out, static_cast<uint32_t>(layout.Comment.size()));
   out += layout.Comment;
   return out;
+}
+
+// An Info-ZIP Unicode Path extra field (0x7075) naming utf8, for the stored name
+// whose CRC-32 it holds.
+inline std::string UnicodePathField(const std::string& crcOf, const std::string& utf8) {
+  std::string field;
+  Put16(field, 0x7075);
+  Put16(field, static_cast<uint32_t>(5 + utf8.size()));
+  field += '\x01';
+  Put32(field, archive::Crc32(crcOf.data(), crcOf.size()));
+  return field + utf8;
 }
 
 // ---------------------------------------------------------------- event recorder

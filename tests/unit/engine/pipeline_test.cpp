@@ -210,8 +210,7 @@ TEST(Pipeline, StalledTransferIsStoppedByTheCheckTimer) {
   // The worker stays suspended for good: the transfer ending changes nothing.
   release.store(true);
   server.Join();
-  platform::SleepMs(200);
-  run.backend.ProcessMessages();
+  ASSERT_TRUE(run.backend.PumpUntil([&] { return run.form.Gate.Waiting(); }));
   EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
   EXPECT_TRUE(run.form.Gate.Paused());
   // Let it end so the test leaves nothing running (the window never would).

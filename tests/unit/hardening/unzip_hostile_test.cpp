@@ -3,7 +3,8 @@
 // cuts every 7 bytes of a stored archive are in tests/unit/archive): every cut of
 // an archive with one entry of each method family, records pointing outside the
 // file, sizes of 4 GB declared for every method, directory records overlapping
-// one another's data, and names with NUL bytes or over-long single segments.
+// one another's data, end records inside the data, and names with NUL bytes or
+// over-long single segments.
 //
 // Each must end cleanly: no entry passes its check unless it holds exactly the
 // right bytes, and nothing is written outside the target folder.
@@ -305,6 +306,39 @@ TEST_F(UnZipHostile, OverlappingEntriesAreDecodedOnce) {
   EXPECT_EQ(Run(over, &overFiles), 4);
   EXPECT_EQ(rec_.ErrorCount(archive::kErrBadHeader), 1);
   EXPECT_EQ(overFiles.count("reduced4.dat"), 0u);
+}
+
+// An end record inside an entry's data (a stored archive) or in what was appended
+// after the archive is never taken for the archive's own: appended, the archive is
+// read as it is; cut before its directory, its local headers are read and it fails
+// as a whole, and the stored archive's entry never appears.
+TEST_F(UnZipHostile, EndRecordsInTheDataAreNotTheArchives) {
+  TEntrySpec inner;
+  inner.Name = "inner.txt";
+  inner.Data = "inner";
+  const std::string innerZip = unziptest::BuildZip({inner});
+  TEntrySpec nested;
+  nested.Name = "nested.zip";
+  nested.Data = innerZip;
+  TEntrySpec after;
+  after.Name = "after.txt";
+  after.Data = "after";
+  const std::string whole = unziptest::BuildZip({nested, after});
+  const std::size_t directory = Get32(whole, whole.size() - 22 + 16);
+  const std::map<std::string, std::string> expected = {{"nested.zip", innerZip}, {"after.txt", "after"}};
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"archive appended", whole + std::string(1000, 'x') + innerZip},
+      {"cut before its directory", whole.substr(0, directory)},
+      {"cut inside its directory", whole.substr(0, directory + 10)},
+  };
+  for (const auto& [what, bytes] : cases) {
+    std::map<std::string, std::string> files;
+    Run(bytes, &files);
+    EXPECT_EQ(files, expected) << what;
+    EXPECT_EQ(rec_.ErrorCodes(),
+              what == cases[0].first ? std::vector<int>{} : std::vector<int>{archive::kErrBadDirectory})
+        << what;
+  }
 }
 
 // Names the operating system cannot take as they are: a NUL inside (the part

@@ -12,6 +12,7 @@
 #include "platform/system.h"
 #include "settings/registry.h"
 #include "support/platform_id_override.h"
+#include "support/recording_progress.h"
 
 using namespace installtest;
 
@@ -38,6 +39,7 @@ class UninstallTest : public InstallTest {
   }
   std::string NtCommand(const std::string& path) const { return "CMD.EXE /C DEL \"" + path + "\""; }
   std::string Folder(const std::string& name) const { return settings.InstallFolder + "\\" + name; }
+  testsupport::TRecordingProgress progress;
 };
 
 // The path with every backslash doubled.
@@ -160,13 +162,6 @@ TEST_F(UninstallTest, FilesAreDeletedAndOnlyTheirOwnEmptiedFoldersRemoved) {
   ASSERT_TRUE(testsupport::WaitForFile(ready, 20000));
   platform::EraseFile(ready);
 
-  std::vector<std::string> calls;
-  install::TUninstallProgress progress;
-  progress.SetCaption = [&](const std::string& s) { calls.push_back("caption " + s); };
-  progress.StepOverall = [&] { calls.push_back("overall+1"); };
-  progress.SetMax = [&](int32_t n) { calls.push_back("max " + text::IntToStr(n)); };
-  progress.SetPosition = [&](int32_t n) { calls.push_back("pos " + text::IntToStr(n)); };
-  progress.Step = [&] { calls.push_back("step"); };
   EXPECT_TRUE(install::UninstallFiles(settings, progress));
 
   EXPECT_FALSE(platform::FileExists(recorded[0]));
@@ -178,8 +173,8 @@ TEST_F(UninstallTest, FilesAreDeletedAndOnlyTheirOwnEmptiedFoldersRemoved) {
   EXPECT_EQ(RunOnce(), (std::map<std::string, std::string>{{"ORBAXLU_DEL_1", NtCommand(lockedFile)}}));
   // The record stays for the registry step.
   EXPECT_EQ(RecordedFiles(), list);
-  EXPECT_EQ(calls, (std::vector<std::string>{"max 0", "caption Deleting files", "overall+1", "max 5", "pos 0", "pos 1",
-                                             "pos 2", "pos 3", "pos 4", "pos 5"}));
+  EXPECT_EQ(progress.Calls, (std::vector<std::string>{"max 0", "caption Deleting files", "overall+1", "max 5", "pos 0",
+                                                      "pos 1", "pos 2", "pos 3", "pos 4", "pos 5"}));
 
   testsupport::WriteFileText(release, "");
   EXPECT_EQ(platform::WaitForProcess(holder, 20000), platform::TWaitResult::Ended);
@@ -189,7 +184,7 @@ TEST_F(UninstallTest, ReadOnlyFilesAreDeletedToo) {
   const std::string file = MakeFile(Folder("sub\\readonly.txt"));
   platform::SetAttributes(file, platform::faReadOnly, 0444);
   WriteString(HKCU, RecordPath(), "Files", file + ";");
-  install::UninstallFiles(settings);
+  install::UninstallFiles(settings, progress);
   EXPECT_FALSE(platform::FileExists(file));
   EXPECT_FALSE(platform::DirectoryExists(Folder("sub")));
   EXPECT_TRUE(RunOnce().empty());
@@ -199,15 +194,12 @@ TEST_F(UninstallTest, EntryWithoutRecordDeletesNoFilesButIsItselfDeleted) {
   const std::string file = MakeFile(Folder("Kestrova.exe"));
   WriteString(HKCU, ProductPath(), "Language", "EN");
   WriteString(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName, "DisplayName", "x");
-  std::vector<std::string> calls;
-  install::TUninstallProgress progress;
-  progress.SetMax = [&](int32_t n) { calls.push_back("max " + text::IntToStr(n)); };
-  progress.Step = [&] { calls.push_back("step"); };
   install::UninstallFiles(settings, progress);
-  EXPECT_EQ(calls, (std::vector<std::string>{"max 0"}));
-  calls.clear();
+  EXPECT_EQ(progress.Calls, (std::vector<std::string>{"max 0", "caption Deleting files", "overall+1"}));
+  progress.Calls.clear();
   install::UninstallRegistries(settings, progress);
-  EXPECT_EQ(calls, (std::vector<std::string>{"max 0", "max 1", "step"}));
+  EXPECT_EQ(progress.Calls,
+            (std::vector<std::string>{"max 0", "caption Deleting registries", "overall+1", "max 1", "step"}));
   EXPECT_TRUE(platform::FileExists(file));
   EXPECT_FALSE(KeyExists(HKCU, ProductPath()));
   EXPECT_TRUE(KeyExists(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName));
@@ -221,8 +213,8 @@ TEST_F(UninstallTest, TopLevelEntriesStayButTheirFilesGo) {
   settings.SetRegistryKeys("HKEY_CURRENT_USER\\" + top + ",HKEY_CURRENT_USER\\\\" + ProductPath());
   WriteString(HKCU, ProductPath(), "Keep", "1");
   ASSERT_EQ(settings.RegistryKeys.Count(), 2);
-  install::UninstallFiles(settings);
-  install::UninstallRegistries(settings);
+  install::UninstallFiles(settings, progress);
+  install::UninstallRegistries(settings, progress);
   EXPECT_FALSE(platform::FileExists(file));
   EXPECT_EQ(ReadString(HKCU, top, "Keep"), "1");
   EXPECT_EQ(ReadString(HKCU, ProductPath(), "Keep"), "1");  // its path began with "\"
@@ -249,8 +241,8 @@ TEST_F(UninstallTest, DoubledAndTrailingBackslashesNeverReachTheKeyAbove) {
     WriteString(HKCU, RecordPath(), "Files", file + ";");
     settings.SetRegistryKeys("HKEY_CURRENT_USER\\" + c.path);
     ASSERT_EQ(settings.RegistryKeys.Count(), 1);
-    install::UninstallFiles(settings);
-    install::UninstallRegistries(settings);
+    install::UninstallFiles(settings, progress);
+    install::UninstallRegistries(settings, progress);
     EXPECT_EQ(ReadString(HKCU, product, "Keep"), "1") << c.path;
     EXPECT_EQ(ReadString(HKCU, product, "").has_value(), c.productDefault) << c.path;
     EXPECT_EQ(KeyExists(HKCU, product + "\\Sub"), c.subKey) << c.path;
@@ -331,8 +323,8 @@ TEST_F(UninstallTest, ListsNamingARootOrAWholeBranchLeaveOtherProgramsAlone) {
     DumpTree(HKLM, "", "", beforeMachine);
 
     settings.SetRegistryKeys(list + "," + product);
-    install::UninstallFiles(settings);
-    install::UninstallRegistries(settings);
+    install::UninstallFiles(settings, progress);
+    install::UninstallRegistries(settings, progress);
 
     std::vector<std::string> after, afterMachine;
     DumpTree(HKCU, "", ProductPath(), after);
@@ -394,9 +386,9 @@ TEST_F(UninstallTest, EmptyUninstallKeyLeavesOtherProgramsEntries) {
 
 TEST_F(UninstallTest, RecordValuesThatAreNotTextRaise) {
   WriteDword(HKCU, RecordPath(), "Files", 3);
-  EXPECT_THROW(install::UninstallFiles(settings), ERegistryException);
+  EXPECT_THROW(install::UninstallFiles(settings, progress), ERegistryException);
   WriteDword(HKCU, RecordPath(), "UninstallKey", 3);
-  EXPECT_THROW(install::UninstallRegistries(settings), ERegistryException);
+  EXPECT_THROW(install::UninstallRegistries(settings, progress), ERegistryException);
 }
 
 TEST_F(UninstallTest, RegisteredUninstallListUndoesAWholeInstallation) {
@@ -422,8 +414,8 @@ TEST_F(UninstallTest, RegisteredUninstallListUndoesAWholeInstallation) {
   uninstall.InstallFolder = settings.InstallFolder;
   uninstall.SetRegistryKeys(list);
   ASSERT_EQ(uninstall.RegistryKeys.Count(), 2);
-  EXPECT_TRUE(install::UninstallFiles(uninstall));
-  EXPECT_TRUE(install::UninstallRegistries(uninstall));
+  EXPECT_TRUE(install::UninstallFiles(uninstall, progress));
+  EXPECT_TRUE(install::UninstallRegistries(uninstall, progress));
 
   EXPECT_TRUE(platform::ListDir(settings.InstallFolder).empty());
   EXPECT_FALSE(platform::DirectoryExists(GroupFolder()));

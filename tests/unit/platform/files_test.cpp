@@ -108,6 +108,45 @@ TEST(Folders, ListDirPutsFoldersFirst) {
   EXPECT_TRUE(ListDir(dir / "missing").empty());
 }
 
+// Paths past the 260 characters of the ANSI file functions, as an installation a
+// few folders deep reaches below %TEMP%\<GUID>\: every file and folder service
+// takes them, in every spelling (doubled separators, "." and "..", relative to
+// the current folder), and the tree is removed again.
+TEST(Folders, PathsLongerThan260Characters) {
+  TTempFolder dir;
+  std::string relative;
+  for (int i = 0; dir.Path().size() + relative.size() < 320; ++i)
+    relative += (relative.empty() ? "" : "\\") + std::string(60, static_cast<char>('a' + i));
+  const std::string deep = dir / relative;
+  ASSERT_TRUE(ForceDirectories(deep));
+  EXPECT_TRUE(DirectoryExists(deep));
+  EXPECT_FALSE(CreateDir(deep));
+  const std::string file = deep + "\\a file with a long name.txt";
+  WriteFileText(file, "long");
+  EXPECT_TRUE(FileExists(file));
+  const std::string twin = deep + "\\.\\x\\..\\\\a file with a long name.txt";
+  EXPECT_EQ(ReadFileText(twin), "long");
+  const std::string old = GetCurrentDir();
+  ASSERT_TRUE(SetCurrentDir(dir.Path()));
+  EXPECT_TRUE(FileExists(relative + "\\a file with a long name.txt"));
+  ASSERT_TRUE(SetCurrentDir(old));
+
+  ASSERT_TRUE(SetAttributes(file, faReadOnly | faArchive));
+  EXPECT_EQ(GetAttributes(file) & faReadOnly, faReadOnly);
+  EXPECT_TRUE(SetAttributesNormal(file));
+  ASSERT_TRUE(SetLastWriteTime(file, TLocalTime{2003, 7, 15, 23, 59, 58}));
+  EXPECT_EQ(GetLastWriteTime(file)->Year, 2003);
+  ASSERT_TRUE(CopyFileTo(file, deep + "\\copy.txt", true));
+  ASSERT_TRUE(MoveFileTo(deep + "\\copy.txt", deep + "\\moved.txt"));
+  EXPECT_EQ(ListDir(deep), (std::vector<std::string>{"a file with a long name.txt", "moved.txt"}));
+  EXPECT_EQ(ReadFileText(deep + "\\moved.txt"), "long");
+  EXPECT_TRUE(EraseFile(deep + "\\moved.txt"));
+  EXPECT_FALSE(RemoveDir(deep));  // not empty
+  EXPECT_TRUE(EraseFile(file));
+  EXPECT_TRUE(RemoveDir(deep));
+  EXPECT_FALSE(DirectoryExists(deep));
+}
+
 TEST(Files, AttributesAndReadOnly) {
   TTempFolder dir;
   std::string f = dir / "f.txt";

@@ -3,11 +3,14 @@
 
 #include <algorithm>
 #include <set>
+#include <thread>
 
 #include "engine/worker.h"
 #include "platform/files.h"
+#include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
+#include "settings/registry.h"
 #include "shell/form_main.h"
 #include "shell/retry_form.h"
 #include "shell/ui/win32/layout.h"
@@ -137,8 +140,14 @@ TEST(MainWindow, CloseOnTheFolderViewAsksAndNoKeepsItUsable) {
   EXPECT_TRUE(w.form.Closed());
   EXPECT_EQ(w.form.ExitStatus(), 1);
   // Nothing is registered after an abort.
+  testsupport::TTempFolder folder;
+  w.form.Settings->InstallFolder = folder.Path();
   w.form.FormDestroy();
   EXPECT_FALSE(w.form.Settings);
+  TRegistry run;
+  EXPECT_FALSE(run.OpenKeyReadOnly("Software\\Microsoft\\Windows\\CurrentVersion\\Run") &&
+               run.ValueExists(defaults::ApplicationName()) &&
+               run.ReadString(defaults::ApplicationName()).rfind(folder.Path(), 0) == 0);
 }
 
 TEST(MainWindow, CancelledFolderBrowserLeavesTheEntry) {
@@ -311,4 +320,21 @@ TEST(WindowLayout, PicturesResampleByArea) {
   EXPECT_EQ(picture::Resample(line, 6, 2).Data,
             (std::vector<uint32_t>{0xFF000000u, 0xFF000000u, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFF000000u, 0xFF000000u,
                                    0xFF000000u, 0xFF000000u, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFF000000u, 0xFF000000u}));
+}
+
+// A call that fails on the window's thread fails the waiting caller: a retry
+// question that could not be asked must not read as Cancel.
+TEST(SyncQueue, WhatFailsOnTheWindowThreadFailsTheCaller) {
+  TSyncQueue queue;
+  std::string raised;
+  std::thread caller([&] {
+    try {
+      queue.Call([] { throw EInOutError("no dialog", 0); });
+    } catch (const EInOutError& e) {
+      raised = e.Message;
+    }
+  });
+  while (!queue.Drain()) std::this_thread::yield();
+  caller.join();
+  EXPECT_EQ(raised, "no dialog");
 }

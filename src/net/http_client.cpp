@@ -1,5 +1,9 @@
 #include "net/http_client.h"
 
+#include <algorithm>
+#include <chrono>
+
+#include "base/log.h"
 #include "base/text.h"
 #include "net/base64.h"
 
@@ -12,6 +16,20 @@ constexpr size_t kMaxErrorBody = 64 * 1024;
 constexpr int64_t kMaxRefusedBody = 1024 * 1024;
 // How long the body of a refused answer may keep us waiting between portions.
 constexpr int32_t kRefusedBodyTimeoutMs = 2000;
+// Requests of one address answering a proxy's 407 at most: a handshake takes
+// two, and each scheme gets its turn.
+constexpr int kMaxAuthLegs = 8;
+
+// The system refused the TCP connection itself (to the server or a proxy): the
+// next proxy of a plan may do better. Callers see an ESocketError like any other.
+class EConnectFailed : public ESocketError {
+ public:
+  using ESocketError::ESocketError;
+};
+
+void Log(const std::string& event) { logging::Log("HTTP: " + event); }
+
+std::string Route(const std::string& proxy) { return proxy.empty() ? "directly" : "through proxy " + proxy; }
 
 void AddLine(std::string& out, const char* name, const std::string& value) {
   if (value.empty()) return;
@@ -58,17 +76,45 @@ THTTPClient::THTTPClient() {
   work_.OnEnd = [this](TWorkMode m) {
     if (OnWorkEnd) OnWorkEnd(this, m);
   };
+  proxyAuth_.Credentials = [this](const std::string& realm, int attempt, std::string& user, std::string& password) {
+    if (attempt == 1 && !ProxyParams.ProxyUsername.empty()) {
+      user = ProxyParams.ProxyUsername;
+      password = ProxyParams.ProxyPassword;
+      return true;
+    }
+    if (!OnProxyCredentials || attempt > AuthRetries) return false;
+    TProxyCredentialRequest request;
+    request.Proxy = AddressHost(ProxyParams.ProxyServer()) + ":" + std::to_string(ProxyParams.ProxyPort());
+    request.Realm = realm;
+    request.Attempt = attempt;
+    if (!OnProxyCredentials(this, request, user, password)) return false;
+    ProxyParams.ProxyUsername = user;
+    ProxyParams.ProxyPassword = password;
+    return true;
+  };
 }
 
 THTTPClient::~THTTPClient() { Disconnect(); }
 
-void THTTPClient::Abort() { socket_.Abort(); }
+void THTTPClient::Abort() {
+  socket_.Abort();
+  // Taken, so that a Pause between its check and its wait still hears it.
+  std::lock_guard<std::mutex> guard(pauseLock_);
+  pauseWake_.notify_all();
+}
+
+void THTTPClient::Pause(int32_t milliseconds) {
+  std::unique_lock<std::mutex> lock(pauseLock_);
+  pauseWake_.wait_for(lock, std::chrono::milliseconds(std::max(milliseconds, 0)), [this] { return socket_.Aborted(); });
+  if (socket_.Aborted()) throw ETransferAborted();
+}
 
 void THTTPClient::Disconnect() {
   tls_.Close();
   socket_.Close();
   connectionKey_.clear();
   if (in_) in_->Reset();
+  proxyAuth_.ConnectionClosed();
 }
 
 THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
@@ -101,6 +147,12 @@ THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
 
   t.tls = t.scheme == "https";
   t.viaProxy = !ProxyParams.ProxyServer().empty();
+  const std::string proxy =
+      t.viaProxy ? text::UpperCase(ProxyParams.ProxyServer()) + ":" + std::to_string(ProxyParams.ProxyPort()) : "";
+  if (proxy != authProxy_) {
+    proxyAuth_.Reset();
+    authProxy_ = proxy;
+  }
   if (!t.viaProxy) {
     t.connectHost = t.uri.Host;
     t.connectPort = t.port;
@@ -122,7 +174,7 @@ THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
   return t;
 }
 
-std::string THTTPClient::RequestText(const Target& t) {
+std::string THTTPClient::RequestText(const Target& t, const std::string& proxyAuthorization) {
   const THTTPRequest& r = Request;
   bool v10 = ProtocolVersion == THTTPProtocolVersion::pv1_0;
   std::string out = "GET " + t.requestTarget + (v10 ? " HTTP/1.0" : " HTTP/1.1") + "\r\n";
@@ -155,17 +207,57 @@ std::string THTTPClient::RequestText(const Target& t) {
   if (r.BasicAuthentication && !r.Username.empty())
     AddLine(out, "Authorization", "Basic " + Base64Encode(r.Username + ":" + r.Password));
   // Never through a tunnel: the server at its end is not the proxy.
-  if (t.ProxyForm()) AddLine(out, "Proxy-Authorization", ProxyAuthorization());
+  if (t.ProxyForm()) AddLine(out, "Proxy-Authorization", proxyAuthorization);
   if (AllowCookies) AddLine(out, "Cookie", cookies_.CookieHeader(t.uri.Host, t.uri.Path + t.uri.Document));
   out += "\r\n";
   return out;
 }
 
-std::string THTTPClient::BuildRequest(const std::string& url) { return RequestText(Prepare(url)); }
+std::string THTTPClient::BuildRequest(const std::string& url) {
+  return RequestText(Prepare(url), ProxyAuthorization());
+}
 
 std::string THTTPClient::ProxyAuthorization() const {
   if (!ProxyParams.BasicAuthentication || ProxyParams.ProxyUsername.empty()) return "";
   return "Basic " + Base64Encode(ProxyParams.ProxyUsername + ":" + ProxyParams.ProxyPassword);
+}
+
+std::string THTTPClient::TakeProxyAuthorization() {
+  std::string value;
+  value.swap(pendingProxyAuth_);
+  return value.empty() ? ProxyAuthorization() : value;
+}
+
+bool THTTPClient::Authenticate(const THTTPResponse& answer, bool connectionKept, int legs) {
+  std::string offered;
+  for (const auto& c : ParseChallenges(answer.ProxyAuthenticate)) offered += (offered.empty() ? "" : ", ") + c.Scheme;
+  const std::string proxy = AddressHost(ProxyParams.ProxyServer()) + ":" + std::to_string(ProxyParams.ProxyPort());
+  const std::optional<std::string> next =
+      legs < kMaxAuthLegs ? proxyAuth_.Respond(answer.ProxyAuthenticate, ProxyParams.ProxyServer(), connectionKept)
+                          : std::optional<std::string>();
+  if (!next) {
+    Log("proxy " + proxy + " asks who we are (" + offered + "); nothing is left to answer it with");
+    return false;
+  }
+  ProxyParams.Authenticated = true;
+  pendingProxyAuth_ = *next;
+  Log("proxy " + proxy + " asks who we are (" + offered + "); " +
+      (next->empty() ? proxyAuth_.Scheme() + " failed, asking again" : "answering with " + proxyAuth_.Scheme()));
+  return true;
+}
+
+void THTTPClient::AuthenticationAccepted() {
+  Log("proxy accepts " + proxyAuth_.Scheme());
+  // Credentials the proxy took go with every later request, unasked.
+  if (proxyAuth_.Scheme() == "Basic") ProxyParams.BasicAuthentication = true;
+  proxyAuth_.Accepted();
+}
+
+bool THTTPClient::KeepsConnection(const THTTPResponse& answer) const {
+  const std::string conn = text::Trim(answer.Connection), proxyConn = text::Trim(answer.ProxyConnection);
+  if (ProtocolVersion == THTTPProtocolVersion::pv1_1)
+    return !text::SameText(conn, "CLOSE") && !text::SameText(proxyConn, "CLOSE");
+  return text::SameText(conn, "KEEP-ALIVE") || text::SameText(proxyConn, "KEEP-ALIVE");
 }
 
 void THTTPClient::Send(const std::string& data) {
@@ -183,7 +275,11 @@ bool THTTPClient::ConnectTo(const Target& t) {
   size_t block = BodyOptions().recvBufferSize;
   in_.reset();
   try {
-    socket_.Connect(t.connectHost, static_cast<uint16_t>(t.connectPort));
+    try {
+      socket_.Connect(t.connectHost, static_cast<uint16_t>(t.connectPort));
+    } catch (const ESocketError& e) {
+      throw EConnectFailed(e.LastError);
+    }
     if (t.tls) {
       if (t.viaProxy) OpenTunnel(t);
       tls_.Start(socket_, t.uri.Host);
@@ -199,29 +295,87 @@ bool THTTPClient::ConnectTo(const Target& t) {
   return false;
 }
 
+void THTTPClient::UseProxy(const TProxyServer& server) {
+  // Credentials are not offered unasked to another proxy than the one that took them.
+  if (!text::SameText(server.Host, ProxyParams.ProxyServer()) || server.Port != ProxyParams.ProxyPort())
+    ProxyParams.BasicAuthentication = false;
+  ProxyParams.SetProxyServer(server.Host);
+  ProxyParams.SetProxyPort(server.Direct() ? 0 : server.Port);
+  // Credentials the setting carries count as the caller's own.
+  if (!server.Username.empty() && ProxyParams.ProxyUsername.empty()) {
+    ProxyParams.ProxyUsername = server.Username;
+    ProxyParams.ProxyPassword = server.Password;
+  }
+}
+
+bool THTTPClient::ConnectAlong(const std::string& url, Target& t) {
+  if (!ResolveProxy) {
+    t = Prepare(url);
+    return ConnectTo(t);
+  }
+  const TProxyPlan plan = ResolveProxy(url);
+  Log("proxy for " + LoggableUrl(url) + ": " + plan.Describe());
+  // Those that failed before go last, in their order.
+  std::vector<TProxyServer> order;
+  for (const bool dead : {false, true})
+    for (const TProxyServer& s : plan.Servers)
+      if ((std::find(deadProxies_.begin(), deadProxies_.end(), s.Text()) != deadProxies_.end()) == dead)
+        order.push_back(s);
+  if (order.empty()) order.emplace_back();
+  for (size_t i = 0;; ++i) {
+    UseProxy(order[i]);
+    t = Prepare(url);
+    try {
+      return ConnectTo(t);
+    } catch (const EConnectFailed& e) {
+      if (order[i].Direct() || i + 1 == order.size()) throw;
+      if (std::find(deadProxies_.begin(), deadProxies_.end(), order[i].Text()) == deadProxies_.end())
+        deadProxies_.push_back(order[i].Text());
+      Log("proxy " + order[i].Text() + " cannot be reached (" + text::StringReplace(e.Message, "\r\n", " ") +
+          "); trying " + order[i + 1].Text());
+    }
+  }
+}
+
 void THTTPClient::OpenTunnel(const Target& t) {
   // RFC 9110 section 9.3.6: the proxy answers 2xx and from then on relays bytes.
-  std::string authority = AddressHost(t.uri.Host) + ":" + std::to_string(t.port);
-  std::string request = "CONNECT " + authority + " HTTP/1.1\r\n";
-  AddLine(request, "Host", authority);
-  AddLine(request, "User-Agent", Request.UserAgent);
-  AddLine(request, "Proxy-Authorization", ProxyAuthorization());
-  request += "\r\n";
-  socket_.SendAll(request.data(), request.size());
-
+  const std::string authority = AddressHost(t.uri.Host) + ":" + std::to_string(t.port);
   TInputBuffer in(socket_, BodyOptions().recvBufferSize);
   in.SetTimeout(ReadTimeout);
-  THTTPResponse answer;
-  do ReadResponseHead(in, answer, BodyOptions().maxLineLength);
-  while (IsInterimStatus(answer.ResponseCode));
-  if (answer.ResponseCode < 200 || answer.ResponseCode > 299) {
+  for (int legs = 0;; ++legs) {
+    const bool answering = !pendingProxyAuth_.empty();
+    const std::string proxyAuthorization = TakeProxyAuthorization();
+    std::string request = "CONNECT " + authority + " HTTP/1.1\r\n";
+    AddLine(request, "Host", authority);
+    AddLine(request, "User-Agent", Request.UserAgent);
+    AddLine(request, "Proxy-Authorization", proxyAuthorization);
+    request += "\r\n";
+    Log("CONNECT " + authority + " " + Route(AddressHost(t.connectHost) + ":" + std::to_string(t.connectPort)));
+    socket_.SendAll(request.data(), request.size());
+
+    THTTPResponse answer;
+    do ReadResponseHead(in, answer, BodyOptions().maxLineLength);
+    while (IsInterimStatus(answer.ResponseCode));
+    Log(answer.ResponseText);
+    if (answer.ResponseCode >= 200 && answer.ResponseCode <= 299) {
+      if (answering) AuthenticationAccepted();
+      // The server speaks only after our greeting: anything else came from the proxy.
+      if (in.Buffered() > 0) throw EHTTPInvalidResponse("The proxy sent data into the tunnel before the server.");
+      return;
+    }
+    const bool again = answer.ResponseCode == 407 && Authenticate(answer, KeepsConnection(answer), legs);
     std::string body;
     TWorkCounter quiet;  // the proxy's refusal is no part of the download
     ReadRefusedBody(in, answer, quiet, body);
-    throw EHTTPProtocolException(answer.ResponseText, answer.ResponseCode, body);
+    if (!again) throw EHTTPProtocolException(answer.ResponseText, answer.ResponseCode, body);
+    if (!KeepsConnection(answer) || in.ClosedGracefully() || in.Buffered() > 0 || !socket_.IsOpen()) {
+      // The next round on a new connection to the same proxy.
+      socket_.Close();
+      proxyAuth_.ConnectionClosed();
+      in.Reset();
+      socket_.Connect(t.connectHost, static_cast<uint16_t>(t.connectPort));
+    }
   }
-  // The server speaks only after our greeting: anything else came from the proxy.
-  if (in.Buffered() > 0) throw EHTTPInvalidResponse("The proxy sent data into the tunnel before the server.");
 }
 
 bool THTTPClient::KeepConnection() const {
@@ -266,26 +420,32 @@ void THTTPClient::ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer,
   body = sink.Text();
 }
 
-bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& location) {
+THTTPClient::TAnswer THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& location, int legs) {
   size_t maxLine = BodyOptions().maxLineLength;
   in_->SetTimeout(ReadTimeout);
   do {
     ReadResponseHead(*in_, Response, maxLine);
     statusSeen_ = true;
   } while (IsInterimStatus(Response.ResponseCode));
+  Log(Response.ResponseText +
+      (Response.HasContentLength() ? ", Content-Length " + text::IntToStr(Response.ContentLength) : "") +
+      (Response.ContentRange.empty() ? "" : ", Content-Range " + Response.ContentRange));
 
   if (AllowCookies) {
     for (const char* name : {"Set-cookie", "Set-cookie2"})
       for (const auto& v : Response.RawHeaders.AllValues(name))
         cookies_.Add(v, t.uri.Host, t.uri.Path + t.uri.Document);
   }
-  std::string conn = text::Trim(Response.Connection), proxyConn = text::Trim(Response.ProxyConnection);
-  if (ProtocolVersion == THTTPProtocolVersion::pv1_1)
-    Response.KeepAlive = !text::SameText(conn, "CLOSE") && !text::SameText(proxyConn, "CLOSE");
-  else
-    Response.KeepAlive = text::SameText(conn, "KEEP-ALIVE") || text::SameText(proxyConn, "KEEP-ALIVE");
+  Response.KeepAlive = KeepsConnection(Response);
 
   int32_t code = Response.ResponseCode;
+  // Our proxy's own question; through a tunnel a 407 would come from the server.
+  if (code == 407 && t.ProxyForm() && Authenticate(Response, Response.KeepAlive, legs)) {
+    std::string body;
+    TWorkCounter quiet;  // a round of the handshake is no part of the download
+    ReadRefusedBody(*in_, Response, quiet, body);
+    return TAnswer::Authenticate;
+  }
   bool redirect = (code >= 300 && code <= 399 && code != 304) || Response.RawHeaders.Has("Location");
   bool success = code >= 200 && code <= 299;
   if (redirect || !success) {
@@ -293,29 +453,57 @@ bool THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& locati
     ReadRefusedBody(*in_, Response, work_, body);
     if (redirect && HandleRedirects && !Response.Location.empty()) {
       location = Response.Location;
-      return true;
+      return TAnswer::Redirect;
     }
     throw EHTTPProtocolException(Response.ResponseText, code, body);
   }
-  if (code == 204) return false;
+  if (code == 204) return TAnswer::Done;
   if (in_->ClosedGracefully() && in_->Buffered() == 0) throw ENetException();
+  if (OnHeadersAvailable) OnHeadersAvailable(this);
+  const int64_t before = dest.Position();
   ReadResponseBody(*in_, Response, dest, work_, BodyOptions(true));
-  return false;
+  Log(text::IntToStr(dest.Position() - before) + " bytes received");
+  return TAnswer::Done;
 }
 
 void THTTPClient::Get(const std::string& url, TStream& dest) {
+  try {
+    GetOnce(url, dest);
+  } catch (const Exception& e) {
+    Log("failed: " + text::StringReplace(e.Message, "\r\n", " "));
+    throw;
+  }
+}
+
+void THTTPClient::GetOnce(const std::string& url, TStream& dest) {
   socket_.WatchRate(MinimumRate, RateWindow);
   std::string current = url;
   bool retried = false;
   for (int32_t redirects = 0;;) {
-    Target t = Prepare(current);
-    bool reused = ConnectTo(t);
+    Target t;
+    bool reused = ConnectAlong(current, t);
     std::string location;
-    bool follow = false;
-    statusSeen_ = false;
+    TAnswer answer = TAnswer::Done;
     try {
-      Send(RequestText(t));
-      follow = ReadAnswer(t, dest, location);
+      for (int legs = 0;; ++legs) {
+        statusSeen_ = false;
+        const bool answering = !pendingProxyAuth_.empty();
+        const std::string proxyAuthorization = TakeProxyAuthorization();
+        Log("GET " + LoggableUrl(current) + " " +
+            Route(t.viaProxy ? AddressHost(t.connectHost) + ":" + std::to_string(t.connectPort) : ""));
+        Send(RequestText(t, t.ProxyForm() ? proxyAuthorization : ""));
+        answer = ReadAnswer(t, dest, location, legs);
+        if (answer != TAnswer::Authenticate) {
+          if (answering) AuthenticationAccepted();
+          break;
+        }
+        // The next round goes over this connection while it stays open.
+        reused = KeepConnection();
+        if (!reused) {
+          Disconnect();
+          ConnectTo(t);
+        }
+      }
     } catch (const EHTTPProtocolException&) {
       // The refused answer was read whole: the connection is as good as after a
       // success.
@@ -338,7 +526,7 @@ void THTTPClient::Get(const std::string& url, TStream& dest) {
       throw;
     }
     if (!KeepConnection()) Disconnect();
-    if (!follow) return;
+    if (answer != TAnswer::Redirect) return;
     if (++redirects > RedirectMaximum) throw EHTTPProtocolException(Response.ResponseText, Response.ResponseCode, "");
     if (location.find("://") != std::string::npos) {
       current = location;

@@ -3,6 +3,15 @@
 // progress events while it reads. An https address goes over TLS (tls.h), through
 // a CONNECT tunnel when a proxy is set; it never falls back to plain HTTP.
 //
+// A proxy that asks who we are (407) is answered, also for the CONNECT of an
+// https address (proxy_auth.h): Negotiate and NTLM with the logged-on user's
+// credentials where the system has them, then Basic with ProxyParams' user name
+// and password or OnProxyCredentials'. With ResolveProxy set, the proxies of an
+// address are tried in their order until one accepts a connection.
+//
+// Every request line, answer status and size, and the proxy chosen, go to the
+// run's log (base/log.h); credentials never do.
+//
 // Get returns normally when the answer was 2xx and its body was read; a body cut
 // short by the server's close also returns normally (the last OnWork count then
 // stays below the OnWorkBegin value, for the caller to compare). Everything else
@@ -22,16 +31,21 @@
 //   and the destination stream's own errors.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "net/cookies.h"
 #include "net/http_headers.h"
 #include "net/http_response.h"
 #include "net/input_buffer.h"
 #include "net/net_errors.h"
+#include "net/proxy_auth.h"
+#include "net/proxy_resolver.h"
 #include "net/socket.h"
 #include "net/tls.h"
 #include "net/uri.h"
@@ -45,6 +59,18 @@ class THTTPClient;
 using TWorkBeginEvent = std::function<void(THTTPClient* sender, TWorkMode mode, int64_t workCountMax)>;
 using TWorkEvent = std::function<void(THTTPClient* sender, TWorkMode mode, int64_t workCount)>;
 using TWorkEndEvent = std::function<void(THTTPClient* sender, TWorkMode mode)>;
+
+// What OnProxyCredentials is asked for.
+struct TProxyCredentialRequest {
+  std::string Proxy;  // "host:port"
+  std::string Realm;  // as the proxy names it, "" when it does not
+  int Attempt = 1;    // 2 and on: the proxy refused the ones given before
+};
+// true with a user name and password; false declines.
+using TProxyCredentialsEvent = std::function<bool(THTTPClient* sender, const TProxyCredentialRequest& request,
+                                                  std::string& username, std::string& password)>;
+using TProxyResolveEvent = std::function<TProxyPlan(const std::string& url)>;
+using THeadersEvent = std::function<void(THTTPClient* sender)>;
 
 // The proxy the client goes through; an empty server means a direct connection.
 class TProxyConnectionInfo {
@@ -96,6 +122,9 @@ class THTTPClient {
   // Callable from any thread: makes a running or later Get fail with
   // ETransferAborted as soon as possible (the connection is shut down).
   void Abort();
+  // Waits milliseconds, unless Abort is called before or meanwhile: then raises
+  // ETransferAborted. For callers that wait between attempts.
+  void Pause(int32_t milliseconds);
   // Closes the connection, if one is open.
   void Disconnect();
   bool Connected() const { return socket_.IsOpen(); }
@@ -129,6 +158,21 @@ class THTTPClient {
   int32_t MinimumRate = 1024;
   int32_t RateWindow = 120000;
   TProxyConnectionInfo ProxyParams;
+  // When set, asked for the proxies of every address (a redirect's too): they
+  // are tried in order, the next when one cannot be connected to, and
+  // ProxyParams' server and port are set to the one used; one found unreachable
+  // is tried last for the rest of the client's life. Unset: ProxyParams decide.
+  TProxyResolveEvent ResolveProxy;
+  // Asked for Basic credentials when a proxy wants them and ProxyParams holds
+  // none or the proxy refused them, at most AuthRetries times a request. Those
+  // given are kept in ProxyParams and, once accepted, sent with every request.
+  // Unset, or false: the request fails with the proxy's status line.
+  TProxyCredentialsEvent OnProxyCredentials;
+  // Raised when the head of a 2xx answer has been read, before any byte of its
+  // body: the handler may look at Response, cut the destination back or set
+  // MaxBodySize and ExpectedBodySize for this body. An error it raises ends Get
+  // and closes the connection.
+  THeadersEvent OnHeadersAvailable;
 
   THTTPRequest Request;
   THTTPResponse Response;
@@ -149,17 +193,32 @@ class THTTPClient {
 
  private:
   struct Target;
+  enum class TAnswer { Done, Redirect, Authenticate };
+  void GetOnce(const std::string& url, TStream& dest);
   Target Prepare(const std::string& url);
-  std::string RequestText(const Target& t);
+  std::string RequestText(const Target& t, const std::string& proxyAuthorization);
+  // Prepare and ConnectTo along the proxies ResolveProxy gives url (ProxyParams'
+  // alone without it). Returns true when a kept connection is used again.
+  bool ConnectAlong(const std::string& url, Target& t);
+  void UseProxy(const TProxyServer& server);
   // Returns true when a kept connection is used again.
   bool ConnectTo(const Target& t);
   // Asks the proxy for a tunnel to the address's host and port.
   void OpenTunnel(const Target& t);
   void Send(const std::string& data);
+  // Basic with ProxyParams' credentials once they are to be sent unasked.
   std::string ProxyAuthorization() const;
-  // Reads the answer to a sent request; returns true when it redirects to
-  // location and the redirect is to be followed.
-  bool ReadAnswer(const Target& t, TStream& dest, std::string& location);
+  // The Proxy-Authorization value for the next request: an answer to the
+  // proxy's last 407, else ProxyAuthorization().
+  std::string TakeProxyAuthorization();
+  // Prepares the answer to a proxy's 407; false when nothing is left to try.
+  bool Authenticate(const THTTPResponse& answer, bool connectionKept, int legs);
+  void AuthenticationAccepted();
+  bool KeepsConnection(const THTTPResponse& answer) const;
+  // Reads the answer to a sent request: Redirect when it redirects to location
+  // and the redirect is to be followed, Authenticate when the proxy is to be
+  // answered (legs so far: at most a few).
+  TAnswer ReadAnswer(const Target& t, TStream& dest, std::string& location, int legs);
   void ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer, TWorkCounter& work, std::string& body);
   bool KeepConnection() const;
   // The framing limits; with the caller's size limits for a successful answer's body.
@@ -172,6 +231,12 @@ class THTTPClient {
   TCookieStore cookies_;
   TWorkCounter work_;
   bool statusSeen_ = false;
+  TProxyAuthenticator proxyAuth_;
+  std::string authProxy_;         // the proxy proxyAuth_ answers
+  std::string pendingProxyAuth_;  // for the next request
+  std::vector<std::string> deadProxies_;
+  std::mutex pauseLock_;
+  std::condition_variable pauseWake_;
 };
 
 }  // namespace net

@@ -21,12 +21,19 @@ bool GetSystemProxy(std::string& Host, int32_t& Port);
 bool ParseProxyList(const std::string& list, std::string& Host, int32_t& Port);
 
 // ---- the current user's proxy setting, for tests and tools that need to point
-// the program at a proxy. Windows: the "Internet Settings" registry values
-// ProxyEnable and ProxyServer of HKEY_CURRENT_USER, after which WinINet is told to
-// reload them. Linux port: this process's http_proxy variable.
+// the program at a proxy. Windows: the "Internet Settings" registry values of
+// HKEY_CURRENT_USER (ProxyEnable, ProxyServer, ProxyOverride, AutoConfigURL) and
+// the connection settings WinHTTP reads (DefaultConnectionSettings), kept alike
+// as the system keeps them, after which WinINet is told to reload them. Linux
+// port: this process's http_proxy and no_proxy (there are no scripts there).
 struct TUserProxySetting {
+  TUserProxySetting() = default;
+  TUserProxySetting(bool enabled, std::string server) : Enabled(enabled), Server(std::move(server)) {}
   bool Enabled = false;
-  std::string Server;  // the proxy list text ("host:port")
+  std::string Server;         // the proxy list text ("host:port")
+  std::string Bypass;         // the bypass list ("<local>;*.corp"), no_proxy on the Linux port
+  std::string AutoConfigUrl;  // a configuration script
+  bool AutoDetect = false;
 };
 TUserProxySetting ReadUserProxySetting();
 bool WriteUserProxySetting(const TUserProxySetting& setting);

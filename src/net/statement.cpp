@@ -4,6 +4,7 @@
 #include <ctime>
 #include <vector>
 
+#include "base/log.h"
 #include "base/text.h"
 #include "net/base64.h"
 #include "net/http_client.h"
@@ -180,10 +181,17 @@ TReleaseStatement ReadStatement(const std::string& text, const std::vector<std::
 
 TReleaseStatement VerifyStatement(const std::string& text, const std::vector<std::string>& keys,
                                   const std::string& product, int64_t nowUtc) {
-  TReleaseStatement s = ReadStatement(text, keys, nowUtc);
-  if (s.Product != product)
-    throw ESignatureError("The release statement is for the product '" + s.Product + "', not for '" + product + "'.");
-  return s;
+  try {
+    TReleaseStatement s = ReadStatement(text, keys, nowUtc);
+    if (s.Product != product)
+      throw ESignatureError("The release statement is for the product '" + s.Product + "', not for '" + product + "'.");
+    logging::Log("Release statement accepted: " + s.Product + " " + s.Version + ", " + std::to_string(s.Size) +
+                 " bytes, SHA-256 " + s.Sha256 + (s.Expires.empty() ? "" : ", expires " + s.Expires));
+    return s;
+  } catch (const ESignatureError& e) {
+    logging::Log("Release statement refused: " + e.Message);
+    throw;
+  }
 }
 
 TReleaseStatement VerifyStatement(const std::string& text, const std::vector<std::string>& keys,
@@ -233,13 +241,16 @@ bool ParseDate(const std::string& text, int64_t& days) {
 }
 
 void CheckPackage(const TReleaseStatement& statement, int64_t size, const std::string& digest) {
+  std::string problem;
   if (size != statement.Size)
-    throw ESignatureError("The package has " + std::to_string(size) + " bytes; its release statement says " +
-                          std::to_string(statement.Size) + ".");
-  if (TSha256::Hex(digest) != statement.Sha256)
-    throw ESignatureError(
-        "The package's SHA-256 is not the one its release statement gives (another file, or changed on its "
-        "way).");
+    problem = "The package has " + std::to_string(size) + " bytes; its release statement says " +
+              std::to_string(statement.Size) + ".";
+  else if (TSha256::Hex(digest) != statement.Sha256)
+    problem = "The package's SHA-256 is not the one its release statement gives (another file, or changed on its way).";
+  logging::Log(problem.empty()
+                   ? "The package is the one its release statement describes (SHA-256 " + TSha256::Hex(digest) + ")"
+                   : "Package refused: " + problem);
+  if (!problem.empty()) throw ESignatureError(problem);
 }
 
 void CheckPackageStream(TStream& stream, const TReleaseStatement& statement) {
@@ -252,14 +263,15 @@ void CheckPackageStream(TStream& stream, const TReleaseStatement& statement) {
   CheckPackage(statement, size, hash.Finish());
 }
 
-THashingStream::THashingStream(TStream& dest) : dest_(dest), start_(dest.Position()) {}
+THashingStream::THashingStream(TStream& dest)
+    : dest_(dest), hash_(std::make_unique<TSha256>()), start_(dest.Position()) {}
 
 int64_t THashingStream::Read(void*, int64_t) { throw EStreamError("A package being hashed is not read back."); }
 
 void THashingStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return;
   dest_.Write(buffer, count);
-  hash_.Update(buffer, static_cast<size_t>(count));
+  hash_->Update(buffer, static_cast<size_t>(count));
   written_ += count;
 }
 
@@ -273,6 +285,13 @@ int64_t THashingStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 void THashingStream::SetSize(int64_t size) {
+  if (size == start_ && written_ > 0) {
+    dest_.SetSize(size);
+    dest_.Seek(start_, TSeekOrigin::soBeginning);
+    hash_ = std::make_unique<TSha256>();
+    written_ = 0;
+    return;
+  }
   if (size < start_ + written_) throw EStreamError("A package being hashed cannot be cut.");
   dest_.SetSize(size);
 }

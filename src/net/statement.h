@@ -92,7 +92,8 @@ void CheckPackageStream(TStream& stream, const TReleaseStatement& statement);
 // A stream that hashes what is written through it into dest, so that a package
 // is checked as it arrives, without reading it again. Writes must come in order
 // (the client's sizing and position queries pass through); a seek elsewhere, or
-// a size that would cut what was hashed, raises EStreamError.
+// a size that would cut what was hashed, raises EStreamError. Cutting it back to
+// where hashing began starts the hash again (a download that starts over).
 class THashingStream : public TStream {
  public:
   // Hashes from dest's current position on.
@@ -104,13 +105,13 @@ class THashingStream : public TStream {
 
   int64_t Written() const { return written_; }
   // The digest of everything written (32 bytes). Call once, after the last write.
-  std::string Digest() { return hash_.Finish(); }
+  std::string Digest() { return hash_->Finish(); }
   // CheckPackage on what was written.
   void Check(const TReleaseStatement& statement) { CheckPackage(statement, written_, Digest()); }
 
  private:
   TStream& dest_;
-  TSha256 hash_;
+  std::unique_ptr<TSha256> hash_;
   int64_t start_ = 0, written_ = 0;
 };
 

@@ -9,12 +9,15 @@
 #include <thread>
 
 #include "base/text.h"
+#include "local_servers.h"
+#include "net/base64.h"
 #include "net/http_client.h"
 #include "net/rate_guard.h"
 #include "scripted_server.h"
 
 using namespace net;
 using nettest::Answer;
+using nettest::Pattern;
 using nettest::TScriptedServer;
 
 namespace {
@@ -53,16 +56,6 @@ struct Recorder {
     return last;
   }
 };
-
-std::string Pattern(size_t n) {
-  std::string s(n, '\0');
-  uint32_t x = 12345;
-  for (auto& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
 
 // Runs one Get against a server that answers with response and returns the
 // error of class E it must raise.
@@ -811,4 +804,288 @@ TEST(HttpClientLimits, ASilentServerIsGivenUpAndTheCounterShowsWhatCame) {
   }
   EXPECT_EQ(ETransferTooSlow(1024, 120000).Message,
             "Less than 1024 bytes a second arrived over 120 seconds; the transfer was given up.");
+}
+
+// ---------------------------------------------------------------- proxies that ask, proxies that fail
+
+namespace {
+
+std::string HeaderValue(const std::string& head, const std::string& name) {
+  const size_t at = head.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return "";
+  const size_t from = at + name.size() + 4;
+  return head.substr(from, head.find("\r\n", from) - from);
+}
+
+uint32_t Le32(const std::string& s, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + static_cast<size_t>(i)]);
+  return v;
+}
+
+// An NTLM message of the given type with every security buffer inside it.
+bool NtlmMessage(const std::string& m, uint32_t type, size_t buffers) {
+  if (m.size() < 12 + 8 * buffers || m.compare(0, 8, std::string("NTLMSSP\0", 8)) != 0 || Le32(m, 8) != type)
+    return false;
+  for (size_t b = 0; b < buffers; ++b) {
+    const size_t field = (type == 1 ? 16 : 12) + 8 * b;
+    const uint32_t length = Le32(m, field) & 0xFFFF, offset = Le32(m, field + 4);
+    if (length > 0 && (offset > m.size() || length > m.size() - offset)) return false;
+  }
+  return true;
+}
+
+// A challenge as a domain controller would send it: the target name CORP, a
+// server challenge, target information naming the domain.
+std::string NtlmChallenge() {
+  auto le32 = [](uint32_t v) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>(v >> (8 * i));
+    return s;
+  };
+  const std::string corp("C\0O\0R\0P\0", 8);
+  const std::string info = std::string("\x02\x00\x08\x00", 4) + corp + std::string(4, '\0');
+  return std::string("NTLMSSP\0", 8) + le32(2) + le32(8 | 8 << 16) + le32(48) +          // type, target name
+         le32(0x00898205) + "\x01\x23\x45\x67\x89\xab\xcd\xef" + std::string(8, '\0') +  // flags, challenge
+         le32(16 | 16 << 16) + le32(56) + corp + info;                                   // target information
+}
+
+// Points client at a proxy on loopback; with credentials, it answers the
+// proxy's question with ann and secret.
+void ThroughProxy(THTTPClient& client, uint16_t port, bool withCredentials) {
+  client.ProxyParams.SetProxyServer("127.0.0.1");
+  client.ProxyParams.SetProxyPort(port);
+  if (withCredentials)
+    client.OnProxyCredentials = [](THTTPClient*, const TProxyCredentialRequest&, std::string& user,
+                                   std::string& password) {
+      user = "ann";
+      password = "secret";
+      return true;
+    };
+}
+
+// A proxy that asks for Negotiate, NTLM or Basic (ann, secret) and answers what
+// it is given; it refuses Negotiate, as one without Kerberos would.
+struct TAskingProxy {
+  std::vector<std::string> steps;  // what arrived: request, negotiate, ntlm1, ntlm3, basic, bad
+  std::vector<std::string> requestLines;
+  std::string body = "through the proxy";
+  TScriptedServer server{[this](net::TSocket& s, int) { Serve(s); }, 3};
+
+  void Serve(net::TSocket& s) {
+    for (std::string head; !(head = nettest::ReadRequestHead(s)).empty();) {
+      requestLines.push_back(head.substr(0, head.find("\r\n")));
+      const std::string auth = HeaderValue(head, "Proxy-Authorization");
+      std::string token;
+      const bool decoded = Base64Decode(auth.substr(auth.find(' ') + 1), token);
+      bool ok = false;
+      std::string challenge =
+          "Proxy-Authenticate: Negotiate\r\nProxy-Authenticate: NTLM\r\nProxy-Authenticate: Basic realm=\"corp\"\r\n";
+      if (auth.empty()) {
+        steps.push_back("request");
+      } else if (text::StartsText("Basic ", auth)) {
+        ok = token == "ann:secret";
+        steps.push_back(ok ? "basic" : "bad");
+      } else if (text::StartsText("Negotiate ", auth) && decoded &&
+                 (token.compare(0, 1, "\x60") == 0 || NtlmMessage(token, 1, 2))) {
+        // A GSS-API token (SPNEGO) or NTLM's own first message; refused, so
+        // that the client goes on to NTLM.
+        steps.push_back("negotiate");
+      } else if (text::StartsText("NTLM ", auth) && decoded && NtlmMessage(token, 1, 2)) {
+        steps.push_back("ntlm1");
+        Base64Encode(NtlmChallenge()).swap(token);
+        challenge = "Proxy-Authenticate: NTLM " + token + "\r\n";
+      } else if (text::StartsText("NTLM ", auth) && decoded && NtlmMessage(token, 3, 6)) {
+        ok = true;
+        steps.push_back("ntlm3");
+      } else {
+        steps.push_back("bad");
+      }
+      const std::string answer = text::StartsText("CONNECT ", head) && ok ? "HTTP/1.1 403 Forbidden\r\n"
+                                 : ok                                     ? "HTTP/1.1 200 OK\r\n"
+                                      : "HTTP/1.1 407 Proxy Authentication Required\r\n" + challenge;
+      nettest::Send(s,
+                    answer + "Content-Length: " + std::to_string(ok ? body.size() : 0) + "\r\n\r\n" + (ok ? body : ""));
+    }
+  }
+};
+
+}  // namespace
+
+TEST(HttpClientProxy, BasicCredentialsAreAskedOnceAndNeverShown) {
+  nettest::TLogCapture log;
+  TAskingProxy proxy;
+  THTTPClient client;
+  ThroughProxy(client, proxy.server.Port(), false);
+  std::vector<TProxyCredentialRequest> asked;
+  client.OnProxyCredentials = [&](THTTPClient*, const TProxyCredentialRequest& r, std::string& user,
+                                  std::string& password) {
+    asked.push_back(r);
+    user = r.Attempt == 1 ? "ann" : "nobody";
+    password = "secret";
+    return r.Attempt == 1;
+  };
+  TMemoryStream out;
+  client.Get("http://updates.example/k.zip", out);
+  client.Get("http://updates.example/k.zip", out);  // the accepted ones go unasked
+  EXPECT_EQ(out.Data(), proxy.body + proxy.body);
+  client.Disconnect();
+  proxy.server.Stop();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].Proxy, "127.0.0.1:" + std::to_string(proxy.server.Port()));
+  EXPECT_EQ(asked[0].Realm, "corp");
+#ifdef _WIN32
+  // Where the system's NTLM could not answer, Basic did.
+  EXPECT_EQ(proxy.steps.back(), "basic");
+#else
+  EXPECT_EQ(proxy.steps, (std::vector<std::string>{"request", "basic", "basic"}));
+#endif
+  EXPECT_EQ(log.Text().find("secret"), std::string::npos) << log.Text();
+  EXPECT_EQ(log.Text().find(Base64Encode("ann:secret")), std::string::npos) << log.Text();
+  EXPECT_NE(log.Text().find("answering with Basic"), std::string::npos) << log.Text();
+}
+
+TEST(HttpClientProxy, WithoutCredentialsTheProxysStatusLineIsTheError) {
+  for (const bool declines : {false, true}) {
+    TAskingProxy proxy;
+    THTTPClient client;
+    ThroughProxy(client, proxy.server.Port(), false);
+    if (declines)
+      client.OnProxyCredentials = [](THTTPClient*, const TProxyCredentialRequest&, std::string&, std::string&) {
+        return false;
+      };
+    TMemoryStream out;
+    for (const char* url : {"http://updates.example/k.zip", "https://updates.example/k.zip"}) {
+      SCOPED_TRACE(url);
+      try {
+        client.Get(url, out);
+        ADD_FAILURE() << "no error";
+      } catch (const EHTTPProtocolException& e) {
+        EXPECT_EQ(e.Message, "HTTP/1.1 407 Proxy Authentication Required");
+        EXPECT_EQ(e.ReplyErrorCode, 407);
+      }
+    }
+    EXPECT_EQ(out.Data(), "");
+  }
+}
+
+TEST(HttpClientProxy, TheTunnelOfAnHttpsAddressIsAnsweredToo) {
+  TAskingProxy proxy;
+  THTTPClient client;
+  ThroughProxy(client, proxy.server.Port(), true);
+  TMemoryStream out;
+  // The proxy takes the credentials, then refuses the tunnel: its answer to them.
+  try {
+    client.Get("https://updates.example/k.zip", out);
+    FAIL();
+  } catch (const EHTTPProtocolException& e) {
+    EXPECT_EQ(e.Message, "HTTP/1.1 403 Forbidden");
+  }
+  client.Disconnect();
+  proxy.server.Stop();
+  ASSERT_GE(proxy.requestLines.size(), 2u);
+  for (const auto& line : proxy.requestLines) EXPECT_EQ(line, "CONNECT updates.example:443 HTTP/1.1");
+  EXPECT_EQ(proxy.steps.back(), "basic");
+}
+
+// A real proxy's Basic: tinyproxy with BasicAuth, for a plain address and for
+// the tunnel of an https one.
+TEST(HttpClientProxy, TinyproxysBasicAuthentication) {
+  nettest::THostServers tinyproxy("tinyproxy-auth");
+  if (!tinyproxy.Missing().empty()) GTEST_SKIP() << tinyproxy.Missing();
+  ASSERT_TRUE(tinyproxy.Ready()) << tinyproxy.Failure();
+  std::string request;
+  TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nkestrova", &request));
+  TScriptedServer tlsServer([](net::TSocket&, int) {});  // takes the tunnel's connection and closes it
+  for (const bool withCredentials : {false, true}) {
+    SCOPED_TRACE(withCredentials ? "with credentials" : "hidden, none");
+    nettest::TLogCapture log;
+    THTTPClient client;
+    ThroughProxy(client, tinyproxy.Port("tinyproxy"), withCredentials);
+    TMemoryStream out;
+    try {
+      client.Get(server.Url("/kestrova.zip"), out);
+      EXPECT_TRUE(withCredentials);
+      EXPECT_EQ(out.Data(), "kestrova");
+      EXPECT_NE(request.find("\r\nVia: "), std::string::npos) << request;
+      EXPECT_EQ(request.find("Proxy-Authorization"), std::string::npos) << request;  // not passed on
+    } catch (const EHTTPProtocolException& e) {
+      EXPECT_FALSE(withCredentials);
+      EXPECT_EQ(e.ReplyErrorCode, 407);
+      EXPECT_NE(e.Message.find(" 407 "), std::string::npos) << e.Message;
+    }
+    if (!withCredentials) continue;
+    // A client of its own, so that the tunnel is asked for what it needs.
+    THTTPClient tunnel;
+    ThroughProxy(tunnel, tinyproxy.Port("tinyproxy"), true);
+    EXPECT_THROW(tunnel.Get("https://127.0.0.1:" + std::to_string(tlsServer.Port()) + "/k.zip", out), ETlsError);
+    const std::string text = log.Text();
+    const size_t connect = text.find("HTTP: CONNECT 127.0.0.1:" + std::to_string(tlsServer.Port()));
+    ASSERT_NE(connect, std::string::npos) << text;
+    EXPECT_NE(text.find("proxy accepts Basic", connect), std::string::npos) << text;
+    EXPECT_EQ(text.find("secret"), std::string::npos) << text;
+  }
+}
+
+TEST(HttpClientProxy, NtlmThroughTheSystemAsFarAsItGoes) {
+  TAskingProxy proxy;
+  THTTPClient client;
+  ThroughProxy(client, proxy.server.Port(), true);
+  TMemoryStream out;
+  client.Get("http://updates.example/k.zip", out);
+  EXPECT_EQ(out.Data(), proxy.body);
+  client.Disconnect();
+  proxy.server.Stop();
+  std::string steps;
+  for (const auto& s : proxy.steps) steps += s + " ";
+  // How far the system's package went (under Wine: NTLM's first message, where
+  // Samba's ntlm_auth is installed; the second needs a logged-on domain user).
+  ::testing::Test::RecordProperty("steps", steps);
+  // Every NTLM message the proxy got was framed as one; nothing it could not read.
+  EXPECT_EQ(std::count(proxy.steps.begin(), proxy.steps.end(), "bad"), 0);
+  // Negotiate and NTLM need the system's package: the Linux port goes to Basic at once.
+#ifndef _WIN32
+  EXPECT_EQ(steps, "request basic ");
+#endif
+}
+
+TEST(HttpClientProxy, AnUnreachableProxyOfThePlanMakesWayForTheNext) {
+  nettest::TLogCapture log;
+  uint16_t dead;
+  {
+    net::TListener l;
+    dead = l.Port();
+  }
+  std::string request;
+  TScriptedServer live([&](net::TSocket& s, int) {
+    for (std::string head; !(head = nettest::ReadRequestHead(s)).empty();) {
+      request = head;
+      nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    }
+  });
+  THTTPClient client;
+  client.ResolveProxy = [&](const std::string&) {
+    TProxyPlan plan;
+    plan.Servers.resize(3);
+    plan.Servers[0].Host = plan.Servers[1].Host = "127.0.0.1";
+    plan.Servers[0].Port = dead;
+    plan.Servers[1].Port = live.Port();
+    plan.Reason = "a test's script";
+    return plan;
+  };
+  TMemoryStream out;
+  client.Get("http://updates.example/k.zip", out);
+  client.Get("http://updates.example/k.zip", out);
+  EXPECT_EQ(out.Data(), "okok");
+  EXPECT_EQ(client.ProxyParams.ProxyPort(), live.Port());
+  EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET http://updates.example:80/k.zip HTTP/1.1");
+  const std::string text = log.Text();
+  EXPECT_NE(text.find("proxy for http://updates.example/k.zip: 127.0.0.1:" + std::to_string(dead) +
+                      ", 127.0.0.1:" + std::to_string(live.Port()) + ", DIRECT (a test's script)"),
+            std::string::npos)
+      << text;
+  // Found dead once; the second request went to the live one first.
+  const std::string unreachable = "proxy 127.0.0.1:" + std::to_string(dead) + " cannot be reached";
+  ASSERT_NE(text.find(unreachable), std::string::npos) << text;
+  EXPECT_EQ(text.find(unreachable, text.find(unreachable) + 1), std::string::npos) << text;
 }

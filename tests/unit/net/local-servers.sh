@@ -5,6 +5,7 @@
 #   local-servers.sh tls DIR        a test CA made here, nginx serving DIR/www over
 #                                   TLS with one port per certificate case
 #   local-servers.sh tinyproxy DIR  tinyproxy, which also tunnels (CONNECT)
+#   local-servers.sh tinyproxy-auth DIR  the same, asking for Basic (ann, secret)
 #   local-servers.sh stop DIR       stops what was started for DIR, removes DIR
 # A started server writes its ports to DIR/ports ("name port" lines), then
 # DIR/ready; a failure writes DIR/failed with the reason, a missing tool
@@ -162,13 +163,14 @@ start_tls() {
   start_nginx good other untrusted expired nosan tls13 $ipv6
 }
 
+# $1: further configuration lines.
 start_tinyproxy() {
   [ -x /usr/bin/tinyproxy ] || missing tinyproxy
   for attempt in 1 2 3 4 5 6 7 8; do
     port=$(random_port)
     # LF line ends only; no ConnectPort line, so tunnels to any port are allowed.
     printf 'Port %s\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nMaxClients 10\nLogLevel Info\n' "$port" >tinyproxy.conf
-    printf 'LogFile "%s/tinyproxy.log"\n' "$dir" >>tinyproxy.conf
+    printf 'LogFile "%s/tinyproxy.log"\n%s' "$dir" "${1:-}" >>tinyproxy.conf
     rm -f tinyproxy.log
     timeout 300 /usr/bin/tinyproxy -d -c "$dir/tinyproxy.conf" </dev/null >/dev/null 2>&1 &
     echo $! >tinyproxy.wrapper
@@ -186,6 +188,8 @@ case $command in
   http) start_nginx http ;;
   tls) start_tls ;;
   tinyproxy) start_tinyproxy ;;
+  tinyproxy-auth) start_tinyproxy 'BasicAuth ann secret
+' ;;
   stop)
     # timeout passes the signal on to the server it runs and ends with it.
     pids=

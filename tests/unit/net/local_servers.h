@@ -18,7 +18,7 @@ namespace nettest {
 
 class THostServers {
  public:
-  // kind: "tls" or "tinyproxy". Waits until the servers are ready or failed.
+  // kind: "tls", "tinyproxy" or "tinyproxy-auth". Waits until the servers are ready or failed.
   explicit THostServers(const std::string& kind) {
     for (const char* root : {"/", "Z:\\"})
       if (std::filesystem::exists(Host(root, "usr/bin/sh"))) root_ = root;

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/log.h"
 #include "net/net_errors.h"
 #include "net/socket.h"
 
@@ -38,6 +40,17 @@ inline void WaitForClientClose(net::TSocket& s) {
 }
 
 inline void Send(net::TSocket& s, const std::string& data) { s.SendAll(data.data(), data.size()); }
+
+// n bytes of a fixed pseudo-random pattern, every byte value in it.
+inline std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  uint32_t x = 12345;
+  for (auto& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return s;
+}
 
 class TScriptedServer {
  public:
@@ -94,5 +107,33 @@ inline TScriptedServer::Script Answer(std::string response, std::string* request
     Send(s, response);
   };
 }
+
+// The run's log while the object lives, for a test to read.
+class TLogCapture {
+ public:
+  TLogCapture() : sink_(std::make_shared<Sink>()) { previous_ = logging::SetSink(sink_); }
+  ~TLogCapture() { logging::SetSink(previous_); }
+  TLogCapture(const TLogCapture&) = delete;
+  TLogCapture& operator=(const TLogCapture&) = delete;
+  // Every line so far, each ended by a LF.
+  std::string Text() const {
+    std::lock_guard<std::mutex> g(sink_->lock);
+    std::string all;
+    for (const auto& l : sink_->lines) all += l + "\n";
+    return all;
+  }
+
+ private:
+  struct Sink : logging::TLogSink {
+    void Write(const std::string& line) override {
+      std::lock_guard<std::mutex> g(lock);
+      lines.push_back(line);
+    }
+    std::mutex lock;
+    std::vector<std::string> lines;
+  };
+  std::shared_ptr<Sink> sink_;
+  std::shared_ptr<logging::TLogSink> previous_;
+};
 
 }  // namespace nettest

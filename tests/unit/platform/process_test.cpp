@@ -165,8 +165,10 @@ TEST(Processes, StartDetachedDoesNotWait) {
       return false;
     }
   };
-  for (int i = 0; i < 200 && !released(); ++i) SleepMs(20);
-  EXPECT_EQ(Lines(ReadFileText(dir / "detached.txt")).back(), "go");
+  for (int i = 0; i < 200 && !(released() && !Lines(ReadFileText(dir / "detached.txt")).empty()); ++i) SleepMs(20);
+  const auto lines = Lines(ReadFileText(dir / "detached.txt"));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "go");
 }
 
 TEST(Processes, OneUpdaterAtATime) {

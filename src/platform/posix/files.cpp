@@ -370,13 +370,27 @@ std::vector<std::string> ListDir(const std::string& path) {
 namespace {
 [[noreturn]] void ThrowOpen(const std::string& path, TFileMode mode, uint32_t code) {
   SetError(code);
-  if (mode == TFileMode::CreateExclusive)
+  if (mode == TFileMode::CreateExclusive || mode == TFileMode::CreateTemporary)
     throw EFCreateError("Cannot create file \"" + path + "\". " + SysErrorMessage(code));
   throw EFOpenError("Cannot open file \"" + path + "\". " + SysErrorMessage(code));
 }
 }  // namespace
 
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(path), handle_(-1) {
+  if (mode == TFileMode::CreateTemporary) {
+    Found found;
+    const std::string host = ResolvePath(path, found);
+    if (host.empty()) ThrowOpen(path, mode, LastError());
+    if (found != Found::Folder) ThrowOpen(path, mode, found == Found::Whole ? kErrorFileExists : kErrorPathNotFound);
+    // No fall-back to opening what is there: O_EXCL refuses an existing file and
+    // a link alike, O_NOFOLLOW says so once more.
+    const int fd = OpenCloexec(host, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
+    flock(fd, LOCK_EX | LOCK_NB);  // a new file: nobody else can hold it yet
+    handle_ = fd;
+    temporary_ = true;
+    return;
+  }
   int flags = O_NOCTTY | (mode == TFileMode::CreateExclusive ? O_RDWR | O_CREAT : 0);
   if (mode == TFileMode::OpenRead) flags |= O_RDONLY;
   if (mode == TFileMode::OpenReadWrite) flags |= O_RDWR;
@@ -432,6 +446,9 @@ bool TFileStream::Close() {
   if (handle_ < 0) return true;
   int fd = static_cast<int>(handle_);
   handle_ = -1;
+  // While the descriptor is open the name still leads to this file's lock: no
+  // other stream of ours can have taken the name meanwhile.
+  if (temporary_) unlink(ExactPath(fileName_).c_str());
   if (close(fd) != 0) return FailErrno();
   return true;
 }

@@ -4,6 +4,7 @@
 #include "install/record.h"
 #include "install/uninstall.h"
 #include "net/proxy.h"
+#include "net/statement.h"
 #include "platform/registry.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
@@ -31,6 +32,18 @@ std::string ProxyInfoText(const std::string& host, int32_t port) {
   return info;
 }
 
+std::string InstalledVersion(const TProductNames& names) {
+  TRegistry registry;  // HKEY_CURRENT_USER
+  if (!registry.OpenKeyReadOnly(StripRegistryRoot(names.ProductRegistryKey))) return "";
+  std::string version;
+  try {
+    version = registry.ReadString("Version");
+  } catch (const Exception&) {
+    return "";  // a value of another type is none of ours
+  }
+  return net::IsVersion(version) ? version : "";
+}
+
 bool SaveSettings(const TLiveUpdate& settings, const std::function<void(const std::string&)>& reportWarning,
                   const TProductNames& names, const TProxyQuery& proxyQuery) {
   bool result = false;
@@ -48,6 +61,8 @@ bool SaveSettings(const TLiveUpdate& settings, const std::function<void(const st
       const bool found = proxyQuery ? proxyQuery(host, port) : net::GetSystemProxy(host, port);
       registry.WriteBool("UseProxy", found);
       registry.WriteString("ProxyInfo", ProxyInfoText(host, port));
+      // The floor for the next update: nothing older is installed over it.
+      if (!settings.PackageVersion.empty()) registry.WriteString("Version", settings.PackageVersion);
       result = true;
       registry.CloseKey();
     }

@@ -17,6 +17,8 @@ TStepDefaults TStepDefaults::FromBuild() {
   TStepDefaults d;
   d.Names = install::TProductNames::FromBuildDefaults();
   d.PackageKey = defaults::PackageKey();
+  d.AllowUnauthenticated = defaults::AllowUnauthenticated();
+  d.MaxPackageSize = defaults::MaxPackageSize();
   d.BatchFileName = defaults::BatchFileName;
   d.FileReplaceTimeout = defaults::FileReplaceTimeout;
   return d;
@@ -45,7 +47,16 @@ void Setup(TStepContext& run, TRunTools& tools) {
   }
   tools.UnZip = std::make_unique<archive::TUnZip>();
   tools.UnZip->OnProgress = [&bar](archive::TUnZip*, uint8_t, uint8_t byArchive) { bar.SetPosition(byArchive); };
-  run.Settings.TempFolder = platform::TempDir();
+  // The run's files stay in a folder of its own that only this user can enter,
+  // so that nothing else can change them between their check and their use.
+  const std::string folder = platform::TempDir() + "ORBAXLU-" + platform::NewGuidText();
+  if (!platform::CreatePrivateFolder(folder)) {
+    const uint32_t code = platform::LastError();
+    throw EInOutError("Cannot create folder \"" + folder + "\". " + platform::SysErrorMessage(code),
+                      static_cast<int>(code));
+  }
+  tools.RunFolder = folder;
+  run.Settings.TempFolder = folder + "\\";
 }
 
 void MakeCurrentFolder(const std::string& folder) {
@@ -69,23 +80,33 @@ void Cleanup(TStepContext& run, TRunTools& tools) {
   // The run's files in the temporary folder are its own: what is left there (files
   // a failed or cancelled run did not place, a file that could only be copied)
   // goes with it.
+  tools.Package.reset();  // a temporary file: it goes as it closes
   tools.UnZip.reset();
   tools.HTTP.reset();
   if (s.TempFolder.empty()) return;  // Setup did not get that far
   if (!s.ExtractFolderName.empty()) RemoveFolders(s.TempFolder + "\\" + s.ExtractFolderName, true);
   if (!s.ArchiveFileName.empty()) platform::EraseFile(s.TempFolder + "\\" + s.ArchiveFileName);
+  if (!tools.RunFolder.empty()) RemoveFolders(tools.RunFolder, true);
 }
 
-void TTransferWatch::Started() {
-  lastPosition_.store(0);
-  downloading_.store(true);
+void TTransferWatch::Started(const net::THTTPClient& client) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  client_ = &client;
+  last_ = client.BytesReceived();
 }
 
-void TTransferWatch::Ended() { downloading_.store(false); }
+void TTransferWatch::Ended() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  client_ = nullptr;
+}
 
-int32_t TTransferWatch::Progress(int32_t position) {
-  if (!downloading_.load()) return -1;
-  return position - lastPosition_.exchange(position);
+int32_t TTransferWatch::Progress() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!client_) return -1;
+  const int64_t received = client_->BytesReceived();
+  const int64_t advance = received - last_;
+  last_ = received;
+  return static_cast<int32_t>(std::min<int64_t>(advance, INT32_MAX));
 }
 
 std::string InstalledFolder(const TStepDefaults& defaults) { return install::InstalledFolder(defaults.Names); }

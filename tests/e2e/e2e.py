@@ -50,9 +50,32 @@ def processes_running(*fragments):
     return False
 
 
+def endless_answer(first=b"", length=None):
+    """An answer for PackageServer: first, then bytes until the client goes; with
+    a Content-Length of length when given, else none (the connection's end would
+    end the body)."""
+    def answer(handler):
+        handler.send_response(200)
+        if length is None:
+            handler.send_header("Connection", "close")
+        else:
+            handler.send_header("Content-Length", str(length))
+        handler.end_headers()
+        handler.close_connection = True
+        try:
+            handler.wfile.write(first)
+            block = b"z" * 65536
+            while True:
+                handler.wfile.write(block)
+        except OSError:
+            pass
+    return answer
+
+
 class PackageServer:
     """Serves one package at /kestrova/kestrovafull.zip on 127.0.0.1, and the files
-    of others ({path: bytes}) beside it."""
+    of others ({path: bytes}) beside it. A callable in place of bytes answers
+    itself (given the request handler)."""
 
     def __init__(self, package: bytes, path="/kestrova/kestrovafull.zip", others=None):
         self.package = package
@@ -67,6 +90,9 @@ class PackageServer:
             def do_GET(self):
                 outer.requests.append((self.path, dict(self.headers)))
                 body = outer.package if self.path == outer.path else outer.others.get(self.path)
+                if callable(body):
+                    body(self)
+                    return
                 if body is None:
                     body = b"not here"
                     self.send_response(404)
@@ -179,10 +205,13 @@ class Machine:
         return os.path.join(self.build, name + self.exe)
 
     def updater(self, url, **fields):
-        """A copy of the built updater pointed at url (and other defaults)."""
+        """A copy of the built updater pointed at url (and other defaults). The
+        test servers speak plain http, so unsigned packages are taken over it
+        unless the test says otherwise."""
         copy = os.path.join(self.root, "ORBAXLiveUpdate" + self.exe)
         shutil.copy(self.program("ORBAXLiveUpdate"), copy)
-        fields = dict(fields, DefaultDownloadURL=url)
+        fields = dict(dict(AllowUnauthenticated="1"), **fields)
+        fields["DefaultDownloadURL"] = url
         for name, value in fields.items():
             subprocess.check_call([self.lu_defaults, copy, name, value], stdout=subprocess.DEVNULL)
         return copy

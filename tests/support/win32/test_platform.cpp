@@ -1,11 +1,10 @@
 #include <windows.h>
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdlib>
 
 #include "support/test_platform.h"
-
-#include <memory>
 
 namespace platform {
 
@@ -30,62 +29,36 @@ std::string ExecutableSuffix() { return ".exe"; }
 uint32_t CreationMask() { return 0; }
 
 bool OwnerOnlyFolder(const std::string& path, std::string& why) {
-  PACL dacl = nullptr, sacl = nullptr;
+  const SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
   PSECURITY_DESCRIPTOR sd = nullptr;
-  if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
-                              nullptr, nullptr, &dacl, &sacl, &sd) != ERROR_SUCCESS) {
+  char* text = nullptr;
+  if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, info, nullptr, nullptr, nullptr, nullptr, &sd) ||
+      !::ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, info, &text, nullptr)) {
     why = "no security information";
+    ::LocalFree(sd);
     return false;
   }
-  struct TLocalFree {
-    void operator()(void* p) const { ::LocalFree(p); }
-  };
-  std::unique_ptr<void, TLocalFree> owned(sd);
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  ::GetSecurityDescriptorControl(sd, &control, &revision);
-  why.clear();
-  // Wine keeps no access lists of files: it answers from the Unix mode, without
-  // the protection flag or a label. What it answers must still name no one else.
-  const bool wine = ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-  if (!wine && !(control & SE_DACL_PROTECTED)) why += "access list not protected; ";
+  why = text;
+  ::LocalFree(text);
+  ::LocalFree(sd);
   HANDLE token = nullptr;
   BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
   DWORD size = 0;
   TOKEN_ELEVATION elevation{};
+  char* sid = nullptr;
   ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
-  ::GetTokenInformation(token, TokenUser, user, sizeof user, &size);
   const bool elevated =
       ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) && elevation.TokenIsElevated;
+  const bool named = ::GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                     ::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
   ::CloseHandle(token);
-  BYTE system[SECURITY_MAX_SID_SIZE], high[SECURITY_MAX_SID_SIZE];
-  DWORD systemSize = sizeof system, highSize = sizeof high;
-  ::CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize);
-  ::CreateWellKnownSid(WinHighLabelSid, nullptr, high, &highSize);
-  // The user and SYSTEM, each allowed everything in the folder and all inside it.
-  PSID owner = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
-  bool userSeen = false;
-  for (WORD i = 0; dacl && i < dacl->AceCount; ++i) {
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    ::GetAce(dacl, i, reinterpret_cast<void**>(&ace));
-    const PSID sid = reinterpret_cast<PSID>(&ace->SidStart);
-    const bool mine = ::EqualSid(sid, owner), isSystem = ::EqualSid(sid, system);
-    userSeen = userSeen || mine;
-    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (!mine && !isSystem) || ace->Mask != FILE_ALL_ACCESS ||
-        (ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) !=
-            (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE))
-      why += "entry " + std::to_string(i) + " is for someone else or another access; ";
-  }
-  if (!dacl || !userSeen) why += "no entry for the user; ";
-  if (elevated && !wine) {
-    SYSTEM_MANDATORY_LABEL_ACE* label = nullptr;
-    if (!sacl || sacl->AceCount != 1 || !::GetAce(sacl, 0, reinterpret_cast<void**>(&label)) ||
-        label->Header.AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE ||
-        !::EqualSid(reinterpret_cast<PSID>(&label->SidStart), high) ||
-        !(label->Mask & SYSTEM_MANDATORY_LABEL_NO_WRITE_UP))
-      why += "no high label though elevated; ";
-  }
-  return why.empty();
+  if (!named) return false;
+  const std::string mine = "(A;OICI;FA;;;" + std::string(sid) + ")", system = "(A;OICI;FA;;;SY)";
+  ::LocalFree(sid);
+  // Wine keeps no access lists of files: it answers from the Unix mode (SYSTEM
+  // first, no protection, no label). What it answers must still name nobody else.
+  if (::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version")) return why == "D:" + system + mine;
+  return why == "D:P" + mine + system + (elevated ? "S:(ML;OICI;NW;;;HI)" : "");
 }
 
 }  // namespace platform

@@ -446,9 +446,9 @@ bool TFileStream::Close() {
   if (handle_ < 0) return true;
   int fd = static_cast<int>(handle_);
   handle_ = -1;
-  // While the descriptor is open the name still leads to this file's lock: no
-  // other stream of ours can have taken the name meanwhile.
-  if (temporary_) unlink(ExactPath(fileName_).c_str());
+  // The name goes, whatever it leads to by now: a temporary file's name is its
+  // alone.
+  if (temporary_) unlink(MapPath(fileName_).c_str());
   if (close(fd) != 0) return FailErrno();
   return true;
 }

@@ -72,9 +72,9 @@ def main():
         status = subprocess.call([updater] + (["/HIDE"] if hide else []), env=env)
         fetched = [path for path, _ in server.requests]
     print("\n== exit status %d" % status)
-    if status == 0 and fetched[-1:] == ["/kestrova/kestrovafull.zip.sig"]:
-        print("== the updater fetched the statement, checked its signature and the package against it, then "
-              "installed it")
+    if status == 0 and fetched[:1] == ["/kestrova/kestrovafull.zip.sig"]:
+        print("== the updater fetched the statement and checked its signature, then fetched the package, checked "
+              "it against the statement as it arrived, and installed it")
 
     drive = os.path.join(demo, "prefix", "drive_c")
     folder = os.path.join(drive, "Program Files", "Drevanto", "Kestrova")

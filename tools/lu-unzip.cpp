@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     failed = true;
   };
 
-  engine::ConfigureUnpack(unzip, archivePath, targetDir);
+  unzip.SetArchiveFile(archivePath);
+  engine::ConfigureUnpack(unzip, targetDir);
   int count = unzip.Extract();
   for (const auto& [name, pass] : begun)
     if (!pass) failed = true;

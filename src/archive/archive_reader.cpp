@@ -9,7 +9,7 @@
 
 namespace archive {
 
-TArchiveReader::TArchiveReader(platform::TFileStream& file) : file_(file), buffer_(kBlockSize) {
+TArchiveReader::TArchiveReader(TStream& file) : file_(file), buffer_(kBlockSize) {
   try {
     size_ = file_.Seek(0, TSeekOrigin::soEnd);
   } catch (const Exception&) {

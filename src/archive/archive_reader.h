@@ -1,4 +1,4 @@
-// Positional reads of an archive file through one block-sized buffer, so the many
+// Positional reads of an archive (a file, or any stream that seeks) through one block-sized buffer, so the many
 // small header reads cost no system call each while large data reads go straight
 // through. A read error counts as the end of the file: every caller already has
 // to cope with an archive that ends early.
@@ -8,15 +8,13 @@
 #include <cstdint>
 #include <vector>
 
-namespace platform {
-class TFileStream;
-}
+#include "platform/stream.h"
 
 namespace archive {
 
 class TArchiveReader {
  public:
-  explicit TArchiveReader(platform::TFileStream& file);
+  explicit TArchiveReader(TStream& file);
   TArchiveReader(const TArchiveReader&) = delete;
   TArchiveReader& operator=(const TArchiveReader&) = delete;
 
@@ -30,7 +28,7 @@ class TArchiveReader {
  private:
   std::size_t Direct(int64_t pos, void* out, std::size_t count);
 
-  platform::TFileStream& file_;
+  TStream& file_;
   std::vector<uint8_t> buffer_;
   int64_t bufferPos_ = 0;
   std::size_t bufferLen_ = 0;

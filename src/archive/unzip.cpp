@@ -213,6 +213,7 @@ TUnZip::TUnZip() = default;
 TUnZip::~TUnZip() = default;
 
 void TUnZip::SetArchiveFile(const std::string& name) {
+  archiveStream_ = nullptr;
   std::string path = SlashesToBackslashes(name);
   if (path.empty() || !platform::FileExists(path)) {
     archiveFile_.clear();
@@ -221,6 +222,12 @@ void TUnZip::SetArchiveFile(const std::string& name) {
   }
   archiveFile_ = path;
   arcType_ = DetectArcType(path);
+}
+
+void TUnZip::SetArchiveStream(TStream& stream, const std::string& name) {
+  archiveStream_ = &stream;
+  archiveFile_ = SlashesToBackslashes(name);
+  arcType_ = DetectArcType(stream);
 }
 
 void TUnZip::SetExtractDir(const std::string& folder) {
@@ -273,11 +280,11 @@ int TUnZip::Extract() {
   const std::string startArchive = archiveFile_;
   const uint32_t startTicks = platform::TickCount();
   try {
-    if (archiveFile_.empty()) {
+    if (archiveFile_.empty() && !archiveStream_) {
       Error(archiveFile_, "", kErrFileNotFound);
       return 0;
     }
-    if (!platform::DriveAccessible(archiveFile_)) {
+    if (!archiveStream_ && !platform::DriveAccessible(archiveFile_)) {
       std::string drive = archiveFile_.size() >= 2 && archiveFile_[1] == ':' ? archiveFile_.substr(0, 2) : "";
       Error(archiveFile_, drive, kErrNotAccessible);
       return 0;
@@ -307,13 +314,15 @@ int TUnZip::Extract() {
 
 void TUnZip::Run() {
   std::unique_ptr<platform::TFileStream> file;
-  try {
-    file = std::make_unique<platform::TFileStream>(archiveFile_, platform::TFileMode::OpenRead);
-  } catch (const Exception& e) {
-    Error(archiveFile_, SystemMessage(e, archiveFile_), kErrOpen);
-    return;
+  if (!archiveStream_) {
+    try {
+      file = std::make_unique<platform::TFileStream>(archiveFile_, platform::TFileMode::OpenRead);
+    } catch (const Exception& e) {
+      Error(archiveFile_, SystemMessage(e, archiveFile_), kErrOpen);
+      return;
+    }
   }
-  TArchiveReader reader(*file);
+  TArchiveReader reader(archiveStream_ ? *archiveStream_ : *file);
   if (!ReadZipDirectory(reader, *this, archiveFile_)) return;  // what was found of a damaged directory is void
   remaining_ = totalSize_;
   for (const TZipEntry& entry : entries_) ExtractEntry(reader, entry);

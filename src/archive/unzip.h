@@ -19,6 +19,7 @@
 #include "archive/unzip_errors.h"
 #include "archive/zip_directory.h"
 
+class TStream;
 namespace platform {
 class TFileStream;
 struct TLocalTime;
@@ -43,6 +44,11 @@ class TUnZip : private TDirectoryVisitor {
   // that does not exist leaves ArchiveFile empty and ArcType atNA.
   const std::string& ArchiveFile() const { return archiveFile_; }
   void SetArchiveFile(const std::string& name);
+  // Reads the archive from stream, which stays open and unchanged until Extract
+  // returns, instead of opening a file: what a caller has checked is what is
+  // extracted. name stands for it in ArchiveFile and the messages. SetArchiveFile
+  // goes back to reading files.
+  void SetArchiveStream(TStream& stream, const std::string& name);
   TArcType ArcType() const { return arcType_; }
 
   // The target folder, kept with a trailing "\" and "/" turned into "\"; nothing
@@ -131,6 +137,7 @@ class TUnZip : private TDirectoryVisitor {
   void ReportUnexpected() noexcept;
 
   std::string archiveFile_;
+  TStream* archiveStream_ = nullptr;  // not owned
   std::string extractDir_;
   TArcType arcType_ = atNA;
   int zipCmntBufSize_ = 32767;

@@ -511,7 +511,15 @@ bool ReadZipDirectory(TArchiveReader& reader, TDirectoryVisitor& visitor, const 
 TArcType DetectArcType(const std::string& path) {
   try {
     platform::TFileStream file(path, platform::TFileMode::OpenRead);
-    TArchiveReader reader(file);
+    return DetectArcType(file);
+  } catch (const Exception&) {
+    return atNA;
+  }
+}
+
+TArcType DetectArcType(TStream& stream) {
+  try {
+    TArchiveReader reader(stream);
     if (BeginsWithLocalHeader(reader) || reader.Has32At(0, zip::kEndRecordSignature)) return atZip;
     zip::TEndRecord record;
     TDirectoryPlace place;

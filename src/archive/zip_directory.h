@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+class TStream;
+
 namespace archive {
 
 class TArchiveReader;
@@ -57,5 +59,7 @@ bool ReadZipDirectory(TArchiveReader& reader, TDirectoryVisitor& visitor, const 
 
 // The type of the file at path, from its contents: atNA when it is no archive.
 TArcType DetectArcType(const std::string& path);
+// The same for an archive already open.
+TArcType DetectArcType(TStream& stream);
 
 }  // namespace archive

@@ -1,8 +1,11 @@
 #include <memory>
+#include <optional>
 
 #include "engine/steps.h"
+#include "install/save_settings.h"
 #include "net/http_client.h"
 #include "net/statement.h"
+#include "net/trust_policy.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "settings/file_xml.h"
@@ -12,26 +15,58 @@ namespace engine {
 
 namespace {
 
-// With a publisher's key built in, a package counts only when its release
-// statement (beside it, at its address + ".sig") is signed by one of the keys,
-// names this product and describes this very file: anyone who can answer for
-// the download host could otherwise run code with the user's rights. Fails like
-// the transfer itself, before the unpack step opens the file.
-bool VerifyPackage(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch, const std::string& archivePath) {
+// One transfer of the client: the window's stall check watches it, and the
+// client's size limits hold for it alone; both end with it, however it ends.
+class TTransfer {
+ public:
+  TTransfer(net::THTTPClient& http, TTransferWatch& watch, int64_t max = -1, int64_t expected = -1)
+      : http_(http), watch_(watch) {
+    http_.MaxBodySize = max;
+    http_.ExpectedBodySize = expected;
+    watch_.Started(http_);
+  }
+  ~TTransfer() {
+    watch_.Ended();
+    http_.MaxBodySize = http_.ExpectedBodySize = -1;
+  }
+  TTransfer(const TTransfer&) = delete;
+  TTransfer& operator=(const TTransfer&) = delete;
+
+ private:
+  net::THTTPClient& http_;
+  TTransferWatch& watch_;
+};
+
+// A refusal with the text that heads its report.
+struct TRefusal {
+  std::string Text;
+};
+
+// With keys, a package counts only when its release statement (at its address
+// with ".sig") is signed by one of them and names this product: anyone who can
+// answer for the download host could otherwise run code with the user's rights.
+// It is fetched before the package, so that nothing unsigned is even written, and
+// it must not be older than what is installed, or a genuine old release with a
+// known fault could be served in place of its fix.
+net::TReleaseStatement CheckedStatement(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
+                                        const net::TTrustPolicy& policy) {
+  const TFileXML& t = run.Texts();
   try {
-    const std::vector<std::string> keys = net::SplitPackageKeys(run.Defaults.PackageKey);
-    if (keys.empty()) return true;
-    watch.Started();  // the stall check watches this transfer too
-    const std::string text = net::FetchStatement(http, run.Settings.DownloadURL);
-    watch.Ended();
-    const net::TReleaseStatement statement = net::VerifyStatement(text, keys, run.Defaults.Names.ApplicationName);
-    platform::TFileStream package(archivePath, platform::TFileMode::OpenRead);
-    net::CheckPackageStream(package, statement);
-    return true;
-  } catch (const Exception& e) {
-    watch.Ended();
-    run.Report(run.Texts().S_BadSignature + "\r\n" + e.Message, mtWarning);
-    return false;
+    std::string text;
+    {
+      TTransfer transfer(http, watch);  // FetchStatement sets its own size limit
+      text = net::FetchStatement(http, run.Settings.DownloadURL);
+    }
+    net::TReleaseStatement statement = net::VerifyStatement(text, policy.Keys, run.Defaults.Names.ApplicationName);
+    const std::string installed = install::InstalledVersion(run.Defaults.Names);
+    if (!installed.empty() && net::CompareVersions(statement.Version, installed) < 0)
+      throw TRefusal{t.S_OlderPackage + "\r\nVersion " + statement.Version + " is offered, version " + installed +
+                     " is installed."};
+    return statement;
+  } catch (const net::ESignatureError& e) {
+    throw TRefusal{t.S_BadSignature + "\r\n" + e.Message};
+  } catch (const EHTTPProtocolException& e) {
+    throw TRefusal{t.S_BadSignature + "\r\n" + e.Message};  // no statement where it belongs
   }
 }
 
@@ -40,41 +75,65 @@ bool VerifyPackage(TStepContext& run, net::THTTPClient& http, TTransferWatch& wa
 // The bar clamps at its maximum, so more bytes than announced count as complete.
 bool TransferComplete(int64_t counted, int64_t announced) { return counted >= announced; }
 
-bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch) {
+bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
+              std::unique_ptr<platform::TFileStream>& package) {
   TFileXML& t = run.Texts();
   TLiveUpdate& s = run.Settings;
   install::TStepProgress& progress = run.Progress;
   progress.SetMax(0);
   progress.SetCaption(t.S_Download);
   progress.StepOverall();
+  s.PackageVersion.clear();
+  package.reset();
+  auto fail = [&](const std::string& text) {
+    package.reset();  // a temporary file: nothing of it stays
+    run.Report(text, mtWarning);
+    return false;
+  };
 
   s.ArchiveFileName = TLiveUpdate::ExtractURLFileName(s.DownloadURL);
   // The run's files are its own: a folder no other run or program shares.
   s.RunFolder = platform::CreatePrivateFolder(s.TempFolder, kRunFolderPrefix);
   if (s.RunFolder.empty()) {
-    run.Report(t.S_DownloadError + "\r\n" + platform::SysErrorMessage(platform::LastError()), mtWarning);
-    return false;
+    return fail(t.S_DownloadError + "\r\n" + platform::SysErrorMessage(platform::LastError()));
   }
   const std::string archivePath = s.RunFolder + "\\" + s.ArchiveFileName;
 
-  std::unique_ptr<platform::TFileStream> file;
   try {
-    file = std::make_unique<platform::TFileStream>(archivePath, platform::TFileMode::CreateExclusive);
-    watch.Started();
-    http.Get(s.DownloadURL, *file);
-    watch.Ended();
-    if (!TransferComplete(progress.Position(), progress.Max())) {
-      file.reset();
-      run.Report(t.S_DownloadError, mtWarning);
-      return false;
+    // What the program may take, before anything is fetched.
+    const net::TTrustPolicy policy = net::TTrustPolicy::FromDefaults(
+        run.Defaults.PackageKey, run.Defaults.AllowUnauthenticated, run.Defaults.MaxPackageSize);
+    policy.CheckAddress(s.DownloadURL);
+    std::optional<net::TReleaseStatement> statement;
+    if (policy.NeedsStatement()) statement = CheckedStatement(run, http, watch, policy);
+
+    // Written through a handle nobody else may use, and read back through the
+    // same one by the unpack step: the bytes checked are the bytes installed.
+    package = std::make_unique<platform::TFileStream>(archivePath, platform::TFileMode::CreateTemporary);
+    if (statement) {
+      net::THashingStream hashing(*package);
+      {
+        // A body of any other length fails in the client, before a byte too
+        // many is written.
+        TTransfer transfer(http, watch, -1, statement->Size);
+        http.Get(s.DownloadURL, hashing);
+      }
+      try {
+        hashing.Check(*statement);
+      } catch (const net::ESignatureError& e) {
+        return fail(t.S_BadSignature + "\r\n" + e.Message);
+      }
+      s.PackageVersion = statement->Version;
+    } else {
+      TTransfer transfer(http, watch, policy.MaxPackageSize);
+      http.Get(s.DownloadURL, *package);
     }
-    if (!file->Close()) throw EInOutError("Error closing file " + archivePath, 0);
-    return VerifyPackage(run, http, watch, archivePath);
+    if (!TransferComplete(progress.Position(), progress.Max())) return fail(t.S_DownloadError);
+    return true;
+  } catch (const TRefusal& r) {
+    return fail(r.Text);
   } catch (const Exception& e) {
-    watch.Ended();
-    file.reset();
-    run.Report(t.S_DownloadError + "\r\n" + e.Message, mtWarning);
-    return false;
+    return fail(t.S_DownloadError + "\r\n" + e.Message);
   }
 }
 

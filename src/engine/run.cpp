@@ -18,6 +18,8 @@ TStepDefaults TStepDefaults::FromBuild() {
   TStepDefaults d;
   d.Names = install::TProductNames::FromBuildDefaults();
   d.PackageKey = defaults::PackageKey();
+  d.AllowUnauthenticated = defaults::AllowUnauthenticated();
+  d.MaxPackageSize = defaults::MaxPackageSize();
   d.BatchFileName = defaults::BatchFileName;
   d.FileReplaceTimeout = defaults::FileReplaceTimeout;
   return d;
@@ -74,6 +76,7 @@ void Cleanup(TStepContext& run, TRunTools& tools) {
   // The run's files in the temporary folder are its own: what is left there (files
   // a failed or cancelled run did not place, a file that could only be copied)
   // goes with it, but for the recovery copy an update still in doubt needs.
+  tools.Package.reset();  // a temporary file: it goes as it closes
   tools.UnZip.reset();
   tools.HTTP.reset();
   if (s.RunFolder.empty()) return;  // the download step did not get that far
@@ -85,16 +88,24 @@ void Cleanup(TStepContext& run, TRunTools& tools) {
   if (!s.ArchiveFileName.empty()) platform::EraseFile(s.RunFolder + "\\" + s.ArchiveFileName);
 }
 
-void TTransferWatch::Started() {
-  lastPosition_.store(0);
-  downloading_.store(true);
+void TTransferWatch::Started(const net::THTTPClient& client) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  client_ = &client;
+  last_ = client.BytesReceived();
 }
 
-void TTransferWatch::Ended() { downloading_.store(false); }
+void TTransferWatch::Ended() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  client_ = nullptr;
+}
 
-int32_t TTransferWatch::Progress(int32_t position) {
-  if (!downloading_.load()) return -1;
-  return position - lastPosition_.exchange(position);
+int32_t TTransferWatch::Progress() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!client_) return -1;
+  const int64_t received = client_->BytesReceived();
+  const int64_t advance = received - last_;
+  last_ = received;
+  return static_cast<int32_t>(std::min<int64_t>(advance, INT32_MAX));
 }
 
 std::string InstalledFolder(const TStepDefaults& defaults) { return install::InstalledFolder(defaults.Names); }

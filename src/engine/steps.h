@@ -13,18 +13,20 @@
 //   UninstallMode      the window                         the sequence (worker.cpp)
 //   Texts              the window                         every step's captions and reports
 //   TempFolder         Setup                              Download (the run folder below it)
-//   RunFolder          Download (the run's own folder)    Unpack, CopyFiles, Cleanup
+//   RunFolder          Download (the run's private        Unpack, CopyFiles, Cleanup
+//                      folder)
 //   ArchiveFileName    Download                           Unpack, Cleanup
+//   PackageVersion     Download (from the statement)      SaveSettings, FinishInstallation
 //   ExtractFolderName  Unpack                             CopyFiles, Cleanup
 //   ExtractedFiles     Unpack; CopyFiles drops the        CopyFiles, DeleteTempFiles
 //                      files it placed
 //   ProcessList        StopApplication (the "/KILL" list) StopApplication
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,10 @@ class THTTPClient;
 namespace archive {
 class TUnZip;
 }
+namespace platform {
+class TFileStream;
+}
+class TStream;
 
 namespace engine {
 
@@ -51,7 +57,12 @@ constexpr int kExitAnotherUpdateRuns = 7;
 // no step reads the program's defaults itself and a test can give a step its own.
 struct TStepDefaults {
   install::TProductNames Names;
-  std::string PackageKey;  // the publisher's key; empty: packages are taken unsigned
+  // Which packages are taken (net::TTrustPolicy::FromDefaults reads them): the
+  // publisher's keys, "1" for unsigned packages over plain http too, the most
+  // bytes of an unsigned package ("" for the built-in limit).
+  std::string PackageKey;
+  std::string AllowUnauthenticated;
+  std::string MaxPackageSize;
   std::string BatchFileName;
   uint32_t FileReplaceTimeout = 0;  // milliseconds a held file is tried for
 
@@ -97,18 +108,21 @@ class TControlProgress : public install::TStepProgress {
   TProgressBar& step_;
 };
 
-// The transfer as the window's stall check sees it.
+// The transfer as the window's stall check sees it: the bytes the client
+// receives, counted whether or not the answer announced its length.
 class TTransferWatch {
  public:
-  void Started();
+  // client's transfer begins; it stays alive until Ended.
+  void Started(const net::THTTPClient& client);
   void Ended();
-  // The advance of the step bar's position since the previous call while a
-  // transfer runs; -1 when none runs.
-  int32_t Progress(int32_t position);
+  // The bytes received since the previous call (since Started for the first)
+  // while a transfer runs, at most INT32_MAX; -1 when none runs. Any thread.
+  int32_t Progress();
 
  private:
-  std::atomic<bool> downloading_{false};
-  std::atomic<int32_t> lastPosition_{0};
+  std::mutex mutex_;
+  const net::THTTPClient* client_ = nullptr;
+  int64_t last_ = 0;
 };
 
 // The components Setup makes for a run and Cleanup frees.
@@ -117,14 +131,16 @@ struct TRunTools {
   ~TRunTools();
   std::unique_ptr<net::THTTPClient> HTTP;
   std::unique_ptr<archive::TUnZip> UnZip;
+  // The package as the download step wrote and checked it, open until Cleanup.
+  std::unique_ptr<platform::TFileStream> Package;
 };
 
 // The client with its progress events and the system proxy, the extraction
 // component, and the temporary folder into the settings.
 void Setup(TStepContext& run, TRunTools& tools);
-// Removes the run's folder with everything in it (the archive, the extraction
-// folder), but for the recovery copy of an update left in doubt, and frees the
-// tools. Runs on every way out of a run; raises nothing.
+// Closes the package, removes the run's folder with everything in it (the
+// archive, the extraction folder), but for the recovery copy of an update left in
+// doubt, and frees the tools. Runs on every way out of a run; raises nothing.
 void Cleanup(TStepContext& run, TRunTools& tools);
 // Makes folder the process's current folder; raises EInOutError when it cannot.
 void MakeCurrentFolder(const std::string& folder);
@@ -137,19 +153,26 @@ void RemoveFolders(const std::string& folder, bool withFiles);
 // followed by a GUID.
 extern const char* const kRunFolderPrefix;  // "ORBAXLU-"
 
-// Makes the run's own folder in the temporary folder and fetches the package
-// into it.
-bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch);
+// Makes the run's private folder (platform::CreatePrivateFolder) in the temporary
+// folder and fetches the package into it as the trust policy of the defaults
+// allows: with package keys, the release statement first (signed, this product,
+// not older than the installed version), then the package, stopped at the
+// statement's size and hashed as it is written; without keys, only over https
+// unless AllowUnauthenticated, and no larger than MaxPackageSize. On success
+// package holds the file, open, unshared, for the unpack step; on failure nothing
+// of it is left.
+bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
+              std::unique_ptr<platform::TFileStream>& package);
 // The download's rule of completeness: every announced byte counted (an answer
 // that announces no length is complete with whatever came).
 bool TransferComplete(int64_t counted, int64_t announced);
 
-// Extracts the package into a new folder of the run's folder; the names go into
-// Settings.ExtractedFiles.
-bool Unpack(TStepContext& run, archive::TUnZip& unzip);
-// How the unpack step sets the extractor up: every entry of archivePath, with its
-// folders, below extractFolder, existing files replaced without a question.
-void ConfigureUnpack(archive::TUnZip& unzip, const std::string& archivePath, const std::string& extractFolder);
+// Extracts the package, read from the stream the download step left open, into a
+// new folder of the run's folder; the names go into Settings.ExtractedFiles.
+bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package);
+// How the unpack step sets the extractor up, its archive already set: every entry,
+// with its folders, below extractFolder, existing files replaced without a question.
+void ConfigureUnpack(archive::TUnZip& unzip, const std::string& extractFolder);
 
 // Stops the processes listed after "/KILL".
 bool StopApplication(TStepContext& run);

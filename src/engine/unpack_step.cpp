@@ -7,8 +7,7 @@
 
 namespace engine {
 
-void ConfigureUnpack(archive::TUnZip& unzip, const std::string& archivePath, const std::string& extractFolder) {
-  unzip.SetArchiveFile(archivePath);
+void ConfigureUnpack(archive::TUnZip& unzip, const std::string& extractFolder) {
   unzip.ConfirmOverwrites = false;
   unzip.RecurseDirs = true;
   unzip.FileSpec.clear();
@@ -16,7 +15,7 @@ void ConfigureUnpack(archive::TUnZip& unzip, const std::string& archivePath, con
   unzip.SetExtractDir(extractFolder);
 }
 
-bool Unpack(TStepContext& run, archive::TUnZip& unzip) {
+bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
   TFileXML& t = run.Texts();
   TLiveUpdate& s = run.Settings;
   run.Progress.SetPosition(0);
@@ -35,7 +34,9 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip) {
   unzip.OnError = [&failed](archive::TUnZip*, const std::string&, const std::string&, const std::string&, int) {
     failed = true;
   };
-  ConfigureUnpack(unzip, s.RunFolder + "\\" + s.ArchiveFileName, extractFolder);
+  // The download step's own handle: nothing else could change the file since its check.
+  unzip.SetArchiveStream(package, s.RunFolder + "\\" + s.ArchiveFileName);
+  ConfigureUnpack(unzip, extractFolder);
   unzip.Extract();
   unzip.OnError = nullptr;
 

@@ -2,6 +2,7 @@
 
 #include "install/register.h"
 #include "install/uninstall.h"
+#include "platform/files.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 
@@ -36,9 +37,9 @@ void TThreadLiveUpdate::Execute() {
         exitStatus_.store(0);
         Report(texts.S_UninstallMessage, mtInformation);
       }
-    } else if (engine::Download(run, *tools.HTTP, watch_) && engine::Unpack(run, *tools.UnZip) &&
-               engine::StopApplication(run) && engine::CopyFiles(run) && engine::Configure(run) &&
-               engine::DeleteTempFiles(run)) {
+    } else if (engine::Download(run, *tools.HTTP, watch_, tools.Package) &&
+               engine::Unpack(run, *tools.UnZip, *tools.Package) && engine::StopApplication(run) &&
+               engine::CopyFiles(run) && engine::Configure(run) && engine::DeleteTempFiles(run)) {
       engine::SaveSettings(run);  // its failure never fails the run
       // The update is whole, and says so, before it is reported.
       engine::CommitUpdate(run);

@@ -69,9 +69,9 @@ class TThreadLiveUpdate {
   // (before, during, and after a failure), 0 once it has.
   int ExitStatus() const { return exitStatus_.load(); }
 
-  // Called by the window's stall check: the advance of the step bar since the
-  // previous call, or -1 when no transfer runs.
-  int32_t DownloadProgress() { return watch_.Progress(controls_.PBPending->Position()); }
+  // Called by the window's stall check: the bytes received since the previous
+  // call, or -1 when no transfer runs.
+  int32_t DownloadProgress() { return watch_.Progress(); }
 
   // The build-time values the run goes by.
   const engine::TStepDefaults& Defaults() const { return defaults_; }

@@ -99,6 +99,7 @@ void RegisterInstallation(const TLiveUpdate& settings, bool createDesktopShortcu
   if (uninstall.OpenKey(kSystemUninstallKey + names.ApplicationName, true)) {
     uninstall.WriteString("DisplayName", names.ApplicationName);
     uninstall.WriteString("UninstallString", "\"" + link.Target + "\" " + link.Arguments);
+    if (!settings.PackageVersion.empty()) uninstall.WriteString("DisplayVersion", settings.PackageVersion);
     uninstall.CloseKey();
   }
 }

@@ -4,6 +4,7 @@
 #include "install/record.h"
 #include "install/uninstall.h"
 #include "net/proxy.h"
+#include "net/statement.h"
 #include "platform/registry.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
@@ -42,7 +43,7 @@ std::vector<TRegValueName> ValuesChangedByUpdate(const TLiveUpdate& settings, co
     add(static_cast<uint32_t>(settings.RegistryKeys.Objects(i)), settings.RegistryKeys.Strings(i) + kRecordSubKey,
         kFilesValue);
   const std::string productKey = StripRegistryRoot(names.ProductRegistryKey);
-  for (const char* name : {"UserName", "PlaceCode", "Language", "DownloadLocation", "UseProxy", "ProxyInfo"})
+  for (const char* name : {"UserName", "PlaceCode", "Language", "DownloadLocation", "UseProxy", "ProxyInfo", "Version"})
     add(platform::HKEY_CURRENT_USER_ID, productKey, name);
   for (const char* name : {kUninstallKeyValue, kFilesValue})
     add(platform::HKEY_CURRENT_USER_ID, productKey + kRecordSubKey, name);
@@ -53,6 +54,18 @@ std::vector<TRegValueName> ValuesChangedByUpdate(const TLiveUpdate& settings, co
       if (text::Pos(kDeleteValuePrefix, name) > 0) add(platform::HKEY_LOCAL_MACHINE_ID, kRunOnceKey, name);
   }
   return values;
+}
+
+std::string InstalledVersion(const TProductNames& names) {
+  TRegistry registry;  // HKEY_CURRENT_USER
+  if (!registry.OpenKeyReadOnly(StripRegistryRoot(names.ProductRegistryKey))) return "";
+  std::string version;
+  try {
+    version = registry.ReadString("Version");
+  } catch (const Exception&) {
+    return "";  // a value of another type is none of ours
+  }
+  return net::IsVersion(version) ? version : "";
 }
 
 bool SaveSettings(const TLiveUpdate& settings, const std::function<void(const std::string&)>& reportWarning,
@@ -72,6 +85,8 @@ bool SaveSettings(const TLiveUpdate& settings, const std::function<void(const st
       const bool found = proxyQuery ? proxyQuery(host, port) : net::GetSystemProxy(host, port);
       registry.WriteBool("UseProxy", found);
       registry.WriteString("ProxyInfo", ProxyInfoText(host, port));
+      // The floor for the next update: nothing older is installed over it.
+      if (!settings.PackageVersion.empty()) registry.WriteString("Version", settings.PackageVersion);
       result = true;
       registry.CloseKey();
     }

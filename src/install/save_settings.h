@@ -43,7 +43,13 @@ struct TRegValueName {
 // complete puts them back as they were.
 std::vector<TRegValueName> ValuesChangedByUpdate(const TLiveUpdate& settings, const TProductNames& names);
 
-// Writes the product values below HKEY_CURRENT_USER and the product key path,
+// The "Version" value of the product key: the version of the installed package
+// as its release statement gave it; "" when none is recorded, or what is recorded
+// is no version.
+std::string InstalledVersion(const TProductNames& names);
+
+// Writes the product values below HKEY_CURRENT_USER and the product key path
+// ("Version" too when the package came with a statement),
 // merges the data files into its record, and deletes every RunOnce value of
 // HKEY_LOCAL_MACHINE whose name contains "ORBAXLU_DEL_". True when the product key
 // could be opened. An ordinary error (Exception) ends it with false after

@@ -42,6 +42,13 @@ bool CreateDir(const std::string& path);
 // With all missing parents. A path shorter than three characters, or a folder
 // that exists already, counts as created.
 bool ForceDirectories(const std::string& path);
+// A folder for one run's files that only this user can enter: made only where
+// nothing exists (a link is not followed). Linux port: mode 0700. Win32: a
+// protected access list granting the user and SYSTEM alone, inherited by what is
+// made inside, and, when the process runs elevated, a high integrity label, so
+// that the user's programs at medium integrity cannot write into it. False, with
+// the last error and nothing left at the path, when it cannot be made so.
+bool CreatePrivateFolder(const std::string& path);
 // Succeeds only for an empty folder.
 bool RemoveDir(const std::string& path);
 bool EraseFile(const std::string& path);
@@ -83,11 +90,10 @@ std::string WindowsDir();
 // a buffer of 1024 characters.
 std::string TempDir();
 
-// Makes a new folder below parent, named prefix followed by a new GUID, that no
-// other process made or can enter: created exclusively (never an existing one),
-// with access for the owner alone on the Linux port (mode 0700). Returns its path
-// (parent's trailing separators dropped, one "\" before the name); "" with the
-// last error set when it cannot be made.
+// Makes a new private folder (as CreatePrivateFolder above) below parent, named
+// prefix followed by a new GUID. Returns its path (parent's trailing separators
+// dropped, one "\" before the name); "" with the last error set when it cannot be
+// made.
 std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix);
 
 // Durability. The names made, renamed or removed in a folder reach the disk
@@ -111,13 +117,18 @@ enum class TFileMode {
   OpenRead,         // read; others may read and write
   OpenReadWrite,    // read and write an existing file; others may read
   CreateExclusive,  // create or replace for writing; nobody else may open it
+  // A new file for this stream alone: made only where nothing exists (a link is
+  // neither followed nor replaced), read and write, and nobody else may open,
+  // change, rename or delete it while it is open; removed when the stream closes
+  // (on Win32 also when the process ends without closing it).
+  CreateTemporary,
 };
 
 class TFileStream : public TStream {
  public:
   // Raises EFOpenError (open) or EFCreateError (create) with the message
   // 'Cannot open file "<path>". <system text>' ('Cannot create file ...' for
-  // CreateExclusive) and sets LastError. Read and Write failures raise
+  // CreateExclusive and CreateTemporary) and sets LastError. Read and Write failures raise
   // EStreamError "Stream read error" / "Stream write error".
   TFileStream(const std::string& path, TFileMode mode);
   ~TFileStream() override;
@@ -144,6 +155,7 @@ class TFileStream : public TStream {
  private:
   std::string fileName_;
   intptr_t handle_;
+  bool temporary_ = false;
 };
 
 }  // namespace platform

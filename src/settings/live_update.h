@@ -17,6 +17,8 @@ class TLiveUpdate {
   TStringParam RegistryKeys;
   std::string DownloadURL;
   std::string ArchiveFileName;
+  // The version the package's release statement gives; empty without one.
+  std::string PackageVersion;
   // As the system returns it, with its trailing backslash.
   std::string TempFolder;
   // The run's own folder below TempFolder (without trailing backslash), made by

@@ -265,6 +265,16 @@ void TFMain::FormDestroy() {
       }
     }
   }
+  // A worker that runs on, not held at its gate, has made its report and is
+  // removing the run's files from TEMP: the process waits a little for that,
+  // serving what the worker may still ask of this thread.
+  if (Worker && Worker->Started() && !Gate.Paused()) {
+    const uint32_t start = platform::TickCount();
+    while (!Worker->Finished() && platform::TickCount() - start < 10000) {
+      backend_.Sync.Drain();
+      platform::SleepMs(5);
+    }
+  }
   // The worker may still be cleaning up after its report; it keeps using the
   // settings until it ends, so they are freed only when it has ended.
   if (!Worker || Worker->Finished() || !Worker->Started()) {

@@ -68,10 +68,33 @@ def kill_processes(*fragments):
     return killed
 
 
+def endless_answer(first=b"", length=None):
+    """An answer for PackageServer: first, then bytes until the client goes; with
+    a Content-Length of length when given, else none (the connection's end would
+    end the body)."""
+    def answer(handler):
+        handler.send_response(200)
+        if length is None:
+            handler.send_header("Connection", "close")
+        else:
+            handler.send_header("Content-Length", str(length))
+        handler.end_headers()
+        handler.close_connection = True
+        try:
+            handler.wfile.write(first)
+            block = b"z" * 65536
+            while True:
+                handler.wfile.write(block)
+        except OSError:
+            pass
+    return answer
+
+
 class PackageServer:
     """Serves one package at /kestrova/kestrovafull.zip on 127.0.0.1, and the files
-    of others ({path: bytes}) beside it. With hold (a threading.Event), every answer
-    waits until it is set."""
+    of others ({path: bytes}) beside it. A callable in place of bytes answers
+    itself (given the request handler). With hold (a threading.Event), every
+    answer waits until it is set."""
 
     def __init__(self, package: bytes, path="/kestrova/kestrovafull.zip", others=None, hold=None):
         self.package = package
@@ -89,6 +112,9 @@ class PackageServer:
                 if outer.hold:
                     outer.hold.wait(300)
                 body = outer.package if self.path == outer.path else outer.others.get(self.path)
+                if callable(body):
+                    body(self)
+                    return
                 if body is None:
                     body = b"not here"
                     self.send_response(404)
@@ -201,10 +227,13 @@ class Machine:
         return os.path.join(self.build, name + self.exe)
 
     def updater(self, url, **fields):
-        """A copy of the built updater pointed at url (and other defaults)."""
+        """A copy of the built updater pointed at url (and other defaults). The
+        test servers speak plain http, so unsigned packages are taken over it
+        unless the test says otherwise."""
         copy = os.path.join(self.root, "ORBAXLiveUpdate" + self.exe)
         shutil.copy(self.program("ORBAXLiveUpdate"), copy)
-        fields = dict(fields, DefaultDownloadURL=url)
+        fields = dict(dict(AllowUnauthenticated="1"), **fields)
+        fields["DefaultDownloadURL"] = url
         for name, value in fields.items():
             subprocess.check_call([self.lu_defaults, copy, name, value], stdout=subprocess.DEVNULL)
         return copy

@@ -16,5 +16,10 @@ bool UnsetEnv(const std::string& name);
 std::string ExecutableSuffix();
 // This process's file mode creation mask (the Linux port; Win32 has none: 0).
 uint32_t CreationMask();
+// Whether a folder is this user's alone, as CreatePrivateFolder makes it: the
+// Linux port's mode 0700; on Win32 a protected access list of the user and SYSTEM
+// passed on to what is inside, and the high label when the process is elevated.
+// False with what differs in why.
+bool OwnerOnlyFolder(const std::string& path, std::string& why);
 
 }  // namespace platform

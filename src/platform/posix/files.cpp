@@ -364,28 +364,6 @@ std::string ShortPathName(const std::string& path, uint32_t bufferSize) {
   return path;
 }
 
-std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
-  const std::string base = StripTrailingSeparators(parent) + "\\" + prefix;
-  // A name taken already is another's: mkdir never enters an existing folder.
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    const std::string path = base + NewGuidText();
-    Found found;
-    const std::string host = ResolvePath(path, found);
-    if (host.empty()) return std::string();
-    if (found == Found::Less) {
-      Fail(kErrorPathNotFound);
-      return std::string();
-    }
-    if (found == Found::Folder && mkdir(host.c_str(), 0700) == 0) return path;
-    if (found == Found::Folder && errno != EEXIST) {
-      FailErrno(host);
-      return std::string();
-    }
-  }
-  Fail(kErrorAlreadyExists);
-  return std::string();
-}
-
 namespace {
 
 // Runs op on a descriptor of the host path opened with flags.
@@ -458,13 +436,27 @@ std::vector<std::string> ListDir(const std::string& path) {
 namespace {
 [[noreturn]] void ThrowOpen(const std::string& path, TFileMode mode, uint32_t code) {
   SetError(code);
-  if (mode == TFileMode::CreateExclusive)
+  if (mode == TFileMode::CreateExclusive || mode == TFileMode::CreateTemporary)
     throw EFCreateError("Cannot create file \"" + path + "\". " + SysErrorMessage(code));
   throw EFOpenError("Cannot open file \"" + path + "\". " + SysErrorMessage(code));
 }
 }  // namespace
 
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(path), handle_(-1) {
+  if (mode == TFileMode::CreateTemporary) {
+    Found found;
+    const std::string host = ResolvePath(path, found);
+    if (host.empty()) ThrowOpen(path, mode, LastError());
+    if (found != Found::Folder) ThrowOpen(path, mode, found == Found::Whole ? kErrorFileExists : kErrorPathNotFound);
+    // No fall-back to opening what is there: O_EXCL refuses an existing file and
+    // a link alike, O_NOFOLLOW says so once more.
+    const int fd = OpenCloexec(host, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
+    flock(fd, LOCK_EX | LOCK_NB);  // a new file: nobody else can hold it yet
+    handle_ = fd;
+    temporary_ = true;
+    return;
+  }
   int flags = O_NOCTTY | (mode == TFileMode::CreateExclusive ? O_RDWR | O_CREAT : 0);
   if (mode == TFileMode::OpenRead) flags |= O_RDONLY;
   if (mode == TFileMode::OpenReadWrite) flags |= O_RDWR;
@@ -520,6 +512,9 @@ bool TFileStream::Close() {
   if (handle_ < 0) return true;
   int fd = static_cast<int>(handle_);
   handle_ = -1;
+  // The name goes, whatever it leads to by now: a temporary file's name is its
+  // alone.
+  if (temporary_) unlink(MapPath(fileName_).c_str());
   if (close(fd) != 0) return FailErrno();
   return true;
 }

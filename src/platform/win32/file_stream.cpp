@@ -34,16 +34,27 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(pa
       share = 0;                    // nobody else opens it while we write
       disposition = CREATE_ALWAYS;  // replaces an existing file
       break;
+    case TFileMode::CreateTemporary:
+      access = GENERIC_READ | GENERIC_WRITE | DELETE;  // DELETE for the removal on close
+      share = 0;                                       // no reading, writing, renaming or deleting beside us
+      disposition = CREATE_NEW;                        // never an existing file, nor where a link stands
+      break;
   }
   auto fail = [&](DWORD code) {
     std::string text = SysErrorMessage(code);
     ::SetLastError(code);  // the caller may still ask for it
-    if (mode == TFileMode::CreateExclusive) throw EFCreateError("Cannot create file \"" + path + "\". " + text);
+    if (mode == TFileMode::CreateExclusive || mode == TFileMode::CreateTemporary)
+      throw EFCreateError("Cannot create file \"" + path + "\". " + text);
     throw EFOpenError("Cannot open file \"" + path + "\". " + text);
   };
   const std::wstring longPath = win32::LongPath(path);
   HANDLE h = INVALID_HANDLE_VALUE;
-  if (mode == TFileMode::CreateExclusive) {
+  if (mode == TFileMode::CreateTemporary) {
+    // Removed by the system when the handle closes, however the process ends.
+    h = ::CreateFileW(longPath.c_str(), access, share, nullptr /* default security, not inherited */, disposition,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr /* no template */);
+    if (h == INVALID_HANDLE_VALUE) fail(::GetLastError());
+  } else if (mode == TFileMode::CreateExclusive) {
     // Most files are new (an extraction's all are): made without asking anything
     // first. Only an existing one needs the check below.
     h = ::CreateFileW(longPath.c_str(), access, share, nullptr /* default security, not inherited */, CREATE_NEW,

@@ -253,17 +253,6 @@ std::string TempDir() {
   return std::string(buffer, n);
 }
 
-std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
-  const std::string base = WithoutTrailingSeparators(parent) + "\\" + prefix;
-  // CreateDirectory never enters an existing folder: a name taken is another's.
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    const std::string path = base + NewGuidText();
-    if (::CreateDirectoryW(LongPath(path).c_str(), nullptr /* the creator's default access */)) return path;
-    if (::GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
-  }
-  return std::string();
-}
-
 bool FlushFolder(const std::string& path) { return DirectoryExists(path); }
 
 namespace {

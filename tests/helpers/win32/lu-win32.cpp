@@ -10,6 +10,14 @@
 //                               has the keyboard focus; exits with 1 when none has
 //                               it, with 3 when the one that has it is hidden
 //   lu-win32 short PATH         prints GetShortPathNameA's answer for PATH
+//   lu-win32 swap NAME SOURCE REPORT
+//                               an attacker of the same user: writes REPORT.ready,
+//                               then watches TEMP for a run folder (ORBAXLU-*)
+//                               holding NAME and a folder (its package checked,
+//                               the unpack begun), then tries to move SOURCE over
+//                               NAME and to write SOURCE's bytes into NAME in
+//                               place; writes "found", "move CODE", "write CODE"
+//                               (0 for success) to REPORT; gives up after 120 s
 #include <windows.h>
 
 #include <cstdio>
@@ -57,9 +65,67 @@ HWND TopWindow(const std::string& cls) {
   return nullptr;
 }
 
+// A run folder below TEMP with name in it and a folder beside it; "" when none.
+std::string CheckedRunFolder(const std::string& temp, const std::string& name) {
+  WIN32_FIND_DATAA run;
+  HANDLE runs = FindFirstFileA((temp + "ORBAXLU-*").c_str(), &run);
+  if (runs == INVALID_HANDLE_VALUE) return "";
+  std::string found;
+  do {
+    const std::string folder = temp + run.cFileName;
+    if (!(run.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        GetFileAttributesA((folder + "\\" + name).c_str()) == INVALID_FILE_ATTRIBUTES)
+      continue;
+    WIN32_FIND_DATAA entry;
+    HANDLE entries = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (entries == INVALID_HANDLE_VALUE) continue;
+    do {
+      const std::string n = entry.cFileName;
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && n != "." && n != "..") found = folder;
+    } while (found.empty() && FindNextFileA(entries, &entry));
+    FindClose(entries);
+  } while (found.empty() && FindNextFileA(runs, &run));
+  FindClose(runs);
+  return found;
+}
+
+int Swap(const std::string& name, const std::string& source, const std::string& report) {
+  if (FILE* ready = std::fopen((report + ".ready").c_str(), "w")) std::fclose(ready);
+  char temp[MAX_PATH + 1] = {};
+  GetTempPathA(sizeof temp, temp);
+  std::string folder;
+  for (DWORD start = GetTickCount(); folder.empty() && GetTickCount() - start < 120000; Sleep(1))
+    folder = CheckedRunFolder(temp, name);
+  if (folder.empty()) return 1;
+  const std::string target = folder + "\\" + name;
+  std::string bytes;
+  if (FILE* f = std::fopen(source.c_str(), "rb")) {
+    char block[4096];
+    for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) bytes.append(block, n);
+    std::fclose(f);
+  }
+  const DWORD moved = MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : GetLastError();
+  DWORD written = 0;
+  HANDLE h = CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    written = GetLastError();
+  } else {
+    DWORD done = 0;
+    if (!WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr)) written = GetLastError();
+    CloseHandle(h);
+  }
+  FILE* out = std::fopen(report.c_str(), "w");
+  if (!out) return 1;
+  std::fprintf(out, "found\nmove %lu\nwrite %lu\n", moved, written);
+  std::fclose(out);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "swap") return Swap(argv[2], argv[3], argv[4]);
   std::string mode = argc > 2 ? argv[1] : "";
   HWND top = argc > 2 ? TopWindow(argv[2]) : nullptr;
   if (mode == "find" && argc > 3) {
@@ -109,6 +175,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", buffer);
     return 0;
   }
-  std::fprintf(stderr, "usage: lu-win32 find CLASS TEXT | texts CLASS | focus CLASS | short PATH\n");
+  std::fprintf(stderr,
+               "usage: lu-win32 find CLASS TEXT | texts CLASS | focus CLASS | short PATH | swap NAME SOURCE REPORT\n");
   return 2;
 }

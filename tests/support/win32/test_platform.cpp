@@ -1,4 +1,6 @@
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdlib>
 
@@ -25,5 +27,38 @@ bool UnsetEnv(const std::string& name) {
 std::string ExecutableSuffix() { return ".exe"; }
 
 uint32_t CreationMask() { return 0; }
+
+bool OwnerOnlyFolder(const std::string& path, std::string& why) {
+  const SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  char* text = nullptr;
+  if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, info, nullptr, nullptr, nullptr, nullptr, &sd) ||
+      !::ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, info, &text, nullptr)) {
+    why = "no security information";
+    ::LocalFree(sd);
+    return false;
+  }
+  why = text;
+  ::LocalFree(text);
+  ::LocalFree(sd);
+  HANDLE token = nullptr;
+  BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  DWORD size = 0;
+  TOKEN_ELEVATION elevation{};
+  char* sid = nullptr;
+  ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+  const bool elevated =
+      ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) && elevation.TokenIsElevated;
+  const bool named = ::GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                     ::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
+  ::CloseHandle(token);
+  if (!named) return false;
+  const std::string mine = "(A;OICI;FA;;;" + std::string(sid) + ")", system = "(A;OICI;FA;;;SY)";
+  ::LocalFree(sid);
+  // Wine keeps no access lists of files: it answers from the Unix mode (SYSTEM
+  // first, no protection, no label). What it answers must still name nobody else.
+  if (::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version")) return why == "D:" + system + mine;
+  return why == "D:P" + mine + system + (elevated ? "S:(ML;OICI;NW;;;HI)" : "");
+}
 
 }  // namespace platform

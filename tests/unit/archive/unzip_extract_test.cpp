@@ -467,6 +467,19 @@ TEST_F(UnZipExtract, MissingArchiveAndArchiveFileRules) {
   WriteArchive(BuildZip({File("a.txt", "a")}));
   z.SetArchiveFile(archivePath_);
   EXPECT_EQ(z.ArcType(), archive::atZip);
+
+  // Read from a stream the caller holds, under a name: what the name leads to is
+  // never read.
+  TMemoryStream held;
+  const std::string zip = BuildZip({File("held.txt", "from the stream")});
+  held.Write(zip.data(), static_cast<int64_t>(zip.size()));
+  z.SetArchiveStream(held, archivePath_);
+  EXPECT_EQ(z.ArchiveFile(), archivePath_);
+  EXPECT_EQ(z.ArcType(), archive::atZip);
+  z.SetExtractDir(outDir_);
+  EXPECT_EQ(z.Extract(), 1);
+  EXPECT_EQ(Read("held.txt"), "from the stream");
+  EXPECT_FALSE(platform::FileExists(Out("a.txt")));
 }
 
 TEST_F(UnZipExtract, ExtractDirRulesAndTheDoubledBackslash) {

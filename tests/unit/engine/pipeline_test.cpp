@@ -42,6 +42,16 @@ struct TInstallRun : testsupport::TWindowUnderTest {
   explicit TInstallRun(const std::string& url, std::vector<std::string> args = {}) : TWindowUnderTest(std::move(args)) {
     form.Settings->DownloadURL = url;
     form.EFolder.SetText(folder / "Kestrova");
+    // The scripted servers speak plain http and sign nothing.
+    engine::TStepDefaults defaults = form.Worker->Defaults();
+    defaults.AllowUnauthenticated.assign(1, '1');  // not = "1": GCC 12 warns falsely of overlapping copies
+    UseDefaults(defaults);
+  }
+  // A worker that goes by other build-time values.
+  void UseDefaults(const engine::TStepDefaults& defaults) {
+    const engine::TWorkerControls controls{&form.LabelPending, &form.LabelTop,        &form.FLabelTop, &form.PBOverall,
+                                           &form.PBPending,    &form.CBCreateDesktop, &form.CBRestart};
+    form.Worker = std::make_unique<TThreadLiveUpdate>(*form.Settings, defaults, controls, form, form.Gate);
   }
   ~TInstallRun() { EndWorker(); }
   // Presses Install and pumps until the worker has ended.
@@ -146,6 +156,82 @@ TEST(Pipeline, UnpackFailureOfThisMachineSaysWhy) {
   EXPECT_FALSE(run.TempHasLeftovers());
 }
 
+// What the download takes by the program's trust settings: an address refused
+// before anything is fetched; with a key the statement first and nothing older
+// than what is installed, the package held to the statement's size and digest;
+// without one no more than MaxPackageSize. Every way out leaves TEMP empty (the
+// test machine checks).
+TEST(Pipeline, DownloadTakesOnlyWhatTheTrustSettingsAllow) {
+  auto file = [](const char* name) {
+    return testsupport::ReadFileText(platform::FromHostPath(std::string(LU_SOURCE_DIR) + "/tests/data/sign/" + name));
+  };
+  const std::string key = file("p256.pub.b64"), statement = file("statement.p256"), package = file("package.txt");
+  std::string changed = package;
+  changed[100] ^= 1;
+  const struct {
+    const char* what;
+    std::string keys, allow, max, installed;
+    std::string sig, zip;         // the answers at .../k.zip.sig and .../k.zip ("" for 404)
+    bool endlessZip;              // after zip, bytes without end
+    int requests;                 // the statement first, then the package
+    std::string TFileXML::*text;  // the report's head,
+    std::string reason;           // then the reason's start
+  } cases[] = {
+      {"no key, http", "", "0", "", "", "", Ok("x"), false, 0, &TFileXML::S_DownloadError,
+       "This program has no package key, so it takes packages only over https"},
+      {"10 TiB announced", "", "1", "1000", "", "", "HTTP/1.1 200 OK\r\nContent-Length: 10995116277760\r\n\r\n", true,
+       1, &TFileXML::S_DownloadError, "The server announces 10995116277760 bytes; at most 1000 are accepted."},
+      {"older", key, "0", "", "6.0", Ok(statement), Ok(package), false, 1, &TFileXML::S_OlderPackage,
+       "Version 5.4.0 is offered, version 6.0 is installed."},
+      {"the same version", key, "0", "", "5.4.0", Ok(statement), Ok(package), false, 2, &TFileXML::S_ZipEmpty, ""},
+      {"another digest", key, "0", "", "", Ok(statement), Ok(changed), false, 2, &TFileXML::S_BadSignature,
+       "The package's SHA-256 is not the one"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> requested;
+    nettest::TScriptedServer server(
+        [&](net::TSocket& s, int) {
+          const std::string head = nettest::ReadRequestHead(s);
+          const std::string path = head.substr(4, head.find(' ', 4) - 4);
+          requested.push_back(path);
+          const std::string& answer = path == "/p/k.zip.sig" ? c.sig : c.zip;
+          nettest::Send(s, answer.empty() ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" : answer);
+          const std::string block(65536, 'z');
+          while (c.endlessZip && path == "/p/k.zip") nettest::Send(s, block);  // ends when the client goes
+        },
+        c.requests);
+    TInstallRun run(server.Url("/p/k.zip"));
+    engine::TStepDefaults defaults = run.form.Worker->Defaults();
+    defaults.PackageKey = c.keys;
+    defaults.AllowUnauthenticated = c.allow;
+    defaults.MaxPackageSize = c.max;
+    run.UseDefaults(defaults);
+    {
+      TRegistry reg;
+      ASSERT_TRUE(reg.OpenKey("Software\\ORBAX\\Kestrova", true));
+      if (c.installed.empty())
+        reg.DeleteValue("Version");
+      else
+        reg.WriteString("Version", c.installed);
+    }
+    run.InstallAndWait();
+    server.Stop();
+    EXPECT_EQ(run.form.ExitStatus(), 1);
+    const std::string report = run.form.FLabelMessage.Caption();
+    std::string expected = run.form.Texts.get()->*c.text;
+    if (!c.reason.empty()) expected.append("\r\n").append(c.reason);
+    EXPECT_EQ(report.substr(0, expected.size()), expected) << report;
+    EXPECT_EQ(requested.size(), static_cast<size_t>(c.requests));
+    if (!requested.empty()) {
+      EXPECT_EQ(requested[0], c.keys.empty() ? "/p/k.zip" : "/p/k.zip.sig");
+    }
+    EXPECT_FALSE(platform::FileExists(run.InstallFolder() + "\\package.txt"));
+    TRegistry reg;
+    if (reg.OpenKey("Software\\ORBAX\\Kestrova", false)) reg.DeleteValue("Version");
+  }
+}
+
 TEST(Pipeline, DownloadFailuresReportTheirCause) {
   {
     nettest::TScriptedServer server(nettest::Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\nnope"));
@@ -188,20 +274,27 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
   }
 }
 
+// The check counts the bytes received, so an answer without a length, which
+// leaves the bar at 0, is watched as well as any.
 TEST(Pipeline, StalledTransferIsStoppedByTheCheckTimer) {
   std::atomic<bool> release{false};
+  const std::string sent = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n0123456789";
   nettest::TScriptedServer server([&](net::TSocket& s, int) {
     nettest::ReadRequestHead(s);
-    nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789");
+    nettest::Send(s, sent);
     while (!release.load()) platform::SleepMs(10);
   });
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   EXPECT_EQ(run.form.Worker->DownloadProgress(), -1);  // no transfer yet
   run.form.BInstallClick();
-  ASSERT_TRUE(run.backend.PumpUntil([&] { return run.form.PBPending.Position() == 10; }));
-  EXPECT_EQ(run.form.Worker->DownloadProgress(), 10);  // the first check sees the advance
-  EXPECT_EQ(run.form.Worker->DownloadProgress(), 0);   // and then none
-  run.form.TimerCheckDownload.Fire();                  // the next check finds nothing new: a stall
+  int64_t seen = 0;  // the checks see the advance
+  ASSERT_TRUE(run.backend.PumpUntil([&] {
+    seen += std::max(0, run.form.Worker->DownloadProgress());
+    return seen == static_cast<int64_t>(sent.size());
+  }));
+  EXPECT_EQ(run.form.PBPending.Max(), 0);
+  EXPECT_EQ(run.form.Worker->DownloadProgress(), 0);  // and then none
+  run.form.TimerCheckDownload.Fire();                 // the next check finds nothing new: a stall
   EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
   EXPECT_TRUE(run.form.PanelFinish.Visible());
   EXPECT_FALSE(run.form.TimerMonitorThread.Enabled());

@@ -84,8 +84,11 @@ TEST_F(RegisterTest, SecondRunRewritesEverythingAndRecordsNothingTwice) {
   EXPECT_EQ(RecordedFiles(), upper + ";" + DesktopLink() + ";" + UninstallLink() + ";");
 
   WriteString(HKCU, RecordPath(), "Files", first);
+  EXPECT_FALSE(ReadValue(HKCU, SystemEntry(), "DisplayVersion").has_value());  // no statement, no version
+  settings.PackageVersion = "5.4.0";
   install::RegisterInstallation(settings, true, names);
   EXPECT_EQ(RecordedFiles(), first);
+  EXPECT_EQ(ReadString(HKCU, SystemEntry(), "DisplayVersion"), "5.4.0");
 }
 
 TEST_F(RegisterTest, OlderFamilyPutsTheSystemEntryBelowLocalMachine) {

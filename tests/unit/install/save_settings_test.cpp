@@ -87,6 +87,16 @@ TEST_F(SaveSettingsTest, FirstRunWritesProductValuesAndTheDataFiles) {
   EXPECT_EQ(ReadString(HKCU, ProductPath(), "ProxyInfo"), "");
   EXPECT_EQ(ReadString(HKCU, RecordPath(), "UninstallKey"), names.ApplicationName);
   EXPECT_EQ(RecordedFiles(), DataFiles());
+  // A package without a statement records no version; one with records its own,
+  // the floor of the next update. A value that is no version sets none.
+  EXPECT_FALSE(ReadValue(HKCU, ProductPath(), "Version").has_value());
+  EXPECT_EQ(install::InstalledVersion(names), "");
+  settings.PackageVersion = "5.10";
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadString(HKCU, ProductPath(), "Version"), "5.10");
+  EXPECT_EQ(install::InstalledVersion(names), "5.10");
+  WriteString(HKCU, ProductPath(), "Version", "5.x");
+  EXPECT_EQ(install::InstalledVersion(names), "");
 }
 
 TEST_F(SaveSettingsTest, LanguageAndDefaultsComeFromTheRunsTexts) {

@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/system.h"
+#include "support/test_platform.h"
 #include "support/test_support.h"
 
 using namespace platform;
@@ -388,6 +389,65 @@ TEST(FileStream, ModesShareLikeWindows) {
     ADD_FAILURE() << "created a file in a missing folder";
   } catch (const EFCreateError& e) {
     EXPECT_EQ(e.Message, "Cannot create file \"" + dir / "no\\such" + "\". " + SysErrorMessage(3));
+  }
+}
+
+// A run's package: new, its own, read back through its handle, gone when closed.
+TEST(FileStream, TemporaryFileIsNewUnsharedAndGoesWhenClosed) {
+  TTempFolder dir;
+  const std::string f = dir / "package.zip";
+  {
+    TFileStream t(f, TFileMode::CreateTemporary);
+    t.Write("0123456789", 10);
+    try {
+      TFileStream other(f, TFileMode::OpenRead);
+      ADD_FAILURE() << "opened a temporary file of another stream";
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(e.Message, "Cannot open file \"" + f + "\". " + SysErrorMessage(32));
+    }
+    EXPECT_FALSE(EraseFile(f));
+    EXPECT_FALSE(MoveFileTo(f, dir / "moved"));
+    EXPECT_FALSE(FileExists(dir / "moved"));
+    t.SetPosition(2);
+    char buf[4] = {};
+    EXPECT_EQ(t.Read(buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 4), "2345");
+  }
+  EXPECT_FALSE(FileExists(f));
+  // Made only where nothing is, a link included; what is there stays.
+  WriteFileText(f, "old");
+  try {
+    TFileStream again(f, TFileMode::CreateTemporary);
+    ADD_FAILURE() << "took an existing file";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message, "Cannot create file \"" + f + "\". " + SysErrorMessage(80));
+  }
+  EXPECT_EQ(ReadFileText(f), "old");
+  if (HostPath("C:\\") != "C:\\") {
+    std::filesystem::create_symlink(HostPath(dir / "target"), HostPath(dir / "link"));
+    EXPECT_THROW(TFileStream(dir / "link", TFileMode::CreateTemporary), EFCreateError);
+    EXPECT_FALSE(FileExists(dir / "target"));
+  }
+}
+
+TEST(Folders, PrivateFolderIsNewAndTheOwnersAlone) {
+  TTempFolder dir;
+  const std::string folder = dir / "run";
+  ASSERT_TRUE(CreatePrivateFolder(folder));
+  std::string why;
+  EXPECT_TRUE(OwnerOnlyFolder(folder, why)) << why;
+  WriteFileText(folder + "\\a.txt", "inside");  // the owner works in it as anywhere
+  EXPECT_EQ(ReadFileText(folder + "\\a.txt"), "inside");
+  // Never one that exists, nor in a missing folder.
+  EXPECT_FALSE(CreatePrivateFolder(folder));
+  EXPECT_EQ(LastError(), 183u);
+  EXPECT_FALSE(CreatePrivateFolder(folder + "\\a.txt"));
+  EXPECT_FALSE(CreatePrivateFolder(dir / "no\\such"));
+  EXPECT_EQ(LastError(), 3u);
+  if (HostPath("C:\\") != "C:\\") {
+    std::filesystem::create_symlink(HostPath(dir / "target"), HostPath(dir / "link"));
+    EXPECT_FALSE(CreatePrivateFolder(dir / "link"));
+    EXPECT_FALSE(DirectoryExists(dir / "target"));
   }
 }
 

@@ -19,6 +19,7 @@
 #include "engine/steps.h"
 #include "net/http_client.h"
 #include "net/proxy.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 
 namespace {

@@ -18,6 +18,7 @@
 #include "base/exception.h"
 #include "net/base64.h"
 #include "net/statement.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 
 namespace {

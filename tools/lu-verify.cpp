@@ -10,6 +10,7 @@
 
 #include "base/exception.h"
 #include "net/statement.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 
 int main(int argc, char** argv) {

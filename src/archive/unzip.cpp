@@ -12,6 +12,7 @@
 #include "archive/zip_crypto.h"
 #include "archive/zip_format.h"
 #include "base/text.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/system.h"
 

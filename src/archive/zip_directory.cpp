@@ -10,6 +10,7 @@
 #include "archive/unzip_errors.h"
 #include "archive/zip_format.h"
 #include "base/codepage.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 
 namespace archive {

@@ -2,6 +2,7 @@
 
 #include "engine/steps.h"
 #include "install/platform_id.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "settings/file_xml.h"

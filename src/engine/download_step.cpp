@@ -6,6 +6,7 @@
 #include "net/http_client.h"
 #include "net/statement.h"
 #include "net/trust_policy.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "settings/file_xml.h"

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "engine/steps.h"
 #include "install/uninstall.h"
+#include "platform/file_stream.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "install/save_settings.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 
 namespace engine {

@@ -16,6 +16,7 @@
 
 #include "archive/unzip.h"
 #include "fuzz/decoder_targets.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "support/tree.h"

@@ -19,6 +19,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "settings/registry.h"

@@ -1,4 +1,5 @@
 #include "support/test_support.h"
+#include "platform/file_stream.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/system.h"

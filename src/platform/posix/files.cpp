@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "base/text.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/system.h"

@@ -4,6 +4,7 @@
 // ANSI StringData, ended by the terminal extra-data block.
 #include <sys/stat.h>
 
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/shell.h"

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/win32/wide_paths.h"

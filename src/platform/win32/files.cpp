@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/win32/wide_paths.h"

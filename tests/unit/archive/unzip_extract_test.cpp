@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "base/text.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "support/test_platform.h"

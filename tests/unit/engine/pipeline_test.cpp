@@ -7,6 +7,7 @@
 #include "base/codepage.h"
 #include "base/text.h"
 #include "engine/worker.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/system.h"

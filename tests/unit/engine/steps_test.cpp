@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "engine/steps.h"
 #include "install/uninstall.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/system.h"

@@ -8,6 +8,7 @@
 #include "install/register.h"
 #include "install/save_settings.h"
 #include "install_fixture.h"
+#include "platform/file_stream.h"
 #include "platform/processes.h"
 #include "platform/system.h"
 #include "settings/registry.h"

@@ -14,6 +14,7 @@
 #include "net/http_client.h"
 #include "net/statement.h"
 #include "net/trust_policy.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "scripted_server.h"

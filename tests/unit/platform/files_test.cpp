@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "support/test_platform.h"

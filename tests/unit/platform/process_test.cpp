@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/system.h"

@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/registry.h"

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/registry.h"

@@ -9,9 +9,11 @@
 
 namespace archive {
 
-TArchiveReader::TArchiveReader(TStream& file) : file_(file), buffer_(kBlockSize) {
+TArchiveReader::TArchiveReader(TStream& file) : file_(file) {
+  for (TWindow& w : windows_) w.Data.resize(kBlockSize);
   try {
     size_ = file_.Seek(0, TSeekOrigin::soEnd);
+    at_ = size_;
   } catch (const Exception&) {
     size_ = 0;
   }
@@ -20,15 +22,21 @@ TArchiveReader::TArchiveReader(TStream& file) : file_(file), buffer_(kBlockSize)
 std::size_t TArchiveReader::ReadAt(int64_t pos, void* out, std::size_t count) {
   if (pos < 0 || pos >= size_ || count == 0) return 0;
   count = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(count), size_ - pos));
-  if (pos >= bufferPos_ && pos - bufferPos_ + static_cast<int64_t>(count) <= static_cast<int64_t>(bufferLen_)) {
-    std::memcpy(out, buffer_.data() + (pos - bufferPos_), count);
-    return count;
+  for (std::size_t i = 0; i < 2; ++i) {
+    const TWindow& w = windows_[i];
+    if (pos >= w.Pos && pos - w.Pos + static_cast<int64_t>(count) <= static_cast<int64_t>(w.Len)) {
+      std::memcpy(out, w.Data.data() + (pos - w.Pos), count);
+      recent_ = i;
+      return count;
+    }
   }
-  if (count >= buffer_.size()) return Direct(pos, out, count);
-  bufferPos_ = pos;
-  bufferLen_ = Direct(pos, buffer_.data(), buffer_.size());
-  std::size_t n = std::min(count, bufferLen_);
-  std::memcpy(out, buffer_.data(), n);
+  if (count >= kBlockSize) return Direct(pos, out, count);
+  recent_ ^= 1;
+  TWindow& w = windows_[recent_];
+  w.Pos = pos;
+  w.Len = Direct(pos, w.Data.data(), w.Data.size());
+  std::size_t n = std::min(count, w.Len);
+  std::memcpy(out, w.Data.data(), n);
   return n;
 }
 
@@ -38,16 +46,21 @@ bool TArchiveReader::Has32At(int64_t pos, uint32_t signature) {
 }
 
 std::size_t TArchiveReader::Direct(int64_t pos, void* out, std::size_t count) {
+  std::size_t done = 0;
   try {
-    file_.Seek(pos, TSeekOrigin::soBeginning);
-    std::size_t done = 0;
+    if (pos != at_) {
+      at_ = -1;
+      file_.Seek(pos, TSeekOrigin::soBeginning);
+    }
     while (done < count) {
       int64_t got = file_.Read(static_cast<uint8_t*>(out) + done, static_cast<int64_t>(count - done));
       if (got <= 0) break;
       done += static_cast<std::size_t>(got);
     }
+    at_ = pos + static_cast<int64_t>(done);
     return done;
   } catch (const Exception&) {
+    at_ = -1;
     return 0;
   }
 }

@@ -1,7 +1,9 @@
-// Positional reads of an archive (a file, or any stream that seeks) through one block-sized buffer, so the many
-// small header reads cost no system call each while large data reads go straight
-// through. A read error counts as the end of the file: every caller already has
-// to cope with an archive that ends early.
+// Positional reads of an archive (a file, or any stream that seeks) through two
+// block-sized buffers, so the many small header reads cost no system call each
+// while large data reads go straight through. Two, because the directory and the
+// entries it points to lie apart and are read in turn: each keeps its own buffer.
+// A read error counts as the end of the file: every caller already has to cope
+// with an archive that ends early.
 #pragma once
 
 #include <cstddef>
@@ -26,13 +28,18 @@ class TArchiveReader {
   bool Has32At(int64_t pos, uint32_t signature);
 
  private:
+  struct TWindow {
+    std::vector<uint8_t> Data;
+    int64_t Pos = 0;
+    std::size_t Len = 0;
+  };
   std::size_t Direct(int64_t pos, void* out, std::size_t count);
 
   TStream& file_;
-  std::vector<uint8_t> buffer_;
-  int64_t bufferPos_ = 0;
-  std::size_t bufferLen_ = 0;
+  TWindow windows_[2];
+  std::size_t recent_ = 0;  // the window read last; a miss refills the other
   int64_t size_ = 0;
+  int64_t at_ = -1;  // where the stream stands, when known: no seek is needed there
 };
 
 }  // namespace archive

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/assert.h"
+#include "engine/steps.h"
 
 namespace {
 std::atomic<TControlObserver*> gObserver{nullptr};
@@ -176,3 +177,58 @@ void TProgressBar::StepBy(int32_t delta) {
   }
   Changed();
 }
+
+namespace engine {
+
+TControlProgress::TControlProgress(TLabel& caption, TProgressBar& overall, TProgressBar& step)
+    : caption_(caption),
+      overall_(overall),
+      step_(step),
+      max_(step.Max()),
+      position_(step.Position()),
+      shown_(position_),
+      next_(std::chrono::steady_clock::now()) {}
+
+void TControlProgress::SetCaption(const std::string& caption) {
+  Flush();
+  caption_.SetCaption(caption);
+}
+
+void TControlProgress::StepOverall() {
+  Flush();
+  overall_.StepBy(1);
+}
+
+void TControlProgress::SetMax(int32_t max) {
+  Flush();
+  max_ = std::max<int32_t>(max, 0);
+  position_ = std::min(position_, max_);
+  shown_ = position_;
+  step_.SetMax(max_);
+}
+
+void TControlProgress::SetPosition(int32_t position) {
+  position_ = std::clamp<int32_t>(position, 0, max_);
+  Show();
+}
+
+void TControlProgress::Step() {
+  if (position_ < max_) ++position_;
+  Show();
+}
+
+void TControlProgress::Flush() {
+  if (position_ == shown_) return;
+  step_.SetPosition(position_);
+  shown_ = position_;
+  next_ = std::chrono::steady_clock::now() + kShowInterval;
+}
+
+// A control write wakes the window's thread: per file that would cost more than
+// the file.
+void TControlProgress::Show() {
+  if (position_ == shown_ || std::chrono::steady_clock::now() < next_) return;
+  Flush();
+}
+
+}  // namespace engine

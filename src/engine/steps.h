@@ -23,6 +23,7 @@
 //   ProcessList        StopApplication (the "/KILL" list) StopApplication
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -90,22 +91,34 @@ struct TStepContext {
 };
 
 // The window's controls as a step's progress: LabelPending, PBOverall, PBPending.
+// The step bar's position, which may change per file or per block, reaches the
+// window at most every kShowInterval; the caption, the overall bar and the maximum
+// at once, after the position before them. Used by the worker's thread alone.
 class TControlProgress : public install::TStepProgress {
  public:
-  TControlProgress(TLabel& caption, TProgressBar& overall, TProgressBar& step)
-      : caption_(caption), overall_(overall), step_(step) {}
-  void SetCaption(const std::string& caption) override { caption_.SetCaption(caption); }
-  void StepOverall() override { overall_.StepBy(1); }
-  void SetMax(int32_t max) override { step_.SetMax(max); }
-  void SetPosition(int32_t position) override { step_.SetPosition(position); }
-  void Step() override { step_.StepBy(1); }
-  int32_t Max() const override { return step_.Max(); }
-  int32_t Position() const override { return step_.Position(); }
+  static constexpr std::chrono::milliseconds kShowInterval{50};
+
+  TControlProgress(TLabel& caption, TProgressBar& overall, TProgressBar& step);
+  void SetCaption(const std::string& caption) override;
+  void StepOverall() override;
+  void SetMax(int32_t max) override;
+  void SetPosition(int32_t position) override;
+  void Step() override;
+  int32_t Max() const override { return max_; }
+  int32_t Position() const override { return position_; }
+  // Shows the position now: before the window is told how the run ends.
+  void Flush();
 
  private:
+  void Show();
+
   TLabel& caption_;
   TProgressBar& overall_;
   TProgressBar& step_;
+  int32_t max_;
+  int32_t position_;
+  int32_t shown_;  // the position the bar holds
+  std::chrono::steady_clock::time_point next_;
 };
 
 // The transfer as the window's stall check sees it: the bytes the client

@@ -13,11 +13,13 @@
 void TThreadLiveUpdate::Execute() {
   exitStatus_.store(1);
   engine::TControlProgress progress(*controls_.LabelPending, *controls_.PBOverall, *controls_.PBPending);
+  progress_ = &progress;
   engine::TStepContext run{settings_,
                            defaults_,
                            progress,
                            [this](const std::string& text, TMsgType type) { Report(text, type); },
-                           [this](const std::vector<std::string>& files) {
+                           [this, &progress](const std::vector<std::string>& files) {
+                             progress.Flush();
                              gate_.Pass();
                              bool answer = false;
                              host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
@@ -55,6 +57,7 @@ void TThreadLiveUpdate::Execute() {
   // A run that stopped after the copy step began leaves the old version whole.
   engine::RollBackUpdate(run);
   engine::Cleanup(run, tools);
+  progress_ = nullptr;
 }
 
 void engine::FinishInstallation(const TLiveUpdate& settings, bool createDesktopShortcut,
@@ -99,6 +102,7 @@ void TThreadLiveUpdate::WaitFor() {
 }
 
 void TThreadLiveUpdate::Report(const std::string& text, TMsgType type) {
+  if (progress_) progress_->Flush();
   gate_.Pass();
   host_.Synchronize([&] { host_.ShowFinish(text, type); });
 }

@@ -89,6 +89,8 @@ class TThreadLiveUpdate {
   TWorkerHost& host_;
   TPauseGate& gate_;
   engine::TTransferWatch watch_;
+  // The run's progress while Execute runs: shown whole before any report.
+  engine::TControlProgress* progress_ = nullptr;
   std::thread thread_;
   std::atomic<int> exitStatus_{1};
   std::atomic<bool> started_{false};

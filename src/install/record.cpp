@@ -1,7 +1,9 @@
 #include "install/record.h"
 
 #include <cstdint>
+#include <unordered_set>
 
+#include "base/text.h"
 #include "settings/live_update.h"
 #include "settings/registry.h"
 #include "settings/string_param.h"
@@ -15,9 +17,14 @@ const char* const kUninstallKeyValue = "UninstallKey";
 std::string MergeFileLists(const std::string& existing, const std::string& added) {
   TStringParam items(existing, ";");
   const TStringParam fresh(added, ";");
+  // Names as the comparison ignoring case sees them, in a set: an update of tens of
+  // thousands of files over as many is not a search through the list per file.
+  std::unordered_set<std::string> listed;
+  listed.reserve(static_cast<size_t>(items.Count() + fresh.Count()));
+  for (int i = 0; i < items.Count(); ++i) listed.insert(text::AnsiLowerCase(items.Strings(i)));
   // Checked against the growing list, so a path listed twice in `added` lands once.
   for (int i = 0; i < fresh.Count(); ++i) {
-    if (items.IndexOf(fresh.Strings(i)) < 0) items.Add(fresh.Strings(i));
+    if (listed.insert(text::AnsiLowerCase(fresh.Strings(i))).second) items.Add(fresh.Strings(i));
   }
   return items.GetTextStr();
 }

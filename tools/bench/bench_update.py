@@ -13,9 +13,10 @@ installed, the updater's system calls per file follow.
 Package shapes are one line each in SHAPES; the file generators are
 bench_extract's.
 
-Usage: bench_update.py BUILD_DIR [--compare OTHER_BUILD_DIR] [--rounds N] [--keep]
+Usage: bench_update.py BUILD_DIR [--compare OTHER_BUILD_DIR]... [--rounds N] [--shape NAME]... [--keep]
   --compare  times the updater of another build too (an older one, say), in the
-             same rounds
+             same rounds; may be given again
+  --shape    only this package shape (small or large); may be given again
 """
 
 import argparse
@@ -38,6 +39,7 @@ FOLDER = "Program Files/Drevanto/Kestrova"  # the default installation folder, b
 # name, label, sizes, seed
 SHAPES = [
     ("small", "20,000 small files (0.3-12 KB)", bench_extract.small_sizes, 16),
+    ("large", "97 MB in 4,295 files", bench_extract.large_sizes, 97),
 ]
 
 
@@ -176,27 +178,73 @@ def syscalls_per_file(updater, machine, work, files):
     return bench_extract.strace_per_file([updater, "/HIDE"], os.path.join(work, "strace.txt"), files, machine.env, 8)
 
 
+def step_syscalls_per_file(updater, machine, work, files):
+    """System calls per file, all threads, from one traced run: of the unpack
+    step (from the making of the extraction folder to that of the journal's work
+    folder, the stop step's few calls with it), of the copy step (from there until
+    the journal's file is removed as the update commits, the configuration and
+    the settings with it) and of the commit (the originals removed, until the
+    application starts)."""
+    machine.restore()
+    trace = os.path.join(work, "trace.txt")
+    subprocess.run(["strace", "-f", "-qq", "-o", trace, updater, "/HIDE"], env=machine.env,
+                   stdout=subprocess.DEVNULL, check=True)
+    steps = {"unpack": {}, "copy": {}, "commit": {}}
+    step = None
+    with open(trace, errors="replace") as f:
+        for line in f:
+            fields = line.split(None, 1)
+            if len(fields) < 2 or fields[1].startswith(("<...", "---", "+++")):
+                continue
+            call = fields[1].split("(", 1)[0]
+            if step is None and call == "mkdir" and \
+                    os.path.basename(os.path.dirname(line.split('"')[1])).startswith("ORBAXLU-"):
+                step = "unpack"
+            elif step == "unpack" and call == "mkdir" and "~ORBAXLU.journal" in line:
+                step = "copy"
+            elif step == "copy" and call == "unlink" and "~ORBAXLU.journal/journal" in line:
+                step = "commit"
+            elif step == "commit" and call == "chdir":
+                break
+            if step:
+                steps[step][call] = steps[step].get(call, 0) + 1
+    os.remove(trace)
+    lines = []
+    for name, counts in steps.items():
+        most = sorted(counts.items(), key=lambda kv: -kv[1])[:8]
+        lines.append("%s step %.1f (%s)" % (name, sum(counts.values()) / files,
+                                           ", ".join("%s %.2f" % (c, n / files) for c, n in most)))
+    return lines
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", nargs="?", default="build/linux")
-    parser.add_argument("--compare", help="another build whose updater is timed in the same rounds")
-    parser.add_argument("--rounds", type=int, default=int(os.environ.get("ROUNDS", "7")))
+    parser.add_argument("--compare", action="append", default=[],
+                        help="another build whose updater is timed in the same rounds (may be given again)")
+    parser.add_argument("--rounds", type=int, default=int(os.environ.get("ROUNDS", "5")))
+    parser.add_argument("--shape", action="append", choices=[shape[0] for shape in SHAPES],
+                        help="only this package shape (may be given again)")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
     args = parser.parse_args()
     builds = [("updater", os.path.realpath(args.build))]
-    if args.compare:
-        builds.append(("compared", os.path.realpath(args.compare)))
+    for n, other in enumerate(args.compare, 1):
+        builds.append(("compared%d" % n, os.path.realpath(other)))
     lu_defaults = os.path.join(builds[0][1], "lu-defaults")
     for tool in [lu_defaults, "zip", "7z", "curl", "/usr/sbin/nginx"] + [os.path.join(b, "ORBAXLiveUpdate")
                                                                           for _, b in builds]:
         if not shutil.which(tool):
             sys.exit("bench_update: %s is missing" % tool)
     print("CPU: %s" % cpu_model())
+    for who, build in builds[1:]:
+        print("%s: %s" % (who, build))
     base = "/dev/shm" if os.path.isdir("/dev/shm") else None
     work = tempfile.mkdtemp(prefix="lu-bench-update.", dir=base)
     try:
         os.makedirs(os.path.join(work, "www"))
         for name, label, sizes, seed in SHAPES:
+            if args.shape and name not in args.shape:
+                continue
             start = time.perf_counter()
             (v1, v1_tree), (v2, v2_tree) = write_versions(work, name, sizes(random.Random(seed)), seed)
             want = listing(v2_tree)
@@ -254,9 +302,9 @@ def main():
                 reference = median["curl+7z+cp"]
                 line = "update %s on tmpfs, medians of %d alternated runs: updater %.3f s" % (
                     label, args.rounds, median["updater"])
-                if "compared" in median:
-                    line += ", compared build %.3f s (%+.1f %%)" % (
-                        median["compared"], 100.0 * (median["updater"] / median["compared"] - 1))
+                for who, _ in builds[1:]:
+                    line += ", %s %.3f s (updater %+.1f %%)" % (
+                        who, median[who], 100.0 * (median["updater"] / median[who] - 1))
                 line += ", curl -o + 7z x + cp -a %.3f s (updater/reference %.2f)" % (
                     reference, median["updater"] / reference)
                 print(line)
@@ -266,6 +314,8 @@ def main():
                             server.point(contestants[who][0][0], package)
                             print("  %s system calls per file: %.1f (%s)" %
                                   ((who,) + syscalls_per_file(contestants[who][0][0], machine, work, files)))
+                            for line in step_syscalls_per_file(contestants[who][0][0], machine, work, files):
+                                print("    " + line)
                 sys.stdout.flush()
             finally:
                 server.stop()

@@ -78,9 +78,14 @@ int OpenCloexec(const std::string& hostPath, int flags, int mode) {
   return fd;
 }
 
-bool InUse(const std::string& hostPath, bool forWrite) {
+bool InUse(const std::string& hostPath, bool forWrite, const struct stat* known) {
   struct stat st;
-  if (stat(hostPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // A file's own lstat says what a stat would; a link's does not.
+  if (known && !S_ISLNK(known->st_mode)) {
+    if (!S_ISREG(known->st_mode)) return false;
+  } else if (stat(hostPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return false;
+  }
   int fd = OpenCloexec(hostPath, O_RDONLY | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return false;
   bool busy = false;

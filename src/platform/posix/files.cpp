@@ -190,7 +190,7 @@ bool EraseFile(const std::string& path) {
   struct stat st;
   if (!StatPath(path, host, st)) return false;
   if (S_ISDIR(st.st_mode) || ReadOnlyMode(st.st_mode)) return Fail(kErrorAccessDenied);
-  if (InUse(host, true)) return Fail(kErrorSharingViolation);
+  if (InUse(host, true, &st)) return Fail(kErrorSharingViolation);
   if (unlink(host.c_str()) != 0) return FailErrno(host);
   return true;
 }
@@ -240,7 +240,7 @@ bool RenameOnHost(const std::string& source, const std::string& destination, std
   if (dst.empty()) return false;
   if (found == Found::Whole) return Fail(kErrorAlreadyExists);
   if (found == Found::Less) return Fail(kErrorPathNotFound);
-  if (InUse(src, true)) return Fail(kErrorSharingViolation);
+  if (InUse(src, true, &st)) return Fail(kErrorSharingViolation);
   if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return true;
   struct stat dstStat;
   if (errno == EINVAL && lstat(dst.c_str(), &dstStat) != 0) {
@@ -286,13 +286,13 @@ bool CopyFileTo(const std::string& source, const std::string& destination, bool 
   std::string dst = ResolvePath(destination, found);
   if (dst.empty()) return false;
   if (found == Found::Less) return Fail(kErrorPathNotFound);
-  if (InUse(src, false)) return Fail(kErrorSharingViolation);
+  if (InUse(src, false, &st)) return Fail(kErrorSharingViolation);
   struct stat dstStat;
   if (found == Found::Whole && stat(dst.c_str(), &dstStat) == 0) {
     if (failIfExists) return Fail(kErrorFileExists);
     if (S_ISDIR(dstStat.st_mode) || ReadOnlyMode(dstStat.st_mode)) return Fail(kErrorAccessDenied);
     if (dstStat.st_dev == st.st_dev && dstStat.st_ino == st.st_ino) return Fail(kErrorSharingViolation);
-    if (InUse(dst, true)) return Fail(kErrorSharingViolation);
+    if (InUse(dst, true, &dstStat)) return Fail(kErrorSharingViolation);
   }
   int in = OpenCloexec(src, O_RDONLY);
   if (in < 0) return FailErrno(src);

@@ -2,6 +2,8 @@
 // Windows-numbered last error, names and path mapping, and the "file in use" test.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <functional>
@@ -93,8 +95,9 @@ NameLookup FindName(const std::string& folder, const std::string& name, std::str
 
 // Whether another open file description holds a flock on the file that conflicts
 // with the access asked for: exclusive for writing, deleting and renaming, shared
-// for reading. Folders and unreadable files are never "in use".
-bool InUse(const std::string& hostPath, bool forWrite);
+// for reading. Folders and unreadable files are never "in use". known: the path's
+// stat or lstat when the caller has it, which spares a second look.
+bool InUse(const std::string& hostPath, bool forWrite, const struct stat* known = nullptr);
 
 // Runs fn on an existing registry key under its hive's exclusive lock; the hive is
 // written when fn returns true. False (fn not run) when the key is missing.

@@ -63,6 +63,31 @@ class StepTest : public ::testing::Test {
 
 }  // namespace
 
+// The step bar as the window's controls show it: positions read back at once,
+// kept within the maximum, and on the bar before anything that follows them.
+TEST(ControlProgress, ReadsBackAtOnceAndShowsThePositionBeforeWhatFollows) {
+  TLabel caption("LabelPending");
+  TProgressBar overall("PBOverall"), bar("PBPending");
+  engine::TControlProgress progress(caption, overall, bar);
+  progress.SetMax(20000);
+  for (int i = 0; i < 20000; ++i) progress.Step();
+  progress.Step();
+  EXPECT_EQ(progress.Position(), 20000);
+  progress.SetCaption("Copying");
+  EXPECT_EQ(bar.Position(), 20000);
+  progress.SetPosition(7);
+  progress.SetMax(5);  // below the position: lowers it
+  EXPECT_EQ(progress.Position(), 5);
+  EXPECT_EQ(bar.Position(), 5);
+  progress.SetPosition(-3);
+  EXPECT_EQ(progress.Position(), 0);
+  progress.Flush();
+  EXPECT_EQ(bar.Position(), 0);
+  progress.StepOverall();
+  EXPECT_EQ(overall.Position(), 1);
+  EXPECT_EQ(caption.Caption(), "Copying");
+}
+
 TEST_F(StepTest, BatchFileLinesEndAtCrLfLfOrCr) {
   const struct {
     const char* name;

@@ -1,5 +1,6 @@
 #include "engine/worker.h"
 
+#include "base/log.h"
 #include "install/register.h"
 #include "install/uninstall.h"
 #include "platform/files.h"
@@ -13,18 +14,26 @@
 void TThreadLiveUpdate::Execute() {
   exitStatus_.store(1);
   engine::TControlProgress progress(*controls_.LabelPending, *controls_.PBOverall, *controls_.PBPending);
-  engine::TStepContext run{settings_,
-                           defaults_,
-                           progress,
-                           [this](const std::string& text, TMsgType type) { Report(text, type); },
-                           [this](const std::vector<std::string>& files) {
-                             gate_.Pass();
-                             bool answer = false;
-                             host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
-                             return answer;
-                           },
-                           [this] { gate_.Pass(); },
-                           nullptr};
+  engine::TStepContext run{
+      settings_,
+      defaults_,
+      progress,
+      [this](const std::string& text, TMsgType type) { Report(text, type); },
+      [this](const std::vector<std::string>& files) {
+        gate_.Pass();
+        bool answer = false;
+        host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
+        return answer;
+      },
+      [this] { gate_.Pass(); },
+      [this](const std::string& proxy, const std::string& realm, std::string& username, std::string& password) {
+        gate_.Pass();
+        bool given = false;
+        host_.Synchronize(
+            [&] { given = host_.AskProxyCredentials(*settings_.Texts, proxy, realm, username, password); });
+        return given;
+      },
+      nullptr};
   TFileXML& texts = run.Texts();
   engine::TRunTools tools;
   try {
@@ -37,9 +46,13 @@ void TThreadLiveUpdate::Execute() {
         exitStatus_.store(0);
         Report(texts.S_UninstallMessage, mtInformation);
       }
-    } else if (engine::Download(run, *tools.HTTP, watch_, tools.Package) &&
-               engine::Unpack(run, *tools.UnZip, *tools.Package) && engine::StopApplication(run) &&
-               engine::CopyFiles(run) && engine::Configure(run) && engine::DeleteTempFiles(run)) {
+    } else if (engine::LoggedStep("download",
+                                  [&] { return engine::Download(run, *tools.HTTP, watch_, tools.Package); }) &&
+               engine::LoggedStep("unpack", [&] { return engine::Unpack(run, *tools.UnZip, *tools.Package); }) &&
+               engine::LoggedStep("stop", [&] { return engine::StopApplication(run); }) &&
+               engine::LoggedStep("copy", [&] { return engine::CopyFiles(run); }) &&
+               engine::LoggedStep("configure", [&] { return engine::Configure(run); }) &&
+               engine::LoggedStep("delete temporary files", [&] { return engine::DeleteTempFiles(run); })) {
       engine::SaveSettings(run);  // its failure never fails the run
       // The update is whole, and says so, before it is reported.
       engine::CommitUpdate(run);
@@ -47,6 +60,8 @@ void TThreadLiveUpdate::Execute() {
       controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
       exitStatus_.store(0);
       Report(texts.S_Successfull, mtInformation);
+    } else {
+      exitStatus_.store(run.Failure);
     }
   } catch (...) {
     const std::string unrestored = engine::RollBackUpdate(run);
@@ -99,6 +114,7 @@ void TThreadLiveUpdate::WaitFor() {
 }
 
 void TThreadLiveUpdate::Report(const std::string& text, TMsgType type) {
+  logging::Log("Report: " + text);
   gate_.Pass();
   host_.Synchronize([&] { host_.ShowFinish(text, type); });
 }

@@ -165,6 +165,9 @@ def make_package(files):
     return out.getvalue()
 
 
+# The run's log, which every run appends to in TEMP.
+LOG_FILES = {"ORBAXLiveUpdate.log", "ORBAXLiveUpdate.log.1"}
+
 RUN_KEY = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 
 

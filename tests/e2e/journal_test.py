@@ -271,7 +271,7 @@ def faults(check, machine, rig, v2, v2_package):
                   'rm -rf "$1.saved"; "$2" /HIDE; echo $? >"$3.status"; mkdir "$3"; cp -a "$1/." "$3/"') % room
         r = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", host, machine.updater(server.url), after],
                            env=machine.env, capture_output=True, timeout=300)
-    check.equal("a full disk: exit status", open(after + ".status").read().strip(), "1")
+    check.equal("a full disk: exit status", open(after + ".status").read().strip(), "6")
     check.true("a full disk is named (%r)" % r.stderr[-300:], b"There is not enough space on the disk." in r.stderr)
     check.equal("a full disk: the folder", e2e.tree(after), rig.v1)
     check.equal("a full disk: what TEMP holds of the updater", updater_leftovers(machine), [])
@@ -285,7 +285,7 @@ def faults(check, machine, rig, v2, v2_package):
     asUser = ["setpriv", "--bounding-set=-dac_override,-dac_read_search", "--"] if os.geteuid() == 0 else []
     r = subprocess.run(asUser + [rig.updater, "/HIDE"], env=machine.env, capture_output=True, timeout=300)
     os.chmod(data, 0o755)
-    check.equal("no write permission: exit status", r.returncode, 1)
+    check.equal("no write permission: exit status", r.returncode, 6)
     check.true("no write permission is named (%r)" % r.stderr[-300:], b"Access is denied." in r.stderr)
     check.equal("no write permission: the folder is version 1", check_whole(check, "no write permission", machine,
                                                                              rig, v2), 1)

@@ -57,6 +57,7 @@ class StepTest : public ::testing::Test {
                              return answer();
                            },
                            [] {},
+                           nullptr,
                            nullptr};
 };
 

@@ -164,14 +164,14 @@ TEST(MainWindow, CancelledFolderBrowserLeavesTheEntry) {
 
 TEST(MainWindow, CloseWindowWarnsOnceOnlyAfterAFailure) {
   {
-    // A run that fails at once: nothing listens on port 1.
+    // A run that fails at once: refused before anything is fetched.
     Window w({});
     testsupport::TTempFolder folder;
     w.form.Settings->DownloadURL = "http://127.0.0.1:1/kestrovafull.zip";
     w.form.EFolder.SetText(folder / "Kestrova");
     w.form.BInstallClick();
     ASSERT_TRUE(w.backend.PumpUntil([&] { return w.form.Worker->Finished(); }));
-    EXPECT_EQ(w.form.ExitStatus(), 1);
+    EXPECT_EQ(w.form.ExitStatus(), engine::kExitNotAuthentic);  // plain http without a key
     w.form.CloseWindow();
     ASSERT_EQ(w.backend.Boxes.size(), 1u);
     EXPECT_EQ(w.backend.Boxes[0].Text, w.form.FLabelMessage.Caption());
@@ -180,7 +180,7 @@ TEST(MainWindow, CloseWindowWarnsOnceOnlyAfterAFailure) {
     EXPECT_TRUE(w.form.Closed());
     // The process ends with the status after the window (and its worker) are gone.
     w.form.FormDestroy();
-    EXPECT_EQ(w.form.ExitStatus(), 1);
+    EXPECT_EQ(w.form.ExitStatus(), engine::kExitNotAuthentic);
   }
   {
     Window w({});

@@ -8,11 +8,12 @@ LRESULT TWin32Backend::RetryProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_COMMAND:
       // Only the buttons answer, to a click or Space: Enter and Escape do nothing,
-      // as the dialog has neither a default nor a cancel button.
+      // as the retry dialog has neither a default nor a cancel button; the proxy's
+      // question takes them as OK and Cancel.
       if (HIWORD(wp) == BN_CLICKED) {
         const int id = LOWORD(wp);
-        if (id == kRetryId) retry_.Result = 1;
-        if (id == kRetryCancelId) retry_.Result = 2;
+        if (id == kRetryId || (retry_.Proxy && id == IDOK)) retry_.Result = 1;
+        if (id == kRetryCancelId || (retry_.Proxy && id == IDCANCEL)) retry_.Result = 2;
       }
       return 0;
     case WM_CLOSE:
@@ -20,7 +21,10 @@ LRESULT TWin32Backend::RetryProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_DPICHANGED:
       retry_.Dpi = HIWORD(wp);
-      LayOutRetry(reinterpret_cast<const RECT*>(lp));
+      if (retry_.Proxy)
+        LayOutProxy(reinterpret_cast<const RECT*>(lp));
+      else
+        LayOutRetry(reinterpret_cast<const RECT*>(lp));
       return 0;
     default: return DefWindowProcA(wnd, msg, wp, lp);
   }

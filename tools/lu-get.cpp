@@ -28,7 +28,7 @@ namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: lu-get [--stall-seconds N] URL FILE\n"
+               "usage: lu-get [--stall-seconds N] [--attempts N] URL FILE\n"
                "Downloads URL (http or https) into FILE through the user's proxy setting.\n"
                "FILE may be /dev/null or NUL to keep nothing.\n");
   return engine::kExitFailed;
@@ -116,12 +116,17 @@ bool IsNullDevice(const std::string& p) {
 
 int main(int argc, char** argv) {
   int stallSeconds = 60;
+  net::TDownloadOptions options;
   int i = 1;
-  if (i < argc && std::strcmp(argv[i], "--stall-seconds") == 0) {
-    if (i + 1 >= argc) return Usage();
-    stallSeconds = std::atoi(argv[i + 1]);
-    if (stallSeconds < 1) return Usage();
-    i += 2;
+  for (; i + 1 < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
+    const int value = std::atoi(argv[i + 1]);
+    if (value < 1) return Usage();
+    if (std::strcmp(argv[i], "--stall-seconds") == 0)
+      stallSeconds = value;
+    else if (std::strcmp(argv[i], "--attempts") == 0)
+      options.MaxAttempts = value;
+    else
+      return Usage();
   }
   if (argc - i != 2) return Usage();
   std::string url = argv[i];
@@ -163,7 +168,7 @@ int main(int argc, char** argv) {
         created = true;
         status = engine::kExitDownloadFailed;
         try {
-          net::DownloadWithRetries(client, url, out);
+          net::DownloadWithRetries(client, url, out, options);
         } catch (const EStreamError&) {
           status = engine::kExitCannotWrite;
           throw;

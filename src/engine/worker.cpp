@@ -15,10 +15,13 @@ void TThreadLiveUpdate::Execute() {
   exitStatus_.store(1);
   engine::TControlProgress progress(*controls_.LabelPending, *controls_.PBOverall, *controls_.PBPending);
   engine::TStepContext run{
-      settings_,
-      defaults_,
-      progress,
-      [this](const std::string& text, TMsgType type) { Report(text, type); },
+      settings_, defaults_, progress,
+      // A failure's status is set before its report, which the user may answer
+      // by ending the program at once.
+      [this, &run](const std::string& text, TMsgType type) {
+        if (type != mtInformation) exitStatus_.store(run.Failure);
+        Report(text, type);
+      },
       [this](const std::vector<std::string>& files) {
         gate_.Pass();
         bool answer = false;

@@ -10,7 +10,6 @@ import http.client
 import http.server
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import threading
@@ -47,10 +46,7 @@ def scripted(data, cuts=0, whole_to_ranges=False, busy=0):
         n = count["n"]
         count["n"] += 1
         if n < busy:
-            h.send_response(503)
-            h.send_header("Retry-After", "2")
-            h.send_header("Content-Length", "0")
-            h.end_headers()
+            e2e.send(h, 503, b"", {"Retry-After": "2"})
             return
         start = 0
         asked = h.headers.get("Range")
@@ -84,20 +80,13 @@ class BasicProxy:
                 auth = self.headers.get("Proxy-Authorization", "")
                 outer.seen.append((self.path, auth))
                 if auth != "Basic " + base64.b64encode(b"user:secret").decode():
-                    self.send_response(407)
-                    self.send_header("Proxy-Authenticate", 'Basic realm="test"')
-                    self.send_header("Content-Length", "0")
-                    self.end_headers()
+                    e2e.send(self, 407, b"", {"Proxy-Authenticate": 'Basic realm="test"'})
                     return
                 host, _, rest = self.path[len("http://"):].partition("/")
                 conn = http.client.HTTPConnection(host, timeout=60)
                 conn.request("GET", "/" + rest)
                 answer = conn.getresponse()
-                body = answer.read()
-                self.send_response(answer.status)
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
+                e2e.send(self, answer.status, answer.read())
 
             def log_message(self, *args):
                 pass

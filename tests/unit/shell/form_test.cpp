@@ -338,3 +338,17 @@ TEST(SyncQueue, WhatFailsOnTheWindowThreadFailsTheCaller) {
   caller.join();
   EXPECT_EQ(raised, "no dialog");
 }
+
+// A proxy's Basic credentials: the visible window asks, in the section's texts,
+// and hands back what was typed; Cancel gives nothing.
+TEST(MainWindow, ProxyCredentialsAreAskedInTheirOwnView) {
+  Window w({"/language", "FRENCH"});
+  w.backend.ProxyAnswers.push_back({"user", "secret"});
+  std::string user, password;
+  EXPECT_TRUE(w.form.AskProxyCredentials(*w.form.Texts, "gw:3128", "corp", user, password));
+  EXPECT_EQ(user, "user");
+  EXPECT_EQ(password, "secret");
+  EXPECT_FALSE(w.form.AskProxyCredentials(*w.form.Texts, "gw:3128", "corp", user, password));
+  EXPECT_EQ(w.backend.ProxyMessages,
+            std::vector<std::string>(2, "Le proxy demande un nom d'utilisateur et un mot de passe : gw:3128"));
+}

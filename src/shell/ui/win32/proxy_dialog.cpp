@@ -19,34 +19,18 @@ constexpr layout::TBox kCancel{273, 114, 75, 25};
 }  // namespace
 
 int TWin32Backend::ShowProxyLoginModal(TFProxyLogin& dialog) {
+  OpenDialog(dialog.Caption);
   retry_.Proxy = true;
-  retry_.Wnd = CreateWindowExA(kRetryExStyle, kRetryClass, dialog.Caption.c_str(), kRetryStyle, 0, 0, 0, 0, main_,
-                               nullptr, GetModuleHandleA(nullptr), nullptr);
-  auto child = [&](const char* cls, const std::string& text, DWORD style, int id, DWORD exStyle = 0) {
-    return CreateWindowExA(exStyle, cls, text.c_str(), style | WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, retry_.Wnd,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
-  };
   retry_.Text = dialog.LMessage.Caption();
-  retry_.Message = child("STATIC", retry_.Text, SS_LEFT | SS_NOPREFIX, 0);
-  retry_.Labels[0] = child("STATIC", dialog.LUser.Caption(), SS_LEFT | SS_NOPREFIX, 0);
-  retry_.Edits[0] = child("EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP, 0, WS_EX_CLIENTEDGE);
-  retry_.Labels[1] = child("STATIC", dialog.LPassword.Caption(), SS_LEFT | SS_NOPREFIX, 0);
-  retry_.Edits[1] = child("EDIT", "", ES_AUTOHSCROLL | ES_PASSWORD | WS_TABSTOP, 0, WS_EX_CLIENTEDGE);
-  retry_.Buttons[0] = child("BUTTON", dialog.BOk.Caption(), BS_DEFPUSHBUTTON | WS_TABSTOP, kRetryId);
-  retry_.Buttons[1] = child("BUTTON", dialog.BCancel.Caption(), BS_PUSHBUTTON | WS_TABSTOP, kRetryCancelId);
-  retry_.Dpi = WindowDpi(retry_.Wnd);
-  retry_.Result = 0;
+  retry_.Message = DialogChild("STATIC", retry_.Text, SS_LEFT | SS_NOPREFIX, 0);
+  retry_.Labels[0] = DialogChild("STATIC", dialog.LUser.Caption(), SS_LEFT | SS_NOPREFIX, 0);
+  retry_.Edits[0] = DialogChild("EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP, 0, WS_EX_CLIENTEDGE);
+  retry_.Labels[1] = DialogChild("STATIC", dialog.LPassword.Caption(), SS_LEFT | SS_NOPREFIX, 0);
+  retry_.Edits[1] = DialogChild("EDIT", "", ES_AUTOHSCROLL | ES_PASSWORD | WS_TABSTOP, 0, WS_EX_CLIENTEDGE);
+  retry_.Buttons[0] = DialogChild("BUTTON", dialog.BOk.Caption(), BS_DEFPUSHBUTTON | WS_TABSTOP, kRetryId);
+  retry_.Buttons[1] = DialogChild("BUTTON", dialog.BCancel.Caption(), BS_PUSHBUTTON | WS_TABSTOP, kRetryCancelId);
   LayOutProxy(nullptr);
-
-  EnableWindow(main_, FALSE);
-  ShowWindow(retry_.Wnd, SW_SHOW);
-  SetForegroundWindow(retry_.Wnd);
-  SetFocus(retry_.Edits[0]);
-  if (!Pump(retry_.Wnd, [this] { return retry_.Result != 0; })) {
-    PostQuitMessage(0);  // WM_QUIT arrived: hand it on to the main loop
-    retry_.Result = 2;
-  }
-  const int result = retry_.Result;
+  const int result = RunDialog(retry_.Edits[0]);
   if (result == 1) {
     auto text = [](HWND edit) {
       std::string value(static_cast<size_t>(GetWindowTextLengthA(edit)) + 1, '\0');
@@ -59,42 +43,21 @@ int TWin32Backend::ShowProxyLoginModal(TFProxyLogin& dialog) {
     password.assign(password.size(), '\0');
   }
   SetWindowTextA(retry_.Edits[1], "");
-  EnableWindow(main_, TRUE);
-  DestroyWindow(retry_.Wnd);
-  retry_ = TRetryWindow{};
-  FocusView();
+  CloseDialog();
   return result;
 }
 
 void TWin32Backend::LayOutProxy(const RECT* at) {
-  const int dpi = retry_.Dpi;
   TGdi oldFont = std::move(retry_.Font);  // goes once the controls have the new one
-  retry_.Font = MakeFont(layout::kRetry.FontHeight, dpi);
-  auto place = [&](HWND c, layout::TBox box) {
-    box = layout::Scale(box, dpi);
-    SetWindowPos(c, nullptr, box.X, box.Y, box.W, box.H, SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(retry_.Font.Get()), TRUE);
-  };
-  place(retry_.Message, kMessage);
-  place(retry_.Labels[0], kUserLabel);
-  place(retry_.Edits[0], kUserEdit);
-  place(retry_.Labels[1], kPasswordLabel);
-  place(retry_.Edits[1], kPasswordEdit);
-  place(retry_.Buttons[0], kOk);
-  place(retry_.Buttons[1], kCancel);
-
-  const layout::TBox client = layout::Scale(kClient, dpi);
-  const SIZE size = OuterSize(client.W, client.H, kRetryStyle, kRetryExStyle, dpi);
-  POINT to{(GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2, (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2};
-  if (at) {
-    to = {at->left, at->top};
-  } else if (IsWindowVisible(main_)) {
-    RECT owner;
-    GetWindowRect(main_, &owner);
-    to = {(owner.left + owner.right - size.cx) / 2, (owner.top + owner.bottom - size.cy) / 2};
-  }
-  SetWindowPos(retry_.Wnd, nullptr, to.x, to.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-  InvalidateRect(retry_.Wnd, nullptr, TRUE);
+  retry_.Font = MakeFont(layout::kRetry.FontHeight, retry_.Dpi);
+  PlaceInDialog(retry_.Message, kMessage);
+  PlaceInDialog(retry_.Labels[0], kUserLabel);
+  PlaceInDialog(retry_.Edits[0], kUserEdit);
+  PlaceInDialog(retry_.Labels[1], kPasswordLabel);
+  PlaceInDialog(retry_.Edits[1], kPasswordEdit);
+  PlaceInDialog(retry_.Buttons[0], kOk);
+  PlaceInDialog(retry_.Buttons[1], kCancel);
+  SizeDialog(kClient, at);
 }
 
 }  // namespace win32ui

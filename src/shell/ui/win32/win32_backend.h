@@ -124,6 +124,17 @@ class TWin32Backend : public TBackend {
   // The dialog's controls and size at retry_.Dpi; at `at` when given (the place
   // the system suggests on a DPI change), else centred over the main window.
   void LayOutRetry(const RECT* at);
+  // What the retry dialog and the proxy's question share: the window (into
+  // retry_), its children, the modal loop until an answer (2 when the program is
+  // ending; the window stays for its fields to be read), its end, a control
+  // placed at retry_.Dpi with the dialog's font, and the window sized for a client
+  // area at `at` or centred over the main window.
+  void OpenDialog(const std::string& caption);
+  HWND DialogChild(const char* cls, const std::string& text, DWORD style, int id, DWORD exStyle = 0);
+  int RunDialog(HWND focus);
+  void CloseDialog();
+  void PlaceInDialog(HWND control, layout::TBox box);
+  void SizeDialog(layout::TBox client, const RECT* at);
   // proxy_dialog.cpp: the same for the proxy's question.
   void LayOutProxy(const RECT* at);
 

@@ -66,6 +66,12 @@ void TThreadLiveUpdate::Execute() {
     } else {
       exitStatus_.store(run.Failure);
     }
+  } catch (const Exception& e) {
+    // What failed is named (a folder that cannot be made current, with the
+    // system's message), then what could not be put back.
+    logging::Log("Run ended by an error: " + e.Message);
+    const std::string unrestored = engine::RollBackUpdate(run);
+    ReportUnknownError(unrestored.empty() ? e.Message : e.Message + "\r\n" + unrestored);
   } catch (...) {
     const std::string unrestored = engine::RollBackUpdate(run);
     ReportUnknownError(unrestored);

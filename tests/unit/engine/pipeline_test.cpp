@@ -7,6 +7,7 @@
 #include "base/codepage.h"
 #include "base/text.h"
 #include "engine/worker.h"
+#include "net/http_client.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/system.h"
@@ -278,6 +279,21 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
     EXPECT_EQ(run.form.FLabelMessage.Caption().rfind(run.form.Texts->S_DownloadError + "\r\n", 0), 0u);
     server.Stop();
   }
+}
+
+// A download that waits between attempts receives nothing on purpose: the check
+// sees no transfer then, and counts afresh once the wait is over.
+TEST(Pipeline, TheStallCheckStandsAsideWhileADownloadWaits) {
+  net::THTTPClient client;
+  engine::TTransferWatch watch;
+  watch.Started(client);
+  EXPECT_EQ(watch.Progress(), 0);
+  watch.Waiting(true);
+  EXPECT_EQ(watch.Progress(), -1);
+  watch.Waiting(false);
+  EXPECT_EQ(watch.Progress(), 0);
+  watch.Ended();
+  EXPECT_EQ(watch.Progress(), -1);
 }
 
 // The check counts the bytes received, so an answer without a length, which

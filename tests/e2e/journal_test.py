@@ -314,7 +314,7 @@ def windows_kills(check, machine, rig, v2):
         entry = recover_entry(machine)
         check.true("%s: the RunOnce entry names the journal" % what,
                    entry is not None and WORK in entry[1] and "/RECOVER" in entry[1])
-        status, _ = run_hidden(machine, rig.recoverer)  # its failed download's box answered
+        status, _, _ = run_hidden(machine, rig.recoverer)  # its failed download's box answered
         check.equal("%s: the next start" % what, status, 3)
         check.equal("%s: the folder is version 1" % what, folder_tree(machine), rig.v1)
         check.equal("%s: the RunOnce entry after the start" % what, recover_entry(machine), None)

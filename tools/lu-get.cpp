@@ -1,7 +1,9 @@
 // lu-get URL FILE: downloads one address into FILE the way the updater's download
-// step does: one GET through the user's proxy, judged complete only when every
-// announced byte was counted, given up when no byte arrives for 60 seconds.
-// Exit status 0 when FILE holds the complete body, 1 otherwise (FILE removed).
+// step does: through the proxies the system would use, resumed where a line that
+// fails stopped, judged complete only when every announced byte was counted,
+// given up when no byte arrives for 60 seconds. Exit status as the updater's: 0
+// when FILE holds the complete body, 2 when the download failed, 6 when FILE
+// could not be written, 1 otherwise (FILE removed).
 // FILE may be the null device (/dev/null, NUL), to measure or check a transfer.
 #include <unistd.h>
 
@@ -18,7 +20,8 @@
 #include "base/text.h"
 #include "engine/steps.h"
 #include "net/http_client.h"
-#include "net/proxy.h"
+#include "net/proxy_resolver.h"
+#include "net/resuming_download.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 
@@ -26,10 +29,10 @@ namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: lu-get [--stall-seconds N] URL FILE\n"
+               "usage: lu-get [--stall-seconds N] [--attempts N] URL FILE\n"
                "Downloads URL (http or https) into FILE through the user's proxy setting.\n"
                "FILE may be /dev/null or NUL to keep nothing.\n");
-  return 2;
+  return engine::kExitFailed;
 }
 
 // Coalesced progress on a terminal: at most about ten redraws a second.
@@ -114,12 +117,17 @@ bool IsNullDevice(const std::string& p) {
 
 int main(int argc, char** argv) {
   int stallSeconds = 60;
+  net::TDownloadOptions options;
   int i = 1;
-  if (i < argc && std::strcmp(argv[i], "--stall-seconds") == 0) {
-    if (i + 1 >= argc) return Usage();
-    stallSeconds = std::atoi(argv[i + 1]);
-    if (stallSeconds < 1) return Usage();
-    i += 2;
+  for (; i + 1 < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
+    const int value = std::atoi(argv[i + 1]);
+    if (value < 1) return Usage();
+    if (std::strcmp(argv[i], "--stall-seconds") == 0)
+      stallSeconds = value;
+    else if (std::strcmp(argv[i], "--attempts") == 0)
+      options.MaxAttempts = value;
+    else
+      return Usage();
   }
   if (argc - i != 2) return Usage();
   std::string url = argv[i];
@@ -128,18 +136,15 @@ int main(int argc, char** argv) {
   if (!discard) file = ArgumentPath(file);
 
   net::THTTPClient client;
-  std::string proxyHost;
-  int32_t proxyPort = -1;
-  if (net::GetSystemProxy(proxyHost, proxyPort)) {
-    client.ProxyParams.SetProxyServer(proxyHost);
-    client.ProxyParams.SetProxyPort(proxyPort);
-  }
+  net::TProxyResolver proxies;
+  client.ResolveProxy = [&proxies](const std::string& address) { return proxies.Resolve(address); };
 
   TProgressLine progress(isatty(fileno(stdout)) != 0);
   int64_t max = 0, position = 0;
   std::string error;
   bool failed = false;
   bool created = false;
+  int status = engine::kExitDownloadFailed;
   {
     TStallWatch watch(client, stallSeconds);
     client.OnWorkBegin = [&](net::THTTPClient*, net::TWorkMode, int64_t n) {
@@ -159,10 +164,20 @@ int main(int argc, char** argv) {
         net::TCappedTextStream out(0);
         client.Get(url, out);
       } else {
+        status = engine::kExitCannotWrite;
         platform::TFileStream out(file, platform::TFileMode::CreateExclusive);
         created = true;
-        client.Get(url, out);
-        if (!out.Close()) error = "The file could not be closed: " + file;
+        status = engine::kExitDownloadFailed;
+        try {
+          net::DownloadWithRetries(client, url, out, options);
+        } catch (const EStreamError&) {
+          status = engine::kExitCannotWrite;
+          throw;
+        }
+        if (!out.Close()) {
+          error = "The file could not be closed: " + file;
+          status = engine::kExitCannotWrite;
+        }
       }
     } catch (const EUnknownProtocol&) {
       // Its message is empty; say what is wrong instead.
@@ -173,6 +188,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
       error = e.what();
       failed = true;
+      status = engine::kExitFailed;
     }
     watch.Stop();
     if (watch.Stalled()) error = "No data received for " + std::to_string(stallSeconds) + " seconds.";
@@ -186,7 +202,7 @@ int main(int argc, char** argv) {
     // An error whose text is empty still fails the run.
     std::fprintf(stderr, "%s\n", error.empty() ? "Download failed." : error.c_str());
     if (created) platform::EraseFile(file);
-    return 1;
+    return status;
   }
-  return 0;
+  return engine::kExitDone;
 }

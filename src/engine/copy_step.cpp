@@ -90,7 +90,7 @@ bool CopyFiles(TStepContext& run) {
     run.Journal = TUpdateJournal::Begin({s.InstallFolder, s.RunFolder, names.ApplicationName, names.UpdaterFileName,
                                          install::ValuesChangedByUpdate(s, names)});
   } catch (const Exception& e) {
-    run.Report(FirstLine(t.S_CopyError) + "\r\n" + e.Message, mtWarning);
+    run.Fail(FirstLine(t.S_CopyError) + "\r\n" + e.Message, kExitCannotWrite);
     return false;
   }
   TUpdateJournal& journal = *run.Journal;
@@ -150,7 +150,7 @@ bool CopyFiles(TStepContext& run) {
     const std::string unrestored = RollBackUpdate(run);
     std::string text = fault.empty() ? t.S_CopyError : FirstLine(t.S_CopyError) + "\r\n" + fault;
     if (!unrestored.empty()) text += "\r\n" + unrestored;
-    run.Report(text, mtWarning);
+    run.Fail(text, fault.empty() ? kExitFilesInUse : kExitCannotWrite);
     return false;
   }
   return true;

@@ -1,9 +1,11 @@
 #include <memory>
 #include <optional>
 
+#include "base/log.h"
 #include "engine/steps.h"
 #include "install/save_settings.h"
 #include "net/http_client.h"
+#include "net/resuming_download.h"
 #include "net/statement.h"
 #include "net/trust_policy.h"
 #include "platform/file_stream.h"
@@ -36,6 +38,37 @@ class TTransfer {
  private:
   net::THTTPClient& http_;
   TTransferWatch& watch_;
+};
+
+// The package file as the download writes it: a write the system refuses (a
+// full disk, a denied access) keeps the system's reason, which the network calls
+// after it would otherwise overwrite.
+class TLocalWrites : public TStream {
+ public:
+  explicit TLocalWrites(TStream& dest) : dest_(dest) {}
+  int64_t Read(void* buffer, int64_t count) override { return dest_.Read(buffer, count); }
+  void Write(const void* buffer, int64_t count) override {
+    Guarded([&] { dest_.Write(buffer, count); });
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return dest_.Seek(offset, origin); }
+  void SetSize(int64_t size) override {
+    Guarded([&] { dest_.SetSize(size); });
+  }
+  // The system's reason for the write that failed; 0 when none did.
+  uint32_t Error() const { return error_; }
+
+ private:
+  template <typename F>
+  void Guarded(F f) {
+    try {
+      f();
+    } catch (const EStreamError&) {
+      error_ = platform::LastError();
+      throw;
+    }
+  }
+  TStream& dest_;
+  uint32_t error_ = 0;
 };
 
 // A refusal with the text that heads its report.
@@ -86,9 +119,9 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
   progress.StepOverall();
   s.PackageVersion.clear();
   package.reset();
-  auto fail = [&](const std::string& text) {
+  auto fail = [&](const std::string& text, int status) {
     package.reset();  // a temporary file: nothing of it stays
-    run.Report(text, mtWarning);
+    run.Fail(text, status);
     return false;
   };
 
@@ -96,45 +129,77 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
   // The run's files are its own: a folder no other run or program shares.
   s.RunFolder = platform::CreatePrivateFolder(s.TempFolder, kRunFolderPrefix);
   if (s.RunFolder.empty()) {
-    return fail(t.S_DownloadError + "\r\n" + platform::SysErrorMessage(platform::LastError()));
+    return fail(t.S_WriteError + "\r\n" + s.TempFolder + ": " + platform::SysErrorMessage(platform::LastError()),
+                kExitCannotWrite);
   }
   const std::string archivePath = s.RunFolder + "\\" + s.ArchiveFileName;
 
+  std::unique_ptr<TLocalWrites> writes;
+  net::TDownloadOptions options;
+  options.WaitsMs = run.Defaults.DownloadWaitsMs;
+  // The window's stall check stands aside while a failed attempt's wait runs.
+  options.Sleep = [&http, &watch](int32_t ms) {
+    watch.Waiting(true);
+    try {
+      http.Pause(ms);
+    } catch (...) {
+      watch.Waiting(false);
+      throw;
+    }
+    watch.Waiting(false);
+  };
   try {
     // What the program may take, before anything is fetched.
     const net::TTrustPolicy policy = net::TTrustPolicy::FromDefaults(
         run.Defaults.PackageKey, run.Defaults.AllowUnauthenticated, run.Defaults.MaxPackageSize);
-    policy.CheckAddress(s.DownloadURL);
+    try {
+      policy.CheckAddress(s.DownloadURL);
+    } catch (const net::EPolicyError& e) {
+      throw TRefusal{t.S_DownloadError + "\r\n" + e.Message};  // nothing there could be authenticated
+    }
     std::optional<net::TReleaseStatement> statement;
     if (policy.NeedsStatement()) statement = CheckedStatement(run, http, watch, policy);
 
     // Written through a handle nobody else may use, and read back through the
     // same one by the unpack step: the bytes checked are the bytes installed.
-    package = std::make_unique<platform::TFileStream>(archivePath, platform::TFileMode::CreateTemporary);
+    try {
+      package = std::make_unique<platform::TFileStream>(archivePath, platform::TFileMode::CreateTemporary);
+    } catch (const Exception& e) {
+      // An address that names no file names the folder itself.
+      if (s.ArchiveFileName.empty()) return fail(t.S_DownloadError + "\r\n" + e.Message, kExitDownloadFailed);
+      return fail(t.S_WriteError + "\r\n" + e.Message, kExitCannotWrite);
+    }
+    writes = std::make_unique<TLocalWrites>(*package);
+    // A line that fails midway goes on where it stopped; the bar goes on with it.
     if (statement) {
-      net::THashingStream hashing(*package);
+      net::THashingStream hashing(*writes);
       {
         // A body of any other length fails in the client, before a byte too
         // many is written.
         TTransfer transfer(http, watch, -1, statement->Size);
-        http.Get(s.DownloadURL, hashing);
+        net::DownloadWithRetries(http, s.DownloadURL, hashing, options);
       }
       try {
         hashing.Check(*statement);
       } catch (const net::ESignatureError& e) {
-        return fail(t.S_BadSignature + "\r\n" + e.Message);
+        return fail(t.S_BadSignature + "\r\n" + e.Message, kExitNotAuthentic);
       }
       s.PackageVersion = statement->Version;
     } else {
       TTransfer transfer(http, watch, policy.MaxPackageSize);
-      http.Get(s.DownloadURL, *package);
+      net::DownloadWithRetries(http, s.DownloadURL, *writes, options);
     }
-    if (!TransferComplete(progress.Position(), progress.Max())) return fail(t.S_DownloadError);
+    if (!TransferComplete(progress.Position(), progress.Max())) return fail(t.S_DownloadError, kExitDownloadFailed);
+    logging::Log("Download: the package holds " + std::to_string(package->Size()) + " bytes");
     return true;
   } catch (const TRefusal& r) {
-    return fail(r.Text);
+    return fail(r.Text, kExitNotAuthentic);
   } catch (const Exception& e) {
-    return fail(t.S_DownloadError + "\r\n" + e.Message);
+    // A full disk or a denied access here is no fault of the network's.
+    if (writes && writes->Error() != 0)
+      return fail(t.S_WriteError + "\r\n" + archivePath + ": " + platform::SysErrorMessage(writes->Error()),
+                  kExitCannotWrite);
+    return fail(t.S_DownloadError + "\r\n" + e.Message, kExitDownloadFailed);
   }
 }
 

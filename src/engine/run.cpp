@@ -1,11 +1,12 @@
 // What every run shares: its set-up and clean-up, the context the steps get.
 #include "archive/unzip.h"
+#include "base/log.h"
 #include "base/text.h"
 #include "engine/steps.h"
 #include "install/register.h"
 #include "install/uninstall.h"
 #include "net/http_client.h"
-#include "net/proxy.h"
+#include "net/proxy_resolver.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/system.h"
@@ -27,8 +28,26 @@ TStepDefaults TStepDefaults::FromBuild() {
 
 TFileXML& TStepContext::Texts() const { return *Settings.Texts; }
 
+void TStepContext::Fail(const std::string& text, int status) {
+  Failure = status;
+  Report(text, mtWarning);
+}
+
 TRunTools::TRunTools() = default;
 TRunTools::~TRunTools() = default;
+
+bool LoggedStep(const char* name, const std::function<bool()>& step) {
+  logging::Log(std::string("Step ") + name + ": start");
+  bool done = false;
+  try {
+    done = step();
+  } catch (...) {
+    logging::Log(std::string("Step ") + name + ": ended by an error");
+    throw;
+  }
+  logging::Log(std::string("Step ") + name + (done ? ": done" : ": failed"));
+  return done;
+}
 
 void Setup(TStepContext& run, TRunTools& tools) {
   tools.HTTP = std::make_unique<net::THTTPClient>();
@@ -40,11 +59,23 @@ void Setup(TStepContext& run, TRunTools& tools) {
   tools.HTTP->OnWork = [&bar](net::THTTPClient*, net::TWorkMode, int64_t count) {
     bar.SetPosition(static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX)));
   };
-  std::string host;
-  int32_t port = -1;
-  if (net::GetSystemProxy(host, port)) {
-    tools.HTTP->ProxyParams.SetProxyServer(host);
-    tools.HTTP->ProxyParams.SetProxyPort(port);
+  // The proxies the system's own HTTP stack would take for each address, not
+  // only its fixed proxy.
+  tools.Proxies = std::make_unique<net::TProxyResolver>();
+  net::TProxyResolver& proxies = *tools.Proxies;
+  tools.HTTP->ResolveProxy = [&proxies](const std::string& url) { return proxies.Resolve(url); };
+  if (run.AskProxyCredentials) {
+    // Asked once a run: what was given is kept by the client for the rest of it,
+    // and a refusal of it ends the request with the proxy's answer.
+    tools.HTTP->OnProxyCredentials = [&run, asked = false](net::THTTPClient*,
+                                                           const net::TProxyCredentialRequest& request,
+                                                           std::string& username, std::string& password) mutable {
+      if (asked) return false;
+      asked = true;
+      const bool given = run.AskProxyCredentials(request.Proxy, request.Realm, username, password);
+      logging::Log(std::string("Proxy credentials for ") + request.Proxy + (given ? ": given" : ": none given"));
+      return given;
+    };
   }
   tools.UnZip = std::make_unique<archive::TUnZip>();
   tools.UnZip->OnProgress = [&bar](archive::TUnZip*, uint8_t, uint8_t byArchive) { bar.SetPosition(byArchive); };
@@ -79,6 +110,7 @@ void Cleanup(TStepContext& run, TRunTools& tools) {
   tools.Package.reset();  // a temporary file: it goes as it closes
   tools.UnZip.reset();
   tools.HTTP.reset();
+  tools.Proxies.reset();
   if (s.RunFolder.empty()) return;  // the download step did not get that far
   if (!run.Journal) {
     RemoveFolders(s.RunFolder, true);
@@ -97,11 +129,18 @@ void TTransferWatch::Started(const net::THTTPClient& client) {
 void TTransferWatch::Ended() {
   std::lock_guard<std::mutex> lock(mutex_);
   client_ = nullptr;
+  waiting_ = false;
+}
+
+void TTransferWatch::Waiting(bool waiting) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  waiting_ = waiting;
+  if (client_) last_ = client_->BytesReceived();
 }
 
 int32_t TTransferWatch::Progress() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!client_) return -1;
+  if (!client_ || waiting_) return -1;
   const int64_t received = client_->BytesReceived();
   const int64_t advance = received - last_;
   last_ = received;

@@ -40,7 +40,8 @@ class TLiveUpdate;
 class TFileXML;
 namespace net {
 class THTTPClient;
-}
+class TProxyResolver;
+}  // namespace net
 namespace archive {
 class TUnZip;
 }
@@ -51,8 +52,16 @@ class TStream;
 
 namespace engine {
 
-// The exit status of a program that found another updater running and did nothing.
-constexpr int kExitAnotherUpdateRuns = 7;
+// How a run ends, as the process's exit status, hidden or visible: what a script
+// that starts the updater may tell apart.
+constexpr int kExitDone = 0;               // installed or uninstalled
+constexpr int kExitFailed = 1;             // anything not below
+constexpr int kExitDownloadFailed = 2;     // the network, the server or the proxy
+constexpr int kExitNotAuthentic = 3;       // not signed, not this product's, older than installed
+constexpr int kExitDamaged = 4;            // the package cannot be unpacked whole
+constexpr int kExitFilesInUse = 5;         // held files (or the application) and the update cancelled
+constexpr int kExitCannotWrite = 6;        // a full disk, a denied access
+constexpr int kExitAnotherUpdateRuns = 7;  // found another updater running and did nothing
 
 // The build-time values the steps use, read once for a run (FromBuild), so that
 // no step reads the program's defaults itself and a test can give a step its own.
@@ -66,6 +75,9 @@ struct TStepDefaults {
   std::string MaxPackageSize;
   std::string BatchFileName;
   uint32_t FileReplaceTimeout = 0;  // milliseconds a held file is tried for
+  // The waits between attempts of a download that fails midway (the last one
+  // repeats), before a little jitter.
+  std::vector<int32_t> DownloadWaitsMs = {1000, 2000, 4000, 8000};
 
   static TStepDefaults FromBuild();
 };
@@ -82,12 +94,20 @@ struct TStepContext {
   std::function<bool(const std::vector<std::string>& files)> AskRetry;
   // A safe point: blocks while the window holds the run.
   std::function<void()> Pass;
+  // Asks the user for a proxy's Basic credentials ("host:port", its realm); false
+  // when nobody may be asked or the user declines. Unset: never asked.
+  std::function<bool(const std::string& proxy, const std::string& realm, std::string& username, std::string& password)>
+      AskProxyCredentials;
   // The update's journal from the copy step's first change until the update is
   // whole (CommitUpdate) or undone (RollBackUpdate); kept when it could not be
   // undone, in doubt.
   std::unique_ptr<TUpdateJournal> Journal;
+  // The exit status a step that returns false leaves for the run (kExit...).
+  int Failure = kExitFailed;
 
   TFileXML& Texts() const;
+  // Reports text and leaves status for the run.
+  void Fail(const std::string& text, int status);
 };
 
 // The window's controls as a step's progress: LabelPending, PBOverall, PBPending.
@@ -131,10 +151,14 @@ class TTransferWatch {
   // The bytes received since the previous call (since Started for the first)
   // while a transfer runs, at most INT32_MAX; -1 when none runs. Any thread.
   int32_t Progress();
+  // Between attempts of a download nothing arrives on purpose: while waiting,
+  // Progress reports no transfer; the count starts again afterwards.
+  void Waiting(bool waiting);
 
  private:
   std::mutex mutex_;
   const net::THTTPClient* client_ = nullptr;
+  bool waiting_ = false;
   int64_t last_ = 0;
 };
 
@@ -142,13 +166,18 @@ class TTransferWatch {
 struct TRunTools {
   TRunTools();
   ~TRunTools();
+  std::unique_ptr<net::TProxyResolver> Proxies;
   std::unique_ptr<net::THTTPClient> HTTP;
   std::unique_ptr<archive::TUnZip> UnZip;
   // The package as the download step wrote and checked it, open until Cleanup.
   std::unique_ptr<platform::TFileStream> Package;
 };
 
-// The client with its progress events and the system proxy, the extraction
+// Runs one step of the sequence, its start and end in the log.
+bool LoggedStep(const char* name, const std::function<bool()>& step);
+
+// The client with its progress events, the proxies the system would use and
+// the question for a proxy's credentials (asked once a run), the extraction
 // component, and the temporary folder into the settings.
 void Setup(TStepContext& run, TRunTools& tools);
 // Closes the package, removes the run's folder with everything in it (the

@@ -41,7 +41,7 @@ bool StopProcess(TStepContext& run, uint32_t pid) {
     if (!process.Valid()) return true;  // gone already, or not ours to stop
     if (!platform::TerminateProcessWith(process, 0) ||
         platform::WaitForProcess(process, kProcessEndTimeout) != platform::TWaitResult::Ended) {
-      run.Report(run.Texts().S_KillError, mtWarning);
+      run.Fail(run.Texts().S_KillError, kExitFilesInUse);  // its files stay in use
       return false;
     }
     return true;

@@ -1,4 +1,5 @@
 #include "archive/unzip.h"
+#include "archive/unzip_errors.h"
 #include "engine/steps.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -31,8 +32,12 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
   unzip.OnBegin = [&s](archive::TUnZip*, const std::string& name, int, bool&) { s.ExtractedFiles.push_back(name); };
   // Any problem with an entry means the package must not be installed.
   bool failed = false;
-  unzip.OnError = [&failed](archive::TUnZip*, const std::string&, const std::string&, const std::string&, int) {
+  int firstLocal = 0;  // the first failure that lies with this machine
+  unzip.OnError = [&](archive::TUnZip*, const std::string&, const std::string&, const std::string&, int code) {
     failed = true;
+    if (firstLocal == 0 && (code == archive::kErrOpen || code == archive::kErrWrite || code == archive::kErrClose ||
+                            code == archive::kErrNotAccessible || code == archive::kErrUnexpected))
+      firstLocal = code;
   };
   // The download step's own handle: nothing else could change the file since its check.
   unzip.SetArchiveStream(package, s.RunFolder + "\\" + s.ArchiveFileName);
@@ -43,12 +48,17 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
   // A package that yields no file, or any entry the extraction could not write
   // whole and correct, is not installed.
   if (!s.ExtractedFiles.empty() && !failed) return true;
-  // A full disk or a folder that cannot be written is no fault of the server's:
-  // say what went wrong here, as the download step does.
   // Nothing of a package that is not installed stays in the temporary folder.
   RemoveFolders(extractFolder, true);
   const std::string& local = unzip.LocalErrorText();
-  run.Report(local.empty() ? t.S_ZipEmpty : t.S_ZipEmpty + "\r\n" + local, mtWarning);
+  // A full disk or a folder that cannot be written is no fault of the server's:
+  // say what went wrong here, as the download step does.
+  if (firstLocal == archive::kErrUnexpected)
+    run.Fail(t.S_UnknownError + "\r\n" + local, kExitFailed);
+  else if (firstLocal != 0)
+    run.Fail(t.S_WriteError + "\r\n" + local, kExitCannotWrite);
+  else
+    run.Fail(local.empty() ? t.S_ZipEmpty : t.S_ZipEmpty + "\r\n" + local, kExitDamaged);
   return false;
 }
 

@@ -1,5 +1,6 @@
 #include "engine/worker.h"
 
+#include "base/log.h"
 #include "install/register.h"
 #include "install/uninstall.h"
 #include "platform/files.h"
@@ -14,10 +15,13 @@ void TThreadLiveUpdate::Execute() {
   exitStatus_.store(1);
   engine::TControlProgress progress(*controls_.LabelPending, *controls_.PBOverall, *controls_.PBPending);
   progress_ = &progress;
-  engine::TStepContext run{settings_,
-                           defaults_,
-                           progress,
-                           [this](const std::string& text, TMsgType type) { Report(text, type); },
+  engine::TStepContext run{settings_, defaults_, progress,
+                           // A failure's status is set before its report, which the user may answer
+                           // by ending the program at once.
+                           [this, &run](const std::string& text, TMsgType type) {
+                             if (type != mtInformation) exitStatus_.store(run.Failure);
+                             Report(text, type);
+                           },
                            [this, &progress](const std::vector<std::string>& files) {
                              progress.Flush();
                              gate_.Pass();
@@ -26,6 +30,16 @@ void TThreadLiveUpdate::Execute() {
                              return answer;
                            },
                            [this] { gate_.Pass(); },
+                           [this, &progress](const std::string& proxy, const std::string& realm, std::string& username,
+                                             std::string& password) {
+                             progress.Flush();
+                             gate_.Pass();
+                             bool given = false;
+                             host_.Synchronize([&] {
+                               given = host_.AskProxyCredentials(*settings_.Texts, proxy, realm, username, password);
+                             });
+                             return given;
+                           },
                            nullptr};
   TFileXML& texts = run.Texts();
   engine::TRunTools tools;
@@ -39,9 +53,13 @@ void TThreadLiveUpdate::Execute() {
         exitStatus_.store(0);
         Report(texts.S_UninstallMessage, mtInformation);
       }
-    } else if (engine::Download(run, *tools.HTTP, watch_, tools.Package) &&
-               engine::Unpack(run, *tools.UnZip, *tools.Package) && engine::StopApplication(run) &&
-               engine::CopyFiles(run) && engine::Configure(run) && engine::DeleteTempFiles(run)) {
+    } else if (engine::LoggedStep("download",
+                                  [&] { return engine::Download(run, *tools.HTTP, watch_, tools.Package); }) &&
+               engine::LoggedStep("unpack", [&] { return engine::Unpack(run, *tools.UnZip, *tools.Package); }) &&
+               engine::LoggedStep("stop", [&] { return engine::StopApplication(run); }) &&
+               engine::LoggedStep("copy", [&] { return engine::CopyFiles(run); }) &&
+               engine::LoggedStep("configure", [&] { return engine::Configure(run); }) &&
+               engine::LoggedStep("delete temporary files", [&] { return engine::DeleteTempFiles(run); })) {
       engine::SaveSettings(run);  // its failure never fails the run
       // The update is whole, and says so, before it is reported.
       engine::CommitUpdate(run);
@@ -49,7 +67,15 @@ void TThreadLiveUpdate::Execute() {
       controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
       exitStatus_.store(0);
       Report(texts.S_Successfull, mtInformation);
+    } else {
+      exitStatus_.store(run.Failure);
     }
+  } catch (const Exception& e) {
+    // What failed is named (a folder that cannot be made current, with the
+    // system's message), then what could not be put back.
+    logging::Log("Run ended by an error: " + e.Message);
+    const std::string unrestored = engine::RollBackUpdate(run);
+    ReportUnknownError(unrestored.empty() ? e.Message : e.Message + "\r\n" + unrestored);
   } catch (...) {
     const std::string unrestored = engine::RollBackUpdate(run);
     ReportUnknownError(unrestored);
@@ -103,6 +129,7 @@ void TThreadLiveUpdate::WaitFor() {
 
 void TThreadLiveUpdate::Report(const std::string& text, TMsgType type) {
   if (progress_) progress_->Flush();
+  logging::Log("Report: " + text);
   gate_.Pass();
   host_.Synchronize([&] { host_.ShowFinish(text, type); });
 }

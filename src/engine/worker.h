@@ -43,6 +43,12 @@ class TWorkerHost {
   virtual void ShowFinish(const std::string& text, TMsgType type) = 0;
   // The retry dialog (called through Synchronize): true for Retry.
   virtual bool AskRetry(TFileXML& texts, const std::vector<std::string>& files) = 0;
+  // A proxy's user name and password (called through Synchronize): true when
+  // given. Nobody is asked unless a host says otherwise.
+  virtual bool AskProxyCredentials(TFileXML& /*texts*/, const std::string& /*proxy*/, const std::string& /*realm*/,
+                                   std::string& /*username*/, std::string& /*password*/) {
+    return false;
+  }
 };
 
 class TThreadLiveUpdate {
@@ -65,8 +71,9 @@ class TThreadLiveUpdate {
   // Waits for the thread (tests and the process end only).
   void WaitFor();
 
-  // What the run hands back for the process to end with: 1 until it has completed
-  // (before, during, and after a failure), 0 once it has.
+  // What the run hands back for the process to end with: 1 until it has
+  // completed, 0 once it has, the failing step's status (engine::kExit...) after
+  // a failure.
   int ExitStatus() const { return exitStatus_.load(); }
 
   // Called by the window's stall check: the bytes received since the previous

@@ -79,6 +79,11 @@ const Key kKeys[TFileXML::KeyCount] = {
     LU_KEY(S_AlreadyRunning,
            "Another update is already in progress.\r\n"
            "Wait until it has finished, then redo the update."),
+    LU_KEY(S_WriteError, "Unable to write the files on this computer."),
+    LU_KEY(S_ProxyCaption, "Proxy sign-in"),
+    LU_KEY(S_ProxyLabel, "The proxy asks for a user name and password:"),
+    LU_KEY(S_ProxyUser, "User name"),
+    LU_KEY(S_ProxyPassword, "Password"),
 };
 
 #undef LU_KEY

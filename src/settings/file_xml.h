@@ -59,6 +59,14 @@ class TFileXML {
   std::string S_OlderPackage;
   // Another updater runs: this one does nothing.
   std::string S_AlreadyRunning;
+  // A file of the run that this computer would not let be written (a full disk,
+  // a denied access): no fault of the server's.
+  std::string S_WriteError;
+  // The view that asks for a proxy's user name and password.
+  std::string S_ProxyCaption;
+  std::string S_ProxyLabel;
+  std::string S_ProxyUser;
+  std::string S_ProxyPassword;
 
   // An empty name stands for "ENGLISH"; otherwise taken as given.
   void SetLanguage(const std::string& name);
@@ -74,7 +82,7 @@ class TFileXML {
   void SetDefaultTexts();
 
   // The number of texts and the key of each, in field order.
-  static constexpr int KeyCount = 44;
+  static constexpr int KeyCount = 49;
   static const char* KeyName(int index);
   // The built-in text of a key; "" for an unknown key.
   static std::string DefaultText(const std::string& key);

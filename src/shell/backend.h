@@ -21,6 +21,7 @@
 
 class TFMain;
 class TFRetry;
+class TFProxyLogin;
 
 // Calls queued to the window's thread by other threads, each waited for.
 class TSyncQueue {
@@ -63,6 +64,9 @@ class TBackend : public TControlObserver {
   virtual std::string BrowseForFolder(const std::string& title) = 0;
   // Shows the retry dialog modally; returns its modal result (1 Retry, 2 Cancel).
   virtual int ShowRetryModal(TFRetry& dialog) = 0;
+  // Shows the proxy's question modally; returns 1 for OK (the fields filled), 2
+  // for Cancel.
+  virtual int ShowProxyLoginModal(TFProxyLogin& dialog) = 0;
 
   TSyncQueue Sync;
 };

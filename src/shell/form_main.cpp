@@ -1,5 +1,6 @@
 #include "shell/form_main.h"
 
+#include "base/log.h"
 #include "base/text.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -209,6 +210,8 @@ void TFMain::TimerCheckDownloadTimer() {
   if (!Worker || Worker->DownloadProgress() != 0) return;
   TimerMonitorThread.SetEnabled(false);
   Worker->SuspendForGood();
+  stalled_ = true;
+  logging::Log("Download stalled: nothing arrived within the check's interval");
   ShowFinish(Texts->S_DownloadError, mtWarning);
   if (!windowVisible_) CloseWindow();
 }
@@ -288,7 +291,8 @@ void TFMain::FormDestroy() {
 
 int TFMain::ExitStatus() const {
   if (destroyed_) return finalStatus_;  // the worker may be gone by now
-  if (aborted_) return 1;
+  if (aborted_) return engine::kExitFailed;
+  if (stalled_) return engine::kExitDownloadFailed;
   return Worker && Worker->Started() ? Worker->ExitStatus() : 0;
 }
 
@@ -312,4 +316,15 @@ void TFMain::Synchronize(const std::function<void()>& fn) { backend_.Sync.Call(f
 bool TFMain::AskRetry(TFileXML& texts, const std::vector<std::string>& files) {
   TFRetry dialog(texts);
   return dialog.AskRetry(files, backend_);
+}
+
+bool TFMain::AskProxyCredentials(TFileXML& texts, const std::string& proxy, const std::string&, std::string& username,
+                                 std::string& password) {
+  if (hidden_) return false;
+  TFProxyLogin dialog(texts);
+  if (!dialog.Ask(proxy, backend_)) return false;
+  username = dialog.EUser.Text();
+  password = dialog.EPassword.Text();
+  dialog.EPassword.SetText("");
+  return true;
 }

@@ -43,6 +43,9 @@ class TFMain : public TWorkerHost {
   // TWorkerHost
   void Synchronize(const std::function<void()>& fn) override;
   bool AskRetry(TFileXML& texts, const std::vector<std::string>& files) override;
+  // The visible window asks; a hidden run never does.
+  bool AskProxyCredentials(TFileXML& texts, const std::string& proxy, const std::string& realm, std::string& username,
+                           std::string& password) override;
 
   // Whether start-up asked for a hidden run.
   bool Hidden() const { return hidden_; }
@@ -113,7 +116,8 @@ class TFMain : public TWorkerHost {
   bool closed_ = false;
   bool destroyed_ = false;
   bool aborted_ = false;
-  int finalStatus_ = 0;  // what ExitStatus gives once the window is destroyed
+  bool stalled_ = false;  // the stall check gave the download up
+  int finalStatus_ = 0;   // what ExitStatus gives once the window is destroyed
   std::string caption_;
   std::string applicationTitle_;
 };

@@ -24,3 +24,19 @@ bool TFRetry::AskRetry(const std::vector<std::string>& files, TBackend& backend)
   for (const std::string& path : files) LBRetry.push_back(RetryLine(path));
   return backend.ShowRetryModal(*this) == 1;
 }
+
+TFProxyLogin::TFProxyLogin(TFileXML& texts) {
+  Caption = texts.ShownText("S_ProxyCaption");
+  LUser.SetCaption(texts.ShownText("S_ProxyUser"));
+  LPassword.SetCaption(texts.ShownText("S_ProxyPassword"));
+  BOk.SetCaption("OK");
+  BCancel.SetCaption(texts.ShownText("S_BCancel"));
+  LMessage.SetCaption(texts.ShownText("S_ProxyLabel"));
+}
+
+bool TFProxyLogin::Ask(const std::string& proxy, TBackend& backend) {
+  LMessage.SetCaption(LMessage.Caption() + " " + proxy);
+  EUser.SetText("");
+  EPassword.SetText("");
+  return backend.ShowProxyLoginModal(*this) == 1;
+}

@@ -90,6 +90,16 @@ def endless_answer(first=b"", length=None):
     return answer
 
 
+def send(handler, status, body, headers=None):
+    """A whole answer with its Content-Length."""
+    handler.send_response(status)
+    for name, value in (headers or {}).items():
+        handler.send_header(name, value)
+    handler.send_header("Content-Length", str(len(body)))
+    handler.end_headers()
+    handler.wfile.write(body)
+
+
 class PackageServer:
     """Serves one package at /kestrova/kestrovafull.zip on 127.0.0.1, and the files
     of others ({path: bytes}) beside it. A callable in place of bytes answers
@@ -116,17 +126,9 @@ class PackageServer:
                     body(self)
                     return
                 if body is None:
-                    body = b"not here"
-                    self.send_response(404)
-                    self.send_header("Content-Length", str(len(body)))
-                    self.end_headers()
-                    self.wfile.write(body)
-                    return
-                self.send_response(200)
-                self.send_header("Content-Type", "application/zip")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
+                    send(self, 404, b"not here")
+                else:
+                    send(self, 200, body, {"Content-Type": "application/zip"})
 
             def log_message(self, *args):
                 pass
@@ -164,6 +166,9 @@ def make_package(files):
             z.writestr(info, content)
     return out.getvalue()
 
+
+# The run's log, which every run appends to in TEMP.
+LOG_FILES = {"ORBAXLiveUpdate.log", "ORBAXLiveUpdate.log.1"}
 
 RUN_KEY = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 

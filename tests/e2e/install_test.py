@@ -41,7 +41,7 @@ def main():
     host_folder = machine.host(folder)
     try:
         machine.forget_installation(folder, (APP_KEY, SYS_UNINSTALL_KEY))
-        tmp_before = set(os.listdir(machine.temp_dir()))
+        tmp_before = set(os.listdir(machine.temp_dir())) | e2e.LOG_FILES
 
         # 1. A fresh installation, hidden.
         with e2e.PackageServer(package(machine, 1)) as server:

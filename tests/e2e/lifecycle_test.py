@@ -271,7 +271,7 @@ def update_with_held_file(machine, check, server, retry):
             console.answer("y")
         else:
             console.answer("c")
-    check.equal("exit status of the " + what, finish(p), 0 if retry else 1)
+    check.equal("exit status of the " + what, finish(p), 0 if retry else 5)  # files in use, cancelled
     if retry:
         check_installed(machine, check, what, 2)
     else:

@@ -119,11 +119,11 @@ class Runs:
             self.sanitized = any(line.strip() in ("LU_SANITIZE:BOOL=ON", "LU_TSAN:BOOL=ON") for line in cache)
 
     def refused(self, what, package, others, fields, requests, text):
-        """A run that fails: exit status 1, the requests made, the warning's text
+        """A run that fails: exit status 3 (2 for a download error), the requests made, the warning's text
         (Windows), the temporary folder as it was, memory bounded (Linux port)."""
         with e2e.PackageServer(package, others=others) as server:
             status, shown, peak = run_hidden(self.machine, self.machine.updater(server.url, **fields))
-        self.check.equal("exit status with %s" % what, status, 1)
+        self.check.equal("exit status with %s" % what, status, 2 if text == DOWNLOAD_ERROR else 3)
         self.check.equal("requests with %s" % what, [p for p, _ in server.requests], requests)
         if self.machine.target == "windows":
             self.check.true("the warning box says %r (%s): %r" % (text, what, shown), text in shown)
@@ -144,7 +144,7 @@ def main():
     host_folder = machine.host(folder)
     try:
         machine.forget_installation(folder, (install_test.APP_KEY, install_test.SYS_UNINSTALL_KEY))
-        tmp_before = set(os.listdir(machine.temp_dir()))
+        tmp_before = set(os.listdir(machine.temp_dir())) | e2e.LOG_FILES
         runs = Runs(machine, check, tmp_before)
         keys = os.path.join(machine.root, "keys")
         os.makedirs(keys)
@@ -193,7 +193,7 @@ def main():
                     r = machine.run(machine.updater(server.url, **fields), [], stdin=b"\n\n\n\n")
                 out = r.stdout.decode("latin-1") + r.stderr.decode("latin-1")
                 check.true("the finish view says why: %s" % said, said in out)
-                check.equal("exit status of the visible refused run", r.returncode, 1)
+                check.equal("exit status of the visible refused run", r.returncode, 3)
             check.equal("nothing installed by the visible runs", installed(host_folder), [])
             check.equal("nor recorded", machine.reg_values(install_test.APP_KEY), None)
 

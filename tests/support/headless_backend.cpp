@@ -48,6 +48,15 @@ std::string THeadlessBackend::BrowseForFolder(const std::string& title) {
   return f;
 }
 
+int THeadlessBackend::ShowProxyLoginModal(TFProxyLogin& dialog) {
+  ProxyMessages.push_back(dialog.LMessage.Caption());
+  if (ProxyAnswers.empty()) return 2;
+  dialog.EUser.SetText(ProxyAnswers.front().first);
+  dialog.EPassword.SetText(ProxyAnswers.front().second);
+  ProxyAnswers.pop_front();
+  return 1;
+}
+
 int THeadlessBackend::ShowRetryModal(TFRetry& dialog) {
   RetryDialogs.push_back({dialog.Caption, dialog.LRetryMessage.Caption(), dialog.BRetry.Caption(),
                           dialog.BCancel.Caption(), dialog.LBRetry});

@@ -34,6 +34,7 @@ class THeadlessBackend : public TBackend {
   TModalResult MessageBox(const std::string& text, TMsgType type, TMsgButtons buttons) override;
   std::string BrowseForFolder(const std::string& title) override;
   int ShowRetryModal(TFRetry& dialog) override;
+  int ShowProxyLoginModal(TFProxyLogin& dialog) override;
   void ControlChanged(TControl&) override { ++Changes; }
 
   // Runs what the worker queued for the window's thread. Returns whether anything ran.
@@ -46,6 +47,9 @@ class THeadlessBackend : public TBackend {
   std::deque<TModalResult> BoxAnswers;
   std::deque<int> RetryAnswers;
   std::deque<std::string> FolderAnswers;
+  // The proxy question's answers as {user name, password}; none answers Cancel.
+  std::deque<std::pair<std::string, std::string>> ProxyAnswers;
+  std::vector<std::string> ProxyMessages;  // the message of each one asked
   // Called while a box is open, on the window's thread (to look at the worker).
   std::function<void(const Box&)> WhileBoxOpen;
   // Called while the retry dialog is open, before its scripted answer.

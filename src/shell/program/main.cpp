@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/log.h"
 #include "base/text.h"
 #include "engine/steps.h"
+#include "platform/log_file.h"
 #include "platform/processes.h"
 #include "platform/system.h"
 #include "settings/build_defaults.h"
@@ -16,6 +18,24 @@
 
 namespace {
 
+// Every run appends to the log, in the temporary folder unless "/LOG=<file>"
+// names another; a log that cannot be written loses its lines, never the run.
+void StartLog() {
+  std::string path = platform::DefaultLogFile();
+  std::string line;
+  for (const std::string& argument : platform::ProgramArguments()) {
+    if (text::StartsText("/LOG=", argument) && argument.size() > 5) path = argument.substr(5);
+    line += " " + argument;
+  }
+  platform::StartLogFile(path);
+  logging::Log(std::string("ORBAX Live Update ") + LU_PROGRAM_VERSION + " started:" + line);
+}
+
+int Ended(int status) {
+  logging::Log("Exit status " + std::to_string(status));
+  return status;
+}
+
 // Another updater runs: this one touches nothing. A hidden run (or a recovery)
 // just ends; a visible one says so first.
 int AnotherUpdateRuns() {
@@ -25,6 +45,7 @@ int AnotherUpdateRuns() {
     backend->Attach(form);
     form.ShowAlreadyRunning();
   }
+  logging::Log("Another updater runs: nothing done");
   return engine::kExitAnotherUpdateRuns;
 }
 
@@ -32,15 +53,16 @@ int AnotherUpdateRuns() {
 
 int main(int argc, char** argv) {
   if (platform::EmulatedMachine()) platform::SetProgramArguments(argc, argv);
+  StartLog();
   // Held until the process ends.
   platform::TUpdaterLock lock;
-  if (!lock.Acquire()) return AnotherUpdateRuns();
+  if (!lock.Acquire()) return Ended(AnotherUpdateRuns());
   // An update that a kill or a crash left in doubt is made whole before anything
   // else, in every mode; /RECOVER (the logon's entry) does only that.
   const std::string unrecovered = engine::RecoverAtStart(engine::TStepDefaults::FromBuild());
   if (TLiveUpdate::HasSwitch(engine::kRecoverSwitch)) {
     const std::string named = engine::RecoverJournal(TLiveUpdate::GetSwitchValue(engine::kRecoverSwitch));
-    return unrecovered.empty() && named.empty() ? 0 : 1;
+    return Ended(unrecovered.empty() && named.empty() ? 0 : 1);
   }
   // The files an uninstallation left for the next start of Windows: where the
   // system is emulated, nothing else would ever delete them.
@@ -56,7 +78,8 @@ int main(int argc, char** argv) {
     texts.SetLanguage(text::UpperCase(defaults::DefaultLanguage()));
     texts.LoadTexts("KVI_XMLFile");
     ReportStartupFailure(texts.S_FormCaption, texts.S_UnknownError, e.Message);
-    return 1;
+    logging::Log("SeShutdownPrivilege: " + e.Message);
+    return Ended(1);
   }
 
   std::unique_ptr<TBackend> backend = CreateDefaultBackend();
@@ -78,5 +101,5 @@ int main(int argc, char** argv) {
   std::fflush(stderr);
   // A worker still blocked (a stalled transfer, a paused thread) ends with the
   // process; no destructor may wait for it.
-  std::_Exit(form.ExitStatus());
+  std::_Exit(Ended(form.ExitStatus()));
 }

@@ -7,6 +7,7 @@
 #include "base/codepage.h"
 #include "base/text.h"
 #include "engine/worker.h"
+#include "net/http_client.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/processes.h"
@@ -46,6 +47,7 @@ struct TInstallRun : testsupport::TWindowUnderTest {
     // The scripted servers speak plain http and sign nothing.
     engine::TStepDefaults defaults = form.Worker->Defaults();
     defaults.AllowUnauthenticated.assign(1, '1');  // not = "1": GCC 12 warns falsely of overlapping copies
+    defaults.DownloadWaitsMs = {0};                // a failed attempt is tried again at once
     UseDefaults(defaults);
   }
   // A worker that goes by other build-time values.
@@ -120,7 +122,7 @@ TEST(Pipeline, NotAnArchiveFailsInUnpackAndCleansUp) {
   nettest::TScriptedServer server(nettest::Answer(Ok("this is not a zip archive")));
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();
-  EXPECT_EQ(run.form.ExitStatus(), 1);
+  EXPECT_EQ(run.form.ExitStatus(), engine::kExitDamaged);
   EXPECT_EQ(run.form.FLabelMessage.Caption(), "The server provided an invalid file.");
   EXPECT_EQ(run.form.FLabelTop.Caption(), "Installation Fail");
   EXPECT_EQ(run.form.LabelPending.Caption(), "Decompressing");  // StopApplication never ran
@@ -135,7 +137,7 @@ TEST(Pipeline, DamagedPackageIsNotInstalled) {
   nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();
-  EXPECT_EQ(run.form.ExitStatus(), 1);
+  EXPECT_EQ(run.form.ExitStatus(), engine::kExitDamaged);
   EXPECT_EQ(run.form.FLabelMessage.Caption(), "The server provided an invalid file.");
   EXPECT_FALSE(platform::FileExists(run.InstallFolder() + "\\good.txt"));
   EXPECT_FALSE(run.TempHasLeftovers());
@@ -149,7 +151,7 @@ TEST(Pipeline, UnpackFailureOfThisMachineSaysWhy) {
   nettest::TScriptedServer server(nettest::Answer(Ok(unziptest::BuildZip({good, utf8}))));
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
   run.InstallAndWait();
-  EXPECT_EQ(run.form.ExitStatus(), 1);
+  EXPECT_EQ(run.form.ExitStatus(), engine::kExitDamaged);  // a name this system cannot hold: no write failed
   const std::string message = run.form.FLabelMessage.Caption();
   EXPECT_EQ(message.rfind("The server provided an invalid file.\r\n", 0), 0u) << message;
   EXPECT_NE(message.find("code page"), std::string::npos) << message;
@@ -177,16 +179,19 @@ TEST(Pipeline, DownloadTakesOnlyWhatTheTrustSettingsAllow) {
     int requests;                 // the statement first, then the package
     std::string TFileXML::*text;  // the report's head,
     std::string reason;           // then the reason's start
+    int status;
   } cases[] = {
       {"no key, http", "", "0", "", "", "", Ok("x"), false, 0, &TFileXML::S_DownloadError,
-       "This program has no package key, so it takes packages only over https"},
+       "This program has no package key, so it takes packages only over https", engine::kExitNotAuthentic},
       {"10 TiB announced", "", "1", "1000", "", "", "HTTP/1.1 200 OK\r\nContent-Length: 10995116277760\r\n\r\n", true,
-       1, &TFileXML::S_DownloadError, "The server announces 10995116277760 bytes; at most 1000 are accepted."},
+       1, &TFileXML::S_DownloadError, "The server announces 10995116277760 bytes; at most 1000 are accepted.",
+       engine::kExitDownloadFailed},
       {"older", key, "0", "", "6.0", Ok(statement), Ok(package), false, 1, &TFileXML::S_OlderPackage,
-       "Version 5.4.0 is offered, version 6.0 is installed."},
-      {"the same version", key, "0", "", "5.4.0", Ok(statement), Ok(package), false, 2, &TFileXML::S_ZipEmpty, ""},
+       "Version 5.4.0 is offered, version 6.0 is installed.", engine::kExitNotAuthentic},
+      {"the same version", key, "0", "", "5.4.0", Ok(statement), Ok(package), false, 2, &TFileXML::S_ZipEmpty, "",
+       engine::kExitDamaged},
       {"another digest", key, "0", "", "", Ok(statement), Ok(changed), false, 2, &TFileXML::S_BadSignature,
-       "The package's SHA-256 is not the one"},
+       "The package's SHA-256 is not the one", engine::kExitNotAuthentic},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -218,7 +223,7 @@ TEST(Pipeline, DownloadTakesOnlyWhatTheTrustSettingsAllow) {
     }
     run.InstallAndWait();
     server.Stop();
-    EXPECT_EQ(run.form.ExitStatus(), 1);
+    EXPECT_EQ(run.form.ExitStatus(), c.status);
     const std::string report = run.form.FLabelMessage.Caption();
     std::string expected = run.form.Texts.get()->*c.text;
     if (!c.reason.empty()) expected.append("\r\n").append(c.reason);
@@ -238,19 +243,21 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
     nettest::TScriptedServer server(nettest::Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\nnope"));
     TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
     run.InstallAndWait();
-    EXPECT_EQ(run.form.ExitStatus(), 1);
+    EXPECT_EQ(run.form.ExitStatus(), engine::kExitDownloadFailed);
     EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError + "\r\nHTTP/1.1 404 Not Found");
     EXPECT_EQ(run.form.LabelPending.Caption(), "Downloading");
   }
   {
-    // Fewer bytes than announced, then the server closes: no error was raised,
-    // but the bar stands short of its maximum.
+    // Fewer bytes than announced, then the server closes, on every attempt:
+    // the bar stands short of its maximum.
     nettest::TScriptedServer server(
-        nettest::Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly a part of the body"));
+        nettest::Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly a part of the body"), 5);
     TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
     run.InstallAndWait();
-    EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
+    EXPECT_EQ(run.form.FLabelMessage.Caption(),
+              run.form.Texts->S_DownloadError + "\r\nThe download stopped at 23 of 100 bytes after 5 attempts.");
     EXPECT_EQ(run.form.PBPending.Max(), 100);
+    EXPECT_EQ(run.form.PBPending.Position(), 23);
   }
   {
     uint16_t closedPort;
@@ -273,6 +280,21 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
     EXPECT_EQ(run.form.FLabelMessage.Caption().rfind(run.form.Texts->S_DownloadError + "\r\n", 0), 0u);
     server.Stop();
   }
+}
+
+// A download that waits between attempts receives nothing on purpose: the check
+// sees no transfer then, and counts afresh once the wait is over.
+TEST(Pipeline, TheStallCheckStandsAsideWhileADownloadWaits) {
+  net::THTTPClient client;
+  engine::TTransferWatch watch;
+  watch.Started(client);
+  EXPECT_EQ(watch.Progress(), 0);
+  watch.Waiting(true);
+  EXPECT_EQ(watch.Progress(), -1);
+  watch.Waiting(false);
+  EXPECT_EQ(watch.Progress(), 0);
+  watch.Ended();
+  EXPECT_EQ(watch.Progress(), -1);
 }
 
 // The check counts the bytes received, so an answer without a length, which
@@ -299,7 +321,7 @@ TEST(Pipeline, StalledTransferIsStoppedByTheCheckTimer) {
   EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
   EXPECT_TRUE(run.form.PanelFinish.Visible());
   EXPECT_FALSE(run.form.TimerMonitorThread.Enabled());
-  EXPECT_EQ(run.form.ExitStatus(), 1);
+  EXPECT_EQ(run.form.ExitStatus(), engine::kExitDownloadFailed);
   // The worker stays suspended for good: the transfer ending changes nothing.
   release.store(true);
   server.Join();
@@ -399,7 +421,7 @@ TEST(Pipeline, FileInUseGoesThroughTheRetryDialog) {
       EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\sub\\added.txt"), "added");
       EXPECT_TRUE(recorded);
     } else {
-      EXPECT_EQ(run.form.ExitStatus(), 1);
+      EXPECT_EQ(run.form.ExitStatus(), engine::kExitFilesInUse);
       EXPECT_EQ(
           run.form.FLabelMessage.Caption(),
           "Unable to copy one or more files.\r\nPlease close all running applications and redo the installation.");

@@ -58,6 +58,7 @@ class StepTest : public ::testing::Test {
                              return answer();
                            },
                            [] {},
+                           nullptr,
                            nullptr};
 };
 

@@ -99,13 +99,14 @@ TEST_F(LuGet, TheNullDeviceTakesTheBodyAndStays) {
   EXPECT_NE(out.find("Incomplete download: 3 of 9 bytes."), std::string::npos) << out;
 }
 
-TEST_F(LuGet, FailuresExitOneWithTheMessageAndLeaveNoFile) {
+TEST_F(LuGet, FailuresExitWithTheMessageAndLeaveNoFile) {
   fs::path file = dir_ / "f.zip";
   std::string out;
   {
+    // Cut on its one attempt.
     TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + Body(700)));
-    EXPECT_NE(Run(server.Url("/f.zip") + " \"" + file.string() + "\"", out), 0);
-    EXPECT_NE(out.find("Incomplete download: 700 of 1000 bytes."), std::string::npos) << out;
+    EXPECT_NE(Run("--attempts 1 " + server.Url("/f.zip") + " \"" + file.string() + "\"", out), 0);
+    EXPECT_NE(out.find("The download stopped at 700 of 1000 bytes after 1 attempts."), std::string::npos) << out;
     EXPECT_FALSE(fs::exists(file));
   }
   {
@@ -119,7 +120,8 @@ TEST_F(LuGet, FailuresExitOneWithTheMessageAndLeaveNoFile) {
     net::TListener l;
     closedPort = l.Port();
   }
-  EXPECT_NE(Run("http://127.0.0.1:" + std::to_string(closedPort) + "/f.zip \"" + file.string() + "\"", out), 0);
+  EXPECT_NE(
+      Run("--attempts 1 http://127.0.0.1:" + std::to_string(closedPort) + "/f.zip \"" + file.string() + "\"", out), 0);
   EXPECT_NE(out.find("Socket Error # 10061"), std::string::npos) << out;
   EXPECT_NE(out.find("Connection refused."), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(file));

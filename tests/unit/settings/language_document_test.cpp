@@ -30,6 +30,11 @@ const Expected kEnglish[] = {
     {"S_BadSignature", "The downloaded installation file is not signed by its publisher.\r\nNothing was installed. Contact technical support."},
     {"S_OlderPackage", "The installation file offered is older than the installed version.\r\nNothing was installed."},
     {"S_AlreadyRunning", "Another installation is already in progress.\r\nWait until it has finished, then redo the installation."},
+    {"S_WriteError", "Unable to write the files on this computer."},
+    {"S_ProxyCaption", "Proxy sign-in"},
+    {"S_ProxyLabel", "The proxy asks for a user name and password:"},
+    {"S_ProxyUser", "User name"},
+    {"S_ProxyPassword", "Password"},
     {"S_UnknownError", "We are deeply sorry, but the application encountered a problem.\r\nTry redoing the installation.\r\nIf the problem persist, contact technical support."},
     {"S_Successfull", "The application was installed successfully!"},
     {"S_FormCaption", "Kestrova installer"},
@@ -67,6 +72,11 @@ const Expected kFrench[] = {
     {"S_BadSignature", "Le fichier d'installation t\xE9" "l\xE9" "charg\xE9" " n'est pas sign\xE9" " par son \xE9" "diteur.\r\nRien n'a \xE9" "t\xE9" " install\xE9" ". Contactez le soutien technique."},
     {"S_OlderPackage", "Le fichier d'installation propos\xE9" " est plus ancien que la version install\xE9" "e.\r\nRien n'a \xE9" "t\xE9" " install\xE9" "."},
     {"S_AlreadyRunning", "Une autre installation est d\xE9" "j\xE0" " en cours.\r\nAttendez qu'elle soit termin\xE9" "e, puis recommencez l'installation."},
+    {"S_WriteError", "Impossible d'\xE9" "crire les fichiers sur cet ordinateur."},
+    {"S_ProxyCaption", "Identification du proxy"},
+    {"S_ProxyLabel", "Le proxy demande un nom d'utilisateur et un mot de passe :"},
+    {"S_ProxyUser", "Nom d'utilisateur"},
+    {"S_ProxyPassword", "Mot de passe"},
     {"S_UnknownError", "Nous sommes profond\xE9" "ment d\xE9" "sol\xE9" ". L'application a rencontr\xE9" " un probl\xEA" "me.\r\nEssayez de nouveau.\r\nSi le probl\xE8" "me persiste, contactez le soutien technique."},
     {"S_Successfull", "L'application a \xE9" "t\xE9" " install\xE9" "e avec succ\xE8" "s!"},
     {"S_FormCaption", "Installation de Kestrova"},
@@ -104,6 +114,11 @@ const Expected kPortuguese[] = {
     {"S_BadSignature", "O arquivo de instala\xE7" "\xE3" "o baixado n\xE3" "o est\xE1" " assinado pelo seu editor.\r\nNada foi instalado. Entre em contato com o suporte t\xE9" "cnico."},
     {"S_OlderPackage", "O arquivo de instala\xE7" "\xE3" "o oferecido \xE9" " mais antigo que a vers\xE3" "o instalada.\r\nNada foi instalado."},
     {"S_AlreadyRunning", "Outra instala\xE7" "\xE3" "o j\xE1" " est\xE1" " em andamento.\r\nAguarde o fim dela e recomece a instala\xE7" "\xE3" "o."},
+    {"S_WriteError", "N\xE3" "o foi poss\xED" "vel gravar os arquivos neste computador."},
+    {"S_ProxyCaption", "Identifica\xE7" "\xE3" "o do proxy"},
+    {"S_ProxyLabel", "O proxy pede um nome de usu\xE1" "rio e uma senha:"},
+    {"S_ProxyUser", "Nome de usu\xE1" "rio"},
+    {"S_ProxyPassword", "Senha"},
     {"S_UnknownError", "Nos pedimos desculpas. A aplica\xE7" "\xE3" "o encontrou problemas.\r\nTente outra vez.\r\nSe o problema continuar, entre em contato com o suporte t\xE9" "cnico."},
     {"S_Successfull", "O processo de instala\xE7" "\xE3" "o terminou com sucesso!"},
     {"S_FormCaption", "Instala\xE7" "\xE3" "o de Kestrova"},
@@ -164,6 +179,11 @@ const Expected kBuiltIn[] = {
     {"S_BadSignature", "The downloaded update is not signed by its publisher.\r\nNothing was installed. Contact technical support."},
     {"S_OlderPackage", "The update offered is older than the installed version.\r\nNothing was installed."},
     {"S_AlreadyRunning", "Another update is already in progress.\r\nWait until it has finished, then redo the update."},
+    {"S_WriteError", "Unable to write the files on this computer."},
+    {"S_ProxyCaption", "Proxy sign-in"},
+    {"S_ProxyLabel", "The proxy asks for a user name and password:"},
+    {"S_ProxyUser", "User name"},
+    {"S_ProxyPassword", "Password"},
 };
 // clang-format on
 
@@ -213,7 +233,7 @@ TEST(LanguageDocument, FieldOrderAndBuiltInTexts) {
     EXPECT_STREQ(TFileXML::KeyName(i), kBuiltIn[i].Key);
     EXPECT_EQ(TFileXML::DefaultText(kBuiltIn[i].Key), kBuiltIn[i].Text) << kBuiltIn[i].Key;
   }
-  EXPECT_EQ(TFileXML::KeyName(44), nullptr);
+  EXPECT_EQ(TFileXML::KeyName(TFileXML::KeyCount), nullptr);
   EXPECT_EQ(TFileXML::DefaultText("S_LabelTop"), "");
   TFileXML texts;
   EXPECT_EQ(texts.Text("S_LabelTop"), nullptr);

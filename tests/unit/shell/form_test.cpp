@@ -164,14 +164,14 @@ TEST(MainWindow, CancelledFolderBrowserLeavesTheEntry) {
 
 TEST(MainWindow, CloseWindowWarnsOnceOnlyAfterAFailure) {
   {
-    // A run that fails at once: nothing listens on port 1.
+    // A run that fails at once: refused before anything is fetched.
     Window w({});
     testsupport::TTempFolder folder;
     w.form.Settings->DownloadURL = "http://127.0.0.1:1/kestrovafull.zip";
     w.form.EFolder.SetText(folder / "Kestrova");
     w.form.BInstallClick();
     ASSERT_TRUE(w.backend.PumpUntil([&] { return w.form.Worker->Finished(); }));
-    EXPECT_EQ(w.form.ExitStatus(), 1);
+    EXPECT_EQ(w.form.ExitStatus(), engine::kExitNotAuthentic);  // plain http without a key
     w.form.CloseWindow();
     ASSERT_EQ(w.backend.Boxes.size(), 1u);
     EXPECT_EQ(w.backend.Boxes[0].Text, w.form.FLabelMessage.Caption());
@@ -180,7 +180,7 @@ TEST(MainWindow, CloseWindowWarnsOnceOnlyAfterAFailure) {
     EXPECT_TRUE(w.form.Closed());
     // The process ends with the status after the window (and its worker) are gone.
     w.form.FormDestroy();
-    EXPECT_EQ(w.form.ExitStatus(), 1);
+    EXPECT_EQ(w.form.ExitStatus(), engine::kExitNotAuthentic);
   }
   {
     Window w({});
@@ -337,4 +337,18 @@ TEST(SyncQueue, WhatFailsOnTheWindowThreadFailsTheCaller) {
   while (!queue.Drain()) std::this_thread::yield();
   caller.join();
   EXPECT_EQ(raised, "no dialog");
+}
+
+// A proxy's Basic credentials: the visible window asks, in the section's texts,
+// and hands back what was typed; Cancel gives nothing.
+TEST(MainWindow, ProxyCredentialsAreAskedInTheirOwnView) {
+  Window w({"/language", "FRENCH"});
+  w.backend.ProxyAnswers.push_back({"user", "secret"});
+  std::string user, password;
+  EXPECT_TRUE(w.form.AskProxyCredentials(*w.form.Texts, "gw:3128", "corp", user, password));
+  EXPECT_EQ(user, "user");
+  EXPECT_EQ(password, "secret");
+  EXPECT_FALSE(w.form.AskProxyCredentials(*w.form.Texts, "gw:3128", "corp", user, password));
+  EXPECT_EQ(w.backend.ProxyMessages,
+            std::vector<std::string>(2, "Le proxy demande un nom d'utilisateur et un mot de passe : gw:3128"));
 }

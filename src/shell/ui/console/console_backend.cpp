@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <mutex>
 
+#include <termios.h>
+#include <unistd.h>
+
 #include "base/codepage.h"
 #include "base/text.h"
 #include "platform/console.h"
@@ -131,6 +134,33 @@ class TConsoleBackend : public TBackend {
     std::string prompt = ToUtf8(dialog.BRetry.Caption()) + " / " + ToUtf8(dialog.BCancel.Caption()) + " [r/c] ";
     if (!Ask(prompt, answer)) return 2;
     return text::StartsText("r", text::Trim(answer)) ? 1 : 2;
+  }
+
+  int ShowProxyLoginModal(TFProxyLogin& dialog) override {
+    EndBarLines();
+    std::fprintf(stderr, "%s\n%s\n", ToUtf8(dialog.Caption).c_str(), ToUtf8(dialog.LMessage.Caption()).c_str());
+    std::fflush(stderr);
+    if (!person_ && !visible_) return 2;
+    std::string user, password;
+    if (!Ask(ToUtf8(dialog.LUser.Caption()) + ": ", user)) return 2;
+    // The password is not shown as it is typed.
+    termios saved{};
+    const bool quiet = person_ && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+      termios silent = saved;
+      silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+    }
+    const bool given = Ask(ToUtf8(dialog.LPassword.Caption()) + ": ", password);
+    if (quiet) {
+      tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+      std::fputs("\n", stdout);
+    }
+    if (!given) return 2;
+    dialog.EUser.SetText(FromTerminal(text::Trim(user)));
+    dialog.EPassword.SetText(FromTerminal(password));
+    password.assign(password.size(), '\0');
+    return 1;
   }
 
  private:

@@ -8,11 +8,12 @@ LRESULT TWin32Backend::RetryProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_COMMAND:
       // Only the buttons answer, to a click or Space: Enter and Escape do nothing,
-      // as the dialog has neither a default nor a cancel button.
+      // as the retry dialog has neither a default nor a cancel button; the proxy's
+      // question takes them as OK and Cancel.
       if (HIWORD(wp) == BN_CLICKED) {
         const int id = LOWORD(wp);
-        if (id == kRetryId) retry_.Result = 1;
-        if (id == kRetryCancelId) retry_.Result = 2;
+        if (id == kRetryId || (retry_.Proxy && id == IDOK)) retry_.Result = 1;
+        if (id == kRetryCancelId || (retry_.Proxy && id == IDCANCEL)) retry_.Result = 2;
       }
       return 0;
     case WM_CLOSE:
@@ -20,18 +21,72 @@ LRESULT TWin32Backend::RetryProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_DPICHANGED:
       retry_.Dpi = HIWORD(wp);
-      LayOutRetry(reinterpret_cast<const RECT*>(lp));
+      if (retry_.Proxy)
+        LayOutProxy(reinterpret_cast<const RECT*>(lp));
+      else
+        LayOutRetry(reinterpret_cast<const RECT*>(lp));
       return 0;
     default: return DefWindowProcA(wnd, msg, wp, lp);
   }
 }
 
+void TWin32Backend::OpenDialog(const std::string& caption) {
+  retry_.Wnd = CreateWindowExA(kRetryExStyle, kRetryClass, caption.c_str(), kRetryStyle, 0, 0, 0, 0, main_, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  retry_.Dpi = WindowDpi(retry_.Wnd);
+  retry_.Result = 0;
+}
+
+HWND TWin32Backend::DialogChild(const char* cls, const std::string& text, DWORD style, int id, DWORD exStyle) {
+  return CreateWindowExA(exStyle, cls, text.c_str(), style | WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, retry_.Wnd,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+}
+
+int TWin32Backend::RunDialog(HWND focus) {
+  EnableWindow(main_, FALSE);
+  ShowWindow(retry_.Wnd, SW_SHOW);
+  SetForegroundWindow(retry_.Wnd);
+  SetFocus(focus);
+  if (!Pump(retry_.Wnd, [this] { return retry_.Result != 0; })) {
+    PostQuitMessage(0);  // WM_QUIT arrived: hand it on to the main loop
+    retry_.Result = 2;
+  }
+  return retry_.Result;
+}
+
+void TWin32Backend::CloseDialog() {
+  EnableWindow(main_, TRUE);
+  DestroyWindow(retry_.Wnd);
+  retry_ = TRetryWindow{};
+  FocusView();
+}
+
+void TWin32Backend::PlaceInDialog(HWND control, layout::TBox box) {
+  box = layout::Scale(box, retry_.Dpi);
+  SetWindowPos(control, nullptr, box.X, box.Y, box.W, box.H, SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(retry_.Font.Get()), TRUE);
+}
+
+void TWin32Backend::SizeDialog(layout::TBox client, const RECT* at) {
+  const int dpi = retry_.Dpi;
+  client = layout::Scale(client, dpi);
+  const SIZE size = OuterSize(client.W, client.H, kRetryStyle, kRetryExStyle, dpi);
+  POINT to{(GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2, (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2};
+  if (at) {
+    to = {at->left, at->top};
+  } else if (IsWindowVisible(main_)) {
+    RECT owner;
+    GetWindowRect(main_, &owner);
+    to = {(owner.left + owner.right - size.cx) / 2, (owner.top + owner.bottom - size.cy) / 2};
+  }
+  SetWindowPos(retry_.Wnd, nullptr, to.x, to.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(retry_.Wnd, nullptr, TRUE);
+}
+
 int TWin32Backend::ShowRetryModal(TFRetry& dialog) {
-  retry_.Wnd = CreateWindowExA(kRetryExStyle, kRetryClass, dialog.Caption.c_str(), kRetryStyle, 0, 0, 0, 0, main_,
-                               nullptr, GetModuleHandleA(nullptr), nullptr);
-  auto child = [&](const char* cls, const std::string& text, DWORD style, int id, DWORD exStyle = 0) {
-    return CreateWindowExA(exStyle, cls, text.c_str(), style | WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, retry_.Wnd,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+  OpenDialog(dialog.Caption);
+  auto child = [this](const char* cls, const std::string& text, DWORD style, int id, DWORD exStyle = 0) {
+    return DialogChild(cls, text, style, id, exStyle);
   };
   // The message, the list, the buttons. Neither button is the default or the
   // cancel button.
@@ -43,23 +98,9 @@ int TWin32Backend::ShowRetryModal(TFRetry& dialog) {
     SendMessageA(retry_.List, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
   retry_.Buttons[0] = child("BUTTON", dialog.BRetry.Caption(), BS_PUSHBUTTON | WS_TABSTOP, kRetryId);
   retry_.Buttons[1] = child("BUTTON", dialog.BCancel.Caption(), BS_PUSHBUTTON | WS_TABSTOP, kRetryCancelId);
-  retry_.Dpi = WindowDpi(retry_.Wnd);
-  retry_.Result = 0;
   LayOutRetry(nullptr);
-
-  EnableWindow(main_, FALSE);
-  ShowWindow(retry_.Wnd, SW_SHOW);
-  SetForegroundWindow(retry_.Wnd);
-  SetFocus(retry_.Buttons[0]);
-  if (!Pump(retry_.Wnd, [this] { return retry_.Result != 0; })) {
-    PostQuitMessage(0);  // WM_QUIT arrived: hand it on to the main loop
-    retry_.Result = 2;
-  }
-  const int result = retry_.Result;
-  EnableWindow(main_, TRUE);
-  DestroyWindow(retry_.Wnd);
-  retry_ = TRetryWindow{};
-  FocusView();
+  const int result = RunDialog(retry_.Buttons[0]);
+  CloseDialog();
   return result;
 }
 
@@ -82,11 +123,7 @@ void TWin32Backend::LayOutRetry(const RECT* at) {
     const int needed = (text.bottom * 96 + dpi - 1) / dpi + 1;
     if (needed > design.Message.H) extra = needed - design.Message.H;
   }
-  auto place = [&](HWND c, layout::TBox box) {
-    box = layout::Scale(box, dpi);
-    SetWindowPos(c, nullptr, box.X, box.Y, box.W, box.H, SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(retry_.Font.Get()), TRUE);
-  };
+  auto place = [this](HWND c, layout::TBox box) { PlaceInDialog(c, box); };
   auto below = [extra](layout::TBox box) {
     box.Y += extra;
     return box;
@@ -100,18 +137,7 @@ void TWin32Backend::LayOutRetry(const RECT* at) {
 
   layout::TBox client = design.Client;
   client.H += extra;
-  client = layout::Scale(client, dpi);
-  const SIZE size = OuterSize(client.W, client.H, kRetryStyle, kRetryExStyle, dpi);
-  POINT to{(GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2, (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2};
-  if (at) {
-    to = {at->left, at->top};
-  } else if (IsWindowVisible(main_)) {
-    RECT owner;
-    GetWindowRect(main_, &owner);
-    to = {(owner.left + owner.right - size.cx) / 2, (owner.top + owner.bottom - size.cy) / 2};
-  }
-  SetWindowPos(retry_.Wnd, nullptr, to.x, to.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-  InvalidateRect(retry_.Wnd, nullptr, TRUE);
+  SizeDialog(client, at);
 }
 
 }  // namespace win32ui

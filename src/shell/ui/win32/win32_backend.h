@@ -1,7 +1,8 @@
 // The real window: the control model rendered with Win32 windows and common
 // controls, placed by the layout table at the DPI of the monitor it is on.
 // main_window.cpp builds and paints the window, focus.cpp holds the keyboard's
-// rules, retry_dialog.cpp the modal retry question, win32_backend.cpp the rest.
+// rules, retry_dialog.cpp the modal retry question, proxy_dialog.cpp the proxy's
+// question for credentials, win32_backend.cpp the rest.
 #pragma once
 
 #include <windows.h>
@@ -53,6 +54,7 @@ class TWin32Backend : public TBackend {
   TModalResult MessageBox(const std::string& text, TMsgType type, TMsgButtons buttons) override;
   std::string BrowseForFolder(const std::string& title) override;
   int ShowRetryModal(TFRetry& dialog) override;
+  int ShowProxyLoginModal(TFProxyLogin& dialog) override;
   // From any thread: coalesced into one posted message.
   void ControlChanged(TControl& control) override;
 
@@ -78,6 +80,11 @@ class TWin32Backend : public TBackend {
     HWND Message = nullptr;
     HWND List = nullptr;
     HWND Buttons[2] = {};
+    // The proxy's question in the same window class: two labels and two fields
+    // in place of the list.
+    bool Proxy = false;
+    HWND Labels[2] = {};
+    HWND Edits[2] = {};
     std::string Text;  // the message, measured again at every DPI
     TGdi Font;
     int Dpi = 96;
@@ -117,6 +124,19 @@ class TWin32Backend : public TBackend {
   // The dialog's controls and size at retry_.Dpi; at `at` when given (the place
   // the system suggests on a DPI change), else centred over the main window.
   void LayOutRetry(const RECT* at);
+  // What the retry dialog and the proxy's question share: the window (into
+  // retry_), its children, the modal loop until an answer (2 when the program is
+  // ending; the window stays for its fields to be read), its end, a control
+  // placed at retry_.Dpi with the dialog's font, and the window sized for a client
+  // area at `at` or centred over the main window.
+  void OpenDialog(const std::string& caption);
+  HWND DialogChild(const char* cls, const std::string& text, DWORD style, int id, DWORD exStyle = 0);
+  int RunDialog(HWND focus);
+  void CloseDialog();
+  void PlaceInDialog(HWND control, layout::TBox box);
+  void SizeDialog(layout::TBox client, const RECT* at);
+  // proxy_dialog.cpp: the same for the proxy's question.
+  void LayOutProxy(const RECT* at);
 
   TFMain* form_ = nullptr;
   HWND main_ = nullptr;

@@ -1,3 +1,4 @@
+#include "base/log.h"
 #include "engine/steps.h"
 #include "install/save_settings.h"
 #include "platform/system.h"
@@ -6,14 +7,21 @@
 namespace engine {
 
 bool SaveSettings(TStepContext& run) {
-  return install::SaveSettings(
+  bool reported = false;
+  const bool saved = install::SaveSettings(
       run.Settings,
-      [&run](const std::string& message) {
+      [&run, &reported](const std::string& message) {
+        reported = true;
         // The registry's own reason (access denied, no room) after what failed.
         const uint32_t code = platform::LastError();
         run.Report(code == 0 ? message : message + "\r\n" + platform::SysErrorMessage(code), mtWarning);
       },
       run.Defaults.Names);
+  // The run goes on without its settings, as before; support should still learn why.
+  if (!saved && !reported)
+    logging::Log("Settings not saved: the key " + run.Defaults.Names.ProductRegistryKey + " cannot be opened (" +
+                 platform::SysErrorMessage(platform::LastError()) + ")");
+  return saved;
 }
 
 }  // namespace engine

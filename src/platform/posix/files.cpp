@@ -232,15 +232,34 @@ bool SetAttributesNormal(const std::string& path) { return SetAttributes(path, f
 namespace {
 
 // The rename both moves share: never replaces, never copies. src is the source's
-// host path and st its lstat when it returns true or fails with "not same device".
+// host path and st its lstat when it fails with "not same device". The source is
+// opened (never through a link) and its lock tried on that descriptor, which
+// also says that it exists; the lock is kept over the rename, so that nobody
+// takes the file in between.
 bool RenameOnHost(const std::string& source, const std::string& destination, std::string& src, struct stat& st) {
-  if (!OnHost(source, src, [&](const std::string& h) { return lstat(h.c_str(), &st); })) return false;
+  int fd = -1;
+  if (!OnHost(source, src, [&](const std::string& h) {
+        fd = OpenCloexec(h, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+        if (fd >= 0 || errno == ENOENT || errno == ENOTDIR) return fd >= 0 ? 0 : -1;
+        // A link, or what this process may not read: still there to be moved.
+        return lstat(h.c_str(), &st);
+      }))
+    return false;
+  struct Closer {
+    int fd;
+    ~Closer() {
+      if (fd >= 0) close(fd);  // releases the lock, if it was taken
+    }
+  } closer{fd};
   Found found;
   std::string dst = ResolvePath(destination, found);
   if (dst.empty()) return false;
   if (found == Found::Whole) return Fail(kErrorAlreadyExists);
   if (found == Found::Less) return Fail(kErrorPathNotFound);
-  if (InUse(src, true, &st)) return Fail(kErrorSharingViolation);
+  if (fd >= 0 ? flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK && fstat(fd, &st) == 0 &&
+                    S_ISREG(st.st_mode)  // folders are never "in use"
+              : InUse(src, true, &st))
+    return Fail(kErrorSharingViolation);
   if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return true;
   struct stat dstStat;
   if (errno == EINVAL && lstat(dst.c_str(), &dstStat) != 0) {
@@ -248,7 +267,10 @@ bool RenameOnHost(const std::string& source, const std::string& destination, std
     if (rename(src.c_str(), dst.c_str()) == 0) return true;
   }
   if (errno == EEXIST) return Fail(kErrorAlreadyExists);
-  if (errno == EXDEV) return Fail(kErrorNotSameDevice);
+  if (errno == EXDEV) {
+    if (fd >= 0 && fstat(fd, &st) != 0) return FailErrno(src);
+    return Fail(kErrorNotSameDevice);
+  }
   return FailErrno(dst);
 }
 

@@ -1,10 +1,17 @@
 // The registry as REGEDIT4 text hives: $ORBAX_PREFIX/user.reg holds
 // HKEY_CURRENT_USER, system.reg the other roots (each key header names its root).
-// Every operation reads the hive afresh under a shared flock on "<hive>.lock";
-// every change is a read-modify-write under the exclusive lock, written whole to
+// Every operation reads the hive under a shared flock on "<hive>.lock"; every
+// change is a read-modify-write under the exclusive lock, written whole to
 // "<hive>.tmp", flushed and renamed over the hive, so a writer killed at any moment
 // leaves either the old or the new hive and two writers never lose each other's
 // values. The text form and the tree are regedit4.h's.
+//
+// A hive that holds an installation's list of files runs to megabytes, and an
+// update asks it dozens of things: the process keeps the tree it last read or
+// wrote and reads the file again only when it is another file by now. Every write
+// makes a new file (a new inode) and gives it a modification time with random
+// nanoseconds, so a file that looks the same is the same even where inode numbers
+// are reused at once.
 #include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -12,7 +19,11 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <random>
 
 #include "base/text.h"
 #include "platform/posix/posix_internal.h"
@@ -41,9 +52,12 @@ const char* RootName(uint32_t root) {
 }
 
 std::string UserName() {
-  if (passwd* pw = getpwuid(getuid())) return pw->pw_name;
-  const char* user = std::getenv("USER");
-  return user && *user ? user : "user";
+  static const std::string name = [] {
+    if (passwd* pw = getpwuid(getuid())) return std::string(pw->pw_name);
+    const char* user = std::getenv("USER");
+    return std::string(user && *user ? user : "user");
+  }();
+  return name;
 }
 
 // The shell keeps these folders in the registry; the first use of a machine (or
@@ -60,6 +74,34 @@ void SeedShellFolders(Hive& hive) {
     if (!key->Value(name)) key->values.emplace_back(name, TRegValue{REG_SZ_TYPE, folder});
 }
 
+// What identifies one written state of a hive file.
+struct Identity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  int64_t seconds = 0, nanoseconds = 0;
+  bool operator==(const Identity& o) const {
+    return device == o.device && inode == o.inode && size == o.size && seconds == o.seconds &&
+           nanoseconds == o.nanoseconds;
+  }
+};
+
+Identity IdentityOf(const struct stat& st) {
+  return {st.st_dev, st.st_ino, st.st_size, static_cast<int64_t>(st.st_mtim.tv_sec),
+          static_cast<int64_t>(st.st_mtim.tv_nsec)};
+}
+
+// The tree of each hive file as this process last read or wrote it.
+struct Kept {
+  Identity identity;  // size -1: the file was missing
+  Hive hive;
+};
+std::mutex keptMutex;  // held over each operation, with the hive's own lock
+std::map<std::string, Kept>& KeptHives() {
+  static auto* kept = new std::map<std::string, Kept>;  // lives to the end, whatever thread asks last
+  return *kept;
+}
+
 class HiveFile {
  public:
   explicit HiveFile(uint32_t root) : user_(root == HKEY_CURRENT_USER_ID) {
@@ -68,23 +110,27 @@ class HiveFile {
 
   // Runs fn on the hive under the shared lock.
   bool Read(const std::function<bool(Hive&)>& fn) {
+    std::lock_guard<std::mutex> keep(keptMutex);
     int lock = Lock(LOCK_SH);
     if (lock < 0) return false;
-    Hive hive;
-    bool ok = Load(hive) && fn(hive);
+    Hive* hive = Load();
+    bool ok = hive && fn(*hive);
     close(lock);
     return ok;
   }
 
   // Runs fn under the exclusive lock; when it returns true, writes the hive.
   bool Change(const std::function<bool(Hive&)>& fn) {
+    std::lock_guard<std::mutex> keep(keptMutex);
     int lock = Lock(LOCK_EX);
     if (lock < 0) return false;
-    Hive hive;
-    bool ok = Load(hive);
-    if (ok && hive.corrupt) ok = Fail(kErrorRegistryCorrupt);
-    if (ok) ok = fn(hive);
-    if (ok) ok = Save(hive);
+    Hive* hive = Load();
+    bool ok = hive != nullptr;
+    if (ok && hive->corrupt) ok = Fail(kErrorRegistryCorrupt);
+    if (ok) ok = fn(*hive);
+    if (ok) ok = Save(*hive);
+    // A tree fn may have changed without the file following is not the file's.
+    if (hive && !ok) KeptHives().erase(path_);
     close(lock);
     return ok;
   }
@@ -106,29 +152,54 @@ class HiveFile {
     return fd;
   }
 
-  bool Load(Hive& hive) {
-    int fd = OpenCloexec(path_, O_RDONLY);
-    if (fd < 0) {
-      if (errno != ENOENT) return FailErrno(path_);
-    } else {
-      std::string text;
-      char buf[65536];
-      for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-          FailErrno();
-          close(fd);
-          return false;
-        }
-        if (n == 0) break;
-        text.append(buf, static_cast<size_t>(n));
+  // The hive as the file holds it now: the kept tree while the file is the one it
+  // came from, else the file read afresh.
+  Hive* Load() {
+    auto& kept = KeptHives();
+    struct stat st;
+    Identity now;
+    if (stat(path_.c_str(), &st) == 0)
+      now = IdentityOf(st);
+    else if (errno != ENOENT)
+      return FailErrno(path_), nullptr;
+    auto it = kept.find(path_);
+    if (it != kept.end() && it->second.identity == now) return &it->second.hive;
+    Kept fresh;
+    if (now.size >= 0) {
+      int fd = OpenCloexec(path_, O_RDONLY);
+      if (fd < 0 && errno != ENOENT) return FailErrno(path_), nullptr;
+      if (fd >= 0) {
+        std::string text;
+        const bool read = ReadAll(fd, text) && fstat(fd, &st) == 0;
+        if (!read) FailErrno();
+        close(fd);
+        if (!read) return nullptr;
+        fresh.identity = IdentityOf(st);
+        // A file another writer changed in place within a clock tick of now could
+        // change again and keep its time: such a tree is used once, not kept.
+        struct timespec clock;
+        clock_gettime(CLOCK_REALTIME, &clock);
+        if (st.st_mtim.tv_sec >= clock.tv_sec - 1) fresh.identity.size = -2;
+        regedit4::Parse(text, fresh.hive);
       }
-      close(fd);
-      regedit4::Parse(text, hive);
     }
-    if (user_) SeedShellFolders(hive);
-    return true;
+    if (user_) SeedShellFolders(fresh.hive);
+    Kept& slot = kept[path_];
+    slot = std::move(fresh);
+    return &slot.hive;
+  }
+
+  static bool ReadAll(int fd, std::string& text) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+      ssize_t n = read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) return true;
+      text.append(buf, static_cast<size_t>(n));
+    }
   }
 
   bool Save(const Hive& hive) {
@@ -150,8 +221,11 @@ class HiveFile {
       }
       done += static_cast<size_t>(n);
     }
+    // This state's mark: now, to the second, with nanoseconds no other write shares.
+    static std::mt19937 random{std::random_device{}()};
+    struct timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr), static_cast<long>(random() % 1000000000)}};
     // Flushed before the rename, so even a machine crash leaves a whole hive.
-    if (fsync(fd) != 0 || close(fd) != 0) {
+    if (futimens(fd, times) != 0 || fsync(fd) != 0 || close(fd) != 0) {
       FailErrno();
       unlink(tmp.c_str());
       return false;
@@ -161,6 +235,11 @@ class HiveFile {
       unlink(tmp.c_str());
       return false;
     }
+    // Change hands out the kept tree: this is it, and this its file now.
+    struct stat st;
+    auto it = KeptHives().find(path_);
+    if (it != KeptHives().end() && &it->second.hive == &hive && stat(path_.c_str(), &st) == 0)
+      it->second.identity = IdentityOf(st);
     return true;
   }
 

@@ -266,6 +266,11 @@ TEST_F(RegistryTest, HandWrittenHivesAreReadAndBrokenOnesAreNotOverwritten) {
   EXPECT_EQ(v.Data, "\x01\x02\x03");
   reg.WriteString("New", "n");  // rewrites the hive in its own form
   EXPECT_NE(HiveText("user.reg").find("[HKEY_CURRENT_USER\\Software\\Hand]\n@=\"default\"\n"), std::string::npos);
+  // Changed by hand in place right after, to the same size: seen, not the tree read before.
+  std::string text = HiveText("user.reg");
+  text.replace(text.find("\"New\"=\"n\""), 9, "\"New\"=\"m\"");
+  testsupport::WriteFileText(hive, text);
+  EXPECT_EQ(reg.ReadString("New"), "m");
 
   std::string broken = "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Hand]\n\"Good\"=\"g\"\nthis line means nothing\n";
   testsupport::WriteFileText(hive, broken);

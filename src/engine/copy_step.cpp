@@ -25,6 +25,7 @@ struct TPlanned {
   std::string Source;
   std::string Destination;
   std::string Backup;                // "" when no original is there
+  platform::TFileLook Original;      // the file found there
   std::vector<std::string> Folders;  // to make first, parents first
   bool Duplicate = false;            // a second entry of the same name, placed by the first
 };
@@ -64,7 +65,8 @@ std::vector<TPlanned> PlanBatch(const TLiveUpdate& s, TUpdateJournal& journal, s
       p.Folders.insert(p.Folders.begin(), folder);
     }
     for (const std::string& folder : p.Folders) journal.NoteFolder(folder);
-    if (platform::FileExists(p.Destination))
+    p.Original = platform::LookAtFile(p.Destination);
+    if (p.Original.Exists)
       p.Backup = journal.NoteReplace(p.Destination);
     else
       journal.NoteAdd(p.Destination);
@@ -109,6 +111,8 @@ bool CopyFiles(TStepContext& run) {
         const std::vector<TPlanned> batch = PlanBatch(s, journal, begin, end, cut, known, planned, fault);
         if (!fault.empty()) break;
         journal.Flush();
+        // What other programs hold, asked once for the batch rather than of each file.
+        const platform::THeldFiles held(journal.File());
         for (const TPlanned& p : batch) {
           run.Pass();
           LU_ASSERT(journal.Flushed());
@@ -119,8 +123,8 @@ bool CopyFiles(TStepContext& run) {
           for (const std::string& folder : p.Folders)
             if (!platform::CreateDir(folder) && !platform::DirectoryExists(folder)) fault = Failure(folder);
           if (!fault.empty()) break;
-          const TPlacement placement =
-              PlaceFile(p.Source, p.Destination, p.Backup, journal.NewCopyPath(), run.Defaults.FileReplaceTimeout);
+          const TPlacement placement = PlaceFile(p.Source, p.Destination, p.Backup, journal.NewCopyPath(),
+                                                 run.Defaults.FileReplaceTimeout, !held.MayBeHeld(p.Original));
           if (placement == TPlacement::Failed) {
             fault = Failure(p.Destination);
             break;
@@ -157,8 +161,11 @@ bool CopyFiles(TStepContext& run) {
 }
 
 TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
-                     const std::string& copy, uint32_t timeoutMs) {
-  if (!backup.empty()) {
+                     const std::string& copy, uint32_t timeoutMs, bool unheld) {
+  // Backups have names of their own, and the source is the run's, in its private
+  // folder: nobody else holds it.
+  constexpr uint32_t kFree = platform::rkSourceFree | platform::rkDestinationFree;
+  if (!backup.empty() && !(unheld && platform::RenameFile(destination, backup, kFree))) {
     // The original is moved aside, not deleted, so that it can be put back. Only a
     // file another program holds may come free by waiting.
     const uint32_t start = platform::TickCount();
@@ -168,7 +175,7 @@ TPlacement PlaceFile(const std::string& source, const std::string& destination, 
       platform::SleepMs(100);
     }
   }
-  if (platform::RenameFile(source, destination)) return TPlacement::Placed;
+  if (platform::RenameFile(source, destination, kFree)) return TPlacement::Placed;
   if (!platform::OtherVolume(platform::LastError())) return TPlacement::Failed;
   // From another volume the file is copied whole beside the installation first,
   // then renamed into place: no name ever holds a part of it.

@@ -187,10 +187,10 @@ std::string RollBackRecords(const std::vector<TRecord>& records, const std::stri
 // The end of a journal whose installation is whole: the journal first (nothing is
 // in doubt from then on), then what it kept, its RunOnce entry and its recovery
 // copy. What a running program still holds stays for a later run.
-void EndJournal(const std::string& work, const TRecord* header) {
+void EndJournal(const std::string& work, const TRecord* header, const platform::THeldFiles* held) {
   const std::string journal = work + "\\" + kJournalFileName;
   platform::EraseFile(journal);
-  RemoveFolders(work, true);
+  RemoveFolders(work, true, held);
   if (!header) return;
   const std::string& valueName = (*header)[4];
   const std::string& command = (*header)[5];
@@ -216,7 +216,7 @@ uint32_t HighestNumber(const std::string& folder) {
 
 }  // namespace
 
-std::string RecoverJournal(const std::string& workFolder) {
+std::string RecoverJournal(const std::string& workFolder, const platform::THeldFiles* held) {
   // Only a folder of ours, and the installation is the folder that holds it,
   // wherever it was when the journal began.
   if (!text::AnsiSameText(text::ExtractFileName(workFolder), kJournalFolderName)) return workFolder + ": not a journal";
@@ -224,7 +224,7 @@ std::string RecoverJournal(const std::string& workFolder) {
   const std::vector<TRecord> records = ReadRecords(workFolder + "\\" + kJournalFileName);
   if (records.empty()) {
     // Cut before its first record was whole: nothing was changed yet.
-    EndJournal(workFolder, nullptr);
+    EndJournal(workFolder, nullptr, held);
     return std::string();
   }
   const bool committed = std::any_of(records.begin(), records.end(), [](const TRecord& r) { return r[0] == "COMMIT"; });
@@ -232,7 +232,7 @@ std::string RecoverJournal(const std::string& workFolder) {
     const std::string failures = RollBackRecords(records, text::ExtractFileDir(workFolder), workFolder);
     if (!failures.empty()) return failures;
   }
-  EndJournal(workFolder, &records.front());
+  EndJournal(workFolder, &records.front(), held);
   return std::string();
 }
 
@@ -356,8 +356,10 @@ void TUpdateJournal::Commit() {
   Note({"COMMIT"});
   Flush();
   ended_ = true;
+  // Asked while the journal's lock still vouches for the list.
+  const platform::THeldFiles held(*file_);
   file_.reset();
-  RecoverJournal(work_);  // forward: what remains is the book-keeping's end
+  RecoverJournal(work_, &held);  // forward: what remains is the book-keeping's end
 }
 
 std::string TUpdateJournal::RollBack() {

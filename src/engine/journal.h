@@ -85,6 +85,8 @@ class TUpdateJournal {
   void Flush();
   // Whether every intent noted is on disk: no change may be made before.
   bool Flushed() const { return pending_.empty(); }
+  // The journal's file, which the run holds open and locked to its end.
+  const platform::TFileStream& File() const { return *file_; }
   // Whether Commit or RollBack has run.
   bool Ended() const { return ended_; }
 
@@ -117,7 +119,8 @@ class TUpdateJournal {
 // names and the recovery copy go. A work folder without a journal is removed.
 // Returns what could not be put back ("" when the installation is whole); the
 // journal then stays, in doubt. Never needs the network.
-std::string RecoverJournal(const std::string& workFolder);
+// held: what other programs hold, when the caller has asked.
+std::string RecoverJournal(const std::string& workFolder, const platform::THeldFiles* held = nullptr);
 
 // The work folder a RunOnce recovery command names ("" when it names none).
 std::string RecoveredFolder(const std::string& command);

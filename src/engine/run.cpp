@@ -90,13 +90,16 @@ void MakeCurrentFolder(const std::string& folder) {
 
 const char* const kRunFolderPrefix = "ORBAXLU-";
 
-void RemoveFolders(const std::string& folder, bool withFiles) {
+void RemoveFolders(const std::string& folder, bool withFiles, const platform::THeldFiles* held) {
   for (const std::string& name : platform::ListDir(folder)) {
-    if (!name.empty() && name.back() == '\\') {
-      RemoveFolders(folder + "\\" + name.substr(0, name.size() - 1), withFiles);
+    const std::string path = folder + "\\" + name.substr(0, name.size() - (name.back() == '\\' ? 1 : 0));
+    if (name.back() == '\\') {
+      RemoveFolders(path, withFiles, held);
     } else if (withFiles) {
-      platform::SetAttributesNormal(folder + "\\" + name);
-      platform::EraseFile(folder + "\\" + name);
+      if (held && !held->MayBeHeld(platform::LookAtFile(path)) && platform::EraseFile(path, platform::rkSourceFree))
+        continue;
+      platform::SetAttributesNormal(path);
+      platform::EraseFile(path);
     }
   }
   platform::RemoveDir(folder);

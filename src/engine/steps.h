@@ -188,8 +188,9 @@ void Cleanup(TStepContext& run, TRunTools& tools);
 void MakeCurrentFolder(const std::string& folder);
 // Removes the folders below a folder, deepest first, then the folder itself; their
 // files too (read-only ones as well) only when withFiles is set, else a folder
-// holding a file stays.
-void RemoveFolders(const std::string& folder, bool withFiles);
+// holding a file stays. held: what other programs held when the caller asked,
+// which spares asking each file.
+void RemoveFolders(const std::string& folder, bool withFiles, const platform::THeldFiles* held = nullptr);
 
 // The name of a run's own folder in the temporary folder begins with this,
 // followed by a GUID.
@@ -230,10 +231,11 @@ bool StopProcess(TStepContext& run, uint32_t pid);
 bool CopyFiles(TStepContext& run);
 // One file. backup: where the original goes aside ("" when none is there);
 // copy: where a file from another volume is copied before it is renamed into
-// place. A destination another program holds is tried for timeoutMs.
+// place. A destination another program holds is tried for timeoutMs; unheld: the
+// caller knows that none does (platform::THeldFiles).
 enum class TPlacement { Placed, Held, Failed };
 TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
-                     const std::string& copy, uint32_t timeoutMs);
+                     const std::string& copy, uint32_t timeoutMs, bool unheld = false);
 // The update is whole after the last step: its journal ends. Raises EInOutError
 // when the end cannot be written (the update then stays to be undone).
 void CommitUpdate(TStepContext& run);

@@ -48,6 +48,7 @@ class TFileStream : public TStream {
   // too, silently.
   bool Close();
   const std::string& FileName() const { return fileName_; }
+  intptr_t Handle() const { return handle_; }
 
  private:
   std::string fileName_;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "base/exception.h"
@@ -34,7 +35,14 @@ constexpr uint32_t faArchive = 0x20;
 constexpr uint32_t faNormal = 0x80;
 constexpr uint32_t faInvalid = 0xFFFFFFFFu;
 
-bool FileExists(const std::string& path);       // a file, not a folder
+bool FileExists(const std::string& path);  // a file, not a folder
+// Whether a file (not a folder) is there and, on the Linux port, which one, for
+// THeldFiles.
+struct TFileLook {
+  bool Exists = false;
+  uint64_t Volume = 0, Id = 0;
+};
+TFileLook LookAtFile(const std::string& path);
 bool DirectoryExists(const std::string& path);  // a folder
 // One level; false when it exists already or the parent is missing.
 bool CreateDir(const std::string& path);
@@ -50,7 +58,9 @@ bool ForceDirectories(const std::string& path);
 bool CreatePrivateFolder(const std::string& path);
 // Succeeds only for an empty folder.
 bool RemoveDir(const std::string& path);
-bool EraseFile(const std::string& path);
+// known: rkSourceFree when the caller knows that no other program holds the
+// file and takes it whatever its attributes (as after SetAttributesNormal).
+bool EraseFile(const std::string& path, uint32_t known = 0);
 // faInvalid when the path does not exist.
 uint32_t GetAttributes(const std::string& path);
 // Sets the MS-DOS attributes. unixMode, when not 0, is the Unix mode an archive
@@ -64,7 +74,29 @@ bool MoveFileTo(const std::string& source, const std::string& destination);
 // Renames within one volume and never copies: fails when the destination exists,
 // when the source is held by another process (sharing violation), and across
 // volumes (ERROR_NOT_SAME_DEVICE), so that a name never holds a file in part.
-bool RenameFile(const std::string& source, const std::string& destination);
+// known: what the caller knows, which spares the move its own checks where the
+// system does not make them as it moves (the Linux port): that no other program
+// holds the source (the run's own files, or THeldFiles says so) and that no file
+// has the destination's name in any spelling (it has just looked).
+constexpr uint32_t rkSourceFree = 1, rkDestinationFree = 2;
+bool RenameFile(const std::string& source, const std::string& destination, uint32_t known = 0);
+
+class TFileStream;
+// The files of one volume that other programs hold, listed once for many files:
+// the Linux port reads the system's list of locks. witness: a file this process
+// holds, on that volume, by which the list is checked to name files as
+// LookAtFile does; where it does not (another kind of file system), every file
+// may be held. Win32 lists nothing: its moves check as they move.
+class THeldFiles {
+ public:
+  explicit THeldFiles(const TFileStream& witness);
+  bool MayBeHeld(const TFileLook& file) const;
+
+ private:
+  bool listed_ = false;
+  uint64_t volume_ = 0;
+  std::unordered_set<uint64_t> held_;
+};
 // Copies, replacing an existing destination when failIfExists is false.
 bool CopyFileTo(const std::string& source, const std::string& destination, bool failIfExists);
 

@@ -103,6 +103,16 @@ bool FileExists(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+TFileLook LookAtFile(const std::string& path) {
+  TFileLook look;
+  look.Exists = FileExists(path);
+  return look;
+}
+
+THeldFiles::THeldFiles(const TFileStream& /*witness*/) {}
+
+bool THeldFiles::MayBeHeld(const TFileLook& /*file*/) const { return true; }
+
 bool DirectoryExists(const std::string& path) {
   DWORD a = ::GetFileAttributesW(LongPath(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -129,7 +139,7 @@ bool ForceDirectories(const std::string& path) {
 
 bool RemoveDir(const std::string& path) { return ::RemoveDirectoryW(LongPath(path).c_str()) != FALSE; }
 
-bool EraseFile(const std::string& path) { return ::DeleteFileW(LongPath(path).c_str()) != FALSE; }
+bool EraseFile(const std::string& path, uint32_t /*known*/) { return ::DeleteFileW(LongPath(path).c_str()) != FALSE; }
 
 uint32_t GetAttributes(const std::string& path) {
   // INVALID_FILE_ATTRIBUTES is faInvalid.
@@ -148,7 +158,7 @@ bool MoveFileTo(const std::string& source, const std::string& destination) {
   return ::MoveFileW(LongPath(source).c_str(), LongPath(destination).c_str()) != FALSE;
 }
 
-bool RenameFile(const std::string& source, const std::string& destination) {
+bool RenameFile(const std::string& source, const std::string& destination, uint32_t /*known*/) {
   // Without MOVEFILE_COPY_ALLOWED another volume fails with ERROR_NOT_SAME_DEVICE,
   // without MOVEFILE_REPLACE_EXISTING an existing destination stays.
   return ::MoveFileExW(LongPath(source).c_str(), LongPath(destination).c_str(), 0) != FALSE;

@@ -10,7 +10,7 @@
 namespace archive {
 
 TArchiveReader::TArchiveReader(TStream& file) : file_(file) {
-  for (TWindow& w : windows_) w.Data.resize(kBlockSize);
+  for (TWindow& w : windows_) w.Data.resize(kWindowSize);
   try {
     size_ = file_.Seek(0, TSeekOrigin::soEnd);
     at_ = size_;
@@ -30,11 +30,21 @@ std::size_t TArchiveReader::ReadAt(int64_t pos, void* out, std::size_t count) {
       return count;
     }
   }
-  if (count >= kBlockSize) return Direct(pos, out, count);
-  recent_ ^= 1;
+  if (count >= kWindowSize) return Direct(pos, out, count);
+  // The window the stream stands at the end of, when the read begins in it, else
+  // the one not read last.
+  auto runsOn = [&](const TWindow& w) {
+    return w.Len > 0 && w.Pos + static_cast<int64_t>(w.Len) == at_ && pos >= w.Pos;
+  };
+  if (!runsOn(windows_[recent_])) recent_ ^= 1;
   TWindow& w = windows_[recent_];
+  std::size_t kept = 0;
+  if (runsOn(w) && pos <= at_) {
+    kept = static_cast<std::size_t>(at_ - pos);
+    std::memmove(w.Data.data(), w.Data.data() + (pos - w.Pos), kept);
+  }
   w.Pos = pos;
-  w.Len = Direct(pos, w.Data.data(), w.Data.size());
+  w.Len = kept + Direct(pos + static_cast<int64_t>(kept), w.Data.data() + kept, w.Data.size() - kept);
   std::size_t n = std::min(count, w.Len);
   std::memcpy(out, w.Data.data(), n);
   return n;

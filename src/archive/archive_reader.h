@@ -1,7 +1,9 @@
 // Positional reads of an archive (a file, or any stream that seeks) through two
-// block-sized buffers, so the many small header reads cost no system call each
-// while large data reads go straight through. Two, because the directory and the
-// entries it points to lie apart and are read in turn: each keeps its own buffer.
+// buffers, so the many small header reads cost no system call each while large
+// data reads go straight through. Two, because the directory and the entries it
+// points to lie apart and are read in turn: each keeps its own buffer. A read that
+// runs on past the end of a buffer carries on in it, reading on from where the
+// stream stands: the entries of an archive are read front to back without a seek.
 // A read error counts as the end of the file: every caller already has to cope
 // with an archive that ends early.
 #pragma once
@@ -34,6 +36,7 @@ class TArchiveReader {
     std::size_t Len = 0;
   };
   std::size_t Direct(int64_t pos, void* out, std::size_t count);
+  static constexpr std::size_t kWindowSize = 128 * 1024;
 
   TStream& file_;
   TWindow windows_[2];

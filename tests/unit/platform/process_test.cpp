@@ -203,6 +203,14 @@ TEST(FileInUse, AFileHeldByAnotherProcessCannotBeReplaced) {
   WriteFileText(dir / "new.dat", "new");
   EXPECT_FALSE(CopyFileTo(dir / "new.dat", held, false));
   EXPECT_EQ(LastError(), 32u);
+  {
+    // Asked once for many files: the held one may be held; a free one is free
+    // where the system can list what is held.
+    TFileStream witness(dir / "witness", TFileMode::CreateExclusive);
+    const THeldFiles list(witness);
+    EXPECT_TRUE(list.MayBeHeld(LookAtFile(held)));
+    EXPECT_EQ(list.MayBeHeld(LookAtFile(dir / "new.dat")), !EmulatedMachine());
+  }
   EXPECT_THROW(TFileStream(held, TFileMode::OpenReadWrite), EFOpenError);
   EXPECT_EQ(LastError(), 32u);
   EXPECT_THROW(TFileStream(held, TFileMode::CreateExclusive), EFCreateError);

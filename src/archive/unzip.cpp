@@ -277,6 +277,7 @@ int TUnZip::Extract() {
   totalSize_ = totalCompressed_ = remaining_ = 0;
   newestDate_ = 0;
   passwordFailed_ = false;
+  madeNames_.clear();
   lastFolder_.clear();
   const std::string startArchive = archiveFile_;
   const uint32_t startTicks = platform::TickCount();
@@ -526,9 +527,9 @@ void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
   if (result == DecodeResult::WriteError) Error(target, sink.Failure(), kErrWrite);
   // Dated through the open file, after its last write: no second open.
   out->SetLastWriteTime(EntryTime(entry));
+  FinishFile(*out, entry);
   if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), kErrClose);
   out.reset();
-  FinishFile(target, entry);
 
   // The stored CRC may be kept finished or complemented; a short or corrupt
   // stream fails whatever its CRC says.
@@ -554,9 +555,13 @@ platform::TLocalTime TUnZip::EntryTime(const TZipEntry& entry) const {
 // a read-only file looked for, and replaced unless it is a system file (systemFile
 // is then set, the error raised).
 std::unique_ptr<platform::TFileStream> TUnZip::CreateOutput(const std::string& target, bool& systemFile) {
+  // In a folder of its own, a name this extraction has not made yet in any
+  // spelling is new to the folder.
+  const bool fresh = OwnFolder && madeNames_.insert(text::AnsiUpperCase(target)).second;
   for (bool retried = false;; retried = true) {
     try {
-      return std::make_unique<platform::TFileStream>(target, platform::TFileMode::CreateExclusive);
+      return std::make_unique<platform::TFileStream>(
+          target, fresh && !retried ? platform::TFileMode::CreateInOwnFolder : platform::TFileMode::CreateExclusive);
     } catch (const Exception& e) {
       const uint32_t existing = retried ? platform::faInvalid : platform::GetAttributes(target);
       if (existing == platform::faInvalid || !(existing & platform::faReadOnly)) {
@@ -573,15 +578,15 @@ std::unique_ptr<platform::TFileStream> TUnZip::CreateOutput(const std::string& t
   }
 }
 
-// Attributes go on after the file is closed, as a read-only file could not be.
-void TUnZip::FinishFile(const std::string& target, const TZipEntry& entry) {
+// Attributes go on as the file closes, after its last write.
+void TUnZip::FinishFile(platform::TFileStream& out, const TZipEntry& entry) {
   if (!RestoreFileAttr) return;
   const uint32_t dosAttributes = entry.ExternalAttributes & 0xFF;
   // Unix permissions only from Unix hosts; the platform keeps what is safe of them.
   const uint32_t unixMode = entry.Host == zip::kHostUnix ? (entry.ExternalAttributes >> 16) & 07777 : 0;
   if (dosAttributes == platform::faArchive && unixMode == 0) return;
-  platform::SetAttributes(
-      target, dosAttributes & (platform::faReadOnly | platform::faHidden | platform::faSysFile | platform::faArchive),
+  out.SetAttributesAtClose(
+      dosAttributes & (platform::faReadOnly | platform::faHidden | platform::faSysFile | platform::faArchive),
       unixMode);
 }
 

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "archive/unzip_errors.h"
@@ -69,6 +70,7 @@ class TUnZip : private TDirectoryVisitor {
   TOverwriteMode OverwriteMode = omOverwrite;
   TDateAttribute DateAttribute = daFileDate;
   bool RestoreFileAttr = true;         // give files the entry's attributes (and Unix mode)
+  bool OwnFolder = false;              // ExtractDir is new, and no other program can enter it
   bool TranslateOemChar = true;        // convert names (UTF-8 or code page 437) to the ANSI code page
   std::vector<std::string> Passwords;  // tried for encrypted entries
   int PasswordAttempts = 3;            // how often OnGetPassword is asked
@@ -130,7 +132,7 @@ class TUnZip : private TDirectoryVisitor {
   void CreateFolders(const std::string& folder);
   std::unique_ptr<platform::TFileStream> CreateOutput(const std::string& target, bool& systemFile);
   platform::TLocalTime EntryTime(const TZipEntry& entry) const;
-  void FinishFile(const std::string& target, const TZipEntry& entry);
+  void FinishFile(platform::TFileStream& out, const TZipEntry& entry);
   void SkipEntry(const TZipEntry& entry);
   void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored);
   // Inside a catch block: reports the exception being handled as kErrUnexpected.
@@ -151,6 +153,7 @@ class TUnZip : private TDirectoryVisitor {
   uint64_t remaining_ = 0;            // uncompressed bytes still to do
   uint32_t newestDate_ = 0;           // MS-DOS date << 16 | time
   bool passwordFailed_ = false;
+  std::unordered_set<std::string> madeNames_;  // upper-cased, of this extraction, when OwnFolder
   std::string localErrorText_;
   std::string password_;    // the last password that opened an entry
   std::string lastFolder_;  // the folder most recently made sure of

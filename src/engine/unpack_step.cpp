@@ -26,7 +26,8 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
 
   s.ExtractFolderName = platform::NewGuidText();
   const std::string extractFolder = s.RunFolder + "\\" + s.ExtractFolderName;
-  platform::CreateDir(extractFolder);
+  // Made new in the run's private folder: only this extraction writes there.
+  const bool ownFolder = platform::CreateDir(extractFolder);
   s.ExtractedFiles.clear();
 
   unzip.OnBegin = [&s](archive::TUnZip*, const std::string& name, int, bool&) { s.ExtractedFiles.push_back(name); };
@@ -42,6 +43,7 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
   // The download step's own handle: nothing else could change the file since its check.
   unzip.SetArchiveStream(package, s.RunFolder + "\\" + s.ArchiveFileName);
   ConfigureUnpack(unzip, extractFolder);
+  unzip.OwnFolder = ownFolder;
   unzip.Extract();
   unzip.OnError = nullptr;
 

@@ -19,6 +19,10 @@ enum class TFileMode {
   // change, rename or delete it while it is open; removed when the stream closes
   // (on Win32 also when the process ends without closing it).
   CreateTemporary,
+  // As CreateExclusive, for a name new to a folder no other program can enter (a
+  // run's private folder): no file has it in any spelling. The Linux port makes
+  // the file at once, without a look at the folder or a lock against others.
+  CreateInOwnFolder,
 };
 
 class TFileStream : public TStream {
@@ -44,6 +48,11 @@ class TFileStream : public TStream {
   // write, the date stays when the file is closed. False (with the last error)
   // when the system refuses.
   bool SetLastWriteTime(const TLocalTime& time);
+  // The attributes the file gets as it closes, as SetAttributes takes them: after
+  // the last write, so that a read-only file is still written whole. Win32 sets
+  // them on the closed file; the Linux port through the open one. Like
+  // SetAttributes after Close, a refusal leaves the file as it was, unreported.
+  void SetAttributesAtClose(uint32_t attributes, uint32_t unixMode);
   // Closes now and reports whether the system accepted it; the destructor closes
   // too, silently.
   bool Close();
@@ -54,6 +63,9 @@ class TFileStream : public TStream {
   std::string fileName_;
   intptr_t handle_;
   bool temporary_ = false;
+  bool attributesAtClose_ = false;
+  uint32_t closeAttributes_ = 0, closeUnixMode_ = 0;
+  uint32_t mode_ = 0;  // Linux port: the file's mode when known, else 0
 };
 
 }  // namespace platform

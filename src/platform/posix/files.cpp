@@ -249,20 +249,31 @@ uint32_t GetAttributes(const std::string& path) {
   return attr;
 }
 
-bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t unixMode) {
-  std::string host;
-  struct stat st;
-  if (!StatPath(path, host, st)) return false;
+namespace {
+
+// The mode that attributes and an archive's Unix mode give a file or folder of
+// mode current.
+mode_t AttributeMode(mode_t current, bool folder, uint32_t attributes, uint32_t unixMode) {
   // Of an archive's mode only the execute bits count, as common extractors do: a
   // package must not bring files others may write, nor set-id programs.
-  mode_t mode = st.st_mode & 07777;
+  mode_t mode = current & 07777;
   if (unixMode != 0) mode = (0666 | (static_cast<mode_t>(unixMode) & 0111)) & ~CreationMask();
-  if (!S_ISDIR(st.st_mode)) {
+  if (!folder) {
     if (attributes & faReadOnly)
       mode &= ~static_cast<mode_t>(0222);
     else
       mode |= S_IWUSR;
   }
+  return mode;
+}
+
+}  // namespace
+
+bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t unixMode) {
+  std::string host;
+  struct stat st;
+  if (!StatPath(path, host, st)) return false;
+  const mode_t mode = AttributeMode(st.st_mode, S_ISDIR(st.st_mode), attributes, unixMode);
   if ((st.st_mode & 07777) != mode && chmod(host.c_str(), mode) != 0) return FailErrno(host);
   return true;
 }
@@ -514,6 +525,18 @@ namespace {
 }  // namespace
 
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(path), handle_(-1) {
+  const bool ownFolder = mode == TFileMode::CreateInOwnFolder;
+  if (ownFolder) {
+    mode = TFileMode::CreateExclusive;
+    // By the name as given; a folder spelt otherwise on the disk takes the way below.
+    const std::string exact = ExactPath(path);
+    const int fd = exact.empty() ? -1 : OpenCloexec(exact, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY, 0666);
+    if (fd >= 0) {
+      handle_ = fd;
+      mode_ = 0666 & ~CreationMask();
+      return;
+    }
+  }
   if (mode == TFileMode::CreateTemporary) {
     Found found;
     const std::string host = ResolvePath(path, found);
@@ -554,10 +577,18 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(pa
     ThrowOpen(path, mode, LastError());
   }
   struct stat st;
-  if (!made && fstat(fd, &st) == 0 &&
-      (S_ISDIR(st.st_mode) || (mode != TFileMode::OpenRead && ReadOnlyMode(st.st_mode)))) {
-    close(fd);
-    ThrowOpen(path, mode, kErrorAccessDenied);
+  if (made) {
+    mode_ = 0666 & ~CreationMask();
+  } else if (fstat(fd, &st) == 0) {
+    if (S_ISDIR(st.st_mode) || (mode != TFileMode::OpenRead && ReadOnlyMode(st.st_mode))) {
+      close(fd);
+      ThrowOpen(path, mode, kErrorAccessDenied);
+    }
+    mode_ = st.st_mode & 07777;
+  }
+  if (made && ownFolder) {
+    handle_ = fd;
+    return;
   }
   // Sharing: readers take nothing but respect an exclusive holder; a read-write
   // opener lets others read (shared lock after proving nobody else writes); a
@@ -586,8 +617,20 @@ bool TFileStream::Close() {
   // The name goes, whatever it leads to by now: a temporary file's name is its
   // alone.
   if (temporary_) unlink(MapPath(fileName_).c_str());
+  if (attributesAtClose_) {
+    struct stat st;
+    const mode_t now = mode_ != 0 ? mode_ : fstat(fd, &st) == 0 ? st.st_mode & 07777 : 0;
+    const mode_t wanted = AttributeMode(now, false, closeAttributes_, closeUnixMode_);
+    if (now != wanted) fchmod(fd, wanted);
+  }
   if (close(fd) != 0) return FailErrno();
   return true;
+}
+
+void TFileStream::SetAttributesAtClose(uint32_t attributes, uint32_t unixMode) {
+  attributesAtClose_ = true;
+  closeAttributes_ = attributes;
+  closeUnixMode_ = unixMode;
 }
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {

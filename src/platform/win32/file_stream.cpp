@@ -21,6 +21,7 @@ constexpr int64_t kMaxChunk = 0x40000000;
 }  // namespace
 
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(path), handle_(kNoHandle) {
+  if (mode == TFileMode::CreateInOwnFolder) mode = TFileMode::CreateExclusive;  // the system checks as it makes
   DWORD access = GENERIC_READ;
   DWORD share = 0;
   DWORD disposition = OPEN_EXISTING;
@@ -31,6 +32,7 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(pa
       share = FILE_SHARE_READ;
       break;
     case TFileMode::CreateExclusive:
+    case TFileMode::CreateInOwnFolder:
       access = GENERIC_READ | GENERIC_WRITE;
       share = 0;                    // nobody else opens it while we write
       disposition = CREATE_ALWAYS;  // replaces an existing file
@@ -85,7 +87,14 @@ bool TFileStream::Close() {
   if (handle_ == kNoHandle) return false;
   bool ok = ::CloseHandle(AsHandle(handle_)) != FALSE;
   handle_ = kNoHandle;
+  if (attributesAtClose_) ::SetFileAttributesW(win32::LongPath(fileName_).c_str(), closeAttributes_);
   return ok;
+}
+
+void TFileStream::SetAttributesAtClose(uint32_t attributes, uint32_t unixMode) {
+  attributesAtClose_ = true;
+  closeAttributes_ = attributes;
+  closeUnixMode_ = unixMode;
 }
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {

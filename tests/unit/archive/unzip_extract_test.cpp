@@ -323,6 +323,23 @@ TEST_F(UnZipExtract, NamesWithoutExtensionAndPatterns) {
   EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.FileSpec.clear(); }), 0);
 }
 
+TEST_F(UnZipExtract, NamesThatDifferOnlyInCaseAreOneFileInAFolderOfItsOwnToo) {
+  TEntrySpec readOnly = File("DATA/B.TXT", "b2");
+  readOnly.ExternalAttributes = 0x21;
+  const std::string bytes = BuildZip({File("Data/a.txt", "a1"), File("Data/A.TXT", "a2"), File("data/b.txt", "b1"),
+                                      readOnly, File("data/c.txt", "c")});
+  for (const bool own : {false, true}) {
+    testsupport::RemoveTree(outDir_);
+    platform::CreateDir(outDir_);
+    ASSERT_EQ(Run(bytes, [own](TUnZip& z) { z.OwnFolder = own; }), 5) << own;
+    EXPECT_EQ(platform::ListDir(outDir_), std::vector<std::string>{"Data\\"}) << own;
+    EXPECT_EQ(platform::ListDir(Out("Data")), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"})) << own;
+    EXPECT_EQ(Read("Data\\a.txt") + Read("Data\\b.txt"), "a2b2") << own;
+    EXPECT_NE(platform::GetAttributes(Out("Data\\b.txt")) & platform::faReadOnly, 0u) << own;
+    EXPECT_EQ(platform::GetAttributes(Out("Data\\c.txt")) & platform::faReadOnly, 0u) << own;
+  }
+}
+
 TEST_F(UnZipExtract, DamagedEntryIsWrittenCountedAndReported) {
   TEntrySpec bad = File("bad.txt", Pattern(3000, 5));
   bad.BadCrc = true;

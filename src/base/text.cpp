@@ -151,6 +151,22 @@ bool TryStrToInt64(const std::string& s, int64_t& value) {
   return true;
 }
 
+bool AllDigits(const std::string& s) {
+  if (s.empty()) return false;
+  for (const char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+bool TryDigitsToInt64(const std::string& s, int64_t& value) { return AllDigits(s) && TryStrToInt64(s, value); }
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 bool TryStrToInt(const std::string& s, int32_t& value) {
   int64_t wide;
   if (!TryStrToInt64(s, wide) || wide < std::numeric_limits<int32_t>::min() ||

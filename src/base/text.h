@@ -61,6 +61,14 @@ int32_t StrToIntDef(const std::string& s, int32_t fallback);
 // false instead of raising.
 bool TryStrToInt(const std::string& s, int32_t& value);
 bool TryStrToInt64(const std::string& s, int64_t& value);
+// Whether s is one or more decimal digits and nothing else: no sign, no blank,
+// which TryStrToInt64 alone lets through. A count or a size read from a file or
+// a server is taken only so.
+bool AllDigits(const std::string& s);
+// s as a count: AllDigits and within int64_t; false otherwise.
+bool TryDigitsToInt64(const std::string& s, int64_t& value);
+// The value of a hexadecimal digit of either case; -1 for any other byte.
+int HexDigitValue(char c);
 
 // Windows path rules: the name is what follows the last "\" or ":".
 std::string ExtractFileName(const std::string& path);

@@ -90,6 +90,14 @@ TEST(Text, IntegerConversions) {
   }
   EXPECT_EQ(StrToIntDef("x", -1), -1);
   EXPECT_EQ(StrToIntDef("80", -1), 80);
+  // A count read from outside: digits alone.
+  int64_t n = -1;
+  for (const char* bad : {"", " 1", "+1", "-1", "1 ", "9223372036854775808"})
+    EXPECT_FALSE(TryDigitsToInt64(bad, n)) << bad;
+  EXPECT_TRUE(TryDigitsToInt64("0042", n));
+  EXPECT_EQ(n, 42);
+  EXPECT_EQ(HexDigitValue('f') + HexDigitValue('F') + HexDigitValue('9'), 39);
+  EXPECT_EQ(HexDigitValue('g'), -1);
 }
 
 TEST(Text, WindowsPathParts) {

@@ -139,6 +139,29 @@ bool FlushVolume(const std::string& path);
 // One file's data and size reach the disk.
 bool FlushFile(const std::string& path);
 
+// Removes a folder and everything below it, deepest first, never through a link:
+// a symbolic link, junction or other reparse point met on the way (the path
+// itself included) is removed as a link and what it leads to is left alone, and
+// each folder is held open while the walk works in it, so that one swapped for a
+// link meanwhile is not entered. Read-only files go too; a file another program
+// holds stays, with the folders above it (held, when given, names the free ones
+// without asking each). True when nothing is left at the path.
+bool RemoveTree(const std::string& path, const THeldFiles* held = nullptr);
+// Whether the folders from folder down to the one that holds relative (either
+// separator) are all real folders, none a link or reparse point, so that an
+// operation on folder\relative stays below folder. folder itself, and relative's
+// last name, are not asked; a folder that is missing ends the walk (nothing
+// below it can be reached).
+bool NoLinkBelow(const std::string& folder, const std::string& relative);
+// Reads a whole file of at most maxBytes into bytes: a regular file, never one a
+// link leads to. False with the last error otherwise (ERROR_FILE_TOO_LARGE for a
+// larger one, ERROR_ACCESS_DENIED for a link or what is no file).
+bool ReadOwnFile(const std::string& path, size_t maxBytes, std::string& bytes);
+// Whether path is a folder, not a link, that belongs to the user this process
+// runs as (on Win32 also one whose owner is the default owner the process gives
+// what it makes, as an elevated process gives the Administrators group).
+bool OwnFolder(const std::string& path);
+
 // Lists the names (not paths) in a folder, folders first marked by a trailing "\";
 // each group sorted by name without regard to case. Empty when it cannot be read.
 std::vector<std::string> ListDir(const std::string& path);

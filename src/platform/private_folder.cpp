@@ -4,12 +4,6 @@
 
 namespace platform {
 
-namespace {
-
-constexpr uint32_t kAlreadyExists = 183;  // the system's code on both ports
-
-}  // namespace
-
 std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
   std::string base = parent;
   while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
@@ -18,7 +12,7 @@ std::string CreatePrivateFolder(const std::string& parent, const std::string& pr
   for (int attempt = 0; attempt < 8; ++attempt) {
     const std::string path = base + NewGuidText();
     if (CreatePrivateFolder(path)) return path;
-    if (LastError() != kAlreadyExists) return std::string();
+    if (!AlreadyExists(LastError())) return std::string();
   }
   return std::string();
 }

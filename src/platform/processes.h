@@ -46,22 +46,4 @@ bool StartDetached(const std::string& commandLine);
 TProcessHandle StartProcess(const std::string& commandLine, bool hidden);
 uint32_t CurrentProcessId();
 
-// One updater at a time on the machine: a named mutex ("Global\ORBAXLiveUpdate")
-// on Win32, an flock'ed file in the emulated machine ($ORBAX_PREFIX) on the Linux
-// port. Held from a successful Acquire until the object goes or the process ends;
-// programs the holder starts do not inherit it.
-class TUpdaterLock {
- public:
-  TUpdaterLock() = default;
-  TUpdaterLock(const TUpdaterLock&) = delete;
-  TUpdaterLock& operator=(const TUpdaterLock&) = delete;
-  ~TUpdaterLock();
-  // Takes the lock without waiting: false when another process holds it, or when
-  // the system refused (the last error says why).
-  bool Acquire();
-
- private:
-  intptr_t handle_ = 0;
-};
-
 }  // namespace platform

@@ -48,7 +48,8 @@ class TRegKey {
 
   bool SetValue(const std::string& name, const TRegValue& value);
   // The key's changes reach the disk (Win32: RegFlushKey; the Linux port writes
-  // its hive through to the disk with every change).
+  // its hive through to the disk with every change, and flushes the folder of
+  // the hives, whose names the changes replaced).
   bool Flush();
   // false when the value does not exist or cannot be read.
   bool GetValue(const std::string& name, TRegValue& value) const;

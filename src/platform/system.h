@@ -15,11 +15,22 @@ namespace platform {
 // The calling thread's last system error code (Windows numbering on both targets:
 // 2 file not found, 5 access denied, 32 sharing violation, 112 disk full, ...).
 uint32_t LastError();
+// Sets it, for a caller that must do more before it reports the first failure.
+void SetLastError(uint32_t code);
 // The system's text for an error code, without a trailing line break.
 std::string SysErrorMessage(uint32_t code);
+// "<what>: <the system's text for the last error>", for a report that names what failed.
+inline std::string LastErrorText(const std::string& what) { return what + ": " + SysErrorMessage(LastError()); }
 // Whether an error code says that another program holds the file (a sharing or
 // lock violation), which may pass, as no other cause does.
 inline bool HeldByAnother(uint32_t code) { return code == 32 || code == 33; }
+// Whether an error code says that the name is taken already (or, from a lock,
+// that another holds it).
+inline bool AlreadyExists(uint32_t code) { return code == 183; }
+// Whether an error code says that the system would not flush a volume for this
+// process (no administrator, a network path, no such operation), which is no
+// failure of the disk: its files are then flushed one by one.
+inline bool FlushRefused(uint32_t code) { return code == 1 || code == 5 || code == 50 || code == 87; }
 // Whether an error code says that a rename would have to cross volumes.
 inline bool OtherVolume(uint32_t code) { return code == 17; }
 

@@ -21,5 +21,9 @@ uint32_t CreationMask();
 // passed on to what is inside, and the high label when the process is elevated.
 // False with what differs in why.
 bool OwnerOnlyFolder(const std::string& path, std::string& why);
+// Makes link lead to target, a folder or a file, as another account or a lesser
+// program could plant one: a symbolic link on the Linux port; on Win32 a symbolic
+// link, else (for a folder) a junction. False where the system makes neither.
+bool MakeLink(const std::string& link, const std::string& target, bool folder = true);
 
 }  // namespace platform

@@ -8,20 +8,8 @@
 
 namespace testsupport {
 
-// Deletes a folder with everything in it (read-only files included); whether all
-// of it went.
-inline bool RemoveTree(const std::string& path) {
-  bool ok = true;
-  for (const auto& name : platform::ListDir(path)) {
-    if (!name.empty() && name.back() == '\\') {
-      ok = RemoveTree(path + "\\" + name.substr(0, name.size() - 1)) && ok;
-    } else {
-      std::string file = path + "\\" + name;
-      platform::SetAttributesNormal(file);
-      ok = platform::EraseFile(file) && ok;
-    }
-  }
-  return platform::RemoveDir(path) && ok;
-}
+// Deletes a folder with everything in it (read-only files included), a link in it
+// as a link; whether all of it went.
+inline bool RemoveTree(const std::string& path) { return platform::RemoveTree(path); }
 
 }  // namespace testsupport

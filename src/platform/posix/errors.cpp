@@ -54,6 +54,7 @@ uint32_t ErrnoToError(int err, const std::string& hostPath) {
     case ESRCH: return kErrorInvalidParameter;
     case ETIMEDOUT: return kErrorTimeout;
     case ENOEXEC: return kErrorBadFormat;
+    case EIO: return kErrorIoDevice;
     case ENOSYS:
     case EOPNOTSUPP: return kErrorNotSupported;
     default: return kErrorGenFailure;
@@ -98,6 +99,8 @@ bool InUse(const std::string& hostPath, bool forWrite, const struct stat* known)
 
 uint32_t LastError() { return posix::lastError; }
 
+void SetLastError(uint32_t code) { posix::SetError(code); }
+
 std::string SysErrorMessage(uint32_t code) {
   // The texts Windows gives for these codes, so that reports read the same.
   switch (code) {
@@ -128,6 +131,7 @@ std::string SysErrorMessage(uint32_t code) {
     case 145: return "The directory is not empty.";
     case 183: return "Cannot create a file when that file already exists.";
     case 206: return "The filename or extension is too long.";
+    case 223: return "The file size exceeds the limit allowed and cannot be saved.";
     case 259: return "No more data is available.";
     case 267: return "The directory name is invalid.";
     case 1015:
@@ -135,6 +139,7 @@ std::string SysErrorMessage(uint32_t code) {
              "the image of the file in memory is corrupted, or the file could not be recovered because the alternate "
              "copy or log was absent or corrupted.";
     case 1018: return "Illegal operation attempted on a registry key that has been marked for deletion.";
+    case 1117: return "The request could not be performed because of an I/O device error.";
     case 1314: return "A required privilege is not held by the client.";
     case 1460: return "This operation returned because the timeout period expired.";
     default: return "Unknown error " + std::to_string(code) + ".";

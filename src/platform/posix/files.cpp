@@ -28,31 +28,6 @@ using namespace posix;
 
 namespace {
 
-bool ReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
-
-// Runs op (0 or -1 with errno, as the system calls answer) on the host path of a
-// Windows path: on its exact spelling first, which costs nothing more when it
-// exists, and only when that is missing on the spelling found without regard to
-// case. False with the last error set when it fails; errno is op's then.
-template <typename Op>
-bool OnHost(const std::string& path, std::string& host, Op op) {
-  host = ExactPath(path);
-  if (host.empty()) return false;
-  if (op(host) == 0) return true;
-  int err = errno;
-  if (err != ENOENT && err != ENOTDIR) return FailErrno(host);
-  Found found;
-  std::string resolved = ResolvePath(path, found);
-  if (found == Found::Whole && resolved != host) {
-    host = resolved;
-    if (op(host) == 0) return true;
-    err = errno;
-  }
-  SetError(found == Found::Whole ? ErrnoToError(err, host) : MissingError(found));
-  errno = err;
-  return false;
-}
-
 bool StatPath(const std::string& path, std::string& host, struct stat& st) {
   return OnHost(path, host, [&](const std::string& h) { return stat(h.c_str(), &st); });
 }
@@ -66,26 +41,6 @@ std::string StripTrailingSeparators(std::string path) {
 long OffsetAt(time_t t) {
   struct tm local {};
   return localtime_r(&t, &local) ? local.tm_gmtoff : 0;
-}
-
-// The process's file mode creation mask. The program never changes it, so it is
-// read once: from the kernel's status file, which leaves it alone, or else by
-// setting it and putting it back before anything else runs.
-mode_t CreationMask() {
-  static const mode_t mask = [] {
-    if (FILE* status = std::fopen("/proc/self/status", "r")) {
-      char line[256];
-      unsigned value = 0;
-      bool found = false;
-      while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &value) == 1;
-      std::fclose(status);
-      if (found) return static_cast<mode_t>(value & 0777);
-    }
-    const mode_t old = umask(022);
-    umask(old);
-    return old;
-  }();
-  return mask;
 }
 
 bool LessNoCase(const std::string& a, const std::string& b) { return text::AnsiCompareUpper(a, b) < 0; }
@@ -249,26 +204,6 @@ uint32_t GetAttributes(const std::string& path) {
   return attr;
 }
 
-namespace {
-
-// The mode that attributes and an archive's Unix mode give a file or folder of
-// mode current.
-mode_t AttributeMode(mode_t current, bool folder, uint32_t attributes, uint32_t unixMode) {
-  // Of an archive's mode only the execute bits count, as common extractors do: a
-  // package must not bring files others may write, nor set-id programs.
-  mode_t mode = current & 07777;
-  if (unixMode != 0) mode = (0666 | (static_cast<mode_t>(unixMode) & 0111)) & ~CreationMask();
-  if (!folder) {
-    if (attributes & faReadOnly)
-      mode &= ~static_cast<mode_t>(0222);
-    else
-      mode |= S_IWUSR;
-  }
-  return mode;
-}
-
-}  // namespace
-
 bool SetAttributes(const std::string& path, uint32_t attributes, uint32_t unixMode) {
   std::string host;
   struct stat st;
@@ -389,35 +324,6 @@ TLocalTime Now() {
   return TLocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-namespace {
-
-// The modification time to give a file for a local calendar time; false with the
-// last error set for a time no calendar has.
-bool ModifiedTimes(const TLocalTime& time, struct timespec (&times)[2]) {
-  if (time.Month < 1 || time.Month > 12 || time.Day < 1 || time.Day > 31 || time.Hour < 0 || time.Hour > 23 ||
-      time.Minute < 0 || time.Minute > 59 || time.Second < 0 || time.Second > 59 || time.Year < 1601)
-    return Fail(kErrorInvalidParameter);
-  struct tm tm {};
-  tm.tm_year = time.Year - 1900;
-  tm.tm_mon = time.Month - 1;
-  tm.tm_mday = time.Day;
-  tm.tm_hour = time.Hour;
-  tm.tm_min = time.Minute;
-  tm.tm_sec = time.Second;
-  // mktime's answer, without mktime: it reads the zone file again for every file
-  // an extraction dates. Of the offsets in force half a day either side, the one
-  // that holds at its own moment; the earlier moment when a time occurs twice, the
-  // earlier rule for a time the clock skips.
-  const time_t asUtc = timegm(&tm);
-  const time_t early = asUtc - OffsetAt(asUtc - 43200), late = asUtc - OffsetAt(asUtc + 43200);
-  const bool earlyHolds = OffsetAt(early) == asUtc - early, lateHolds = OffsetAt(late) == asUtc - late;
-  times[0] = {0, UTIME_OMIT};
-  times[1] = {earlyHolds && lateHolds ? std::min(early, late) : lateHolds ? late : early, 0};
-  return true;
-}
-
-}  // namespace
-
 bool SetLastWriteTime(const std::string& path, const TLocalTime& time) {
   struct timespec times[2];
   if (!ModifiedTimes(time, times)) return false;
@@ -513,203 +419,67 @@ std::vector<std::string> ListDir(const std::string& path) {
   return dirs;
 }
 
-// ---------------------------------------------------------------- TFileStream
+namespace posix {
 
-namespace {
-[[noreturn]] void ThrowOpen(const std::string& path, TFileMode mode, uint32_t code) {
-  SetError(code);
-  if (mode == TFileMode::CreateExclusive || mode == TFileMode::CreateTemporary)
-    throw EFCreateError("Cannot create file \"" + path + "\". " + SysErrorMessage(code));
-  throw EFOpenError("Cannot open file \"" + path + "\". " + SysErrorMessage(code));
-}
-}  // namespace
+bool ReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
 
-TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(path), handle_(-1) {
-  const bool ownFolder = mode == TFileMode::CreateInOwnFolder;
-  if (ownFolder) {
-    mode = TFileMode::CreateExclusive;
-    // By the name as given; a folder spelt otherwise on the disk takes the way below.
-    const std::string exact = ExactPath(path);
-    const int fd = exact.empty() ? -1 : OpenCloexec(exact, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY, 0666);
-    if (fd >= 0) {
-      handle_ = fd;
-      mode_ = 0666 & ~CreationMask();
-      return;
+// The program never changes its creation mask, so it is read once: from the
+// kernel's status file, which leaves it alone, or else by setting it and putting
+// it back before anything else runs.
+mode_t CreationMask() {
+  static const mode_t mask = [] {
+    if (FILE* status = std::fopen("/proc/self/status", "r")) {
+      char line[256];
+      unsigned value = 0;
+      bool found = false;
+      while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &value) == 1;
+      std::fclose(status);
+      if (found) return static_cast<mode_t>(value & 0777);
     }
-  }
-  if (mode == TFileMode::CreateTemporary) {
-    Found found;
-    const std::string host = ResolvePath(path, found);
-    if (host.empty()) ThrowOpen(path, mode, LastError());
-    if (found != Found::Folder) ThrowOpen(path, mode, found == Found::Whole ? kErrorFileExists : kErrorPathNotFound);
-    // No fall-back to opening what is there: O_EXCL refuses an existing file and
-    // a link alike, O_NOFOLLOW says so once more.
-    const int fd = OpenCloexec(host, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
-    flock(fd, LOCK_EX | LOCK_NB);  // a new file: nobody else can hold it yet
-    handle_ = fd;
-    temporary_ = true;
-    return;
-  }
-  int flags = O_NOCTTY | (mode == TFileMode::CreateExclusive ? O_RDWR | O_CREAT : 0);
-  if (mode == TFileMode::OpenRead) flags |= O_RDONLY;
-  if (mode == TFileMode::OpenReadWrite) flags |= O_RDWR;
-  std::string host;
-  int fd = -1;
-  bool made = false;
-  if (mode == TFileMode::CreateExclusive) {
-    Found found;
-    host = ResolvePath(path, found);
-    if (host.empty()) ThrowOpen(path, mode, LastError());
-    if (found == Found::Less) ThrowOpen(path, mode, kErrorPathNotFound);
-    // A new file needs none of the checks an existing one does.
-    if (found == Found::Folder) {
-      fd = OpenCloexec(host, flags | O_EXCL, 0666);
-      made = fd >= 0;
-      if (fd < 0 && errno != EEXIST) ThrowOpen(path, mode, ErrnoToError(errno, host));
-    }
-    if (fd < 0) fd = OpenCloexec(host, flags, 0666);
-    if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
-  } else if (!OnHost(path, host, [&](const std::string& h) {
-               fd = OpenCloexec(h, flags, 0666);
-               return fd < 0 ? -1 : 0;
-             })) {
-    ThrowOpen(path, mode, LastError());
-  }
-  struct stat st;
-  if (made) {
-    mode_ = 0666 & ~CreationMask();
-  } else if (fstat(fd, &st) == 0) {
-    if (S_ISDIR(st.st_mode) || (mode != TFileMode::OpenRead && ReadOnlyMode(st.st_mode))) {
-      close(fd);
-      ThrowOpen(path, mode, kErrorAccessDenied);
-    }
-    mode_ = st.st_mode & 07777;
-  }
-  if (made && ownFolder) {
-    handle_ = fd;
-    return;
-  }
-  // Sharing: readers take nothing but respect an exclusive holder; a read-write
-  // opener lets others read (shared lock after proving nobody else writes); a
-  // creator keeps the file to itself.
-  int probe = mode == TFileMode::OpenRead ? LOCK_SH : LOCK_EX;
-  if (flock(fd, probe | LOCK_NB) != 0) {
-    close(fd);
-    ThrowOpen(path, mode, kErrorSharingViolation);
-  }
-  if (mode == TFileMode::OpenRead) flock(fd, LOCK_UN);
-  if (mode == TFileMode::OpenReadWrite) flock(fd, LOCK_SH);
-  if (mode == TFileMode::CreateExclusive && !made && ftruncate(fd, 0) != 0) {
-    uint32_t code = ErrnoToError(errno, host);
-    close(fd);
-    ThrowOpen(path, mode, code);
-  }
-  handle_ = fd;
+    const mode_t old = umask(022);
+    umask(old);
+    return old;
+  }();
+  return mask;
 }
 
-TFileStream::~TFileStream() { Close(); }
-
-bool TFileStream::Close() {
-  if (handle_ < 0) return true;
-  int fd = static_cast<int>(handle_);
-  handle_ = -1;
-  // The name goes, whatever it leads to by now: a temporary file's name is its
-  // alone.
-  if (temporary_) unlink(MapPath(fileName_).c_str());
-  if (attributesAtClose_) {
-    struct stat st;
-    const mode_t now = mode_ != 0 ? mode_ : fstat(fd, &st) == 0 ? st.st_mode & 07777 : 0;
-    const mode_t wanted = AttributeMode(now, false, closeAttributes_, closeUnixMode_);
-    if (now != wanted) fchmod(fd, wanted);
-  }
-  if (close(fd) != 0) return FailErrno();
-  return true;
-}
-
-void TFileStream::SetAttributesAtClose(uint32_t attributes, uint32_t unixMode) {
-  attributesAtClose_ = true;
-  closeAttributes_ = attributes;
-  closeUnixMode_ = unixMode;
-}
-
-int64_t TFileStream::Read(void* buffer, int64_t count) {
-  if (count <= 0) return 0;
-  size_t chunk = static_cast<size_t>(std::min<int64_t>(count, 1 << 30));
-  for (;;) {
-    ssize_t n = read(static_cast<int>(handle_), buffer, chunk);
-    if (n >= 0) return n;
-    if (errno != EINTR) {
-      FailErrno();
-      throw EStreamError("Stream read error");
-    }
-  }
-}
-
-void TFileStream::Write(const void* buffer, int64_t count) {
-  const char* p = static_cast<const char*>(buffer);
-  while (count > 0) {
-    size_t chunk = static_cast<size_t>(std::min<int64_t>(count, 1 << 30));
-    ssize_t n = write(static_cast<int>(handle_), p, chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      FailErrno();
-      throw EStreamError("Stream write error");
-    }
-    p += n;
-    count -= n;
-  }
-}
-
-void TFileStream::WriteAt(int64_t offset, const void* buffer, int64_t count) {
-  const char* p = static_cast<const char*>(buffer);
-  while (count > 0) {
-    size_t chunk = static_cast<size_t>(std::min<int64_t>(count, 1 << 30));
-    ssize_t n = pwrite(static_cast<int>(handle_), p, chunk, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      FailErrno();
-      throw EStreamError("Stream write error");
-    }
-    p += n;
-    offset += n;
-    count -= n;
-  }
-}
-
-bool TFileStream::Flush() {
-  if (fsync(static_cast<int>(handle_)) != 0) return FailErrno();
-  return true;
-}
-
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
-  off_t r = lseek(static_cast<int>(handle_), static_cast<off_t>(offset), whence);
-  if (r < 0) {
-    if (errno == EINVAL)
-      SetError(kErrorNegativeSeek);
+mode_t AttributeMode(mode_t current, bool folder, uint32_t attributes, uint32_t unixMode) {
+  // Of an archive's mode only the execute bits count, as common extractors do: a
+  // package must not bring files others may write, nor set-id programs.
+  mode_t mode = current & 07777;
+  if (unixMode != 0) mode = (0666 | (static_cast<mode_t>(unixMode) & 0111)) & ~CreationMask();
+  if (!folder) {
+    if (attributes & faReadOnly)
+      mode &= ~static_cast<mode_t>(0222);
     else
-      FailErrno();
-    throw EStreamError("Invalid stream position");
+      mode |= S_IWUSR;
   }
-  return r;
+  return mode;
 }
 
-bool TFileStream::SetLastWriteTime(const TLocalTime& time) {
-  struct timespec times[2];
-  if (!ModifiedTimes(time, times)) return false;
-  if (futimens(static_cast<int>(handle_), times) != 0) return FailErrno();
+bool ModifiedTimes(const TLocalTime& time, struct timespec (&times)[2]) {
+  if (time.Month < 1 || time.Month > 12 || time.Day < 1 || time.Day > 31 || time.Hour < 0 || time.Hour > 23 ||
+      time.Minute < 0 || time.Minute > 59 || time.Second < 0 || time.Second > 59 || time.Year < 1601)
+    return Fail(kErrorInvalidParameter);
+  struct tm tm {};
+  tm.tm_year = time.Year - 1900;
+  tm.tm_mon = time.Month - 1;
+  tm.tm_mday = time.Day;
+  tm.tm_hour = time.Hour;
+  tm.tm_min = time.Minute;
+  tm.tm_sec = time.Second;
+  // mktime's answer, without mktime: it reads the zone file again for every file
+  // an extraction dates. Of the offsets in force half a day either side, the one
+  // that holds at its own moment; the earlier moment when a time occurs twice, the
+  // earlier rule for a time the clock skips.
+  const time_t asUtc = timegm(&tm);
+  const time_t early = asUtc - OffsetAt(asUtc - 43200), late = asUtc - OffsetAt(asUtc + 43200);
+  const bool earlyHolds = OffsetAt(early) == asUtc - early, lateHolds = OffsetAt(late) == asUtc - late;
+  times[0] = {0, UTIME_OMIT};
+  times[1] = {earlyHolds && lateHolds ? std::min(early, late) : lateHolds ? late : early, 0};
   return true;
 }
 
-void TFileStream::SetSize(int64_t size) {
-  int fd = static_cast<int>(handle_);
-  if (size < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
-    FailErrno();
-    throw EStreamError("Invalid stream size");
-  }
-  off_t pos = lseek(fd, 0, SEEK_CUR);
-  if (pos > size) lseek(fd, static_cast<off_t>(size), SEEK_SET);
-}
+}  // namespace posix
 
 }  // namespace platform

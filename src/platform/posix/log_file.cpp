@@ -1,5 +1,7 @@
 // The log file on the Linux port: opened through the path mapping, appended to
-// with O_APPEND so that a line is one write even beside another writer.
+// with O_APPEND so that a line is one write even beside another writer. The
+// user's alone (0600), and only a file of its own: a link or a second name
+// planted where it should be (TEMP may be a shared /tmp) is refused.
 #include "platform/log_file.h"
 
 #include <fcntl.h>
@@ -18,10 +20,16 @@ namespace platform {
 bool TLogFile::Open() {
   const std::string host = HostPath(path_);
   if (host.empty()) return false;
-  const int fd = posix::OpenCloexec(host, O_WRONLY | O_APPEND | O_CREAT, 0644);
+  // O_NONBLOCK: a FIFO planted at the name must not hold the run.
+  const int fd = posix::OpenCloexec(host, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
   if (fd < 0) return false;
   struct stat st;
-  size_ = fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != geteuid()) {
+    ::close(fd);
+    return false;
+  }
+  if ((st.st_mode & 077) != 0) fchmod(fd, st.st_mode & 0700);
+  size_ = static_cast<int64_t>(st.st_size);
   handle_ = fd;
   return true;
 }

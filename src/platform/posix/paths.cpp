@@ -168,6 +168,15 @@ std::string Resolve(const SplitPath& p, size_t count, Found& found) {
 
 }  // namespace
 
+std::string UserName() {
+  static const std::string name = [] {
+    if (passwd* pw = getpwuid(getuid())) return std::string(pw->pw_name);
+    const char* user = std::getenv("USER");
+    return std::string(user && *user ? user : "user");
+  }();
+  return name;
+}
+
 std::string PrefixDir(bool create) {
   const char* env = std::getenv("ORBAX_PREFIX");
   std::string prefix = env && *env ? std::string(env) : HomeDir() + "/.orbax";
@@ -273,7 +282,19 @@ std::string WindowsDir() { return "C:\\Windows"; }
 
 std::string TempDir() {
   const char* env = std::getenv("TMPDIR");
-  std::string host = env && *env ? std::string(env) : "/tmp";
+  std::string host;
+  if (env && *env) {
+    host = env;
+  } else {
+    // A folder of the user's own in the emulated machine, as Wine gives each user
+    // one: a shared /tmp only when TMPDIR asks for it.
+    host = posix::PrefixDir() + "/drive_c/users";
+    mkdir(host.c_str(), 0755);
+    host += "/" + posix::UserName();
+    mkdir(host.c_str(), 0755);
+    host += "/Temp";
+    mkdir(host.c_str(), 0700);
+  }
   std::string win = FromHostPath(host);
   if (win.back() != '\\') win += '\\';
   return win;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/regedit4.h"
 
 namespace platform::posix {
@@ -37,10 +38,12 @@ constexpr uint32_t kErrorNegativeSeek = 131;
 constexpr uint32_t kErrorDirNotEmpty = 145;
 constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorFilenameTooLong = 206;
+constexpr uint32_t kErrorFileTooLarge = 223;
 constexpr uint32_t kErrorDirectory = 267;
 constexpr uint32_t kErrorBadFormat = 11;
 constexpr uint32_t kErrorRegistryCorrupt = 1015;
 constexpr uint32_t kErrorKeyDeleted = 1018;
+constexpr uint32_t kErrorIoDevice = 1117;
 constexpr uint32_t kErrorPrivilegeNotHeld = 1314;
 constexpr uint32_t kErrorTimeout = 1460;
 
@@ -55,6 +58,8 @@ bool Fail(uint32_t code);
 // The emulated machine's root folder ($ORBAX_PREFIX, else ~/.orbax), created on
 // first use together with its drive_c and Windows folder unless create is false.
 std::string PrefixDir(bool create = true);
+// The name of the user the process runs as, read once.
+std::string UserName();
 
 // Host names are UTF-8, the program's texts code page 1252. A host name reads as
 // its 1252 text character by character; a byte that is no part of a character
@@ -86,6 +91,40 @@ std::string MapPath(const std::string& path);
 std::string ResolvePath(const std::string& path, Found& found);
 // The error for a path that was found only as far as found says.
 uint32_t MissingError(Found found);
+
+// Runs op (0 or -1 with errno, as the system calls answer) on the host path of a
+// Windows path: on its exact spelling first, which costs nothing more when it
+// exists, and only when that is missing on the spelling found without regard to
+// case. False with the last error set when it fails; errno is op's then.
+template <typename Op>
+bool OnHost(const std::string& path, std::string& host, Op op) {
+  host = ExactPath(path);
+  if (host.empty()) return false;
+  if (op(host) == 0) return true;
+  int err = errno;
+  if (err != ENOENT && err != ENOTDIR) return FailErrno(host);
+  Found found;
+  std::string resolved = ResolvePath(path, found);
+  if (found == Found::Whole && resolved != host) {
+    host = resolved;
+    if (op(host) == 0) return true;
+    err = errno;
+  }
+  SetError(found == Found::Whole ? ErrnoToError(err, host) : MissingError(found));
+  errno = err;
+  return false;
+}
+
+// Read-only, as Windows sees it: the owner's write bit clear.
+bool ReadOnlyMode(mode_t mode);
+// The process's file mode creation mask.
+mode_t CreationMask();
+// The mode that attributes and an archive's Unix mode give a file or folder of
+// mode current.
+mode_t AttributeMode(mode_t current, bool folder, uint32_t attributes, uint32_t unixMode);
+// The modification time to give a file for a local calendar time; false with the
+// last error set for a time no calendar has.
+bool ModifiedTimes(const TLocalTime& time, struct timespec (&times)[2]);
 
 // Looks for a name (host bytes) in a host folder: its own spelling when present,
 // else one that differs only in case. Answers from what the process knows of the

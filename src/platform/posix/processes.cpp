@@ -343,26 +343,6 @@ TProcessHandle StartProcess(const std::string& commandLine, bool hidden) {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 
-TUpdaterLock::~TUpdaterLock() {
-  if (handle_ > 0) close(static_cast<int>(handle_ - 1));
-}
-
-bool TUpdaterLock::Acquire() {
-  if (handle_ > 0) return true;
-  // The lock belongs to the open file, which is closed on exec: a program the
-  // holder starts does not hold it.
-  const std::string path = PrefixDir() + "/ORBAXLiveUpdate.lock";
-  const int fd = OpenCloexec(path, O_RDWR | O_CREAT, 0600);
-  if (fd < 0) return FailErrno(path);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const bool held = errno == EWOULDBLOCK;
-    close(fd);
-    return held ? Fail(kErrorAlreadyExists) : FailErrno(path);
-  }
-  handle_ = fd + 1;
-  return true;
-}
-
 bool RequestRestart() {
   Command cmd;
   cmd.program = FindProgram("systemctl");

@@ -1,8 +1,8 @@
 // The registry as REGEDIT4 text hives: $ORBAX_PREFIX/user.reg holds
 // HKEY_CURRENT_USER, system.reg the other roots (each key header names its root).
 // Every operation reads the hive under a shared flock on "<hive>.lock"; every
-// change is a read-modify-write under the exclusive lock, written whole to
-// "<hive>.tmp", flushed and renamed over the hive, so a writer killed at any moment
+// change is a read-modify-write under the exclusive lock, written whole to a new
+// "<hive>.<GUID>.tmp", flushed and renamed over the hive, so a writer killed at any moment
 // leaves either the old or the new hive and two writers never lose each other's
 // values. The text form and the tree are regedit4.h's.
 //
@@ -29,6 +29,7 @@
 #include "platform/posix/posix_internal.h"
 #include "platform/regedit4.h"
 #include "platform/registry.h"
+#include "platform/system.h"
 
 namespace platform {
 
@@ -49,15 +50,6 @@ const char* RootName(uint32_t root) {
     case HKEY_CURRENT_CONFIG_ID: return "HKEY_CURRENT_CONFIG";
     default: return nullptr;
   }
-}
-
-std::string UserName() {
-  static const std::string name = [] {
-    if (passwd* pw = getpwuid(getuid())) return std::string(pw->pw_name);
-    const char* user = std::getenv("USER");
-    return std::string(user && *user ? user : "user");
-  }();
-  return name;
 }
 
 // The shell keeps these folders in the registry; the first use of a machine (or
@@ -137,7 +129,7 @@ class HiveFile {
 
  private:
   int Lock(int how) {
-    int fd = OpenCloexec(path_ + ".lock", O_RDWR | O_CREAT, 0644);
+    int fd = OpenCloexec(path_ + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
     if (fd < 0) {
       FailErrno(path_);
       return -1;
@@ -206,8 +198,14 @@ class HiveFile {
     std::string text = regedit4::Format(hive, [this](const std::string& root) {
       return (text::AnsiCompareUpper(root, "HKEY_CURRENT_USER") == 0) == user_;
     });
-    std::string tmp = path_ + ".tmp";
-    int fd = OpenCloexec(tmp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // A name of its own, made new: never another writer's file, nor a link.
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+      tmp = path_ + "." + NewGuidText() + ".tmp";
+      fd = OpenCloexec(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+      if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd < 0) return FailErrno(tmp);
     size_t done = 0;
     while (done < text.size()) {
@@ -311,7 +309,17 @@ bool TRegKey::SetValue(const std::string& name, const TRegValue& value) {
   });
 }
 
-bool TRegKey::Flush() { return impl_ != nullptr || Fail(kErrorInvalidHandle); }
+bool TRegKey::Flush() {
+  if (!impl_) return Fail(kErrorInvalidHandle);
+  // Every change reached its hive file before the rename; the renames themselves
+  // are the hives' folder's to keep.
+  const std::string prefix = PrefixDir();
+  const int fd = OpenCloexec(prefix, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return FailErrno(prefix);
+  const bool flushed = fsync(fd) == 0 || FailErrno(prefix);
+  close(fd);
+  return flushed;
+}
 
 bool TRegKey::GetValue(const std::string& name, TRegValue& value) const {
   if (!impl_) return Fail(kErrorInvalidHandle);

@@ -7,6 +7,8 @@ namespace platform {
 
 uint32_t LastError() { return ::GetLastError(); }
 
+void SetLastError(uint32_t code) { ::SetLastError(code); }
+
 std::string SysErrorMessage(uint32_t code) {
   char* text = nullptr;
   DWORD len =

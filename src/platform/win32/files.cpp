@@ -290,7 +290,25 @@ bool FlushVolume(const std::string& path) {
   return FlushHandleOf(L"\\\\.\\" + root.substr(0, 2));
 }
 
-bool FlushFile(const std::string& path) { return FlushHandleOf(LongPath(path)); }
+bool FlushFile(const std::string& path) {
+  const std::wstring name = LongPath(path);
+  if (FlushHandleOf(name)) return true;
+  // A read-only file opens for reading only, and only a handle that may write
+  // flushes: its attribute is cleared for the flush and put back.
+  const DWORD refused = ::GetLastError();
+  const DWORD attributes = ::GetFileAttributesW(name.c_str());
+  if (refused != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+      !(attributes & FILE_ATTRIBUTE_READONLY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    ::SetLastError(refused);
+    return false;
+  }
+  if (!::SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+  const bool flushed = FlushHandleOf(name);
+  const DWORD code = ::GetLastError();
+  ::SetFileAttributesW(name.c_str(), attributes);
+  ::SetLastError(code);
+  return flushed;
+}
 
 std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> folders, files;

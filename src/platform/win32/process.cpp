@@ -110,26 +110,4 @@ TProcessHandle StartProcess(const std::string& commandLine, bool hidden) {
 
 uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }
 
-TUpdaterLock::~TUpdaterLock() {
-  if (handle_ == 0) return;
-  ::ReleaseMutex(reinterpret_cast<HANDLE>(handle_));
-  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
-}
-
-bool TUpdaterLock::Acquire() {
-  if (handle_ != 0) return true;
-  // "Global\": one for the machine, across the sessions of all users. Owning it,
-  // not merely finding it, is what counts: a holder that died leaves it abandoned,
-  // which is as good as free.
-  THandle mutex(::CreateMutexW(nullptr /* default security, not inherited */, FALSE, L"Global\\ORBAXLiveUpdate"));
-  if (!mutex.Valid()) return false;
-  const DWORD waited = ::WaitForSingleObject(mutex.Get(), 0);
-  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-    ::SetLastError(ERROR_ALREADY_EXISTS);
-    return false;
-  }
-  handle_ = reinterpret_cast<intptr_t>(mutex.Release());
-  return true;
-}
-
 }  // namespace platform

@@ -8,7 +8,7 @@
 #include "base/text.h"
 #include "engine/steps.h"
 #include "platform/log_file.h"
-#include "platform/processes.h"
+#include "platform/locks.h"
 #include "platform/system.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
@@ -49,6 +49,20 @@ int AnotherUpdateRuns() {
   return engine::kExitAnotherUpdateRuns;
 }
 
+// The lock could not be taken, and not because another updater holds it: the
+// system's words, in the log and, for a visible run, in a box.
+int LockRefused(uint32_t code) {
+  const std::string message = platform::SysErrorMessage(code);
+  logging::Log("The updater's lock cannot be taken: " + message);
+  if (!TLiveUpdate::HasSwitch("/HIDE") && !TLiveUpdate::HasSwitch(engine::kRecoverSwitch)) {
+    TFileXML texts;
+    texts.SetLanguage(text::UpperCase(defaults::DefaultLanguage()));
+    texts.LoadTexts("KVI_XMLFile");
+    ReportStartupFailure(texts.S_FormCaption, texts.S_UnknownError, message);
+  }
+  return engine::kExitCannotWrite;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,7 +70,11 @@ int main(int argc, char** argv) {
   StartLog();
   // Held until the process ends.
   platform::TUpdaterLock lock;
-  if (!lock.Acquire()) return Ended(AnotherUpdateRuns());
+  if (!lock.Acquire()) {
+    const uint32_t code = platform::LastError();
+    if (platform::AlreadyExists(code)) return Ended(AnotherUpdateRuns());
+    return Ended(LockRefused(code));
+  }
   // An update that a kill or a crash left in doubt is made whole before anything
   // else, in every mode; /RECOVER (the logon's entry) does only that.
   const std::string unrecovered = engine::RecoverAtStart(engine::TStepDefaults::FromBuild());

@@ -34,4 +34,8 @@ bool OwnerOnlyFolder(const std::string& path, std::string& why) {
   return (st.st_mode & 07777) == 0700 && st.st_uid == geteuid();
 }
 
+bool MakeLink(const std::string& link, const std::string& target, bool /*folder*/) {
+  return symlink(HostPath(target).c_str(), HostPath(link).c_str()) == 0;
+}
+
 }  // namespace platform

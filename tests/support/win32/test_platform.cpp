@@ -1,8 +1,11 @@
 #include <windows.h>
 #include <aclapi.h>
+#include <winioctl.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "support/test_platform.h"
 
@@ -59,6 +62,58 @@ bool OwnerOnlyFolder(const std::string& path, std::string& why) {
   // first, no protection, no label). What it answers must still name nobody else.
   if (::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version")) return why == "D:" + system + mine;
   return why == "D:P" + mine + system + (elevated ? "S:(ML;OICI;NW;;;HI)" : "");
+}
+
+namespace {
+
+// The reparse data of a junction (a mount point), as the file system keeps it.
+struct TMountPoint {
+  DWORD Tag;
+  WORD DataLength;
+  WORD Reserved;
+  WORD SubstituteOffset, SubstituteLength, PrintOffset, PrintLength;
+  WCHAR Names[1024];
+};
+
+std::wstring Wide(const std::string& s) {
+  std::wstring w(s.size() + 1, L'\0');
+  w.resize(static_cast<size_t>(::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &w[0], static_cast<int>(w.size())) - 1));
+  return w;
+}
+
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+  if (!::CreateDirectoryW(link.c_str(), nullptr)) return false;
+  HANDLE h = ::CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const std::wstring substitute = L"\\??\\" + target;
+  TMountPoint data{};
+  data.Tag = IO_REPARSE_TAG_MOUNT_POINT;
+  const size_t bytes = substitute.size() * sizeof(WCHAR);
+  std::copy(substitute.begin(), substitute.end(), data.Names);
+  std::copy(target.begin(), target.end(), data.Names + substitute.size() + 1);
+  data.SubstituteLength = static_cast<WORD>(bytes);
+  data.PrintOffset = static_cast<WORD>(bytes + sizeof(WCHAR));
+  data.PrintLength = static_cast<WORD>(target.size() * sizeof(WCHAR));
+  data.DataLength = static_cast<WORD>(8 + data.PrintOffset + data.PrintLength + sizeof(WCHAR));
+  DWORD returned = 0;
+  const BOOL made =
+      ::DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, &data, data.DataLength + 8, nullptr, 0, &returned, nullptr);
+  ::CloseHandle(h);
+  if (!made) ::RemoveDirectoryW(link.c_str());
+  return made != FALSE;
+}
+
+}  // namespace
+
+bool MakeLink(const std::string& link, const std::string& target, bool folder) {
+  const std::wstring l = Wide(link), t = Wide(target);
+  constexpr DWORD kFolder = 0x1 /* SYMBOLIC_LINK_FLAG_DIRECTORY */, kUnprivileged = 0x2;
+  // Some systems answer the call and make nothing: what counts is a link there.
+  if (::CreateSymbolicLinkW(l.c_str(), t.c_str(), (folder ? kFolder : 0) | kUnprivileged) &&
+      ::GetFileAttributesW(l.c_str()) != INVALID_FILE_ATTRIBUTES)
+    return true;
+  return folder && MakeJunction(l, t);
 }
 
 }  // namespace platform

@@ -454,6 +454,8 @@ TEST(Folders, PrivateFolderIsNewAndTheOwnersAlone) {
   ASSERT_TRUE(CreatePrivateFolder(folder));
   std::string why;
   EXPECT_TRUE(OwnerOnlyFolder(folder, why)) << why;
+  EXPECT_TRUE(OwnFolder(folder));  // what the sweep of dead runs asks
+  EXPECT_FALSE(OwnFolder(folder + "\\missing"));
   WriteFileText(folder + "\\a.txt", "inside");  // the owner works in it as anywhere
   EXPECT_EQ(ReadFileText(folder + "\\a.txt"), "inside");
   // Never one that exists, nor in a missing folder.

@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "platform/files.h"
 #include "platform/log_file.h"
+#include "support/test_platform.h"
 #include "support/test_support.h"
 
 using testsupport::ReadFileText;
@@ -81,4 +82,13 @@ TEST(LogFile, AFileThatCannotBeWrittenLosesLinesNotTheRun) {
   auto previous = logging::SetSink(std::make_shared<TBroken>());
   EXPECT_NO_THROW(logging::Log("dropped"));
   logging::SetSink(previous);
+
+  // A link planted where the log should be, as anyone may in a shared TEMP: the
+  // log refuses it, and what it leads to stays as it was.
+  testsupport::WriteFileText(dir / "victim.txt", "mine");
+  if (platform::MakeLink(dir / "linked.log", dir / "victim.txt", false)) {
+    platform::TLogFile linked(dir / "linked.log");
+    linked.Write("never written through a link");
+    EXPECT_EQ(ReadFileText(dir / "victim.txt"), "mine");
+  }
 }

@@ -7,6 +7,7 @@
 
 #include "platform/file_stream.h"
 #include "platform/files.h"
+#include "platform/locks.h"
 #include "platform/processes.h"
 #include "platform/system.h"
 #include "support/test_support.h"
@@ -172,19 +173,40 @@ TEST(Processes, StartDetachedDoesNotWait) {
   EXPECT_EQ(lines.back(), "go");
 }
 
+// One updater at a time: the user's lock, and the lock of a folder whoever runs
+// the update. Held elsewhere is "another update runs" (183); anything else in the
+// way is the system's own error, never that.
 TEST(Processes, OneUpdaterAtATime) {
   testsupport::TTestMachine machine;
+  TTempFolder dir;
   std::optional<TUpdaterLock> first(std::in_place);
   ASSERT_TRUE(first->Acquire());
   // Another thread stands in for another process: the mutex belongs to a thread.
   auto acquireElsewhere = [] {
-    bool acquired = false;
-    std::thread([&] { acquired = TUpdaterLock().Acquire(); }).join();
-    return acquired;
+    bool acquired = false, another = false;
+    std::thread([&] {
+      acquired = TUpdaterLock().Acquire();
+      another = AlreadyExists(LastError());
+    }).join();
+    return acquired ? "acquired" : another ? "another holds it" : "refused";
   };
-  EXPECT_FALSE(acquireElsewhere());
+  EXPECT_STREQ(acquireElsewhere(), "another holds it");
   first.reset();
-  EXPECT_TRUE(acquireElsewhere());
+  EXPECT_STREQ(acquireElsewhere(), "acquired");
+
+  const std::string path = dir / "~ORBAXLU.lock";
+  std::optional<TFileLock> folder(std::in_place);
+  ASSERT_TRUE(folder->Acquire(path));
+  TFileLock second;
+  EXPECT_FALSE(second.Acquire(path));
+  EXPECT_TRUE(AlreadyExists(LastError()));
+  folder.reset();
+  EXPECT_FALSE(FileExists(path));  // gone with its holder
+  EXPECT_TRUE(second.Acquire(path));
+  second.Release();
+  ASSERT_TRUE(CreateDir(path));
+  EXPECT_FALSE(second.Acquire(path));
+  EXPECT_FALSE(AlreadyExists(LastError()));
 }
 
 TEST(FileInUse, AFileHeldByAnotherProcessCannotBeReplaced) {

@@ -20,19 +20,6 @@ bool OnWin32() { return HostPath("C:\\") == "C:\\"; }
 #define SKIP_UNLESS_WIN32() \
   if (!OnWin32()) GTEST_SKIP() << "Windows behaviour"
 
-void RemoveTree(const std::string& folder) {
-  for (const auto& name : ListDir(folder)) {
-    std::string path = folder + "\\" + name;
-    if (!name.empty() && name.back() == '\\') {
-      RemoveTree(path.substr(0, path.size() - 1));
-    } else {
-      SetAttributesNormal(path);
-      EraseFile(path);
-    }
-  }
-  RemoveDir(folder);
-}
-
 // A fresh folder below the system's temporary folder, removed afterwards.
 class Win32Folder : public ::testing::Test {
  protected:

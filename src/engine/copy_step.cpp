@@ -3,6 +3,7 @@
 #include "base/assert.h"
 #include "base/text.h"
 #include "engine/journal.h"
+#include "engine/journal_format.h"
 #include "engine/steps.h"
 #include "install/record.h"
 #include "install/save_settings.h"
@@ -30,8 +31,6 @@ struct TPlanned {
   bool Duplicate = false;            // a second entry of the same name, placed by the first
 };
 
-std::string Failure(const std::string& what) { return what + ": " + platform::SysErrorMessage(platform::LastError()); }
-
 // The first line of a text: the copy error's own words, without its advice to
 // close programs where none is the cause.
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
@@ -48,8 +47,8 @@ std::vector<TPlanned> PlanBatch(const TLiveUpdate& s, TUpdateJournal& journal, s
     p.Source = s.ExtractedFiles[n];
     const std::string relative = text::CopyFrom(p.Source, static_cast<int64_t>(cut) + 2);
     p.Destination = s.InstallFolder + "\\" + relative;
-    if (text::AnsiSameText(relative.substr(0, relative.find('\\')), kJournalFolderName)) {
-      fault = relative + ": the name of the updater's own work folder";
+    if (journal::UpdaterOwnName(relative.substr(0, relative.find('\\')))) {
+      fault = relative + ": a name the updater keeps for itself in the folder";
       break;
     }
     if (!planned.insert(text::AnsiUpperCase(p.Destination)).second) {
@@ -86,11 +85,15 @@ bool CopyFiles(TStepContext& run) {
   progress.SetPosition(0);
   progress.SetMax(static_cast<int32_t>(s.ExtractedFiles.size()));
 
-  platform::ForceDirectories(s.InstallFolder);
   try {
+    if (!platform::ForceDirectories(s.InstallFolder))
+      throw EInOutError(platform::LastErrorText(s.InstallFolder), static_cast<int>(platform::LastError()));
     const install::TProductNames& names = run.Defaults.Names;
-    run.Journal = TUpdateJournal::Begin({s.InstallFolder, s.RunFolder, names.ApplicationName, names.UpdaterFileName,
-                                         install::ValuesChangedByUpdate(s, names)});
+    run.Journal =
+        TUpdateJournal::Begin({s.InstallFolder, s.RunFolder, names, install::ValuesChangedByUpdate(s, names)});
+  } catch (const ERecoveryError& e) {
+    run.Fail(RecoveryReport(t, e.Recovery), RecoveryStatus(e.Recovery));
+    return false;
   } catch (const Exception& e) {
     run.Fail(FirstLine(t.S_CopyError) + "\r\n" + e.Message, kExitCannotWrite);
     return false;
@@ -121,12 +124,13 @@ bool CopyFiles(TStepContext& run) {
             continue;
           }
           for (const std::string& folder : p.Folders)
-            if (!platform::CreateDir(folder) && !platform::DirectoryExists(folder)) fault = Failure(folder);
+            if (!platform::CreateDir(folder) && !platform::DirectoryExists(folder))
+              fault = platform::LastErrorText(folder);
           if (!fault.empty()) break;
           const TPlacement placement = PlaceFile(p.Source, p.Destination, p.Backup, journal.NewCopyPath(),
                                                  run.Defaults.FileReplaceTimeout, !held.MayBeHeld(p.Original));
           if (placement == TPlacement::Failed) {
-            fault = Failure(p.Destination);
+            fault = platform::LastErrorText(p.Destination);
             break;
           }
           if (placement == TPlacement::Held) {
@@ -183,10 +187,21 @@ TPlacement PlaceFile(const std::string& source, const std::string& destination, 
   return TPlacement::Failed;
 }
 
-void CommitUpdate(TStepContext& run) {
-  if (!run.Journal) return;
-  run.Journal->Commit();
+bool CommitUpdate(TStepContext& run) {
+  if (!run.Journal) return true;
+  try {
+    run.Journal->Commit();
+  } catch (const EInOutError& e) {
+    // Not on the disk is not done: the old version comes back, as for any write
+    // that fails.
+    const std::string unrestored = RollBackUpdate(run);
+    std::string text = run.Texts().S_WriteError + "\r\n" + e.Message;
+    if (!unrestored.empty()) text += "\r\n" + unrestored;
+    run.Fail(text, kExitCannotWrite);
+    return false;
+  }
   run.Journal.reset();
+  return true;
 }
 
 std::string RollBackUpdate(TStepContext& run) {

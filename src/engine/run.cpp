@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "settings/build_defaults.h"
+#include "settings/file_xml.h"
 #include "settings/live_update.h"
 
 namespace engine {
@@ -90,19 +91,18 @@ void MakeCurrentFolder(const std::string& folder) {
 
 const char* const kRunFolderPrefix = "ORBAXLU-";
 
-void RemoveFolders(const std::string& folder, bool withFiles, const platform::THeldFiles* held) {
-  for (const std::string& name : platform::ListDir(folder)) {
-    const std::string path = folder + "\\" + name.substr(0, name.size() - (name.back() == '\\' ? 1 : 0));
-    if (name.back() == '\\') {
-      RemoveFolders(path, withFiles, held);
-    } else if (withFiles) {
-      if (held && !held->MayBeHeld(platform::LookAtFile(path)) && platform::EraseFile(path, platform::rkSourceFree))
-        continue;
-      platform::SetAttributesNormal(path);
-      platform::EraseFile(path);
-    }
+bool IsRunFolderName(const std::string& name) {
+  if (name.size() != 8 + 38 || !text::StartsText(kRunFolderPrefix, name)) return false;
+  const std::string guid = name.substr(8);
+  for (size_t i = 0; i < guid.size(); ++i) {
+    const char c = guid[i];
+    const bool wanted = i == 0                                      ? c == '{'
+                        : i == 37                                   ? c == '}'
+                        : (i == 9 || i == 14 || i == 19 || i == 24) ? c == '-'
+                                                                    : text::HexDigitValue(c) >= 0;
+    if (!wanted) return false;
   }
-  platform::RemoveDir(folder);
+  return true;
 }
 
 void Cleanup(TStepContext& run, TRunTools& tools) {
@@ -116,10 +116,10 @@ void Cleanup(TStepContext& run, TRunTools& tools) {
   tools.Proxies.reset();
   if (s.RunFolder.empty()) return;  // the download step did not get that far
   if (!run.Journal) {
-    RemoveFolders(s.RunFolder, true);
+    platform::RemoveTree(s.RunFolder);
     return;
   }
-  if (!s.ExtractFolderName.empty()) RemoveFolders(s.RunFolder + "\\" + s.ExtractFolderName, true);
+  if (!s.ExtractFolderName.empty()) platform::RemoveTree(s.RunFolder + "\\" + s.ExtractFolderName);
   if (!s.ArchiveFileName.empty()) platform::EraseFile(s.RunFolder + "\\" + s.ArchiveFileName);
 }
 
@@ -154,31 +154,55 @@ std::string InstalledFolder(const TStepDefaults& defaults) { return install::Ins
 
 void RunPendingDeletes() { platform::RunPendingDeletes(install::kRunOnceKey, install::kDeleteValuePrefix); }
 
-std::string RecoverAtStart(const TStepDefaults& defaults) {
+int RecoveryStatus(const TRecovery& recovery) {
+  switch (recovery.Outcome) {
+    case TRecovery::Whole: return kExitDone;
+    case TRecovery::Busy: return kExitAnotherUpdateRuns;
+    case TRecovery::Damaged: return kExitUpdateInDoubt;
+    case TRecovery::Unfinished: return kExitCannotWrite;
+    case TRecovery::NotJournal: break;
+  }
+  return kExitFailed;
+}
+
+std::string RecoveryReport(TFileXML& texts, const TRecovery& recovery) {
+  if (recovery.Outcome == TRecovery::Busy) return texts.S_AlreadyRunning + "\r\n" + recovery.Failures;
+  return texts.S_UpdateInDoubt + "\r\n" + recovery.Failures;
+}
+
+TRecovery RecoverAtStart(const TStepDefaults& defaults) {
   // The entry Windows would run at the next logon, run now; the Linux port has no
   // other way to run it.
   const std::string valueName = RecoverValueName(defaults.Names.ApplicationName);
-  std::string failures, kept;
+  TRecovery recovery;
+  std::string kept;
   platform::TRegKey runOnce;
   platform::TRegValue value;
   if (runOnce.Open(platform::HKEY_CURRENT_USER_ID, install::kRunOnceKey, false, false) &&
       runOnce.GetValue(valueName, value)) {
     const std::string work = RecoveredFolder(value.Data);
-    failures = work.empty() ? std::string() : RecoverJournal(work);
-    if (failures.empty())
+    if (!work.empty()) recovery = RecoverJournal(work, defaults.Names);
+    if (recovery.IsWhole())
       runOnce.DeleteValue(valueName);
     else
       kept = text::ExtractFileDir(platform::SplitCommandLine(value.Data).front());
   }
-  // What dead runs left: every run folder but the one an update in doubt still
-  // names (its recovery copy).
+  // The installed folder's, whether or not the entry is there: a cleaner, a
+  // policy or a lost registry write must not leave it mixed.
+  const std::string installed = InstalledFolder(defaults);
+  if (!installed.empty() && recovery.IsWhole())
+    recovery = RecoverJournal(installed + "\\" + kJournalFolderName, defaults.Names);
+  // What dead runs left: every run folder of this user's but the one an update in
+  // doubt still names (its recovery copy). Only folders of the form the updater
+  // makes, and only its own: TEMP may be shared, and what others put there is
+  // theirs.
   const std::string temp = platform::TempDir();
   for (const std::string& name : platform::ListDir(temp)) {
-    if (name.size() < 2 || name.back() != '\\' || !text::StartsText(kRunFolderPrefix, name)) continue;
+    if (name.back() != '\\' || !IsRunFolderName(name.substr(0, name.size() - 1))) continue;
     const std::string folder = temp + name.substr(0, name.size() - 1);
-    if (!text::AnsiSameText(folder, kept)) RemoveFolders(folder, true);
+    if (!text::AnsiSameText(folder, kept) && platform::OwnFolder(folder)) platform::RemoveTree(folder);
   }
-  return failures;
+  return recovery;
 }
 
 }  // namespace engine

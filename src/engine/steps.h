@@ -62,6 +62,7 @@ constexpr int kExitDamaged = 4;            // the package cannot be unpacked who
 constexpr int kExitFilesInUse = 5;         // held files (or the application) and the update cancelled
 constexpr int kExitCannotWrite = 6;        // a full disk, a denied access
 constexpr int kExitAnotherUpdateRuns = 7;  // found another updater running and did nothing
+constexpr int kExitUpdateInDoubt = 8;      // an earlier update's journal is damaged: nothing done until resolved
 
 // The build-time values the steps use, read once for a run (FromBuild), so that
 // no step reads the program's defaults itself and a test can give a step its own.
@@ -186,15 +187,12 @@ void Setup(TStepContext& run, TRunTools& tools);
 void Cleanup(TStepContext& run, TRunTools& tools);
 // Makes folder the process's current folder; raises EInOutError when it cannot.
 void MakeCurrentFolder(const std::string& folder);
-// Removes the folders below a folder, deepest first, then the folder itself; their
-// files too (read-only ones as well) only when withFiles is set, else a folder
-// holding a file stays. held: what other programs held when the caller asked,
-// which spares asking each file.
-void RemoveFolders(const std::string& folder, bool withFiles, const platform::THeldFiles* held = nullptr);
-
 // The name of a run's own folder in the temporary folder begins with this,
 // followed by a GUID.
 extern const char* const kRunFolderPrefix;  // "ORBAXLU-"
+// Whether a name is that of a run's own folder: the prefix and a GUID in its
+// 38-character form, nothing else.
+bool IsRunFolderName(const std::string& name);
 
 // Makes the run's private folder (platform::CreatePrivateFolder) in the temporary
 // folder and fetches the package into it as the trust policy of the defaults
@@ -236,9 +234,10 @@ bool CopyFiles(TStepContext& run);
 enum class TPlacement { Placed, Held, Failed };
 TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
                      const std::string& copy, uint32_t timeoutMs, bool unheld = false);
-// The update is whole after the last step: its journal ends. Raises EInOutError
-// when the end cannot be written (the update then stays to be undone).
-void CommitUpdate(TStepContext& run);
+// The update is whole after the last step: what it changed is flushed to the
+// disk and its journal ends. When the system cannot flush it or write the end,
+// the update is undone and reported (status kExitCannotWrite): false.
+bool CommitUpdate(TStepContext& run);
 // Undoes the copy step of a run that ends before CommitUpdate (nothing when there
 // is none); returns what could not be put back. Raises nothing.
 std::string RollBackUpdate(TStepContext& run);
@@ -270,8 +269,15 @@ void RunPendingDeletes();
 
 // What every start does once it holds the updater's lock, before anything else:
 // recovers the updates left in doubt that this product's RunOnce recovery entry
-// names, then removes the folders dead runs left in the temporary folder, but for
-// what an update still in doubt needs. Returns what could not be recovered.
-std::string RecoverAtStart(const TStepDefaults& defaults);
+// names, then removes the folders dead runs of this user left in the temporary
+// folder, but for what an update still in doubt needs. Returns how the recovery
+// ended.
+TRecovery RecoverAtStart(const TStepDefaults& defaults);
+// The exit status a recovery that did not end whole gives a run (kExitDone when
+// it did): another updater at work, a damaged journal, or what could not be
+// written.
+int RecoveryStatus(const TRecovery& recovery);
+// The report of such a recovery: its text and what failed.
+std::string RecoveryReport(TFileXML& texts, const TRecovery& recovery);
 
 }  // namespace engine

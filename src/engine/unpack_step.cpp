@@ -51,7 +51,7 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
   // whole and correct, is not installed.
   if (!s.ExtractedFiles.empty() && !failed) return true;
   // Nothing of a package that is not installed stays in the temporary folder.
-  RemoveFolders(extractFolder, true);
+  platform::RemoveTree(extractFolder);
   const std::string& local = unzip.LocalErrorText();
   // A full disk or a folder that cannot be written is no fault of the server's:
   // say what went wrong here, as the download step does.

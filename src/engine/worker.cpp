@@ -59,10 +59,12 @@ void TThreadLiveUpdate::Execute() {
                engine::LoggedStep("stop", [&] { return engine::StopApplication(run); }) &&
                engine::LoggedStep("copy", [&] { return engine::CopyFiles(run); }) &&
                engine::LoggedStep("configure", [&] { return engine::Configure(run); }) &&
-               engine::LoggedStep("delete temporary files", [&] { return engine::DeleteTempFiles(run); })) {
-      engine::SaveSettings(run);  // its failure never fails the run
-      // The update is whole, and says so, before it is reported.
-      engine::CommitUpdate(run);
+               engine::LoggedStep("delete temporary files", [&] { return engine::DeleteTempFiles(run); }) &&
+               engine::LoggedStep("commit", [&] {
+                 engine::SaveSettings(run);  // its failure never fails the run
+                 // The update is whole, on the disk, and says so, before it is reported.
+                 return engine::CommitUpdate(run);
+               })) {
       controls_.CBCreateDesktop->SetVisible(true);
       controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
       exitStatus_.store(0);

@@ -1,7 +1,10 @@
 #include "install/save_settings.h"
 
+#include <algorithm>
+
 #include "base/text.h"
 #include "install/record.h"
+#include "install/register.h"
 #include "install/uninstall.h"
 #include "net/proxy.h"
 #include "net/statement.h"
@@ -32,12 +35,22 @@ std::string ProxyInfoText(const std::string& host, int32_t port) {
   return info;
 }
 
-std::vector<TRegValueName> ValuesChangedByUpdate(const TLiveUpdate& settings, const TProductNames& names) {
+namespace {
+
+bool SameValue(const TRegValueName& a, const TRegValueName& b) {
+  // "\Software\..." and "Software\..." name one key.
+  auto key = [](const std::string& k) { return k.substr(std::min(k.find_first_not_of('\\'), k.size())); };
+  return a.Root == b.Root && text::AnsiSameText(key(a.Key), key(b.Key)) && text::AnsiSameText(a.Name, b.Name);
+}
+
+// The values every update may change, whatever the machine holds.
+std::vector<TRegValueName> FixedValues(const TLiveUpdate& settings, const TProductNames& names) {
   std::vector<TRegValueName> values;
   auto add = [&](uint32_t root, const std::string& key, const std::string& name) {
+    const TRegValueName value{root, key, name};
     for (const TRegValueName& v : values)
-      if (v.Root == root && text::AnsiSameText(v.Key, key) && text::AnsiSameText(v.Name, name)) return;
-    values.push_back({root, key, name});
+      if (SameValue(v, value)) return;
+    values.push_back(value);
   };
   for (int i = 0; i < settings.RegistryKeys.Count(); ++i)
     add(static_cast<uint32_t>(settings.RegistryKeys.Objects(i)), settings.RegistryKeys.Strings(i) + kRecordSubKey,
@@ -47,13 +60,37 @@ std::vector<TRegValueName> ValuesChangedByUpdate(const TLiveUpdate& settings, co
     add(platform::HKEY_CURRENT_USER_ID, productKey, name);
   for (const char* name : {kUninstallKeyValue, kFilesValue})
     add(platform::HKEY_CURRENT_USER_ID, productKey + kRecordSubKey, name);
+  return values;
+}
+
+bool ScheduledDeletion(const TRegValueName& v) {
+  return v.Root == platform::HKEY_LOCAL_MACHINE_ID && SameValue(v, {v.Root, kRunOnceKey, v.Name}) &&
+         text::Pos(kDeleteValuePrefix, v.Name) > 0;
+}
+
+}  // namespace
+
+std::vector<TRegValueName> ValuesChangedByUpdate(const TLiveUpdate& settings, const TProductNames& names) {
+  std::vector<TRegValueName> values = FixedValues(settings, names);
   platform::TRegKey runOnce;
   std::vector<std::string> scheduled;
   if (runOnce.Open(platform::HKEY_LOCAL_MACHINE_ID, kRunOnceKey, false, true) && runOnce.ValueNames(scheduled)) {
     for (const std::string& name : scheduled)
-      if (text::Pos(kDeleteValuePrefix, name) > 0) add(platform::HKEY_LOCAL_MACHINE_ID, kRunOnceKey, name);
+      if (ScheduledDeletion({platform::HKEY_LOCAL_MACHINE_ID, kRunOnceKey, name}))
+        values.push_back({platform::HKEY_LOCAL_MACHINE_ID, kRunOnceKey, name});
   }
   return values;
+}
+
+bool UpdateMayChange(const TRegValueName& value, const TProductNames& names) {
+  TLiveUpdate settings;
+  settings.SetRegistryKeys(names.ProductRegistryKey);
+  for (const TRegValueName& v : FixedValues(settings, names))
+    if (SameValue(v, value)) return true;
+  return ScheduledDeletion(value) ||
+         SameValue(value, {platform::HKEY_CURRENT_USER_ID, kRunKey, names.ApplicationName}) ||
+         (value.Root == SystemUninstallRoot() &&
+          SameValue(value, {value.Root, kSystemUninstallKey + names.ApplicationName, value.Name}));
 }
 
 std::string InstalledVersion(const TProductNames& names) {

@@ -42,6 +42,11 @@ struct TRegValueName {
 // deletions scheduled in RunOnce that SaveSettings removes. A run that does not
 // complete puts them back as they were.
 std::vector<TRegValueName> ValuesChangedByUpdate(const TLiveUpdate& settings, const TProductNames& names);
+// Whether an update of the product names may change a value: those above (for
+// the product's own registry keys), any deletion scheduled in RunOnce, the logon
+// value and the values of the system uninstall entry. What an update's journal
+// asks to put back must be one of these.
+bool UpdateMayChange(const TRegValueName& value, const TProductNames& names);
 
 // The "Version" value of the product key: the version of the installed package
 // as its release statement gave it; "" when none is recorded, or what is recorded

@@ -80,6 +80,9 @@ const Key kKeys[TFileXML::KeyCount] = {
            "Another update is already in progress.\r\n"
            "Wait until it has finished, then redo the update."),
     LU_KEY(S_WriteError, "Unable to write the files on this computer."),
+    LU_KEY(S_UpdateInDoubt,
+           "An earlier update was interrupted and could not be completed or undone.\r\n"
+           "Nothing was installed. The folder named below needs checking; contact technical support."),
     LU_KEY(S_ProxyCaption, "Proxy sign-in"),
     LU_KEY(S_ProxyLabel, "The proxy asks for a user name and password:"),
     LU_KEY(S_ProxyUser, "User name"),

@@ -62,6 +62,9 @@ class TFileXML {
   // A file of the run that this computer would not let be written (a full disk,
   // a denied access): no fault of the server's.
   std::string S_WriteError;
+  // An update a kill, a crash or a lost journal left in doubt that recovery could
+  // not make whole: nothing is installed until it is.
+  std::string S_UpdateInDoubt;
   // The view that asks for a proxy's user name and password.
   std::string S_ProxyCaption;
   std::string S_ProxyLabel;
@@ -82,7 +85,7 @@ class TFileXML {
   void SetDefaultTexts();
 
   // The number of texts and the key of each, in field order.
-  static constexpr int KeyCount = 49;
+  static constexpr int KeyCount = 50;
   static const char* KeyName(int index);
   // The built-in text of a key; "" for an unknown key.
   static std::string DefaultText(const std::string& key);

@@ -18,6 +18,17 @@ Linux port:
    status, visible with its message), a disk that fills during the copy step and
    a folder without write permission (each fails with the system's words and
    leaves version 1 whole).
+4. Power cuts (a spread of the kill points; --power-cuts alone, with --all every
+   one, is scripts/power-cuts): after the kill every file the run wrote and did
+   not flush is cut to nothing, names kept; the next start leaves version 1 or 2
+   whole.
+5. Durability: a flush that fails at the commit (strace injects EIO into syncfs,
+   or into one fsync where the volume cannot be flushed) undoes the update with
+   status 6; a journal emptied, overwritten or with a byte flipped after a kill
+   leaves its folder, puts the originals back (version 1) and ends every start
+   with status 8; with the RunOnce entry deleted the next start still recovers;
+   an installation on a read-only mount is status 6 with the reason logged, and
+   whole once writable again.
 Windows build, under Wine: a kill of the program at points of its copy step,
 then a start: version 1 whole, the RunOnce entry there while in doubt, gone after.
 
@@ -32,6 +43,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import uuid
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -199,6 +211,15 @@ def strace_run(machine, argv, strace_args, namespace_tmpfs=False):
     return subprocess.run(command, env=machine.env, capture_output=True, timeout=300)
 
 
+def next_start(check, what, machine, rig, v2, versions):
+    """The start after a kill, without a server: one version whole, counted."""
+    r = machine.run(rig.recoverer, ["/HIDE"])
+    check.equal("%s: the next start, without a server" % what, r.returncode, 3)
+    version = check_whole(check, what, machine, rig, v2)
+    if version:
+        versions[version] += 1
+
+
 def kill_points(check, machine, rig, v2, every, namespace_tmpfs):
     label = "TEMP on a volume of its own" if namespace_tmpfs else "TEMP on the installation's volume"
     rig.restore()
@@ -223,14 +244,208 @@ def kill_points(check, machine, rig, v2, every, namespace_tmpfs):
             entry = recover_entry(machine)
             check.true("%s: a journal in doubt has its RunOnce entry" % what,
                        entry is not None and (FOLDER + "\\" + WORK) in entry[1])
-        r = machine.run(rig.recoverer, ["/HIDE"])
-        check.equal("%s: the next start, without a server" % what, r.returncode, 3)
-        version = check_whole(check, what, machine, rig, v2)
-        if version:
-            versions[version] += 1
+        next_start(check, what, machine, rig, v2, versions)
     print("%s: %d kill points of %d, version 1 after %d, version 2 after %d" %
           (label, len(chosen(points, every)), len(points), versions[1], versions[2]))
     check.true("%s: some kills undo the update, some complete it" % label, versions[1] > 0 and versions[2] > 0)
+
+
+# What a power cut can lose: the data written since the file's last flush. Names
+# are kept (the file system's own journal orders them); every file written and not
+# flushed since is cut to nothing, as the worst a disk may do.
+WRITES = "write,pwrite64,writev,sendfile,ftruncate,fallocate"
+FLUSHES = "fsync,fdatasync,syncfs"
+NAMES = "rename,renameat,renameat2,unlink,unlinkat"
+
+
+def unflushed(log):
+    """The host paths of the files a traced run wrote and did not flush, as they
+    are named at its end."""
+    dirty = set()
+    fd_path = re.compile(r"^\d+\s+(\w+)\((?:\d+<([^>]*)>)?(.*)$")
+    quoted = re.compile(r'"((?:[^"\\]|\\.)*)"')
+    for line in log.splitlines():
+        m = fd_path.match(line)
+        if not m or "= -1" in line:
+            continue
+        name, path, rest = m.groups()
+        # A write that began may have happened; a flush is done only once it returned.
+        if "<unfinished" in line and name not in ("write", "pwrite64", "writev", "sendfile"):
+            continue
+        if name in ("write", "pwrite64", "writev", "ftruncate", "fallocate") and path:
+            dirty.add(path)
+        elif name == "sendfile" and path:
+            dirty.add(path)
+        elif name in ("fsync", "fdatasync") and path:
+            dirty.discard(path)
+        elif name == "syncfs":
+            dirty.clear()
+        elif name.startswith("rename"):
+            names = quoted.findall(line)
+            if len(names) >= 2:
+                old, new = names[0], names[1]
+                for p in list(dirty):
+                    if p == old or p.startswith(old + "/"):
+                        dirty.discard(p)
+                        dirty.add(new + p[len(old):])
+        elif name.startswith("unlink"):
+            names = quoted.findall(line)
+            for n in names[:1]:
+                dirty = {p for p in dirty if not (p == n or p.endswith("/" + n))}
+    return dirty
+
+
+def power_cuts(check, machine, rig, v2, every):
+    """A cut at the kill points: the kill, then what was not flushed cut to nothing;
+    the next start must leave version 1 or 2 whole."""
+    rig.restore()
+    log = os.path.join(machine.root, "count.log")
+    strace_run(machine, [rig.updater, "/HIDE"], ["-y", "-e", "trace=" + CHANGES, "-o", log])
+    points = worker_changes(open(log, errors="replace").read(), machine.prefix)
+    picked = chosen(points, every) if every else list(range(0, len(points), max(1, len(points) // 12)))[1:]
+    versions = {1: 0, 2: 0}
+    trace = os.path.join(machine.root, "cut.log")
+    for i in picked:
+        name, n = points[i]
+        what = "power cut %d of %d at %s #%d" % (i + 1, len(points), name, n)
+        rig.restore()
+        strace_run(machine, [rig.updater, "/HIDE"],
+                   ["-y", "-s", "4096", "-o", trace, "-e", "trace=%s,%s,%s,mkdir,mkdirat,rmdir" % (WRITES, FLUSHES, NAMES),
+                    "-e", "inject=%s:signal=KILL:when=%d" % (name, n)])
+        for path in unflushed(open(trace, errors="replace").read()):
+            if os.path.isfile(path) and not os.path.islink(path):
+                os.truncate(path, 0)
+        next_start(check, what, machine, rig, v2, versions)
+    print("power cuts: %d points of %d, version 1 after %d, version 2 after %d" %
+          (len(picked), len(points), versions[1], versions[2]))
+
+
+def tree_differences(got, want):
+    """The names whose content differs, for a message of a readable size."""
+    return sorted(k for k in set(got) | set(want) if got.get(k) != want.get(k))[:8]
+
+
+def log_text(machine):
+    path = os.path.join(machine.temp_dir(), "ORBAXLiveUpdate.log")
+    return open(path, errors="replace").read() if os.path.exists(path) else ""
+
+
+def without_work(machine):
+    return {k: v for k, v in folder_tree(machine).items() if not k.startswith(WORK + "/")}
+
+
+def worker_calls(log, marker):
+    """The calls of the thread whose write holds marker, each with its number among
+    that thread's calls of its kind, and the index of that write among them."""
+    line_re = re.compile(r"^(\d+)\s+(\w+)\((.*)$")
+    calls, counts, worker = {}, {}, None
+    for line in log.splitlines():
+        m = line_re.match(line)
+        if not m:
+            continue
+        tid, name, rest = m.groups()
+        counts[(tid, name)] = counts.get((tid, name), 0) + 1
+        calls.setdefault(tid, []).append((name, counts[(tid, name)], rest))
+        if worker is None and marker in rest:
+            worker = (tid, len(calls[tid]) - 1)
+    return (calls[worker[0]], worker[1]) if worker else ([], 0)
+
+
+def kill_at(machine, rig, name, n):
+    rig.restore()
+    return strace_run(machine, [rig.updater, "/HIDE"],
+                      ["-o", "/dev/null", "-e", "trace=" + name, "-e", "inject=%s:signal=KILL:when=%d" % (name, n)])
+
+
+def middle_rename(machine, rig):
+    """A kill point of the copy step with half the originals moved aside."""
+    rig.restore()
+    log = os.path.join(machine.root, "renames.log")
+    strace_run(machine, [rig.updater, "/HIDE"], ["-y", "-e", "trace=" + CHANGES, "-o", log])
+    points = [p for p in worker_changes(open(log, errors="replace").read(), machine.prefix) if p[0] == "renameat2"]
+    return points[len(points) // 3]
+
+
+def durability(check, machine, rig, v2):
+    """Nothing is committed that is not on the disk, and a journal that cannot be
+    read never costs the originals."""
+    # A disk whose flush fails at the commit: the update is undone, status 6.
+    rig.restore()
+    trace = os.path.join(machine.root, "flushes.log")
+    strace_run(machine, [rig.updater, "/HIDE"],
+               ["-y", "-s", "64", "-e", "trace=fsync,write,syncfs", "-e", "inject=syncfs:error=ENOSYS", "-o", trace])
+    calls, commit = worker_calls(open(trace, errors="replace").read(), "Step commit: start")
+    flushes = [(n, rest) for name, n, rest in calls[commit:] if name == "fsync"]
+    hives = [n for n, rest in flushes if rest.startswith("%s>" % machine.prefix) or "<%s>" % machine.prefix in rest]
+    placed = [n for n, rest in flushes if machine.host(FOLDER) in rest and "/" + WORK + "/" not in rest]
+    cases = [("the volume's flush fails", ["-e", "inject=syncfs:error=EIO"])]
+    if hives and placed:
+        cases += [("the registry's flush fails", ["-e", "inject=syncfs:error=ENOSYS", "-e",
+                                                   "inject=fsync:error=EIO:when=%d" % hives[0]]),
+                  ("a new file's flush fails", ["-e", "inject=syncfs:error=ENOSYS", "-e",
+                                                 "inject=fsync:error=EIO:when=%d" % placed[len(placed) // 2]])]
+    check.true("the commit flushes files one by one where the volume cannot be (%d)" % len(placed), len(placed) > 100)
+    for what, inject in cases:
+        rig.restore()
+        r = strace_run(machine, [rig.updater, "/HIDE"], ["-o", "/dev/null"] + inject)
+        check.equal("%s: exit status" % what, r.returncode, 6)
+        check.true("%s: the system's message in the log" % what,
+                   "I/O device error" in log_text(machine))
+        check.equal("%s: the folder is version 1" % what, check_whole(check, what, machine, rig, v2), 1)
+
+    # A journal that cannot be read: the originals go back, the folder stays.
+    point = middle_rename(machine, rig)
+    for how in ("emptied", "overwritten", "a byte flipped in the middle"):
+        what = "a journal %s after a kill" % how
+        kill_at(machine, rig, *point)
+        journal = os.path.join(machine.host(FOLDER), WORK, "journal")
+        data = bytearray(open(journal, "rb").read())
+        if how == "emptied":
+            data = b""
+        elif how == "overwritten":
+            data = bytearray(os.urandom(len(data)))
+        else:
+            lines = data.split(b"\n")
+            middle = sum(len(line) + 1 for line in lines[:len(lines) // 2]) + 3
+            data[middle] ^= 0x20
+        open(journal, "wb").write(bytes(data))
+        for start in ("the next start", "a start after it"):
+            r = machine.run(rig.recoverer, ["/HIDE"])
+            check.equal("%s: %s" % (what, start), r.returncode, 8)
+            # Every file of version 1 as it was; what the update added stays, as
+            # only the journal named it.
+            got = without_work(machine)
+            check.equal("%s: %s leaves version 1's files" % (what, start),
+                        tree_differences({k: got.get(k) for k in rig.v1}, rig.v1), [])
+            check.true("%s: %s keeps the journal's folder" % (what, start),
+                       os.path.isdir(os.path.join(machine.host(FOLDER), WORK)))
+        check.true("%s: named in the log" % what, "journal of an interrupted update is damaged" in log_text(machine))
+
+    # The RunOnce entry gone (a cleaner, a lost write): the installed folder is looked at.
+    kill_at(machine, rig, *point)
+    user_reg = os.path.join(machine.prefix, "user.reg")
+    text = open(user_reg, encoding="latin-1").read()
+    open(user_reg, "w", encoding="latin-1").write(
+        "".join(line for line in text.splitlines(True) if RECOVER_VALUE not in line))
+    r = machine.run(rig.recoverer, ["/HIDE"])
+    check.equal("the RunOnce entry deleted after a kill: the next start", r.returncode, 3)
+    check_whole(check, "the RunOnce entry deleted after a kill", machine, rig, v2)
+
+    # An installation that cannot be written: recovery says so and tries again.
+    if os.geteuid() != 0 or not shutil.which("unshare"):
+        print("a read-only installation: skipped (needs root for a mount namespace)")
+        return
+    kill_at(machine, rig, *point)
+    host = machine.host(FOLDER)
+    script = 'mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" && exec "$2" /HIDE'
+    r = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", host, rig.recoverer], env=machine.env,
+                       capture_output=True, timeout=300)
+    check.equal("a read-only installation: exit status", r.returncode, 6)
+    check.true("a read-only installation: the log names the folder and why",
+               "Recovery: " in log_text(machine) and "The media is write protected." in log_text(machine))
+    r = machine.run(rig.recoverer, ["/HIDE"])
+    check.equal("a read-only installation, writable again: the next start", r.returncode, 3)
+    check_whole(check, "a read-only installation, writable again", machine, rig, v2)
 
 
 def faults(check, machine, rig, v2, v2_package):
@@ -260,6 +475,26 @@ def faults(check, machine, rig, v2, v2_package):
     check.equal("after two updaters at once: the folder", folder_tree(machine), v2)
     if machine.target != "linux":
         return
+
+    # Another account's run folder in a shared TEMP, holding a link to this user's
+    # files (as root; else a link of the same user's): a start never follows it.
+    rig.restore()
+    victim = os.path.join(machine.root, "victim")
+    os.makedirs(victim, exist_ok=True)
+    open(os.path.join(victim, "secret.txt"), "w").write("mine")
+    planted = os.path.join(machine.tmp, "ORBAXLU-{%s}" % str(uuid.uuid4()).upper())
+    os.mkdir(planted)
+    os.symlink(victim, os.path.join(planted, "link"))
+    other = os.geteuid() == 0
+    if other:
+        os.chown(os.path.join(planted, "link"), 65534, 65534, follow_symlinks=False)
+        os.chown(planted, 65534, 65534)
+    r = machine.run(rig.recoverer, ["/HIDE"])
+    check.equal("a link planted in TEMP: the start", r.returncode, 3)
+    check.equal("a link planted in TEMP: what it leads to", os.listdir(victim), ["secret.txt"])
+    check.equal("a link planted in TEMP: another account's folder stays, this user's goes",
+                os.path.isdir(planted), other)
+    shutil.rmtree(planted, ignore_errors=True)
 
     # A disk that fills in the copy step: the installation on a small volume of its
     # own, TEMP elsewhere, version 2 larger than what is left there.
@@ -297,18 +532,22 @@ def windows_kills(check, machine, rig, v2):
     """Kills of the Windows program when the copy step has moved some originals
     aside, then a start."""
     work = os.path.join(machine.host(FOLDER), WORK)
+
+    def aside_count():
+        """The originals moved aside so far, each under its own path."""
+        kept = os.path.join(work, "o-1")
+        return sum(len(files) for _, _, files in os.walk(kept)) if os.path.isdir(kept) else 0
+
     for fraction in (0.0, 0.5):
         what = "Windows, killed after %d%% of the originals" % (fraction * 100)
         rig.install_v1()
         originals = len([n for n in rig.v1 if not n.startswith("kestrova")])
         proc = subprocess.Popen(machine.command(rig.updater, ["/HIDE"]), env=machine.env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        moved = e2e.wait_until(lambda: os.path.isdir(os.path.join(work, "o")) and
-                               len(os.listdir(os.path.join(work, "o"))) >= max(1, int(originals * fraction)),
-                               120, 0.01)
+        moved = e2e.wait_until(lambda: aside_count() >= max(1, int(originals * fraction)), 120, 0.01)
         killed = e2e.kill_processes(os.path.basename(rig.updater))
         proc.wait(timeout=60)
-        aside = len(os.listdir(os.path.join(work, "o"))) if os.path.isdir(os.path.join(work, "o")) else 0
+        aside = aside_count()
         print("%s: %d of %d originals aside when killed" % (what, aside, originals))
         check.true("%s: killed in the copy step" % what, moved and killed)
         entry = recover_entry(machine)
@@ -322,9 +561,26 @@ def windows_kills(check, machine, rig, v2):
         check.equal("%s: what TEMP holds of the updater" % what, updater_leftovers(machine), [])
 
 
+def windows_planted_link(check, machine, rig):
+    """A link in a run folder of TEMP (a link of the host's, which Wine shows as a
+    reparse point, as Windows shows a junction): a start never enters it. (Wine
+    removes no link of the host's, so the folder may stay.)"""
+    victim = os.path.join(machine.root, "victim")
+    os.makedirs(victim, exist_ok=True)
+    open(os.path.join(victim, "secret.txt"), "w").write("mine")
+    planted = os.path.join(machine.temp_dir(), "ORBAXLU-{%s}" % str(uuid.uuid4()).upper())
+    os.mkdir(planted)
+    os.symlink(victim, os.path.join(planted, "link"))
+    status, _, _ = run_hidden(machine, rig.recoverer)
+    check.equal("Windows, a link in a run folder of TEMP: the start", status, 3)
+    check.equal("Windows, a link in a run folder of TEMP: what it leads to", os.listdir(victim), ["secret.txt"])
+    shutil.rmtree(planted, ignore_errors=True)
+
+
 def main():
     build, target = sys.argv[1], sys.argv[2]
     every = "--all" in sys.argv[3:]
+    cuts_only = "--power-cuts" in sys.argv[3:]
     if target == "linux" and not shutil.which("strace"):
         print("skipped: strace is not installed")
         sys.exit(77)
@@ -338,15 +594,21 @@ def main():
         with e2e.PackageServer(v2_package) as server:
             rig = Rig(machine, server, package(machine, 1, small))
             v2 = expected_v2(rig, v2_package)
-            if target == "linux":
+            if target == "linux" and cuts_only:
+                power_cuts(check, machine, rig, v2, every)
+            elif target == "linux":
                 kill_points(check, machine, rig, v2, every, False)
                 if os.geteuid() == 0 and shutil.which("unshare"):
                     kill_points(check, machine, rig, v2, every, True)
                 else:
                     print("TEMP on a volume of its own: skipped (needs root for a mount namespace)")
+                power_cuts(check, machine, rig, v2, False)
+                durability(check, machine, rig, v2)
+                faults(check, machine, rig, v2, v2_package)
             else:
                 windows_kills(check, machine, rig, v2)
-            faults(check, machine, rig, v2, v2_package)
+                windows_planted_link(check, machine, rig)
+                faults(check, machine, rig, v2, v2_package)
     finally:
         machine.close()
     check.finish()

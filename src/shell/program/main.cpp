@@ -7,8 +7,8 @@
 #include "base/log.h"
 #include "base/text.h"
 #include "engine/steps.h"
-#include "platform/log_file.h"
 #include "platform/locks.h"
+#include "platform/log_file.h"
 #include "platform/system.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
@@ -63,6 +63,19 @@ int LockRefused(uint32_t code) {
   return engine::kExitCannotWrite;
 }
 
+// An update left in doubt that recovery could not make whole: a visible run says
+// so in a box; every run ends with the recovery's status.
+int RecoveryRefused(const engine::TRecovery& recovery) {
+  if (!TLiveUpdate::HasSwitch("/HIDE")) {
+    TFileXML texts;
+    texts.SetLanguage(text::UpperCase(defaults::DefaultLanguage()));
+    texts.LoadTexts("KVI_XMLFile");
+    const bool busy = recovery.Outcome == engine::TRecovery::Busy;
+    ReportStartupFailure(texts.S_FormCaption, busy ? texts.S_AlreadyRunning : texts.S_UpdateInDoubt, recovery.Failures);
+  }
+  return engine::RecoveryStatus(recovery);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,11 +90,14 @@ int main(int argc, char** argv) {
   }
   // An update that a kill or a crash left in doubt is made whole before anything
   // else, in every mode; /RECOVER (the logon's entry) does only that.
-  const std::string unrecovered = engine::RecoverAtStart(engine::TStepDefaults::FromBuild());
-  if (TLiveUpdate::HasSwitch(engine::kRecoverSwitch)) {
-    const std::string named = engine::RecoverJournal(TLiveUpdate::GetSwitchValue(engine::kRecoverSwitch));
-    return Ended(unrecovered.empty() && named.empty() ? 0 : 1);
-  }
+  const engine::TStepDefaults defaults = engine::TStepDefaults::FromBuild();
+  engine::TRecovery recovery = engine::RecoverAtStart(defaults);
+  if (TLiveUpdate::HasSwitch(engine::kRecoverSwitch) && recovery.IsWhole())
+    recovery = engine::RecoverJournal(TLiveUpdate::GetSwitchValue(engine::kRecoverSwitch), defaults.Names);
+  if (!recovery.IsWhole()) logging::Log("Recovery: " + recovery.Failures);
+  if (TLiveUpdate::HasSwitch(engine::kRecoverSwitch)) return Ended(engine::RecoveryStatus(recovery));
+  // Nothing is installed over an update in doubt; an uninstallation may go on.
+  if (!recovery.IsWhole() && !TLiveUpdate::HasSwitch("/uninstall")) return Ended(RecoveryRefused(recovery));
   // The files an uninstallation left for the next start of Windows: where the
   // system is emulated, nothing else would ever delete them.
   engine::RunPendingDeletes();

@@ -197,8 +197,11 @@ TEST_F(StepTest, CopyThatDoesNotCompleteLeavesTheFolderAsItWas) {
 // end; recovering twice is recovering once. After COMMIT the update stays.
 TEST_F(StepTest, RecoveryUndoesWhatAKillLeftAtAnyPoint) {
   const std::string key = "Software\\ORBAX\\JournalTest";
-  const std::vector<install::TRegValueName> values = {{platform::HKEY_CURRENT_USER_ID, key, "Files"},
-                                                      {platform::HKEY_CURRENT_USER_ID, key, "Absent"}};
+  install::TProductNames names = defaults.Names;
+  names.ProductRegistryKey = "HKEY_CURRENT_USER\\" + key;
+  // Values an update of these names changes: the product key's.
+  const std::vector<install::TRegValueName> values = {{platform::HKEY_CURRENT_USER_ID, key, "Version"},
+                                                      {platform::HKEY_CURRENT_USER_ID, key, "UserName"}};
   auto setValue = [&](const std::string& name, const std::string& data) {
     platform::TRegKey k;
     ASSERT_TRUE(k.Open(platform::HKEY_CURRENT_USER_ID, key, true, false));
@@ -214,12 +217,11 @@ TEST_F(StepTest, RecoveryUndoesWhatAKillLeftAtAnyPoint) {
     SCOPED_TRACE(made);
     NewInstallFolder("kill" + std::to_string(made));
     MakeFile(Installed("old.txt"), "v1");
-    setValue("Files", "v1 record");
+    setValue("Version", "1.0");
     settings.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
     const std::string work = Installed(engine::kJournalFolderName);
     {
-      auto journal = engine::TUpdateJournal::Begin(
-          {settings.InstallFolder, settings.RunFolder, "Kestrova", "ORBAXLiveUpdate.exe", values});
+      auto journal = engine::TUpdateJournal::Begin({settings.InstallFolder, settings.RunFolder, names, values});
       journal->NoteFolder(Installed("sub"));
       const std::string backup = journal->NoteReplace(Installed("old.txt"));
       journal->NoteAdd(Installed("sub\\new.txt"));
@@ -229,8 +231,8 @@ TEST_F(StepTest, RecoveryUndoesWhatAKillLeftAtAnyPoint) {
           [&] { ASSERT_TRUE(platform::RenameFile(Installed("old.txt"), backup)); },
           [&] { MakeFile(Installed("old.txt"), "v2"); },
           [&] { MakeFile(Installed("sub\\new.txt"), "v2"); },
-          [&] { setValue("Files", "v2 record"); },
-          [&] { setValue("Absent", "there now"); },
+          [&] { setValue("Version", "2.0"); },
+          [&] { setValue("UserName", "there now"); },
       };
       for (int i = 0; i < std::min(made, kChanges); ++i) changes[i]();
       if (made > kChanges) {
@@ -243,24 +245,24 @@ TEST_F(StepTest, RecoveryUndoesWhatAKillLeftAtAnyPoint) {
       platform::TRegKey runOnce;
       platform::TRegValue command;
       ASSERT_TRUE(runOnce.Open(platform::HKEY_CURRENT_USER_ID, install::kRunOnceKey, false, true) &&
-                  runOnce.GetValue(engine::RecoverValueName("Kestrova"), command));
+                  runOnce.GetValue(engine::RecoverValueName(names.ApplicationName), command));
       EXPECT_EQ(engine::RecoveredFolder(command.Data), work);
       platform::TFileStream file(work + "\\journal", platform::TFileMode::OpenReadWrite);
       file.Seek(0, TSeekOrigin::soEnd);
       file.Write("ADD\tsub\\new", 11);
     }
-    EXPECT_EQ(engine::RecoverJournal(work), "");
-    EXPECT_EQ(engine::RecoverJournal(work), "");
+    EXPECT_EQ(engine::RecoverJournal(work, names).Failures, "");
+    EXPECT_EQ(engine::RecoverJournal(work, names).Failures, "");
     const bool forward = made > kChanges;
     const std::vector<std::string> v1{"old.txt"}, v2{"sub\\", "old.txt"};
     EXPECT_EQ(platform::ListDir(settings.InstallFolder), forward ? v2 : v1);
     EXPECT_EQ(testsupport::ReadFileText(Installed("old.txt")), forward ? "v2" : "v1");
-    EXPECT_EQ(value("Files"), forward ? "v2 record" : "v1 record");
-    EXPECT_EQ(value("Absent"), forward ? "there now" : "(none)");
+    EXPECT_EQ(value("Version"), forward ? "2.0" : "1.0");
+    EXPECT_EQ(value("UserName"), forward ? "there now" : "(none)");
     platform::TRegKey runOnce;
     EXPECT_FALSE(runOnce.Open(platform::HKEY_CURRENT_USER_ID, install::kRunOnceKey, false, true) &&
-                 runOnce.HasValue(engine::RecoverValueName("Kestrova")));
-    EXPECT_FALSE(platform::FileExists(settings.RunFolder + "\\ORBAXLiveUpdate.exe"));  // the recovery copy went
+                 runOnce.HasValue(engine::RecoverValueName(names.ApplicationName)));
+    EXPECT_FALSE(platform::FileExists(settings.RunFolder + "\\" + names.UpdaterFileName));  // the recovery copy went
     EXPECT_TRUE(platform::RemoveDir(settings.RunFolder));
     platform::RegDeleteKeyTree(platform::HKEY_CURRENT_USER_ID, key);
   }

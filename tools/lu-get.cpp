@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
   std::string error;
   bool failed = false;
   bool created = false;
+  bool complete = false;
   int status = engine::kExitDownloadFailed;
   {
     TStallWatch watch(client, stallSeconds);
@@ -162,14 +163,14 @@ int main(int argc, char** argv) {
         // The device itself cannot be presized or cut, and must never be removed
         // after a failure: a sink that keeps nothing stands in for it.
         net::TCappedTextStream out(0);
-        client.Get(url, out);
+        complete = client.Get(url, out).Complete;
       } else {
         status = engine::kExitCannotWrite;
         platform::TFileStream out(file, platform::TFileMode::CreateExclusive);
         created = true;
         status = engine::kExitDownloadFailed;
         try {
-          net::DownloadWithRetries(client, url, out, options);
+          complete = net::DownloadWithRetries(client, url, out, options).Complete;
         } catch (const EStreamError&) {
           status = engine::kExitCannotWrite;
           throw;
@@ -196,7 +197,7 @@ int main(int argc, char** argv) {
   progress.Show(position, max, true);
   progress.Finish();
   // As the updater judges it (an answer without length always passes).
-  if (error.empty() && !engine::TransferComplete(position, max))
+  if (error.empty() && !complete)
     error = "Incomplete download: " + std::to_string(position) + " of " + std::to_string(max) + " bytes.";
   if (!error.empty() || failed) {
     // An error whose text is empty still fails the run.

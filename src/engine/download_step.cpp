@@ -18,25 +18,16 @@ namespace engine {
 
 namespace {
 
-// One transfer of the client: the window's stall check watches it, and the
-// client's size limits hold for it alone; both end with it, however it ends.
+// One transfer of the client: the window's stall check watches it until it
+// ends, however it ends.
 class TTransfer {
  public:
-  TTransfer(net::THTTPClient& http, TTransferWatch& watch, int64_t max = -1, int64_t expected = -1)
-      : http_(http), watch_(watch) {
-    http_.MaxBodySize = max;
-    http_.ExpectedBodySize = expected;
-    watch_.Started(http_);
-  }
-  ~TTransfer() {
-    watch_.Ended();
-    http_.MaxBodySize = http_.ExpectedBodySize = -1;
-  }
+  TTransfer(net::THTTPClient& http, TTransferWatch& watch) : watch_(watch) { watch_.Started(http); }
+  ~TTransfer() { watch_.Ended(); }
   TTransfer(const TTransfer&) = delete;
   TTransfer& operator=(const TTransfer&) = delete;
 
  private:
-  net::THTTPClient& http_;
   TTransferWatch& watch_;
 };
 
@@ -88,7 +79,7 @@ net::TReleaseStatement CheckedStatement(TStepContext& run, net::THTTPClient& htt
   try {
     std::string text;
     {
-      TTransfer transfer(http, watch);  // FetchStatement sets its own size limit
+      TTransfer transfer(http, watch);
       text = net::FetchStatement(http, run.Settings.DownloadURL);
     }
     net::TReleaseStatement statement = net::VerifyStatement(text, policy.Keys, run.Defaults.Names.ApplicationName);
@@ -105,9 +96,6 @@ net::TReleaseStatement CheckedStatement(TStepContext& run, net::THTTPClient& htt
 }
 
 }  // namespace
-
-// The bar clamps at its maximum, so more bytes than announced count as complete.
-bool TransferComplete(int64_t counted, int64_t announced) { return counted >= announced; }
 
 bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
               std::unique_ptr<platform::TFileStream>& package) {
@@ -171,25 +159,27 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
     }
     writes = std::make_unique<TLocalWrites>(*package);
     // A line that fails midway goes on where it stopped; the bar goes on with it.
+    // A body of any other length than the statement's fails in the client,
+    // before a byte too many is written.
+    if (statement) options.ExpectedSize = statement->Size;
+    options.MaxBodySize = policy.MaxPackageSize;
+    std::optional<net::THashingStream> hashing;
+    if (statement) hashing.emplace(*writes);
+    net::TDownloadResult result;
+    {
+      TTransfer transfer(http, watch);
+      result =
+          net::DownloadWithRetries(http, s.DownloadURL, hashing ? static_cast<TStream&>(*hashing) : *writes, options);
+    }
+    if (!result.Complete) return fail(t.S_DownloadError, kExitDownloadFailed);
     if (statement) {
-      net::THashingStream hashing(*writes);
-      {
-        // A body of any other length fails in the client, before a byte too
-        // many is written.
-        TTransfer transfer(http, watch, -1, statement->Size);
-        net::DownloadWithRetries(http, s.DownloadURL, hashing, options);
-      }
       try {
-        hashing.Check(*statement);
+        hashing->Check(*statement);
       } catch (const net::ESignatureError& e) {
         return fail(t.S_BadSignature + "\r\n" + e.Message, kExitNotAuthentic);
       }
       s.PackageVersion = statement->Version;
-    } else {
-      TTransfer transfer(http, watch, policy.MaxPackageSize);
-      net::DownloadWithRetries(http, s.DownloadURL, *writes, options);
     }
-    if (!TransferComplete(progress.Position(), progress.Max())) return fail(t.S_DownloadError, kExitDownloadFailed);
     logging::Log("Download: the package holds " + std::to_string(package->Size()) + " bytes");
     return true;
   } catch (const TRefusal& r) {

@@ -206,9 +206,6 @@ extern const char* const kRunFolderPrefix;  // "ORBAXLU-"
 // of it is left.
 bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
               std::unique_ptr<platform::TFileStream>& package);
-// The download's rule of completeness: every announced byte counted (an answer
-// that announces no length is complete with whatever came).
-bool TransferComplete(int64_t counted, int64_t announced);
 
 // Extracts the package, read from the stream the download step left open, into a
 // new folder of the run's folder; the names go into Settings.ExtractedFiles.

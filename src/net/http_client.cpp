@@ -62,16 +62,17 @@ struct THTTPClient::Target {
   bool viaProxy = false;
   bool tls = false;  // https: TLS to the server, through a CONNECT tunnel when via a proxy
   std::string connectionKey;
+  std::string proxy;  // "HOST:port" of the proxy when via one
   // The request itself goes to the proxy (not through a tunnel).
   bool ProxyForm() const { return viaProxy && !tls; }
 };
 
 THTTPClient::THTTPClient() {
   work_.OnBegin = [this](TWorkMode m, int64_t n) {
-    if (OnWorkBegin) OnWorkBegin(this, m, n);
+    if (OnWorkBegin) OnWorkBegin(this, m, n > 0 ? progressBase_ + n : 0);
   };
   work_.OnWork = [this](TWorkMode m, int64_t n) {
-    if (OnWork) OnWork(this, m, n);
+    if (OnWork) OnWork(this, m, progressBase_ + n);
   };
   work_.OnEnd = [this](TWorkMode m) {
     if (OnWorkEnd) OnWorkEnd(this, m);
@@ -117,7 +118,7 @@ void THTTPClient::Disconnect() {
   proxyAuth_.ConnectionClosed();
 }
 
-THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
+THTTPClient::Target THTTPClient::Prepare(const std::string& url) const {
   for (char c : url)
     if (c == '\r' || c == '\n' || c == '\0') throw EURIException("Invalid character in address");
   Target t;
@@ -139,20 +140,11 @@ THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
   }
   const std::string host = AddressHost(t.uri.Host);
   t.hostHeader = t.port == 80 ? host : host + ":" + std::to_string(t.port);
-  Request.Host = t.hostHeader;
-  if (!t.uri.Username.empty()) {
-    Request.Username = t.uri.Username;
-    Request.Password = t.uri.Password;
-  }
 
   t.tls = t.scheme == "https";
   t.viaProxy = !ProxyParams.ProxyServer().empty();
-  const std::string proxy =
+  t.proxy =
       t.viaProxy ? text::UpperCase(ProxyParams.ProxyServer()) + ":" + std::to_string(ProxyParams.ProxyPort()) : "";
-  if (proxy != authProxy_) {
-    proxyAuth_.Reset();
-    authProxy_ = proxy;
-  }
   if (!t.viaProxy) {
     t.connectHost = t.uri.Host;
     t.connectPort = t.port;
@@ -170,11 +162,11 @@ THTTPClient::Target THTTPClient::Prepare(const std::string& url) {
   // TLS the server at its end.
   t.connectionKey = text::UpperCase(t.connectHost) + ":" + std::to_string(t.connectPort);
   if (t.tls) t.connectionKey += " TLS " + text::UpperCase(t.uri.Host) + ":" + std::to_string(t.port);
-  if (Connected() && t.connectionKey != connectionKey_) Disconnect();
   return t;
 }
 
-std::string THTTPClient::RequestText(const Target& t, const std::string& proxyAuthorization) {
+std::string THTTPClient::RequestText(const Target& t, const TGetOptions& options,
+                                     const std::string& proxyAuthorization) const {
   const THTTPRequest& r = Request;
   bool v10 = ProtocolVersion == THTTPProtocolVersion::pv1_0;
   std::string out = "GET " + t.requestTarget + (v10 ? " HTTP/1.0" : " HTTP/1.1") + "\r\n";
@@ -193,8 +185,9 @@ std::string THTTPClient::RequestText(const Target& t, const std::string& proxyAu
   AddLine(out, "Expires", r.Expires);
   AddLine(out, "Pragma", r.Pragma);
   out += r.CustomHeaders.Text();
+  AddLine(out, "If-Range", options.IfRange);
   AddLine(out, "Proxy-Connection", proxyConnection);
-  AddLine(out, "Host", r.Host);
+  AddLine(out, "Host", t.hostHeader);
   AddLine(out, "Accept", r.Accept);
   AddLine(out, "Accept-Charset", r.AcceptCharset);
   AddLine(out, "Accept-Encoding", r.AcceptEncoding);
@@ -203,9 +196,12 @@ std::string THTTPClient::RequestText(const Target& t, const std::string& proxyAu
   AddLine(out, "Referer", r.Referer);
   AddLine(out, "User-Agent", r.UserAgent);
   AddLine(out, "If-Modified-Since", r.IfModifiedSince);
-  AddLine(out, "Range", r.Range);
-  if (r.BasicAuthentication && !r.Username.empty())
-    AddLine(out, "Authorization", "Basic " + Base64Encode(r.Username + ":" + r.Password));
+  AddLine(out, "Range", options.Range);
+  const bool ownCredentials = !options.Username.empty();
+  const std::string& user = ownCredentials ? options.Username : t.uri.Username;
+  if (options.BasicAuthentication && !user.empty())
+    AddLine(out, "Authorization",
+            "Basic " + Base64Encode(user + ":" + (ownCredentials ? options.Password : t.uri.Password)));
   // Never through a tunnel: the server at its end is not the proxy.
   if (t.ProxyForm()) AddLine(out, "Proxy-Authorization", proxyAuthorization);
   if (AllowCookies) AddLine(out, "Cookie", cookies_.CookieHeader(t.uri.Host, t.uri.Path + t.uri.Document));
@@ -213,8 +209,9 @@ std::string THTTPClient::RequestText(const Target& t, const std::string& proxyAu
   return out;
 }
 
-std::string THTTPClient::BuildRequest(const std::string& url) {
-  return RequestText(Prepare(url), ProxyAuthorization());
+std::string THTTPClient::BuildRequest(const std::string& url, const TGetOptions& options) const {
+  const Target t = Prepare(url);
+  return RequestText(t, options, t.ProxyForm() ? ProxyAuthorization() : "");
 }
 
 std::string THTTPClient::ProxyAuthorization() const {
@@ -253,7 +250,7 @@ void THTTPClient::AuthenticationAccepted() {
   proxyAuth_.Accepted();
 }
 
-bool THTTPClient::KeepsConnection(const THTTPResponse& answer) const {
+bool THTTPClient::AnswerKeepsConnectionOpen(const THTTPResponse& answer) const {
   const std::string conn = text::Trim(answer.Connection), proxyConn = text::Trim(answer.ProxyConnection);
   if (ProtocolVersion == THTTPProtocolVersion::pv1_1)
     return !text::SameText(conn, "CLOSE") && !text::SameText(proxyConn, "CLOSE");
@@ -268,6 +265,11 @@ void THTTPClient::Send(const std::string& data) {
 }
 
 bool THTTPClient::ConnectTo(const Target& t) {
+  if (t.proxy != authProxy_) {
+    proxyAuth_.Reset();
+    authProxy_ = t.proxy;
+  }
+  if (Connected() && t.connectionKey != connectionKey_) Disconnect();
   // A kept connection the server has closed meanwhile is not worth a request.
   if (Connected() && ((in_ && in_->ClosedGracefully()) || socket_.PeerClosed())) Disconnect();
   if (Connected()) return true;
@@ -363,12 +365,12 @@ void THTTPClient::OpenTunnel(const Target& t) {
       if (in.Buffered() > 0) throw EHTTPInvalidResponse("The proxy sent data into the tunnel before the server.");
       return;
     }
-    const bool again = answer.ResponseCode == 407 && Authenticate(answer, KeepsConnection(answer), legs);
+    const bool again = answer.ResponseCode == 407 && Authenticate(answer, AnswerKeepsConnectionOpen(answer), legs);
     std::string body;
     TWorkCounter quiet;  // the proxy's refusal is no part of the download
     ReadRefusedBody(in, answer, quiet, body);
     if (!again) throw EHTTPProtocolException(answer.ResponseText, answer.ResponseCode, body);
-    if (!KeepsConnection(answer) || in.ClosedGracefully() || in.Buffered() > 0 || !socket_.IsOpen()) {
+    if (!AnswerKeepsConnectionOpen(answer) || in.ClosedGracefully() || in.Buffered() > 0 || !socket_.IsOpen()) {
       // The next round on a new connection to the same proxy.
       socket_.Close();
       proxyAuth_.ConnectionClosed();
@@ -378,22 +380,22 @@ void THTTPClient::OpenTunnel(const Target& t) {
   }
 }
 
-bool THTTPClient::KeepConnection() const {
+bool THTTPClient::ConnectionReusable() const {
   if (!socket_.IsOpen() || !in_ || in_->ClosedGracefully()) return false;
   // Bytes beyond the answer would be read as the next answer's start.
   if (in_->Buffered() > 0) return false;
   return Response.KeepAlive;
 }
 
-TBodyOptions THTTPClient::BodyOptions(bool withSizeLimits) const {
+TBodyOptions THTTPClient::BodyOptions(const TGetOptions* limits) const {
   TBodyOptions o;
   o.recvBufferSize = RecvBufferSize > 0 ? static_cast<size_t>(RecvBufferSize) : 1;
   o.maxLineLength = MaxLineLength > 0 ? static_cast<size_t>(MaxLineLength) : 0;
-  if (withSizeLimits && ExpectedBodySize >= 0) {
-    o.maxSize = ExpectedBodySize;
+  if (limits && limits->ExpectedSize >= 0) {
+    o.maxSize = limits->ExpectedSize;
     o.exactSize = true;
-  } else if (withSizeLimits) {
-    o.maxSize = MaxBodySize < 0 ? -1 : MaxBodySize;
+  } else if (limits) {
+    o.maxSize = limits->MaxBodySize < 0 ? -1 : limits->MaxBodySize;
   }
   return o;
 }
@@ -420,8 +422,10 @@ void THTTPClient::ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer,
   body = sink.Text();
 }
 
-THTTPClient::TAnswer THTTPClient::ReadAnswer(const Target& t, TStream& dest, std::string& location, int legs) {
+THTTPClient::TAnswer THTTPClient::ReadAnswer(const Target& t, TStream& dest, const TGetOptions& options,
+                                             std::string& location, int legs, TGetResult& result) {
   size_t maxLine = BodyOptions().maxLineLength;
+  progressBase_ = 0;
   in_->SetTimeout(ReadTimeout);
   do {
     ReadResponseHead(*in_, Response, maxLine);
@@ -436,7 +440,7 @@ THTTPClient::TAnswer THTTPClient::ReadAnswer(const Target& t, TStream& dest, std
       for (const auto& v : Response.RawHeaders.AllValues(name))
         cookies_.Add(v, t.uri.Host, t.uri.Path + t.uri.Document);
   }
-  Response.KeepAlive = KeepsConnection(Response);
+  Response.KeepAlive = AnswerKeepsConnectionOpen(Response);
 
   int32_t code = Response.ResponseCode;
   // Our proxy's own question; through a tunnel a 407 would come from the server.
@@ -450,32 +454,39 @@ THTTPClient::TAnswer THTTPClient::ReadAnswer(const Target& t, TStream& dest, std
   bool success = code >= 200 && code <= 299;
   if (redirect || !success) {
     std::string body;
-    ReadRefusedBody(*in_, Response, work_, body);
+    TWorkCounter quiet;
+    ReadRefusedBody(*in_, Response, options.RefusalProgress ? work_ : quiet, body);
     if (redirect && HandleRedirects && !Response.Location.empty()) {
       location = Response.Location;
       return TAnswer::Redirect;
     }
     throw EHTTPProtocolException(Response.ResponseText, code, body);
   }
-  if (code == 204) return TAnswer::Done;
+  if (code == 204) {
+    result.Complete = true;
+    return TAnswer::Done;
+  }
   if (in_->ClosedGracefully() && in_->Buffered() == 0) throw ENetException();
-  if (OnHeadersAvailable) OnHeadersAvailable(this);
-  const int64_t before = dest.Position();
-  ReadResponseBody(*in_, Response, dest, work_, BodyOptions(true));
-  Log(text::IntToStr(dest.Position() - before) + " bytes received");
+  TGetOptions body = options;
+  if (options.OnHeaders) options.OnHeaders(Response, body);
+  progressBase_ = body.ProgressBase;
+  const TBodyResult read = ReadResponseBody(*in_, Response, dest, work_, BodyOptions(&body));
+  result.Bytes = read.Bytes;
+  result.Complete = read.Complete;
+  Log(text::IntToStr(read.Bytes) + " bytes received" + (read.Complete ? "" : ", fewer than announced"));
   return TAnswer::Done;
 }
 
-void THTTPClient::Get(const std::string& url, TStream& dest) {
+TGetResult THTTPClient::Get(const std::string& url, TStream& dest, const TGetOptions& options) {
   try {
-    GetOnce(url, dest);
+    return GetOnce(url, dest, options);
   } catch (const Exception& e) {
     Log("failed: " + text::StringReplace(e.Message, "\r\n", " "));
     throw;
   }
 }
 
-void THTTPClient::GetOnce(const std::string& url, TStream& dest) {
+TGetResult THTTPClient::GetOnce(const std::string& url, TStream& dest, const TGetOptions& options) {
   socket_.WatchRate(MinimumRate, RateWindow);
   std::string current = url;
   bool retried = false;
@@ -484,6 +495,7 @@ void THTTPClient::GetOnce(const std::string& url, TStream& dest) {
     bool reused = ConnectAlong(current, t);
     std::string location;
     TAnswer answer = TAnswer::Done;
+    TGetResult result;
     try {
       for (int legs = 0;; ++legs) {
         statusSeen_ = false;
@@ -491,14 +503,14 @@ void THTTPClient::GetOnce(const std::string& url, TStream& dest) {
         const std::string proxyAuthorization = TakeProxyAuthorization();
         Log("GET " + LoggableUrl(current) + " " +
             Route(t.viaProxy ? AddressHost(t.connectHost) + ":" + std::to_string(t.connectPort) : ""));
-        Send(RequestText(t, t.ProxyForm() ? proxyAuthorization : ""));
-        answer = ReadAnswer(t, dest, location, legs);
+        Send(RequestText(t, options, t.ProxyForm() ? proxyAuthorization : ""));
+        answer = ReadAnswer(t, dest, options, location, legs, result);
         if (answer != TAnswer::Authenticate) {
           if (answering) AuthenticationAccepted();
           break;
         }
         // The next round goes over this connection while it stays open.
-        reused = KeepConnection();
+        reused = ConnectionReusable();
         if (!reused) {
           Disconnect();
           ConnectTo(t);
@@ -507,7 +519,7 @@ void THTTPClient::GetOnce(const std::string& url, TStream& dest) {
     } catch (const EHTTPProtocolException&) {
       // The refused answer was read whole: the connection is as good as after a
       // success.
-      if (!KeepConnection()) Disconnect();
+      if (!ConnectionReusable()) Disconnect();
       throw;
     } catch (const Exception& e) {
       // Anything else may leave unread bytes of the answer behind.
@@ -525,8 +537,8 @@ void THTTPClient::GetOnce(const std::string& url, TStream& dest) {
       Disconnect();
       throw;
     }
-    if (!KeepConnection()) Disconnect();
-    if (answer != TAnswer::Redirect) return;
+    if (!ConnectionReusable()) Disconnect();
+    if (answer != TAnswer::Redirect) return result;
     if (++redirects > RedirectMaximum) throw EHTTPProtocolException(Response.ResponseText, Response.ResponseCode, "");
     if (location.find("://") != std::string::npos) {
       current = location;

@@ -13,8 +13,8 @@
 // run's log (base/log.h); credentials never do.
 //
 // Get returns normally when the answer was 2xx and its body was read; a body cut
-// short by the server's close also returns normally (the last OnWork count then
-// stays below the OnWorkBegin value, for the caller to compare). Everything else
+// short by the server's close also returns normally, and its answer says so
+// (TGetResult::Complete). Everything else
 // raises one of the errors of net_errors.h, all derived from Exception:
 //   EHTTPProtocolException  not 2xx, a redirect, or any answer with Location; also
 //                           a proxy's answer other than 2xx to CONNECT (its status line)
@@ -26,7 +26,8 @@
 //   EHTTPInvalidResponse    framing that cannot be read safely
 //   ETransferAborted        Abort was called from another thread
 //   ETransferTooSlow        less than MinimumRate arrived over RateWindow
-//   EBodySizeError          a body beyond MaxBodySize, or not of ExpectedBodySize
+//   EBodySizeError          a body beyond the request's MaxBodySize, or not of its
+//                           ExpectedSize
 //   EConvertError           a malformed Content-Range
 //   and the destination stream's own errors.
 #pragma once
@@ -53,8 +54,6 @@
 
 namespace net {
 
-enum THTTPOption { hoInProcessAuth = 1, hoKeepOrigProtocol = 2, hoForceEncodeParams = 4 };
-
 class THTTPClient;
 using TWorkBeginEvent = std::function<void(THTTPClient* sender, TWorkMode mode, int64_t workCountMax)>;
 using TWorkEvent = std::function<void(THTTPClient* sender, TWorkMode mode, int64_t workCount)>;
@@ -70,7 +69,42 @@ struct TProxyCredentialRequest {
 using TProxyCredentialsEvent = std::function<bool(THTTPClient* sender, const TProxyCredentialRequest& request,
                                                   std::string& username, std::string& password)>;
 using TProxyResolveEvent = std::function<TProxyPlan(const std::string& url)>;
-using THeadersEvent = std::function<void(THTTPClient* sender)>;
+
+// What one Get asks for and may take; the client keeps none of it.
+struct TGetOptions {
+  // The exact size the body must have when known (a package whose size was
+  // published), -1 when not: a Content-Length other than it, a longer or a
+  // shorter body raise EBodySizeError. Takes the place of MaxBodySize when set.
+  int64_t ExpectedSize = -1;
+  // The most bytes the body may have, -1 for no limit: a larger Content-Length
+  // is refused before any byte of the body is read, a body that grows past it as
+  // it does so, and the destination is never sized beyond it.
+  int64_t MaxBodySize = -1;
+  // The Range value ("bytes=N-") and the If-Range validator sent with it; "" for none.
+  std::string Range, IfRange;
+  // Basic credentials for the server, sent when BasicAuthentication is set; the
+  // address's own "user:password@" when Username is empty.
+  bool BasicAuthentication = false;
+  std::string Username, Password;
+  // Added to the progress counts of the body (a resumed body goes on from there).
+  int64_t ProgressBase = 0;
+  // Whether the bodies of refused answers raise progress events.
+  bool RefusalProgress = true;
+  // Another attempt of the transfer the previous Get made: the rate rule goes
+  // on counting over both instead of starting afresh.
+  bool ContinuesTransfer = false;
+  // Raised when the head of a 2xx answer has been read, before any byte of its
+  // body: it may look at the answer and change the limits and ProgressBase of
+  // body (a copy of these options) for this body. An error it raises ends Get
+  // and closes the connection.
+  std::function<void(const THTTPResponse& answer, TGetOptions& body)> OnHeaders;
+};
+
+// What Get received of a 2xx answer's body.
+struct TGetResult {
+  int64_t Bytes = 0;      // written into the destination
+  bool Complete = false;  // every announced byte came (a body without a length: it ended)
+};
 
 // The proxy the client goes through; an empty server means a direct connection.
 class TProxyConnectionInfo {
@@ -102,10 +136,8 @@ struct THTTPRequest {
   std::string AcceptCharset, AcceptEncoding, AcceptLanguage;
   std::string CacheControl, Connection, ContentEncoding, ContentLanguage, ContentVersion;
   int64_t ContentLength = -1;  // not sent when negative
-  std::string Date, Expires, From, Host, IfModifiedSince, Pragma, ProxyConnection, Range, Referer;
+  std::string Date, Expires, From, IfModifiedSince, Pragma, ProxyConnection, Referer;
   THeaderList CustomHeaders;
-  bool BasicAuthentication = false;
-  std::string Username, Password;
 };
 
 class THTTPClient {
@@ -117,7 +149,7 @@ class THTTPClient {
 
   // Sends one GET for url and writes the body of a 2xx answer into dest at its
   // current position. See the top of this file for the outcomes.
-  void Get(const std::string& url, TStream& dest);
+  TGetResult Get(const std::string& url, TStream& dest, const TGetOptions& options = TGetOptions());
 
   // Callable from any thread: makes a running or later Get fail with
   // ETransferAborted as soon as possible (the connection is shut down).
@@ -136,21 +168,11 @@ class THTTPClient {
   int32_t RedirectMaximum = 15;
   int32_t AuthRetries = 3;
   bool AllowCookies = true;
-  int32_t HTTPOptions = hoForceEncodeParams;
   int32_t ReadTimeout = 0;  // milliseconds; 0 waits without limit
   int32_t MaxLineLength = 16384;
   // Twice the classic 32 KB: half the system calls per byte while a block still
   // stays in the processor's cache between the receive and the write.
   int32_t RecvBufferSize = 65536;
-  // The most bytes a successful answer's body may have; -1 for no limit. A
-  // larger Content-Length is refused before any byte of the body is read, a
-  // body that grows past it as it does so, and the destination is never sized
-  // beyond it.
-  int64_t MaxBodySize = -1;
-  // The exact size the body must have when known (a package whose size was
-  // published); -1 when not. A Content-Length other than it, a longer or a
-  // shorter body raise EBodySizeError. Takes the place of MaxBodySize when set.
-  int64_t ExpectedBodySize = -1;
   // A Get whose last RateWindow milliseconds brought fewer than MinimumRate
   // bytes a second, counted once RateWindow has passed and for every byte of
   // the connection (handshake and headers too), fails with ETransferTooSlow.
@@ -168,11 +190,6 @@ class THTTPClient {
   // given are kept in ProxyParams and, once accepted, sent with every request.
   // Unset, or false: the request fails with the proxy's status line.
   TProxyCredentialsEvent OnProxyCredentials;
-  // Raised when the head of a 2xx answer has been read, before any byte of its
-  // body: the handler may look at Response, cut the destination back or set
-  // MaxBodySize and ExpectedBodySize for this body. An error it raises ends Get
-  // and closes the connection.
-  THeadersEvent OnHeadersAvailable;
 
   THTTPRequest Request;
   THTTPResponse Response;
@@ -189,14 +206,14 @@ class THTTPClient {
   int64_t BytesReceived() const { return socket_.BytesReceived(); }
 
   // The request block Get would send for url, for tests and diagnostics.
-  std::string BuildRequest(const std::string& url);
+  std::string BuildRequest(const std::string& url, const TGetOptions& options = TGetOptions()) const;
 
  private:
   struct Target;
   enum class TAnswer { Done, Redirect, Authenticate };
-  void GetOnce(const std::string& url, TStream& dest);
-  Target Prepare(const std::string& url);
-  std::string RequestText(const Target& t, const std::string& proxyAuthorization);
+  TGetResult GetOnce(const std::string& url, TStream& dest, const TGetOptions& options);
+  Target Prepare(const std::string& url) const;
+  std::string RequestText(const Target& t, const TGetOptions& options, const std::string& proxyAuthorization) const;
   // Prepare and ConnectTo along the proxies ResolveProxy gives url (ProxyParams'
   // alone without it). Returns true when a kept connection is used again.
   bool ConnectAlong(const std::string& url, Target& t);
@@ -214,15 +231,19 @@ class THTTPClient {
   // Prepares the answer to a proxy's 407; false when nothing is left to try.
   bool Authenticate(const THTTPResponse& answer, bool connectionKept, int legs);
   void AuthenticationAccepted();
-  bool KeepsConnection(const THTTPResponse& answer) const;
+  // Whether the answer's headers leave the connection open (RFC 9112 section 9.3).
+  bool AnswerKeepsConnectionOpen(const THTTPResponse& answer) const;
   // Reads the answer to a sent request: Redirect when it redirects to location
   // and the redirect is to be followed, Authenticate when the proxy is to be
   // answered (legs so far: at most a few).
-  TAnswer ReadAnswer(const Target& t, TStream& dest, std::string& location, int legs);
+  TAnswer ReadAnswer(const Target& t, TStream& dest, const TGetOptions& options, std::string& location, int legs,
+                     TGetResult& result);
   void ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer, TWorkCounter& work, std::string& body);
-  bool KeepConnection() const;
-  // The framing limits; with the caller's size limits for a successful answer's body.
-  TBodyOptions BodyOptions(bool withSizeLimits = false) const;
+  // Whether the connection may carry the next request: open, nothing unread,
+  // and the last answer left it open.
+  bool ConnectionReusable() const;
+  // The framing limits; with a request's size limits for a successful answer's body.
+  TBodyOptions BodyOptions(const TGetOptions* limits = nullptr) const;
 
   TSocket socket_;
   TTlsStream tls_;  // active on an https connection, over socket_
@@ -230,6 +251,7 @@ class THTTPClient {
   std::string connectionKey_;
   TCookieStore cookies_;
   TWorkCounter work_;
+  int64_t progressBase_ = 0;  // of the body being read
   bool statusSeen_ = false;
   TProxyAuthenticator proxyAuth_;
   std::string authProxy_;         // the proxy proxyAuth_ answers

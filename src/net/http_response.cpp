@@ -255,8 +255,8 @@ void TWorkCounter::End(TWorkMode mode) {
   if (i.level > 0) --i.level;
 }
 
-void ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& dest, TWorkCounter& work,
-                      const TBodyOptions& o) {
+TBodyResult ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& dest, TWorkCounter& work,
+                             const TBodyOptions& o) {
   const bool limited = o.maxSize >= 0;
   // Refused on the announcement alone, before anything is sized or read.
   if (limited && r.ContentLength > o.maxSize)
@@ -266,22 +266,26 @@ void ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& dest, T
   if (limited && o.exactSize && r.HasContentLength() && r.ContentLength != o.maxSize)
     throw EBodySizeError("The server announces " + text::IntToStr(r.ContentLength) + " bytes; " +
                          text::IntToStr(o.maxSize) + " were expected.");
-  int64_t taken = 0;
+  TBodyResult result;
+  // A chunked body and one read until the close are whole once they end without an error.
+  result.Complete = true;
   if (r.ContentLength > 0) {
     std::vector<char> block(o.recvBufferSize == 0 ? 1 : o.recvBufferSize);
     const int64_t before = dest.Position();
     ReadLengthBody(in, r.ContentLength, dest, work, o, block);
-    taken = dest.Position() - before;
+    result.Bytes = dest.Position() - before;
+    result.Complete = result.Bytes == r.ContentLength;
   } else if (r.ContentLength < 0) {
     std::vector<char> block(o.recvBufferSize == 0 ? 1 : o.recvBufferSize);
     if (text::LowerCase(r.TransferEncoding).find("chunked") != std::string::npos)
-      taken = ReadChunkedBody(in, dest, work, o, block);
+      result.Bytes = ReadChunkedBody(in, dest, work, o, block);
     else
-      taken = ReadUntilClose(in, dest, work, o, block);
+      result.Bytes = ReadUntilClose(in, dest, work, o, block);
   }
-  if (limited && o.exactSize && taken != o.maxSize)
-    throw EBodySizeError("The server sent " + text::IntToStr(taken) + " bytes; " + text::IntToStr(o.maxSize) +
+  if (limited && o.exactSize && result.Bytes != o.maxSize)
+    throw EBodySizeError("The server sent " + text::IntToStr(result.Bytes) + " bytes; " + text::IntToStr(o.maxSize) +
                          " were expected.");
+  return result;
 }
 
 void TCappedTextStream::Write(const void* buffer, int64_t count) {

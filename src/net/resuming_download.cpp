@@ -40,57 +40,17 @@ std::string Validator(const THTTPResponse& r) {
   return text::Trim(r.LastModified);
 }
 
-// What the client is set to before the download, put back afterwards.
-struct TClientState {
-  explicit TClientState(THTTPClient& c)
-      : client(c),
-        onWorkBegin(c.OnWorkBegin),
-        onWork(c.OnWork),
-        onHeaders(c.OnHeadersAvailable),
-        maxBodySize(c.MaxBodySize),
-        expectedBodySize(c.ExpectedBodySize),
-        range(c.Request.Range),
-        ifRange(c.Request.CustomHeaders.Values("If-Range")) {}
-  ~TClientState() {
-    client.OnWorkBegin = onWorkBegin;
-    client.OnWork = onWork;
-    client.OnHeadersAvailable = onHeaders;
-    client.MaxBodySize = maxBodySize;
-    client.ExpectedBodySize = expectedBodySize;
-    client.Request.Range = range;
-    client.Request.CustomHeaders.SetValue("If-Range", ifRange);
-  }
-  TClientState(const TClientState&) = delete;
-  TClientState& operator=(const TClientState&) = delete;
-
-  THTTPClient& client;
-  TWorkBeginEvent onWorkBegin;
-  TWorkEvent onWork;
-  THeadersEvent onHeaders;
-  int64_t maxBodySize, expectedBodySize;
-  std::string range, ifRange;
-};
-
 }  // namespace
 
 TDownloadResult DownloadWithRetries(THTTPClient& client, const std::string& url, TStream& dest,
                                     const TDownloadOptions& options) {
-  const TClientState saved(client);
   const int64_t start = dest.Position();
-  const int64_t expected = saved.expectedBodySize;
-  const int64_t limit = expected >= 0 ? expected : saved.maxBodySize;
-  int64_t have = 0;     // bytes of the body in dest
-  int64_t total = -1;   // its size, once an answer has said it
-  int64_t offset = 0;   // where the body now being read begins
-  bool inBody = false;  // events belong to a 2xx body
+  const int64_t expected = options.ExpectedSize;
+  const int64_t limit = expected >= 0 ? expected : options.MaxBodySize;
+  int64_t have = 0;    // bytes of the body in dest
+  int64_t total = -1;  // its size, once an answer has said it
   std::string validator;
 
-  client.OnWorkBegin = [&](THTTPClient* c, TWorkMode m, int64_t n) {
-    if (inBody && saved.onWorkBegin) saved.onWorkBegin(c, m, n > 0 ? offset + n : 0);
-  };
-  client.OnWork = [&](THTTPClient* c, TWorkMode m, int64_t n) {
-    if (inBody && saved.onWork) saved.onWork(c, m, offset + n);
-  };
   auto startOver = [&] {
     dest.SetSize(start);
     dest.SetPosition(start);
@@ -104,11 +64,13 @@ TDownloadResult DownloadWithRetries(THTTPClient& client, const std::string& url,
   for (int attempt = 1;; ++attempt) {
     result.Attempts = attempt;
     const bool resuming = have > 0;
-    client.Request.Range = resuming ? "bytes=" + text::IntToStr(have) + "-" : "";
-    client.Request.CustomHeaders.SetValue("If-Range", resuming ? validator : "");
-    inBody = false;
-    client.OnHeadersAvailable = [&](THTTPClient* c) {
-      const THTTPResponse& r = c->Response;
+    TGetOptions request;
+    request.Range = resuming ? "bytes=" + text::IntToStr(have) + "-" : "";
+    request.IfRange = resuming ? validator : "";
+    request.RefusalProgress = false;
+    request.ContinuesTransfer = attempt > 1;
+    request.OnHeaders = [&](const THTTPResponse& r, TGetOptions& body) {
+      int64_t offset = 0;  // where this body begins in the whole
       if (resuming && r.ResponseCode == 206) {
         const int64_t whole = r.ContentRangeInstanceLength;
         if (r.ContentRange.empty() || r.ContentRangeStart != have || (knownSize() >= 0 && whole != knownSize()))
@@ -128,23 +90,23 @@ TDownloadResult DownloadWithRetries(THTTPClient& client, const std::string& url,
           throw EBodySizeError("The server announces " + text::IntToStr(total) + " bytes; " + text::IntToStr(expected) +
                                " were expected.");
         validator = Validator(r);
-        offset = 0;
       }
-      c->ExpectedBodySize = -1;
-      c->MaxBodySize = limit >= 0 ? limit - have : -1;
-      inBody = true;
+      // The limits of the whole body, less what is already there.
+      body.MaxBodySize = limit >= 0 ? limit - have : -1;
+      body.ProgressBase = offset;
     };
 
     std::string reason;
     int32_t wait = -1;
     try {
-      client.Get(url, dest);
+      const TGetResult got = client.Get(url, dest, request);
       have = dest.Position() - start;
       if (knownSize() < 0 || have >= knownSize()) {
         if (expected >= 0 && have != expected)
           throw EBodySizeError("The server sent " + text::IntToStr(have) + " bytes; " + text::IntToStr(expected) +
                                " were expected.");
         result.Size = have;
+        result.Complete = got.Complete || have == knownSize();
         Log("complete: " + text::IntToStr(have) + " bytes in " + std::to_string(attempt) +
             (attempt == 1 ? " attempt" : " attempts"));
         return result;

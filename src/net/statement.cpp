@@ -298,27 +298,18 @@ void THashingStream::SetSize(int64_t size) {
 
 std::string FetchStatement(THTTPClient& client, const std::string& packageUrl) {
   const std::string url = StatementUrl(packageUrl);
-  struct Restore {
-    THTTPClient& c;
-    int64_t max, expected;
-    ~Restore() {
-      c.MaxBodySize = max;
-      c.ExpectedBodySize = expected;
-    }
-  } restore{client, client.MaxBodySize, client.ExpectedBodySize};
-  client.MaxBodySize = kMaxStatementSize;
-  client.ExpectedBodySize = -1;
+  TGetOptions request;
+  request.MaxBodySize = kMaxStatementSize;
   TMemoryStream body;
+  TGetResult got;
   try {
-    client.Get(url, body);
+    got = client.Get(url, body, request);
   } catch (const EBodySizeError&) {
     throw ESignatureError("The release statement " + url + " is larger than " + std::to_string(kMaxStatementSize) +
                           " bytes.");
   }
-  // The client returns normally when the server closes early; a cut statement
-  // would only fail later with a less telling message.
-  if (client.Response.HasContentLength() && static_cast<int64_t>(body.Data().size()) < client.Response.ContentLength)
-    throw ESignatureError("The release statement " + url + " arrived incomplete.");
+  // A cut statement would only fail later with a less telling message.
+  if (!got.Complete) throw ESignatureError("The release statement " + url + " arrived incomplete.");
   if (body.Data().empty()) throw ESignatureError("The release statement " + url + " is empty.");
   return body.Data();
 }

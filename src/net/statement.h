@@ -119,7 +119,7 @@ class THashingStream : public TStream {
 // whatever the server announces (nothing beyond that is held in memory).
 // Raises ESignatureError for a statement larger than that, cut short, or empty;
 // the client's other errors (an error answer, a connection that fails) pass
-// through. The client's size settings are as before afterwards.
+// through.
 std::string FetchStatement(THTTPClient& client, const std::string& packageUrl);
 
 }  // namespace net

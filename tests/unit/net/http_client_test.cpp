@@ -110,7 +110,6 @@ TEST(HttpClientRequest, SettingsAndRequestFieldsAtCreation) {
   EXPECT_EQ(c.RedirectMaximum, 15);
   EXPECT_EQ(c.AuthRetries, 3);
   EXPECT_TRUE(c.AllowCookies);
-  EXPECT_EQ(c.HTTPOptions, hoForceEncodeParams);
   EXPECT_EQ(c.ReadTimeout, 0);
   EXPECT_EQ(c.MaxLineLength, 16384);
   EXPECT_EQ(c.RecvBufferSize, 65536);
@@ -122,7 +121,6 @@ TEST(HttpClientRequest, SettingsAndRequestFieldsAtCreation) {
   EXPECT_EQ(c.Request.ContentType, "text/html");
   EXPECT_EQ(c.Request.ContentLength, -1);
   EXPECT_EQ(c.Request.Connection, "");
-  EXPECT_FALSE(c.Request.BasicAuthentication);
   c.Request.Accept = "x";
   c.Request.Clear();
   EXPECT_EQ(c.Request.Accept, "text/html, */*");
@@ -155,9 +153,14 @@ TEST(HttpClientRequest, AddressPartsGoOutUnencodedWithBackslashesTurned) {
   r = c.BuildRequest("http://user:pw@h:81");
   EXPECT_EQ(r.substr(0, r.find("\r\n")), "GET / HTTP/1.1");
   EXPECT_EQ(r.find("Authorization"), std::string::npos);  // BasicAuthentication is off
-  c.Request.BasicAuthentication = true;
-  r = c.BuildRequest("http://user:pw@h:81/");
+  TGetOptions basic;
+  basic.BasicAuthentication = true;
+  r = c.BuildRequest("http://user:pw@h:81/", basic);
   EXPECT_NE(r.find("\r\nAuthorization: Basic dXNlcjpwdw==\r\n"), std::string::npos);
+  basic.Username = "u";  // the request's own credentials before the address's
+  basic.Password = "p";
+  r = c.BuildRequest("http://user:pw@h:81/", basic);
+  EXPECT_NE(r.find("\r\nAuthorization: Basic dTpw\r\n"), std::string::npos);
 }
 
 TEST(HttpClientRequest, HeaderOrderWithEveryFieldSet) {
@@ -180,12 +183,14 @@ TEST(HttpClientRequest, HeaderOrderWithEveryFieldSet) {
   r.From = "c14";
   r.Referer = "c15";
   r.IfModifiedSince = "c16";
-  r.Range = "c17";
-  std::string got = c.BuildRequest("http://h/p");
+  TGetOptions ranged;
+  ranged.Range = "c17";
+  ranged.IfRange = "c18";
+  std::string got = c.BuildRequest("http://h/p", ranged);
   EXPECT_EQ(got,
             "GET /p HTTP/1.1\r\nConnection: c1\r\nContent-Version: c2\r\nContent-Encoding: c3\r\n"
             "Content-Language: c4\r\nContent-Type: text/html\r\nContent-Length: 0\r\nCache-control: c6\r\n"
-            "Date: c7\r\nExpires: c8\r\nPragma: c9\r\nX-One: 1\r\nProxy-Connection: c10\r\nHost: h\r\n"
+            "Date: c7\r\nExpires: c8\r\nPragma: c9\r\nX-One: 1\r\nIf-Range: c18\r\nProxy-Connection: c10\r\nHost: h\r\n"
             "Accept: text/html, */*\r\nAccept-Charset: c11\r\nAccept-Encoding: c12\r\nAccept-Language: c13\r\n"
             "From: c14\r\nReferer: c15\r\nUser-Agent: Mozilla/3.0 (compatible; ORBAX Live Update)\r\n"
             "If-Modified-Since: c16\r\nRange: c17\r\n\r\n");
@@ -471,7 +476,9 @@ TEST(HttpClientBody, EarlyCloseReturnsWithAShortCount) {
   TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + part));
   Recorder r;
   TMemoryStream out;
-  r.client.Get(server.Url("/f.zip"), out);
+  const TGetResult got = r.client.Get(server.Url("/f.zip"), out);
+  EXPECT_EQ(got.Bytes, 700);
+  EXPECT_FALSE(got.Complete);
   EXPECT_EQ(r.Begins(), std::vector<int64_t>{1000});
   EXPECT_EQ(r.LastWork(), 700);
   EXPECT_TRUE(out.Data() == part) << out.Data().size();  // presized to 1000, cut back to what came
@@ -483,7 +490,9 @@ TEST(HttpClientBody, NoLengthReadsUntilCloseWithTheLastShortBlockUncounted) {
   TScriptedServer server(Answer("HTTP/1.1 200 OK\r\n\r\n" + body));
   Recorder r;
   TMemoryStream out;
-  r.client.Get(server.Url("/f.zip"), out);
+  const TGetResult got = r.client.Get(server.Url("/f.zip"), out);
+  EXPECT_TRUE(got.Complete);  // the close is its end
+  EXPECT_EQ(got.Bytes, static_cast<int64_t>(body.size()));
   EXPECT_TRUE(out.Data() == body) << out.Data().size();
   EXPECT_EQ(r.Begins(), std::vector<int64_t>{0});
   EXPECT_EQ(r.LastWork(), 65536);
@@ -719,11 +728,12 @@ TEST(HttpClientLimits, SizeLimitsTable) {
     SCOPED_TRACE(c.what);
     TScriptedServer server(c.server);
     THTTPClient client;
-    client.MaxBodySize = c.max;
-    client.ExpectedBodySize = c.expected;
+    TGetOptions limits;
+    limits.MaxBodySize = c.max;
+    limits.ExpectedSize = c.expected;
     TSizeRecordingStream out;
     try {
-      client.Get(server.Url("/f.zip"), out);
+      client.Get(server.Url("/f.zip"), out, limits);
       EXPECT_STREQ(c.error, "");
     } catch (const EBodySizeError& e) {
       EXPECT_STRNE(c.error, "") << e.Message;

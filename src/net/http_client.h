@@ -42,11 +42,13 @@
 
 #include "net/cookies.h"
 #include "net/http_headers.h"
+#include "net/http_request.h"
 #include "net/http_response.h"
 #include "net/input_buffer.h"
 #include "net/net_errors.h"
 #include "net/proxy_auth.h"
 #include "net/proxy_resolver.h"
+#include "net/proxy_session.h"
 #include "net/socket.h"
 #include "net/tls.h"
 #include "net/uri.h"
@@ -69,76 +71,6 @@ struct TProxyCredentialRequest {
 using TProxyCredentialsEvent = std::function<bool(THTTPClient* sender, const TProxyCredentialRequest& request,
                                                   std::string& username, std::string& password)>;
 using TProxyResolveEvent = std::function<TProxyPlan(const std::string& url)>;
-
-// What one Get asks for and may take; the client keeps none of it.
-struct TGetOptions {
-  // The exact size the body must have when known (a package whose size was
-  // published), -1 when not: a Content-Length other than it, a longer or a
-  // shorter body raise EBodySizeError. Takes the place of MaxBodySize when set.
-  int64_t ExpectedSize = -1;
-  // The most bytes the body may have, -1 for no limit: a larger Content-Length
-  // is refused before any byte of the body is read, a body that grows past it as
-  // it does so, and the destination is never sized beyond it.
-  int64_t MaxBodySize = -1;
-  // The Range value ("bytes=N-") and the If-Range validator sent with it; "" for none.
-  std::string Range, IfRange;
-  // Basic credentials for the server, sent when BasicAuthentication is set; the
-  // address's own "user:password@" when Username is empty.
-  bool BasicAuthentication = false;
-  std::string Username, Password;
-  // Added to the progress counts of the body (a resumed body goes on from there).
-  int64_t ProgressBase = 0;
-  // Whether the bodies of refused answers raise progress events.
-  bool RefusalProgress = true;
-  // Another attempt of the transfer the previous Get made: the rate rule goes
-  // on counting over both instead of starting afresh.
-  bool ContinuesTransfer = false;
-  // Raised when the head of a 2xx answer has been read, before any byte of its
-  // body: it may look at the answer and change the limits and ProgressBase of
-  // body (a copy of these options) for this body. An error it raises ends Get
-  // and closes the connection.
-  std::function<void(const THTTPResponse& answer, TGetOptions& body)> OnHeaders;
-};
-
-// What Get received of a 2xx answer's body.
-struct TGetResult {
-  int64_t Bytes = 0;      // written into the destination
-  bool Complete = false;  // every announced byte came (a body without a length: it ended)
-};
-
-// The proxy the client goes through; an empty server means a direct connection.
-class TProxyConnectionInfo {
- public:
-  const std::string& ProxyServer() const { return server_; }
-  int32_t ProxyPort() const { return port_; }
-  // A different server (letter case ignored) or port forgets any proxy
-  // authentication held for the old one.
-  void SetProxyServer(const std::string& server);
-  void SetProxyPort(int32_t port);
-
-  std::string ProxyUsername, ProxyPassword;
-  bool BasicAuthentication = false;
-  // Set once a proxy has asked for credentials.
-  bool Authenticated = false;
-
- private:
-  std::string server_;
-  int32_t port_ = 0;
-};
-
-// The request fields; Clear restores the values every new client starts with.
-struct THTTPRequest {
-  void Clear() { *this = THTTPRequest(); }
-
-  std::string Accept = "text/html, */*";
-  std::string UserAgent = "Mozilla/3.0 (compatible; ORBAX Live Update)";
-  std::string ContentType = "text/html";
-  std::string AcceptCharset, AcceptEncoding, AcceptLanguage;
-  std::string CacheControl, Connection, ContentEncoding, ContentLanguage, ContentVersion;
-  int64_t ContentLength = -1;  // not sent when negative
-  std::string Date, Expires, From, IfModifiedSince, Pragma, ProxyConnection, Referer;
-  THeaderList CustomHeaders;
-};
 
 class THTTPClient {
  public:
@@ -209,36 +141,31 @@ class THTTPClient {
   std::string BuildRequest(const std::string& url, const TGetOptions& options = TGetOptions()) const;
 
  private:
-  struct Target;
   enum class TAnswer { Done, Redirect, Authenticate };
+  // One request with the redirects it is to follow.
   TGetResult GetOnce(const std::string& url, TStream& dest, const TGetOptions& options);
-  Target Prepare(const std::string& url) const;
-  std::string RequestText(const Target& t, const TGetOptions& options, const std::string& proxyAuthorization) const;
+  // One request and its answer, with the rounds a proxy's 407 asks for.
+  // reused: a kept connection carried it.
+  TAnswer Exchange(const std::string& url, TStream& dest, const TGetOptions& options, TRequestTarget& t,
+                   std::string& location, TGetResult& result, bool& reused);
+  // After Exchange failed with e: whether the GET is to be sent again, because a
+  // kept connection the server closed just as we reused it answered nothing.
+  bool SendAgain(const Exception& e, bool reused);
+  TRequestTarget Prepare(const std::string& url) const;
   // Prepare and ConnectTo along the proxies ResolveProxy gives url (ProxyParams'
   // alone without it). Returns true when a kept connection is used again.
-  bool ConnectAlong(const std::string& url, Target& t);
-  void UseProxy(const TProxyServer& server);
+  bool ConnectAlong(const std::string& url, TRequestTarget& t);
   // Returns true when a kept connection is used again.
-  bool ConnectTo(const Target& t);
-  // Asks the proxy for a tunnel to the address's host and port.
-  void OpenTunnel(const Target& t);
+  bool ConnectTo(const TRequestTarget& t);
   void Send(const std::string& data);
-  // Basic with ProxyParams' credentials once they are to be sent unasked.
-  std::string ProxyAuthorization() const;
-  // The Proxy-Authorization value for the next request: an answer to the
-  // proxy's last 407, else ProxyAuthorization().
-  std::string TakeProxyAuthorization();
-  // Prepares the answer to a proxy's 407; false when nothing is left to try.
-  bool Authenticate(const THTTPResponse& answer, bool connectionKept, int legs);
-  void AuthenticationAccepted();
-  // Whether the answer's headers leave the connection open (RFC 9112 section 9.3).
-  bool AnswerKeepsConnectionOpen(const THTTPResponse& answer) const;
   // Reads the answer to a sent request: Redirect when it redirects to location
   // and the redirect is to be followed, Authenticate when the proxy is to be
   // answered (legs so far: at most a few).
-  TAnswer ReadAnswer(const Target& t, TStream& dest, const TGetOptions& options, std::string& location, int legs,
-                     TGetResult& result);
-  void ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer, TWorkCounter& work, std::string& body);
+  TAnswer ReadAnswer(const TRequestTarget& t, TStream& dest, const TGetOptions& options, std::string& location,
+                     int legs, TGetResult& result);
+  // A refused answer's body as its error text; a connection left with unread
+  // bytes is closed.
+  std::string RefusedBody(const THTTPResponse& answer, TWorkCounter& work);
   // Whether the connection may carry the next request: open, nothing unread,
   // and the last answer left it open.
   bool ConnectionReusable() const;
@@ -253,10 +180,7 @@ class THTTPClient {
   TWorkCounter work_;
   int64_t progressBase_ = 0;  // of the body being read
   bool statusSeen_ = false;
-  TProxyAuthenticator proxyAuth_;
-  std::string authProxy_;         // the proxy proxyAuth_ answers
-  std::string pendingProxyAuth_;  // for the next request
-  std::vector<std::string> deadProxies_;
+  TProxySession proxy_{ProxyParams};
   std::mutex pauseLock_;
   std::condition_variable pauseWake_;
 };

@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "base/scope_exit.h"
 #include "base/text.h"
 #include "net/net_errors.h"
 
@@ -12,6 +13,12 @@ namespace net {
 namespace {
 
 constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
+// The most of a refused answer's body kept as its error message.
+constexpr size_t kMaxErrorBody = 64 * 1024;
+// The most of a refused answer's body read at all.
+constexpr int64_t kMaxRefusedBody = 1024 * 1024;
+// How long the body of a refused answer may keep us waiting between portions.
+constexpr int32_t kRefusedBodyTimeoutMs = 2000;
 
 // The second blank-separated word of the status line as a number, -1 otherwise.
 int32_t StatusCodeOf(const std::string& line) {
@@ -286,6 +293,26 @@ TBodyResult ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& 
     throw EBodySizeError("The server sent " + text::IntToStr(result.Bytes) + " bytes; " + text::IntToStr(o.maxSize) +
                          " were expected.");
   return result;
+}
+
+bool ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer, TWorkCounter& work, const TBodyOptions& framing,
+                     std::string& body) {
+  TCappedTextStream sink(kMaxErrorBody);
+  const int32_t saved = in.Timeout();
+  in.SetTimeout(kRefusedBodyTimeoutMs);
+  base::TScopeExit restore([&] { in.SetTimeout(saved); });
+  // The rest of a long or endless one is left unread with the connection.
+  TBodyOptions o = framing;
+  o.maxSize = kMaxRefusedBody;
+  o.exactSize = false;
+  bool whole = true;
+  try {
+    ReadResponseBody(in, answer, sink, work, o);
+  } catch (const EBodySizeError&) {
+    whole = false;
+  }
+  body = sink.Text();
+  return whole;
 }
 
 void TCappedTextStream::Write(const void* buffer, int64_t count) {

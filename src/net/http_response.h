@@ -110,6 +110,13 @@ struct TBodyResult {
 TBodyResult ReadResponseBody(TInputBuffer& in, const THTTPResponse& response, TStream& dest, TWorkCounter& work,
                              const TBodyOptions& options);
 
+// Reads the body of a refused answer as its error text: the first 64 KB kept,
+// read to its end only while that is short (1 MB), each portion within 2000 ms
+// (else EReadTimeout). False when the rest was left unread: the connection
+// cannot carry another request.
+bool ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer, TWorkCounter& work, const TBodyOptions& framing,
+                     std::string& body);
+
 // A sink for the body of a refused answer: keeps the first `limit` bytes and
 // counts the rest, so a huge error page cannot exhaust memory.
 class TCappedTextStream : public TStream {

@@ -82,7 +82,9 @@ void Take(TFields& f, const std::string& name, const std::string& value) {
   // Other names: the format's later growth, signed and ignored.
 }
 
-TReleaseStatement ReadFields(const std::string& body) {
+}  // namespace
+
+TReleaseStatement ReadStatementFields(const std::string& body) {
   if (body.find('\r') != std::string::npos)
     throw ESignatureError("The release statement's lines end in CR LF; they must end in LF alone.");
   TFields f;
@@ -100,8 +102,6 @@ TReleaseStatement ReadFields(const std::string& body) {
     if (!seen) throw ESignatureError(std::string("The release statement gives no ") + name + ".");
   return f.s;
 }
-
-}  // namespace
 
 std::string StatementUrl(const std::string& packageUrl) {
   const size_t end = packageUrl.find_first_of("?#");
@@ -141,7 +141,7 @@ std::string StatementBody(const TReleaseStatement& s) {
   return body;
 }
 
-TReleaseStatement ReadStatement(const std::string& text, const std::vector<std::string>& keys, int64_t nowUtc) {
+TStatementParts SplitStatement(const std::string& text) {
   // The signature line begins the text or follows a line end.
   size_t at = text.compare(0, sizeof kSignatureField - 1, kSignatureField) == 0 ? 0 : std::string::npos;
   if (at == std::string::npos) {
@@ -157,9 +157,17 @@ TReleaseStatement ReadStatement(const std::string& text, const std::vector<std::
   if (!line.empty() && line.back() == '\n') line.pop_back();
   if (line.find('\n') != std::string::npos)
     throw ESignatureError("The release statement goes on after its signature line.");
-  std::string signature;
-  if (!Base64Decode(line, signature) || signature.empty())
+  TStatementParts parts;
+  parts.Body = body;
+  if (!Base64Decode(line, parts.Signature) || parts.Signature.empty())
     throw ESignatureError("The release statement's signature is not Base64.");
+  return parts;
+}
+
+TReleaseStatement ReadStatement(const std::string& text, const std::vector<std::string>& keys, int64_t nowUtc) {
+  const TStatementParts parts = SplitStatement(text);
+  const std::string& body = parts.Body;
+  const std::string& signature = parts.Signature;
   if (keys.empty()) throw ESignatureError("No package key to check the release statement with.");
 
   bool verified = false;
@@ -170,7 +178,7 @@ TReleaseStatement ReadStatement(const std::string& text, const std::vector<std::
                           (keys.size() == 1 ? "the package key" : "any of the package keys") +
                           " (another key, or changed after signing).");
 
-  TReleaseStatement s = ReadFields(body);
+  TReleaseStatement s = ReadStatementFields(body);
   int64_t expires;
   // Floor division: a time before 1970 is a day before 0.
   const int64_t today = nowUtc >= 0 ? nowUtc / 86400 : -((-nowUtc + 86399) / 86400);

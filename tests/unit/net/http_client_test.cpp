@@ -126,6 +126,35 @@ TEST(HttpClientRequest, SettingsAndRequestFieldsAtCreation) {
   EXPECT_EQ(c.Request.Accept, "text/html, */*");
 }
 
+TEST(HttpClientRequest, WhereARequestGoesIsPlannedWithoutASocket) {
+  const struct {
+    const char* url;
+    const char* proxy;
+    const char* connect;  // host:port
+    const char* target;
+    const char* key;
+    bool proxyForm;
+  } cases[] = {
+      {"http://h/a.zip", "", "h:80", "/a.zip", "H:80", false},
+      {"https://h/a.zip", "", "h:443", "/a.zip", "H:443 TLS H:443", false},
+      {"http://h:81/a?q#f", "gw", "gw:3128", "http://h:81/a?q", "GW:3128", true},
+      {"https://h/a.zip", "gw", "gw:3128", "/a.zip", "GW:3128 TLS H:443", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    const TRequestTarget t = PlanRequest(c.url, 80, c.proxy, 3128);
+    EXPECT_EQ(t.connectHost + ":" + std::to_string(t.connectPort), c.connect);
+    EXPECT_EQ(t.requestTarget, c.target);
+    EXPECT_EQ(t.connectionKey, c.key);
+    EXPECT_EQ(t.ProxyForm(), c.proxyForm);
+    const std::string r = BuildGetRequest(t, THTTPRequest(), THTTPProtocolVersion::pv1_1, {}, "Basic x", "");
+    EXPECT_EQ(r.find("Proxy-Authorization: Basic x") != std::string::npos, c.proxyForm);
+  }
+  EXPECT_THROW(PlanRequest("http://h/a\r\nX: y", 80, "", 0), EURIException);
+  EXPECT_THROW(PlanRequest("/a.zip", 80, "gw", 3128), EURIException);
+  EXPECT_THROW(PlanRequest("ftp://h/a.zip", 80, "", 0), EUnknownProtocol);
+}
+
 TEST(HttpClientRequest, HostCarriesThePortOnlyWhenItIsNot80) {
   THTTPClient c;
   auto hostLine = [&](const std::string& url) {

@@ -18,19 +18,6 @@ namespace engine {
 
 namespace {
 
-// One transfer of the client: the window's stall check watches it until it
-// ends, however it ends.
-class TTransfer {
- public:
-  TTransfer(net::THTTPClient& http, TTransferWatch& watch) : watch_(watch) { watch_.Started(http); }
-  ~TTransfer() { watch_.Ended(); }
-  TTransfer(const TTransfer&) = delete;
-  TTransfer& operator=(const TTransfer&) = delete;
-
- private:
-  TTransferWatch& watch_;
-};
-
 // The package file as the download writes it: a write the system refuses (a
 // full disk, a denied access) keeps the system's reason, which the network calls
 // after it would otherwise overwrite.
@@ -73,15 +60,10 @@ struct TRefusal {
 // It is fetched before the package, so that nothing unsigned is even written, and
 // it must not be older than what is installed, or a genuine old release with a
 // known fault could be served in place of its fix.
-net::TReleaseStatement CheckedStatement(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
-                                        const net::TTrustPolicy& policy) {
+net::TReleaseStatement CheckedStatement(TStepContext& run, net::THTTPClient& http, const net::TTrustPolicy& policy) {
   const TFileXML& t = run.Texts();
   try {
-    std::string text;
-    {
-      TTransfer transfer(http, watch);
-      text = net::FetchStatement(http, run.Settings.DownloadURL);
-    }
+    const std::string text = net::FetchStatement(http, run.Settings.DownloadURL);
     net::TReleaseStatement statement = net::VerifyStatement(text, policy.Keys, run.Defaults.Names.ApplicationName);
     const std::string installed = install::InstalledVersion(run.Defaults.Names);
     if (!installed.empty() && net::CompareVersions(statement.Version, installed) < 0)
@@ -97,8 +79,7 @@ net::TReleaseStatement CheckedStatement(TStepContext& run, net::THTTPClient& htt
 
 }  // namespace
 
-bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
-              std::unique_ptr<platform::TFileStream>& package) {
+bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platform::TFileStream>& package) {
   TFileXML& t = run.Texts();
   TLiveUpdate& s = run.Settings;
   install::TStepProgress& progress = run.Progress;
@@ -125,17 +106,6 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
   std::unique_ptr<TLocalWrites> writes;
   net::TDownloadOptions options;
   options.WaitsMs = run.Defaults.DownloadWaitsMs;
-  // The window's stall check stands aside while a failed attempt's wait runs.
-  options.Sleep = [&http, &watch](int32_t ms) {
-    watch.Waiting(true);
-    try {
-      http.Pause(ms);
-    } catch (...) {
-      watch.Waiting(false);
-      throw;
-    }
-    watch.Waiting(false);
-  };
   try {
     // What the program may take, before anything is fetched.
     const net::TTrustPolicy policy = net::TTrustPolicy::FromDefaults(
@@ -146,7 +116,7 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
       throw TRefusal{t.S_DownloadError + "\r\n" + e.Message};  // nothing there could be authenticated
     }
     std::optional<net::TReleaseStatement> statement;
-    if (policy.NeedsStatement()) statement = CheckedStatement(run, http, watch, policy);
+    if (policy.NeedsStatement()) statement = CheckedStatement(run, http, policy);
 
     // Written through a handle nobody else may use, and read back through the
     // same one by the unpack step: the bytes checked are the bytes installed.
@@ -165,12 +135,8 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
     options.MaxBodySize = policy.MaxPackageSize;
     std::optional<net::THashingStream> hashing;
     if (statement) hashing.emplace(*writes);
-    net::TDownloadResult result;
-    {
-      TTransfer transfer(http, watch);
-      result =
-          net::DownloadWithRetries(http, s.DownloadURL, hashing ? static_cast<TStream&>(*hashing) : *writes, options);
-    }
+    const net::TDownloadResult result =
+        net::DownloadWithRetries(http, s.DownloadURL, hashing ? static_cast<TStream&>(*hashing) : *writes, options);
     if (!result.Complete) return fail(t.S_DownloadError, kExitDownloadFailed);
     if (statement) {
       try {

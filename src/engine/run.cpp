@@ -51,6 +51,7 @@ bool LoggedStep(const char* name, const std::function<bool()>& step) {
 
 void Setup(TStepContext& run, TRunTools& tools) {
   tools.HTTP = std::make_unique<net::THTTPClient>();
+  tools.HTTP->StallTimeout = run.Defaults.DownloadStallMs;
   // The step bar doubles as the transfer's byte counter.
   install::TStepProgress& bar = run.Progress;
   tools.HTTP->OnWorkBegin = [&bar](net::THTTPClient*, net::TWorkMode, int64_t max) {
@@ -121,33 +122,6 @@ void Cleanup(TStepContext& run, TRunTools& tools) {
   }
   if (!s.ExtractFolderName.empty()) RemoveFolders(s.RunFolder + "\\" + s.ExtractFolderName, true);
   if (!s.ArchiveFileName.empty()) platform::EraseFile(s.RunFolder + "\\" + s.ArchiveFileName);
-}
-
-void TTransferWatch::Started(const net::THTTPClient& client) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  client_ = &client;
-  last_ = client.BytesReceived();
-}
-
-void TTransferWatch::Ended() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  client_ = nullptr;
-  waiting_ = false;
-}
-
-void TTransferWatch::Waiting(bool waiting) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  waiting_ = waiting;
-  if (client_) last_ = client_->BytesReceived();
-}
-
-int32_t TTransferWatch::Progress() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!client_ || waiting_) return -1;
-  const int64_t received = client_->BytesReceived();
-  const int64_t advance = received - last_;
-  last_ = received;
-  return static_cast<int32_t>(std::min<int64_t>(advance, INT32_MAX));
 }
 
 std::string InstalledFolder(const TStepDefaults& defaults) { return install::InstalledFolder(defaults.Names); }

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "base/log.h"
+#include "base/scope_exit.h"
 #include "base/text.h"
 
 namespace net {
@@ -273,7 +274,9 @@ bool THTTPClient::SendAgain(const Exception& e, bool reused) {
 }
 
 TGetResult THTTPClient::GetOnce(const std::string& url, TStream& dest, const TGetOptions& options) {
-  socket_.WatchRate(MinimumRate, RateWindow);
+  socket_.Watch({StallTimeout, MinimumRate, RateWindow}, options.ContinuesTransfer);
+  // Between Gets nothing is asked of a server: its clock stands still.
+  base::TScopeExit unwatch([this] { socket_.Unwatch(); });
   std::string current = url;
   bool retried = false;
   for (int32_t redirects = 0;;) {

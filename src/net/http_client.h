@@ -25,6 +25,7 @@
 //   EURIException, EUnknownProtocol,
 //   EHTTPInvalidResponse    framing that cannot be read safely
 //   ETransferAborted        Abort was called from another thread
+//   ETransferStalled        nothing arrived for StallTimeout
 //   ETransferTooSlow        less than MinimumRate arrived over RateWindow
 //   EBodySizeError          a body beyond the request's MaxBodySize, or not of its
 //                           ExpectedSize
@@ -105,10 +106,13 @@ class THTTPClient {
   // Twice the classic 32 KB: half the system calls per byte while a block still
   // stays in the processor's cache between the receive and the write.
   int32_t RecvBufferSize = 65536;
-  // A Get whose last RateWindow milliseconds brought fewer than MinimumRate
-  // bytes a second, counted once RateWindow has passed and for every byte of
-  // the connection (handshake and headers too), fails with ETransferTooSlow.
-  // 0 for either waits without limit.
+  // The rule for giving a transfer up (transfer_guard.h), counted for every byte
+  // of the connection (handshake and headers too) and over the attempts of one
+  // download (TGetOptions::ContinuesTransfer): a Get that receives nothing for
+  // StallTimeout milliseconds fails with ETransferStalled, one whose last
+  // RateWindow milliseconds brought fewer than MinimumRate bytes a second with
+  // ETransferTooSlow. 0 turns a rule off.
+  int32_t StallTimeout = 60000;
   int32_t MinimumRate = 1024;
   int32_t RateWindow = 120000;
   TProxyConnectionInfo ProxyParams;

@@ -68,8 +68,15 @@ std::string SocketErrorText(int32_t code) {
 
 ESocketError::ESocketError(int32_t code) : Exception(FormatSocketError(code)), LastError(code) {}
 
+namespace {
+std::string Span(int64_t ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds" : std::to_string(ms) + " milliseconds";
+}
+}  // namespace
+
+ETransferStalled::ETransferStalled(int64_t stallMs)
+    : ENetException("Nothing arrived for " + Span(stallMs) + "; the transfer was given up.") {}
+
 ETransferTooSlow::ETransferTooSlow(int64_t minBytesPerSecond, int64_t windowMs)
     : ENetException("Less than " + std::to_string(minBytesPerSecond) + " bytes a second arrived over " +
-                    (windowMs % 1000 == 0 ? std::to_string(windowMs / 1000) + " seconds"
-                                          : std::to_string(windowMs) + " milliseconds") +
-                    "; the transfer was given up.") {}
+                    Span(windowMs) + "; the transfer was given up.") {}

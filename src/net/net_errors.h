@@ -95,6 +95,12 @@ class ETransferTooSlow : public ENetException {
   ETransferTooSlow(int64_t minBytesPerSecond, int64_t windowMs);
 };
 
+// Nothing arrived for the transfer's stall limit.
+class ETransferStalled : public ENetException {
+ public:
+  explicit ETransferStalled(int64_t stallMs);
+};
+
 // A body larger than the caller accepts (announced or sent), or not of the size
 // the caller expects.
 class EBodySizeError : public ENetException {

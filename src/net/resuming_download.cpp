@@ -20,9 +20,12 @@ class EStartOver : public Exception {
 
 void Log(const std::string& event) { logging::Log("Download: " + event); }
 
+// A line that failed may do better on another connection. A stalled or too slow
+// transfer is given up at once: its rule counts over every attempt already, so
+// another would only be found out again.
 bool Retryable(const Exception& e) {
   return dynamic_cast<const ESocketError*>(&e) || dynamic_cast<const EConnClosedGracefully*>(&e) ||
-         dynamic_cast<const EReadTimeout*>(&e) || dynamic_cast<const ETransferTooSlow*>(&e);
+         dynamic_cast<const EReadTimeout*>(&e);
 }
 
 int32_t Jittered(int32_t ms, int32_t percent) {

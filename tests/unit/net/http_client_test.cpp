@@ -12,7 +12,7 @@
 #include "local_servers.h"
 #include "net/base64.h"
 #include "net/http_client.h"
-#include "net/rate_guard.h"
+#include "net/transfer_guard.h"
 #include "scripted_server.h"
 
 using namespace net;
@@ -793,56 +793,90 @@ TEST(HttpClientLimits, AnEndlessErrorPageIsLeftUnread) {
   EXPECT_FALSE(client.Connected());
 }
 
-TEST(HttpClientLimits, RateGuardCountsTheLastWindow) {
+TEST(HttpClientLimits, TheTransferGuardCountsTheLastWindowAndTheSilence) {
+  auto gives = [](TTransferGuard& g, int64_t now) -> std::string {
+    try {
+      g.Check(now);
+      return "";
+    } catch (const ETransferStalled&) {
+      return "stalled";
+    } catch (const ETransferTooSlow&) {
+      return "slow";
+    }
+  };
   // A minimum of 10 bytes a second over 12 s: 120 bytes a window, slots of 100 ms.
-  TRateGuard g;
-  g.Start(1000, 10, 12000);
+  TTransferGuard g;
+  g.Start(1000, {0, 10, 12000});
   EXPECT_EQ(g.MsUntilCheck(1000), 12000);
-  EXPECT_FALSE(g.TooSlow(12999));  // a whole window must pass first
-  EXPECT_TRUE(g.TooSlow(13000));
+  EXPECT_EQ(gives(g, 12999), "");  // a whole window must pass first
+  EXPECT_EQ(gives(g, 13000), "slow");
   g.Add(13000, 119);
-  EXPECT_TRUE(g.TooSlow(13050));
+  EXPECT_EQ(gives(g, 13050), "slow");
   g.Add(13050, 1);
-  EXPECT_FALSE(g.TooSlow(13050));
+  EXPECT_EQ(gives(g, 13050), "");
   EXPECT_EQ(g.MsUntilCheck(13050), 50);  // the next slot boundary
-  EXPECT_FALSE(g.TooSlow(24999));
-  EXPECT_TRUE(g.TooSlow(25000));  // those bytes have left the window
+  EXPECT_EQ(gives(g, 24999), "");
+  EXPECT_EQ(gives(g, 25000), "slow");  // those bytes have left the window
   // Many bytes early fill no later window; a long silence empties it.
-  g.Start(0, 10, 12000);
+  g.Start(0, {0, 10, 12000});
   g.Add(5000, 1000000);
-  EXPECT_FALSE(g.TooSlow(16999));
-  EXPECT_TRUE(g.TooSlow(17000));
-  EXPECT_TRUE(g.TooSlow(1000000));
+  EXPECT_EQ(gives(g, 16999), "");
+  EXPECT_EQ(gives(g, 17000), "slow");
   g.Add(1000000, 120);
-  EXPECT_FALSE(g.TooSlow(1000000));
+  EXPECT_EQ(gives(g, 1000000), "");
+  // The clock stands still between attempts: the window goes on, the wait is not counted.
+  g.Start(0, {0, 10, 12000});
+  g.Add(11000, 100);
+  g.Suspend(11500);
+  g.Resume(60000);
+  EXPECT_EQ(gives(g, 60400), "");  // 11.9 s on the transfer's clock
+  EXPECT_EQ(gives(g, 60500), "slow");
+  // Silence: from the start or the last byte, on the same clock.
+  g.Start(0, {1000, 0, 0});
+  EXPECT_EQ(g.MsUntilCheck(0), 1000);
+  EXPECT_EQ(gives(g, 999), "");
+  g.Add(999, 1);
+  EXPECT_EQ(gives(g, 1998), "");
+  g.Suspend(1998);
+  g.Resume(50000);
+  EXPECT_EQ(gives(g, 50000), "");  // the wait did not count; the silence before it does
+  EXPECT_EQ(gives(g, 50001), "stalled");
   // Off.
-  g.Start(0, 0, 12000);
+  g.Start(0, {0, 0, 12000});
   EXPECT_FALSE(g.Active());
-  EXPECT_FALSE(g.TooSlow(1000000));
+  EXPECT_EQ(gives(g, 1000000), "");
 }
 
 TEST(HttpClientLimits, ASilentServerIsGivenUpAndTheCounterShowsWhatCame) {
-  for (const char* head : {"", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n0123456789"}) {
-    SCOPED_TRACE(head);
-    TScriptedServer server([head](net::TSocket& s, int) {
-      nettest::ReadRequestHead(s);
-      nettest::Send(s, head);
-      nettest::WaitForClientClose(s);
-    });
-    THTTPClient client;
-    client.RateWindow = 200;  // 1024 bytes a second: 205 bytes in 200 ms
-    TMemoryStream out;
-    try {
-      client.Get(server.Url("/f.zip"), out);
-      FAIL();
-    } catch (const ETransferTooSlow& e) {
-      EXPECT_EQ(e.Message, "Less than 1024 bytes a second arrived over 200 milliseconds; the transfer was given up.");
+  const nettest::TDeadline deadline(20000);
+  for (const bool trickle : {false, true})
+    for (const char* head : {"", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n0123456789"}) {
+      SCOPED_TRACE(std::string(head) + (trickle ? " (too slow)" : " (silent)"));
+      TScriptedServer server([head](net::TSocket& s, int) {
+        nettest::ReadRequestHead(s);
+        nettest::Send(s, head);
+        nettest::WaitForClientClose(s);
+      });
+      THTTPClient client;
+      if (trickle)
+        client.RateWindow = 200;  // 1024 bytes a second: 205 bytes in 200 ms
+      else
+        client.StallTimeout = 200;
+      TMemoryStream out;
+      try {
+        client.Get(server.Url("/f.zip"), out);
+        FAIL();
+      } catch (const ENetException& e) {
+        EXPECT_EQ(e.Message, trickle ? "Less than 1024 bytes a second arrived over 200 milliseconds; the "
+                                       "transfer was given up."
+                                     : "Nothing arrived for 200 milliseconds; the transfer was given up.");
+      }
+      EXPECT_EQ(client.BytesReceived(), static_cast<int64_t>(strlen(head)));
+      EXPECT_FALSE(client.Connected());
     }
-    EXPECT_EQ(client.BytesReceived(), static_cast<int64_t>(strlen(head)));
-    EXPECT_FALSE(client.Connected());
-  }
   EXPECT_EQ(ETransferTooSlow(1024, 120000).Message,
             "Less than 1024 bytes a second arrived over 120 seconds; the transfer was given up.");
+  EXPECT_EQ(ETransferStalled(60000).Message, "Nothing arrived for 60 seconds; the transfer was given up.");
 }
 
 // ---------------------------------------------------------------- proxies that ask, proxies that fail

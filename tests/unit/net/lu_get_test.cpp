@@ -161,7 +161,7 @@ TEST_F(LuGet, AStalledTransferIsGivenUp) {
   fs::path file = dir_ / "f.zip";
   std::string out;
   EXPECT_NE(Run("--stall-seconds 1 " + server.Url("/f.zip") + " \"" + file.string() + "\"", out), 0);
-  EXPECT_NE(out.find("No data received for 1 seconds."), std::string::npos) << out;
+  EXPECT_NE(out.find("Nothing arrived for 1 seconds; the transfer was given up."), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(file));
 }
 

@@ -66,14 +66,25 @@ void FillFields(THTTPResponse& r) {
   ParseContentRange(r);
 }
 
+// Copies up to length bytes (fewer when the peer closes first) into dest as it
+// stands, counting them on work; returns the bytes taken.
+int64_t CopyBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounter& work, std::vector<char>& block) {
+  int64_t remaining = length;
+  while (remaining > 0) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(block.size())));
+    size_t n = in.ReadSome(block.data(), want);
+    if (n == 0) break;  // closed early: the caller compares the counts
+    dest.Write(block.data(), static_cast<int64_t>(n));
+    remaining -= static_cast<int64_t>(n);
+    work.Work(TWorkMode::wmRead, static_cast<int64_t>(n));
+  }
+  return length - remaining;
+}
+
 // Reads exactly length bytes (fewer when the peer closes first) as one transfer.
-void ReadLengthBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounter& work, const TBodyOptions& o,
-                    std::vector<char>& block) {
+void ReadLengthBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounter& work, std::vector<char>& block) {
   work.Begin(TWorkMode::wmRead, length);
-  struct EndGuard {
-    TWorkCounter& w;
-    ~EndGuard() { w.End(TWorkMode::wmRead); }
-  } guard{work};
+  base::TScopeExit end([&] { work.End(TWorkMode::wmRead); });
 
   int64_t start = dest.Position();
   if (length > kInt64Max - start) throw EHTTPInvalidResponse("Content length too large: " + text::IntToStr(length));
@@ -85,25 +96,15 @@ void ReadLengthBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounte
   } catch (const std::length_error&) {
     throw EStreamError("Out of memory while sizing the stream");
   }
-  int64_t remaining = length;
-  try {
-    while (remaining > 0) {
-      size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(block.size())));
-      size_t n = in.ReadSome(block.data(), want);
-      if (n == 0) break;  // closed early: the caller compares the counts
-      dest.Write(block.data(), static_cast<int64_t>(n));
-      remaining -= static_cast<int64_t>(n);
-      work.Work(TWorkMode::wmRead, static_cast<int64_t>(n));
-    }
-  } catch (...) {
-    // The stream keeps what was written, not the presized rest.
+  // The stream keeps what was written, not the presized rest.
+  base::TScopeExit cut([&] {
     try {
       dest.SetSize(dest.Position());
-    } catch (...) {
+    } catch (const Exception&) {
+      // The error that ended the body is the one to report.
     }
-    throw;
-  }
-  dest.SetSize(dest.Position());
+  });
+  if (CopyBody(in, length, dest, work, block) == length) cut.Dismiss();
 }
 
 [[noreturn]] void FailTooLong(const TBodyOptions& o) {
@@ -121,9 +122,11 @@ int64_t ReadChunkedBody(TInputBuffer& in, TStream& dest, TWorkCounter& work, con
     int64_t size = ParseChunkSize(line);
     if (size == 0) break;
     if (o.maxSize >= 0 && size > o.maxSize - total) FailTooLong(o);
-    const int64_t before = dest.Position();
-    ReadLengthBody(in, size, dest, work, o, block);
-    total += dest.Position() - before;
+    // Each chunk is a transfer of its own; the file grows as it is written,
+    // neither sized nor cut per chunk.
+    work.Begin(TWorkMode::wmRead, size);
+    base::TScopeExit end([&] { work.End(TWorkMode::wmRead); });
+    total += CopyBody(in, size, dest, work, block);
     // The line end after the chunk's data; the peer closing here cut the body.
     if (!in.ReadLn(line, o.maxLineLength)) throw EConnClosedGracefully();
   }
@@ -139,10 +142,7 @@ int64_t ReadChunkedBody(TInputBuffer& in, TStream& dest, TWorkCounter& work, con
 int64_t ReadUntilClose(TInputBuffer& in, TStream& dest, TWorkCounter& work, const TBodyOptions& o,
                        std::vector<char>& block) {
   work.Begin(TWorkMode::wmRead, 0);
-  struct EndGuard {
-    TWorkCounter& w;
-    ~EndGuard() { w.End(TWorkMode::wmRead); }
-  } guard{work};
+  base::TScopeExit end([&] { work.End(TWorkMode::wmRead); });
   size_t fill = 0;
   int64_t total = 0;
   for (;;) {
@@ -279,7 +279,7 @@ TBodyResult ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& 
   if (r.ContentLength > 0) {
     std::vector<char> block(o.recvBufferSize == 0 ? 1 : o.recvBufferSize);
     const int64_t before = dest.Position();
-    ReadLengthBody(in, r.ContentLength, dest, work, o, block);
+    ReadLengthBody(in, r.ContentLength, dest, work, block);
     result.Bytes = dest.Position() - before;
     result.Complete = result.Bytes == r.ContentLength;
   } else if (r.ContentLength < 0) {

@@ -117,6 +117,21 @@ int64_t ReadChunkedBody(TInputBuffer& in, TStream& dest, TWorkCounter& work, con
                         std::vector<char>& block) {
   std::string line;
   int64_t total = 0;
+  // Chunks are gathered in block and written a block at a time: a body of many
+  // small chunks costs one write per block, not one per chunk. What was taken
+  // is written on every way out, a failure's too.
+  size_t fill = 0;
+  auto flush = [&] {
+    if (fill > 0) dest.Write(block.data(), static_cast<int64_t>(fill));
+    fill = 0;
+  };
+  base::TScopeExit keep([&] {
+    try {
+      flush();
+    } catch (const Exception&) {
+      // The error that ended the body is the one to report.
+    }
+  });
   for (;;) {
     if (!in.ReadLn(line, o.maxLineLength)) throw EConnClosedGracefully();
     int64_t size = ParseChunkSize(line);
@@ -126,10 +141,21 @@ int64_t ReadChunkedBody(TInputBuffer& in, TStream& dest, TWorkCounter& work, con
     // neither sized nor cut per chunk.
     work.Begin(TWorkMode::wmRead, size);
     base::TScopeExit end([&] { work.End(TWorkMode::wmRead); });
-    total += CopyBody(in, size, dest, work, block);
+    for (int64_t remaining = size; remaining > 0;) {
+      if (fill == block.size()) flush();
+      const size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(block.size() - fill)));
+      const size_t n = in.ReadSome(block.data() + fill, want);
+      if (n == 0) throw EConnClosedGracefully();  // cut inside a chunk
+      fill += n;
+      total += static_cast<int64_t>(n);
+      remaining -= static_cast<int64_t>(n);
+      work.Work(TWorkMode::wmRead, static_cast<int64_t>(n));
+    }
     // The line end after the chunk's data; the peer closing here cut the body.
     if (!in.ReadLn(line, o.maxLineLength)) throw EConnClosedGracefully();
   }
+  flush();
+  keep.Dismiss();
   // The line that ends the body (trailers are not read). All data has arrived,
   // so a peer that closes instead of sending it does not fail the transfer.
   in.ReadLn(line, o.maxLineLength);

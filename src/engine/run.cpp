@@ -71,10 +71,17 @@ void Setup(TStepContext& run, TRunTools& tools) {
     tools.HTTP->OnProxyCredentials = [&run, asked = false](net::THTTPClient*,
                                                            const net::TProxyCredentialRequest& request,
                                                            std::string& username, std::string& password) mutable {
-      if (asked) return false;
+      const std::string line = "Proxy credentials for " + request.Proxy + ": ";
+      // From the second attempt on, the proxy has refused what it was given.
+      const std::string refused = request.Attempt > 1 ? "the ones given were refused" : "";
+      if (asked) {
+        logging::Log(line + refused);
+        return false;
+      }
       asked = true;
       const bool given = run.AskProxyCredentials(request.Proxy, request.Realm, username, password);
-      logging::Log(std::string("Proxy credentials for ") + request.Proxy + (given ? ": given" : ": none given"));
+      logging::Log(line + (refused.empty() ? (given ? "given" : "none given")
+                                           : refused + (given ? "; others given" : "; no others given")));
       return given;
     };
   }

@@ -51,7 +51,7 @@ THTTPClient::THTTPClient() {
     if (!OnProxyCredentials || attempt > AuthRetries) return false;
     TProxyCredentialRequest request;
     request.Proxy = proxy_.Name();
-    request.Realm = realm;
+    request.Realm = ServerText(realm);
     request.Attempt = attempt;
     if (!OnProxyCredentials(this, request, user, password)) return false;
     ProxyParams.ProxyUsername = user;
@@ -113,7 +113,15 @@ bool THTTPClient::ConnectTo(const TRequestTarget& t) {
     try {
       socket_.Connect(t.connectHost, static_cast<uint16_t>(t.connectPort));
     } catch (const ESocketError& e) {
-      throw EConnectFailed(e.LastError);
+      EConnectFailed failed(e.LastError);
+      const std::string cause = text::StringReplace(e.Message, "\r\n", " ");
+      // Support must see which machine failed: the proxy is no fault of the server's.
+      if (t.viaProxy)
+        failed.Message = "The proxy " + AddressHost(t.connectHost) + ":" + std::to_string(t.connectPort) +
+                         " cannot be reached (" + cause + ").";
+      else if (e.LastError >= kWSAHOST_NOT_FOUND && e.LastError <= kWSAHOST_NOT_FOUND + 3)
+        Log("the name " + t.connectHost + " could not be looked up: " + cause);
+      throw failed;
     }
     if (t.tls) {
       if (t.viaProxy) OpenTunnel(socket_, t, proxy_, {Request.UserAgent, ReadTimeout, ProtocolVersion, framing});
@@ -146,8 +154,7 @@ bool THTTPClient::ConnectAlong(const std::string& url, TRequestTarget& t) {
     } catch (const EConnectFailed& e) {
       if (order[i].Direct() || i + 1 == order.size()) throw;
       proxy_.Unreachable(order[i]);
-      Log("proxy " + order[i].Text() + " cannot be reached (" + text::StringReplace(e.Message, "\r\n", " ") +
-          "); trying " + order[i + 1].Text());
+      Log(e.Message + " Trying " + order[i + 1].Text() + ".");
     }
   }
 }
@@ -186,9 +193,9 @@ THTTPClient::TAnswer THTTPClient::ReadAnswer(const TRequestTarget& t, TStream& d
     ReadResponseHead(*in_, Response, BodyOptions().maxLineLength);
     statusSeen_ = true;
   } while (IsInterimStatus(Response.ResponseCode));
-  Log(Response.ResponseText +
+  Log(ServerText(Response.ResponseText) +
       (Response.HasContentLength() ? ", Content-Length " + text::IntToStr(Response.ContentLength) : "") +
-      (Response.ContentRange.empty() ? "" : ", Content-Range " + Response.ContentRange));
+      (Response.ContentRange.empty() ? "" : ", Content-Range " + ServerText(Response.ContentRange)));
 
   if (AllowCookies) {
     for (const char* name : {"Set-cookie", "Set-cookie2"})

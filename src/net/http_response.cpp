@@ -206,8 +206,8 @@ int64_t ParseContentLength(const std::vector<std::string>& values) {
       for (size_t k = i; k < item.size() && digits; ++k)
         if (item[k] < '0' || item[k] > '9') digits = false;
       if (digits) {
-        if (item[0] == '-') throw EHTTPInvalidResponse("Invalid Content-Length: " + item);
-        if (!text::TryStrToInt64(item, n)) throw EHTTPInvalidResponse("Invalid Content-Length: " + item);
+        if (item[0] == '-') throw EHTTPInvalidResponse("Invalid Content-Length: " + ServerText(item));
+        if (!text::TryStrToInt64(item, n)) throw EHTTPInvalidResponse("Invalid Content-Length: " + ServerText(item));
       }
       if (seen && n != result) throw EHTTPInvalidResponse("Conflicting Content-Length values");
       result = n;
@@ -227,7 +227,7 @@ int64_t ParseChunkSize(const std::string& line) {
   if (negative) t.erase(0, 1);
   // A size that cannot be read would end the body early and pass a cut-off file
   // as complete.
-  if (t.empty()) throw EHTTPInvalidResponse("Invalid chunk size: " + line);
+  if (t.empty()) throw EHTTPInvalidResponse("Invalid chunk size: " + ServerText(line));
   uint64_t v = 0;
   for (char c : t) {
     int d = (c >= '0' && c <= '9')   ? c - '0'
@@ -235,10 +235,10 @@ int64_t ParseChunkSize(const std::string& line) {
             : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                      : -1;
     if (d < 0 || v > (static_cast<uint64_t>(kInt64Max) - static_cast<uint64_t>(d)) / 16)
-      throw EHTTPInvalidResponse("Invalid chunk size: " + line);
+      throw EHTTPInvalidResponse("Invalid chunk size: " + ServerText(line));
     v = v * 16 + static_cast<uint64_t>(d);
   }
-  if (negative && v != 0) throw EHTTPInvalidResponse("Invalid chunk size: " + line);
+  if (negative && v != 0) throw EHTTPInvalidResponse("Invalid chunk size: " + ServerText(line));
   return static_cast<int64_t>(v);
 }
 

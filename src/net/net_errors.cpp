@@ -66,6 +66,17 @@ std::string SocketErrorText(int32_t code) {
   return "";
 }
 
+std::string ServerText(const std::string& text) {
+  constexpr size_t kMaxShown = 300;
+  std::string shown;
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) continue;
+    if (shown.size() == kMaxShown) return shown + "...";
+    shown += c;
+  }
+  return shown;
+}
+
 ESocketError::ESocketError(int32_t code) : Exception(FormatSocketError(code)), LastError(code) {}
 
 namespace {

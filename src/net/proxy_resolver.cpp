@@ -295,15 +295,4 @@ TProxyPlan EnvironmentProxyPlan(const std::string& url, const std::string& httpP
   return plan;
 }
 
-std::string LoggableUrl(const std::string& url) {
-  const size_t scheme = url.find("://");
-  if (scheme == std::string::npos) return url;
-  const size_t authorityEnd = url.find_first_of("/?#", scheme + 3);
-  const size_t at = url.rfind('@', authorityEnd == std::string::npos ? std::string::npos : authorityEnd);
-  if (at == std::string::npos || at < scheme + 3) return url;
-  const size_t colon = url.find(':', scheme + 3);
-  if (colon == std::string::npos || colon > at) return url;
-  return url.substr(0, colon + 1) + "***" + url.substr(at);
-}
-
 }  // namespace net

@@ -82,12 +82,12 @@ bool TProxySession::Authenticate(const THTTPResponse& answer, bool connectionKep
       legs < kMaxAuthLegs ? auth_.Respond(answer.ProxyAuthenticate, params_.ProxyServer(), connectionKept)
                           : std::optional<std::string>();
   if (!next) {
-    Log("proxy " + Name() + " asks who we are (" + offered + "); nothing is left to answer it with");
+    Log("proxy " + Name() + " asks who we are (" + ServerText(offered) + "); nothing is left to answer it with");
     return false;
   }
   params_.Authenticated = true;
   pending_ = *next;
-  Log("proxy " + Name() + " asks who we are (" + offered + "); " +
+  Log("proxy " + Name() + " asks who we are (" + ServerText(offered) + "); " +
       (next->empty() ? auth_.Scheme() + " failed, asking again" : "answering with " + auth_.Scheme()));
   return true;
 }
@@ -117,7 +117,7 @@ void OpenTunnel(TSocket& socket, const TRequestTarget& t, TProxySession& proxy, 
     THTTPResponse answer;
     do ReadResponseHead(in, answer, settings.Framing.maxLineLength);
     while (IsInterimStatus(answer.ResponseCode));
-    Log(answer.ResponseText);
+    Log(ServerText(answer.ResponseText));
     if (answer.ResponseCode >= 200 && answer.ResponseCode <= 299) {
       if (answering) proxy.Accepted();
       // The server speaks only after our greeting: anything else came from the proxy.

@@ -77,13 +77,14 @@ TDownloadResult DownloadWithRetries(THTTPClient& client, const std::string& url,
       if (resuming && r.ResponseCode == 206) {
         const int64_t whole = r.ContentRangeInstanceLength;
         if (r.ContentRange.empty() || r.ContentRangeStart != have || (knownSize() >= 0 && whole != knownSize()))
-          throw EStartOver("the server's range (" + (r.ContentRange.empty() ? "none" : r.ContentRange) +
+          throw EStartOver("the server's range (" + (r.ContentRange.empty() ? "none" : ServerText(r.ContentRange)) +
                            ") does not continue at byte " + text::IntToStr(have));
         total = whole > 0 ? whole : total;
         offset = have;
       } else {
         if (r.ResponseCode == 206)
-          throw EHTTPInvalidResponse("The server sent a part (" + r.ContentRange + ") where the whole was asked for.");
+          throw EHTTPInvalidResponse("The server sent a part (" + ServerText(r.ContentRange) +
+                                     ") where the whole was asked for.");
         if (resuming) {
           Log("the server sends the whole body again; starting over");
           startOver();

@@ -8,6 +8,8 @@
 #include "base/text.h"
 #include "net/base64.h"
 #include "net/http_client.h"
+#include "net/net_errors.h"
+#include "net/uri.h"
 
 namespace net {
 namespace {
@@ -59,24 +61,26 @@ void Take(TFields& f, const std::string& name, const std::string& value) {
   } else if (name == "version") {
     once(f.version);
     if (!IsVersion(value))
-      throw ESignatureError("The release statement's version '" + value + "' is not numbers separated by dots.");
+      throw ESignatureError("The release statement's version '" + ServerText(value) +
+                            "' is not numbers separated by dots.");
     f.s.Version = value;
   } else if (name == "size") {
     once(f.size);
     if (!IsDigits(value) || !text::TryStrToInt64(value, f.s.Size))
-      throw ESignatureError("The release statement's size '" + value + "' is not a number of bytes.");
+      throw ESignatureError("The release statement's size '" + ServerText(value) + "' is not a number of bytes.");
   } else if (name == "sha256") {
     once(f.sha256);
     bool hex = value.size() == 64;
     for (char c : value) hex = hex && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
     if (!hex)
-      throw ESignatureError("The release statement's sha256 '" + value + "' is not 64 lower-case hexadecimal digits.");
+      throw ESignatureError("The release statement's sha256 '" + ServerText(value) +
+                            "' is not 64 lower-case hexadecimal digits.");
     f.s.Sha256 = value;
   } else if (name == "expires") {
     once(f.expires);
     int64_t days;
     if (!ParseDate(value, days))
-      throw ESignatureError("The release statement's expiry '" + value + "' is not a date (YYYY-MM-DD).");
+      throw ESignatureError("The release statement's expiry '" + ServerText(value) + "' is not a date (YYYY-MM-DD).");
     f.s.Expires = value;
   }
   // Other names: the format's later growth, signed and ignored.
@@ -192,9 +196,11 @@ TReleaseStatement VerifyStatement(const std::string& text, const std::vector<std
   try {
     TReleaseStatement s = ReadStatement(text, keys, nowUtc);
     if (s.Product != product)
-      throw ESignatureError("The release statement is for the product '" + s.Product + "', not for '" + product + "'.");
-    logging::Log("Release statement accepted: " + s.Product + " " + s.Version + ", " + std::to_string(s.Size) +
-                 " bytes, SHA-256 " + s.Sha256 + (s.Expires.empty() ? "" : ", expires " + s.Expires));
+      throw ESignatureError("The release statement is for the product '" + ServerText(s.Product) + "', not for '" +
+                            product + "'.");
+    logging::Log("Release statement accepted: " + ServerText(s.Product) + " " + s.Version + ", " +
+                 std::to_string(s.Size) + " bytes, SHA-256 " + s.Sha256 +
+                 (s.Expires.empty() ? "" : ", expires " + s.Expires));
     return s;
   } catch (const ESignatureError& e) {
     logging::Log("Release statement refused: " + e.Message);
@@ -313,12 +319,12 @@ std::string FetchStatement(THTTPClient& client, const std::string& packageUrl) {
   try {
     got = client.Get(url, body, request);
   } catch (const EBodySizeError&) {
-    throw ESignatureError("The release statement " + url + " is larger than " + std::to_string(kMaxStatementSize) +
-                          " bytes.");
+    throw ESignatureError("The release statement " + LoggableUrl(url) + " is larger than " +
+                          std::to_string(kMaxStatementSize) + " bytes.");
   }
   // A cut statement would only fail later with a less telling message.
-  if (!got.Complete) throw ESignatureError("The release statement " + url + " arrived incomplete.");
-  if (body.Data().empty()) throw ESignatureError("The release statement " + url + " is empty.");
+  if (!got.Complete) throw ESignatureError("The release statement " + LoggableUrl(url) + " arrived incomplete.");
+  if (body.Data().empty()) throw ESignatureError("The release statement " + LoggableUrl(url) + " is empty.");
   return body.Data();
 }
 

@@ -34,7 +34,7 @@ void TTrustPolicy::CheckAddress(const std::string& url) const {
   // scheme the client refuses by itself.
   if (text::SameText(TURI::Parse(url).Protocol, "http"))
     throw EPolicyError("This program has no package key, so it takes packages only over https from a server " +
-                       std::string("whose certificate verifies; ") + url +
+                       std::string("whose certificate verifies; ") + LoggableUrl(url) +
                        " is refused (AllowUnauthenticated is not set).");
 }
 

@@ -441,12 +441,27 @@ TEST(HttpClientRefusal, SocketErrorsCarryTheWinsockNumberAndText) {
     EXPECT_EQ(e.LastError, 10061);
     EXPECT_EQ(e.Message, "Socket Error # 10061\r\nConnection refused.");
   }
+  nettest::TLogCapture log;
   try {
     // Malformed, so the resolver refuses it without asking any name server.
     client.Get("http://no..such..host/f.zip", out);
     FAIL();
   } catch (const ESocketError& e) {
     EXPECT_EQ(e.Message, "Socket Error # 11001\r\nHost not found.");
+  }
+  EXPECT_NE(log.Text().find("the name no..such..host could not be looked up: Socket Error # 11001 Host not found."),
+            std::string::npos)
+      << log.Text();
+  // A proxy that cannot be reached is named as the proxy, not taken for the server.
+  client.ProxyParams.SetProxyServer("127.0.0.1");
+  client.ProxyParams.SetProxyPort(closedPort);
+  try {
+    client.Get("http://updates.example/f.zip", out);
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.LastError, 10061);
+    EXPECT_EQ(e.Message, "The proxy 127.0.0.1:" + std::to_string(closedPort) +
+                             " cannot be reached (Socket Error # 10061 Connection refused.).");
   }
   EXPECT_EQ(ESocketError(10035).Message, "Socket Error # 10035\r\nOperation would block. ");
   EXPECT_EQ(ESocketError(10066).Message, "Socket Error # 10066\r\nDirectory not empty");

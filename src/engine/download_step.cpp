@@ -52,6 +52,7 @@ class TLocalWrites : public TStream {
 // A refusal with the text that heads its report.
 struct TRefusal {
   std::string Text;
+  int Status = kExitNotAuthentic;
 };
 
 // With keys, a package counts only when its release statement (at its address
@@ -75,6 +76,30 @@ net::TReleaseStatement CheckedStatement(TStepContext& run, net::THTTPClient& htt
   } catch (const EHTTPProtocolException& e) {
     throw TRefusal{t.S_BadSignature + "\r\n" + e.Message};  // no statement where it belongs
   }
+}
+
+// The package through writes: resumed where a poor line cut it, stopped at the
+// statement's size (else at the policy's largest) before a byte too many is
+// written, and checked against the statement as it is written.
+void FetchPackage(TStepContext& run, net::THTTPClient& http, const net::TTrustPolicy& policy,
+                  const std::optional<net::TReleaseStatement>& statement, TStream& writes) {
+  const TFileXML& t = run.Texts();
+  net::TDownloadOptions options;
+  options.WaitsMs = run.Defaults.DownloadWaitsMs;
+  if (statement) options.ExpectedSize = statement->Size;
+  options.MaxBodySize = policy.MaxPackageSize;
+  std::optional<net::THashingStream> hashing;
+  if (statement) hashing.emplace(writes);
+  const net::TDownloadResult result =
+      net::DownloadWithRetries(http, run.Settings.DownloadURL, hashing ? *hashing : writes, options);
+  if (!result.Complete) throw TRefusal{t.S_DownloadError, kExitDownloadFailed};
+  if (!statement) return;
+  try {
+    hashing->Check(*statement);
+  } catch (const net::ESignatureError& e) {
+    throw TRefusal{t.S_BadSignature + "\r\n" + e.Message};
+  }
+  run.Settings.PackageVersion = statement->Version;
 }
 
 }  // namespace
@@ -104,8 +129,6 @@ bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platfor
   const std::string archivePath = s.RunFolder + "\\" + s.ArchiveFileName;
 
   std::unique_ptr<TLocalWrites> writes;
-  net::TDownloadOptions options;
-  options.WaitsMs = run.Defaults.DownloadWaitsMs;
   try {
     // What the program may take, before anything is fetched.
     const net::TTrustPolicy policy = net::TTrustPolicy::FromDefaults(
@@ -128,28 +151,11 @@ bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platfor
       return fail(t.S_WriteError + "\r\n" + e.Message, kExitCannotWrite);
     }
     writes = std::make_unique<TLocalWrites>(*package);
-    // A line that fails midway goes on where it stopped; the bar goes on with it.
-    // A body of any other length than the statement's fails in the client,
-    // before a byte too many is written.
-    if (statement) options.ExpectedSize = statement->Size;
-    options.MaxBodySize = policy.MaxPackageSize;
-    std::optional<net::THashingStream> hashing;
-    if (statement) hashing.emplace(*writes);
-    const net::TDownloadResult result =
-        net::DownloadWithRetries(http, s.DownloadURL, hashing ? static_cast<TStream&>(*hashing) : *writes, options);
-    if (!result.Complete) return fail(t.S_DownloadError, kExitDownloadFailed);
-    if (statement) {
-      try {
-        hashing->Check(*statement);
-      } catch (const net::ESignatureError& e) {
-        return fail(t.S_BadSignature + "\r\n" + e.Message, kExitNotAuthentic);
-      }
-      s.PackageVersion = statement->Version;
-    }
+    FetchPackage(run, http, policy, statement, *writes);
     logging::Log("Download: the package holds " + std::to_string(package->Size()) + " bytes");
     return true;
   } catch (const TRefusal& r) {
-    return fail(r.Text, kExitNotAuthentic);
+    return fail(r.Text, r.Status);
   } catch (const Exception& e) {
     // A full disk or a denied access here is no fault of the network's.
     if (writes && writes->Error() != 0)

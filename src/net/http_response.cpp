@@ -200,12 +200,9 @@ int64_t ParseContentLength(const std::vector<std::string>& values) {
       size_t comma = v.find(',', from);
       std::string item = text::Trim(v.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
       int64_t n = -1;
-      bool digits = !item.empty();
-      size_t i = (digits && (item[0] == '+' || item[0] == '-')) ? 1 : 0;
-      if (i == item.size()) digits = false;
-      for (size_t k = i; k < item.size() && digits; ++k)
-        if (item[k] < '0' || item[k] > '9') digits = false;
-      if (digits) {
+      // A signed number is refused; anything else that is not one means no length.
+      const bool sign = !item.empty() && (item[0] == '+' || item[0] == '-');
+      if (text::AllDigits(sign ? item.substr(1) : item)) {
         if (item[0] == '-') throw EHTTPInvalidResponse("Invalid Content-Length: " + ServerText(item));
         if (!text::TryStrToInt64(item, n)) throw EHTTPInvalidResponse("Invalid Content-Length: " + ServerText(item));
       }
@@ -230,10 +227,7 @@ int64_t ParseChunkSize(const std::string& line) {
   if (t.empty()) throw EHTTPInvalidResponse("Invalid chunk size: " + ServerText(line));
   uint64_t v = 0;
   for (char c : t) {
-    int d = (c >= '0' && c <= '9')   ? c - '0'
-            : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-            : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                     : -1;
+    const int d = text::HexDigitValue(c);
     if (d < 0 || v > (static_cast<uint64_t>(kInt64Max) - static_cast<uint64_t>(d)) / 16)
       throw EHTTPInvalidResponse("Invalid chunk size: " + ServerText(line));
     v = v * 16 + static_cast<uint64_t>(d);

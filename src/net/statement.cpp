@@ -16,13 +16,6 @@ namespace {
 
 const char kSignatureField[] = "signature:";
 
-bool IsDigits(const std::string& s) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
-
 // The numbers of a version, without their leading zeros.
 std::vector<std::string> VersionNumbers(const std::string& version) {
   if (!IsVersion(version)) throw ESignatureError("'" + version + "' is not a version (numbers separated by dots).");
@@ -66,7 +59,7 @@ void Take(TFields& f, const std::string& name, const std::string& value) {
     f.s.Version = value;
   } else if (name == "size") {
     once(f.size);
-    if (!IsDigits(value) || !text::TryStrToInt64(value, f.s.Size))
+    if (!text::TryDigitsToInt64(value, f.s.Size))
       throw ESignatureError("The release statement's size '" + ServerText(value) + "' is not a number of bytes.");
   } else if (name == "sha256") {
     once(f.sha256);
@@ -236,7 +229,7 @@ int CompareVersions(const std::string& a, const std::string& b) {
 bool ParseDate(const std::string& text, int64_t& days) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
   const std::string y = text.substr(0, 4), m = text.substr(5, 2), d = text.substr(8, 2);
-  if (!IsDigits(y) || !IsDigits(m) || !IsDigits(d)) return false;
+  if (!text::AllDigits(y) || !text::AllDigits(m) || !text::AllDigits(d)) return false;
   const int64_t year = std::stoi(y);
   const int month = std::stoi(m), day = std::stoi(d);
   if (year < 1) return false;

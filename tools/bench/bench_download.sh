@@ -38,25 +38,28 @@ unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 now() { date +%s.%N; }
+# Runs a command and adds its wall time in seconds to the file named first.
+timed() {
+  local into=$1 t0 t1
+  shift
+  t0=$(now)
+  "$@"
+  t1=$(now)
+  echo "$t1 - $t0" | bc -l >>"$into"
+}
 : >"$work/lu.txt"
 : >"$work/curl.txt"
 peak_kb=0
 for i in $(seq "$runs"); do
   rm -f "$work/out.bin"
-  t0=$(now)
-  /usr/bin/time -f %M -o "$work/rss.txt" "$lu_get" "$url" "$work/out.bin"
-  t1=$(now)
+  timed "$work/lu.txt" /usr/bin/time -f %M -o "$work/rss.txt" "$lu_get" "$url" "$work/out.bin"
   cmp -s "$work/out.bin" "$work/nginx/www/file.bin" || { echo "bench_download: lu-get's file differs" >&2; exit 1; }
-  echo "$t1 - $t0" | bc -l >>"$work/lu.txt"
   kb=$(tail -n 1 "$work/rss.txt")
   [ "$kb" -gt "$peak_kb" ] && peak_kb=$kb
 
   rm -f "$work/out.bin"
-  t0=$(now)
-  curl -s -o "$work/out.bin" "$url"
-  t1=$(now)
+  timed "$work/curl.txt" curl -s -o "$work/out.bin" "$url"
   cmp -s "$work/out.bin" "$work/nginx/www/file.bin" || { echo "bench_download: curl's file differs" >&2; exit 1; }
-  echo "$t1 - $t0" | bc -l >>"$work/curl.txt"
 done
 
 awk -v mb="$size_mb" -v lu="$(median <"$work/lu.txt")" -v cu="$(median <"$work/curl.txt")" -v kb="$peak_kb" \
@@ -97,18 +100,11 @@ chunk_url="http://127.0.0.1:$(cat "$work/chunked.port")/chunks.bin"
 : >"$work/lu-chunks.txt"
 : >"$work/curl-chunks.txt"
 for i in $(seq "$runs"); do
-  rm -f "$work/out.bin"
-  t0=$(now)
-  "$lu_get" "$chunk_url" "$work/out.bin"
-  t1=$(now)
+  rm -f "$work/out.bin" "$curl_chunks"
+  timed "$work/lu-chunks.txt" "$lu_get" "$chunk_url" "$work/out.bin"
   [ "$(stat -c %s "$work/out.bin")" -eq 5000000 ] || { echo "bench_download: lu-get's chunked file is not whole" >&2; exit 1; }
-  echo "$t1 - $t0" | bc -l >>"$work/lu-chunks.txt"
-  rm -f "$curl_chunks"
-  t0=$(now)
-  curl -s -o "$curl_chunks" "$chunk_url"
-  t1=$(now)
+  timed "$work/curl-chunks.txt" curl -s -o "$curl_chunks" "$chunk_url"
   cmp -s "$curl_chunks" "$work/out.bin" || { echo "bench_download: the chunked files differ" >&2; exit 1; }
-  echo "$t1 - $t0" | bc -l >>"$work/curl-chunks.txt"
 done
 awk -v lu="$(median <"$work/lu-chunks.txt")" -v cu="$(median <"$work/curl-chunks.txt")" -v runs="$runs" 'BEGIN {
   printf "download of 50000 chunks of 100 bytes on loopback, medians of %d alternated runs: lu-get %.3f s, curl %.3f s, ratio lu-get/curl %.2f (target at most 1.10)\n",

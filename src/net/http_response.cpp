@@ -33,6 +33,13 @@ int32_t StatusCodeOf(const std::string& line) {
 // "bytes first-last/length": anything else fails with the number reader's error.
 // RFC 9110 section 14.4: a "*" length is one the server does not know, a "*"
 // range answers a request that could not be satisfied ("bytes */length").
+// The number reader's, with the server's text shown as any other.
+int64_t RangeNumber(const std::string& s) {
+  int64_t n;
+  if (!text::TryStrToInt64(s, n)) throw EConvertError("'" + ServerText(s) + "' is not a valid integer value");
+  return n;
+}
+
 void ParseContentRange(THTTPResponse& r) {
   if (r.ContentRange.empty()) return;
   std::string s = r.ContentRange;
@@ -43,10 +50,10 @@ void ParseContentRange(THTTPResponse& r) {
   std::string length = slash == std::string::npos ? "" : s.substr(slash + 1);
   if (range != "*") {
     size_t dash = range.find('-');
-    r.ContentRangeStart = text::StrToInt64(range.substr(0, dash));
-    r.ContentRangeEnd = text::StrToInt64(dash == std::string::npos ? "" : range.substr(dash + 1));
+    r.ContentRangeStart = RangeNumber(range.substr(0, dash));
+    r.ContentRangeEnd = RangeNumber(dash == std::string::npos ? "" : range.substr(dash + 1));
   }
-  r.ContentRangeInstanceLength = length == "*" ? 0 : text::StrToInt64(length);
+  r.ContentRangeInstanceLength = length == "*" ? 0 : RangeNumber(length);
 }
 
 void FillFields(THTTPResponse& r) {

@@ -7,14 +7,10 @@
 // FILE may be the null device (/dev/null, NUL), to measure or check a transfer.
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "argument_path.h"
 #include "base/text.h"
@@ -62,53 +58,6 @@ class TProgressLine {
   std::chrono::steady_clock::time_point last_{};
 };
 
-// Watches the transfer from its own thread and aborts it when the counted bytes
-// do not move for the given time.
-class TStallWatch {
- public:
-  TStallWatch(net::THTTPClient& client, int seconds) : client_(client), seconds_(seconds) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~TStallWatch() { Stop(); }
-  void Progress() {
-    std::lock_guard<std::mutex> g(lock_);
-    lastMove_ = std::chrono::steady_clock::now();
-  }
-  void Stop() {
-    {
-      std::lock_guard<std::mutex> g(lock_);
-      done_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-  }
-  bool Stalled() const { return stalled_; }
-
- private:
-  void Run() {
-    std::unique_lock<std::mutex> g(lock_);
-    lastMove_ = std::chrono::steady_clock::now();
-    while (!done_) {
-      auto deadline = lastMove_ + std::chrono::seconds(seconds_);
-      if (std::chrono::steady_clock::now() >= deadline) {
-        stalled_ = true;
-        client_.Abort();
-        return;
-      }
-      wake_.wait_until(g, deadline);
-    }
-  }
-
-  net::THTTPClient& client_;
-  int seconds_;
-  std::mutex lock_;
-  std::condition_variable wake_;
-  std::chrono::steady_clock::time_point lastMove_;
-  bool done_ = false;
-  std::atomic<bool> stalled_{false};
-  std::thread thread_;
-};
-
 bool IsNullDevice(const std::string& p) {
   return p == "/dev/null" || text::SameText(p, "NUL") || text::SameText(p, "\\\\.\\NUL");
 }
@@ -136,6 +85,7 @@ int main(int argc, char** argv) {
   if (!discard) file = ArgumentPath(file);
 
   net::THTTPClient client;
+  client.StallTimeout = stallSeconds * 1000;
   net::TProxyResolver proxies;
   client.ResolveProxy = [&proxies](const std::string& address) { return proxies.Resolve(address); };
 
@@ -144,16 +94,15 @@ int main(int argc, char** argv) {
   std::string error;
   bool failed = false;
   bool created = false;
+  bool complete = false;
   int status = engine::kExitDownloadFailed;
   {
-    TStallWatch watch(client, stallSeconds);
     client.OnWorkBegin = [&](net::THTTPClient*, net::TWorkMode, int64_t n) {
       max = n;
       position = 0;
       progress.Show(position, max, true);
     };
     client.OnWork = [&](net::THTTPClient*, net::TWorkMode, int64_t n) {
-      if (n != position) watch.Progress();
       position = n;
       progress.Show(position, max);
     };
@@ -162,14 +111,14 @@ int main(int argc, char** argv) {
         // The device itself cannot be presized or cut, and must never be removed
         // after a failure: a sink that keeps nothing stands in for it.
         net::TCappedTextStream out(0);
-        client.Get(url, out);
+        complete = client.Get(url, out).Complete;
       } else {
         status = engine::kExitCannotWrite;
         platform::TFileStream out(file, platform::TFileMode::CreateExclusive);
         created = true;
         status = engine::kExitDownloadFailed;
         try {
-          net::DownloadWithRetries(client, url, out, options);
+          complete = net::DownloadWithRetries(client, url, out, options).Complete;
         } catch (const EStreamError&) {
           status = engine::kExitCannotWrite;
           throw;
@@ -190,13 +139,11 @@ int main(int argc, char** argv) {
       failed = true;
       status = engine::kExitFailed;
     }
-    watch.Stop();
-    if (watch.Stalled()) error = "No data received for " + std::to_string(stallSeconds) + " seconds.";
   }
   progress.Show(position, max, true);
   progress.Finish();
   // As the updater judges it (an answer without length always passes).
-  if (error.empty() && !engine::TransferComplete(position, max))
+  if (error.empty() && !complete)
     error = "Incomplete download: " + std::to_string(position) + " of " + std::to_string(max) + " bytes.";
   if (!error.empty() || failed) {
     // An error whose text is empty still fails the run.

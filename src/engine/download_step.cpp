@@ -18,28 +18,6 @@ namespace engine {
 
 namespace {
 
-// One transfer of the client: the window's stall check watches it, and the
-// client's size limits hold for it alone; both end with it, however it ends.
-class TTransfer {
- public:
-  TTransfer(net::THTTPClient& http, TTransferWatch& watch, int64_t max = -1, int64_t expected = -1)
-      : http_(http), watch_(watch) {
-    http_.MaxBodySize = max;
-    http_.ExpectedBodySize = expected;
-    watch_.Started(http_);
-  }
-  ~TTransfer() {
-    watch_.Ended();
-    http_.MaxBodySize = http_.ExpectedBodySize = -1;
-  }
-  TTransfer(const TTransfer&) = delete;
-  TTransfer& operator=(const TTransfer&) = delete;
-
- private:
-  net::THTTPClient& http_;
-  TTransferWatch& watch_;
-};
-
 // The package file as the download writes it: a write the system refuses (a
 // full disk, a denied access) keeps the system's reason, which the network calls
 // after it would otherwise overwrite.
@@ -74,6 +52,7 @@ class TLocalWrites : public TStream {
 // A refusal with the text that heads its report.
 struct TRefusal {
   std::string Text;
+  int Status = kExitNotAuthentic;
 };
 
 // With keys, a package counts only when its release statement (at its address
@@ -82,15 +61,10 @@ struct TRefusal {
 // It is fetched before the package, so that nothing unsigned is even written, and
 // it must not be older than what is installed, or a genuine old release with a
 // known fault could be served in place of its fix.
-net::TReleaseStatement CheckedStatement(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
-                                        const net::TTrustPolicy& policy) {
+net::TReleaseStatement CheckedStatement(TStepContext& run, net::THTTPClient& http, const net::TTrustPolicy& policy) {
   const TFileXML& t = run.Texts();
   try {
-    std::string text;
-    {
-      TTransfer transfer(http, watch);  // FetchStatement sets its own size limit
-      text = net::FetchStatement(http, run.Settings.DownloadURL);
-    }
+    const std::string text = net::FetchStatement(http, run.Settings.DownloadURL);
     net::TReleaseStatement statement = net::VerifyStatement(text, policy.Keys, run.Defaults.Names.ApplicationName);
     const std::string installed = install::InstalledVersion(run.Defaults.Names);
     if (!installed.empty() && net::CompareVersions(statement.Version, installed) < 0)
@@ -104,13 +78,33 @@ net::TReleaseStatement CheckedStatement(TStepContext& run, net::THTTPClient& htt
   }
 }
 
+// The package through writes: resumed where a poor line cut it, stopped at the
+// statement's size (else at the policy's largest) before a byte too many is
+// written, and checked against the statement as it is written.
+void FetchPackage(TStepContext& run, net::THTTPClient& http, const net::TTrustPolicy& policy,
+                  const std::optional<net::TReleaseStatement>& statement, TStream& writes) {
+  const TFileXML& t = run.Texts();
+  net::TDownloadOptions options;
+  options.WaitsMs = run.Defaults.DownloadWaitsMs;
+  if (statement) options.ExpectedSize = statement->Size;
+  options.MaxBodySize = policy.MaxPackageSize;
+  std::optional<net::THashingStream> hashing;
+  if (statement) hashing.emplace(writes);
+  const net::TDownloadResult result =
+      net::DownloadWithRetries(http, run.Settings.DownloadURL, hashing ? *hashing : writes, options);
+  if (!result.Complete) throw TRefusal{t.S_DownloadError, kExitDownloadFailed};
+  if (!statement) return;
+  try {
+    hashing->Check(*statement);
+  } catch (const net::ESignatureError& e) {
+    throw TRefusal{t.S_BadSignature + "\r\n" + e.Message};
+  }
+  run.Settings.PackageVersion = statement->Version;
+}
+
 }  // namespace
 
-// The bar clamps at its maximum, so more bytes than announced count as complete.
-bool TransferComplete(int64_t counted, int64_t announced) { return counted >= announced; }
-
-bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
-              std::unique_ptr<platform::TFileStream>& package) {
+bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platform::TFileStream>& package) {
   TFileXML& t = run.Texts();
   TLiveUpdate& s = run.Settings;
   install::TStepProgress& progress = run.Progress;
@@ -135,19 +129,6 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
   const std::string archivePath = s.RunFolder + "\\" + s.ArchiveFileName;
 
   std::unique_ptr<TLocalWrites> writes;
-  net::TDownloadOptions options;
-  options.WaitsMs = run.Defaults.DownloadWaitsMs;
-  // The window's stall check stands aside while a failed attempt's wait runs.
-  options.Sleep = [&http, &watch](int32_t ms) {
-    watch.Waiting(true);
-    try {
-      http.Pause(ms);
-    } catch (...) {
-      watch.Waiting(false);
-      throw;
-    }
-    watch.Waiting(false);
-  };
   try {
     // What the program may take, before anything is fetched.
     const net::TTrustPolicy policy = net::TTrustPolicy::FromDefaults(
@@ -158,7 +139,7 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
       throw TRefusal{t.S_DownloadError + "\r\n" + e.Message};  // nothing there could be authenticated
     }
     std::optional<net::TReleaseStatement> statement;
-    if (policy.NeedsStatement()) statement = CheckedStatement(run, http, watch, policy);
+    if (policy.NeedsStatement()) statement = CheckedStatement(run, http, policy);
 
     // Written through a handle nobody else may use, and read back through the
     // same one by the unpack step: the bytes checked are the bytes installed.
@@ -170,30 +151,11 @@ bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
       return fail(t.S_WriteError + "\r\n" + e.Message, kExitCannotWrite);
     }
     writes = std::make_unique<TLocalWrites>(*package);
-    // A line that fails midway goes on where it stopped; the bar goes on with it.
-    if (statement) {
-      net::THashingStream hashing(*writes);
-      {
-        // A body of any other length fails in the client, before a byte too
-        // many is written.
-        TTransfer transfer(http, watch, -1, statement->Size);
-        net::DownloadWithRetries(http, s.DownloadURL, hashing, options);
-      }
-      try {
-        hashing.Check(*statement);
-      } catch (const net::ESignatureError& e) {
-        return fail(t.S_BadSignature + "\r\n" + e.Message, kExitNotAuthentic);
-      }
-      s.PackageVersion = statement->Version;
-    } else {
-      TTransfer transfer(http, watch, policy.MaxPackageSize);
-      net::DownloadWithRetries(http, s.DownloadURL, *writes, options);
-    }
-    if (!TransferComplete(progress.Position(), progress.Max())) return fail(t.S_DownloadError, kExitDownloadFailed);
+    FetchPackage(run, http, policy, statement, *writes);
     logging::Log("Download: the package holds " + std::to_string(package->Size()) + " bytes");
     return true;
   } catch (const TRefusal& r) {
-    return fail(r.Text, kExitNotAuthentic);
+    return fail(r.Text, r.Status);
   } catch (const Exception& e) {
     // A full disk or a denied access here is no fault of the network's.
     if (writes && writes->Error() != 0)

@@ -52,6 +52,7 @@ bool LoggedStep(const char* name, const std::function<bool()>& step) {
 
 void Setup(TStepContext& run, TRunTools& tools) {
   tools.HTTP = std::make_unique<net::THTTPClient>();
+  tools.HTTP->StallTimeout = run.Defaults.DownloadStallMs;
   // The step bar doubles as the transfer's byte counter.
   install::TStepProgress& bar = run.Progress;
   tools.HTTP->OnWorkBegin = [&bar](net::THTTPClient*, net::TWorkMode, int64_t max) {
@@ -71,10 +72,17 @@ void Setup(TStepContext& run, TRunTools& tools) {
     tools.HTTP->OnProxyCredentials = [&run, asked = false](net::THTTPClient*,
                                                            const net::TProxyCredentialRequest& request,
                                                            std::string& username, std::string& password) mutable {
-      if (asked) return false;
+      const std::string line = "Proxy credentials for " + request.Proxy + ": ";
+      // From the second attempt on, the proxy has refused what it was given.
+      const std::string refused = request.Attempt > 1 ? "the ones given were refused" : "";
+      if (asked) {
+        logging::Log(line + refused);
+        return false;
+      }
       asked = true;
       const bool given = run.AskProxyCredentials(request.Proxy, request.Realm, username, password);
-      logging::Log(std::string("Proxy credentials for ") + request.Proxy + (given ? ": given" : ": none given"));
+      logging::Log(line + (refused.empty() ? (given ? "given" : "none given")
+                                           : refused + (given ? "; others given" : "; no others given")));
       return given;
     };
   }
@@ -121,33 +129,6 @@ void Cleanup(TStepContext& run, TRunTools& tools) {
   }
   if (!s.ExtractFolderName.empty()) platform::RemoveTree(s.RunFolder + "\\" + s.ExtractFolderName);
   if (!s.ArchiveFileName.empty()) platform::EraseFile(s.RunFolder + "\\" + s.ArchiveFileName);
-}
-
-void TTransferWatch::Started(const net::THTTPClient& client) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  client_ = &client;
-  last_ = client.BytesReceived();
-}
-
-void TTransferWatch::Ended() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  client_ = nullptr;
-  waiting_ = false;
-}
-
-void TTransferWatch::Waiting(bool waiting) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  waiting_ = waiting;
-  if (client_) last_ = client_->BytesReceived();
-}
-
-int32_t TTransferWatch::Progress() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!client_ || waiting_) return -1;
-  const int64_t received = client_->BytesReceived();
-  const int64_t advance = received - last_;
-  last_ = received;
-  return static_cast<int32_t>(std::min<int64_t>(advance, INT32_MAX));
 }
 
 std::string InstalledFolder(const TStepDefaults& defaults) { return install::InstalledFolder(defaults.Names); }

@@ -79,6 +79,8 @@ struct TStepDefaults {
   // The waits between attempts of a download that fails midway (the last one
   // repeats), before a little jitter.
   std::vector<int32_t> DownloadWaitsMs = {1000, 2000, 4000, 8000};
+  // How long a download may receive nothing before it is given up.
+  int32_t DownloadStallMs = 60000;
 
   static TStepDefaults FromBuild();
 };
@@ -142,27 +144,6 @@ class TControlProgress : public install::TStepProgress {
   std::chrono::steady_clock::time_point next_;
 };
 
-// The transfer as the window's stall check sees it: the bytes the client
-// receives, counted whether or not the answer announced its length.
-class TTransferWatch {
- public:
-  // client's transfer begins; it stays alive until Ended.
-  void Started(const net::THTTPClient& client);
-  void Ended();
-  // The bytes received since the previous call (since Started for the first)
-  // while a transfer runs, at most INT32_MAX; -1 when none runs. Any thread.
-  int32_t Progress();
-  // Between attempts of a download nothing arrives on purpose: while waiting,
-  // Progress reports no transfer; the count starts again afterwards.
-  void Waiting(bool waiting);
-
- private:
-  std::mutex mutex_;
-  const net::THTTPClient* client_ = nullptr;
-  bool waiting_ = false;
-  int64_t last_ = 0;
-};
-
 // The components Setup makes for a run and Cleanup frees.
 struct TRunTools {
   TRunTools();
@@ -202,11 +183,7 @@ bool IsRunFolderName(const std::string& name);
 // unless AllowUnauthenticated, and no larger than MaxPackageSize. On success
 // package holds the file, open, unshared, for the unpack step; on failure nothing
 // of it is left.
-bool Download(TStepContext& run, net::THTTPClient& http, TTransferWatch& watch,
-              std::unique_ptr<platform::TFileStream>& package);
-// The download's rule of completeness: every announced byte counted (an answer
-// that announces no length is complete with whatever came).
-bool TransferComplete(int64_t counted, int64_t announced);
+bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platform::TFileStream>& package);
 
 // Extracts the package, read from the stream the download step left open, into a
 // new folder of the run's folder; the names go into Settings.ExtractedFiles.

@@ -53,8 +53,7 @@ void TThreadLiveUpdate::Execute() {
         exitStatus_.store(0);
         Report(texts.S_UninstallMessage, mtInformation);
       }
-    } else if (engine::LoggedStep("download",
-                                  [&] { return engine::Download(run, *tools.HTTP, watch_, tools.Package); }) &&
+    } else if (engine::LoggedStep("download", [&] { return engine::Download(run, *tools.HTTP, tools.Package); }) &&
                engine::LoggedStep("unpack", [&] { return engine::Unpack(run, *tools.UnZip, *tools.Package); }) &&
                engine::LoggedStep("stop", [&] { return engine::StopApplication(run); }) &&
                engine::LoggedStep("copy", [&] { return engine::CopyFiles(run); }) &&

@@ -76,10 +76,6 @@ class TThreadLiveUpdate {
   // a failure.
   int ExitStatus() const { return exitStatus_.load(); }
 
-  // Called by the window's stall check: the bytes received since the previous
-  // call, or -1 when no transfer runs.
-  int32_t DownloadProgress() { return watch_.Progress(); }
-
   // The build-time values the run goes by.
   const engine::TStepDefaults& Defaults() const { return defaults_; }
 
@@ -95,7 +91,6 @@ class TThreadLiveUpdate {
   const engine::TWorkerControls controls_;
   TWorkerHost& host_;
   TPauseGate& gate_;
-  engine::TTransferWatch watch_;
   // The run's progress while Execute runs: shown whole before any report.
   engine::TControlProgress* progress_ = nullptr;
   std::thread thread_;

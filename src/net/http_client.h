@@ -13,8 +13,8 @@
 // run's log (base/log.h); credentials never do.
 //
 // Get returns normally when the answer was 2xx and its body was read; a body cut
-// short by the server's close also returns normally (the last OnWork count then
-// stays below the OnWorkBegin value, for the caller to compare). Everything else
+// short by the server's close also returns normally, and its answer says so
+// (TGetResult::Complete). Everything else
 // raises one of the errors of net_errors.h, all derived from Exception:
 //   EHTTPProtocolException  not 2xx, a redirect, or any answer with Location; also
 //                           a proxy's answer other than 2xx to CONNECT (its status line)
@@ -25,8 +25,10 @@
 //   EURIException, EUnknownProtocol,
 //   EHTTPInvalidResponse    framing that cannot be read safely
 //   ETransferAborted        Abort was called from another thread
+//   ETransferStalled        nothing arrived for StallTimeout
 //   ETransferTooSlow        less than MinimumRate arrived over RateWindow
-//   EBodySizeError          a body beyond MaxBodySize, or not of ExpectedBodySize
+//   EBodySizeError          a body beyond the request's MaxBodySize, or not of its
+//                           ExpectedSize
 //   EConvertError           a malformed Content-Range
 //   and the destination stream's own errors.
 #pragma once
@@ -41,19 +43,19 @@
 
 #include "net/cookies.h"
 #include "net/http_headers.h"
+#include "net/http_request.h"
 #include "net/http_response.h"
 #include "net/input_buffer.h"
 #include "net/net_errors.h"
 #include "net/proxy_auth.h"
 #include "net/proxy_resolver.h"
+#include "net/proxy_session.h"
 #include "net/socket.h"
 #include "net/tls.h"
 #include "net/uri.h"
 #include "platform/stream.h"
 
 namespace net {
-
-enum THTTPOption { hoInProcessAuth = 1, hoKeepOrigProtocol = 2, hoForceEncodeParams = 4 };
 
 class THTTPClient;
 using TWorkBeginEvent = std::function<void(THTTPClient* sender, TWorkMode mode, int64_t workCountMax)>;
@@ -70,43 +72,6 @@ struct TProxyCredentialRequest {
 using TProxyCredentialsEvent = std::function<bool(THTTPClient* sender, const TProxyCredentialRequest& request,
                                                   std::string& username, std::string& password)>;
 using TProxyResolveEvent = std::function<TProxyPlan(const std::string& url)>;
-using THeadersEvent = std::function<void(THTTPClient* sender)>;
-
-// The proxy the client goes through; an empty server means a direct connection.
-class TProxyConnectionInfo {
- public:
-  const std::string& ProxyServer() const { return server_; }
-  int32_t ProxyPort() const { return port_; }
-  // A different server (letter case ignored) or port forgets any proxy
-  // authentication held for the old one.
-  void SetProxyServer(const std::string& server);
-  void SetProxyPort(int32_t port);
-
-  std::string ProxyUsername, ProxyPassword;
-  bool BasicAuthentication = false;
-  // Set once a proxy has asked for credentials.
-  bool Authenticated = false;
-
- private:
-  std::string server_;
-  int32_t port_ = 0;
-};
-
-// The request fields; Clear restores the values every new client starts with.
-struct THTTPRequest {
-  void Clear() { *this = THTTPRequest(); }
-
-  std::string Accept = "text/html, */*";
-  std::string UserAgent = "Mozilla/3.0 (compatible; ORBAX Live Update)";
-  std::string ContentType = "text/html";
-  std::string AcceptCharset, AcceptEncoding, AcceptLanguage;
-  std::string CacheControl, Connection, ContentEncoding, ContentLanguage, ContentVersion;
-  int64_t ContentLength = -1;  // not sent when negative
-  std::string Date, Expires, From, Host, IfModifiedSince, Pragma, ProxyConnection, Range, Referer;
-  THeaderList CustomHeaders;
-  bool BasicAuthentication = false;
-  std::string Username, Password;
-};
 
 class THTTPClient {
  public:
@@ -117,7 +82,7 @@ class THTTPClient {
 
   // Sends one GET for url and writes the body of a 2xx answer into dest at its
   // current position. See the top of this file for the outcomes.
-  void Get(const std::string& url, TStream& dest);
+  TGetResult Get(const std::string& url, TStream& dest, const TGetOptions& options = TGetOptions());
 
   // Callable from any thread: makes a running or later Get fail with
   // ETransferAborted as soon as possible (the connection is shut down).
@@ -136,25 +101,18 @@ class THTTPClient {
   int32_t RedirectMaximum = 15;
   int32_t AuthRetries = 3;
   bool AllowCookies = true;
-  int32_t HTTPOptions = hoForceEncodeParams;
   int32_t ReadTimeout = 0;  // milliseconds; 0 waits without limit
   int32_t MaxLineLength = 16384;
   // Twice the classic 32 KB: half the system calls per byte while a block still
   // stays in the processor's cache between the receive and the write.
   int32_t RecvBufferSize = 65536;
-  // The most bytes a successful answer's body may have; -1 for no limit. A
-  // larger Content-Length is refused before any byte of the body is read, a
-  // body that grows past it as it does so, and the destination is never sized
-  // beyond it.
-  int64_t MaxBodySize = -1;
-  // The exact size the body must have when known (a package whose size was
-  // published); -1 when not. A Content-Length other than it, a longer or a
-  // shorter body raise EBodySizeError. Takes the place of MaxBodySize when set.
-  int64_t ExpectedBodySize = -1;
-  // A Get whose last RateWindow milliseconds brought fewer than MinimumRate
-  // bytes a second, counted once RateWindow has passed and for every byte of
-  // the connection (handshake and headers too), fails with ETransferTooSlow.
-  // 0 for either waits without limit.
+  // The rule for giving a transfer up (transfer_guard.h), counted for every byte
+  // of the connection (handshake and headers too) and over the attempts of one
+  // download (TGetOptions::ContinuesTransfer): a Get that receives nothing for
+  // StallTimeout milliseconds fails with ETransferStalled, one whose last
+  // RateWindow milliseconds brought fewer than MinimumRate bytes a second with
+  // ETransferTooSlow. 0 turns a rule off.
+  int32_t StallTimeout = 60000;
   int32_t MinimumRate = 1024;
   int32_t RateWindow = 120000;
   TProxyConnectionInfo ProxyParams;
@@ -168,11 +126,6 @@ class THTTPClient {
   // given are kept in ProxyParams and, once accepted, sent with every request.
   // Unset, or false: the request fails with the proxy's status line.
   TProxyCredentialsEvent OnProxyCredentials;
-  // Raised when the head of a 2xx answer has been read, before any byte of its
-  // body: the handler may look at Response, cut the destination back or set
-  // MaxBodySize and ExpectedBodySize for this body. An error it raises ends Get
-  // and closes the connection.
-  THeadersEvent OnHeadersAvailable;
 
   THTTPRequest Request;
   THTTPResponse Response;
@@ -189,40 +142,39 @@ class THTTPClient {
   int64_t BytesReceived() const { return socket_.BytesReceived(); }
 
   // The request block Get would send for url, for tests and diagnostics.
-  std::string BuildRequest(const std::string& url);
+  std::string BuildRequest(const std::string& url, const TGetOptions& options = TGetOptions()) const;
 
  private:
-  struct Target;
   enum class TAnswer { Done, Redirect, Authenticate };
-  void GetOnce(const std::string& url, TStream& dest);
-  Target Prepare(const std::string& url);
-  std::string RequestText(const Target& t, const std::string& proxyAuthorization);
+  // One request with the redirects it is to follow.
+  TGetResult GetOnce(const std::string& url, TStream& dest, const TGetOptions& options);
+  // One request and its answer, with the rounds a proxy's 407 asks for.
+  // reused: a kept connection carried it.
+  TAnswer Exchange(const std::string& url, TStream& dest, const TGetOptions& options, TRequestTarget& t,
+                   std::string& location, TGetResult& result, bool& reused);
+  // After Exchange failed with e: whether the GET is to be sent again, because a
+  // kept connection the server closed just as we reused it answered nothing.
+  bool SendAgain(const Exception& e, bool reused);
+  TRequestTarget Prepare(const std::string& url) const;
   // Prepare and ConnectTo along the proxies ResolveProxy gives url (ProxyParams'
   // alone without it). Returns true when a kept connection is used again.
-  bool ConnectAlong(const std::string& url, Target& t);
-  void UseProxy(const TProxyServer& server);
+  bool ConnectAlong(const std::string& url, TRequestTarget& t);
   // Returns true when a kept connection is used again.
-  bool ConnectTo(const Target& t);
-  // Asks the proxy for a tunnel to the address's host and port.
-  void OpenTunnel(const Target& t);
+  bool ConnectTo(const TRequestTarget& t);
   void Send(const std::string& data);
-  // Basic with ProxyParams' credentials once they are to be sent unasked.
-  std::string ProxyAuthorization() const;
-  // The Proxy-Authorization value for the next request: an answer to the
-  // proxy's last 407, else ProxyAuthorization().
-  std::string TakeProxyAuthorization();
-  // Prepares the answer to a proxy's 407; false when nothing is left to try.
-  bool Authenticate(const THTTPResponse& answer, bool connectionKept, int legs);
-  void AuthenticationAccepted();
-  bool KeepsConnection(const THTTPResponse& answer) const;
   // Reads the answer to a sent request: Redirect when it redirects to location
   // and the redirect is to be followed, Authenticate when the proxy is to be
   // answered (legs so far: at most a few).
-  TAnswer ReadAnswer(const Target& t, TStream& dest, std::string& location, int legs);
-  void ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer, TWorkCounter& work, std::string& body);
-  bool KeepConnection() const;
-  // The framing limits; with the caller's size limits for a successful answer's body.
-  TBodyOptions BodyOptions(bool withSizeLimits = false) const;
+  TAnswer ReadAnswer(const TRequestTarget& t, TStream& dest, const TGetOptions& options, std::string& location,
+                     int legs, TGetResult& result);
+  // A refused answer's body as its error text; a connection left with unread
+  // bytes is closed.
+  std::string RefusedBody(const THTTPResponse& answer, TWorkCounter& work);
+  // Whether the connection may carry the next request: open, nothing unread,
+  // and the last answer left it open.
+  bool ConnectionReusable() const;
+  // The framing limits; with a request's size limits for a successful answer's body.
+  TBodyOptions BodyOptions(const TGetOptions* limits = nullptr) const;
 
   TSocket socket_;
   TTlsStream tls_;  // active on an https connection, over socket_
@@ -230,11 +182,9 @@ class THTTPClient {
   std::string connectionKey_;
   TCookieStore cookies_;
   TWorkCounter work_;
+  int64_t progressBase_ = 0;  // of the body being read
   bool statusSeen_ = false;
-  TProxyAuthenticator proxyAuth_;
-  std::string authProxy_;         // the proxy proxyAuth_ answers
-  std::string pendingProxyAuth_;  // for the next request
-  std::vector<std::string> deadProxies_;
+  TProxySession proxy_{ProxyParams};
   std::mutex pauseLock_;
   std::condition_variable pauseWake_;
 };

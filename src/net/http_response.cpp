@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "base/scope_exit.h"
 #include "base/text.h"
 #include "net/net_errors.h"
 
@@ -12,6 +13,12 @@ namespace net {
 namespace {
 
 constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
+// The most of a refused answer's body kept as its error message.
+constexpr size_t kMaxErrorBody = 64 * 1024;
+// The most of a refused answer's body read at all.
+constexpr int64_t kMaxRefusedBody = 1024 * 1024;
+// How long the body of a refused answer may keep us waiting between portions.
+constexpr int32_t kRefusedBodyTimeoutMs = 2000;
 
 // The second blank-separated word of the status line as a number, -1 otherwise.
 int32_t StatusCodeOf(const std::string& line) {
@@ -26,6 +33,13 @@ int32_t StatusCodeOf(const std::string& line) {
 // "bytes first-last/length": anything else fails with the number reader's error.
 // RFC 9110 section 14.4: a "*" length is one the server does not know, a "*"
 // range answers a request that could not be satisfied ("bytes */length").
+// The number reader's, with the server's text shown as any other.
+int64_t RangeNumber(const std::string& s) {
+  int64_t n;
+  if (!text::TryStrToInt64(s, n)) throw EConvertError("'" + ServerText(s) + "' is not a valid integer value");
+  return n;
+}
+
 void ParseContentRange(THTTPResponse& r) {
   if (r.ContentRange.empty()) return;
   std::string s = r.ContentRange;
@@ -36,10 +50,10 @@ void ParseContentRange(THTTPResponse& r) {
   std::string length = slash == std::string::npos ? "" : s.substr(slash + 1);
   if (range != "*") {
     size_t dash = range.find('-');
-    r.ContentRangeStart = text::StrToInt64(range.substr(0, dash));
-    r.ContentRangeEnd = text::StrToInt64(dash == std::string::npos ? "" : range.substr(dash + 1));
+    r.ContentRangeStart = RangeNumber(range.substr(0, dash));
+    r.ContentRangeEnd = RangeNumber(dash == std::string::npos ? "" : range.substr(dash + 1));
   }
-  r.ContentRangeInstanceLength = length == "*" ? 0 : text::StrToInt64(length);
+  r.ContentRangeInstanceLength = length == "*" ? 0 : RangeNumber(length);
 }
 
 void FillFields(THTTPResponse& r) {
@@ -59,14 +73,25 @@ void FillFields(THTTPResponse& r) {
   ParseContentRange(r);
 }
 
+// Copies up to length bytes (fewer when the peer closes first) into dest as it
+// stands, counting them on work; returns the bytes taken.
+int64_t CopyBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounter& work, std::vector<char>& block) {
+  int64_t remaining = length;
+  while (remaining > 0) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(block.size())));
+    size_t n = in.ReadSome(block.data(), want);
+    if (n == 0) break;  // closed early: the caller compares the counts
+    dest.Write(block.data(), static_cast<int64_t>(n));
+    remaining -= static_cast<int64_t>(n);
+    work.Work(TWorkMode::wmRead, static_cast<int64_t>(n));
+  }
+  return length - remaining;
+}
+
 // Reads exactly length bytes (fewer when the peer closes first) as one transfer.
-void ReadLengthBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounter& work, const TBodyOptions& o,
-                    std::vector<char>& block) {
+void ReadLengthBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounter& work, std::vector<char>& block) {
   work.Begin(TWorkMode::wmRead, length);
-  struct EndGuard {
-    TWorkCounter& w;
-    ~EndGuard() { w.End(TWorkMode::wmRead); }
-  } guard{work};
+  base::TScopeExit end([&] { work.End(TWorkMode::wmRead); });
 
   int64_t start = dest.Position();
   if (length > kInt64Max - start) throw EHTTPInvalidResponse("Content length too large: " + text::IntToStr(length));
@@ -78,25 +103,15 @@ void ReadLengthBody(TInputBuffer& in, int64_t length, TStream& dest, TWorkCounte
   } catch (const std::length_error&) {
     throw EStreamError("Out of memory while sizing the stream");
   }
-  int64_t remaining = length;
-  try {
-    while (remaining > 0) {
-      size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(block.size())));
-      size_t n = in.ReadSome(block.data(), want);
-      if (n == 0) break;  // closed early: the caller compares the counts
-      dest.Write(block.data(), static_cast<int64_t>(n));
-      remaining -= static_cast<int64_t>(n);
-      work.Work(TWorkMode::wmRead, static_cast<int64_t>(n));
-    }
-  } catch (...) {
-    // The stream keeps what was written, not the presized rest.
+  // The stream keeps what was written, not the presized rest.
+  base::TScopeExit cut([&] {
     try {
       dest.SetSize(dest.Position());
-    } catch (...) {
+    } catch (const Exception&) {
+      // The error that ended the body is the one to report.
     }
-    throw;
-  }
-  dest.SetSize(dest.Position());
+  });
+  if (CopyBody(in, length, dest, work, block) == length) cut.Dismiss();
 }
 
 [[noreturn]] void FailTooLong(const TBodyOptions& o) {
@@ -109,17 +124,45 @@ int64_t ReadChunkedBody(TInputBuffer& in, TStream& dest, TWorkCounter& work, con
                         std::vector<char>& block) {
   std::string line;
   int64_t total = 0;
+  // Chunks are gathered in block and written a block at a time: a body of many
+  // small chunks costs one write per block, not one per chunk. What was taken
+  // is written on every way out, a failure's too.
+  size_t fill = 0;
+  auto flush = [&] {
+    if (fill > 0) dest.Write(block.data(), static_cast<int64_t>(fill));
+    fill = 0;
+  };
+  base::TScopeExit keep([&] {
+    try {
+      flush();
+    } catch (const Exception&) {
+      // The error that ended the body is the one to report.
+    }
+  });
   for (;;) {
     if (!in.ReadLn(line, o.maxLineLength)) throw EConnClosedGracefully();
     int64_t size = ParseChunkSize(line);
     if (size == 0) break;
     if (o.maxSize >= 0 && size > o.maxSize - total) FailTooLong(o);
-    const int64_t before = dest.Position();
-    ReadLengthBody(in, size, dest, work, o, block);
-    total += dest.Position() - before;
+    // Each chunk is a transfer of its own; the file grows as it is written,
+    // neither sized nor cut per chunk.
+    work.Begin(TWorkMode::wmRead, size);
+    base::TScopeExit end([&] { work.End(TWorkMode::wmRead); });
+    for (int64_t remaining = size; remaining > 0;) {
+      if (fill == block.size()) flush();
+      const size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(block.size() - fill)));
+      const size_t n = in.ReadSome(block.data() + fill, want);
+      if (n == 0) throw EConnClosedGracefully();  // cut inside a chunk
+      fill += n;
+      total += static_cast<int64_t>(n);
+      remaining -= static_cast<int64_t>(n);
+      work.Work(TWorkMode::wmRead, static_cast<int64_t>(n));
+    }
     // The line end after the chunk's data; the peer closing here cut the body.
     if (!in.ReadLn(line, o.maxLineLength)) throw EConnClosedGracefully();
   }
+  flush();
+  keep.Dismiss();
   // The line that ends the body (trailers are not read). All data has arrived,
   // so a peer that closes instead of sending it does not fail the transfer.
   in.ReadLn(line, o.maxLineLength);
@@ -132,10 +175,7 @@ int64_t ReadChunkedBody(TInputBuffer& in, TStream& dest, TWorkCounter& work, con
 int64_t ReadUntilClose(TInputBuffer& in, TStream& dest, TWorkCounter& work, const TBodyOptions& o,
                        std::vector<char>& block) {
   work.Begin(TWorkMode::wmRead, 0);
-  struct EndGuard {
-    TWorkCounter& w;
-    ~EndGuard() { w.End(TWorkMode::wmRead); }
-  } guard{work};
+  base::TScopeExit end([&] { work.End(TWorkMode::wmRead); });
   size_t fill = 0;
   int64_t total = 0;
   for (;;) {
@@ -167,14 +207,11 @@ int64_t ParseContentLength(const std::vector<std::string>& values) {
       size_t comma = v.find(',', from);
       std::string item = text::Trim(v.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
       int64_t n = -1;
-      bool digits = !item.empty();
-      size_t i = (digits && (item[0] == '+' || item[0] == '-')) ? 1 : 0;
-      if (i == item.size()) digits = false;
-      for (size_t k = i; k < item.size() && digits; ++k)
-        if (item[k] < '0' || item[k] > '9') digits = false;
-      if (digits) {
-        if (item[0] == '-') throw EHTTPInvalidResponse("Invalid Content-Length: " + item);
-        if (!text::TryStrToInt64(item, n)) throw EHTTPInvalidResponse("Invalid Content-Length: " + item);
+      // A signed number is refused; anything else that is not one means no length.
+      const bool sign = !item.empty() && (item[0] == '+' || item[0] == '-');
+      if (text::AllDigits(sign ? item.substr(1) : item)) {
+        if (item[0] == '-') throw EHTTPInvalidResponse("Invalid Content-Length: " + ServerText(item));
+        if (!text::TryStrToInt64(item, n)) throw EHTTPInvalidResponse("Invalid Content-Length: " + ServerText(item));
       }
       if (seen && n != result) throw EHTTPInvalidResponse("Conflicting Content-Length values");
       result = n;
@@ -194,18 +231,15 @@ int64_t ParseChunkSize(const std::string& line) {
   if (negative) t.erase(0, 1);
   // A size that cannot be read would end the body early and pass a cut-off file
   // as complete.
-  if (t.empty()) throw EHTTPInvalidResponse("Invalid chunk size: " + line);
+  if (t.empty()) throw EHTTPInvalidResponse("Invalid chunk size: " + ServerText(line));
   uint64_t v = 0;
   for (char c : t) {
-    int d = (c >= '0' && c <= '9')   ? c - '0'
-            : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-            : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                     : -1;
+    const int d = text::HexDigitValue(c);
     if (d < 0 || v > (static_cast<uint64_t>(kInt64Max) - static_cast<uint64_t>(d)) / 16)
-      throw EHTTPInvalidResponse("Invalid chunk size: " + line);
+      throw EHTTPInvalidResponse("Invalid chunk size: " + ServerText(line));
     v = v * 16 + static_cast<uint64_t>(d);
   }
-  if (negative && v != 0) throw EHTTPInvalidResponse("Invalid chunk size: " + line);
+  if (negative && v != 0) throw EHTTPInvalidResponse("Invalid chunk size: " + ServerText(line));
   return static_cast<int64_t>(v);
 }
 
@@ -255,8 +289,8 @@ void TWorkCounter::End(TWorkMode mode) {
   if (i.level > 0) --i.level;
 }
 
-void ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& dest, TWorkCounter& work,
-                      const TBodyOptions& o) {
+TBodyResult ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& dest, TWorkCounter& work,
+                             const TBodyOptions& o) {
   const bool limited = o.maxSize >= 0;
   // Refused on the announcement alone, before anything is sized or read.
   if (limited && r.ContentLength > o.maxSize)
@@ -266,22 +300,46 @@ void ReadResponseBody(TInputBuffer& in, const THTTPResponse& r, TStream& dest, T
   if (limited && o.exactSize && r.HasContentLength() && r.ContentLength != o.maxSize)
     throw EBodySizeError("The server announces " + text::IntToStr(r.ContentLength) + " bytes; " +
                          text::IntToStr(o.maxSize) + " were expected.");
-  int64_t taken = 0;
+  TBodyResult result;
+  // A chunked body and one read until the close are whole once they end without an error.
+  result.Complete = true;
   if (r.ContentLength > 0) {
     std::vector<char> block(o.recvBufferSize == 0 ? 1 : o.recvBufferSize);
     const int64_t before = dest.Position();
-    ReadLengthBody(in, r.ContentLength, dest, work, o, block);
-    taken = dest.Position() - before;
+    ReadLengthBody(in, r.ContentLength, dest, work, block);
+    result.Bytes = dest.Position() - before;
+    result.Complete = result.Bytes == r.ContentLength;
   } else if (r.ContentLength < 0) {
     std::vector<char> block(o.recvBufferSize == 0 ? 1 : o.recvBufferSize);
     if (text::LowerCase(r.TransferEncoding).find("chunked") != std::string::npos)
-      taken = ReadChunkedBody(in, dest, work, o, block);
+      result.Bytes = ReadChunkedBody(in, dest, work, o, block);
     else
-      taken = ReadUntilClose(in, dest, work, o, block);
+      result.Bytes = ReadUntilClose(in, dest, work, o, block);
   }
-  if (limited && o.exactSize && taken != o.maxSize)
-    throw EBodySizeError("The server sent " + text::IntToStr(taken) + " bytes; " + text::IntToStr(o.maxSize) +
+  if (limited && o.exactSize && result.Bytes != o.maxSize)
+    throw EBodySizeError("The server sent " + text::IntToStr(result.Bytes) + " bytes; " + text::IntToStr(o.maxSize) +
                          " were expected.");
+  return result;
+}
+
+bool ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer, TWorkCounter& work, const TBodyOptions& framing,
+                     std::string& body) {
+  TCappedTextStream sink(kMaxErrorBody);
+  const int32_t saved = in.Timeout();
+  in.SetTimeout(kRefusedBodyTimeoutMs);
+  base::TScopeExit restore([&] { in.SetTimeout(saved); });
+  // The rest of a long or endless one is left unread with the connection.
+  TBodyOptions o = framing;
+  o.maxSize = kMaxRefusedBody;
+  o.exactSize = false;
+  bool whole = true;
+  try {
+    ReadResponseBody(in, answer, sink, work, o);
+  } catch (const EBodySizeError&) {
+    whole = false;
+  }
+  body = sink.Text();
+  return whole;
 }
 
 void TCappedTextStream::Write(const void* buffer, int64_t count) {

@@ -92,16 +92,30 @@ struct TBodyOptions {
   bool exactSize = false;
 };
 
+// What a body read took: its bytes, and whether it ended where its framing says
+// (every announced byte, the last chunk, or the close of a body without either).
+struct TBodyResult {
+  int64_t Bytes = 0;
+  bool Complete = false;
+};
+
 // Reads the body the response announces into dest at its position, raising the
 // read events on work. A body cut short by the peer's close ends without an error
-// (length framing) or with EConnClosedGracefully (chunked framing, before the last
-// chunk).
+// and incomplete (length framing) or with EConnClosedGracefully (chunked framing,
+// before the last chunk).
 // With options.maxSize: a larger Content-Length or chunk is refused before any
 // byte of it is read, a body that grows past the limit is refused as it passes
 // it, and dest is never sized beyond it (EBodySizeError); with exactSize also a
 // Content-Length other than the size, and a body that ends short of it.
-void ReadResponseBody(TInputBuffer& in, const THTTPResponse& response, TStream& dest, TWorkCounter& work,
-                      const TBodyOptions& options);
+TBodyResult ReadResponseBody(TInputBuffer& in, const THTTPResponse& response, TStream& dest, TWorkCounter& work,
+                             const TBodyOptions& options);
+
+// Reads the body of a refused answer as its error text: the first 64 KB kept,
+// read to its end only while that is short (1 MB), each portion within 2000 ms
+// (else EReadTimeout). False when the rest was left unread: the connection
+// cannot carry another request.
+bool ReadRefusedBody(TInputBuffer& in, const THTTPResponse& answer, TWorkCounter& work, const TBodyOptions& framing,
+                     std::string& body);
 
 // A sink for the body of a refused answer: keeps the first `limit` bytes and
 // counts the rest, so a huge error page cannot exhaust memory.

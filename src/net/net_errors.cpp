@@ -66,10 +66,28 @@ std::string SocketErrorText(int32_t code) {
   return "";
 }
 
+std::string ServerText(const std::string& text) {
+  constexpr size_t kMaxShown = 300;
+  std::string shown;
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) continue;
+    if (shown.size() == kMaxShown) return shown + "...";
+    shown += c;
+  }
+  return shown;
+}
+
 ESocketError::ESocketError(int32_t code) : Exception(FormatSocketError(code)), LastError(code) {}
+
+namespace {
+std::string Span(int64_t ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds" : std::to_string(ms) + " milliseconds";
+}
+}  // namespace
+
+ETransferStalled::ETransferStalled(int64_t stallMs)
+    : ENetException("Nothing arrived for " + Span(stallMs) + "; the transfer was given up.") {}
 
 ETransferTooSlow::ETransferTooSlow(int64_t minBytesPerSecond, int64_t windowMs)
     : ENetException("Less than " + std::to_string(minBytesPerSecond) + " bytes a second arrived over " +
-                    (windowMs % 1000 == 0 ? std::to_string(windowMs / 1000) + " seconds"
-                                          : std::to_string(windowMs) + " milliseconds") +
-                    "; the transfer was given up.") {}
+                    Span(windowMs) + "; the transfer was given up.") {}

@@ -60,10 +60,16 @@ class EUnknownProtocol : public Exception {
 
 // The answer's status was not 2xx, or it redirected. Message is the status line as
 // received; ErrorMessage is the body of the refused answer.
+// Text a server sent (a status line, a chunk line, a header value) as a
+// report, a box or the log may show it: without control characters, and cut to
+// a few hundred characters, so that it can neither break a log line nor fill a
+// box with a text of its own.
+std::string ServerText(const std::string& text);
+
 class EHTTPProtocolException : public Exception {
  public:
-  EHTTPProtocolException(std::string statusLine, int32_t code, std::string body)
-      : Exception(std::move(statusLine)), ReplyErrorCode(code), ErrorMessage(std::move(body)) {}
+  EHTTPProtocolException(const std::string& statusLine, int32_t code, std::string body)
+      : Exception(ServerText(statusLine)), ReplyErrorCode(code), ErrorMessage(std::move(body)) {}
   int32_t ReplyErrorCode;
   std::string ErrorMessage;
 };
@@ -93,6 +99,12 @@ class ETlsError : public ENetException {
 class ETransferTooSlow : public ENetException {
  public:
   ETransferTooSlow(int64_t minBytesPerSecond, int64_t windowMs);
+};
+
+// Nothing arrived for the transfer's stall limit.
+class ETransferStalled : public ENetException {
+ public:
+  explicit ETransferStalled(int64_t stallMs);
 };
 
 // A body larger than the caller accepts (announced or sent), or not of the size

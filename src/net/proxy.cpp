@@ -1,5 +1,6 @@
 #include "net/proxy.h"
 
+#include "base/log.h"
 #include "base/text.h"
 #include "platform/system.h"
 
@@ -36,8 +37,12 @@ bool GetSystemProxy(std::string& Host, int32_t& Port) {
     uint32_t accessType = 0;
     std::string text;
     if (platform::QueryProxySettings(accessType, text) && accessType == kInternetOpenTypeProxy) list = text;
-  } catch (...) {
+  } catch (const std::exception& e) {
     // A failing query means no proxy.
+    logging::Log(std::string("Proxy setting: the query failed (") + e.what() + "); no proxy");
+    list.clear();
+  } catch (...) {
+    logging::Log("Proxy setting: the query failed with an error of no known kind; no proxy");
     list.clear();
   }
   return ParseProxyList(list, Host, Port);

@@ -1,7 +1,9 @@
-// The proxy the current user's Internet settings name for HTTP. Only the plain
-// "host:port" form is understood (also as the "http=" entry of a per-protocol
-// list); automatic configuration, auto-detection and the bypass list are not
-// consulted.
+// The fixed proxy the current user's Internet settings name for HTTP, in its
+// plain "host:port" form (also as the "http=" entry of a per-protocol list), as
+// recorded in the product's settings after an update. The proxies a download
+// goes through are proxy_resolver.h's, which also reads the configuration
+// script, auto-detection and the bypass list; this file also reads and writes
+// the user's setting for tests and tools.
 #pragma once
 
 #include <cstdint>

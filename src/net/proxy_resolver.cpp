@@ -102,19 +102,12 @@ bool InNetwork(const std::string& addressBytes, const std::string& network) {
   return true;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // RFC 3986 percent-encoding, as a password with reserved characters is written.
 std::string PercentDecoded(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
-      out += static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+    if (s[i] == '%' && i + 2 < s.size() && text::HexDigitValue(s[i + 1]) >= 0 && text::HexDigitValue(s[i + 2]) >= 0) {
+      out += static_cast<char>(text::HexDigitValue(s[i + 1]) * 16 + text::HexDigitValue(s[i + 2]));
       i += 2;
     } else {
       out += s[i];
@@ -293,17 +286,6 @@ TProxyPlan EnvironmentProxyPlan(const std::string& url, const std::string& httpP
   plan.Servers.push_back(server);
   plan.Reason = name;
   return plan;
-}
-
-std::string LoggableUrl(const std::string& url) {
-  const size_t scheme = url.find("://");
-  if (scheme == std::string::npos) return url;
-  const size_t authorityEnd = url.find_first_of("/?#", scheme + 3);
-  const size_t at = url.rfind('@', authorityEnd == std::string::npos ? std::string::npos : authorityEnd);
-  if (at == std::string::npos || at < scheme + 3) return url;
-  const size_t colon = url.find(':', scheme + 3);
-  if (colon == std::string::npos || colon > at) return url;
-  return url.substr(0, colon + 1) + "***" + url.substr(at);
 }
 
 }  // namespace net

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "net/uri.h"
+
 namespace net {
 
 struct TProxyServer {
@@ -95,8 +97,5 @@ TProxyPlan FixedProxyPlan(const std::string& url, const std::string& list, const
 // The Linux port's plan from the values of http_proxy, https_proxy and no_proxy.
 TProxyPlan EnvironmentProxyPlan(const std::string& url, const std::string& httpProxy, const std::string& httpsProxy,
                                 const std::string& noProxy);
-
-// url as it may be logged: a password in it replaced by "***".
-std::string LoggableUrl(const std::string& url);
 
 }  // namespace net

@@ -34,6 +34,12 @@ struct TRetryEvent {
 };
 
 struct TDownloadOptions {
+  // The size the whole body must have (a published package), -1 when not known;
+  // else at most MaxBodySize bytes (-1: no limit). Both count for the whole body,
+  // whichever attempt brings its bytes: a body that would pass them is stopped
+  // before a byte too many is written.
+  int64_t ExpectedSize = -1;
+  int64_t MaxBodySize = -1;
   int MaxAttempts = 5;
   // The wait after the first, second... failed attempt; the last one repeats.
   std::vector<int32_t> WaitsMs = {1000, 2000, 4000, 8000};
@@ -52,16 +58,16 @@ struct TDownloadOptions {
 struct TDownloadResult {
   int Attempts = 0;
   int64_t Size = 0;
+  // Every byte the answers announced is there (a body without a length: it ended).
+  bool Complete = false;
 };
 
 // GETs url with client into dest from dest's position on, in up to
 // options.MaxAttempts requests, and returns once every byte is there. The
-// client's size settings count for the whole body: ExpectedBodySize (checked
-// against the total each answer announces; a complete body of another size
-// fails), else MaxBodySize. Its work events count the whole body, from where an
-// attempt resumes (the bodies of refused answers raise none). Client settings
-// and events are as before afterwards. dest must let itself be cut back to
-// where it started (THashingStream does: its hash then starts again).
+// client's work events count the whole body, from where an attempt resumes (the
+// bodies of refused answers raise none); the client's rate rule counts over all
+// the attempts. dest must let itself be cut back to where it started
+// (THashingStream does: its hash then starts again).
 // Raises the last attempt's error, EIncompleteDownload when the body stayed
 // short, the first error that ends it at once otherwise.
 TDownloadResult DownloadWithRetries(THTTPClient& client, const std::string& url, TStream& dest,

@@ -35,7 +35,7 @@ TSocket::TSocket(TSocket&& other) noexcept
     : handle_(other.handle_.exchange(kInvalid)),
       aborted_(other.aborted_.load()),
       received_(other.received_.load()),
-      rate_(other.rate_) {}
+      guard_(other.guard_) {}
 
 TSocket& TSocket::operator=(TSocket&& other) noexcept {
   if (this != &other) {
@@ -43,7 +43,7 @@ TSocket& TSocket::operator=(TSocket&& other) noexcept {
     handle_ = other.handle_.exchange(kInvalid);
     aborted_ = other.aborted_.load();
     received_ = other.received_.load();
-    rate_ = other.rate_;
+    guard_ = other.guard_;
   }
   return *this;
 }
@@ -58,23 +58,35 @@ void TSocket::Adopt(intptr_t handle) {
   handle_ = handle;
 }
 
-void TSocket::WatchRate(int64_t minBytesPerSecond, int32_t windowMs) {
-  rate_.Start(NowMs(), minBytesPerSecond, windowMs);
+void TSocket::Watch(const TTransferLimits& limits, bool continues) {
+  if (continues)
+    guard_.Resume(NowMs());
+  else
+    guard_.Start(NowMs(), limits);
+}
+
+void TSocket::Unwatch() { guard_.Suspend(NowMs()); }
+
+int32_t TSocket::CheckGuard(int32_t maxMs) {
+  if (!guard_.Active()) return maxMs;
+  const int64_t now = NowMs();
+  guard_.Check(now);
+  return static_cast<int32_t>(std::min<int64_t>(guard_.MsUntilCheck(now), maxMs));
 }
 
 size_t TSocket::Receive(char* buffer, size_t size, int32_t timeoutMs) {
-  if (!rate_.Active()) {
+  if (!guard_.Active()) {
     const size_t n = ReceiveSome(buffer, size, timeoutMs);
     received_ += static_cast<int64_t>(n);
     return n;
   }
   // The wait is cut into parts, so that a server that sends nothing at all is
-  // found too slow as surely as one that trickles.
+  // found out as surely as one that trickles.
   const int64_t deadline = timeoutMs > 0 ? NowMs() + timeoutMs : 0;
   for (;;) {
     const int64_t now = NowMs();
-    if (rate_.TooSlow(now)) throw ETransferTooSlow(rate_.MinBytesPerSecond(), rate_.WindowMs());
-    int64_t wait = rate_.MsUntilCheck(now);
+    guard_.Check(now);
+    int64_t wait = guard_.MsUntilCheck(now);
     bool callersLimit = false;
     if (deadline != 0) {
       if (deadline - now <= 0) throw EReadTimeout();
@@ -90,7 +102,7 @@ size_t TSocket::Receive(char* buffer, size_t size, int32_t timeoutMs) {
       if (callersLimit) throw;
       continue;
     }
-    rate_.Add(NowMs(), static_cast<int64_t>(n));
+    guard_.Add(NowMs(), static_cast<int64_t>(n));
     received_ += static_cast<int64_t>(n);
     return n;
   }

@@ -1,6 +1,6 @@
 // TCP sockets, one small interface over Winsock 2 and BSD sockets. Every call
 // blocks; there is no time limit except the one a receive asks for and the
-// slowest rate the owner accepts. Failures raise ESocketError with the Winsock
+// transfer guard's (transfer_guard.h) while the owner watches. Failures raise ESocketError with the Winsock
 // error number (the Linux port maps errno to it).
 #pragma once
 
@@ -10,8 +10,8 @@
 #include <mutex>
 #include <string>
 
-#include "net/rate_guard.h"
 #include "net/receive_source.h"
+#include "net/transfer_guard.h"
 
 namespace net {
 
@@ -40,14 +40,15 @@ class TSocket : public TReceiveSource {
   void SendAll(const void* data, size_t size);
   // Up to size bytes; 0 when the peer has closed. timeoutMs > 0: raises
   // EReadTimeout when nothing arrives in that time; 0 waits without limit.
-  // Raises ETransferTooSlow once the rate watch finds the transfer too slow,
-  // also while it waits.
+  // Raises ETransferStalled or ETransferTooSlow once the watch gives the
+  // transfer up, also while it waits.
   size_t Receive(char* buffer, size_t size, int32_t timeoutMs) override;
-  // From now on, every receive checks that the bytes of the last windowMs
-  // averaged at least minBytesPerSecond (once windowMs has passed); 0 for either
-  // stops the watch. Kept across Close and Connect, for one transfer may need
-  // another connection.
-  void WatchRate(int64_t minBytesPerSecond, int32_t windowMs);
+  // From now on, receives (and on the Linux port the connect) are watched by
+  // the transfer guard with limits: a new transfer, or the one watched before
+  // going on (continues). Kept across Close and Connect, for one transfer may
+  // need another connection. Unwatch stops the guard's clock until the next Watch.
+  void Watch(const TTransferLimits& limits, bool continues);
+  void Unwatch();
   // Every byte this socket object has received, over all its connections;
   // readable from any thread.
   int64_t BytesReceived() const { return received_.load(); }
@@ -67,6 +68,9 @@ class TSocket : public TReceiveSource {
  private:
   void Adopt(intptr_t handle);
   [[noreturn]] void Fail(int32_t code);
+  // While the guard watches: raises when it gives up; returns how long a wait may
+  // last before the next call (at most maxMs).
+  int32_t CheckGuard(int32_t maxMs);
   // The system's receive: one call, waiting at most timeoutMs (0: no limit).
   size_t ReceiveSome(char* buffer, size_t size, int32_t timeoutMs);
 
@@ -77,7 +81,7 @@ class TSocket : public TReceiveSource {
   std::atomic<bool> aborted_{false};
   std::mutex lock_;
   std::atomic<int64_t> received_{0};
-  TRateGuard rate_;  // the owner's thread only
+  TTransferGuard guard_;  // the owner's thread only
 };
 
 // The bytes of host when it is an IPv4 address in dotted decimal (4 bytes) or an

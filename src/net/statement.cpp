@@ -8,18 +8,13 @@
 #include "base/text.h"
 #include "net/base64.h"
 #include "net/http_client.h"
+#include "net/net_errors.h"
+#include "net/uri.h"
 
 namespace net {
 namespace {
 
 const char kSignatureField[] = "signature:";
-
-bool IsDigits(const std::string& s) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
 
 // The numbers of a version, without their leading zeros.
 std::vector<std::string> VersionNumbers(const std::string& version) {
@@ -59,30 +54,34 @@ void Take(TFields& f, const std::string& name, const std::string& value) {
   } else if (name == "version") {
     once(f.version);
     if (!IsVersion(value))
-      throw ESignatureError("The release statement's version '" + value + "' is not numbers separated by dots.");
+      throw ESignatureError("The release statement's version '" + ServerText(value) +
+                            "' is not numbers separated by dots.");
     f.s.Version = value;
   } else if (name == "size") {
     once(f.size);
-    if (!IsDigits(value) || !text::TryStrToInt64(value, f.s.Size))
-      throw ESignatureError("The release statement's size '" + value + "' is not a number of bytes.");
+    if (!text::TryDigitsToInt64(value, f.s.Size))
+      throw ESignatureError("The release statement's size '" + ServerText(value) + "' is not a number of bytes.");
   } else if (name == "sha256") {
     once(f.sha256);
     bool hex = value.size() == 64;
     for (char c : value) hex = hex && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
     if (!hex)
-      throw ESignatureError("The release statement's sha256 '" + value + "' is not 64 lower-case hexadecimal digits.");
+      throw ESignatureError("The release statement's sha256 '" + ServerText(value) +
+                            "' is not 64 lower-case hexadecimal digits.");
     f.s.Sha256 = value;
   } else if (name == "expires") {
     once(f.expires);
     int64_t days;
     if (!ParseDate(value, days))
-      throw ESignatureError("The release statement's expiry '" + value + "' is not a date (YYYY-MM-DD).");
+      throw ESignatureError("The release statement's expiry '" + ServerText(value) + "' is not a date (YYYY-MM-DD).");
     f.s.Expires = value;
   }
   // Other names: the format's later growth, signed and ignored.
 }
 
-TReleaseStatement ReadFields(const std::string& body) {
+}  // namespace
+
+TReleaseStatement ReadStatementFields(const std::string& body) {
   if (body.find('\r') != std::string::npos)
     throw ESignatureError("The release statement's lines end in CR LF; they must end in LF alone.");
   TFields f;
@@ -100,8 +99,6 @@ TReleaseStatement ReadFields(const std::string& body) {
     if (!seen) throw ESignatureError(std::string("The release statement gives no ") + name + ".");
   return f.s;
 }
-
-}  // namespace
 
 std::string StatementUrl(const std::string& packageUrl) {
   const size_t end = packageUrl.find_first_of("?#");
@@ -141,7 +138,7 @@ std::string StatementBody(const TReleaseStatement& s) {
   return body;
 }
 
-TReleaseStatement ReadStatement(const std::string& text, const std::vector<std::string>& keys, int64_t nowUtc) {
+TStatementParts SplitStatement(const std::string& text) {
   // The signature line begins the text or follows a line end.
   size_t at = text.compare(0, sizeof kSignatureField - 1, kSignatureField) == 0 ? 0 : std::string::npos;
   if (at == std::string::npos) {
@@ -157,9 +154,17 @@ TReleaseStatement ReadStatement(const std::string& text, const std::vector<std::
   if (!line.empty() && line.back() == '\n') line.pop_back();
   if (line.find('\n') != std::string::npos)
     throw ESignatureError("The release statement goes on after its signature line.");
-  std::string signature;
-  if (!Base64Decode(line, signature) || signature.empty())
+  TStatementParts parts;
+  parts.Body = body;
+  if (!Base64Decode(line, parts.Signature) || parts.Signature.empty())
     throw ESignatureError("The release statement's signature is not Base64.");
+  return parts;
+}
+
+TReleaseStatement ReadStatement(const std::string& text, const std::vector<std::string>& keys, int64_t nowUtc) {
+  const TStatementParts parts = SplitStatement(text);
+  const std::string& body = parts.Body;
+  const std::string& signature = parts.Signature;
   if (keys.empty()) throw ESignatureError("No package key to check the release statement with.");
 
   bool verified = false;
@@ -170,7 +175,7 @@ TReleaseStatement ReadStatement(const std::string& text, const std::vector<std::
                           (keys.size() == 1 ? "the package key" : "any of the package keys") +
                           " (another key, or changed after signing).");
 
-  TReleaseStatement s = ReadFields(body);
+  TReleaseStatement s = ReadStatementFields(body);
   int64_t expires;
   // Floor division: a time before 1970 is a day before 0.
   const int64_t today = nowUtc >= 0 ? nowUtc / 86400 : -((-nowUtc + 86399) / 86400);
@@ -184,9 +189,11 @@ TReleaseStatement VerifyStatement(const std::string& text, const std::vector<std
   try {
     TReleaseStatement s = ReadStatement(text, keys, nowUtc);
     if (s.Product != product)
-      throw ESignatureError("The release statement is for the product '" + s.Product + "', not for '" + product + "'.");
-    logging::Log("Release statement accepted: " + s.Product + " " + s.Version + ", " + std::to_string(s.Size) +
-                 " bytes, SHA-256 " + s.Sha256 + (s.Expires.empty() ? "" : ", expires " + s.Expires));
+      throw ESignatureError("The release statement is for the product '" + ServerText(s.Product) + "', not for '" +
+                            product + "'.");
+    logging::Log("Release statement accepted: " + ServerText(s.Product) + " " + s.Version + ", " +
+                 std::to_string(s.Size) + " bytes, SHA-256 " + s.Sha256 +
+                 (s.Expires.empty() ? "" : ", expires " + s.Expires));
     return s;
   } catch (const ESignatureError& e) {
     logging::Log("Release statement refused: " + e.Message);
@@ -222,7 +229,7 @@ int CompareVersions(const std::string& a, const std::string& b) {
 bool ParseDate(const std::string& text, int64_t& days) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
   const std::string y = text.substr(0, 4), m = text.substr(5, 2), d = text.substr(8, 2);
-  if (!IsDigits(y) || !IsDigits(m) || !IsDigits(d)) return false;
+  if (!text::AllDigits(y) || !text::AllDigits(m) || !text::AllDigits(d)) return false;
   const int64_t year = std::stoi(y);
   const int month = std::stoi(m), day = std::stoi(d);
   if (year < 1) return false;
@@ -298,28 +305,19 @@ void THashingStream::SetSize(int64_t size) {
 
 std::string FetchStatement(THTTPClient& client, const std::string& packageUrl) {
   const std::string url = StatementUrl(packageUrl);
-  struct Restore {
-    THTTPClient& c;
-    int64_t max, expected;
-    ~Restore() {
-      c.MaxBodySize = max;
-      c.ExpectedBodySize = expected;
-    }
-  } restore{client, client.MaxBodySize, client.ExpectedBodySize};
-  client.MaxBodySize = kMaxStatementSize;
-  client.ExpectedBodySize = -1;
+  TGetOptions request;
+  request.MaxBodySize = kMaxStatementSize;
   TMemoryStream body;
+  TGetResult got;
   try {
-    client.Get(url, body);
+    got = client.Get(url, body, request);
   } catch (const EBodySizeError&) {
-    throw ESignatureError("The release statement " + url + " is larger than " + std::to_string(kMaxStatementSize) +
-                          " bytes.");
+    throw ESignatureError("The release statement " + LoggableUrl(url) + " is larger than " +
+                          std::to_string(kMaxStatementSize) + " bytes.");
   }
-  // The client returns normally when the server closes early; a cut statement
-  // would only fail later with a less telling message.
-  if (client.Response.HasContentLength() && static_cast<int64_t>(body.Data().size()) < client.Response.ContentLength)
-    throw ESignatureError("The release statement " + url + " arrived incomplete.");
-  if (body.Data().empty()) throw ESignatureError("The release statement " + url + " is empty.");
+  // A cut statement would only fail later with a less telling message.
+  if (!got.Complete) throw ESignatureError("The release statement " + LoggableUrl(url) + " arrived incomplete.");
+  if (body.Data().empty()) throw ESignatureError("The release statement " + LoggableUrl(url) + " is empty.");
   return body.Data();
 }
 

@@ -56,6 +56,17 @@ std::vector<std::string> SplitPackageKeys(const std::string& list);
 // The text of a statement without its signature line, for the vendor to sign.
 std::string StatementBody(const TReleaseStatement& statement);
 
+// A statement taken apart before its signature is checked: the signed lines and
+// the signature's bytes. Raises ESignatureError when there is no signature line,
+// something follows it, or it is not Base64.
+struct TStatementParts {
+  std::string Body, Signature;
+};
+TStatementParts SplitStatement(const std::string& text);
+// The fields of the signed lines; raises ESignatureError for a field missing,
+// given twice or not of its form, and for lines that end in CR LF.
+TReleaseStatement ReadStatementFields(const std::string& body);
+
 // Reads a statement and checks it as the updater does: its signature by one of
 // keys (Base64 keys, as SplitPackageKeys gives them), then its fields, then that
 // it has not expired on the UTC day of nowUtc (seconds since 1970). Returns its
@@ -119,7 +130,7 @@ class THashingStream : public TStream {
 // whatever the server announces (nothing beyond that is held in memory).
 // Raises ESignatureError for a statement larger than that, cut short, or empty;
 // the client's other errors (an error answer, a connection that fails) pass
-// through. The client's size settings are as before afterwards.
+// through.
 std::string FetchStatement(THTTPClient& client, const std::string& packageUrl);
 
 }  // namespace net

@@ -14,9 +14,7 @@ TTrustPolicy TTrustPolicy::FromDefaults(const std::string& packageKey, const std
     throw EPolicyError("AllowUnauthenticated is 0 or 1, not '" + allowUnauthenticated + "'.");
   p.AllowUnauthenticated = allowUnauthenticated == "1";
   if (!maxPackageSize.empty()) {
-    bool digits = true;
-    for (char c : maxPackageSize) digits = digits && c >= '0' && c <= '9';
-    if (!digits || !text::TryStrToInt64(maxPackageSize, p.MaxPackageSize) || p.MaxPackageSize <= 0)
+    if (!text::TryDigitsToInt64(maxPackageSize, p.MaxPackageSize) || p.MaxPackageSize <= 0)
       throw EPolicyError("MaxPackageSize is a number of bytes above 0, not '" + maxPackageSize + "'.");
   }
   return p;
@@ -34,7 +32,7 @@ void TTrustPolicy::CheckAddress(const std::string& url) const {
   // scheme the client refuses by itself.
   if (text::SameText(TURI::Parse(url).Protocol, "http"))
     throw EPolicyError("This program has no package key, so it takes packages only over https from a server " +
-                       std::string("whose certificate verifies; ") + url +
+                       std::string("whose certificate verifies; ") + LoggableUrl(url) +
                        " is refused (AllowUnauthenticated is not set).");
 }
 

@@ -64,4 +64,17 @@ std::string AddressHost(const std::string& host) {
   return host.find(':') == std::string::npos ? host : "[" + host + "]";
 }
 
+std::string LoggableUrl(const std::string& url) {
+  const size_t scheme = url.find("://");
+  const size_t from = scheme == std::string::npos ? 0 : scheme + 3;
+  std::string shown = url.substr(0, url.find_first_of("?#", from));
+  if (scheme == std::string::npos) return shown;
+  const size_t authorityEnd = shown.find_first_of("/\\", from);
+  const size_t at = shown.rfind('@', authorityEnd == std::string::npos ? std::string::npos : authorityEnd);
+  if (at == std::string::npos || at < from) return shown;
+  const size_t colon = shown.find(':', from);
+  if (colon == std::string::npos || colon > at) return shown;
+  return shown.substr(0, colon + 1) + "***" + shown.substr(at);
+}
+
 }  // namespace net

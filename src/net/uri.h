@@ -29,4 +29,8 @@ struct TURI {
 // 3.2.2), any other host as it is.
 std::string AddressHost(const std::string& host);
 
+// url as every log line and report shows it: a password replaced by "***", no
+// ?query or #fragment (they may carry tokens); scheme, host, port and path stay.
+std::string LoggableUrl(const std::string& url);
+
 }  // namespace net

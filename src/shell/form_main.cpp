@@ -62,7 +62,6 @@ void TFMain::FormCreate() {
   FBOk.Default = true;
   FBOk.SetCaption("OK");
   TimerMonitorThread.OnTimer = [this] { TimerMonitorThreadTimer(); };
-  TimerCheckDownload.OnTimer = [this] { TimerCheckDownloadTimer(); };
   PBOverall.SetMax(5);
   CBCreateDesktop.SetChecked(true);
   CBCreateDesktop.SetVisible(false);
@@ -206,16 +205,6 @@ void TFMain::TimerMonitorThreadTimer() {
   }
 }
 
-void TFMain::TimerCheckDownloadTimer() {
-  if (!Worker || Worker->DownloadProgress() != 0) return;
-  TimerMonitorThread.SetEnabled(false);
-  Worker->SuspendForGood();
-  stalled_ = true;
-  logging::Log("Download stalled: nothing arrived within the check's interval");
-  ShowFinish(Texts->S_DownloadError, mtWarning);
-  if (!windowVisible_) CloseWindow();
-}
-
 bool TFMain::FormCloseQuery() {
   if (ClosingAllowed) return true;
   if (Worker && Worker->Finished()) return true;
@@ -292,7 +281,6 @@ void TFMain::FormDestroy() {
 int TFMain::ExitStatus() const {
   if (destroyed_) return finalStatus_;  // the worker may be gone by now
   if (aborted_) return engine::kExitFailed;
-  if (stalled_) return engine::kExitDownloadFailed;
   return Worker && Worker->Started() ? Worker->ExitStatus() : 0;
 }
 

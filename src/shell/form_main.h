@@ -26,7 +26,6 @@ class TFMain : public TWorkerHost {
   void BCancelClick();
   void FBOkClick();
   void TimerMonitorThreadTimer();
-  void TimerCheckDownloadTimer();
   // The close request; true when the window may close.
   bool FormCloseQuery();
   void FormDestroy();
@@ -93,7 +92,6 @@ class TFMain : public TWorkerHost {
   TImage PULVImage{"PULVImage", "BRAND_LUMEVA"};
 
   TTimer TimerMonitorThread{"TimerMonitorThread", 50};
-  TTimer TimerCheckDownload{"TimerCheckDownload", 60000};
 
   bool ClosingAllowed = false;
   std::unique_ptr<TLiveUpdate> Settings;
@@ -116,8 +114,7 @@ class TFMain : public TWorkerHost {
   bool closed_ = false;
   bool destroyed_ = false;
   bool aborted_ = false;
-  bool stalled_ = false;  // the stall check gave the download up
-  int finalStatus_ = 0;   // what ExitStatus gives once the window is destroyed
+  int finalStatus_ = 0;  // what ExitStatus gives once the window is destroyed
   std::string caption_;
   std::string applicationTitle_;
 };

@@ -1,5 +1,6 @@
 // BSD sockets for the Linux port. errno values are turned into Winsock numbers so
 // that the messages match the Windows build word for word.
+#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <unistd.h>
@@ -97,12 +98,27 @@ void TSocket::Connect(const std::string& host, uint16_t port) {
     }
     Adopt(fd);
     if (aborted_) break;
-    int r;
-    do {
-      r = ::connect(fd, a->ai_addr, a->ai_addrlen);
-    } while (r != 0 && errno == EINTR && !aborted_);
-    if (r == 0 && !aborted_) return;
-    lastCode = WinsockCode(errno);
+    // Without blocking, so that the transfer guard and Abort reach a connect
+    // that hangs (an address that drops what is sent to it).
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
+    int err = r == 0 ? 0 : errno;
+    while (err == EINPROGRESS || err == EINTR) {
+      pollfd p{fd, POLLOUT, 0};
+      const int n = ::poll(&p, 1, CheckGuard(250));
+      if (aborted_) break;
+      if (n < 0) {
+        err = errno == EINTR ? EINPROGRESS : errno;
+        continue;
+      }
+      if (n == 0) continue;
+      socklen_t len = sizeof err;
+      if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    if (err == 0 && !aborted_) return;
+    lastCode = WinsockCode(err);
     Close();
   }
   Fail(lastCode);

@@ -225,10 +225,11 @@ std::vector<TProxyServer> TProxyResolver::Impl::ScriptAnswer(const std::string& 
     std::string text;
     try {
       THTTPClient client;
-      client.MaxBodySize = kMaxScriptSize;
       client.ReadTimeout = kScriptTimeoutMs;
+      TGetOptions request;
+      request.MaxBodySize = kMaxScriptSize;
       TMemoryStream body;
-      client.Get(scriptUrl, body);
+      client.Get(scriptUrl, body, request);
       text = body.Data();
     } catch (const Exception&) {
       return {};

@@ -180,6 +180,61 @@ struct TSignatureVerifier::Impl {
   }
 };
 
+namespace {
+
+// CNG's BCRYPT_RSAKEY_BLOB for an RSA public key of a certificate's key info.
+std::vector<uint8_t> RsaKeyBlob(const CRYPT_BIT_BLOB& bits, const ESignatureError& notAKey) {
+  // The modulus and exponent as CryptoAPI gives them: a PUBLICKEYBLOB, the
+  // modulus little-endian after the header.
+  TLocal rsa;
+  if (!Decode(RSA_CSP_PUBLICKEYBLOB, bits.pbData, bits.cbData, rsa)) throw notAKey;
+  const auto* header = static_cast<const BLOBHEADER*>(rsa.p);
+  const auto* pub = reinterpret_cast<const RSAPUBKEY*>(header + 1);
+  const auto* modulus = reinterpret_cast<const uint8_t*>(pub + 1);
+  if (pub->bitlen < 2048 || pub->bitlen > 4096)
+    throw ESignatureError("The package key is an RSA key of " + std::to_string(pub->bitlen) +
+                          " bits; RSA keys of 2048 to 4096 bits are accepted.");
+  const size_t modulusSize = pub->bitlen / 8;
+  uint8_t exponent[4];
+  size_t exponentSize = 0;
+  for (int shift = 24; shift >= 0; shift -= 8)
+    if (exponentSize > 0 || (pub->pubexp >> shift) & 0xFF)
+      exponent[exponentSize++] = static_cast<uint8_t>(pub->pubexp >> shift);
+  if (exponentSize == 0) throw notAKey;
+  // CNG's BCRYPT_RSAKEY_BLOB: the header, then exponent and modulus big-endian.
+  BCRYPT_RSAKEY_BLOB cng{};
+  cng.Magic = BCRYPT_RSAPUBLIC_MAGIC;
+  cng.BitLength = pub->bitlen;
+  cng.cbPublicExp = static_cast<ULONG>(exponentSize);
+  cng.cbModulus = static_cast<ULONG>(modulusSize);
+  std::vector<uint8_t> blob(sizeof cng + exponentSize + modulusSize);
+  std::memcpy(blob.data(), &cng, sizeof cng);
+  std::memcpy(blob.data() + sizeof cng, exponent, exponentSize);
+  for (size_t i = 0; i < modulusSize; ++i) blob[sizeof cng + exponentSize + i] = modulus[modulusSize - 1 - i];
+  return blob;
+}
+
+// CNG's BCRYPT_ECCKEY_BLOB for a P-256 public key of a certificate's key info.
+std::vector<uint8_t> P256KeyBlob(const CERT_PUBLIC_KEY_INFO& info) {
+  const CRYPT_BIT_BLOB& bits = info.PublicKey;
+  const CRYPT_OBJID_BLOB& parameters = info.Algorithm.Parameters;
+  if (parameters.cbData != sizeof kP256Parameters ||
+      std::memcmp(parameters.pbData, kP256Parameters, sizeof kP256Parameters) != 0)
+    throw ESignatureError("The package key is an EC key on a curve other than P-256.");
+  // The point uncompressed (RFC 5480): 0x04, then X and Y.
+  if (bits.cbData != 1 + 2 * kP256Size || bits.pbData[0] != 0x04)
+    throw ESignatureError("The package key's EC point is not in the uncompressed form.");
+  BCRYPT_ECCKEY_BLOB cng{};
+  cng.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+  cng.cbKey = kP256Size;
+  std::vector<uint8_t> blob(sizeof cng + 2 * kP256Size);
+  std::memcpy(blob.data(), &cng, sizeof cng);
+  std::memcpy(blob.data() + sizeof cng, bits.pbData + 1, 2 * kP256Size);
+  return blob;
+}
+
+}  // namespace
+
 TSignatureVerifier::TSignatureVerifier(const std::string& keyDer) : impl_(std::make_unique<Impl>()) {
   const TApi& api = Api();
   const ESignatureError notAKey("The package key is not a DER public key (SubjectPublicKeyInfo).");
@@ -199,50 +254,12 @@ TSignatureVerifier::TSignatureVerifier(const std::string& keyDer) : impl_(std::m
   LPCWSTR algorithm = nullptr;
   LPCWSTR blobType = nullptr;
   if (std::strcmp(oid, kRsaOid) == 0) {
-    // The modulus and exponent as CryptoAPI gives them: a PUBLICKEYBLOB, the
-    // modulus little-endian after the header.
-    TLocal rsa;
-    if (!Decode(RSA_CSP_PUBLICKEYBLOB, bits.pbData, bits.cbData, rsa)) throw notAKey;
-    const auto* header = static_cast<const BLOBHEADER*>(rsa.p);
-    const auto* pub = reinterpret_cast<const RSAPUBKEY*>(header + 1);
-    const auto* modulus = reinterpret_cast<const uint8_t*>(pub + 1);
-    if (pub->bitlen < 2048 || pub->bitlen > 4096)
-      throw ESignatureError("The package key is an RSA key of " + std::to_string(pub->bitlen) +
-                            " bits; RSA keys of 2048 to 4096 bits are accepted.");
-    const size_t modulusSize = pub->bitlen / 8;
-    uint8_t exponent[4];
-    size_t exponentSize = 0;
-    for (int shift = 24; shift >= 0; shift -= 8)
-      if (exponentSize > 0 || (pub->pubexp >> shift) & 0xFF)
-        exponent[exponentSize++] = static_cast<uint8_t>(pub->pubexp >> shift);
-    if (exponentSize == 0) throw notAKey;
-    // CNG's BCRYPT_RSAKEY_BLOB: the header, then exponent and modulus big-endian.
-    BCRYPT_RSAKEY_BLOB cng{};
-    cng.Magic = BCRYPT_RSAPUBLIC_MAGIC;
-    cng.BitLength = pub->bitlen;
-    cng.cbPublicExp = static_cast<ULONG>(exponentSize);
-    cng.cbModulus = static_cast<ULONG>(modulusSize);
-    blob.resize(sizeof cng + exponentSize + modulusSize);
-    std::memcpy(blob.data(), &cng, sizeof cng);
-    std::memcpy(blob.data() + sizeof cng, exponent, exponentSize);
-    for (size_t i = 0; i < modulusSize; ++i) blob[sizeof cng + exponentSize + i] = modulus[modulusSize - 1 - i];
+    blob = RsaKeyBlob(bits, notAKey);
     algorithm = BCRYPT_RSA_ALGORITHM;
     blobType = BCRYPT_RSAPUBLIC_BLOB;
     impl_->rsa = true;
   } else if (std::strcmp(oid, kEcOid) == 0) {
-    const CRYPT_OBJID_BLOB& parameters = info.Algorithm.Parameters;
-    if (parameters.cbData != sizeof kP256Parameters ||
-        std::memcmp(parameters.pbData, kP256Parameters, sizeof kP256Parameters) != 0)
-      throw ESignatureError("The package key is an EC key on a curve other than P-256.");
-    // The point uncompressed (RFC 5480): 0x04, then X and Y.
-    if (bits.cbData != 1 + 2 * kP256Size || bits.pbData[0] != 0x04)
-      throw ESignatureError("The package key's EC point is not in the uncompressed form.");
-    BCRYPT_ECCKEY_BLOB cng{};
-    cng.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
-    cng.cbKey = kP256Size;
-    blob.resize(sizeof cng + 2 * kP256Size);
-    std::memcpy(blob.data(), &cng, sizeof cng);
-    std::memcpy(blob.data() + sizeof cng, bits.pbData + 1, 2 * kP256Size);
+    blob = P256KeyBlob(info);
     algorithm = BCRYPT_ECDSA_P256_ALGORITHM;
     blobType = BCRYPT_ECCPUBLIC_BLOB;
   } else {

@@ -282,55 +282,33 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
   }
 }
 
-// A download that waits between attempts receives nothing on purpose: the check
-// sees no transfer then, and counts afresh once the wait is over.
-TEST(Pipeline, TheStallCheckStandsAsideWhileADownloadWaits) {
-  net::THTTPClient client;
-  engine::TTransferWatch watch;
-  watch.Started(client);
-  EXPECT_EQ(watch.Progress(), 0);
-  watch.Waiting(true);
-  EXPECT_EQ(watch.Progress(), -1);
-  watch.Waiting(false);
-  EXPECT_EQ(watch.Progress(), 0);
-  watch.Ended();
-  EXPECT_EQ(watch.Progress(), -1);
-}
-
-// The check counts the bytes received, so an answer without a length, which
-// leaves the bar at 0, is watched as well as any.
-TEST(Pipeline, StalledTransferIsStoppedByTheCheckTimer) {
+// The client gives a download up after its stall limit without a byte, an
+// answer without a length as well as any, and the run ends as a download that
+// failed; it is not tried again.
+TEST(Pipeline, AStalledDownloadEndsTheRunAsADownloadFailure) {
+  const nettest::TDeadline deadline(30000);
   std::atomic<bool> release{false};
-  const std::string sent = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n0123456789";
-  nettest::TScriptedServer server([&](net::TSocket& s, int) {
-    nettest::ReadRequestHead(s);
-    nettest::Send(s, sent);
-    while (!release.load()) platform::SleepMs(10);
-  });
+  std::atomic<int> requests{0};
+  nettest::TScriptedServer server(
+      [&](net::TSocket& s, int) {
+        ++requests;
+        nettest::ReadRequestHead(s);
+        nettest::Send(s, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n0123456789");
+        while (!release.load()) platform::SleepMs(10);
+      },
+      2);
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
-  EXPECT_EQ(run.form.Worker->DownloadProgress(), -1);  // no transfer yet
-  run.form.BInstallClick();
-  int64_t seen = 0;  // the checks see the advance
-  ASSERT_TRUE(run.backend.PumpUntil([&] {
-    seen += std::max(0, run.form.Worker->DownloadProgress());
-    return seen == static_cast<int64_t>(sent.size());
-  }));
-  EXPECT_EQ(run.form.PBPending.Max(), 0);
-  EXPECT_EQ(run.form.Worker->DownloadProgress(), 0);  // and then none
-  run.form.TimerCheckDownload.Fire();                 // the next check finds nothing new: a stall
-  EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
-  EXPECT_TRUE(run.form.PanelFinish.Visible());
-  EXPECT_FALSE(run.form.TimerMonitorThread.Enabled());
-  EXPECT_EQ(run.form.ExitStatus(), engine::kExitDownloadFailed);
-  // The worker stays suspended for good: the transfer ending changes nothing.
+  engine::TStepDefaults defaults = run.form.Worker->Defaults();
+  defaults.DownloadStallMs = 300;
+  run.UseDefaults(defaults);
+  run.InstallAndWait();
   release.store(true);
-  server.Join();
-  ASSERT_TRUE(run.backend.PumpUntil([&] { return run.form.Gate.Waiting(); }));
-  EXPECT_EQ(run.form.FLabelMessage.Caption(), run.form.Texts->S_DownloadError);
-  EXPECT_TRUE(run.form.Gate.Paused());
-  // Let it end so the test leaves nothing running (the window never would).
-  run.form.Gate.Reopen();
-  ASSERT_TRUE(run.backend.PumpUntil([&] { return run.form.Worker->Finished(); }));
+  server.Stop();
+  EXPECT_EQ(run.form.FLabelMessage.Caption(),
+            run.form.Texts->S_DownloadError + "\r\nNothing arrived for 300 milliseconds; the transfer was given up.");
+  EXPECT_EQ(run.form.ExitStatus(), engine::kExitDownloadFailed);
+  EXPECT_EQ(requests.load(), 1);
+  EXPECT_FALSE(run.TempHasLeftovers());
 }
 
 TEST(Pipeline, KillSwitchStopsTheListedProcesses) {

@@ -8,6 +8,7 @@
 
 #include "fuzz/decoder_targets.h"
 #include "fuzz/http_target.h"
+#include "fuzz/net_targets.h"
 #include "fuzz/unzip_target.h"
 #include "platform/files.h"
 #include "support/test_support.h"
@@ -52,5 +53,11 @@ TEST(FuzzReplay, Decoders) {
 TEST(FuzzReplay, UnZip) { EXPECT_GT(Replay("unzip", fuzz::RunUnZip), 5); }
 
 TEST(FuzzReplay, HttpResponse) { EXPECT_GT(Replay("http", fuzz::RunHttpResponse), 5); }
+
+TEST(FuzzReplay, WhatServersSayBesidesTheBody) {
+  EXPECT_GT(Replay("statement", fuzz::RunStatement), 4);
+  EXPECT_GT(Replay("proxy_auth", fuzz::RunProxyChallenges), 2);
+  EXPECT_GT(Replay("header_values", fuzz::RunHeaderValues), 10);
+}
 
 }  // namespace

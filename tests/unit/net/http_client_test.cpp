@@ -12,7 +12,7 @@
 #include "local_servers.h"
 #include "net/base64.h"
 #include "net/http_client.h"
-#include "net/rate_guard.h"
+#include "net/transfer_guard.h"
 #include "scripted_server.h"
 
 using namespace net;
@@ -110,7 +110,6 @@ TEST(HttpClientRequest, SettingsAndRequestFieldsAtCreation) {
   EXPECT_EQ(c.RedirectMaximum, 15);
   EXPECT_EQ(c.AuthRetries, 3);
   EXPECT_TRUE(c.AllowCookies);
-  EXPECT_EQ(c.HTTPOptions, hoForceEncodeParams);
   EXPECT_EQ(c.ReadTimeout, 0);
   EXPECT_EQ(c.MaxLineLength, 16384);
   EXPECT_EQ(c.RecvBufferSize, 65536);
@@ -122,10 +121,38 @@ TEST(HttpClientRequest, SettingsAndRequestFieldsAtCreation) {
   EXPECT_EQ(c.Request.ContentType, "text/html");
   EXPECT_EQ(c.Request.ContentLength, -1);
   EXPECT_EQ(c.Request.Connection, "");
-  EXPECT_FALSE(c.Request.BasicAuthentication);
   c.Request.Accept = "x";
   c.Request.Clear();
   EXPECT_EQ(c.Request.Accept, "text/html, */*");
+}
+
+TEST(HttpClientRequest, WhereARequestGoesIsPlannedWithoutASocket) {
+  const struct {
+    const char* url;
+    const char* proxy;
+    const char* connect;  // host:port
+    const char* target;
+    const char* key;
+    bool proxyForm;
+  } cases[] = {
+      {"http://h/a.zip", "", "h:80", "/a.zip", "H:80", false},
+      {"https://h/a.zip", "", "h:443", "/a.zip", "H:443 TLS H:443", false},
+      {"http://h:81/a?q#f", "gw", "gw:3128", "http://h:81/a?q", "GW:3128", true},
+      {"https://h/a.zip", "gw", "gw:3128", "/a.zip", "GW:3128 TLS H:443", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    const TRequestTarget t = PlanRequest(c.url, 80, c.proxy, 3128);
+    EXPECT_EQ(t.connectHost + ":" + std::to_string(t.connectPort), c.connect);
+    EXPECT_EQ(t.requestTarget, c.target);
+    EXPECT_EQ(t.connectionKey, c.key);
+    EXPECT_EQ(t.ProxyForm(), c.proxyForm);
+    const std::string r = BuildGetRequest(t, THTTPRequest(), THTTPProtocolVersion::pv1_1, {}, "Basic x", "");
+    EXPECT_EQ(r.find("Proxy-Authorization: Basic x") != std::string::npos, c.proxyForm);
+  }
+  EXPECT_THROW(PlanRequest("http://h/a\r\nX: y", 80, "", 0), EURIException);
+  EXPECT_THROW(PlanRequest("/a.zip", 80, "gw", 3128), EURIException);
+  EXPECT_THROW(PlanRequest("ftp://h/a.zip", 80, "", 0), EUnknownProtocol);
 }
 
 TEST(HttpClientRequest, HostCarriesThePortOnlyWhenItIsNot80) {
@@ -155,9 +182,14 @@ TEST(HttpClientRequest, AddressPartsGoOutUnencodedWithBackslashesTurned) {
   r = c.BuildRequest("http://user:pw@h:81");
   EXPECT_EQ(r.substr(0, r.find("\r\n")), "GET / HTTP/1.1");
   EXPECT_EQ(r.find("Authorization"), std::string::npos);  // BasicAuthentication is off
-  c.Request.BasicAuthentication = true;
-  r = c.BuildRequest("http://user:pw@h:81/");
+  TGetOptions basic;
+  basic.BasicAuthentication = true;
+  r = c.BuildRequest("http://user:pw@h:81/", basic);
   EXPECT_NE(r.find("\r\nAuthorization: Basic dXNlcjpwdw==\r\n"), std::string::npos);
+  basic.Username = "u";  // the request's own credentials before the address's
+  basic.Password = "p";
+  r = c.BuildRequest("http://user:pw@h:81/", basic);
+  EXPECT_NE(r.find("\r\nAuthorization: Basic dTpw\r\n"), std::string::npos);
 }
 
 TEST(HttpClientRequest, HeaderOrderWithEveryFieldSet) {
@@ -180,12 +212,14 @@ TEST(HttpClientRequest, HeaderOrderWithEveryFieldSet) {
   r.From = "c14";
   r.Referer = "c15";
   r.IfModifiedSince = "c16";
-  r.Range = "c17";
-  std::string got = c.BuildRequest("http://h/p");
+  TGetOptions ranged;
+  ranged.Range = "c17";
+  ranged.IfRange = "c18";
+  std::string got = c.BuildRequest("http://h/p", ranged);
   EXPECT_EQ(got,
             "GET /p HTTP/1.1\r\nConnection: c1\r\nContent-Version: c2\r\nContent-Encoding: c3\r\n"
             "Content-Language: c4\r\nContent-Type: text/html\r\nContent-Length: 0\r\nCache-control: c6\r\n"
-            "Date: c7\r\nExpires: c8\r\nPragma: c9\r\nX-One: 1\r\nProxy-Connection: c10\r\nHost: h\r\n"
+            "Date: c7\r\nExpires: c8\r\nPragma: c9\r\nX-One: 1\r\nIf-Range: c18\r\nProxy-Connection: c10\r\nHost: h\r\n"
             "Accept: text/html, */*\r\nAccept-Charset: c11\r\nAccept-Encoding: c12\r\nAccept-Language: c13\r\n"
             "From: c14\r\nReferer: c15\r\nUser-Agent: Mozilla/3.0 (compatible; ORBAX Live Update)\r\n"
             "If-Modified-Since: c16\r\nRange: c17\r\n\r\n");
@@ -293,6 +327,7 @@ TEST(HttpClientRefusal, RefusedBodyIsReadWithEventsAndCappedInMemory) {
 }
 
 TEST(HttpClientRefusal, RefusedBodyThatStallsEndsInReadTimeout) {
+  const nettest::TDeadline deadline(30000);  // what it guards gives up well before
   // Length announced, nothing sent; and no length with the connection held open.
   for (const char* head : {"HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\n", "HTTP/1.1 404 Not Found\r\n\r\n"}) {
     TScriptedServer server([head](net::TSocket& s, int) {
@@ -407,12 +442,27 @@ TEST(HttpClientRefusal, SocketErrorsCarryTheWinsockNumberAndText) {
     EXPECT_EQ(e.LastError, 10061);
     EXPECT_EQ(e.Message, "Socket Error # 10061\r\nConnection refused.");
   }
+  nettest::TLogCapture log;
   try {
     // Malformed, so the resolver refuses it without asking any name server.
     client.Get("http://no..such..host/f.zip", out);
     FAIL();
   } catch (const ESocketError& e) {
     EXPECT_EQ(e.Message, "Socket Error # 11001\r\nHost not found.");
+  }
+  EXPECT_NE(log.Text().find("the name no..such..host could not be looked up: Socket Error # 11001 Host not found."),
+            std::string::npos)
+      << log.Text();
+  // A proxy that cannot be reached is named as the proxy, not taken for the server.
+  client.ProxyParams.SetProxyServer("127.0.0.1");
+  client.ProxyParams.SetProxyPort(closedPort);
+  try {
+    client.Get("http://updates.example/f.zip", out);
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.LastError, 10061);
+    EXPECT_EQ(e.Message, "The proxy 127.0.0.1:" + std::to_string(closedPort) +
+                             " cannot be reached (Socket Error # 10061 Connection refused.).");
   }
   EXPECT_EQ(ESocketError(10035).Message, "Socket Error # 10035\r\nOperation would block. ");
   EXPECT_EQ(ESocketError(10066).Message, "Socket Error # 10066\r\nDirectory not empty");
@@ -471,7 +521,9 @@ TEST(HttpClientBody, EarlyCloseReturnsWithAShortCount) {
   TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + part));
   Recorder r;
   TMemoryStream out;
-  r.client.Get(server.Url("/f.zip"), out);
+  const TGetResult got = r.client.Get(server.Url("/f.zip"), out);
+  EXPECT_EQ(got.Bytes, 700);
+  EXPECT_FALSE(got.Complete);
   EXPECT_EQ(r.Begins(), std::vector<int64_t>{1000});
   EXPECT_EQ(r.LastWork(), 700);
   EXPECT_TRUE(out.Data() == part) << out.Data().size();  // presized to 1000, cut back to what came
@@ -483,7 +535,9 @@ TEST(HttpClientBody, NoLengthReadsUntilCloseWithTheLastShortBlockUncounted) {
   TScriptedServer server(Answer("HTTP/1.1 200 OK\r\n\r\n" + body));
   Recorder r;
   TMemoryStream out;
-  r.client.Get(server.Url("/f.zip"), out);
+  const TGetResult got = r.client.Get(server.Url("/f.zip"), out);
+  EXPECT_TRUE(got.Complete);  // the close is its end
+  EXPECT_EQ(got.Bytes, static_cast<int64_t>(body.size()));
   EXPECT_TRUE(out.Data() == body) << out.Data().size();
   EXPECT_EQ(r.Begins(), std::vector<int64_t>{0});
   EXPECT_EQ(r.LastWork(), 65536);
@@ -624,6 +678,7 @@ TEST(HttpClientConnection, RedirectsAreFollowedWhenAskedTo) {
 }
 
 TEST(HttpClientConnection, AbortFromAnotherThreadEndsAStalledTransfer) {
+  const nettest::TDeadline deadline(30000);  // what it guards gives up well before
   TScriptedServer server([](net::TSocket& s, int) {
     nettest::ReadRequestHead(s);
     nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789");
@@ -719,11 +774,12 @@ TEST(HttpClientLimits, SizeLimitsTable) {
     SCOPED_TRACE(c.what);
     TScriptedServer server(c.server);
     THTTPClient client;
-    client.MaxBodySize = c.max;
-    client.ExpectedBodySize = c.expected;
+    TGetOptions limits;
+    limits.MaxBodySize = c.max;
+    limits.ExpectedSize = c.expected;
     TSizeRecordingStream out;
     try {
-      client.Get(server.Url("/f.zip"), out);
+      client.Get(server.Url("/f.zip"), out, limits);
       EXPECT_STREQ(c.error, "");
     } catch (const EBodySizeError& e) {
       EXPECT_STRNE(c.error, "") << e.Message;
@@ -754,56 +810,91 @@ TEST(HttpClientLimits, AnEndlessErrorPageIsLeftUnread) {
   EXPECT_FALSE(client.Connected());
 }
 
-TEST(HttpClientLimits, RateGuardCountsTheLastWindow) {
+TEST(HttpClientLimits, TheTransferGuardCountsTheLastWindowAndTheSilence) {
+  auto gives = [](TTransferGuard& g, int64_t now) -> std::string {
+    try {
+      g.Check(now);
+      return "";
+    } catch (const ETransferStalled&) {
+      return "stalled";
+    } catch (const ETransferTooSlow&) {
+      return "slow";
+    }
+  };
   // A minimum of 10 bytes a second over 12 s: 120 bytes a window, slots of 100 ms.
-  TRateGuard g;
-  g.Start(1000, 10, 12000);
+  TTransferGuard g;
+  g.Start(1000, {0, 10, 12000});
   EXPECT_EQ(g.MsUntilCheck(1000), 12000);
-  EXPECT_FALSE(g.TooSlow(12999));  // a whole window must pass first
-  EXPECT_TRUE(g.TooSlow(13000));
+  EXPECT_EQ(gives(g, 12999), "");  // a whole window must pass first
+  EXPECT_EQ(gives(g, 13000), "slow");
   g.Add(13000, 119);
-  EXPECT_TRUE(g.TooSlow(13050));
+  EXPECT_EQ(gives(g, 13050), "slow");
   g.Add(13050, 1);
-  EXPECT_FALSE(g.TooSlow(13050));
+  EXPECT_EQ(gives(g, 13050), "");
   EXPECT_EQ(g.MsUntilCheck(13050), 50);  // the next slot boundary
-  EXPECT_FALSE(g.TooSlow(24999));
-  EXPECT_TRUE(g.TooSlow(25000));  // those bytes have left the window
+  EXPECT_EQ(gives(g, 24999), "");
+  EXPECT_EQ(gives(g, 25000), "slow");  // those bytes have left the window
   // Many bytes early fill no later window; a long silence empties it.
-  g.Start(0, 10, 12000);
+  g.Start(0, {0, 10, 12000});
   g.Add(5000, 1000000);
-  EXPECT_FALSE(g.TooSlow(16999));
-  EXPECT_TRUE(g.TooSlow(17000));
-  EXPECT_TRUE(g.TooSlow(1000000));
+  EXPECT_EQ(gives(g, 16999), "");
+  EXPECT_EQ(gives(g, 17000), "slow");
   g.Add(1000000, 120);
-  EXPECT_FALSE(g.TooSlow(1000000));
+  EXPECT_EQ(gives(g, 1000000), "");
+  // The clock stands still between attempts: the window goes on, the wait is not counted.
+  g.Start(0, {0, 10, 12000});
+  g.Add(11000, 100);
+  g.Suspend(11500);
+  g.Resume(60000);
+  EXPECT_EQ(gives(g, 60400), "");  // 11.9 s on the transfer's clock
+  EXPECT_EQ(gives(g, 60500), "slow");
+  // Silence: from the start or the last byte, on the same clock.
+  g.Start(0, {1000, 0, 0});
+  EXPECT_EQ(g.MsUntilCheck(0), 1000);
+  EXPECT_EQ(gives(g, 999), "");
+  g.Add(999, 1);
+  EXPECT_EQ(gives(g, 1998), "");
+  g.Suspend(1998);
+  g.Resume(50000);
+  EXPECT_EQ(gives(g, 50000), "");  // the wait did not count; the silence before it does
+  EXPECT_EQ(gives(g, 50001), "stalled");
   // Off.
-  g.Start(0, 0, 12000);
+  g.Start(0, {0, 0, 12000});
   EXPECT_FALSE(g.Active());
-  EXPECT_FALSE(g.TooSlow(1000000));
+  EXPECT_EQ(gives(g, 1000000), "");
 }
 
 TEST(HttpClientLimits, ASilentServerIsGivenUpAndTheCounterShowsWhatCame) {
-  for (const char* head : {"", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n0123456789"}) {
-    SCOPED_TRACE(head);
-    TScriptedServer server([head](net::TSocket& s, int) {
-      nettest::ReadRequestHead(s);
-      nettest::Send(s, head);
-      nettest::WaitForClientClose(s);
-    });
-    THTTPClient client;
-    client.RateWindow = 200;  // 1024 bytes a second: 205 bytes in 200 ms
-    TMemoryStream out;
-    try {
-      client.Get(server.Url("/f.zip"), out);
-      FAIL();
-    } catch (const ETransferTooSlow& e) {
-      EXPECT_EQ(e.Message, "Less than 1024 bytes a second arrived over 200 milliseconds; the transfer was given up.");
+  const nettest::TDeadline deadline(20000);
+  for (const bool trickle : {false, true})
+    for (const char* head : {"", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n0123456789"}) {
+      SCOPED_TRACE(std::string(head) + (trickle ? " (too slow)" : " (silent)"));
+      TScriptedServer server([head](net::TSocket& s, int) {
+        nettest::ReadRequestHead(s);
+        nettest::Send(s, head);
+        nettest::WaitForClientClose(s);
+      });
+      THTTPClient client;
+      // Long enough for the head to arrive on a loaded machine under Wine.
+      if (trickle)
+        client.RateWindow = 1500;  // 1024 bytes a second: 1536 bytes in 1.5 s
+      else
+        client.StallTimeout = 1500;
+      TMemoryStream out;
+      try {
+        client.Get(server.Url("/f.zip"), out);
+        FAIL();
+      } catch (const ENetException& e) {
+        EXPECT_EQ(e.Message, trickle ? "Less than 1024 bytes a second arrived over 1500 milliseconds; the "
+                                       "transfer was given up."
+                                     : "Nothing arrived for 1500 milliseconds; the transfer was given up.");
+      }
+      EXPECT_EQ(client.BytesReceived(), static_cast<int64_t>(strlen(head)));
+      EXPECT_FALSE(client.Connected());
     }
-    EXPECT_EQ(client.BytesReceived(), static_cast<int64_t>(strlen(head)));
-    EXPECT_FALSE(client.Connected());
-  }
   EXPECT_EQ(ETransferTooSlow(1024, 120000).Message,
             "Less than 1024 bytes a second arrived over 120 seconds; the transfer was given up.");
+  EXPECT_EQ(ETransferStalled(60000).Message, "Nothing arrived for 60 seconds; the transfer was given up.");
 }
 
 // ---------------------------------------------------------------- proxies that ask, proxies that fail

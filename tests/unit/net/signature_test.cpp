@@ -389,13 +389,11 @@ TEST(Signature, Base64) {
 
 TEST(Signature, FetchTakesOnlyACompleteSmallStatement) {
   net::THTTPClient client;
-  client.MaxBodySize = 12345;
   {
     std::string request;
     TScriptedServer server(Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabcde", &request));
     EXPECT_EQ(net::FetchStatement(client, server.Url("/p.zip?v=1")), "abcde");
     EXPECT_EQ(request.substr(0, 23), "GET /p.zip.sig?v=1 HTTP");
-    EXPECT_EQ(client.MaxBodySize, 12345);  // the caller's settings back
   }
   const struct {
     std::string answer;
@@ -404,6 +402,10 @@ TEST(Signature, FetchTakesOnlyACompleteSmallStatement) {
       {"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", "404 Not Found"},
       {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", "arrived incomplete"},
       {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "is empty"},
+      // The address as every report shows it: no password, no query.
+      {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", ":***@127.0.0.1"},
+      // A server's status line reaches the report short and without control characters.
+      {"HTTP/1.1 404 " + std::string(9900, 'x') + "\x1b[2J\r\n\r\n", "404 xxx"},
       {"HTTP/1.1 200 OK\r\nContent-Length: 16385\r\n\r\n" + std::string(16385, 'x'), "larger than 16384 bytes"},
       {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(100000, 'x'), "larger than 16384 bytes"},
       // Refused on the announcement: nothing of 2 GB is held or awaited.
@@ -421,10 +423,15 @@ TEST(Signature, FetchTakesOnlyACompleteSmallStatement) {
       }
     });
     try {
-      net::FetchStatement(fresh, server.Url("/p.zip"));
+      const std::string url = server.Url("/p.zip?token=secret");
+      net::FetchStatement(fresh, url.substr(0, 7) + "ann:URLPASS@" + url.substr(7));
       ADD_FAILURE() << "taken";
     } catch (const Exception& e) {
       EXPECT_NE(e.Message.find(r.message), std::string::npos) << e.Message;
+      EXPECT_EQ(e.Message.find_first_of("\x1b\r\n"), std::string::npos) << e.Message;
+      EXPECT_LT(e.Message.size(), 400u);
+      EXPECT_EQ(e.Message.find("URLPASS"), std::string::npos) << e.Message;
+      EXPECT_EQ(e.Message.find("secret"), std::string::npos) << e.Message;
     }
     EXPECT_LT(fresh.BytesReceived(), 3 * 65536);
   }

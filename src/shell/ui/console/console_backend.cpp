@@ -67,7 +67,6 @@ class TConsoleBackend : public TBackend {
   void Run() override {
     using clock = std::chrono::steady_clock;
     auto nextMonitor = clock::now();
-    auto nextCheck = clock::now() + std::chrono::milliseconds(form_->TimerCheckDownload.Interval);
     while (!quit_) {
       Sync.Drain();
       if (gInterrupted.exchange(false)) {
@@ -81,10 +80,6 @@ class TConsoleBackend : public TBackend {
       if (now >= nextMonitor) {
         form_->TimerMonitorThread.Fire();
         nextMonitor = now + std::chrono::milliseconds(form_->TimerMonitorThread.Interval);
-      }
-      if (now >= nextCheck) {
-        form_->TimerCheckDownload.Fire();
-        nextCheck = now + std::chrono::milliseconds(form_->TimerCheckDownload.Interval);
       }
       if (visible_ && AskForView()) continue;
       std::unique_lock lock(mutex_);

@@ -17,7 +17,6 @@ void TWin32Backend::BuildMainWindow() {
   main_ =
       CreateWindowExA(0, kMainClass, "", kMainStyle, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   SetTimer(main_, kTimerMonitor, f.TimerMonitorThread.Interval, nullptr);
-  SetTimer(main_, kTimerCheck, f.TimerCheckDownload.Interval, nullptr);
   for (const layout::TView& view : layout::kViews) {
     // A control parent: Tab moves through the controls of the view on show.
     HWND wnd = CreateWindowExA(WS_EX_CONTROLPARENT, kViewClass, "", WS_CHILD | WS_CLIPCHILDREN, 0, 0, 0, 0, main_,
@@ -138,7 +137,6 @@ LRESULT TWin32Backend::MainProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_APP_SYNC: Sync.Drain(); return 0;
     case WM_TIMER:
       if (wp == kTimerMonitor) form_->TimerMonitorThread.Fire();
-      if (wp == kTimerCheck) form_->TimerCheckDownload.Fire();
       return 0;
     case WM_CLOSE:
       form_->Close();  // the form's close request decides

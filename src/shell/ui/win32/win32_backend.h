@@ -26,7 +26,6 @@ namespace win32ui {
 constexpr UINT WM_APP_REFRESH = WM_APP + 1;  // controls changed off the window's thread
 constexpr UINT WM_APP_SYNC = WM_APP + 2;     // a synchronised call is waiting
 constexpr UINT_PTR kTimerMonitor = 1;
-constexpr UINT_PTR kTimerCheck = 2;
 // The retry dialog's buttons: other than IDOK and IDCANCEL, which Enter and Escape
 // send whatever has the focus.
 constexpr int kRetryId = 1001;

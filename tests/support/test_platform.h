@@ -21,5 +21,7 @@ uint32_t CreationMask();
 // passed on to what is inside, and the high label when the process is elevated.
 // False with what differs in why.
 bool OwnerOnlyFolder(const std::string& path, std::string& why);
+// Gives HKEY_CURRENT_USER back to this process's own user after ActForUser.
+void StopActingForUser();
 
 }  // namespace platform

@@ -34,4 +34,6 @@ bool OwnerOnlyFolder(const std::string& path, std::string& why) {
   return (st.st_mode & 07777) == 0700 && st.st_uid == geteuid();
 }
 
+void StopActingForUser() {}
+
 }  // namespace platform

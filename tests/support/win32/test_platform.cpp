@@ -61,4 +61,6 @@ bool OwnerOnlyFolder(const std::string& path, std::string& why) {
   return why == "D:P" + mine + system + (elevated ? "S:(ML;OICI;NW;;;HI)" : "");
 }
 
+void StopActingForUser() { ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr); }
+
 }  // namespace platform

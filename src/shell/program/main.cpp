@@ -10,6 +10,7 @@
 #include "platform/log_file.h"
 #include "platform/processes.h"
 #include "platform/system.h"
+#include "program_version.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"

@@ -1,12 +1,14 @@
 // Program entry: one updater at a time, an update left in doubt recovered first,
-// the shutdown privilege for the whole run, the window, its loop, and the exit
-// status.
+// the shutdown privilege for the whole run, the window, its loop, the hand-over
+// to an elevated instance, and the exit status.
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "base/log.h"
 #include "base/text.h"
 #include "engine/steps.h"
+#include "platform/elevation.h"
 #include "platform/log_file.h"
 #include "platform/processes.h"
 #include "platform/system.h"
@@ -21,7 +23,8 @@ namespace {
 
 // Every run appends to the log, in the temporary folder unless "/LOG=<file>"
 // names another; a log that cannot be written loses its lines, never the run.
-void StartLog() {
+// Returns the log's path.
+std::string StartLog() {
   std::string path = platform::DefaultLogFile();
   std::string line;
   for (const std::string& argument : platform::ProgramArguments()) {
@@ -30,6 +33,7 @@ void StartLog() {
   }
   platform::StartLogFile(path);
   logging::Log(std::string("ORBAX Live Update ") + LU_PROGRAM_VERSION + " started:" + line);
+  return path;
 }
 
 int Ended(int status) {
@@ -54,10 +58,21 @@ int AnotherUpdateRuns() {
 
 int main(int argc, char** argv) {
   if (platform::EmulatedMachine()) platform::SetProgramArguments(argc, argv);
-  StartLog();
-  // Held until the process ends.
-  platform::TUpdaterLock lock;
-  if (!lock.Acquire()) return Ended(AnotherUpdateRuns());
+  const std::string logFile = StartLog();
+  // An elevated instance acts for the user whose instance started it: that
+  // user's hive is HKEY_CURRENT_USER before anything reads or writes it.
+  if (TLiveUpdate::HasSwitch(kElevatedSwitch)) {
+    const std::string user = TLiveUpdate::GetSwitchValue(kElevatedSwitch);
+    if (!platform::ActForUser(user)) {
+      logging::Log("Cannot act for the user " + user + ": " + platform::SysErrorMessage(platform::LastError()));
+      return Ended(engine::kExitFailed);
+    }
+    logging::Log("Elevated, for the user " + user);
+  }
+  // Held until the run has ended, or handed to an elevated instance.
+  auto lock = std::make_unique<platform::TUpdaterLock>();
+  if (!lock->Acquire()) return Ended(AnotherUpdateRuns());
+  const bool hidden = TLiveUpdate::HasSwitch("/HIDE");
   // An update that a kill or a crash left in doubt is made whole before anything
   // else, in every mode; /RECOVER (the logon's entry) does only that.
   const std::string unrecovered = engine::RecoverAtStart(engine::TStepDefaults::FromBuild());
@@ -78,9 +93,11 @@ int main(int argc, char** argv) {
     TFileXML texts;
     texts.SetLanguage(text::UpperCase(defaults::DefaultLanguage()));
     texts.LoadTexts("KVI_XMLFile");
-    ReportStartupFailure(texts.S_FormCaption, texts.S_UnknownError, e.Message);
     logging::Log("SeShutdownPrivilege: " + e.Message);
-    return Ended(1);
+    const int status = Ended(1);
+    lock.reset();
+    ReportStartupFailure(texts.S_FormCaption, texts.S_UnknownError, e.Message, hidden ? kNoticeCloseMs : 0);
+    return status;
   }
 
   std::unique_ptr<TBackend> backend = CreateDefaultBackend();
@@ -89,6 +106,13 @@ int main(int argc, char** argv) {
   backend->Attach(form);
   form.FormCreate();
   backend->Run();
+  if (form.HandOverRequested()) {
+    // The elevated instance takes the lock; this one waits for it to end.
+    lock.reset();
+    uint32_t status = 0;
+    const bool started = platform::RunElevated(form.ElevatedArguments(platform::CurrentUserSid(), logFile), status);
+    form.HandedOver(started, started ? 0 : platform::LastError(), status);
+  }
   form.FormDestroy();
   TControl::SetObserver(nullptr);
 
@@ -96,11 +120,17 @@ int main(int argc, char** argv) {
     platform::SetPrivilege("SeShutdownPrivilege", savedShutdownAttributes);
   } catch (const Exception& e) {
     // Too late to matter to the run, but a failure is never kept quiet.
-    ReportStartupFailure(form.Caption(), "SeShutdownPrivilege", e.Message);
+    logging::Log("SeShutdownPrivilege: " + e.Message);
+    if (!hidden) ReportStartupFailure(form.Caption(), "SeShutdownPrivilege", e.Message);
   }
+  // The run has ended for whoever waits on it before anything more is shown: its
+  // status in the log, the lock free for the next updater.
+  const int status = Ended(form.ExitStatus());
+  lock.reset();
+  form.ShowNotice();
   std::fflush(stdout);
   std::fflush(stderr);
   // A worker still blocked (a stalled transfer, a paused thread) ends with the
   // process; no destructor may wait for it.
-  std::_Exit(Ended(form.ExitStatus()));
+  std::_Exit(status);
 }

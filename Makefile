@@ -1,7 +1,7 @@
 # The two commands of the README: `make demo` and `make test`. Everything else is
 # for developers.
 SHELL := /bin/bash
-.PHONY: check-format screenshots all deps build build-linux build-windows test test-linux test-windows test-asan test-tsan fuzz demo bench clean
+.PHONY: check-format screenshots release all deps build build-linux build-windows test test-linux test-windows test-asan test-tsan fuzz demo bench clean
 
 all: build
 
@@ -62,6 +62,12 @@ bench: deps
 	@cmake --preset linux -DLU_BUILD_BENCH=ON >/dev/null
 	@cmake --build --preset linux
 	@./tools/bench/run-all build/linux
+
+# The signed 32-bit program in build/release: the vendor's certificate and key as
+# SIGN_PFX (or SIGN_CERT and SIGN_KEY), SIGN_PASS_FILE, SIGN_TIMESTAMP (RFC 3161
+# servers), SIGN_CA; see scripts/release.
+release: deps
+	@./scripts/release
 
 clean:
 	rm -rf build

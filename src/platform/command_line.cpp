@@ -55,4 +55,32 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
   return result;
 }
 
+std::string QuoteArgument(const std::string& argument) {
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote escape; the quote itself too.
+    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  // Before the closing quote they would escape it.
+  quoted.append(backslashes * 2, '\\');
+  return quoted + '"';
+}
+
+std::string JoinCommandLine(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const std::string& argument : arguments) {
+    if (!line.empty()) line += ' ';
+    const bool plain = !argument.empty() && argument.find_first_of(" \t\"") == std::string::npos;
+    line += plain ? argument : QuoteArgument(argument);
+  }
+  return line;
+}
+
 }  // namespace platform

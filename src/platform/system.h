@@ -61,6 +61,13 @@ void SetProgramArguments(int argc, char** argv);
 // quote only when they precede one). The program name, the first item, ends at
 // the first blank outside quotes, its backslashes taken as they stand.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+// One argument in double quotes, as the same rules split it back: the
+// backslashes before a quote (and before the closing one) doubled, a quote
+// escaped.
+std::string QuoteArgument(const std::string& argument);
+// Arguments (program name not included) joined into the text that the same rules
+// split back into them: quoted where they hold a blank or a quote or are empty.
+std::string JoinCommandLine(const std::vector<std::string>& arguments);
 
 // The running program's own file, as a path text.
 std::string ProgramPath();

@@ -87,6 +87,9 @@ const Key kKeys[TFileXML::KeyCount] = {
     LU_KEY(S_ProxyLabel, "The proxy asks for a user name and password:"),
     LU_KEY(S_ProxyUser, "User name"),
     LU_KEY(S_ProxyPassword, "Password"),
+    LU_KEY(S_ElevationDeclined,
+           "Only an administrator may change the installation folder, and the permission was not given.\r\n"
+           "Nothing was changed."),
 };
 
 #undef LU_KEY

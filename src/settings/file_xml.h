@@ -70,6 +70,8 @@ class TFileXML {
   std::string S_ProxyLabel;
   std::string S_ProxyUser;
   std::string S_ProxyPassword;
+  // The folder needs an administrator's rights, and the consent prompt was declined.
+  std::string S_ElevationDeclined;
 
   // An empty name stands for "ENGLISH"; otherwise taken as given.
   void SetLanguage(const std::string& name);
@@ -85,7 +87,7 @@ class TFileXML {
   void SetDefaultTexts();
 
   // The number of texts and the key of each, in field order.
-  static constexpr int KeyCount = 50;
+  static constexpr int KeyCount = 51;
   static const char* KeyName(int index);
   // The built-in text of a key; "" for an unknown key.
   static std::string DefaultText(const std::string& key);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -60,6 +61,9 @@ class TBackend : public TControlObserver {
   virtual void Quit() = 0;
   // A message box; returns the modal result.
   virtual TModalResult MessageBox(const std::string& text, TMsgType type, TMsgButtons buttons) = 0;
+  // A warning that nobody may be there to answer (a hidden run's): a box with OK
+  // that closes by itself after closeAfterMs. Where boxes never wait, a box.
+  virtual void Notice(const std::string& text, uint32_t closeAfterMs) { MessageBox(text, mtWarning, mbOK); }
   // The folder browser; "" when cancelled.
   virtual std::string BrowseForFolder(const std::string& title) = 0;
   // Shows the retry dialog modally; returns its modal result (1 Retry, 2 Cancel).
@@ -76,6 +80,8 @@ std::unique_ptr<TBackend> CreateDefaultBackend();
 
 // A failure while there is no window (before it is made, or after it is gone),
 // told where the user of the target sees it: on Windows a message box with the
-// title, the wording, a blank line and the error's message; on the Linux port the
-// error's message on standard error.
-void ReportStartupFailure(const std::string& title, const std::string& wording, const std::string& message);
+// title, the wording, a blank line and the error's message, closing by itself
+// after closeAfterMs unless that is 0; on the Linux port the error's message on
+// standard error.
+void ReportStartupFailure(const std::string& title, const std::string& wording, const std::string& message,
+                          uint32_t closeAfterMs = 0);

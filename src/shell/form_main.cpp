@@ -2,6 +2,8 @@
 
 #include "base/log.h"
 #include "base/text.h"
+#include "install/register.h"
+#include "platform/elevation.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "settings/build_defaults.h"
@@ -30,7 +32,10 @@ void LoadWindowTexts(TFileXML& texts, bool uninstallMode) {
 
 }  // namespace
 
-TFMain::TFMain(TBackend& backend) : backend_(backend) {}
+TFMain::TFMain(TBackend& backend)
+    : FolderNeedsElevation(
+          [](const std::string& folder) { return platform::CanElevate() && platform::FolderRefused(folder); }),
+      backend_(backend) {}
 
 TFMain::~TFMain() = default;
 
@@ -130,6 +135,7 @@ void TFMain::FormCreate() {
 
   // Shown unless the run is hidden.
   hidden_ = Settings->HasSwitch("/HIDE");
+  elevated_ = Settings->HasSwitch(kElevatedSwitch);
   if (!hidden_) {
     windowVisible_ = true;
     backend_.SetWindowVisible(true);
@@ -148,13 +154,14 @@ void TFMain::FormCreate() {
 
   // A hidden run has nobody to press a button: it starts by itself, updating the
   // installation that is there (found through its logon entry) or installing into
-  // the default folder.
-  if (hidden_) {
+  // the default folder. An elevated instance goes on with what the user chose in
+  // the instance that started it.
+  if (hidden_ || elevated_) {
     if (Settings->UninstallMode) {
-      ShowView(PanelSetup);
-      Worker->Resume();
+      BUninstallClick();
     } else {
-      std::string folder = engine::InstalledFolder(Worker->Defaults());
+      std::string folder = elevated_ ? Settings->GetSwitchValue(kFolderSwitch) : std::string();
+      if (folder.empty()) folder = engine::InstalledFolder(Worker->Defaults());
       if (folder.empty()) folder = Settings->InstallFolder;
       EFolder.SetText(folder);
       if (!StartInstallation(folder)) {
@@ -168,14 +175,62 @@ void TFMain::FormCreate() {
 
 bool TFMain::StartInstallation(const std::string& folder) {
   Settings->InstallFolder = StripTrailingBackslashes(folder);
+  if (!Settings->InstallFolder.empty() && !elevated_ && FolderNeedsElevation(Settings->InstallFolder)) {
+    HandOver();
+    return true;
+  }
   // An empty entry is no folder at all.
   if (Settings->InstallFolder.empty() || !platform::ForceDirectories(Settings->InstallFolder)) {
-    backend_.MessageBox(Texts->S_UnableCreateFolder, mtWarning, mbOK);
+    Warn(Texts->S_UnableCreateFolder);
     return false;
   }
   ShowView(PanelSetup);
   Worker->Resume();
   return true;
+}
+
+void TFMain::HandOver() {
+  logging::Log(Settings->InstallFolder + " needs an administrator's rights: the run goes to an elevated instance");
+  handOver_ = true;
+  ClosingAllowed = true;
+  Close();
+}
+
+std::vector<std::string> TFMain::ElevatedArguments(const std::string& sid, const std::string& logFile) const {
+  std::vector<std::string> arguments = platform::ProgramArguments();
+  bool logNamed = false;
+  for (const std::string& argument : arguments) logNamed = logNamed || text::StartsText("/LOG=", argument);
+  // The elevated instance's TEMP may be another account's: its lines go on in
+  // this run's log.
+  if (!logNamed) arguments.push_back("/LOG=" + logFile);
+  arguments.insert(arguments.end(), {kElevatedSwitch, sid});
+  if (!Settings->UninstallMode) arguments.insert(arguments.end(), {kFolderSwitch, Settings->InstallFolder});
+  return arguments;
+}
+
+void TFMain::HandedOver(bool started, uint32_t error, uint32_t exitStatus) {
+  if (started) {
+    handOverStatus_ = static_cast<int>(exitStatus);
+    logging::Log("The elevated instance ended with exit status " + std::to_string(handOverStatus_));
+    return;
+  }
+  handOverStatus_ = engine::kExitCannotWrite;
+  logging::Log("No elevated instance: " + platform::SysErrorMessage(error));
+  std::string words = Texts->S_ElevationDeclined;
+  if (error != platform::kErrorCancelled) words += "\r\n" + platform::SysErrorMessage(error);
+  FLabelMessage.SetCaption(words);
+  Warn(words);
+}
+
+void TFMain::Warn(const std::string& text) {
+  if (hidden_)
+    notice_ = text;
+  else
+    backend_.MessageBox(text, mtWarning, mbOK);
+}
+
+void TFMain::ShowNotice() {
+  if (hidden_ && !notice_.empty()) backend_.Notice(notice_, kNoticeCloseMs);
 }
 
 void TFMain::BChangeFolderClick() {
@@ -186,6 +241,13 @@ void TFMain::BChangeFolderClick() {
 void TFMain::BInstallClick() { StartInstallation(EFolder.Text()); }
 
 void TFMain::BUninstallClick() {
+  // What an uninstallation changes is the installation's folder.
+  const std::string folder = engine::InstalledFolder(Worker->Defaults());
+  if (!folder.empty() && !elevated_ && FolderNeedsElevation(folder)) {
+    Settings->InstallFolder = folder;
+    HandOver();
+    return;
+  }
   ShowView(PanelSetup);
   Worker->Resume();
 }
@@ -228,7 +290,7 @@ void TFMain::Close() {
 }
 
 void TFMain::CloseWindow() {
-  if (ExitStatus() != 0) backend_.MessageBox(FLabelMessage.Caption(), mtWarning, mbOK);
+  if (ExitStatus() != 0) Warn(FLabelMessage.Caption());
   ClosingAllowed = true;
   Close();
 }
@@ -248,13 +310,9 @@ void TFMain::FormDestroy() {
   }
   if (ExitStatus() == 0 && Settings && Worker) {
     if (Settings->UninstallMode) {
-      if (CBRestart.Checked()) platform::RequestRestart();
+      if (CBRestart.Checked() && !handOver_) platform::RequestRestart();
     } else {
-      try {
-        engine::FinishInstallation(*Settings, CBCreateDesktop.Checked(), Worker->Defaults());
-      } catch (const Exception& e) {
-        backend_.MessageBox(e.Message, mtError, mbOK);
-      }
+      FinishRun();
     }
   }
   // A worker that runs on, not held at its gate, has made its report and is
@@ -278,8 +336,32 @@ void TFMain::FormDestroy() {
   }
 }
 
+void TFMain::FinishRun() {
+  try {
+    if (handOver_) {
+      // The elevated instance registered it; the application runs as this user.
+      logging::Log("Starting the application as the user");
+      engine::StartApplication(*Settings, Worker->Defaults());
+    } else if (elevated_) {
+      install::RegisterInstallation(*Settings, CBCreateDesktop.Checked(), Worker->Defaults().Names);
+      logging::Log("The application is left to the user's own instance to start");
+    } else {
+      engine::FinishInstallation(*Settings, CBCreateDesktop.Checked(), Worker->Defaults());
+    }
+  } catch (const Exception& e) {
+    // Installed, but not registered or not started: no success.
+    logging::Log("After the run: " + e.Message);
+    finalStatus_ = engine::kExitFailed;
+    if (hidden_)
+      notice_ = e.Message;
+    else
+      backend_.MessageBox(e.Message, mtError, mbOK);
+  }
+}
+
 int TFMain::ExitStatus() const {
   if (destroyed_) return finalStatus_;  // the worker may be gone by now
+  if (handOver_) return handOverStatus_;
   if (aborted_) return engine::kExitFailed;
   return Worker && Worker->Started() ? Worker->ExitStatus() : 0;
 }

@@ -2,6 +2,8 @@
 // its two timers, the close question and what happens when the window goes.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +14,13 @@
 
 class TLiveUpdate;
 class TFileXML;
+
+// The arguments the user's own instance adds for the elevated one it starts: the
+// user's security identifier, and the installation folder it chose.
+constexpr const char* kElevatedSwitch = "/ELEVATED";
+constexpr const char* kFolderSwitch = "/FOLDER";
+// How long the warning of a hidden run stays when nobody answers it.
+constexpr uint32_t kNoticeCloseMs = 2 * 60 * 1000;
 
 class TFMain : public TWorkerHost {
  public:
@@ -48,6 +57,25 @@ class TFMain : public TWorkerHost {
 
   // Whether start-up asked for a hidden run.
   bool Hidden() const { return hidden_; }
+
+  // Whether this user may not change the folder an installation or
+  // uninstallation must change, so that an elevated instance should: on Windows,
+  // a folder the system refuses this instance, unless it is itself the elevated
+  // one. Replaceable by tests.
+  std::function<bool(const std::string& folder)> FolderNeedsElevation;
+  // Whether the window ended to hand the run to an elevated instance.
+  bool HandOverRequested() const { return handOver_; }
+  // That instance's arguments: this run's, this user's identifier (sid), the
+  // folder, and the log this run writes unless the arguments name one.
+  std::vector<std::string> ElevatedArguments(const std::string& sid, const std::string& logFile) const;
+  // How the elevated instance ended: its exit status when it started, else the
+  // system's error (platform::kErrorCancelled when the user declined), which ends
+  // this run with engine::kExitCannotWrite and its words. After a completed
+  // installation FormDestroy starts the application, as this user.
+  void HandedOver(bool started, uint32_t error, uint32_t exitStatus);
+  // What a hidden run that failed shows once it has ended (its status logged, its
+  // lock let go): the warning, closing by itself after kNoticeCloseMs.
+  void ShowNotice();
   std::string Caption() const { return caption_; }
   std::string ApplicationTitle() const { return applicationTitle_; }
   bool Closed() const { return closed_; }
@@ -107,9 +135,20 @@ class TFMain : public TWorkerHost {
   // worker; false after the warning when the folder cannot be made.
   bool StartInstallation(const std::string& folder);
   void ShowView(TPanel& view);
+  // Ends the window for an elevated instance to do the run.
+  void HandOver();
+  // A warning: a box in a visible run, the hidden run's notice otherwise.
+  void Warn(const std::string& text);
+  // After a completed installation: registers it and starts the application, as
+  // far as this instance's part goes.
+  void FinishRun();
 
   TBackend& backend_;
   bool hidden_ = false;
+  bool elevated_ = false;  // started elevated by the user's own instance
+  bool handOver_ = false;
+  int handOverStatus_ = 1;  // the elevated instance's, once it ended
+  std::string notice_;
   bool windowVisible_ = false;
   bool closed_ = false;
   bool destroyed_ = false;

@@ -32,6 +32,11 @@ class THeadlessBackend : public TBackend {
   void Run() override;
   void Quit() override { QuitRequested = true; }
   TModalResult MessageBox(const std::string& text, TMsgType type, TMsgButtons buttons) override;
+  // Recorded among the boxes, with how long it would stay in Notices.
+  void Notice(const std::string& text, uint32_t closeAfterMs) override {
+    Boxes.push_back({text, mtWarning, mbOK});
+    Notices.push_back(closeAfterMs);
+  }
   std::string BrowseForFolder(const std::string& title) override;
   int ShowRetryModal(TFRetry& dialog) override;
   int ShowProxyLoginModal(TFProxyLogin& dialog) override;
@@ -56,6 +61,7 @@ class THeadlessBackend : public TBackend {
   std::function<void(const RetryDialog&)> WhileRetryOpen;
 
   std::vector<Box> Boxes;
+  std::vector<uint32_t> Notices;
   std::vector<RetryDialog> RetryDialogs;
   std::vector<std::string> BrowseTitles;
   bool Visible = false;

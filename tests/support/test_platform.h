@@ -26,4 +26,7 @@ bool OwnerOnlyFolder(const std::string& path, std::string& why);
 // link, else (for a folder) a junction. False where the system makes neither.
 bool MakeLink(const std::string& link, const std::string& target, bool folder = true);
 
+// Gives HKEY_CURRENT_USER back to this process's own user after ActForUser.
+void StopActingForUser();
+
 }  // namespace platform

@@ -77,21 +77,7 @@ std::string HostPathText(const std::string& path) {
   return platform::EmulatedMachine() && codepage::Utf8ToCp1252(host, ansi) ? ansi : host;
 }
 
-std::string Quoted(const std::string& arg) {
-  std::string out = "\"";
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    out += c;
-  }
-  out.append(backslashes * 2, '\\');
-  return out + "\"";
-}
+std::string Quoted(const std::string& arg) { return platform::QuoteArgument(arg); }
 
 std::string ReadFileText(const std::string& path) {
   try {

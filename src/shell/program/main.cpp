@@ -1,15 +1,18 @@
 // Program entry: one updater at a time, an update left in doubt recovered first,
-// the shutdown privilege for the whole run, the window, its loop, and the exit
-// status.
+// the shutdown privilege for the whole run, the window, its loop, the hand-over
+// to an elevated instance, and the exit status.
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "base/log.h"
 #include "base/text.h"
 #include "engine/steps.h"
+#include "platform/elevation.h"
 #include "platform/locks.h"
 #include "platform/log_file.h"
 #include "platform/system.h"
+#include "program_version.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
@@ -20,7 +23,8 @@ namespace {
 
 // Every run appends to the log, in the temporary folder unless "/LOG=<file>"
 // names another; a log that cannot be written loses its lines, never the run.
-void StartLog() {
+// Returns the log's path.
+std::string StartLog() {
   std::string path = platform::DefaultLogFile();
   std::string line;
   for (const std::string& argument : platform::ProgramArguments()) {
@@ -29,6 +33,7 @@ void StartLog() {
   }
   platform::StartLogFile(path);
   logging::Log(std::string("ORBAX Live Update ") + LU_PROGRAM_VERSION + " started:" + line);
+  return path;
 }
 
 int Ended(int status) {
@@ -49,45 +54,52 @@ int AnotherUpdateRuns() {
   return engine::kExitAnotherUpdateRuns;
 }
 
-// The lock could not be taken, and not because another updater holds it: the
-// system's words, in the log and, for a visible run, in a box.
-int LockRefused(uint32_t code) {
-  const std::string message = platform::SysErrorMessage(code);
-  logging::Log("The updater's lock cannot be taken: " + message);
-  if (!TLiveUpdate::HasSwitch("/HIDE") && !TLiveUpdate::HasSwitch(engine::kRecoverSwitch)) {
-    TFileXML texts;
-    texts.SetLanguage(text::UpperCase(defaults::DefaultLanguage()));
-    texts.LoadTexts("KVI_XMLFile");
-    ReportStartupFailure(texts.S_FormCaption, texts.S_UnknownError, message);
-  }
-  return engine::kExitCannotWrite;
+// The texts of the program's own language, for a box before the window is made.
+TFileXML StartupTexts() {
+  TFileXML texts;
+  texts.SetLanguage(text::UpperCase(defaults::DefaultLanguage()));
+  texts.LoadTexts("KVI_XMLFile");
+  return texts;
 }
 
-// An update left in doubt that recovery could not make whole: a visible run says
-// so in a box; every run ends with the recovery's status.
-int RecoveryRefused(const engine::TRecovery& recovery) {
-  if (!TLiveUpdate::HasSwitch("/HIDE")) {
-    TFileXML texts;
-    texts.SetLanguage(text::UpperCase(defaults::DefaultLanguage()));
-    texts.LoadTexts("KVI_XMLFile");
-    const bool busy = recovery.Outcome == engine::TRecovery::Busy;
-    ReportStartupFailure(texts.S_FormCaption, busy ? texts.S_AlreadyRunning : texts.S_UpdateInDoubt, recovery.Failures);
-  }
-  return engine::RecoveryStatus(recovery);
+// A run that ends before its window, for a reason the user should read: its
+// status and the log's last line first and the lock let go, then the box of a
+// visible run (a hidden run shows nothing).
+int EndedBeforeTheWindow(int status, std::unique_ptr<platform::TUpdaterLock>& lock, const std::string& wording,
+                         const std::string& message) {
+  Ended(status);
+  lock.reset();
+  if (!TLiveUpdate::HasSwitch("/HIDE") && !TLiveUpdate::HasSwitch(engine::kRecoverSwitch))
+    ReportStartupFailure(StartupTexts().S_FormCaption, wording, message);
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (platform::EmulatedMachine()) platform::SetProgramArguments(argc, argv);
-  StartLog();
-  // Held until the process ends.
-  platform::TUpdaterLock lock;
-  if (!lock.Acquire()) {
+  const std::string logFile = StartLog();
+  // An elevated instance acts for the user whose instance started it: that
+  // user's hive is HKEY_CURRENT_USER before anything reads or writes it.
+  if (TLiveUpdate::HasSwitch(kElevatedSwitch)) {
+    const std::string user = TLiveUpdate::GetSwitchValue(kElevatedSwitch);
+    if (!platform::ActForUser(user)) {
+      logging::Log("Cannot act for the user " + user + ": " + platform::SysErrorMessage(platform::LastError()));
+      return Ended(engine::kExitFailed);
+    }
+    logging::Log("Elevated, for the user " + user);
+  }
+  // Held until the run has ended, or handed to an elevated instance.
+  auto lock = std::make_unique<platform::TUpdaterLock>();
+  if (!lock->Acquire()) {
     const uint32_t code = platform::LastError();
     if (platform::AlreadyExists(code)) return Ended(AnotherUpdateRuns());
-    return Ended(LockRefused(code));
+    // Not another updater: the system's own reason, never "another update runs".
+    logging::Log("The updater's lock cannot be taken: " + platform::SysErrorMessage(code));
+    return EndedBeforeTheWindow(engine::kExitCannotWrite, lock, StartupTexts().S_UnknownError,
+                                platform::SysErrorMessage(code));
   }
+  const bool hidden = TLiveUpdate::HasSwitch("/HIDE");
   // An update that a kill or a crash left in doubt is made whole before anything
   // else, in every mode; /RECOVER (the logon's entry) does only that.
   const engine::TStepDefaults defaults = engine::TStepDefaults::FromBuild();
@@ -96,8 +108,17 @@ int main(int argc, char** argv) {
     recovery = engine::RecoverJournal(TLiveUpdate::GetSwitchValue(engine::kRecoverSwitch), defaults.Names);
   if (!recovery.IsWhole()) logging::Log("Recovery: " + recovery.Failures);
   if (TLiveUpdate::HasSwitch(engine::kRecoverSwitch)) return Ended(engine::RecoveryStatus(recovery));
-  // Nothing is installed over an update in doubt; an uninstallation may go on.
-  if (!recovery.IsWhole() && !TLiveUpdate::HasSwitch("/uninstall")) return Ended(RecoveryRefused(recovery));
+  // Nothing is installed over an update in doubt; an uninstallation may go on,
+  // and so may a run whose elevated instance could finish what this user's
+  // rights could not (it recovers before anything else, too).
+  const bool elevationMayFinish = recovery.Outcome == engine::TRecovery::Unfinished && platform::CanElevate() &&
+                                  !TLiveUpdate::HasSwitch(kElevatedSwitch);
+  if (!recovery.IsWhole() && !elevationMayFinish && !TLiveUpdate::HasSwitch("/uninstall")) {
+    const TFileXML texts = StartupTexts();
+    const bool busy = recovery.Outcome == engine::TRecovery::Busy;
+    return EndedBeforeTheWindow(engine::RecoveryStatus(recovery), lock,
+                                busy ? texts.S_AlreadyRunning : texts.S_UpdateInDoubt, recovery.Failures);
+  }
   // The files an uninstallation left for the next start of Windows: where the
   // system is emulated, nothing else would ever delete them.
   engine::RunPendingDeletes();
@@ -108,12 +129,12 @@ int main(int argc, char** argv) {
   } catch (const Exception& e) {
     // No window yet, and a window program has no console to write to: the failure
     // gets a box of its own, titled and worded as the window would be.
-    TFileXML texts;
-    texts.SetLanguage(text::UpperCase(defaults::DefaultLanguage()));
-    texts.LoadTexts("KVI_XMLFile");
-    ReportStartupFailure(texts.S_FormCaption, texts.S_UnknownError, e.Message);
+    const TFileXML texts = StartupTexts();
     logging::Log("SeShutdownPrivilege: " + e.Message);
-    return Ended(1);
+    const int status = Ended(1);
+    lock.reset();
+    ReportStartupFailure(texts.S_FormCaption, texts.S_UnknownError, e.Message, hidden ? kNoticeCloseMs : 0);
+    return status;
   }
 
   std::unique_ptr<TBackend> backend = CreateDefaultBackend();
@@ -122,6 +143,13 @@ int main(int argc, char** argv) {
   backend->Attach(form);
   form.FormCreate();
   backend->Run();
+  if (form.HandOverRequested()) {
+    // The elevated instance takes the lock; this one waits for it to end.
+    lock.reset();
+    uint32_t status = 0;
+    const bool started = platform::RunElevated(form.ElevatedArguments(platform::CurrentUserSid(), logFile), status);
+    form.HandedOver(started, started ? 0 : platform::LastError(), status);
+  }
   form.FormDestroy();
   TControl::SetObserver(nullptr);
 
@@ -129,11 +157,17 @@ int main(int argc, char** argv) {
     platform::SetPrivilege("SeShutdownPrivilege", savedShutdownAttributes);
   } catch (const Exception& e) {
     // Too late to matter to the run, but a failure is never kept quiet.
-    ReportStartupFailure(form.Caption(), "SeShutdownPrivilege", e.Message);
+    logging::Log("SeShutdownPrivilege: " + e.Message);
+    if (!hidden) ReportStartupFailure(form.Caption(), "SeShutdownPrivilege", e.Message);
   }
+  // The run has ended for whoever waits on it before anything more is shown: its
+  // status in the log, the lock free for the next updater.
+  const int status = Ended(form.ExitStatus());
+  lock.reset();
+  form.ShowNotice();
   std::fflush(stdout);
   std::fflush(stderr);
   // A worker still blocked (a stalled transfer, a paused thread) ends with the
   // process; no destructor may wait for it.
-  std::_Exit(Ended(form.ExitStatus()));
+  std::_Exit(status);
 }

@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <aclapi.h>
-#include <winioctl.h>
 #include <sddl.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -115,5 +115,7 @@ bool MakeLink(const std::string& link, const std::string& target, bool folder) {
     return true;
   return folder && MakeJunction(l, t);
 }
+
+void StopActingForUser() { ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr); }
 
 }  // namespace platform

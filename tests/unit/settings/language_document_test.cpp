@@ -36,6 +36,7 @@ const Expected kEnglish[] = {
     {"S_ProxyLabel", "The proxy asks for a user name and password:"},
     {"S_ProxyUser", "User name"},
     {"S_ProxyPassword", "Password"},
+    {"S_ElevationDeclined", "Only an administrator may change the installation folder, and the permission was not given.\r\nNothing was installed."},
     {"S_UnknownError", "We are deeply sorry, but the application encountered a problem.\r\nTry redoing the installation.\r\nIf the problem persist, contact technical support."},
     {"S_Successfull", "The application was installed successfully!"},
     {"S_FormCaption", "Kestrova installer"},
@@ -79,6 +80,7 @@ const Expected kFrench[] = {
     {"S_ProxyLabel", "Le proxy demande un nom d'utilisateur et un mot de passe :"},
     {"S_ProxyUser", "Nom d'utilisateur"},
     {"S_ProxyPassword", "Mot de passe"},
+    {"S_ElevationDeclined", "Seul un administrateur peut modifier le dossier d'installation, et l'autorisation n'a pas \xE9" "t\xE9" " donn\xE9" "e.\r\nRien n'a \xE9" "t\xE9" " install\xE9" "."},
     {"S_UnknownError", "Nous sommes profond\xE9" "ment d\xE9" "sol\xE9" ". L'application a rencontr\xE9" " un probl\xEA" "me.\r\nEssayez de nouveau.\r\nSi le probl\xE8" "me persiste, contactez le soutien technique."},
     {"S_Successfull", "L'application a \xE9" "t\xE9" " install\xE9" "e avec succ\xE8" "s!"},
     {"S_FormCaption", "Installation de Kestrova"},
@@ -122,6 +124,7 @@ const Expected kPortuguese[] = {
     {"S_ProxyLabel", "O proxy pede um nome de usu\xE1" "rio e uma senha:"},
     {"S_ProxyUser", "Nome de usu\xE1" "rio"},
     {"S_ProxyPassword", "Senha"},
+    {"S_ElevationDeclined", "Somente um administrador pode alterar a pasta de instala\xE7" "\xE3" "o, e a permiss\xE3" "o n\xE3" "o foi dada.\r\nNada foi instalado."},
     {"S_UnknownError", "Nos pedimos desculpas. A aplica\xE7" "\xE3" "o encontrou problemas.\r\nTente outra vez.\r\nSe o problema continuar, entre em contato com o suporte t\xE9" "cnico."},
     {"S_Successfull", "O processo de instala\xE7" "\xE3" "o terminou com sucesso!"},
     {"S_FormCaption", "Instala\xE7" "\xE3" "o de Kestrova"},
@@ -188,6 +191,7 @@ const Expected kBuiltIn[] = {
     {"S_ProxyLabel", "The proxy asks for a user name and password:"},
     {"S_ProxyUser", "User name"},
     {"S_ProxyPassword", "Password"},
+    {"S_ElevationDeclined", "Only an administrator may change the installation folder, and the permission was not given.\r\nNothing was changed."},
 };
 // clang-format on
 

@@ -6,7 +6,9 @@
 #include <thread>
 
 #include "engine/worker.h"
+#include "platform/elevation.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "settings/build_defaults.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
@@ -351,4 +353,75 @@ TEST(MainWindow, ProxyCredentialsAreAskedInTheirOwnView) {
   EXPECT_FALSE(w.form.AskProxyCredentials(*w.form.Texts, "gw:3128", "corp", user, password));
   EXPECT_EQ(w.backend.ProxyMessages,
             std::vector<std::string>(2, "Le proxy demande un nom d'utilisateur et un mot de passe : gw:3128"));
+}
+
+// A folder this user may not change goes to an elevated instance of the program:
+// this one ends at once, hands on its arguments, and ends as the other did; a
+// declined prompt ends the run with status 6 and its own words.
+TEST(MainWindow, AFolderTheUserMayNotChangeGoesToAnElevatedInstance) {
+  testsupport::TTempFolder tmp;
+  for (const uint32_t error : {platform::kErrorCancelled, 2u}) {
+    Window w({"/KILL", "12"});
+    std::vector<std::string> asked;
+    w.form.FolderNeedsElevation = [&](const std::string& folder) {
+      asked.push_back(folder);
+      return true;
+    };
+    w.form.EFolder.SetText(tmp / "Kestrova\\");
+    w.form.BInstallClick();
+    EXPECT_EQ(asked, std::vector<std::string>{tmp / "Kestrova"});
+    EXPECT_TRUE(w.form.HandOverRequested());
+    EXPECT_TRUE(w.form.Closed());
+    EXPECT_FALSE(w.form.Worker->Started());
+    EXPECT_FALSE(platform::DirectoryExists(tmp / "Kestrova"));
+    EXPECT_TRUE(w.backend.Boxes.empty());
+    EXPECT_EQ(w.form.ElevatedArguments("S-1-5-21-1-2-3-1001", "C:\\Temp\\lu.log"),
+              (std::vector<std::string>{"/KILL", "12", "/LOG=C:\\Temp\\lu.log", "/ELEVATED", "S-1-5-21-1-2-3-1001",
+                                        "/FOLDER", tmp / "Kestrova"}));
+    w.form.HandedOver(false, error, 0);
+    EXPECT_EQ(w.form.ExitStatus(), engine::kExitCannotWrite);
+    ASSERT_EQ(w.backend.Boxes.size(), 1u);
+    const std::string words = w.form.Texts->S_ElevationDeclined;
+    EXPECT_EQ(w.backend.Boxes[0].Text,
+              error == platform::kErrorCancelled ? words : words + "\r\n" + platform::SysErrorMessage(error));
+    w.form.FormDestroy();
+    EXPECT_EQ(w.form.ExitStatus(), engine::kExitCannotWrite);
+  }
+  // The elevated instance's own status is the run's; a log the user named stays.
+  Window w({"/LOG=D:\\mine.log"});
+  w.form.FolderNeedsElevation = [](const std::string&) { return true; };
+  w.form.BInstallClick();
+  EXPECT_EQ(w.form.ElevatedArguments("S-1-5-18", "C:\\Temp\\lu.log"),
+            (std::vector<std::string>{"/LOG=D:\\mine.log", "/ELEVATED", "S-1-5-18", "/FOLDER",
+                                      w.form.Settings->InstallFolder}));
+  w.form.HandedOver(true, 0, engine::kExitDamaged);
+  EXPECT_EQ(w.form.ExitStatus(), engine::kExitDamaged);
+  EXPECT_TRUE(w.backend.Boxes.empty());
+}
+
+// The elevated instance goes on with the folder it was given, visible or hidden,
+// and never asks again. A hidden run that fails shows its warning only when the
+// process has ended its run, and that warning closes by itself.
+TEST(MainWindow, TheElevatedInstanceStartsByItselfAndAHiddenFailureWarnsLast) {
+  testsupport::TTempFolder tmp;
+  for (const bool hidden : {false, true}) {
+    std::vector<std::string> args = {"/ELEVATED", "S-1-5-21-1-2-3-1001", "/FOLDER", tmp / "Kestrova"};
+    if (hidden) args.push_back("/HIDE");
+    Window w(args);
+    EXPECT_EQ(w.backend.Visible, !hidden);
+    EXPECT_TRUE(w.form.Worker->Started());
+    EXPECT_EQ(w.form.Settings->InstallFolder, tmp / "Kestrova");
+    EXPECT_TRUE(platform::DirectoryExists(tmp / "Kestrova"));
+    EXPECT_FALSE(w.form.HandOverRequested());
+    // Plain http without a key: refused at once.
+    ASSERT_TRUE(w.backend.PumpUntil([&] { return w.form.Worker->Finished(); }));
+    EXPECT_EQ(w.form.ExitStatus(), engine::kExitNotAuthentic);
+    w.form.CloseWindow();
+    EXPECT_EQ(w.backend.Boxes.size(), hidden ? 0u : 1u);
+    w.form.FormDestroy();
+    w.form.ShowNotice();
+    ASSERT_EQ(w.backend.Boxes.size(), 1u);
+    EXPECT_EQ(w.backend.Boxes[0].Text, w.form.FLabelMessage.Caption());
+    EXPECT_EQ(w.backend.Notices, hidden ? std::vector<uint32_t>{120000} : std::vector<uint32_t>{});
+  }
 }

@@ -305,6 +305,6 @@ class TConsoleBackend : public TBackend {
 
 std::unique_ptr<TBackend> CreateDefaultBackend() { return std::make_unique<TConsoleBackend>(); }
 
-void ReportStartupFailure(const std::string&, const std::string&, const std::string& message) {
+void ReportStartupFailure(const std::string&, const std::string&, const std::string& message, uint32_t) {
   std::fprintf(stderr, "%s\n", message.c_str());
 }

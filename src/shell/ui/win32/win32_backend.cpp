@@ -66,12 +66,41 @@ void TWin32Backend::SetWindowCaption(const std::string& caption) { SetWindowText
 
 void TWin32Backend::Run() {
   if (!quit_) Pump(main_, [this] { return quit_; });
+  // The loop is over: its quit message would end at once a box shown after it.
+  MSG msg;
+  PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 void TWin32Backend::Quit() {
   quit_ = true;
   if (main_) ShowWindow(main_, SW_HIDE);
   PostQuitMessage(0);
+}
+
+namespace {
+
+// A box that time closes: the thread's timer, dispatched by the box's own loop,
+// presses its OK.
+BOOL CALLBACK PressOk(HWND wnd, LPARAM) {
+  char cls[16] = "";
+  if (GetClassNameA(wnd, cls, sizeof cls) && lstrcmpA(cls, "#32770") == 0) PostMessageA(wnd, WM_COMMAND, IDOK, 0);
+  return TRUE;
+}
+
+void CALLBACK BoxTimeUp(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), PressOk, 0); }
+
+void TimedMessageBox(const std::string& text, const std::string& title, UINT flags, uint32_t closeAfterMs) {
+  const UINT_PTR timer = closeAfterMs ? SetTimer(nullptr, 0, closeAfterMs, BoxTimeUp) : 0;
+  ::MessageBoxA(nullptr, text.c_str(), title.c_str(), flags);
+  if (timer) KillTimer(nullptr, timer);
+}
+
+}  // namespace
+
+void TWin32Backend::Notice(const std::string& text, uint32_t closeAfterMs) {
+  // No window of ours is on show: on top, so it is not lost behind another program.
+  TimedMessageBox(text, form_ ? form_->ApplicationTitle() : "", MB_OK | MB_ICONWARNING | MB_TOPMOST | MB_SETFOREGROUND,
+                  closeAfterMs);
 }
 
 TModalResult TWin32Backend::MessageBox(const std::string& text, TMsgType type, TMsgButtons buttons) {
@@ -168,8 +197,9 @@ TControl* TWin32Backend::ControlOf(HWND wnd) const {
 
 std::unique_ptr<TBackend> CreateDefaultBackend() { return std::make_unique<win32ui::TWin32Backend>(); }
 
-void ReportStartupFailure(const std::string& title, const std::string& wording, const std::string& message) {
-  const std::string text = wording + "\r\n\r\n" + message;
+void ReportStartupFailure(const std::string& title, const std::string& wording, const std::string& message,
+                          uint32_t closeAfterMs) {
   // No window of ours to own it: on top, so it is not lost behind another program.
-  ::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND);
+  win32ui::TimedMessageBox(wording + "\r\n\r\n" + message, title, MB_OK | MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND,
+                           closeAfterMs);
 }

@@ -51,6 +51,7 @@ class TWin32Backend : public TBackend {
   void Run() override;
   void Quit() override;
   TModalResult MessageBox(const std::string& text, TMsgType type, TMsgButtons buttons) override;
+  void Notice(const std::string& text, uint32_t closeAfterMs) override;
   std::string BrowseForFolder(const std::string& title) override;
   int ShowRetryModal(TFRetry& dialog) override;
   int ShowProxyLoginModal(TFProxyLogin& dialog) override;

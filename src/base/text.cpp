@@ -228,6 +228,11 @@ std::string ExcludeTrailingBackslash(const std::string& s) {
   return s;
 }
 
+std::string WithoutTrailingSeparators(std::string path) {
+  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return path;
+}
+
 std::string StringReplace(const std::string& s, const std::string& from, const std::string& to, bool ignoreCase) {
   if (from.empty()) return s;
   const std::string haystack = ignoreCase ? UpperCase(s) : s;

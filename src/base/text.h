@@ -80,6 +80,8 @@ std::string ExtractFileDir(const std::string& path);
 std::string ExtractFileExt(const std::string& path);
 std::string IncludeTrailingBackslash(const std::string& s);
 std::string ExcludeTrailingBackslash(const std::string& s);
+// Without any of the separators ("\" or "/") it ends in, as a folder is held.
+std::string WithoutTrailingSeparators(std::string path);
 
 // Every occurrence of from, left to right, non-overlapping; ignoreCase compares
 // ASCII letters without regard to case. An empty from changes nothing.

@@ -251,8 +251,7 @@ void RemoveLeftovers(const std::string& work, const platform::THeldFiles* held) 
 // folder of its own in the temporary folder.
 void EraseRecoveryCopy(const std::string& copy) {
   const std::string runFolder = text::ExtractFileDir(copy);
-  std::string temp = platform::TempDir();
-  while (!temp.empty() && temp.back() == '\\') temp.pop_back();
+  const std::string temp = text::WithoutTrailingSeparators(platform::TempDir());
   if (text::AnsiSameText(text::ExtractFileDir(runFolder), temp) && platform::OwnFolder(runFolder))
     platform::RemoveTree(copy);
 }

@@ -34,9 +34,7 @@ std::string InstalledFolder(const TProductNames& names) {
   try {
     TRegistry run;  // HKEY_CURRENT_USER
     if (!run.OpenKeyReadOnly(kRunKey) || !run.ValueExists(names.ApplicationName)) return "";
-    std::string folder = text::ExtractFilePath(run.ReadString(names.ApplicationName));
-    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-    return folder;
+    return text::WithoutTrailingSeparators(text::ExtractFilePath(run.ReadString(names.ApplicationName)));
   } catch (const Exception&) {
     return "";  // an entry that cannot be read names no installation
   }

@@ -205,13 +205,12 @@ bool ParseData(const std::string& s, TRegValue& v) {
   return true;
 }
 
-}  // namespace
-
-void Parse(const std::string& text, Hive& hive) {
+// The lines of a hive's text, a value continued after a trailing backslash joined
+// to its next line, trailing blanks gone.
+std::vector<std::string> JoinedLines(const std::string& text) {
   std::vector<std::string> lines;
   std::string pending;
-  size_t i = 0;
-  while (i <= text.size()) {
+  for (size_t i = 0; i <= text.size();) {
     size_t j = text.find('\n', i);
     if (j == std::string::npos) j = text.size();
     std::string line = text.substr(i, j - i);
@@ -223,14 +222,74 @@ void Parse(const std::string& text, Hive& hive) {
       pending.clear();
     }
     // A hex value continues on the next line after a trailing backslash.
-    if (!line.empty() && line.back() == '\\' && line[0] != '[') {
+    if (!line.empty() && line.back() == '\\' && line[0] != '[')
       pending = line.substr(0, line.size() - 1);
-    } else {
+    else
       lines.push_back(line);
-    }
     if (j == text.size()) break;
   }
   if (!pending.empty()) lines.push_back(pending);
+  return lines;
+}
+
+// A key header ("[path]" or "[-path]"): the key later values go to, or none
+// (after a removal or a header that reads as no key).
+Key* KeyHeader(const std::string& line, Hive& hive) {
+  const size_t close = line.rfind(']');
+  const bool remove = line.size() > 1 && line[1] == '-';
+  std::vector<std::string> parts;
+  if (close != std::string::npos && close >= 2)
+    parts = SplitKeyPath(line.substr(remove ? 2 : 1, close - (remove ? 2 : 1)));
+  if (parts.empty()) {
+    hive.corrupt = true;
+    return nullptr;
+  }
+  if (remove) {
+    Key* parent = &hive.top;
+    for (size_t k = 0; parent && k + 1 < parts.size(); ++k) parent = parent->Find(parts[k]);
+    if (parent) parent->Remove(parts.back());
+    return nullptr;
+  }
+  for (char& c : parts[0]) c = text::AnsiUpper(c);  // root names have one spelling
+  Key* key = &hive.top;
+  for (const auto& p : parts) key = key->Add(p);
+  return key;
+}
+
+// A value line ("name"=data, @=data, "name"=- to remove) of the key current.
+void ValueLine(const std::string& line, Key* current, Hive& hive) {
+  std::string name;
+  size_t pos = 0;
+  if (line[0] == '@') {
+    pos = 1;
+  } else if (!ParseQuoted(line, pos, name)) {
+    hive.corrupt = true;
+    return;
+  }
+  if (!current || pos >= line.size() || line[pos] != '=') {
+    hive.corrupt = true;
+    return;
+  }
+  const std::string data = line.substr(pos + 1);
+  if (data == "-") {
+    current->RemoveValue(name);
+    return;
+  }
+  TRegValue value;
+  if (!ParseData(data, value)) {
+    hive.corrupt = true;
+    return;
+  }
+  if (TRegValue* old = current->Value(name))
+    *old = value;
+  else
+    current->values.emplace_back(name, value);
+}
+
+}  // namespace
+
+void Parse(const std::string& text, Hive& hive) {
+  const std::vector<std::string> lines = JoinedLines(text);
   size_t first = 0;
   while (first < lines.size() && lines[first].empty()) ++first;
   if (first >= lines.size()) return;  // an empty hive
@@ -244,58 +303,10 @@ void Parse(const std::string& text, Hive& hive) {
   for (size_t n = first + 1; n < lines.size(); ++n) {
     const std::string& line = lines[n];
     if (line.empty() || line[0] == ';') continue;
-    if (line[0] == '[') {
-      size_t close = line.rfind(']');
-      if (close == std::string::npos || close < 2) {
-        hive.corrupt = true;
-        current = nullptr;
-        continue;
-      }
-      bool remove = line[1] == '-';
-      std::vector<std::string> parts = SplitKeyPath(line.substr(remove ? 2 : 1, close - (remove ? 2 : 1)));
-      if (parts.empty()) {
-        hive.corrupt = true;
-        current = nullptr;
-        continue;
-      }
-      if (remove) {
-        Key* parent = &hive.top;
-        for (size_t k = 0; parent && k + 1 < parts.size(); ++k) parent = parent->Find(parts[k]);
-        if (parent) parent->Remove(parts.back());
-        current = nullptr;
-        continue;
-      }
-      for (char& c : parts[0]) c = text::AnsiUpper(c);  // root names have one spelling
-      current = &hive.top;
-      for (const auto& p : parts) current = current->Add(p);
-      continue;
-    }
-    std::string name;
-    size_t pos = 0;
-    if (line[0] == '@') {
-      pos = 1;
-    } else if (!ParseQuoted(line, pos, name)) {
-      hive.corrupt = true;
-      continue;
-    }
-    if (!current || pos >= line.size() || line[pos] != '=') {
-      hive.corrupt = true;
-      continue;
-    }
-    std::string data = line.substr(pos + 1);
-    if (data == "-") {
-      current->RemoveValue(name);
-      continue;
-    }
-    TRegValue value;
-    if (!ParseData(data, value)) {
-      hive.corrupt = true;
-      continue;
-    }
-    if (TRegValue* old = current->Value(name))
-      *old = value;
+    if (line[0] == '[')
+      current = KeyHeader(line, hive);
     else
-      current->values.emplace_back(name, value);
+      ValueLine(line, current, hive);
   }
 }
 

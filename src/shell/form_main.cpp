@@ -11,10 +11,7 @@
 #include "settings/live_update.h"
 #include "shell/retry_form.h"
 
-std::string StripTrailingBackslashes(std::string folder) {
-  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-  return folder;
-}
+std::string StripTrailingBackslashes(std::string folder) { return text::WithoutTrailingSeparators(folder); }
 
 namespace {
 

@@ -4,11 +4,7 @@
 #include "settings/file_xml.h"
 #include "shell/backend.h"
 
-std::string FileFolder(const std::string& path) {
-  std::string folder = text::ExtractFilePath(path);
-  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-  return folder;
-}
+std::string FileFolder(const std::string& path) { return text::WithoutTrailingSeparators(text::ExtractFilePath(path)); }
 
 std::string RetryLine(const std::string& path) { return text::ExtractFileName(path) + " (" + FileFolder(path) + ")"; }
 

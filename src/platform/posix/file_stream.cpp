@@ -24,6 +24,74 @@ namespace {
 }
 }  // namespace
 
+namespace {
+
+// A new file for one stream alone: never what is there, a link included.
+int CreateTemporaryFile(const std::string& path) {
+  Found found;
+  const std::string host = ResolvePath(path, found);
+  const TFileMode mode = TFileMode::CreateTemporary;
+  if (host.empty()) ThrowOpen(path, mode, LastError());
+  if (found != Found::Folder) ThrowOpen(path, mode, found == Found::Whole ? kErrorFileExists : kErrorPathNotFound);
+  // No fall-back to opening what is there: O_EXCL refuses an existing file and
+  // a link alike, O_NOFOLLOW says so once more.
+  const int fd = OpenCloexec(host, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, 0600);
+  if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
+  flock(fd, LOCK_EX | LOCK_NB);  // a new file: nobody else can hold it yet
+  return fd;
+}
+
+// Opens (or, for CreateExclusive, creates) the file by its name found without
+// regard to case; made says whether it is new.
+int OpenByMode(const std::string& path, TFileMode mode, std::string& host, bool& made) {
+  int flags = O_NOCTTY | (mode == TFileMode::CreateExclusive ? O_RDWR | O_CREAT : 0);
+  if (mode == TFileMode::OpenRead) flags |= O_RDONLY;
+  if (mode == TFileMode::OpenReadWrite) flags |= O_RDWR;
+  int fd = -1;
+  made = false;
+  if (mode != TFileMode::CreateExclusive) {
+    if (!OnHost(path, host, [&](const std::string& h) {
+          fd = OpenCloexec(h, flags, 0666);
+          return fd < 0 ? -1 : 0;
+        }))
+      ThrowOpen(path, mode, LastError());
+    return fd;
+  }
+  Found found;
+  host = ResolvePath(path, found);
+  if (host.empty()) ThrowOpen(path, mode, LastError());
+  if (found == Found::Less) ThrowOpen(path, mode, kErrorPathNotFound);
+  // A new file needs none of the checks an existing one does.
+  if (found == Found::Folder) {
+    fd = OpenCloexec(host, flags | O_EXCL, 0666);
+    made = fd >= 0;
+    if (fd < 0 && errno != EEXIST) ThrowOpen(path, mode, ErrnoToError(errno, host));
+  }
+  if (fd < 0) fd = OpenCloexec(host, flags, 0666);
+  if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
+  return fd;
+}
+
+// Sharing: readers take nothing but respect an exclusive holder; a read-write
+// opener lets others read (shared lock after proving nobody else writes); a
+// creator keeps the file to itself, and empties one that was there.
+void Share(int fd, TFileMode mode, bool made, const std::string& host, const std::string& path) {
+  const int probe = mode == TFileMode::OpenRead ? LOCK_SH : LOCK_EX;
+  if (flock(fd, probe | LOCK_NB) != 0) {
+    close(fd);
+    ThrowOpen(path, mode, kErrorSharingViolation);
+  }
+  if (mode == TFileMode::OpenRead) flock(fd, LOCK_UN);
+  if (mode == TFileMode::OpenReadWrite) flock(fd, LOCK_SH);
+  if (mode == TFileMode::CreateExclusive && !made && ftruncate(fd, 0) != 0) {
+    const uint32_t code = ErrnoToError(errno, host);
+    close(fd);
+    ThrowOpen(path, mode, code);
+  }
+}
+
+}  // namespace
+
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(path), handle_(-1) {
   const bool ownFolder = mode == TFileMode::CreateInOwnFolder;
   if (ownFolder) {
@@ -38,44 +106,13 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(pa
     }
   }
   if (mode == TFileMode::CreateTemporary) {
-    Found found;
-    const std::string host = ResolvePath(path, found);
-    if (host.empty()) ThrowOpen(path, mode, LastError());
-    if (found != Found::Folder) ThrowOpen(path, mode, found == Found::Whole ? kErrorFileExists : kErrorPathNotFound);
-    // No fall-back to opening what is there: O_EXCL refuses an existing file and
-    // a link alike, O_NOFOLLOW says so once more.
-    const int fd = OpenCloexec(host, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
-    flock(fd, LOCK_EX | LOCK_NB);  // a new file: nobody else can hold it yet
-    handle_ = fd;
+    handle_ = CreateTemporaryFile(path);
     temporary_ = true;
     return;
   }
-  int flags = O_NOCTTY | (mode == TFileMode::CreateExclusive ? O_RDWR | O_CREAT : 0);
-  if (mode == TFileMode::OpenRead) flags |= O_RDONLY;
-  if (mode == TFileMode::OpenReadWrite) flags |= O_RDWR;
   std::string host;
-  int fd = -1;
   bool made = false;
-  if (mode == TFileMode::CreateExclusive) {
-    Found found;
-    host = ResolvePath(path, found);
-    if (host.empty()) ThrowOpen(path, mode, LastError());
-    if (found == Found::Less) ThrowOpen(path, mode, kErrorPathNotFound);
-    // A new file needs none of the checks an existing one does.
-    if (found == Found::Folder) {
-      fd = OpenCloexec(host, flags | O_EXCL, 0666);
-      made = fd >= 0;
-      if (fd < 0 && errno != EEXIST) ThrowOpen(path, mode, ErrnoToError(errno, host));
-    }
-    if (fd < 0) fd = OpenCloexec(host, flags, 0666);
-    if (fd < 0) ThrowOpen(path, mode, ErrnoToError(errno, host));
-  } else if (!OnHost(path, host, [&](const std::string& h) {
-               fd = OpenCloexec(h, flags, 0666);
-               return fd < 0 ? -1 : 0;
-             })) {
-    ThrowOpen(path, mode, LastError());
-  }
+  const int fd = OpenByMode(path, mode, host, made);
   struct stat st;
   if (made) {
     mode_ = 0666 & ~CreationMask();
@@ -86,25 +123,7 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : fileName_(pa
     }
     mode_ = st.st_mode & 07777;
   }
-  if (made && ownFolder) {
-    handle_ = fd;
-    return;
-  }
-  // Sharing: readers take nothing but respect an exclusive holder; a read-write
-  // opener lets others read (shared lock after proving nobody else writes); a
-  // creator keeps the file to itself.
-  int probe = mode == TFileMode::OpenRead ? LOCK_SH : LOCK_EX;
-  if (flock(fd, probe | LOCK_NB) != 0) {
-    close(fd);
-    ThrowOpen(path, mode, kErrorSharingViolation);
-  }
-  if (mode == TFileMode::OpenRead) flock(fd, LOCK_UN);
-  if (mode == TFileMode::OpenReadWrite) flock(fd, LOCK_SH);
-  if (mode == TFileMode::CreateExclusive && !made && ftruncate(fd, 0) != 0) {
-    uint32_t code = ErrnoToError(errno, host);
-    close(fd);
-    ThrowOpen(path, mode, code);
-  }
+  if (!(made && ownFolder)) Share(fd, mode, made, host, path);
   handle_ = fd;
 }
 

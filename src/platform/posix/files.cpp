@@ -32,11 +32,6 @@ bool StatPath(const std::string& path, std::string& host, struct stat& st) {
   return OnHost(path, host, [&](const std::string& h) { return stat(h.c_str(), &st); });
 }
 
-std::string StripTrailingSeparators(std::string path) {
-  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  return path;
-}
-
 // The zone's offset from UTC at a moment, in seconds.
 long OffsetAt(time_t t) {
   struct tm local {};
@@ -157,11 +152,11 @@ bool CreateDir(const std::string& path) {
 }
 
 bool ForceDirectories(const std::string& path) {
-  std::string dir = StripTrailingSeparators(path);
+  std::string dir = text::WithoutTrailingSeparators(path);
   if (dir.size() < 3 || DirectoryExists(dir)) return true;
   size_t sep = dir.find_last_of("\\/");
   if (sep != std::string::npos) {
-    std::string parent = StripTrailingSeparators(dir.substr(0, sep + 1));
+    std::string parent = text::WithoutTrailingSeparators(dir.substr(0, sep + 1));
     if (parent.size() == 2 && parent[1] == ':') parent += '\\';
     if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
   }
@@ -196,7 +191,7 @@ uint32_t GetAttributes(const std::string& path) {
   if (!StatPath(path, host, st)) return faInvalid;
   uint32_t attr = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
   if (!S_ISDIR(st.st_mode) && ReadOnlyMode(st.st_mode)) attr |= faReadOnly;
-  std::string name = StripTrailingSeparators(host);
+  std::string name = text::WithoutTrailingSeparators(host);
   size_t slash = name.rfind('/');
   if (slash != std::string::npos && name.compare(slash + 1, 1, ".") == 0 && name.substr(slash + 1) != "." &&
       name.substr(slash + 1) != "..")

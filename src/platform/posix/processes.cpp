@@ -126,6 +126,40 @@ bool ParseCommand(const std::string& commandLine, Command& cmd) {
   return true;
 }
 
+// The child's side of Spawn: only async-signal-safe calls. An exec failure's errno
+// goes back through the pipe.
+[[noreturn]] void RunChild(const char* program, char* const* argv, int nullFd, int report, bool detached) {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (nullFd >= 0) {
+    dup2(nullFd, 0);
+    dup2(nullFd, 1);
+    dup2(nullFd, 2);
+  }
+  if (detached) {
+    setsid();
+    pid_t grandchild = fork();
+    if (grandchild < 0) {
+      int err = errno;
+      (void)!write(report, &err, sizeof err);
+      _exit(127);
+    }
+    if (grandchild > 0) _exit(0);
+  }
+  execv(program, argv);
+  int err = errno;
+  (void)!write(report, &err, sizeof err);
+  _exit(127);
+}
+
+// Waits for a child of ours to end and collects its status.
+void WaitForChild(pid_t pid) {
+  int status;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
 // Starts the command and reports an exec failure through a close-on-exec pipe.
 // detached: the program becomes a grandchild in its own session, so nobody has to
 // collect its exit status. Returns the child's pid, or -1 with the last error set.
@@ -133,49 +167,18 @@ pid_t Spawn(const Command& cmd, bool hidden, bool detached) {
   std::vector<char*> argv;
   for (const auto& a : cmd.args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  const char* program = cmd.program.c_str();
   int nullFd = -1;
-  if (hidden) {
-    // A hidden program has no console: it must neither read the user's input nor
-    // draw over the text front end.
-    nullFd = OpenCloexec("/dev/null", O_RDWR);
-    if (nullFd < 0) {
-      FailErrno();
-      return -1;
-    }
-  }
+  // A hidden program has no console: it must neither read the user's input nor
+  // draw over the text front end.
+  if (hidden && (nullFd = OpenCloexec("/dev/null", O_RDWR)) < 0) return FailErrno(), -1;
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) {
     FailErrno();
     if (nullFd >= 0) close(nullFd);
     return -1;
   }
-  pid_t pid = fork();
-  if (pid == 0) {
-    // Only async-signal-safe calls from here on.
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (nullFd >= 0) {
-      dup2(nullFd, 0);
-      dup2(nullFd, 1);
-      dup2(nullFd, 2);
-    }
-    if (detached) {
-      setsid();
-      pid_t grandchild = fork();
-      if (grandchild < 0) {
-        int err = errno;
-        (void)!write(pipeFds[1], &err, sizeof err);
-        _exit(127);
-      }
-      if (grandchild > 0) _exit(0);
-    }
-    execv(program, argv.data());
-    int err = errno;
-    (void)!write(pipeFds[1], &err, sizeof err);
-    _exit(127);
-  }
+  const pid_t pid = fork();
+  if (pid == 0) RunChild(cmd.program.c_str(), argv.data(), nullFd, pipeFds[1], detached);
   close(pipeFds[1]);
   if (nullFd >= 0) close(nullFd);
   if (pid < 0) {
@@ -183,27 +186,17 @@ pid_t Spawn(const Command& cmd, bool hidden, bool detached) {
     close(pipeFds[0]);
     return -1;
   }
-  if (detached) {
-    int status;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  if (detached) WaitForChild(pid);
   int err = 0;
   ssize_t n;
   do {
     n = read(pipeFds[0], &err, sizeof err);
   } while (n < 0 && errno == EINTR);
   close(pipeFds[0]);
-  if (n > 0) {
-    if (!detached) {
-      int status;
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-    }
-    SetError(err == ENOEXEC ? kErrorBadFormat : ErrnoToError(err, cmd.program));
-    return -1;
-  }
-  return pid;
+  if (n <= 0) return pid;
+  if (!detached) WaitForChild(pid);
+  SetError(err == ENOEXEC ? kErrorBadFormat : ErrnoToError(err, cmd.program));
+  return -1;
 }
 
 TProcessHandle HandleFor(pid_t pid) {

@@ -31,11 +31,6 @@ std::string FolderPart(const std::string& path) {
   return i == std::string::npos ? std::string() : path.substr(0, i + 1);
 }
 
-std::string WithoutTrailingSeparators(std::string path) {
-  while (!path.empty() && IsSeparator(path.back())) path.pop_back();
-  return path;
-}
-
 // The root folder of the drive a path lies on: "X:\" for a drive letter,
 // "\\server\share\" for a UNC path, the current folder's root otherwise.
 std::string DriveRoot(const std::string& path) {
@@ -124,14 +119,14 @@ bool CreateDir(const std::string& path) {
 }
 
 bool ForceDirectories(const std::string& path) {
-  std::string dir = WithoutTrailingSeparators(path);
+  std::string dir = text::WithoutTrailingSeparators(path);
   // An empty entry names no folder at all (a path of only separators included).
   if (dir.empty()) return false;
   if (dir.size() < 3 || DirectoryExists(dir)) return true;
   std::string parent = FolderPart(dir);
   // "X:" + name, or a bare relative name: nothing above it to make.
   if (!parent.empty() && parent != dir) {
-    std::string trimmed = WithoutTrailingSeparators(parent);
+    std::string trimmed = text::WithoutTrailingSeparators(parent);
     if (!trimmed.empty() && trimmed != dir && !ForceDirectories(parent)) return false;
   }
   return CreateDir(dir) || DirectoryExists(dir);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/files.h"
 #include "platform/win32/token.h"
 #include "platform/win32/wide_paths.h"
@@ -144,8 +145,7 @@ bool NoLinkBelow(const std::string& folder, const std::string& relative) {
   std::string below = relative;
   for (char& c : below)
     if (c == '/') c = '\\';
-  std::string at = folder;
-  while (!at.empty() && (at.back() == '\\' || at.back() == '/')) at.pop_back();
+  std::string at = text::WithoutTrailingSeparators(folder);
   for (size_t start = 0;;) {
     const size_t end = below.find('\\', start);
     if (end == std::string::npos) return true;

@@ -74,11 +74,10 @@ int EndedBeforeTheWindow(int status, std::unique_ptr<platform::TUpdaterLock>& lo
   return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (platform::EmulatedMachine()) platform::SetProgramArguments(argc, argv);
-  const std::string logFile = StartLog();
+// What comes before the window: the user an elevated instance acts for, the
+// lock, and an update left in doubt made whole (all /RECOVER does). The status
+// the run ends with here, logged; -1 to go on.
+int BeforeTheWindow(std::unique_ptr<platform::TUpdaterLock>& lock) {
   // An elevated instance acts for the user whose instance started it: that
   // user's hive is HKEY_CURRENT_USER before anything reads or writes it.
   if (TLiveUpdate::HasSwitch(kElevatedSwitch)) {
@@ -89,8 +88,6 @@ int main(int argc, char** argv) {
     }
     logging::Log("Elevated, for the user " + user);
   }
-  // Held until the run has ended, or handed to an elevated instance.
-  auto lock = std::make_unique<platform::TUpdaterLock>();
   if (!lock->Acquire()) {
     const uint32_t code = platform::LastError();
     if (platform::AlreadyExists(code)) return Ended(AnotherUpdateRuns());
@@ -99,9 +96,6 @@ int main(int argc, char** argv) {
     return EndedBeforeTheWindow(engine::kExitCannotWrite, lock, StartupTexts().S_UnknownError,
                                 platform::SysErrorMessage(code));
   }
-  const bool hidden = TLiveUpdate::HasSwitch("/HIDE");
-  // An update that a kill or a crash left in doubt is made whole before anything
-  // else, in every mode; /RECOVER (the logon's entry) does only that.
   const engine::TStepDefaults defaults = engine::TStepDefaults::FromBuild();
   engine::TRecovery recovery = engine::RecoverAtStart(defaults);
   if (TLiveUpdate::HasSwitch(engine::kRecoverSwitch) && recovery.IsWhole())
@@ -122,6 +116,14 @@ int main(int argc, char** argv) {
   // The files an uninstallation left for the next start of Windows: where the
   // system is emulated, nothing else would ever delete them.
   engine::RunPendingDeletes();
+  return -1;
+}
+
+// The window's run, a hand-over to an elevated instance when the window asks for
+// one, and the run's end: its status logged and the lock let go before any
+// notice is shown.
+[[noreturn]] void WithTheWindow(std::unique_ptr<platform::TUpdaterLock>& lock, const std::string& logFile) {
+  const bool hidden = TLiveUpdate::HasSwitch("/HIDE");
   uint32_t savedShutdownAttributes = 0;
   try {
     // Held from start to end so that a restart after an uninstallation is allowed.
@@ -134,9 +136,8 @@ int main(int argc, char** argv) {
     const int status = Ended(1);
     lock.reset();
     ReportStartupFailure(texts.S_FormCaption, texts.S_UnknownError, e.Message, hidden ? kNoticeCloseMs : 0);
-    return status;
+    std::_Exit(status);
   }
-
   std::unique_ptr<TBackend> backend = CreateDefaultBackend();
   TFMain form(*backend);
   TControl::SetObserver(backend.get());
@@ -152,7 +153,6 @@ int main(int argc, char** argv) {
   }
   form.FormDestroy();
   TControl::SetObserver(nullptr);
-
   try {
     platform::SetPrivilege("SeShutdownPrivilege", savedShutdownAttributes);
   } catch (const Exception& e) {
@@ -170,4 +170,16 @@ int main(int argc, char** argv) {
   // A worker still blocked (a stalled transfer, a paused thread) ends with the
   // process; no destructor may wait for it.
   std::_Exit(status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (platform::EmulatedMachine()) platform::SetProgramArguments(argc, argv);
+  const std::string logFile = StartLog();
+  // Held until the run has ended, or handed to an elevated instance.
+  auto lock = std::make_unique<platform::TUpdaterLock>();
+  const int ended = BeforeTheWindow(lock);
+  if (ended >= 0) return ended;
+  WithTheWindow(lock, logFile);
 }

@@ -8,7 +8,7 @@
 #include "archive/crc32.h"
 #include "archive/decoder.h"
 #include "archive/entry_names.h"
-#include "archive/wildcard.h"
+#include "archive/file_spec.h"
 #include "archive/zip_crypto.h"
 #include "archive/zip_format.h"
 #include "base/text.h"

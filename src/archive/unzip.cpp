@@ -9,6 +9,7 @@
 #include "archive/decoder.h"
 #include "archive/entry_names.h"
 #include "archive/file_spec.h"
+#include "archive/output_files.h"
 #include "archive/zip_crypto.h"
 #include "archive/zip_format.h"
 #include "base/text.h"
@@ -19,21 +20,6 @@
 namespace archive {
 
 namespace {
-
-uint32_t DosStamp(uint16_t date, uint16_t time) { return (static_cast<uint32_t>(date) << 16) | time; }
-
-platform::TLocalTime DosToLocalTime(uint32_t stamp) {
-  uint16_t date = static_cast<uint16_t>(stamp >> 16);
-  uint16_t time = static_cast<uint16_t>(stamp);
-  platform::TLocalTime t;
-  t.Year = 1980 + (date >> 9);
-  t.Month = (date >> 5) & 0x0F;
-  t.Day = date & 0x1F;
-  t.Hour = time >> 11;
-  t.Minute = (time >> 5) & 0x3F;
-  t.Second = (time & 0x1F) * 2;
-  return t;
-}
 
 // Percentage rounded half up, 0 for an empty whole, never above 100.
 uint8_t Percent(uint64_t part, uint64_t whole) {
@@ -48,33 +34,6 @@ uint8_t Percent(uint64_t part, uint64_t whole) {
 }
 
 uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
-
-// The system's message in a file stream's error, which reads 'Cannot open file
-// "<path>". <message>' (or 'Cannot create file ...').
-std::string SystemMessage(const Exception& e, const std::string& path) {
-  for (const char* verb : {"Cannot open file \"", "Cannot create file \""}) {
-    const std::string prefix = verb + path + "\". ";
-    if (e.Message.compare(0, prefix.size(), prefix) == 0) return e.Message.substr(prefix.size());
-  }
-  return e.Message;
-}
-
-// Problems that are no damage of the archive: this machine's, and entries this
-// program cannot open or name.
-bool IsLocalError(int code) {
-  switch (code) {
-    case kErrOpen:
-    case kErrWrite:
-    case kErrClose:
-    case kErrNotAccessible:
-    case kErrFileNotFound:
-    case kErrNameCodePage:
-    case kErrEncrypted:
-    case kErrUnsupported:
-    case kErrUnexpected: return true;
-    default: return false;
-  }
-}
 
 // An entry's compressed bytes: never more than the entry declares, never past the
 // end of the archive, decrypted on the way when a key is given.
@@ -105,28 +64,6 @@ class TEntrySource : public TByteSource {
 };
 
 }  // namespace
-
-std::string UnZipErrorText(int code) {
-  switch (code) {
-    case kErrBadHeader: return "Bad file header";
-    case kErrUnsafeName: return "Unsafe file name";
-    case kErrNameCodePage: return "File name not representable in this system's code page";
-    case kErrBadDirectory: return "Central directory missing or damaged";
-    case kErrNotZip: return "Not a ZIP archive";
-    case kErrWrite: return "Error writing to file";
-    case kErrClose: return "Error closing file";
-    case kErrCrc: return "File fails CRC check";
-    case kErrNotAccessible: return "is not accessible";
-    case kErrFileNotFound: return "File not found";
-    case kErrOpen: return "Error opening file";
-    case kErrRequiredEvent: return "Required event not assigned";
-    case kErrUnsupported: return "Unsupported compression method";
-    case kErrBadPassword: return "Invalid password";
-    case kErrUnexpected: return "Extraction stopped by an unexpected error";
-    case kErrEncrypted: return "The entry is encrypted";
-    default: return "Error " + text::IntToStr(code);
-  }
-}
 
 // Decoded blocks to the output file, with the CRC-32 of what was written and the
 // progress events.
@@ -277,8 +214,7 @@ int TUnZip::Extract() {
   totalSize_ = totalCompressed_ = remaining_ = 0;
   newestDate_ = 0;
   passwordFailed_ = false;
-  madeNames_.clear();
-  lastFolder_.clear();
+  output_.Begin(OwnFolder);
   const std::string startArchive = archiveFile_;
   const uint32_t startTicks = platform::TickCount();
   try {
@@ -374,29 +310,6 @@ void TUnZip::Add(TZipEntry&& entry, const std::string& localName) {
   entries_.push_back(std::move(entry));
 }
 
-// ---------------------------------------------------------------- output paths
-
-std::string TUnZip::TargetFolder() const {
-  if (!extractDir_.empty()) return extractDir_;
-  std::string dir = archiveFile_.empty() ? std::string() : FolderPart(archiveFile_);
-  if (dir.empty()) dir = platform::GetCurrentDir();
-  if (!dir.empty() && dir.back() != '\\') dir += '\\';
-  return dir;
-}
-
-// One level at a time, from the top; doubled backslashes and the drive are
-// passed over. Failures show when the file is created.
-void TUnZip::CreateFolders(const std::string& folder) {
-  if (folder == lastFolder_) return;
-  for (std::size_t i = 0; i <= folder.size(); ++i) {
-    if (i < folder.size() && folder[i] != '\\') continue;
-    if (i == 0 || folder[i - 1] == '\\' || folder[i - 1] == ':') continue;
-    std::string level = folder.substr(0, i);
-    if (!platform::DirectoryExists(level)) platform::CreateDir(level);
-  }
-  lastFolder_ = folder;
-}
-
 // ---------------------------------------------------------------- one entry
 
 void TUnZip::SkipEntry(const TZipEntry& entry) { remaining_ -= std::min<uint64_t>(remaining_, entry.UncompressedSize); }
@@ -445,89 +358,100 @@ bool TUnZip::UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::un
   return false;
 }
 
+// ---------------------------------------------------------------- one entry
+
+std::string TUnZip::TargetFolder() const {
+  if (!extractDir_.empty()) return extractDir_;
+  std::string dir = archiveFile_.empty() ? std::string() : FolderPart(archiveFile_);
+  if (dir.empty()) dir = platform::GetCurrentDir();
+  if (!dir.empty() && dir.back() != '\\') dir += '\\';
+  return dir;
+}
+
 void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
   std::string target = OutputPath(TargetFolder(), entry.Name, UseStoredDirs);
-
   // Writers that set no MS-DOS folder attribute (jar, libarchive, Node's) still
   // end a folder's name with a separator and give it no data.
-  const bool folder = (entry.ExternalAttributes & platform::faDirectory) ||
-                      (!entry.Name.empty() && entry.Name.back() == '\\' && entry.UncompressedSize == 0);
-  if (folder) {
-    if (CreateStoredDirs) CreateFolders(target);
+  if ((entry.ExternalAttributes & platform::faDirectory) ||
+      (!entry.Name.empty() && entry.Name.back() == '\\' && entry.UncompressedSize == 0)) {
+    if (CreateStoredDirs) output_.CreateFolders(target);
     if (OnEnd) OnEnd(this, target, true);
     return;
   }
+  if (!Accepted(target)) return SkipEntry(entry);
+  ++count_;
+  std::unique_ptr<TZipCrypto> crypto;
+  if (!Readable(reader, entry, target, crypto)) return;
+  WriteEntry(reader, entry, target, crypto.get());
+}
 
+bool TUnZip::Accepted(std::string& target) {
   bool extract = true;
   if (OnBegin) OnBegin(this, target, count_, extract);
-  if (!extract) return SkipEntry(entry);
-
-  if (!ConfirmOverwrites) {
-    if (OverwriteMode == omSkip) return SkipEntry(entry);
-  } else {
-    while (platform::GetAttributes(target) != platform::faInvalid) {
-      if (!OnFileExists) {
-        Error(target, "OnFileExists", kErrRequiredEvent);
-        return SkipEntry(entry);
-      }
-      std::string newName = target;
-      TOverwriteMode mode = OverwriteMode;
-      OnFileExists(this, target, newName, mode);
-      if (mode == omSkip) return SkipEntry(entry);
-      if (newName.empty() || newName == target) break;
-      target = newName;
+  if (!extract) return false;
+  if (!ConfirmOverwrites) return OverwriteMode != omSkip;
+  while (platform::GetAttributes(target) != platform::faInvalid) {
+    if (!OnFileExists) {
+      Error(target, "OnFileExists", kErrRequiredEvent);
+      return false;
     }
+    std::string newName = target;
+    TOverwriteMode mode = OverwriteMode;
+    OnFileExists(this, target, newName, mode);
+    if (mode == omSkip) return false;
+    if (newName.empty() || newName == target) break;
+    target = newName;
   }
-  ++count_;
+  return true;
+}
 
-  // What this program cannot read leaves no file behind, and is not counted.
-  if (entry.Method == zip::kMethodAes || !Decodable(entry.Method)) {
-    const bool aes = entry.Method == zip::kMethodAes;
-    if (aes)
-      Error(entry.Name, "AES", kErrEncrypted);
-    else
-      Error(target, "method " + text::IntToStr(entry.Method), kErrUnsupported);
-    --count_;
-    SkipEntry(entry);
-    if (OnEnd) OnEnd(this, aes ? entry.Name : target, false);
-    return;
+// What this program cannot read leaves no file behind, and is not counted: an
+// unknown method, AES, or traditional encryption no password opens.
+bool TUnZip::Readable(TArchiveReader& reader, const TZipEntry& entry, const std::string& target,
+                      std::unique_ptr<TZipCrypto>& crypto) {
+  if (entry.Method == zip::kMethodAes) {
+    Error(entry.Name, "AES", kErrEncrypted);
+    return Refuse(entry, entry.Name);
   }
+  if (!Decodable(entry.Method)) {
+    Error(target, "method " + text::IntToStr(entry.Method), kErrUnsupported);
+    return Refuse(entry, target);
+  }
+  if ((entry.Flags & zip::kFlagEncrypted) && !UnlockEntry(reader, entry, crypto)) {
+    passwordFailed_ = true;
+    return Refuse(entry, entry.Name);
+  }
+  return true;
+}
 
-  std::unique_ptr<TZipCrypto> crypto;
-  uint64_t dataSize = entry.CompressedSize;
-  int64_t dataPos = entry.DataOffset;
-  if (entry.Flags & zip::kFlagEncrypted) {
-    if (!UnlockEntry(reader, entry, crypto)) {
-      passwordFailed_ = true;
-      --count_;
-      SkipEntry(entry);
-      if (OnEnd) OnEnd(this, entry.Name, false);
-      return;
-    }
-    dataPos += zip::kEncryptionHeaderSize;
-    dataSize -= zip::kEncryptionHeaderSize;
-  }
+bool TUnZip::Refuse(const TZipEntry& entry, const std::string& shownName) {
+  --count_;
+  SkipEntry(entry);
+  if (OnEnd) OnEnd(this, shownName, false);
+  return false;
+}
 
-  CreateFolders(FolderPart(target));
-  bool systemFile = false;
-  std::unique_ptr<platform::TFileStream> out = CreateOutput(target, systemFile);
-  if (systemFile) {
-    --count_;
-    return SkipEntry(entry);
-  }
+void TUnZip::WriteEntry(TArchiveReader& reader, const TZipEntry& entry, const std::string& target, TZipCrypto* crypto) {
+  output_.CreateFolders(FolderPart(target));
+  TOutputFailure failure;
+  std::unique_ptr<platform::TFileStream> out = output_.Create(target, failure);
   if (!out) {
+    Error(target, failure.Message, failure.Code);
+    // A read-only system file in the way is skipped, and not counted.
+    if (failure.Code == kErrWrite) {
+      --count_;
+      return SkipEntry(entry);
+    }
     SkipEntry(entry);
     if (OnEnd) OnEnd(this, target, false);
     return;
   }
-
-  TEntrySource source(reader, dataPos, dataSize, crypto.get());
+  const uint64_t header = crypto ? zip::kEncryptionHeaderSize : 0;
+  TEntrySource source(reader, entry.DataOffset + static_cast<int64_t>(header), entry.CompressedSize - header, crypto);
   TEntrySink sink(*this, *out, entry.UncompressedSize, entry.Method == 0);
   const DecodeResult result = Decode(entry, source, sink);
   if (result == DecodeResult::WriteError) Error(target, sink.Failure(), kErrWrite);
-  // Dated through the open file, after its last write: no second open.
-  out->SetLastWriteTime(EntryTime(entry));
-  FinishFile(*out, entry);
+  DateAndAttributes(*out, EntryTime(entry), entry, RestoreFileAttr);
   if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), kErrClose);
   out.reset();
 
@@ -549,45 +473,6 @@ platform::TLocalTime TUnZip::EntryTime(const TZipEntry& entry) const {
     case daFileDate: break;
   }
   return DosToLocalTime(DosStamp(entry.Date, entry.Time));
-}
-
-// Most files are new: made without asking anything first. Only when that fails is
-// a read-only file looked for, and replaced unless it is a system file (systemFile
-// is then set, the error raised).
-std::unique_ptr<platform::TFileStream> TUnZip::CreateOutput(const std::string& target, bool& systemFile) {
-  // In a folder of its own, a name this extraction has not made yet in any
-  // spelling is new to the folder.
-  const bool fresh = OwnFolder && madeNames_.insert(text::AnsiUpperCase(target)).second;
-  for (bool retried = false;; retried = true) {
-    try {
-      return std::make_unique<platform::TFileStream>(
-          target, fresh && !retried ? platform::TFileMode::CreateInOwnFolder : platform::TFileMode::CreateExclusive);
-    } catch (const Exception& e) {
-      const uint32_t existing = retried ? platform::faInvalid : platform::GetAttributes(target);
-      if (existing == platform::faInvalid || !(existing & platform::faReadOnly)) {
-        Error(target, SystemMessage(e, target), kErrOpen);
-        return nullptr;
-      }
-      if (existing & (platform::faSysFile | platform::faDirectory)) {
-        Error(target, "", kErrWrite);
-        systemFile = true;
-        return nullptr;
-      }
-      platform::SetAttributes(target, existing & ~platform::faReadOnly);
-    }
-  }
-}
-
-// Attributes go on as the file closes, after its last write.
-void TUnZip::FinishFile(platform::TFileStream& out, const TZipEntry& entry) {
-  if (!RestoreFileAttr) return;
-  const uint32_t dosAttributes = entry.ExternalAttributes & 0xFF;
-  // Unix permissions only from Unix hosts; the platform keeps what is safe of them.
-  const uint32_t unixMode = entry.Host == zip::kHostUnix ? (entry.ExternalAttributes >> 16) & 07777 : 0;
-  if (dosAttributes == platform::faArchive && unixMode == 0) return;
-  out.SetAttributesAtClose(
-      dosAttributes & (platform::faReadOnly | platform::faHidden | platform::faSysFile | platform::faArchive),
-      unixMode);
 }
 
 }  // namespace archive

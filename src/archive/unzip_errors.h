@@ -31,4 +31,12 @@ constexpr int kErrBadPassword = 26517;    // "Invalid password"
 
 std::string UnZipErrorText(int code);
 
+// Problems that lie with this machine: the archive, or an output file or folder,
+// that could not be opened, created, written or closed (a full disk, a folder that
+// cannot be written), or a failure nothing expected.
+bool IsMachineError(int code);
+// Those, and entries this program cannot open or name (encrypted, an unknown
+// method, a name this system's code page cannot hold): no damage of the archive.
+bool IsLocalError(int code);
+
 }  // namespace archive

@@ -36,9 +36,7 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
   int firstLocal = 0;  // the first failure that lies with this machine
   unzip.OnError = [&](archive::TUnZip*, const std::string&, const std::string&, const std::string&, int code) {
     failed = true;
-    if (firstLocal == 0 && (code == archive::kErrOpen || code == archive::kErrWrite || code == archive::kErrClose ||
-                            code == archive::kErrNotAccessible || code == archive::kErrUnexpected))
-      firstLocal = code;
+    if (firstLocal == 0 && archive::IsMachineError(code)) firstLocal = code;
   };
   // The download step's own handle: nothing else could change the file since its check.
   unzip.SetArchiveStream(package, s.RunFolder + "\\" + s.ArchiveFileName);

@@ -1,6 +1,7 @@
 #include "archive/unzip.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <iterator>
 
@@ -12,6 +13,7 @@
 #include "archive/output_files.h"
 #include "archive/zip_crypto.h"
 #include "archive/zip_format.h"
+#include "base/log.h"
 #include "base/text.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
@@ -143,6 +145,28 @@ DecodeResult Decode(const TZipEntry& entry, TByteSource& source, TEntrySink& sin
   }
 }
 
+std::string Hex32(uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+// What failed of an entry's check, as support reads it; empty when it passed. The
+// stored CRC may be kept finished or complemented; a short or corrupt stream fails
+// whatever its CRC says.
+std::string CheckFailure(const TZipEntry& entry, DecodeResult result, const TEntrySink& sink) {
+  const std::string size = std::to_string(entry.UncompressedSize);
+  const std::string done = std::to_string(sink.Done()) + " of " + size + " bytes";
+  if (result == DecodeResult::WriteError) return "written " + done;
+  if (sink.Overrun()) return "the data goes on past its size of " + size + " bytes";
+  if (result == DecodeResult::DataError)
+    return entry.Method == 0 ? "the data ends after " + done : "damaged compressed data after " + done;
+  if (sink.Done() != entry.UncompressedSize) return "the data ends after " + done;
+  const uint32_t crc = sink.Crc();
+  if (entry.Crc == crc || entry.Crc == ~crc) return "";
+  return "CRC " + Hex32(crc) + " where the archive says " + Hex32(entry.Crc);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- properties
@@ -180,29 +204,44 @@ void TUnZip::SetZipCmntBufSize(int size) { zipCmntBufSize_ = std::clamp(size, 20
 // ---------------------------------------------------------------- extraction
 
 void TUnZip::Error(const std::string& fileName, const std::string& extendedMsg, int code) {
-  if (localErrorText_.empty() && IsLocalError(code)) {
-    localErrorText_ = UnZipErrorText(code) + ": " + fileName;
-    if (!extendedMsg.empty()) localErrorText_ += " (" + extendedMsg + ")";
-  }
+  if (localErrorText_.empty() && IsLocalError(code)) localErrorText_ = UnZipErrorLine(code, fileName, extendedMsg);
   if (OnError) OnError(this, fileName, extendedMsg, "0", code);
 }
 
-// A failure no step expected (memory, a handler that threw) ends the extraction
-// where it is. It is reported, so that what was extracted so far never passes
-// for the whole archive; a handler that throws again is not heard twice.
-void TUnZip::ReportUnexpected() noexcept {
-  std::string what = "unknown error";
+namespace {
+
+// Inside a catch block: what is being handled, as a text.
+std::string CaughtText() noexcept {
   try {
     throw;
   } catch (const Exception& e) {
-    what = e.Message;
+    return e.Message;
   } catch (const std::exception& e) {
-    what = e.what();
+    return e.what();
   } catch (...) {
+    return "an exception of no known type";
   }
+}
+
+void LogUnexpected(const char* what, const std::string& text) noexcept {
+  try {
+    logging::Log(std::string("Extraction: ") + what + text);
+  } catch (...) {  // no memory even for the line: nothing more can be said
+  }
+}
+
+}  // namespace
+
+// A failure no step expected (memory, a handler that threw) ends the extraction
+// where it is. It is logged and reported, so that what was extracted so far never
+// passes for the whole archive; a handler that throws again is only logged.
+void TUnZip::ReportUnexpected() noexcept {
+  const std::string what = CaughtText();
+  LogUnexpected("stopped by an unexpected error: ", what);
   try {
     Error(archiveFile_, what, kErrUnexpected);
   } catch (...) {
+    LogUnexpected("the error handler failed too: ", CaughtText());
   }
 }
 
@@ -433,12 +472,12 @@ bool TUnZip::Refuse(const TZipEntry& entry, const std::string& shownName) {
 
 void TUnZip::WriteEntry(TArchiveReader& reader, const TZipEntry& entry, const std::string& target, TZipCrypto* crypto) {
   output_.CreateFolders(FolderPart(target));
-  TOutputFailure failure;
-  std::unique_ptr<platform::TFileStream> out = output_.Create(target, failure);
+  TOutputFailure refused;
+  std::unique_ptr<platform::TFileStream> out = output_.Create(target, refused);
   if (!out) {
-    Error(target, failure.Message, failure.Code);
+    Error(target, refused.Message, refused.Code);
     // A read-only system file in the way is skipped, and not counted.
-    if (failure.Code == kErrWrite) {
+    if (refused.Code == kErrWrite) {
       --count_;
       return SkipEntry(entry);
     }
@@ -455,15 +494,11 @@ void TUnZip::WriteEntry(TArchiveReader& reader, const TZipEntry& entry, const st
   if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), kErrClose);
   out.reset();
 
-  // The stored CRC may be kept finished or complemented; a short or corrupt
-  // stream fails whatever its CRC says.
-  const uint32_t crc = sink.Crc();
-  const bool pass =
-      result == DecodeResult::Ok && sink.Done() == entry.UncompressedSize && (entry.Crc == crc || entry.Crc == ~crc);
+  const std::string failure = CheckFailure(entry, result, sink);
   if (OnEnd)
-    OnEnd(this, target, pass);
-  else if (!pass && result != DecodeResult::WriteError)
-    Error(target, "", kErrCrc);
+    OnEnd(this, target, failure.empty());
+  else if (!failure.empty() && result != DecodeResult::WriteError)
+    Error(target, failure, kErrCrc);
 }
 
 platform::TLocalTime TUnZip::EntryTime(const TZipEntry& entry) const {

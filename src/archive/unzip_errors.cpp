@@ -26,6 +26,12 @@ std::string UnZipErrorText(int code) {
   }
 }
 
+std::string UnZipErrorLine(int code, const std::string& fileName, const std::string& extendedMsg) {
+  std::string line = UnZipErrorText(code) + ": " + fileName;
+  if (!extendedMsg.empty()) line += " (" + extendedMsg + ")";
+  return line;
+}
+
 bool IsMachineError(int code) {
   switch (code) {
     case kErrOpen:

@@ -1,13 +1,12 @@
 #include "archive/unzip.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 #include <iterator>
 
 #include "archive/archive_reader.h"
-#include "archive/crc32.h"
 #include "archive/decoder.h"
+#include "archive/entry_data.h"
 #include "archive/entry_names.h"
 #include "archive/file_spec.h"
 #include "archive/output_files.h"
@@ -37,134 +36,24 @@ uint8_t Percent(uint64_t part, uint64_t whole) {
 
 uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
 
-// An entry's compressed bytes: never more than the entry declares, never past the
-// end of the archive, decrypted on the way when a key is given.
-class TEntrySource : public TByteSource {
- public:
-  TEntrySource(TArchiveReader& reader, int64_t pos, uint64_t size, TZipCrypto* crypto)
-      : reader_(reader), pos_(pos), left_(size), crypto_(crypto) {}
-
-  std::size_t Read(uint8_t* buffer, std::size_t count) override {
-    std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(count, left_));
-    if (want == 0) return 0;
-    std::size_t got = reader_.ReadAt(pos_, buffer, want);
-    if (got == 0) {
-      left_ = 0;
-      return 0;
-    }
-    pos_ += static_cast<int64_t>(got);
-    left_ -= got;
-    if (crypto_) crypto_->Decrypt(buffer, got);
-    return got;
-  }
-
- private:
-  TArchiveReader& reader_;
-  int64_t pos_;
-  uint64_t left_;
-  TZipCrypto* crypto_;
-};
-
-}  // namespace
-
-// Decoded blocks to the output file, with the CRC-32 of what was written and the
-// progress events.
-class TEntrySink : public TByteSink {
- public:
-  TEntrySink(TUnZip& owner, platform::TFileStream& file, uint64_t entrySize, bool stored)
-      : owner_(owner), file_(file), entrySize_(entrySize), stored_(stored) {}
-
-  bool Write(const uint8_t* data, std::size_t count) override {
-    // What comes past the entry's size is noted, never written.
-    if (count > entrySize_ - done_) {
-      overrun_ = true;
-      count = static_cast<std::size_t>(entrySize_ - done_);
-    }
-    if (count == 0) return true;
-    try {
-      file_.Write(data, static_cast<int64_t>(count));
-    } catch (const Exception&) {
-      failure_ = platform::SysErrorMessage(platform::LastError());
-      return false;
-    }
-    crc_ = Crc32Update(crc_, data, count);
-    done_ += count;
-    owner_.BlockDone(count, done_, entrySize_, stored_);
-    return true;
-  }
-
-  uint32_t Crc() const { return crc_; }
-  uint64_t Done() const { return done_; }
-  bool Overrun() const { return overrun_; }
-  // The system's message for a refused write.
-  const std::string& Failure() const { return failure_; }
-
- private:
-  TUnZip& owner_;
-  platform::TFileStream& file_;
-  uint64_t entrySize_;
-  bool stored_;
-  uint32_t crc_ = 0;
-  uint64_t done_ = 0;
-  bool overrun_ = false;
-  std::string failure_;
-};
-
-namespace {
-
-// Deflate and Deflate64 streams end by themselves. The decoder is asked for one
-// byte more than the entry declares: a stream that goes on past the declared size
-// is damaged, even when the declared part checks out, and one that ends right
-// there (a data error for the byte asked beyond) is whole.
-DecodeResult InflateEntry(TByteSource& source, TEntrySink& sink, uint64_t size, bool deflate64) {
-  if (size == UINT64_MAX) return Inflate(source, sink, size, deflate64);
-  const DecodeResult result = Inflate(source, sink, size + 1, deflate64);
-  if (sink.Overrun()) return DecodeResult::DataError;
-  if (result == DecodeResult::DataError && sink.Done() == size) return DecodeResult::Ok;
-  return result;
-}
-
-// The methods this program decodes.
-bool Decodable(uint16_t method) { return method <= 6 || method == 8 || method == 9; }
-
-// The entry's data through the decoder of its method (one Decodable names).
-DecodeResult Decode(const TZipEntry& entry, TByteSource& source, TEntrySink& sink) {
-  switch (entry.Method) {
-    case 0: return CopyStored(source, sink, entry.UncompressedSize);
-    case 1: return Unshrink(source, sink, entry.UncompressedSize);
-    case 2:
-    case 3:
-    case 4:
-    case 5: return Unreduce(source, sink, entry.UncompressedSize, entry.Method - 1);
-    case 6:
-      return Explode(source, sink, entry.UncompressedSize, (entry.Flags & zip::kFlagImplode8K) != 0,
-                     (entry.Flags & zip::kFlagImplode3Trees) != 0);
-    case 8:
-    case 9: return InflateEntry(source, sink, entry.UncompressedSize, entry.Method == 9);
-    default: return DecodeResult::DataError;
+// Inside a catch block: what is being handled, as a text.
+std::string CaughtText() noexcept {
+  try {
+    throw;
+  } catch (const Exception& e) {
+    return e.Message;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an exception of no known type";
   }
 }
 
-std::string Hex32(uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
-}
-
-// What failed of an entry's check, as support reads it; empty when it passed. The
-// stored CRC may be kept finished or complemented; a short or corrupt stream fails
-// whatever its CRC says.
-std::string CheckFailure(const TZipEntry& entry, DecodeResult result, const TEntrySink& sink) {
-  const std::string size = std::to_string(entry.UncompressedSize);
-  const std::string done = std::to_string(sink.Done()) + " of " + size + " bytes";
-  if (result == DecodeResult::WriteError) return "written " + done;
-  if (sink.Overrun()) return "the data goes on past its size of " + size + " bytes";
-  if (result == DecodeResult::DataError)
-    return entry.Method == 0 ? "the data ends after " + done : "damaged compressed data after " + done;
-  if (sink.Done() != entry.UncompressedSize) return "the data ends after " + done;
-  const uint32_t crc = sink.Crc();
-  if (entry.Crc == crc || entry.Crc == ~crc) return "";
-  return "CRC " + Hex32(crc) + " where the archive says " + Hex32(entry.Crc);
+void LogUnexpected(const char* what, const std::string& text) noexcept {
+  try {
+    logging::Log(std::string("Extraction: ") + what + text);
+  } catch (...) {  // no memory even for the line: nothing more can be said
+  }
 }
 
 }  // namespace
@@ -207,30 +96,6 @@ void TUnZip::Error(const std::string& fileName, const std::string& extendedMsg, 
   if (localErrorText_.empty() && IsLocalError(code)) localErrorText_ = UnZipErrorLine(code, fileName, extendedMsg);
   if (OnError) OnError(this, fileName, extendedMsg, "0", code);
 }
-
-namespace {
-
-// Inside a catch block: what is being handled, as a text.
-std::string CaughtText() noexcept {
-  try {
-    throw;
-  } catch (const Exception& e) {
-    return e.Message;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "an exception of no known type";
-  }
-}
-
-void LogUnexpected(const char* what, const std::string& text) noexcept {
-  try {
-    logging::Log(std::string("Extraction: ") + what + text);
-  } catch (...) {  // no memory even for the line: nothing more can be said
-  }
-}
-
-}  // namespace
 
 // A failure no step expected (memory, a handler that threw) ends the extraction
 // where it is. It is logged and reported, so that what was extracted so far never
@@ -488,7 +353,7 @@ void TUnZip::WriteEntry(TArchiveReader& reader, const TZipEntry& entry, const st
   const uint64_t header = crypto ? zip::kEncryptionHeaderSize : 0;
   TEntrySource source(reader, entry.DataOffset + static_cast<int64_t>(header), entry.CompressedSize - header, crypto);
   TEntrySink sink(*this, *out, entry.UncompressedSize, entry.Method == 0);
-  const DecodeResult result = Decode(entry, source, sink);
+  const DecodeResult result = DecodeEntry(entry, source, sink);
   if (result == DecodeResult::WriteError) Error(target, sink.Failure(), kErrWrite);
   DateAndAttributes(*out, EntryTime(entry), entry, RestoreFileAttr);
   if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), kErrClose);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/entry_data.h"
 #include "archive/output_files.h"
 #include "archive/unzip_errors.h"
 #include "archive/zip_directory.h"
@@ -29,7 +30,7 @@ class TZipCrypto;
 enum TOverwriteMode { omOverwrite, omSkip };
 enum TDateAttribute { daFileDate, daSysDate, daMaxFileDate };
 
-class TUnZip : private TDirectoryVisitor {
+class TUnZip : private TDirectoryVisitor, private TBlockObserver {
  public:
   TUnZip();
   ~TUnZip() override;
@@ -113,8 +114,6 @@ class TUnZip : private TDirectoryVisitor {
   const std::string& LocalErrorText() const { return localErrorText_; }
 
  private:
-  friend class TEntrySink;
-
   // What the directory reader finds.
   bool Select(TZipEntry& entry, const std::string& storedName) override;
   void Add(TZipEntry&& entry, const std::string& localName) override;
@@ -138,7 +137,7 @@ class TUnZip : private TDirectoryVisitor {
   void WriteEntry(TArchiveReader& reader, const TZipEntry& entry, const std::string& target, TZipCrypto* crypto);
   platform::TLocalTime EntryTime(const TZipEntry& entry) const;
   void SkipEntry(const TZipEntry& entry);
-  void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored);
+  void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored) override;
   // Inside a catch block: reports the exception being handled as kErrUnexpected.
   void ReportUnexpected() noexcept;
 

@@ -138,7 +138,8 @@ class TUnZip : private TDirectoryVisitor, private TBlockObserver {
   platform::TLocalTime EntryTime(const TZipEntry& entry) const;
   void SkipEntry(const TZipEntry& entry);
   void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored) override;
-  // Inside a catch block: reports the exception being handled as kErrUnexpected.
+  // Inside a catch block: logs the exception being handled and reports it as
+  // kErrUnexpected.
   void ReportUnexpected() noexcept;
 
   std::string archiveFile_;

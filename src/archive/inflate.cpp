@@ -265,10 +265,10 @@ class TInflater {
   }
 
  private:
-  // Writes out what is pending; the first failure decides the result.
+  // Writes out what is pending; the first failure decides the result. After a
+  // refused write nothing more is offered: the sink's refusal is final.
   DecodeResult Finish(Step step) {
-    if (!Flush()) return DecodeResult::WriteError;
-    if (step == Step::WriteError) return DecodeResult::WriteError;
+    if (step == Step::WriteError || !Flush()) return DecodeResult::WriteError;
     return step == Step::Done ? DecodeResult::Ok : DecodeResult::DataError;
   }
 

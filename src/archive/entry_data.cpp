@@ -90,16 +90,16 @@ DecodeResult DecodeEntry(const TZipEntry& entry, TByteSource& source, TEntrySink
 // The stored CRC may be kept finished or complemented; a short or corrupt stream
 // fails whatever its CRC says.
 std::string CheckFailure(const TZipEntry& entry, DecodeResult result, const TEntrySink& sink) {
+  const uint32_t crc = sink.Crc();
+  const bool sized = result == DecodeResult::Ok && !sink.Overrun() && sink.Done() == entry.UncompressedSize;
+  if (sized && (entry.Crc == crc || entry.Crc == ~crc)) return "";
+  if (sized) return "CRC " + Hex32(crc) + " where the archive says " + Hex32(entry.Crc);
   const std::string size = std::to_string(entry.UncompressedSize);
   const std::string done = std::to_string(sink.Done()) + " of " + size + " bytes";
   if (result == DecodeResult::WriteError) return "written " + done;
   if (sink.Overrun()) return "the data goes on past its size of " + size + " bytes";
-  if (result == DecodeResult::DataError)
-    return entry.Method == 0 ? "the data ends after " + done : "damaged compressed data after " + done;
-  if (sink.Done() != entry.UncompressedSize) return "the data ends after " + done;
-  const uint32_t crc = sink.Crc();
-  if (entry.Crc == crc || entry.Crc == ~crc) return "";
-  return "CRC " + Hex32(crc) + " where the archive says " + Hex32(entry.Crc);
+  if (result == DecodeResult::DataError && entry.Method != 0) return "damaged compressed data after " + done;
+  return "the data ends after " + done;
 }
 
 }  // namespace archive

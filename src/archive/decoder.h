@@ -51,6 +51,16 @@ enum class DecodeResult {
   WriteError,  // the sink refused a block
 };
 
+// How a decoder that writes through an output of its own (Flush, Failed, Done)
+// ends: what is left goes out, then a refused write, or output short of the
+// declared size, says what went wrong.
+template <typename TOutput>
+DecodeResult FinishOutput(TOutput& out) {
+  out.Flush();
+  if (out.Failed()) return DecodeResult::WriteError;
+  return out.Done() ? DecodeResult::Ok : DecodeResult::DataError;
+}
+
 // Method 0. Copies min(compressed, declared) bytes.
 DecodeResult CopyStored(TByteSource& source, TByteSink& sink, uint64_t uncompressedSize);
 // Method 8 (RFC 1951, raw) and, with deflate64, method 9 (64 KB window, length code

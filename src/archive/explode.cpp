@@ -139,9 +139,7 @@ DecodeResult Explode(TByteSource& source, TByteSink& sink, uint64_t uncompressed
     }
     if (out.Failed()) return DecodeResult::WriteError;
   }
-  out.Flush();
-  if (out.Failed()) return DecodeResult::WriteError;
-  return out.Done() ? DecodeResult::Ok : DecodeResult::DataError;
+  return FinishOutput(out);
 }
 
 }  // namespace archive

@@ -114,6 +114,57 @@ template <std::size_t n>
 // A base entry with its code length: the length is consumed before the extra bits.
 constexpr uint32_t Complete(uint32_t base, unsigned len) { return base + len + (len << 8); }
 
+// The bit-reversed code after this one of length len: Deflate sends codes most
+// significant bit first into an LSB-first stream, so tables are indexed by the
+// reversed code, incremented here in reversed form (one added at bit len-1,
+// carried downwards).
+inline unsigned NextCode(unsigned code, unsigned len) {
+  unsigned bit = 1u << (len - 1);
+  while (code & bit) bit >>= 1;
+  return bit ? (code & (bit - 1)) | bit : 0;
+}
+
+// The codes longer than primaryBits, in subtables after the primary table, one per
+// primary entry they share. sorted from i and code go on from the primary codes.
+// False when the subtables would not fit (cannot happen for a complete code).
+bool FillSubtables(uint32_t* table, unsigned primaryBits, unsigned capacity, const unsigned* count, unsigned maxLen,
+                   const uint16_t* sorted, unsigned i, unsigned code, const uint32_t* base) {
+  const unsigned primarySize = 1u << primaryBits;
+  unsigned next = primarySize;       // where the next subtable goes
+  unsigned subPrefix = primarySize;  // primary index of the current subtable (none yet)
+  unsigned subStart = 0, subBits = 0;
+  unsigned remaining[kMaxCodeLength + 1];
+  std::memcpy(remaining, count, sizeof remaining);
+  for (unsigned len = primaryBits + 1; len <= maxLen; ++len) {
+    for (unsigned k = 0; k < count[len]; ++k, ++i) {
+      unsigned prefix = code & (primarySize - 1);
+      if (prefix != subPrefix) {
+        // A new subtable: as many index bits as it takes for the codes that share
+        // this prefix to fill it.
+        subBits = len - primaryBits;
+        int room = 1 << subBits;
+        while (subBits + primaryBits < maxLen) {
+          room -= static_cast<int>(remaining[subBits + primaryBits]);
+          if (room <= 0) break;
+          ++subBits;
+          room <<= 1;
+        }
+        if (capacity - next < (1u << subBits)) return false;
+        subPrefix = prefix;
+        subStart = next;
+        next += 1u << subBits;
+        table[prefix] = Entry(subStart, primaryBits, kSubtable) | subBits << 8;
+      }
+      uint32_t entry = Complete(base[sorted[i]], len - primaryBits);
+      for (unsigned at = code >> primaryBits; at < (1u << subBits); at += 1u << (len - primaryBits))
+        table[subStart + at] = entry;
+      --remaining[len];
+      code = NextCode(code, len);
+    }
+  }
+  return true;
+}
+
 // Builds a decode table from code lengths (RFC 1951, 3.2.2: canonical codes,
 // shorter first, ties by symbol order). base[sym] is the entry for the symbol without
 // its length. Rejects over-subscribed codes and incomplete ones, except that with
@@ -149,64 +200,22 @@ bool BuildTable(const uint8_t* lens, unsigned n, const uint32_t* base, unsigned 
   for (unsigned s = 0; s < n; ++s)
     if (lens[s]) sorted[offset[lens[s]]++] = static_cast<uint16_t>(s);
 
-  // Walk the codes in canonical order. Deflate sends codes most significant bit
-  // first into an LSB-first stream, so tables are indexed by the bit-reversed code,
-  // kept here in `code` and incremented in reversed form. A code of length len
-  // fills every entry whose low len bits match it: the primary table grows by
-  // doubling (copying itself) from 2^(len-1) to 2^len entries before the codes of
-  // length len are written once each, so the copies replicate the shorter codes.
+  // The codes in canonical order. A code of length len fills every entry whose low
+  // len bits match it: the primary table grows by doubling (copying itself) from
+  // 2^(len-1) to 2^len entries before the codes of length len are written once
+  // each, so the copies replicate the shorter codes.
   unsigned code = 0;
   unsigned i = 0;
   unsigned size = 1;
-  auto nextCode = [&code](unsigned len) {
-    // Add one at bit len-1, carrying downwards.
-    unsigned bit = 1u << (len - 1);
-    while (code & bit) bit >>= 1;
-    code = bit ? (code & (bit - 1)) | bit : 0;
-  };
   for (unsigned len = 1; len <= primaryBits; ++len) {
     std::memcpy(table + size, table, size * sizeof *table);
     size *= 2;
     for (unsigned k = 0; k < count[len]; ++k, ++i) {
       table[code] = Complete(base[sorted[i]], len);
-      nextCode(len);
+      code = NextCode(code, len);
     }
   }
-
-  // Longer codes continue in subtables, one per primary entry they share.
-  unsigned next = primarySize;       // where the next subtable goes
-  unsigned subPrefix = primarySize;  // primary index of the current subtable (none yet)
-  unsigned subStart = 0, subBits = 0;
-  unsigned remaining[kMaxCodeLength + 1];
-  std::memcpy(remaining, count, sizeof remaining);
-  for (unsigned len = primaryBits + 1; len <= maxLen; ++len) {
-    for (unsigned k = 0; k < count[len]; ++k, ++i) {
-      unsigned prefix = code & (primarySize - 1);
-      if (prefix != subPrefix) {
-        // A new subtable: as many index bits as it takes for the codes that share
-        // this prefix to fill it.
-        subBits = len - primaryBits;
-        int room = 1 << subBits;
-        while (subBits + primaryBits < maxLen) {
-          room -= static_cast<int>(remaining[subBits + primaryBits]);
-          if (room <= 0) break;
-          ++subBits;
-          room <<= 1;
-        }
-        if (capacity - next < (1u << subBits)) return false;  // cannot happen for a complete code
-        subPrefix = prefix;
-        subStart = next;
-        next += 1u << subBits;
-        table[prefix] = Entry(subStart, primaryBits, kSubtable) | subBits << 8;
-      }
-      uint32_t entry = Complete(base[sorted[i]], len - primaryBits);
-      for (unsigned at = code >> primaryBits; at < (1u << subBits); at += 1u << (len - primaryBits))
-        table[subStart + at] = entry;
-      --remaining[len];
-      nextCode(len);
-    }
-  }
-  return true;
+  return FillSubtables(table, primaryBits, capacity, count, maxLen, sorted, i, code, base);
 }
 
 enum class Step { Continue, EndOfBlock, Done, DataError, WriteError, Match };
@@ -256,10 +265,10 @@ class TInflater {
   }
 
  private:
-  // Writes out what is pending; the first failure decides the result.
+  // Writes out what is pending; the first failure decides the result. After a
+  // refused write nothing more is offered: the sink's refusal is final.
   DecodeResult Finish(Step step) {
-    if (!Flush()) return DecodeResult::WriteError;
-    if (step == Step::WriteError) return DecodeResult::WriteError;
+    if (step == Step::WriteError || !Flush()) return DecodeResult::WriteError;
     return step == Step::Done ? DecodeResult::Ok : DecodeResult::DataError;
   }
 

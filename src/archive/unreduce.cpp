@@ -101,9 +101,7 @@ DecodeResult Unreduce(TByteSource& source, TByteSink& sink, uint64_t uncompresse
     }
     if (out.Failed()) return DecodeResult::WriteError;
   }
-  out.Flush();
-  if (out.Failed()) return DecodeResult::WriteError;
-  return out.Done() ? DecodeResult::Ok : DecodeResult::DataError;
+  return FinishOutput(out);
 }
 
 }  // namespace archive

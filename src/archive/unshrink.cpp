@@ -171,9 +171,7 @@ DecodeResult Unshrink(TByteSource& source, TByteSink& sink, uint64_t uncompresse
     if (out.Failed()) return DecodeResult::WriteError;
     prev = code;
   }
-  out.Flush();
-  if (out.Failed()) return DecodeResult::WriteError;
-  return out.Done() ? DecodeResult::Ok : DecodeResult::DataError;
+  return FinishOutput(out);
 }
 
 }  // namespace archive

@@ -5,12 +5,14 @@
 #include <iterator>
 
 #include "archive/archive_reader.h"
-#include "archive/crc32.h"
 #include "archive/decoder.h"
+#include "archive/entry_data.h"
 #include "archive/entry_names.h"
-#include "archive/wildcard.h"
+#include "archive/file_spec.h"
+#include "archive/output_files.h"
 #include "archive/zip_crypto.h"
 #include "archive/zip_format.h"
+#include "base/log.h"
 #include "base/text.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
@@ -19,21 +21,6 @@
 namespace archive {
 
 namespace {
-
-uint32_t DosStamp(uint16_t date, uint16_t time) { return (static_cast<uint32_t>(date) << 16) | time; }
-
-platform::TLocalTime DosToLocalTime(uint32_t stamp) {
-  uint16_t date = static_cast<uint16_t>(stamp >> 16);
-  uint16_t time = static_cast<uint16_t>(stamp);
-  platform::TLocalTime t;
-  t.Year = 1980 + (date >> 9);
-  t.Month = (date >> 5) & 0x0F;
-  t.Day = date & 0x1F;
-  t.Hour = time >> 11;
-  t.Minute = (time >> 5) & 0x3F;
-  t.Second = (time & 0x1F) * 2;
-  return t;
-}
 
 // Percentage rounded half up, 0 for an empty whole, never above 100.
 uint8_t Percent(uint64_t part, uint64_t whole) {
@@ -49,160 +36,23 @@ uint8_t Percent(uint64_t part, uint64_t whole) {
 
 uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
 
-// The system's message in a file stream's error, which reads 'Cannot open file
-// "<path>". <message>' (or 'Cannot create file ...').
-std::string SystemMessage(const Exception& e, const std::string& path) {
-  for (const char* verb : {"Cannot open file \"", "Cannot create file \""}) {
-    const std::string prefix = verb + path + "\". ";
-    if (e.Message.compare(0, prefix.size(), prefix) == 0) return e.Message.substr(prefix.size());
-  }
-  return e.Message;
-}
-
-// Problems that are no damage of the archive: this machine's, and entries this
-// program cannot open or name.
-bool IsLocalError(int code) {
-  switch (code) {
-    case kErrOpen:
-    case kErrWrite:
-    case kErrClose:
-    case kErrNotAccessible:
-    case kErrFileNotFound:
-    case kErrNameCodePage:
-    case kErrEncrypted:
-    case kErrUnsupported:
-    case kErrUnexpected: return true;
-    default: return false;
+// Inside a catch block: what is being handled, as a text.
+std::string CaughtText() noexcept {
+  try {
+    throw;
+  } catch (const Exception& e) {
+    return e.Message;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an exception of no known type";
   }
 }
 
-// An entry's compressed bytes: never more than the entry declares, never past the
-// end of the archive, decrypted on the way when a key is given.
-class TEntrySource : public TByteSource {
- public:
-  TEntrySource(TArchiveReader& reader, int64_t pos, uint64_t size, TZipCrypto* crypto)
-      : reader_(reader), pos_(pos), left_(size), crypto_(crypto) {}
-
-  std::size_t Read(uint8_t* buffer, std::size_t count) override {
-    std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(count, left_));
-    if (want == 0) return 0;
-    std::size_t got = reader_.ReadAt(pos_, buffer, want);
-    if (got == 0) {
-      left_ = 0;
-      return 0;
-    }
-    pos_ += static_cast<int64_t>(got);
-    left_ -= got;
-    if (crypto_) crypto_->Decrypt(buffer, got);
-    return got;
-  }
-
- private:
-  TArchiveReader& reader_;
-  int64_t pos_;
-  uint64_t left_;
-  TZipCrypto* crypto_;
-};
-
-}  // namespace
-
-std::string UnZipErrorText(int code) {
-  switch (code) {
-    case kErrBadHeader: return "Bad file header";
-    case kErrUnsafeName: return "Unsafe file name";
-    case kErrNameCodePage: return "File name not representable in this system's code page";
-    case kErrBadDirectory: return "Central directory missing or damaged";
-    case kErrNotZip: return "Not a ZIP archive";
-    case kErrWrite: return "Error writing to file";
-    case kErrClose: return "Error closing file";
-    case kErrCrc: return "File fails CRC check";
-    case kErrNotAccessible: return "is not accessible";
-    case kErrFileNotFound: return "File not found";
-    case kErrOpen: return "Error opening file";
-    case kErrRequiredEvent: return "Required event not assigned";
-    case kErrUnsupported: return "Unsupported compression method";
-    case kErrBadPassword: return "Invalid password";
-    case kErrUnexpected: return "Extraction stopped by an unexpected error";
-    case kErrEncrypted: return "The entry is encrypted";
-    default: return "Error " + text::IntToStr(code);
-  }
-}
-
-// Decoded blocks to the output file, with the CRC-32 of what was written and the
-// progress events.
-class TEntrySink : public TByteSink {
- public:
-  TEntrySink(TUnZip& owner, platform::TFileStream& file, uint64_t entrySize, bool stored)
-      : owner_(owner), file_(file), entrySize_(entrySize), stored_(stored) {}
-
-  bool Write(const uint8_t* data, std::size_t count) override {
-    // What comes past the entry's size is noted, never written.
-    if (count > entrySize_ - done_) {
-      overrun_ = true;
-      count = static_cast<std::size_t>(entrySize_ - done_);
-    }
-    if (count == 0) return true;
-    try {
-      file_.Write(data, static_cast<int64_t>(count));
-    } catch (const Exception&) {
-      failure_ = platform::SysErrorMessage(platform::LastError());
-      return false;
-    }
-    crc_ = Crc32Update(crc_, data, count);
-    done_ += count;
-    owner_.BlockDone(count, done_, entrySize_, stored_);
-    return true;
-  }
-
-  uint32_t Crc() const { return crc_; }
-  uint64_t Done() const { return done_; }
-  bool Overrun() const { return overrun_; }
-  // The system's message for a refused write.
-  const std::string& Failure() const { return failure_; }
-
- private:
-  TUnZip& owner_;
-  platform::TFileStream& file_;
-  uint64_t entrySize_;
-  bool stored_;
-  uint32_t crc_ = 0;
-  uint64_t done_ = 0;
-  bool overrun_ = false;
-  std::string failure_;
-};
-
-namespace {
-
-// Deflate and Deflate64 streams end by themselves. The decoder is asked for one
-// byte more than the entry declares: a stream that goes on past the declared size
-// is damaged, even when the declared part checks out, and one that ends right
-// there (a data error for the byte asked beyond) is whole.
-DecodeResult InflateEntry(TByteSource& source, TEntrySink& sink, uint64_t size, bool deflate64) {
-  if (size == UINT64_MAX) return Inflate(source, sink, size, deflate64);
-  const DecodeResult result = Inflate(source, sink, size + 1, deflate64);
-  if (sink.Overrun()) return DecodeResult::DataError;
-  if (result == DecodeResult::DataError && sink.Done() == size) return DecodeResult::Ok;
-  return result;
-}
-
-// The methods this program decodes.
-bool Decodable(uint16_t method) { return method <= 6 || method == 8 || method == 9; }
-
-// The entry's data through the decoder of its method (one Decodable names).
-DecodeResult Decode(const TZipEntry& entry, TByteSource& source, TEntrySink& sink) {
-  switch (entry.Method) {
-    case 0: return CopyStored(source, sink, entry.UncompressedSize);
-    case 1: return Unshrink(source, sink, entry.UncompressedSize);
-    case 2:
-    case 3:
-    case 4:
-    case 5: return Unreduce(source, sink, entry.UncompressedSize, entry.Method - 1);
-    case 6:
-      return Explode(source, sink, entry.UncompressedSize, (entry.Flags & zip::kFlagImplode8K) != 0,
-                     (entry.Flags & zip::kFlagImplode3Trees) != 0);
-    case 8:
-    case 9: return InflateEntry(source, sink, entry.UncompressedSize, entry.Method == 9);
-    default: return DecodeResult::DataError;
+void LogUnexpected(const char* what, const std::string& text) noexcept {
+  try {
+    logging::Log(std::string("Extraction: ") + what + text);
+  } catch (...) {  // no memory even for the line: nothing more can be said
   }
 }
 
@@ -243,29 +93,20 @@ void TUnZip::SetZipCmntBufSize(int size) { zipCmntBufSize_ = std::clamp(size, 20
 // ---------------------------------------------------------------- extraction
 
 void TUnZip::Error(const std::string& fileName, const std::string& extendedMsg, int code) {
-  if (localErrorText_.empty() && IsLocalError(code)) {
-    localErrorText_ = UnZipErrorText(code) + ": " + fileName;
-    if (!extendedMsg.empty()) localErrorText_ += " (" + extendedMsg + ")";
-  }
+  if (localErrorText_.empty() && IsLocalError(code)) localErrorText_ = UnZipErrorLine(code, fileName, extendedMsg);
   if (OnError) OnError(this, fileName, extendedMsg, "0", code);
 }
 
 // A failure no step expected (memory, a handler that threw) ends the extraction
-// where it is. It is reported, so that what was extracted so far never passes
-// for the whole archive; a handler that throws again is not heard twice.
+// where it is. It is logged and reported, so that what was extracted so far never
+// passes for the whole archive; a handler that throws again is only logged.
 void TUnZip::ReportUnexpected() noexcept {
-  std::string what = "unknown error";
-  try {
-    throw;
-  } catch (const Exception& e) {
-    what = e.Message;
-  } catch (const std::exception& e) {
-    what = e.what();
-  } catch (...) {
-  }
+  const std::string what = CaughtText();
+  LogUnexpected("stopped by an unexpected error: ", what);
   try {
     Error(archiveFile_, what, kErrUnexpected);
   } catch (...) {
+    LogUnexpected("the error handler failed too: ", CaughtText());
   }
 }
 
@@ -277,8 +118,7 @@ int TUnZip::Extract() {
   totalSize_ = totalCompressed_ = remaining_ = 0;
   newestDate_ = 0;
   passwordFailed_ = false;
-  madeNames_.clear();
-  lastFolder_.clear();
+  output_.Begin(OwnFolder);
   const std::string startArchive = archiveFile_;
   const uint32_t startTicks = platform::TickCount();
   try {
@@ -374,29 +214,6 @@ void TUnZip::Add(TZipEntry&& entry, const std::string& localName) {
   entries_.push_back(std::move(entry));
 }
 
-// ---------------------------------------------------------------- output paths
-
-std::string TUnZip::TargetFolder() const {
-  if (!extractDir_.empty()) return extractDir_;
-  std::string dir = archiveFile_.empty() ? std::string() : FolderPart(archiveFile_);
-  if (dir.empty()) dir = platform::GetCurrentDir();
-  if (!dir.empty() && dir.back() != '\\') dir += '\\';
-  return dir;
-}
-
-// One level at a time, from the top; doubled backslashes and the drive are
-// passed over. Failures show when the file is created.
-void TUnZip::CreateFolders(const std::string& folder) {
-  if (folder == lastFolder_) return;
-  for (std::size_t i = 0; i <= folder.size(); ++i) {
-    if (i < folder.size() && folder[i] != '\\') continue;
-    if (i == 0 || folder[i - 1] == '\\' || folder[i - 1] == ':') continue;
-    std::string level = folder.substr(0, i);
-    if (!platform::DirectoryExists(level)) platform::CreateDir(level);
-  }
-  lastFolder_ = folder;
-}
-
 // ---------------------------------------------------------------- one entry
 
 void TUnZip::SkipEntry(const TZipEntry& entry) { remaining_ -= std::min<uint64_t>(remaining_, entry.UncompressedSize); }
@@ -445,101 +262,108 @@ bool TUnZip::UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::un
   return false;
 }
 
+// ---------------------------------------------------------------- one entry
+
+std::string TUnZip::TargetFolder() const {
+  if (!extractDir_.empty()) return extractDir_;
+  std::string dir = archiveFile_.empty() ? std::string() : FolderPart(archiveFile_);
+  if (dir.empty()) dir = platform::GetCurrentDir();
+  if (!dir.empty() && dir.back() != '\\') dir += '\\';
+  return dir;
+}
+
 void TUnZip::ExtractEntry(TArchiveReader& reader, const TZipEntry& entry) {
   std::string target = OutputPath(TargetFolder(), entry.Name, UseStoredDirs);
-
   // Writers that set no MS-DOS folder attribute (jar, libarchive, Node's) still
   // end a folder's name with a separator and give it no data.
-  const bool folder = (entry.ExternalAttributes & platform::faDirectory) ||
-                      (!entry.Name.empty() && entry.Name.back() == '\\' && entry.UncompressedSize == 0);
-  if (folder) {
-    if (CreateStoredDirs) CreateFolders(target);
+  if ((entry.ExternalAttributes & platform::faDirectory) ||
+      (!entry.Name.empty() && entry.Name.back() == '\\' && entry.UncompressedSize == 0)) {
+    if (CreateStoredDirs) output_.CreateFolders(target);
     if (OnEnd) OnEnd(this, target, true);
     return;
   }
+  if (!Accepted(target)) return SkipEntry(entry);
+  ++count_;
+  std::unique_ptr<TZipCrypto> crypto;
+  if (!Readable(reader, entry, target, crypto)) return;
+  WriteEntry(reader, entry, target, crypto.get());
+}
 
+bool TUnZip::Accepted(std::string& target) {
   bool extract = true;
   if (OnBegin) OnBegin(this, target, count_, extract);
-  if (!extract) return SkipEntry(entry);
-
-  if (!ConfirmOverwrites) {
-    if (OverwriteMode == omSkip) return SkipEntry(entry);
-  } else {
-    while (platform::GetAttributes(target) != platform::faInvalid) {
-      if (!OnFileExists) {
-        Error(target, "OnFileExists", kErrRequiredEvent);
-        return SkipEntry(entry);
-      }
-      std::string newName = target;
-      TOverwriteMode mode = OverwriteMode;
-      OnFileExists(this, target, newName, mode);
-      if (mode == omSkip) return SkipEntry(entry);
-      if (newName.empty() || newName == target) break;
-      target = newName;
+  if (!extract) return false;
+  if (!ConfirmOverwrites) return OverwriteMode != omSkip;
+  while (platform::GetAttributes(target) != platform::faInvalid) {
+    if (!OnFileExists) {
+      Error(target, "OnFileExists", kErrRequiredEvent);
+      return false;
     }
+    std::string newName = target;
+    TOverwriteMode mode = OverwriteMode;
+    OnFileExists(this, target, newName, mode);
+    if (mode == omSkip) return false;
+    if (newName.empty() || newName == target) break;
+    target = newName;
   }
-  ++count_;
+  return true;
+}
 
-  // What this program cannot read leaves no file behind, and is not counted.
-  if (entry.Method == zip::kMethodAes || !Decodable(entry.Method)) {
-    const bool aes = entry.Method == zip::kMethodAes;
-    if (aes)
-      Error(entry.Name, "AES", kErrEncrypted);
-    else
-      Error(target, "method " + text::IntToStr(entry.Method), kErrUnsupported);
-    --count_;
-    SkipEntry(entry);
-    if (OnEnd) OnEnd(this, aes ? entry.Name : target, false);
-    return;
+// What this program cannot read leaves no file behind, and is not counted: an
+// unknown method, AES, or traditional encryption no password opens.
+bool TUnZip::Readable(TArchiveReader& reader, const TZipEntry& entry, const std::string& target,
+                      std::unique_ptr<TZipCrypto>& crypto) {
+  if (entry.Method == zip::kMethodAes) {
+    Error(entry.Name, "AES", kErrEncrypted);
+    return Refuse(entry, entry.Name);
   }
+  if (!Decodable(entry.Method)) {
+    Error(target, "method " + text::IntToStr(entry.Method), kErrUnsupported);
+    return Refuse(entry, target);
+  }
+  if ((entry.Flags & zip::kFlagEncrypted) && !UnlockEntry(reader, entry, crypto)) {
+    passwordFailed_ = true;
+    return Refuse(entry, entry.Name);
+  }
+  return true;
+}
 
-  std::unique_ptr<TZipCrypto> crypto;
-  uint64_t dataSize = entry.CompressedSize;
-  int64_t dataPos = entry.DataOffset;
-  if (entry.Flags & zip::kFlagEncrypted) {
-    if (!UnlockEntry(reader, entry, crypto)) {
-      passwordFailed_ = true;
-      --count_;
-      SkipEntry(entry);
-      if (OnEnd) OnEnd(this, entry.Name, false);
-      return;
-    }
-    dataPos += zip::kEncryptionHeaderSize;
-    dataSize -= zip::kEncryptionHeaderSize;
-  }
+bool TUnZip::Refuse(const TZipEntry& entry, const std::string& shownName) {
+  --count_;
+  SkipEntry(entry);
+  if (OnEnd) OnEnd(this, shownName, false);
+  return false;
+}
 
-  CreateFolders(FolderPart(target));
-  bool systemFile = false;
-  std::unique_ptr<platform::TFileStream> out = CreateOutput(target, systemFile);
-  if (systemFile) {
-    --count_;
-    return SkipEntry(entry);
-  }
+void TUnZip::WriteEntry(TArchiveReader& reader, const TZipEntry& entry, const std::string& target, TZipCrypto* crypto) {
+  output_.CreateFolders(FolderPart(target));
+  TOutputFailure refused;
+  std::unique_ptr<platform::TFileStream> out = output_.Create(target, refused);
   if (!out) {
+    Error(target, refused.Message, refused.Code);
+    // A read-only system file in the way is skipped, and not counted.
+    if (refused.Code == kErrWrite) {
+      --count_;
+      return SkipEntry(entry);
+    }
     SkipEntry(entry);
     if (OnEnd) OnEnd(this, target, false);
     return;
   }
-
-  TEntrySource source(reader, dataPos, dataSize, crypto.get());
+  const uint64_t header = crypto ? zip::kEncryptionHeaderSize : 0;
+  TEntrySource source(reader, entry.DataOffset + static_cast<int64_t>(header), entry.CompressedSize - header, crypto);
   TEntrySink sink(*this, *out, entry.UncompressedSize, entry.Method == 0);
-  const DecodeResult result = Decode(entry, source, sink);
+  const DecodeResult result = DecodeEntry(entry, source, sink);
   if (result == DecodeResult::WriteError) Error(target, sink.Failure(), kErrWrite);
-  // Dated through the open file, after its last write: no second open.
-  out->SetLastWriteTime(EntryTime(entry));
-  FinishFile(*out, entry);
+  DateAndAttributes(*out, EntryTime(entry), entry, RestoreFileAttr);
   if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), kErrClose);
   out.reset();
 
-  // The stored CRC may be kept finished or complemented; a short or corrupt
-  // stream fails whatever its CRC says.
-  const uint32_t crc = sink.Crc();
-  const bool pass =
-      result == DecodeResult::Ok && sink.Done() == entry.UncompressedSize && (entry.Crc == crc || entry.Crc == ~crc);
+  const std::string failure = CheckFailure(entry, result, sink);
   if (OnEnd)
-    OnEnd(this, target, pass);
-  else if (!pass && result != DecodeResult::WriteError)
-    Error(target, "", kErrCrc);
+    OnEnd(this, target, failure.empty());
+  else if (!failure.empty() && result != DecodeResult::WriteError)
+    Error(target, failure, kErrCrc);
 }
 
 platform::TLocalTime TUnZip::EntryTime(const TZipEntry& entry) const {
@@ -549,45 +373,6 @@ platform::TLocalTime TUnZip::EntryTime(const TZipEntry& entry) const {
     case daFileDate: break;
   }
   return DosToLocalTime(DosStamp(entry.Date, entry.Time));
-}
-
-// Most files are new: made without asking anything first. Only when that fails is
-// a read-only file looked for, and replaced unless it is a system file (systemFile
-// is then set, the error raised).
-std::unique_ptr<platform::TFileStream> TUnZip::CreateOutput(const std::string& target, bool& systemFile) {
-  // In a folder of its own, a name this extraction has not made yet in any
-  // spelling is new to the folder.
-  const bool fresh = OwnFolder && madeNames_.insert(text::AnsiUpperCase(target)).second;
-  for (bool retried = false;; retried = true) {
-    try {
-      return std::make_unique<platform::TFileStream>(
-          target, fresh && !retried ? platform::TFileMode::CreateInOwnFolder : platform::TFileMode::CreateExclusive);
-    } catch (const Exception& e) {
-      const uint32_t existing = retried ? platform::faInvalid : platform::GetAttributes(target);
-      if (existing == platform::faInvalid || !(existing & platform::faReadOnly)) {
-        Error(target, SystemMessage(e, target), kErrOpen);
-        return nullptr;
-      }
-      if (existing & (platform::faSysFile | platform::faDirectory)) {
-        Error(target, "", kErrWrite);
-        systemFile = true;
-        return nullptr;
-      }
-      platform::SetAttributes(target, existing & ~platform::faReadOnly);
-    }
-  }
-}
-
-// Attributes go on as the file closes, after its last write.
-void TUnZip::FinishFile(platform::TFileStream& out, const TZipEntry& entry) {
-  if (!RestoreFileAttr) return;
-  const uint32_t dosAttributes = entry.ExternalAttributes & 0xFF;
-  // Unix permissions only from Unix hosts; the platform keeps what is safe of them.
-  const uint32_t unixMode = entry.Host == zip::kHostUnix ? (entry.ExternalAttributes >> 16) & 07777 : 0;
-  if (dosAttributes == platform::faArchive && unixMode == 0) return;
-  out.SetAttributesAtClose(
-      dosAttributes & (platform::faReadOnly | platform::faHidden | platform::faSysFile | platform::faArchive),
-      unixMode);
 }
 
 }  // namespace archive

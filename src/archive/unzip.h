@@ -14,17 +14,14 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "archive/entry_data.h"
+#include "archive/output_files.h"
 #include "archive/unzip_errors.h"
 #include "archive/zip_directory.h"
 
 class TStream;
-namespace platform {
-class TFileStream;
-struct TLocalTime;
-}  // namespace platform
 
 namespace archive {
 
@@ -33,7 +30,7 @@ class TZipCrypto;
 enum TOverwriteMode { omOverwrite, omSkip };
 enum TDateAttribute { daFileDate, daSysDate, daMaxFileDate };
 
-class TUnZip : private TDirectoryVisitor {
+class TUnZip : private TDirectoryVisitor, private TBlockObserver {
  public:
   TUnZip();
   ~TUnZip() override;
@@ -117,8 +114,6 @@ class TUnZip : private TDirectoryVisitor {
   const std::string& LocalErrorText() const { return localErrorText_; }
 
  private:
-  friend class TEntrySink;
-
   // What the directory reader finds.
   bool Select(TZipEntry& entry, const std::string& storedName) override;
   void Add(TZipEntry&& entry, const std::string& localName) override;
@@ -126,16 +121,25 @@ class TUnZip : private TDirectoryVisitor {
   void Error(const std::string& fileName, const std::string& extendedMsg, int code) override;
 
   void Run();
-  void ExtractEntry(TArchiveReader& reader, const TZipEntry& entry);
-  bool UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::unique_ptr<TZipCrypto>& crypto);
   std::string TargetFolder() const;
-  void CreateFolders(const std::string& folder);
-  std::unique_ptr<platform::TFileStream> CreateOutput(const std::string& target, bool& systemFile);
+  void ExtractEntry(TArchiveReader& reader, const TZipEntry& entry);
+  // Whether a file entry is to be written: OnBegin, then the overwrite rules,
+  // which may name another target.
+  bool Accepted(std::string& target);
+  // False (reported, taken off the count) for an entry this program cannot read;
+  // crypto gets the key of an encrypted one.
+  bool Readable(TArchiveReader& reader, const TZipEntry& entry, const std::string& target,
+                std::unique_ptr<TZipCrypto>& crypto);
+  bool UnlockEntry(TArchiveReader& reader, const TZipEntry& entry, std::unique_ptr<TZipCrypto>& crypto);
+  // Takes an accepted entry off the count again and tells OnEnd it failed; false.
+  bool Refuse(const TZipEntry& entry, const std::string& shownName);
+  // The output file of a readable entry, its data decoded into it, and its check.
+  void WriteEntry(TArchiveReader& reader, const TZipEntry& entry, const std::string& target, TZipCrypto* crypto);
   platform::TLocalTime EntryTime(const TZipEntry& entry) const;
-  void FinishFile(platform::TFileStream& out, const TZipEntry& entry);
   void SkipEntry(const TZipEntry& entry);
-  void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored);
-  // Inside a catch block: reports the exception being handled as kErrUnexpected.
+  void BlockDone(uint64_t blockSize, uint64_t entryDone, uint64_t entrySize, bool stored) override;
+  // Inside a catch block: logs the exception being handled and reports it as
+  // kErrUnexpected.
   void ReportUnexpected() noexcept;
 
   std::string archiveFile_;
@@ -153,10 +157,9 @@ class TUnZip : private TDirectoryVisitor {
   uint64_t remaining_ = 0;            // uncompressed bytes still to do
   uint32_t newestDate_ = 0;           // MS-DOS date << 16 | time
   bool passwordFailed_ = false;
-  std::unordered_set<std::string> madeNames_;  // upper-cased, of this extraction, when OwnFolder
+  TOutputFiles output_;
   std::string localErrorText_;
-  std::string password_;    // the last password that opened an entry
-  std::string lastFolder_;  // the folder most recently made sure of
+  std::string password_;  // the last password that opened an entry
 };
 
 }  // namespace archive

@@ -1,5 +1,6 @@
 #include "archive/unzip.h"
 #include "archive/unzip_errors.h"
+#include "base/log.h"
 #include "engine/steps.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -7,6 +8,13 @@
 #include "settings/live_update.h"
 
 namespace engine {
+
+namespace {
+
+// Problems of one package that are logged one by one; the rest are counted.
+constexpr int kLoggedProblems = 5;
+
+}  // namespace
 
 void ConfigureUnpack(archive::TUnZip& unzip, const std::string& extractFolder) {
   unzip.ConfirmOverwrites = false;
@@ -31,14 +39,18 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
   s.ExtractedFiles.clear();
 
   unzip.OnBegin = [&s](archive::TUnZip*, const std::string& name, int, bool&) { s.ExtractedFiles.push_back(name); };
-  // Any problem with an entry means the package must not be installed.
-  bool failed = false;
+  // Any problem with an entry means the package must not be installed. The first
+  // few go to the log, each with its entry and what failed, for support to read.
+  int problems = 0;
   int firstLocal = 0;  // the first failure that lies with this machine
-  unzip.OnError = [&](archive::TUnZip*, const std::string&, const std::string&, const std::string&, int code) {
-    failed = true;
-    if (firstLocal == 0 && (code == archive::kErrOpen || code == archive::kErrWrite || code == archive::kErrClose ||
-                            code == archive::kErrNotAccessible || code == archive::kErrUnexpected))
-      firstLocal = code;
+  unzip.OnError = [&](archive::TUnZip* sender, const std::string& fileName, const std::string& extended,
+                      const std::string&, int code) {
+    if (firstLocal == 0 && archive::IsMachineError(code)) firstLocal = code;
+    if (++problems > kLoggedProblems) return;
+    const std::string& folder = sender->ExtractDir();
+    const bool inFolder = !folder.empty() && fileName.compare(0, folder.size(), folder) == 0;
+    logging::Log("Unpack: " +
+                 archive::UnZipErrorLine(code, inFolder ? fileName.substr(folder.size()) : fileName, extended));
   };
   // The download step's own handle: nothing else could change the file since its check.
   unzip.SetArchiveStream(package, s.RunFolder + "\\" + s.ArchiveFileName);
@@ -46,10 +58,12 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
   unzip.OwnFolder = ownFolder;
   unzip.Extract();
   unzip.OnError = nullptr;
+  if (problems > kLoggedProblems)
+    logging::Log("Unpack: " + std::to_string(problems - kLoggedProblems) + " more problems not listed");
 
   // A package that yields no file, or any entry the extraction could not write
   // whole and correct, is not installed.
-  if (!s.ExtractedFiles.empty() && !failed) return true;
+  if (!s.ExtractedFiles.empty() && problems == 0) return true;
   // Nothing of a package that is not installed stays in the temporary folder.
   platform::RemoveTree(extractFolder);
   const std::string& local = unzip.LocalErrorText();

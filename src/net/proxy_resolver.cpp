@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/text.h"
+#include "base/wildcard.h"
 #include "net/socket.h"
 #include "net/uri.h"
 
@@ -37,27 +38,6 @@ std::vector<std::string> Split(const std::string& list, const char* separators) 
     from = end + 1;
   }
   return items;
-}
-
-// "*" stands for any text; both sides in lower case.
-bool WildcardMatch(const std::string& pattern, const std::string& s) {
-  size_t p = 0, i = 0, star = std::string::npos, resume = 0;
-  while (i < s.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = i;
-    } else if (p < pattern.size() && pattern[p] == s[i]) {
-      ++p;
-      ++i;
-    } else if (star != std::string::npos) {
-      p = star + 1;
-      i = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
 }
 
 bool IsLoopback(const std::string& host) {
@@ -215,7 +195,7 @@ bool BypassListMatches(const std::string& list, const std::string& url, std::str
     int32_t port;
     SplitPort(pattern, port);
     if (port != -1 && port != a.port) continue;
-    if (!pattern.empty() && WildcardMatch(pattern, a.host)) {
+    if (!pattern.empty() && text::MatchesWildcard(a.host, pattern, text::TWildcards::StarOnly)) {
       entry = item;
       return true;
     }

@@ -92,17 +92,7 @@ TEST(Explode, RobustAgainstBadInputAndSinks) {
     unsigned flags = 0;
     ASSERT_TRUE(testzip::SmallGolden(6, kWindow8k | kThreeTrees, variant, kExplode, compressed, plain, flags));
 
-    std::vector<uint8_t> copy = compressed;
-    testzip::TChunkedSource dribble(copy, 1);
-    TCollectSink sink;
-    EXPECT_EQ(kExplode(dribble, sink, plain.size(), flags), DecodeResult::Ok);
-    EXPECT_EQ(sink.bytes, plain);
-
-    testzip::ExpectCleanTruncations(compressed, plain, flags, kExplode);
-    testzip::ExpectDeclaredSizeHonoured(compressed, plain, flags, kExplode);
-    testzip::ExpectWriteErrorStops(compressed, plain.size(), flags, kExplode);
-    testzip::ExpectCorruptionHandled(compressed, plain.size(), flags, kExplode);
-    testzip::ExpectGarbageHandled(flags, kExplode);
+    testzip::ExpectRobustDecoding(compressed, plain, flags, kExplode);
   }
 }
 

@@ -803,6 +803,7 @@ TEST(Inflate, SinkRefusalIsAWriteError) {
     TChunkedSource source(stream, SIZE_MAX);
     TCollectSink sink(0, refuseAfter);
     EXPECT_EQ(Inflate(source, sink, expected.size(), false), DecodeResult::WriteError) << refuseAfter;
+    EXPECT_EQ(sink.writesAfterRefusal, 0) << refuseAfter;  // the refused block is not offered again
     EXPECT_LE(sink.bytes.size(), refuseAfter);
     EXPECT_TRUE(IsPrefix(sink.bytes, expected));
   }

@@ -195,4 +195,20 @@ inline void ExpectGarbageHandled(unsigned flags, const TDecodeFn& decode) {
   }
 }
 
+// Everything a decoder must take from one valid stream: the same bytes one at a
+// time decode the same, and every cut, a wrong declared size, a refusing sink,
+// damage and garbage end cleanly.
+inline void ExpectRobustDecoding(const std::vector<uint8_t>& compressed, const std::vector<uint8_t>& plain,
+                                 unsigned flags, const TDecodeFn& decode) {
+  testzip::TChunkedSource dribble(compressed, 1);
+  TCollectSink sink;
+  EXPECT_EQ(decode(dribble, sink, plain.size(), flags), archive::DecodeResult::Ok);
+  EXPECT_EQ(sink.bytes, plain);
+  ExpectCleanTruncations(compressed, plain, flags, decode);
+  ExpectDeclaredSizeHonoured(compressed, plain, flags, decode);
+  ExpectWriteErrorStops(compressed, plain.size(), flags, decode);
+  ExpectCorruptionHandled(compressed, plain.size(), flags, decode);
+  ExpectGarbageHandled(flags, decode);
+}
+
 }  // namespace testzip

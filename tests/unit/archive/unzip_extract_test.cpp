@@ -15,6 +15,7 @@
 #include "platform/system.h"
 #include "support/test_platform.h"
 #include "support/test_support.h"
+#include "unit/net/scripted_server.h"
 #include "unzip_test_helpers.h"
 
 namespace {
@@ -359,6 +360,29 @@ TEST_F(UnZipExtract, DamagedEntryIsWrittenCountedAndReported) {
   EXPECT_EQ(archive::UnZipErrorText(archive::kErrCrc), "File fails CRC check");
 }
 
+// What failed of a damaged entry is said with it: the CRC, the size, the data.
+TEST_F(UnZipExtract, DamageIsNamed) {
+  TEntrySpec crc = File("crc.txt", "abc");
+  crc.DeclaredCrc = 0x12345678;
+  TEntrySpec cut = File("cut.txt", "abcde");
+  cut.DeclaredSize = 10;
+  TEntrySpec longer = File("longer.txt", std::string("\x01\x06\x00\xF9\xFF"
+                                                     "abcdef",
+                                                     11));  // stored block
+  longer.Method = 8;
+  longer.DeclaredSize = 3;
+  longer.DeclaredCrc = archive::Crc32("abc", 3);
+  TEntrySpec garbage = File("garbage.bin", std::string(8, '\xFF'));  // a Deflate block of type 3
+  garbage.Method = 8;
+  garbage.DeclaredSize = 100;
+  EXPECT_EQ(Run(BuildZip({crc, cut, longer, garbage}), [](TUnZip& z) { z.OnEnd = nullptr; }), 4);
+  std::vector<std::string> said;
+  for (const unziptest::TErrorEvent& e : rec_.Errors) said.push_back(e.ExtendedMsg);
+  EXPECT_EQ(said, (std::vector<std::string>{
+                      "CRC 352441C2 where the archive says 12345678", "the data ends after 5 of 10 bytes",
+                      "the data goes on past its size of 3 bytes", "damaged compressed data after 0 of 100 bytes"}));
+}
+
 // A handler that throws ends the extraction there; it is reported, never passed
 // over, and Extract itself does not throw.
 TEST_F(UnZipExtract, HandlerThatThrowsIsReported) {
@@ -373,6 +397,21 @@ TEST_F(UnZipExtract, HandlerThatThrowsIsReported) {
   ASSERT_EQ(rec_.ErrorCodes(), std::vector<int>{archive::kErrUnexpected});
   EXPECT_EQ(rec_.Errors[0].ExtendedMsg, "handler failed");
   EXPECT_EQ(rec_.Events.back(), "elapsed");
+
+  // Logged too, as is an error handler that throws in its turn.
+  nettest::TLogCapture log;
+  EXPECT_EQ(Run(bytes,
+                [](TUnZip& z) {
+                  z.OnActivate = [](TUnZip*) { throw std::bad_alloc(); };
+                  z.OnError = [](TUnZip*, const std::string&, const std::string&, const std::string&, int) {
+                    throw Exception("no report");
+                  };
+                }),
+            0);
+  EXPECT_NE(log.Text().find("Extraction: stopped by an unexpected error: std::bad_alloc\n"
+                            "Extraction: the error handler failed too: no report\n"),
+            std::string::npos)
+      << log.Text();
 
   rec_ = TRecorder();
   EXPECT_EQ(Run(bytes, [](TUnZip& z) { z.OnActivate = [](TUnZip*) { throw Exception("no"); }; }), 0);

@@ -2,37 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "archive/entry_names.h"
-#include "archive/wildcard.h"
+#include "archive/file_spec.h"
 #include "platform/system.h"
 
 namespace {
 
-using archive::MatchesMask;
 using archive::PatternSelects;
-
-TEST(UnZipWildcard, MasksMatchWholeNamesIgnoringCase) {
-  struct Case {
-    const char* text;
-    const char* mask;
-    bool match;
-  } cases[] = {
-      {"readme.txt", "*.txt", true},
-      {"README.TXT", "*.txt", true},
-      {"readme.txt", "*.tx", false},
-      {"readme.txt", "r?adme.*", true},
-      {"readme.txt", "?", false},
-      {"", "*", true},
-      {"", "?", false},
-      {"abc", "a*b*c", true},
-      {"abbbc", "a*b*c", true},
-      {"abcb", "a*b*c", false},
-      {"a.b.c", "*.c", true},
-      {"x", "**", true},
-      {"caf\xE9.txt", "CAF\xC9.*", true},
-      {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*c", false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(MatchesMask(c.text, c.mask), c.match) << c.text << " ~ " << c.mask;
-}
 
 TEST(UnZipWildcard, PatternRules) {
   // "*.*" selects everything, names without an extension and folders included.

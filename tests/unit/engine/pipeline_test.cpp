@@ -136,9 +136,12 @@ TEST(Pipeline, DamagedPackageIsNotInstalled) {
   zip[zip.find("damaged")] = 'D';  // the stored CRC no longer matches
   nettest::TScriptedServer server(nettest::Answer(Ok(zip)));
   TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
+  nettest::TLogCapture log;
   run.InstallAndWait();
   EXPECT_EQ(run.form.ExitStatus(), engine::kExitDamaged);
   EXPECT_EQ(run.form.FLabelMessage.Caption(), "The server provided an invalid file.");
+  // The log names the entry and what failed of it.
+  EXPECT_NE(log.Text().find("Unpack: File fails CRC check: bad.txt (CRC "), std::string::npos) << log.Text();
   EXPECT_FALSE(platform::FileExists(run.InstallFolder() + "\\good.txt"));
   EXPECT_FALSE(run.TempHasLeftovers());
 }

@@ -1,4 +1,4 @@
-// Selection of archive entries by name patterns ("*" any run of characters, "?"
+// Selection of archive entries by FileSpec patterns ("*" any run of characters, "?"
 // exactly one), letter case ignored. Names and patterns use "\" between folders.
 #pragma once
 
@@ -6,9 +6,6 @@
 #include <vector>
 
 namespace archive {
-
-// Whether s matches mask as a whole. No special treatment of ".".
-bool MatchesMask(const std::string& s, const std::string& mask);
 
 // Whether one pattern selects a stored name:
 // - a pattern equal to the whole name selects it;

@@ -34,7 +34,12 @@ std::unique_ptr<TUpdateJournal> TUpdateJournal::Begin(const TStart& start) {
   const std::string work = start.InstallFolder + "\\" + kJournalFolderName;
   std::unique_ptr<TUpdateJournal> journal(new TUpdateJournal(work, start.Names));
   TRecovery refused;
-  if (!LockFolder(journal->lock_, start.InstallFolder, refused)) throw ERecoveryError(refused);
+  if (!LockFolder(journal->lock_, start.InstallFolder, refused)) {
+    // A folder this account may not write is a write error like any other, not
+    // an earlier update's unfinished business.
+    if (refused.Outcome != TRecovery::Busy) throw EInOutError(refused.Failures, 0);
+    throw ERecoveryError(refused);
+  }
   if (platform::DirectoryExists(work)) {
     const TRecovery earlier = RecoverHeld(work, start.Names, nullptr);
     if (!earlier.IsWhole()) throw ERecoveryError(earlier);

@@ -156,7 +156,8 @@ def refused_when_elevated(check, machine, runs, sid, url):
                e2e.wait_until(lambda: lines(log) and lines(log)[-1].endswith("Exit status 6"), 120))
     check.equal("the refused elevated instance never asks again",
                 where(log, "needs an administrator's rights"), -1)
-    check.true("the refusal is named (%r)" % lines(log)[-4:], where(log, "~ORBAXLU.journal: Access") >= 0)
+    check.true("the refusal is named (%r)" % lines(log)[-4:], where(log, "~ORBAXLU.lock: Access") >= 0)
+    check.equal("a refusal is no interrupted installation", where(log, "An earlier installation was interrupted"), -1)
     return process, log
 
 

@@ -1,5 +1,6 @@
 #include "base/log.h"
 
+#include <exception>
 #include <mutex>
 
 namespace logging {
@@ -39,6 +40,16 @@ void Log(const std::string& event) noexcept {
     Sink()->Write(line);
   } catch (...) {
     // The log is a help, never a reason for a run to fail: the line is lost.
+  }
+}
+
+std::string HandledErrorText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an error of no known kind";
   }
 }
 

@@ -27,5 +27,8 @@ bool Enabled();
 // Hands one event to the sink. Line breaks and other control characters in it
 // become blanks, so an event is one line whatever text it quotes.
 void Log(const std::string& event) noexcept;
+// Inside a handler (catch (...) too): what the exception being handled says, for
+// its log line; "an error of no known kind" for one that says nothing.
+std::string HandledErrorText();
 
 }  // namespace logging

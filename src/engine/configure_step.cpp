@@ -1,10 +1,12 @@
 #include <fstream>
 
+#include "base/log.h"
 #include "engine/steps.h"
 #include "install/platform_id.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/processes.h"
+#include "platform/system.h"
 #include "settings/file_xml.h"
 #include "settings/live_update.h"
 
@@ -60,7 +62,11 @@ bool Configure(TStepContext& run) {
   progress.SetMax(static_cast<int32_t>(lines.size()));
   for (size_t i = 0; i < lines.size(); ++i) {
     run.Pass();
-    platform::RunHiddenAndWait(prefix + " " + lines[i]);
+    // A line whose interpreter cannot start is one the package does without, as
+    // a command that fails inside it would be; support learns which and why.
+    if (!platform::RunHiddenAndWait(prefix + " " + lines[i]))
+      logging::Log("Configure: line " + std::to_string(i + 1) + " of " + batch +
+                   " could not be run: " + platform::SysErrorMessage(platform::LastError()));
     progress.SetPosition(static_cast<int32_t>(i) + 1);
   }
   platform::SetAttributesNormal(batch);

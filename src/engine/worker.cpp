@@ -78,6 +78,7 @@ void TThreadLiveUpdate::Execute() {
     const std::string unrestored = engine::RollBackUpdate(run);
     ReportUnknownError(unrestored.empty() ? e.Message : e.Message + "\r\n" + unrestored);
   } catch (...) {
+    logging::Log("Run ended by an error: " + logging::HandledErrorText());
     const std::string unrestored = engine::RollBackUpdate(run);
     ReportUnknownError(unrestored);
   }
@@ -141,5 +142,6 @@ void TThreadLiveUpdate::ReportUnknownError(const std::string& unrestored) {
   } catch (...) {
     // Nothing is left to tell the window with; the exit status still says how the
     // run ended.
+    logging::Log("The report could not be shown: " + logging::HandledErrorText());
   }
 }

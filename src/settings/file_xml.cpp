@@ -1,5 +1,7 @@
 #include "settings/file_xml.h"
 
+#include "base/log.h"
+
 #include "platform/system.h"
 #include "settings/language_xml.h"
 
@@ -112,6 +114,8 @@ void TFileXML::LoadTexts(const std::string& resourceName) {
     const std::optional<std::string> bytes = platform::EmbeddedResource(resourceName);
     LoadTextsFromDocument(bytes ? *bytes : std::string());
   } catch (...) {
+    logging::Log("Texts: " + resourceName + " cannot be read (" + logging::HandledErrorText() +
+                 "); the built-in English ones");
     SetDefaultTexts();
   }
 }
@@ -133,6 +137,8 @@ void TFileXML::LoadTextsFromDocument(const std::string& document) {
       SetDefaultTexts();
     }
   } catch (...) {
+    logging::Log("Texts: the language document cannot be read (" + logging::HandledErrorText() +
+                 "); the built-in English ones");
     SetDefaultTexts();
   }
 }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/log.h"
 #include "base/text.h"
 
 using text::Copy;
@@ -41,6 +42,7 @@ std::string ReadValue(const std::string& key, const std::string& section) {
     }
   } catch (...) {
     // What was read before the failure stands.
+    logging::Log("Texts: the value of " + key + " is read only in part (" + logging::HandledErrorText() + ")");
   }
   // Empty values at the end vanish; an empty value before a non-empty one
   // leaves an empty line.

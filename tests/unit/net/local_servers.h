@@ -95,19 +95,34 @@ class THostServers {
 // this program and the programs it starts, and never for the machine: the Linux
 // port reads it from SSL_CERT_FILE, the Windows build from the root store of the
 // Wine prefix the tests run in (a helper program adds it there and removes it).
+// The helper then checks the "good" server's chain as the https client does, in
+// a process of its own: Wine's chain engine reads the root store once a process,
+// at its first chain, so what the helper finds is what a program started from now
+// on finds, and this program too as long as it made no chain before.
 class TTrustedTestCa {
  public:
   explicit TTrustedTestCa(const THostServers& servers) : servers_(servers) {
 #ifdef _WIN32
-    trusted_ = platform::RunHiddenAndWait("add-root-cert.exe add \"" + servers.Local("ca.der") + "\"");
+    if (!platform::RunHiddenAndWait("add-root-cert.exe add \"" + servers.Local("ca.der") + "\" \"" +
+                                    servers.Local("trust.txt") + "\" \"" + servers.Local("good.chain.pem") +
+                                    "\" localhost")) {
+      why_ = "add-root-cert.exe could not be started";
+      return;
+    }
+    added_ = true;
+    why_ = servers.Read("trust.txt");
+    while (!why_.empty() && (why_.back() == '\n' || why_.back() == '\r')) why_.pop_back();
+    if (why_.empty()) why_ = "add-root-cert.exe wrote no report";
 #else
     saved_ = platform::GetEnv("SSL_CERT_FILE");
-    trusted_ = platform::SetEnv("SSL_CERT_FILE", servers.HostPath("ca.pem"));
+    added_ = platform::SetEnv("SSL_CERT_FILE", servers.HostPath("ca.pem"));
+    why_ = added_ ? "trusted" : "SSL_CERT_FILE cannot be set";
 #endif
   }
   ~TTrustedTestCa() {
+    if (!added_) return;
 #ifdef _WIN32
-    if (trusted_) platform::RunHiddenAndWait("add-root-cert.exe remove \"" + servers_.Local("ca.der") + "\"");
+    platform::RunHiddenAndWait("add-root-cert.exe remove \"" + servers_.Local("ca.der") + "\"");
 #else
     if (saved_.empty())
       platform::UnsetEnv("SSL_CERT_FILE");
@@ -117,12 +132,14 @@ class TTrustedTestCa {
   }
   TTrustedTestCa(const TTrustedTestCa&) = delete;
   TTrustedTestCa& operator=(const TTrustedTestCa&) = delete;
-  bool Trusted() const { return trusted_; }
+  bool Trusted() const { return why_ == "trusted"; }
+  // "trusted", or why a client would refuse the test servers.
+  const std::string& Why() const { return why_; }
 
  private:
   const THostServers& servers_;
-  std::string saved_;
-  bool trusted_ = false;
+  std::string saved_, why_;
+  bool added_ = false;
 };
 
 }  // namespace nettest

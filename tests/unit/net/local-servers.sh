@@ -2,8 +2,11 @@
 # Servers on 127.0.0.1 for the network tests of both builds (the Windows build's
 # tests run under Wine, which starts host programs too):
 #   local-servers.sh http DIR       nginx serving DIR/www over plain HTTP
-#   local-servers.sh tls DIR        a test CA made here, nginx serving DIR/www over
-#                                   TLS with one port per certificate case
+#   local-servers.sh tls DIR [CA]   nginx serving DIR/www over TLS with one port per
+#                                   certificate case, from a test CA made here, or
+#                                   the one in the folder CA (made there when it has
+#                                   none yet), so that the sets of one test program
+#                                   share one CA
 #   local-servers.sh tinyproxy DIR  tinyproxy, which also tunnels (CONNECT)
 #   local-servers.sh tinyproxy-auth DIR  the same, asking for Basic (ann, secret)
 #   local-servers.sh stop DIR       stops what was started for DIR, removes DIR
@@ -173,7 +176,13 @@ CONF
 start_tls() {
   command -v openssl >/dev/null || missing openssl
   [ -x /usr/sbin/nginx ] || missing nginx
-  authority ca "ORBAX Test CA"
+  if [ -n "$1" ] && [ -f "$1/ca.pem" ]; then
+    cp "$1/ca.key" "$1/ca.pem" .
+  else
+    authority ca "ORBAX Test CA"
+    # The certificate last: it says the folder holds both.
+    [ -z "$1" ] || { mkdir -p "$1" && cp ca.key "$1/" && cp ca.pem "$1/"; }
+  fi
   authority rogue "Rogue Test CA"
   openssl x509 -in ca.pem -outform DER -out ca.der
   leaf good ca "DNS:localhost,IP:127.0.0.1,IP:::1"
@@ -210,7 +219,7 @@ start_tinyproxy() {
 
 case $command in
   http) start_nginx http ;;
-  tls) start_tls ;;
+  tls) start_tls "${3:-}" ;;
   tinyproxy) start_tinyproxy ;;
   tinyproxy-auth) start_tinyproxy 'BasicAuth ann secret
 ' ;;

@@ -30,6 +30,9 @@ def package(machine, version, extra=None):
 
 
 def wait_for(path, seconds=20):
+    """Waits for a file another program writes. The programs of these tests write a
+    file that is read under another name and rename it into place: once there, it is
+    whole; the others are flags, empty or never read."""
     return bool(e2e.wait_until(lambda: os.path.exists(path), seconds))
 
 

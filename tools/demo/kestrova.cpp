@@ -14,9 +14,16 @@
 
 namespace {
 
+// Written under another name and renamed into place, so that whoever sees the
+// note sees all of it; a note of an earlier start is replaced.
 void WriteNote(const std::string& path, const std::string& text) {
-  platform::TFileStream note(path, platform::TFileMode::CreateExclusive);
-  note.Write(text.data(), static_cast<int64_t>(text.size()));
+  const std::string part = path + ".part";
+  {
+    platform::TFileStream note(part, platform::TFileMode::CreateExclusive);
+    note.Write(text.data(), static_cast<int64_t>(text.size()));
+  }
+  platform::EraseFile(path);
+  if (!platform::MoveFileTo(part, path)) throw Exception("cannot rename " + part + " to " + path);
 }
 
 int StartUpdate(const std::string& folder) {

@@ -2,8 +2,11 @@
 # Servers on 127.0.0.1 for the network tests of both builds (the Windows build's
 # tests run under Wine, which starts host programs too):
 #   local-servers.sh http DIR       nginx serving DIR/www over plain HTTP
-#   local-servers.sh tls DIR        a test CA made here, nginx serving DIR/www over
-#                                   TLS with one port per certificate case
+#   local-servers.sh tls DIR [CA]   nginx serving DIR/www over TLS with one port per
+#                                   certificate case, from a test CA made here, or
+#                                   the one in the folder CA (made there when it has
+#                                   none yet), so that the sets of one test program
+#                                   share one CA
 #   local-servers.sh tinyproxy DIR  tinyproxy, which also tunnels (CONNECT)
 #   local-servers.sh tinyproxy-auth DIR  the same, asking for Basic (ann, secret)
 #   local-servers.sh stop DIR       stops what was started for DIR, removes DIR
@@ -19,14 +22,16 @@ dir=$2
 mkdir -p "$dir"
 cd "$dir"
 
+# The reasons below are written under another name and renamed, so that a test
+# that sees the file reads all of it.
 fail() {
-  echo "$*" >failed
+  echo "$*" >failed.part && mv failed.part failed
   exit 1
 }
 
 # A tool this machine lacks: the tests that need it skip themselves.
 missing() {
-  echo "$1 is not installed" >missing
+  echo "$1 is not installed" >missing.part && mv missing.part missing
   exit 1
 }
 
@@ -49,6 +54,31 @@ wait_for() {
   return 1
 }
 
+# Wine's crypt32 refuses a P-256 signature whose r or s has a first byte of
+# zero (about one in 128): a certificate signed so is signed again. asn1parse
+# shows each number in hexadecimal without leading zero bytes.
+short_signature() {
+  offset=$(openssl asn1parse -in "$1" | tail -n 1 | cut -d: -f1)
+  openssl asn1parse -in "$1" -strparse "$offset" | awk -F: '/INTEGER/ && length($NF) < 64 { s = 1 } END { exit !s }'
+}
+
+# Runs a command that signs the certificate $1 until its signature is whole.
+sign() {
+  cert=$1
+  shift
+  for attempt in 1 2 3 4 5 6 7 8; do
+    "$@" 2>/dev/null
+    short_signature "$cert" || return 0
+  done
+  fail "$cert: eight signatures too short for Wine"
+}
+
+# Dates of one's own choosing need the ca command and its small database.
+issue() {
+  : >index.txt
+  openssl ca -batch -notext -config ca.cnf "$@"
+}
+
 # A P-256 key and a certificate signed by CA ($2) for the names of $3.
 leaf() {
   name=$1 ca=$2 names=$3
@@ -64,24 +94,21 @@ leaf() {
     printf 'subjectAltName=%s\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' "$names" >"$name.ext"
   fi
   if [ $# -eq 0 ]; then
-    openssl x509 -req -in "$name.csr" -CA "$ca.pem" -CAkey "$ca.key" -CAcreateserial -days 30 -sha256 \
-      -extfile "$name.ext" -out "$name.pem" 2>/dev/null
+    sign "$name.pem" openssl x509 -req -in "$name.csr" -CA "$ca.pem" -CAkey "$ca.key" -CAcreateserial -days 30 \
+      -sha256 -extfile "$name.ext" -out "$name.pem"
   else
-    # Dates of one's own choosing need the ca command and its small database.
     mkdir -p issued
-    : >index.txt
     printf '[ca]\ndefault_ca=test\n[test]\ndatabase=index.txt\nnew_certs_dir=issued\nserial=%s.srl\n' "$ca" >ca.cnf
     printf 'default_md=sha256\npolicy=any\n[any]\ncommonName=supplied\n' >>ca.cnf
-    openssl ca -batch -notext -config ca.cnf -cert "$ca.pem" -keyfile "$ca.key" -in "$name.csr" \
-      -extfile "$name.ext" -out "$name.pem" "$@" 2>/dev/null
+    sign "$name.pem" issue -cert "$ca.pem" -keyfile "$ca.key" -in "$name.csr" -extfile "$name.ext" -out "$name.pem" "$@"
   fi
   cat "$name.pem" "$ca.pem" >"$name.chain.pem"
 }
 
 authority() {
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$1.key" -out "$1.pem" -days 30 \
-    -sha256 -subj "/CN=$2" -addext "basicConstraints=critical,CA:TRUE" \
-    -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+  sign "$1.pem" openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$1.key" -out "$1.pem" \
+    -days 30 -sha256 -subj "/CN=$2" -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign"
 }
 
 # nginx serving DIR/www with one server per name given: "http" is plain,
@@ -149,7 +176,13 @@ CONF
 start_tls() {
   command -v openssl >/dev/null || missing openssl
   [ -x /usr/sbin/nginx ] || missing nginx
-  authority ca "ORBAX Test CA"
+  if [ -n "$1" ] && [ -f "$1/ca.pem" ]; then
+    cp "$1/ca.key" "$1/ca.pem" .
+  else
+    authority ca "ORBAX Test CA"
+    # The certificate last: it says the folder holds both.
+    [ -z "$1" ] || { mkdir -p "$1" && cp ca.key "$1/" && cp ca.pem "$1/"; }
+  fi
   authority rogue "Rogue Test CA"
   openssl x509 -in ca.pem -outform DER -out ca.der
   leaf good ca "DNS:localhost,IP:127.0.0.1,IP:::1"
@@ -186,7 +219,7 @@ start_tinyproxy() {
 
 case $command in
   http) start_nginx http ;;
-  tls) start_tls ;;
+  tls) start_tls "${3:-}" ;;
   tinyproxy) start_tinyproxy ;;
   tinyproxy-auth) start_tinyproxy 'BasicAuth ann secret
 ' ;;

@@ -4,6 +4,7 @@
 // Z:, so the same class serves both builds.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -13,6 +14,9 @@
 #include "platform/processes.h"
 #include "platform/system.h"
 #include "support/test_platform.h"
+#ifdef _WIN32
+#include "helpers/win32/chain_check.h"
+#endif
 
 namespace nettest {
 
@@ -28,7 +32,13 @@ class THostServers {
     }
     static int serial = 0;
     dir_ = "/tmp/lu-servers-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(++serial);
-    platform::StartProcess(Host(root_, "usr/bin/sh") + " " + Script() + " " + kind + " " + dir_, true);
+    // A folder of that name left by a program that died (Wine gives the same
+    // process ids again in a new prefix) would read as ready at once.
+    std::error_code ignored;
+    std::filesystem::remove_all(Host(root_, dir_.substr(1)), ignored);
+    std::string command = Host(root_, "usr/bin/sh") + " " + Script() + " " + kind + " " + dir_;
+    if (kind == "tls") command += " " + SharedCa(root_);
+    platform::StartProcess(command, true);
     for (int i = 0; i < 1200 && !ready_; ++i) {  // a minute at most: the script gives up sooner
       if (std::filesystem::exists(Local("missing"))) {
         missing_ = Read("missing");
@@ -79,6 +89,24 @@ class THostServers {
 
  private:
   static std::string Script() { return std::string(LU_SOURCE_DIR) + "/tests/unit/net/local-servers.sh"; }
+  // The folder of the test CA that every "tls" set of this program shares (see
+  // TTrustedTestCa), as host programs name it; it goes as the program ends.
+  static std::string SharedCa(const std::string& root) {
+    struct TFolder {
+      std::string host, local;
+      ~TFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(local, ignored);
+      }
+    };
+    static const TFolder folder = [&] {
+      // The clock too, for the process ids Wine gives again.
+      const std::string host = "/tmp/lu-ca-" + std::to_string(platform::CurrentProcessId()) + "-" +
+                               std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
+      return TFolder{host, Host(root, host.substr(1))};
+    }();
+    return folder.host;
+  }
   static std::string Host(const std::string& root, std::string path) {
     if (root != "/")
       for (char& c : path)
@@ -95,19 +123,42 @@ class THostServers {
 // this program and the programs it starts, and never for the machine: the Linux
 // port reads it from SSL_CERT_FILE, the Windows build from the root store of the
 // Wine prefix the tests run in (a helper program adds it there and removes it).
+// Wine's chain engine reads the root store once a program, at its first chain:
+// so the sets of one program share one CA, and the good server's chain is
+// checked as the https client checks it both in a program started now (the
+// helper) and in this one, which must have made no chain before it first trusted
+// that CA.
 class TTrustedTestCa {
  public:
   explicit TTrustedTestCa(const THostServers& servers) : servers_(servers) {
 #ifdef _WIN32
-    trusted_ = platform::RunHiddenAndWait("add-root-cert.exe add \"" + servers.Local("ca.der") + "\"");
+    if (!platform::RunHiddenAndWait("add-root-cert.exe add \"" + servers.Local("ca.der") + "\" \"" +
+                                    servers.Local("trust.txt") + "\" \"" + servers.Local("good.chain.pem") +
+                                    "\" localhost")) {
+      why_ = "add-root-cert.exe could not be started";
+      return;
+    }
+    added_ = true;
+    why_ = servers.Read("trust.txt");
+    while (!why_.empty() && (why_.back() == '\n' || why_.back() == '\r')) why_.pop_back();
+    if (why_.empty()) why_ = "add-root-cert.exe wrote no report";
+    if (why_ != "trusted") return;
+    const std::string here = chaincheck::CheckServerChain(servers.Read("good.chain.pem"), "localhost");
+    if (here != "trusted")
+      why_ =
+          "a program started now trusts the CA, but not this one (Wine reads the root store once a program, at "
+          "its first chain): " +
+          here;
 #else
     saved_ = platform::GetEnv("SSL_CERT_FILE");
-    trusted_ = platform::SetEnv("SSL_CERT_FILE", servers.HostPath("ca.pem"));
+    added_ = platform::SetEnv("SSL_CERT_FILE", servers.HostPath("ca.pem"));
+    why_ = added_ ? "trusted" : "SSL_CERT_FILE cannot be set";
 #endif
   }
   ~TTrustedTestCa() {
+    if (!added_) return;
 #ifdef _WIN32
-    if (trusted_) platform::RunHiddenAndWait("add-root-cert.exe remove \"" + servers_.Local("ca.der") + "\"");
+    platform::RunHiddenAndWait("add-root-cert.exe remove \"" + servers_.Local("ca.der") + "\"");
 #else
     if (saved_.empty())
       platform::UnsetEnv("SSL_CERT_FILE");
@@ -117,12 +168,14 @@ class TTrustedTestCa {
   }
   TTrustedTestCa(const TTrustedTestCa&) = delete;
   TTrustedTestCa& operator=(const TTrustedTestCa&) = delete;
-  bool Trusted() const { return trusted_; }
+  bool Trusted() const { return why_ == "trusted"; }
+  // "trusted", or why a client would refuse the test servers.
+  const std::string& Why() const { return why_; }
 
  private:
   const THostServers& servers_;
-  std::string saved_;
-  bool trusted_ = false;
+  std::string saved_, why_;
+  bool added_ = false;
 };
 
 }  // namespace nettest

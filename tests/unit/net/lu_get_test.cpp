@@ -136,7 +136,7 @@ TEST_F(LuGet, HttpsDownloadsOnlyFromATrustedServer) {
   if (!tls.Missing().empty()) GTEST_SKIP() << tls.Missing();
   ASSERT_TRUE(tls.Ready()) << tls.Failure();
   nettest::TTrustedTestCa ca(tls);
-  ASSERT_TRUE(ca.Trusted());
+  ASSERT_TRUE(ca.Trusted()) << ca.Why();
   std::string body = Body(200000);
   std::ofstream(tls.Local("www/kestrovafull.zip"), std::ios::binary) << body;
   fs::path file = dir_ / "secure.zip";

@@ -39,7 +39,7 @@ class Tls : public ::testing::Test {
   void SetUp() override {
     if (!tls_->Missing().empty()) GTEST_SKIP() << tls_->Missing();
     ASSERT_TRUE(tls_->Ready()) << tls_->Failure();
-    ASSERT_TRUE(ca_->Trusted()) << "the test CA could not be trusted";
+    ASSERT_TRUE(ca_->Trusted()) << "the test CA is not trusted: " << ca_->Why();
   }
   static std::string Url(const char* host, const char* server) {
     return std::string("https://") + host + ":" + std::to_string(tls_->Port(server)) + "/kestrovafull.zip";

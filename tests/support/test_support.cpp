@@ -1,9 +1,11 @@
 #include "support/test_support.h"
 #include "platform/file_stream.h"
+#include "support/deadline.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 
 #include "base/codepage.h"
 #include "base/text.h"
@@ -119,3 +121,25 @@ void SetArguments(std::vector<std::string> args) {
 }
 
 }  // namespace testsupport
+
+namespace {
+
+// Every test of every test program has a deadline of its own, well below the
+// test runner's for the whole program: a test that hangs is named and ends its
+// program, and the others have run. Tests that guard a wait set a closer one.
+class TDeadlinePerTest : public ::testing::EmptyTestEventListener {
+ public:
+  void OnTestStart(const ::testing::TestInfo&) override { deadline_ = std::make_unique<testsupport::TDeadline>(kMs); }
+  void OnTestEnd(const ::testing::TestInfo&) override { deadline_.reset(); }
+
+ private:
+  static constexpr int64_t kMs = 300000;
+  std::unique_ptr<testsupport::TDeadline> deadline_;
+};
+
+const bool kDeadlineListened = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new TDeadlinePerTest);
+  return true;
+}();
+
+}  // namespace

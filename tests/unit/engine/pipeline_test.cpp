@@ -289,7 +289,7 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
 // answer without a length as well as any, and the run ends as a download that
 // failed; it is not tried again.
 TEST(Pipeline, AStalledDownloadEndsTheRunAsADownloadFailure) {
-  const nettest::TDeadline deadline(30000);
+  const testsupport::TDeadline deadline(30000);
   std::atomic<bool> release{false};
   std::atomic<int> requests{0};
   nettest::TScriptedServer server(

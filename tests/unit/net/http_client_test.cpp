@@ -327,7 +327,7 @@ TEST(HttpClientRefusal, RefusedBodyIsReadWithEventsAndCappedInMemory) {
 }
 
 TEST(HttpClientRefusal, RefusedBodyThatStallsEndsInReadTimeout) {
-  const nettest::TDeadline deadline(30000);  // what it guards gives up well before
+  const testsupport::TDeadline deadline(30000);  // what it guards gives up well before
   // Length announced, nothing sent; and no length with the connection held open.
   for (const char* head : {"HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\n", "HTTP/1.1 404 Not Found\r\n\r\n"}) {
     TScriptedServer server([head](net::TSocket& s, int) {
@@ -678,7 +678,7 @@ TEST(HttpClientConnection, RedirectsAreFollowedWhenAskedTo) {
 }
 
 TEST(HttpClientConnection, AbortFromAnotherThreadEndsAStalledTransfer) {
-  const nettest::TDeadline deadline(30000);  // what it guards gives up well before
+  const testsupport::TDeadline deadline(30000);  // what it guards gives up well before
   TScriptedServer server([](net::TSocket& s, int) {
     nettest::ReadRequestHead(s);
     nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789");
@@ -865,7 +865,7 @@ TEST(HttpClientLimits, TheTransferGuardCountsTheLastWindowAndTheSilence) {
 }
 
 TEST(HttpClientLimits, ASilentServerIsGivenUpAndTheCounterShowsWhatCame) {
-  const nettest::TDeadline deadline(20000);
+  const testsupport::TDeadline deadline(20000);
   for (const bool trickle : {false, true})
     for (const char* head : {"", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n0123456789"}) {
       SCOPED_TRACE(std::string(head) + (trickle ? " (too slow)" : " (silent)"));

@@ -153,7 +153,7 @@ TEST_F(LuGet, HttpsDownloadsOnlyFromATrustedServer) {
 }
 
 TEST_F(LuGet, AStalledTransferIsGivenUp) {
-  const nettest::TDeadline deadline(30000);  // what it guards gives up well before
+  const testsupport::TDeadline deadline(30000);  // what it guards gives up well before
   TScriptedServer server([](net::TSocket& s, int) {
     nettest::ReadRequestHead(s);
     nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nsome bytes");

@@ -245,12 +245,37 @@ struct TTlsStream::Impl {
           CertificateErrorText(TCertProblem::Other, host, "", {}, StatusText(HRESULT_FROM_WIN32(GetLastError()))));
 
     const std::string ip = TlsAddressOf(host);
+    DWORD error = PolicyError(chain, ip);
+    const CERT_SIMPLE_CHAIN* simple = chain.p->cChain > 0 ? chain.p->rgpChain[0] : nullptr;
+    PCCERT_CONTEXT top =
+        simple && simple->cElement > 0 ? simple->rgpElement[simple->cElement - 1]->pCertContext : remote.p;
+    TCertProblem problem = ProblemOf(error, remote.p);
+    TAltNames names = AltNamesOf(remote.p);
+    // The system's check takes the common name where there are no alternative
+    // names (RFC 6125 section 6.4.4 says not to).
+    if ((error == 0 || problem == TCertProblem::NameMismatch) && !names.present) {
+      problem = TCertProblem::NoAltNames;
+      error = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
+    }
+    if (error == 0 && !ip.empty() && std::find(names.ipBytes.begin(), names.ipBytes.end(), ip) == names.ipBytes.end()) {
+      problem = TCertProblem::NameMismatch;
+      error = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
+    }
+    if (error != 0)
+      throw ETlsError(CertificateErrorText(problem, host, IssuerName(top), names.text,
+                                           StatusText(static_cast<SECURITY_STATUS>(error))));
+
+    CheckRevocation(remote.p);
+  }
+
+  // What the system's SSL policy says of the chain: 0 or the refusal's status.
+  DWORD PolicyError(const TChain& chain, const std::string& ip) const {
     std::wstring wideHost;
     for (unsigned char c : host) wideHost += static_cast<wchar_t>(c);
     HTTPSPolicyCallbackData extra{};
     extra.cbSize = sizeof extra;
     extra.dwAuthType = AUTHTYPE_SERVER;
-    // An IP address is matched below against the certificate's IP addresses.
+    // An IP address is matched by the caller against the certificate's IP addresses.
     extra.fdwChecks = ip.empty() ? 0 : kIgnoreCertNameInvalid;
     extra.pwszServerName = ip.empty() ? const_cast<wchar_t*>(wideHost.c_str()) : nullptr;
     CERT_CHAIN_POLICY_PARA policy{};
@@ -260,12 +285,12 @@ struct TTlsStream::Impl {
     result.cbSize = sizeof result;
     if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.p, &policy, &result))
       result.dwError = static_cast<DWORD>(HRESULT_FROM_WIN32(GetLastError()));
+    return result.dwError;
+  }
 
-    const CERT_SIMPLE_CHAIN* simple = chain.p->cChain > 0 ? chain.p->rgpChain[0] : nullptr;
-    PCCERT_CONTEXT top =
-        simple && simple->cElement > 0 ? simple->rgpElement[simple->cElement - 1]->pCertContext : remote.p;
+  static TCertProblem ProblemOf(DWORD error, PCCERT_CONTEXT cert) {
     TCertProblem problem = TCertProblem::Other;
-    switch (static_cast<HRESULT>(result.dwError)) {
+    switch (static_cast<HRESULT>(error)) {
       case 0: break;
       case CERT_E_UNTRUSTEDROOT:
       case CERT_E_CHAINING:
@@ -278,32 +303,20 @@ struct TTlsStream::Impl {
     // A certificate outside its dates is refused as such whatever else the
     // policy found first, so the reason does not depend on the order in which
     // the system checks.
-    if (result.dwError != 0) {
-      LONG when = CertVerifyTimeValidity(nullptr, remote.p->pCertInfo);
+    if (error != 0) {
+      LONG when = CertVerifyTimeValidity(nullptr, cert->pCertInfo);
       if (when != 0) problem = when < 0 ? TCertProblem::NotYetValid : TCertProblem::Expired;
     }
-    TAltNames names = AltNamesOf(remote.p);
-    // The system's check takes the common name where there are no alternative
-    // names (RFC 6125 section 6.4.4 says not to).
-    if ((result.dwError == 0 || problem == TCertProblem::NameMismatch) && !names.present) {
-      problem = TCertProblem::NoAltNames;
-      result.dwError = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
-    }
-    if (result.dwError == 0 && !ip.empty() &&
-        std::find(names.ipBytes.begin(), names.ipBytes.end(), ip) == names.ipBytes.end()) {
-      problem = TCertProblem::NameMismatch;
-      result.dwError = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
-    }
-    if (result.dwError != 0)
-      throw ETlsError(CertificateErrorText(problem, host, IssuerName(top), names.text,
-                                           StatusText(static_cast<SECURITY_STATUS>(result.dwError))));
+    return problem;
+  }
 
+  void CheckRevocation(PCCERT_CONTEXT cert) const {
     // Revocation apart, so that its answer never hides another refusal: soft-fail,
     // as browsers do, where it cannot be learnt (no address given, the responder
     // offline); a revoked certificate in the chain (the root is the trust store's
     // own) refuses.
     TChain checked;
-    if (Chain(remote.p, CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
+    if (Chain(cert, CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
               checked) &&
         (checked.p->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED))
       throw ETlsError(CertificateErrorText(TCertProblem::Revoked, host, "", {}, ""));

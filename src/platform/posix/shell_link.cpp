@@ -52,15 +52,9 @@ bool PutCountedString(std::string& out, const std::string& text) {
   return true;
 }
 
-}  // namespace
-
-bool SaveShellLink(const std::string& linkFile, const std::string& target, const std::string& arguments,
-                   const std::string& workingFolder) {
-  bool absolute = IsAbsolute(target);
-  uint32_t flags = (absolute ? kHasLinkInfo : kHasRelativePath) | (workingFolder.empty() ? 0 : kHasWorkingDir) |
-                   (arguments.empty() ? 0 : kHasArguments);
-
-  // The target's attributes, times and size when it exists, as the shell records.
+// ShellLinkHeader, with the target's attributes, times and size when it exists,
+// as the shell records them.
+void PutHeader(std::string& out, const std::string& target, uint32_t flags) {
   uint32_t attributes = faNormal;
   uint64_t created = 0, accessed = 0, written = 0;
   uint32_t size = 0;
@@ -74,9 +68,6 @@ bool SaveShellLink(const std::string& linkFile, const std::string& target, const
     written = FileTime(st.st_mtim);
     size = static_cast<uint32_t>(st.st_size);  // low 32 bits, as the format keeps
   }
-
-  std::string out;
-  // ShellLinkHeader
   Put32(out, 0x4C);                                                                  // HeaderSize
   const unsigned char clsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,   // LinkCLSID
                                    0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};  // 00021401-...-46
@@ -93,32 +84,45 @@ bool SaveShellLink(const std::string& linkFile, const std::string& target, const
   Put16(out, 0);           // Reserved1
   Put32(out, 0);           // Reserved2
   Put32(out, 0);           // Reserved3
+}
 
-  if (absolute) {
-    // LinkInfo: header, VolumeID, LocalBasePath, CommonPathSuffix.
-    const uint32_t headerSize = 0x1C;
-    const uint32_t volumeIdSize = 0x11;  // 16 bytes of fields and an empty label
-    uint32_t basePathOffset = headerSize + volumeIdSize;
-    uint32_t suffixOffset = basePathOffset + static_cast<uint32_t>(target.size()) + 1;
-    uint32_t total = suffixOffset + 1;
-    Put32(out, total);           // LinkInfoSize
-    Put32(out, headerSize);      // LinkInfoHeaderSize
-    Put32(out, 0x1);             // LinkInfoFlags: VolumeIDAndLocalBasePath
-    Put32(out, headerSize);      // VolumeIDOffset
-    Put32(out, basePathOffset);  // LocalBasePathOffset
-    Put32(out, 0);               // CommonNetworkRelativeLinkOffset
-    Put32(out, suffixOffset);    // CommonPathSuffixOffset
-    Put32(out, volumeIdSize);    // VolumeIDSize
-    Put32(out, 3);               // DriveType: DRIVE_FIXED
-    Put32(out, 0);               // DriveSerialNumber
-    Put32(out, 0x10);            // VolumeLabelOffset
-    out += '\0';                 // VolumeLabel: empty
-    out += target;               // LocalBasePath
-    out += '\0';
-    out += '\0';                                // CommonPathSuffix: empty
-  } else if (!PutCountedString(out, target)) {  // RELATIVE_PATH
+// LinkInfo of an absolute target: header, VolumeID, LocalBasePath, CommonPathSuffix.
+void PutLinkInfo(std::string& out, const std::string& target) {
+  const uint32_t headerSize = 0x1C;
+  const uint32_t volumeIdSize = 0x11;  // 16 bytes of fields and an empty label
+  uint32_t basePathOffset = headerSize + volumeIdSize;
+  uint32_t suffixOffset = basePathOffset + static_cast<uint32_t>(target.size()) + 1;
+  uint32_t total = suffixOffset + 1;
+  Put32(out, total);           // LinkInfoSize
+  Put32(out, headerSize);      // LinkInfoHeaderSize
+  Put32(out, 0x1);             // LinkInfoFlags: VolumeIDAndLocalBasePath
+  Put32(out, headerSize);      // VolumeIDOffset
+  Put32(out, basePathOffset);  // LocalBasePathOffset
+  Put32(out, 0);               // CommonNetworkRelativeLinkOffset
+  Put32(out, suffixOffset);    // CommonPathSuffixOffset
+  Put32(out, volumeIdSize);    // VolumeIDSize
+  Put32(out, 3);               // DriveType: DRIVE_FIXED
+  Put32(out, 0);               // DriveSerialNumber
+  Put32(out, 0x10);            // VolumeLabelOffset
+  out += '\0';                 // VolumeLabel: empty
+  out += target;               // LocalBasePath
+  out += '\0';
+  out += '\0';  // CommonPathSuffix: empty
+}
+
+}  // namespace
+
+bool SaveShellLink(const std::string& linkFile, const std::string& target, const std::string& arguments,
+                   const std::string& workingFolder) {
+  bool absolute = IsAbsolute(target);
+  uint32_t flags = (absolute ? kHasLinkInfo : kHasRelativePath) | (workingFolder.empty() ? 0 : kHasWorkingDir) |
+                   (arguments.empty() ? 0 : kHasArguments);
+  std::string out;
+  PutHeader(out, target, flags);
+  if (absolute)
+    PutLinkInfo(out, target);
+  else if (!PutCountedString(out, target))  // RELATIVE_PATH
     return Fail(kErrorInvalidParameter);
-  }
   if (!workingFolder.empty() && !PutCountedString(out, workingFolder)) return Fail(kErrorInvalidParameter);
   if (!arguments.empty() && !PutCountedString(out, arguments)) return Fail(kErrorInvalidParameter);
   Put32(out, 0);  // TerminalBlock

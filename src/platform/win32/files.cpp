@@ -156,7 +156,9 @@ bool MoveFileTo(const std::string& source, const std::string& destination) {
 bool RenameFile(const std::string& source, const std::string& destination, uint32_t /*known*/) {
   // Without MOVEFILE_COPY_ALLOWED another volume fails with ERROR_NOT_SAME_DEVICE,
   // without MOVEFILE_REPLACE_EXISTING an existing destination stays.
-  return ::MoveFileExW(LongPath(source).c_str(), LongPath(destination).c_str(), 0) != FALSE;
+  // MOVEFILE_WRITE_THROUGH: the journal counts on a name changed being changed
+  // on the disk, wherever the file system can promise it on return.
+  return ::MoveFileExW(LongPath(source).c_str(), LongPath(destination).c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 bool CopyFileTo(const std::string& source, const std::string& destination, bool failIfExists) {

@@ -100,11 +100,11 @@ struct TStepContext {
   // Asks the user for a proxy's Basic credentials ("host:port", its realm); false
   // when nobody may be asked or the user declines. Unset: never asked.
   std::function<bool(const std::string& proxy, const std::string& realm, std::string& username, std::string& password)>
-      AskProxyCredentials;
+      AskProxyCredentials{};
   // The update's journal from the copy step's first change until the update is
   // whole (CommitUpdate) or undone (RollBackUpdate); kept when it could not be
   // undone, in doubt.
-  std::unique_ptr<TUpdateJournal> Journal;
+  std::unique_ptr<TUpdateJournal> Journal{};
   // The exit status a step that returns false leaves for the run (kExit...).
   int Failure = kExitFailed;
 

@@ -15,32 +15,37 @@ void TThreadLiveUpdate::Execute() {
   exitStatus_.store(1);
   engine::TControlProgress progress(*controls_.LabelPending, *controls_.PBOverall, *controls_.PBPending);
   progress_ = &progress;
-  engine::TStepContext run{settings_, defaults_, progress,
-                           // A failure's status is set before its report, which the user may answer
-                           // by ending the program at once.
-                           [this, &run](const std::string& text, TMsgType type) {
-                             if (type != mtInformation) exitStatus_.store(run.Failure);
-                             Report(text, type);
-                           },
-                           [this, &progress](const std::vector<std::string>& files) {
-                             progress.Flush();
-                             gate_.Pass();
-                             bool answer = false;
-                             host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
-                             return answer;
-                           },
-                           [this] { gate_.Pass(); },
-                           [this, &progress](const std::string& proxy, const std::string& realm, std::string& username,
-                                             std::string& password) {
-                             progress.Flush();
-                             gate_.Pass();
-                             bool given = false;
-                             host_.Synchronize([&] {
-                               given = host_.AskProxyCredentials(*settings_.Texts, proxy, realm, username, password);
-                             });
-                             return given;
-                           },
-                           nullptr};
+  engine::TStepContext run{
+      .Settings = settings_,
+      .Defaults = defaults_,
+      .Progress = progress,
+      // A failure's status is set before its report, which the user may answer
+      // by ending the program at once.
+      .Report =
+          [this, &run](const std::string& text, TMsgType type) {
+            if (type != mtInformation) exitStatus_.store(run.Failure);
+            Report(text, type);
+          },
+      .AskRetry =
+          [this, &progress](const std::vector<std::string>& files) {
+            progress.Flush();
+            gate_.Pass();
+            bool answer = false;
+            host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
+            return answer;
+          },
+      .Pass = [this] { gate_.Pass(); },
+      .AskProxyCredentials =
+          [this, &progress](const std::string& proxy, const std::string& realm, std::string& username,
+                            std::string& password) {
+            progress.Flush();
+            gate_.Pass();
+            bool given = false;
+            host_.Synchronize(
+                [&] { given = host_.AskProxyCredentials(*settings_.Texts, proxy, realm, username, password); });
+            return given;
+          },
+  };
   TFileXML& texts = run.Texts();
   engine::TRunTools tools;
   try {

@@ -49,17 +49,18 @@ class StepTest : public ::testing::Test {
   std::vector<std::string> reports;
   std::vector<std::vector<std::string>> questions;
   std::function<bool()> answer = [] { return false; };
-  engine::TStepContext run{settings,
-                           defaults,
-                           progress,
-                           [this](const std::string& text, TMsgType) { reports.push_back(text); },
-                           [this](const std::vector<std::string>& files) {
-                             questions.push_back(files);
-                             return answer();
-                           },
-                           [] {},
-                           nullptr,
-                           nullptr};
+  engine::TStepContext run{
+      .Settings = settings,
+      .Defaults = defaults,
+      .Progress = progress,
+      .Report = [this](const std::string& text, TMsgType) { reports.push_back(text); },
+      .AskRetry =
+          [this](const std::vector<std::string>& files) {
+            questions.push_back(files);
+            return answer();
+          },
+      .Pass = [] {},
+  };
 };
 
 }  // namespace

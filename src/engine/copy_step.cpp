@@ -127,8 +127,9 @@ bool CopyFiles(TStepContext& run) {
             if (!platform::CreateDir(folder) && !platform::DirectoryExists(folder))
               fault = platform::LastErrorText(folder);
           if (!fault.empty()) break;
-          const TPlacement placement = PlaceFile(p.Source, p.Destination, p.Backup, journal.NewCopyPath(),
-                                                 run.Defaults.FileReplaceTimeout, !held.MayBeHeld(p.Original));
+          const TPlacement placement =
+              PlaceFile(p.Source, p.Destination, p.Backup, journal.NewCopyPath(), run.Defaults.FileReplaceTimeout,
+                        !held.MayBeHeld(p.Original), &run.Cancel);
           if (placement == TPlacement::Failed) {
             fault = platform::LastErrorText(p.Destination);
             break;
@@ -165,7 +166,7 @@ bool CopyFiles(TStepContext& run) {
 }
 
 TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
-                     const std::string& copy, uint32_t timeoutMs, bool unheld) {
+                     const std::string& copy, uint32_t timeoutMs, bool unheld, const TCancelToken* cancel) {
   // Backups have names of their own, and the source is the run's, in its private
   // folder: nobody else holds it.
   constexpr uint32_t kFree = platform::rkSourceFree | platform::rkDestinationFree;
@@ -176,7 +177,10 @@ TPlacement PlaceFile(const std::string& source, const std::string& destination, 
     while (!platform::RenameFile(destination, backup)) {
       if (!platform::HeldByAnother(platform::LastError())) return TPlacement::Failed;
       if (platform::TickCount() - start >= timeoutMs) return TPlacement::Held;
-      platform::SleepMs(100);
+      if (cancel)
+        cancel->Wait(100);
+      else
+        platform::SleepMs(100);
     }
   }
   if (platform::RenameFile(source, destination, kFree)) return TPlacement::Placed;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -86,6 +87,7 @@ void FetchPackage(TStepContext& run, net::THTTPClient& http, const net::TTrustPo
   const TFileXML& t = run.Texts();
   net::TDownloadOptions options;
   options.WaitsMs = run.Defaults.DownloadWaitsMs;
+  options.Sleep = [&run](int32_t ms) { run.Cancel.Wait(static_cast<uint32_t>(std::max(ms, 0))); };
   if (statement) options.ExpectedSize = statement->Size;
   options.MaxBodySize = policy.MaxPackageSize;
   std::optional<net::THashingStream> hashing;

@@ -58,7 +58,10 @@ void Setup(TStepContext& run, TRunTools& tools) {
   tools.HTTP->OnWorkBegin = [&bar](net::THTTPClient*, net::TWorkMode, int64_t max) {
     bar.SetMax(static_cast<int32_t>(std::min<int64_t>(max, INT32_MAX)));
   };
-  tools.HTTP->OnWork = [&bar](net::THTTPClient*, net::TWorkMode, int64_t count) {
+  // A transfer or an extraction given up ends at its next block.
+  const TCancelToken& cancel = run.Cancel;
+  tools.HTTP->OnWork = [&bar, &cancel](net::THTTPClient*, net::TWorkMode, int64_t count) {
+    cancel.Check();
     bar.SetPosition(static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX)));
   };
   // The proxies the system's own HTTP stack would take for each address, not
@@ -87,7 +90,10 @@ void Setup(TStepContext& run, TRunTools& tools) {
     };
   }
   tools.UnZip = std::make_unique<archive::TUnZip>();
-  tools.UnZip->OnProgress = [&bar](archive::TUnZip*, uint8_t, uint8_t byArchive) { bar.SetPosition(byArchive); };
+  tools.UnZip->OnProgress = [&bar, &cancel](archive::TUnZip*, uint8_t, uint8_t byArchive) {
+    cancel.Check();
+    bar.SetPosition(byArchive);
+  };
   run.Settings.TempFolder = platform::TempDir();
 }
 

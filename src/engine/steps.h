@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/cancel.h"
 #include "engine/controls.h"
 #include "engine/journal.h"
 #include "install/product_names.h"
@@ -91,11 +92,14 @@ struct TStepContext {
   TLiveUpdate& Settings;
   const TStepDefaults& Defaults;
   install::TStepProgress& Progress;
+  // Set once the user gives the run up: what waits, waits on it.
+  const TCancelToken& Cancel;
   // The finish report.
   std::function<void(const std::string& text, TMsgType type)> Report;
   // The retry dialog over the destination paths that failed: true for Retry.
   std::function<bool(const std::vector<std::string>& files)> AskRetry;
-  // A safe point: blocks while the window holds the run.
+  // A safe point: blocks while the window holds the run; raises ERunCancelled
+  // once it is given up.
   std::function<void()> Pass;
   // Asks the user for a proxy's Basic credentials ("host:port", its realm); false
   // when nobody may be asked or the user declines. Unset: never asked.
@@ -206,11 +210,13 @@ bool StopProcess(TStepContext& run, uint32_t pid);
 bool CopyFiles(TStepContext& run);
 // One file. backup: where the original goes aside ("" when none is there);
 // copy: where a file from another volume is copied before it is renamed into
-// place. A destination another program holds is tried for timeoutMs; unheld: the
-// caller knows that none does (platform::THeldFiles).
+// place. A destination another program holds is tried for timeoutMs, a wait that
+// cancel ends (ERunCancelled); unheld: the caller knows that none does
+// (platform::THeldFiles).
 enum class TPlacement { Placed, Held, Failed };
 TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
-                     const std::string& copy, uint32_t timeoutMs, bool unheld = false);
+                     const std::string& copy, uint32_t timeoutMs, bool unheld = false,
+                     const TCancelToken* cancel = nullptr);
 // The update is whole after the last step: what it changed is flushed to the
 // disk and its journal ends. When the system cannot flush it or write the end,
 // the update is undone and reported (status kExitCannotWrite): false.

@@ -65,6 +65,10 @@ class TThreadLiveUpdate {
   // Closes the gate: the worker stops at its next safe point.
   void Suspend();
   void SuspendForGood();
+  // Gives the run up (from the window's thread): the worker stops at its next safe
+  // point or wait, puts back what it changed and removes its files, and reports
+  // nothing more.
+  void Cancel();
   // The zero-time wait: true once the run has returned.
   bool Finished() const { return finished_.load(); }
   bool Started() const { return started_.load(); }
@@ -82,6 +86,14 @@ class TThreadLiveUpdate {
  private:
   // The whole run: the steps in order, stopping at the first that fails, one report.
   void Execute();
+  // The sequences: true when every step completed.
+  bool Install(engine::TStepContext& run, engine::TRunTools& tools);
+  bool Uninstall(install::TStepProgress& progress);
+  // One step, begun only while the run is not given up.
+  bool Step(const char* name, const std::function<bool()>& step);
+  // A safe point: waits while the window holds the run; raises
+  // engine::ERunCancelled once it is given up.
+  void Pass();
   void Report(const std::string& text, TMsgType type);
   // The report of an error no step handled, with what could not be put back.
   void ReportUnknownError(const std::string& unrestored);
@@ -91,6 +103,7 @@ class TThreadLiveUpdate {
   const engine::TWorkerControls controls_;
   TWorkerHost& host_;
   TPauseGate& gate_;
+  engine::TCancelToken cancel_;
   // The run's progress while Execute runs: shown whole before any report.
   engine::TControlProgress* progress_ = nullptr;
   std::thread thread_;

@@ -300,7 +300,7 @@ void TFMain::FormDestroy() {
   // One held up for longer (a transfer that hangs) is left to the next start,
   // which recovers what it left.
   if (aborted_ && Worker && Worker->Started() && !Worker->Finished()) {
-    Gate.Abandon();
+    Worker->Cancel();
     for (const uint32_t start = platform::TickCount();
          !Worker->Finished() && platform::TickCount() - start < kAbandonedRunWaitMs;)
       platform::SleepMs(10);

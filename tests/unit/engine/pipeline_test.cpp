@@ -448,3 +448,32 @@ TEST(Pipeline, AbortInTheCopyStepLeavesTheOldVersionWhole) {
   EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\other.txt"), "other v1");
   EXPECT_FALSE(run.TempHasLeftovers());
 }
+
+// Given up while the download waits to try again, the run ends at once: no
+// report, nothing left in TEMP.
+TEST(Pipeline, AbortWhileTheDownloadWaitsEndsTheRunAtOnce) {
+  const nettest::TDeadline deadline(20000);
+  std::atomic<int> requests{0};
+  nettest::TScriptedServer server(
+      [&](net::TSocket& s, int) {
+        nettest::ReadRequestHead(s);
+        nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly a part");
+        ++requests;
+      },
+      2);
+  TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
+  engine::TStepDefaults defaults = run.form.Worker->Defaults();
+  defaults.DownloadWaitsMs = {600000};
+  run.UseDefaults(defaults);
+  run.form.BInstallClick();
+  ASSERT_TRUE(run.backend.PumpUntil([&] { return requests.load() == 1; }));
+  run.backend.BoxAnswers.push_back(mrYes);
+  run.form.Close();
+  run.form.FormDestroy();
+  EXPECT_EQ(run.form.Worker, nullptr);  // it ended, and went
+  EXPECT_EQ(run.form.ExitStatus(), 1);
+  EXPECT_EQ(run.form.FLabelMessage.Caption(), "");
+  EXPECT_EQ(requests.load(), 1);
+  EXPECT_FALSE(run.TempHasLeftovers());
+  server.Stop();
+}

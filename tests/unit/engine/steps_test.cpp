@@ -49,10 +49,12 @@ class StepTest : public ::testing::Test {
   std::vector<std::string> reports;
   std::vector<std::vector<std::string>> questions;
   std::function<bool()> answer = [] { return false; };
+  engine::TCancelToken cancel;
   engine::TStepContext run{
       .Settings = settings,
       .Defaults = defaults,
       .Progress = progress,
+      .Cancel = cancel,
       .Report = [this](const std::string& text, TMsgType) { reports.push_back(text); },
       .AskRetry =
           [this](const std::vector<std::string>& files) {
@@ -134,10 +136,11 @@ TEST_F(StepTest, StartApplicationStartsEachProgramFromTheInstallationFolder) {
 // A copy that does not complete leaves the installation folder as it was:
 // originals back, no added file or folder, no journal, no recovery entry. A file
 // another program holds goes to the question (Cancel, or a question that cannot
-// be asked); any other cause ends the step at once, named.
+// be asked); any other cause ends the step at once, named; a run given up ends
+// the wait for a held file at once.
 TEST_F(StepTest, CopyThatDoesNotCompleteLeavesTheFolderAsItWas) {
-  enum Fault { Cancel, QuestionFails, FolderInTheWay };
-  for (const Fault fault : {Cancel, QuestionFails, FolderInTheWay}) {
+  enum Fault { Cancel, QuestionFails, FolderInTheWay, GivenUp };
+  for (const Fault fault : {Cancel, QuestionFails, FolderInTheWay, GivenUp}) {
     SCOPED_TRACE(fault);
     NewInstallFolder("case" + std::to_string(fault));
     MakeFile(Installed("old.txt"), "v1");
@@ -162,12 +165,21 @@ TEST_F(StepTest, CopyThatDoesNotCompleteLeavesTheFolderAsItWas) {
     };
     {
       platform::TFileStream holder(Installed("held.dll"), platform::TFileMode::OpenReadWrite);
+      if (fault == GivenUp) {
+        defaults.FileReplaceTimeout = 60000;
+        cancel.Cancel();
+      }
       if (fault == QuestionFails)
         EXPECT_THROW(engine::CopyFiles(run), EInOutError);
+      else if (fault == GivenUp)
+        EXPECT_THROW(engine::CopyFiles(run), engine::ERunCancelled);
       else
         EXPECT_FALSE(engine::CopyFiles(run));
     }
-    if (fault == FolderInTheWay) {
+    if (fault == GivenUp) {
+      EXPECT_TRUE(questions.empty());
+      EXPECT_TRUE(reports.empty());
+    } else if (fault == FolderInTheWay) {
       EXPECT_TRUE(questions.empty());
       ASSERT_EQ(reports.size(), 1u);
       EXPECT_EQ(reports[0].rfind("Unable to copy one or more files.\r\n" + Installed("blocked") + ": ", 0), 0u)

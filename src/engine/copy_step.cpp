@@ -38,13 +38,14 @@ std::string FirstLine(const std::string& text) { return text.substr(0, text.find
 // Plans files end - 1 down to begin of the list and notes their intents. Folders
 // below the installation folder that exist, or that earlier intents make, are in
 // known; destinations of this pass in planned (both upper-cased).
-std::vector<TPlanned> PlanBatch(const TLiveUpdate& s, TUpdateJournal& journal, size_t begin, size_t end, size_t cut,
+std::vector<TPlanned> PlanBatch(const TStepContext& run, TUpdateJournal& journal, size_t begin, size_t end, size_t cut,
                                 std::set<std::string>& known, std::set<std::string>& planned, std::string& fault) {
+  const TLiveUpdate& s = run.Settings;
   std::vector<TPlanned> batch;
   for (size_t n = end; n-- > begin;) {
     TPlanned p;
     p.Index = n;
-    p.Source = s.ExtractedFiles[n];
+    p.Source = run.ExtractedFiles[n];
     const std::string relative = text::CopyFrom(p.Source, static_cast<int64_t>(cut) + 2);
     p.Destination = s.InstallFolder + "\\" + relative;
     if (journal::UpdaterOwnName(relative.substr(0, relative.find('\\')))) {
@@ -83,14 +84,14 @@ bool CopyFiles(TStepContext& run) {
   progress.StepOverall();
   progress.SetCaption(t.S_Copy);
   progress.SetPosition(0);
-  progress.SetMax(static_cast<int32_t>(s.ExtractedFiles.size()));
+  progress.SetMax(static_cast<int32_t>(run.ExtractedFiles.size()));
 
   try {
     if (!platform::ForceDirectories(s.InstallFolder))
       throw EInOutError(platform::LastErrorText(s.InstallFolder), static_cast<int>(platform::LastError()));
     const install::TProductNames& names = run.Defaults.Names;
     run.Journal =
-        TUpdateJournal::Begin({s.InstallFolder, s.RunFolder, names, install::ValuesChangedByUpdate(s, names)});
+        TUpdateJournal::Begin({s.InstallFolder, run.RunFolder, names, install::ValuesChangedByUpdate(s, names)});
   } catch (const ERecoveryError& e) {
     run.Fail(RecoveryReport(t, e.Recovery), RecoveryStatus(e.Recovery));
     return false;
@@ -99,7 +100,7 @@ bool CopyFiles(TStepContext& run) {
     return false;
   }
   TUpdateJournal& journal = *run.Journal;
-  const size_t cut = (s.RunFolder + "\\" + s.ExtractFolderName).size();
+  const size_t cut = (run.RunFolder + "\\" + run.ExtractFolderName).size();
   TStringParam placed("", ";");
   std::vector<std::string> failed;
   std::string fault;  // what ended the step at once
@@ -109,9 +110,9 @@ bool CopyFiles(TStepContext& run) {
     do {
       failed.clear();
       std::set<std::string> planned;
-      for (size_t end = s.ExtractedFiles.size(); end > 0 && fault.empty();) {
+      for (size_t end = run.ExtractedFiles.size(); end > 0 && fault.empty();) {
         const size_t begin = end > kBatch ? end - kBatch : 0;
-        const std::vector<TPlanned> batch = PlanBatch(s, journal, begin, end, cut, known, planned, fault);
+        const std::vector<TPlanned> batch = PlanBatch(run, journal, begin, end, cut, known, planned, fault);
         if (!fault.empty()) break;
         journal.Flush();
         // What other programs hold, asked once for the batch rather than of each file.
@@ -120,7 +121,7 @@ bool CopyFiles(TStepContext& run) {
           run.Pass();
           LU_ASSERT(journal.Flushed());
           if (p.Duplicate) {
-            s.ExtractedFiles.erase(s.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(p.Index));
+            run.ExtractedFiles.erase(run.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(p.Index));
             continue;
           }
           for (const std::string& folder : p.Folders)
@@ -139,13 +140,13 @@ bool CopyFiles(TStepContext& run) {
             continue;
           }
           placed.Add(p.Destination);
-          s.ExtractedFiles.erase(s.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(p.Index));
+          run.ExtractedFiles.erase(run.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(p.Index));
           progress.SetPosition(static_cast<int32_t>(p.Index) + 1);
         }
         end = begin;
       }
       retry = fault.empty() && !failed.empty() && run.AskRetry(failed);
-    } while (retry && !s.ExtractedFiles.empty());
+    } while (retry && !run.ExtractedFiles.empty());
     if (fault.empty() && failed.empty()) install::RecordInstalledFiles(s, placed.GetTextStr());
   } catch (...) {
     // A question that could not be asked is no answer, and files the record does

@@ -121,14 +121,14 @@ bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platfor
     return false;
   };
 
-  s.ArchiveFileName = TLiveUpdate::ExtractURLFileName(s.DownloadURL);
+  run.ArchiveFileName = TLiveUpdate::ExtractURLFileName(s.DownloadURL);
   // The run's files are its own: a folder no other run or program shares.
-  s.RunFolder = platform::CreatePrivateFolder(s.TempFolder, kRunFolderPrefix);
-  if (s.RunFolder.empty()) {
+  run.RunFolder = platform::CreatePrivateFolder(s.TempFolder, kRunFolderPrefix);
+  if (run.RunFolder.empty()) {
     return fail(t.S_WriteError + "\r\n" + s.TempFolder + ": " + platform::SysErrorMessage(platform::LastError()),
                 kExitCannotWrite);
   }
-  const std::string archivePath = s.RunFolder + "\\" + s.ArchiveFileName;
+  const std::string archivePath = run.RunFolder + "\\" + run.ArchiveFileName;
 
   std::unique_ptr<TLocalWrites> writes;
   try {
@@ -149,7 +149,7 @@ bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platfor
       package = std::make_unique<platform::TFileStream>(archivePath, platform::TFileMode::CreateTemporary);
     } catch (const Exception& e) {
       // An address that names no file names the folder itself.
-      if (s.ArchiveFileName.empty()) return fail(t.S_DownloadError + "\r\n" + e.Message, kExitDownloadFailed);
+      if (run.ArchiveFileName.empty()) return fail(t.S_DownloadError + "\r\n" + e.Message, kExitDownloadFailed);
       return fail(t.S_WriteError + "\r\n" + e.Message, kExitCannotWrite);
     }
     writes = std::make_unique<TLocalWrites>(*package);

@@ -120,7 +120,6 @@ bool IsRunFolderName(const std::string& name) {
 }
 
 void Cleanup(TStepContext& run, TRunTools& tools) {
-  const TLiveUpdate& s = run.Settings;
   // The run's files in the temporary folder are its own: what is left there (files
   // a failed or cancelled run did not place, a file that could only be copied)
   // goes with it, but for the recovery copy an update still in doubt needs.
@@ -128,13 +127,13 @@ void Cleanup(TStepContext& run, TRunTools& tools) {
   tools.UnZip.reset();
   tools.HTTP.reset();
   tools.Proxies.reset();
-  if (s.RunFolder.empty()) return;  // the download step did not get that far
+  if (run.RunFolder.empty()) return;  // the download step did not get that far
   if (!run.Journal) {
-    platform::RemoveTree(s.RunFolder);
+    platform::RemoveTree(run.RunFolder);
     return;
   }
-  if (!s.ExtractFolderName.empty()) platform::RemoveTree(s.RunFolder + "\\" + s.ExtractFolderName);
-  if (!s.ArchiveFileName.empty()) platform::EraseFile(s.RunFolder + "\\" + s.ArchiveFileName);
+  if (!run.ExtractFolderName.empty()) platform::RemoveTree(run.RunFolder + "\\" + run.ExtractFolderName);
+  if (!run.ArchiveFileName.empty()) platform::EraseFile(run.RunFolder + "\\" + run.ArchiveFileName);
 }
 
 std::string InstalledFolder(const TStepDefaults& defaults) { return install::InstalledFolder(defaults.Names); }

@@ -2,25 +2,10 @@
 // build-time values, a progress display, its report out, its outcome returned. A
 // step that returns false has made its own failure report; true means go on.
 //
-// The working fields of the settings (TLiveUpdate), who writes and who reads them:
-//
-//   field              written by                         read by
-//   DownloadURL        the window                         Download
-//   InstallFolder      the window (Install)               CopyFiles, Configure, SaveSettings,
-//                                                         FinishInstallation
-//   RegistryKeys       the window                         CopyFiles (the record), UninstallFiles,
-//                                                         UninstallRegistries, FinishInstallation
-//   UninstallMode      the window                         the sequence (worker.cpp)
-//   Texts              the window                         every step's captions and reports
-//   TempFolder         Setup                              Download (the run folder below it)
-//   RunFolder          Download (the run's private        Unpack, CopyFiles, Cleanup
-//                      folder)
-//   ArchiveFileName    Download                           Unpack, Cleanup
-//   PackageVersion     Download (from the statement)      SaveSettings, FinishInstallation
-//   ExtractFolderName  Unpack                             CopyFiles, Cleanup
-//   ExtractedFiles     Unpack; CopyFiles drops the        CopyFiles, DeleteTempFiles
-//                      files it placed
-//   ProcessList        StopApplication (the "/KILL" list) StopApplication
+// The settings (TLiveUpdate) are the window's: a step reads them, and only Setup
+// writes one, TempFolder. What the steps hand each other lives in the step context,
+// the run's own; of that, ExtractedFiles alone has two writers: Unpack lists the
+// files, CopyFiles drops the ones it placed.
 #pragma once
 
 #include <chrono>
@@ -36,6 +21,7 @@
 #include "engine/journal.h"
 #include "install/product_names.h"
 #include "install/step_progress.h"
+#include "settings/string_param.h"
 
 class TLiveUpdate;
 class TFileXML;
@@ -105,6 +91,16 @@ struct TStepContext {
   // when nobody may be asked or the user declines. Unset: never asked.
   std::function<bool(const std::string& proxy, const std::string& realm, std::string& username, std::string& password)>
       AskProxyCredentials{};
+  // What the steps hand each other. The run's own folder below TempFolder (without
+  // trailing backslash), made by Download: the archive, the extraction folder and
+  // the recovery copy of the updater live there, and it goes with the run.
+  std::string RunFolder{};
+  std::string ArchiveFileName{};    // Download
+  std::string ExtractFolderName{};  // Unpack
+  // Full paths of the extracted files, in the order they were reported.
+  std::vector<std::string> ExtractedFiles{};
+  // The "/KILL" list, StopApplication's.
+  TStringParam ProcessList{"", ","};
   // The update's journal from the copy step's first change until the update is
   // whole (CommitUpdate) or undone (RollBackUpdate); kept when it could not be
   // undone, in doubt.
@@ -190,7 +186,7 @@ bool IsRunFolderName(const std::string& name);
 bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platform::TFileStream>& package);
 
 // Extracts the package, read from the stream the download step left open, into a
-// new folder of the run's folder; the names go into Settings.ExtractedFiles.
+// new folder of the run's folder; the names go into run.ExtractedFiles.
 bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package);
 // How the unpack step sets the extractor up, its archive already set: every entry,
 // with its folders, below extractFolder, existing files replaced without a question.

@@ -89,8 +89,6 @@ TEST(Pipeline, CompleteInstallationPlacesFilesAndReportsSuccess) {
   EXPECT_TRUE(run.form.CBCreateDesktop.Visible());
   EXPECT_FALSE(run.form.CBRestart.Visible());
   EXPECT_EQ(run.form.PBOverall.Position(), 5);  // five steps, no batch file
-  EXPECT_EQ(run.form.Settings->ArchiveFileName, "kestrovafull.zip");
-  EXPECT_TRUE(run.form.Settings->ExtractedFiles.empty());
   EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\Kestrova.txt"), "app");
   EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\data\\ad.xml"), "<ad/>");
   EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\data\\maps\\r.txt"), "map");
@@ -279,7 +277,6 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
     nettest::TScriptedServer server(nettest::Answer(Ok("x")));
     TInstallRun run(server.Url("/kestrova/"));
     run.InstallAndWait();
-    EXPECT_EQ(run.form.Settings->ArchiveFileName, "");
     EXPECT_EQ(run.form.FLabelMessage.Caption().rfind(run.form.Texts->S_DownloadError + "\r\n", 0), 0u);
     server.Stop();
   }

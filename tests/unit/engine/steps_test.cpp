@@ -130,7 +130,6 @@ TEST_F(StepTest, StartApplicationStartsEachProgramFromTheInstallationFolder) {
     const std::string written = testsupport::ReadFileText(Installed(name));
     EXPECT_TRUE(text::AnsiSameText(written.substr(0, written.find('\n')), settings.InstallFolder)) << written;
   }
-  EXPECT_EQ(settings.ProcessList.Count(), 0);  // the "/KILL" list is no scratch list
 }
 
 // A copy that does not complete leaves the installation folder as it was:
@@ -146,16 +145,16 @@ TEST_F(StepTest, CopyThatDoesNotCompleteLeavesTheFolderAsItWas) {
     MakeFile(Installed("old.txt"), "v1");
     MakeFile(Installed("held.dll"), "v1");
     MakeFile(Installed("blocked\\keep.txt"), "a folder where the package has a file");
-    settings.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
-    settings.ExtractFolderName = platform::NewGuidText();
-    settings.ExtractedFiles.clear();
+    run.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
+    run.ExtractFolderName = platform::NewGuidText();
+    run.ExtractedFiles.clear();
     // Placed last to first: the parent folder is made before the deeper one.
     std::vector<std::string> names = {"sub\\deeper\\b.txt", "sub\\a.txt", "old.txt", "held.dll"};
     if (fault == FolderInTheWay) names.insert(names.begin(), "blocked");
     for (const std::string& name : names) {
-      const std::string source = settings.RunFolder + "\\" + settings.ExtractFolderName + "\\" + name;
+      const std::string source = run.RunFolder + "\\" + run.ExtractFolderName + "\\" + name;
       MakeFile(source, "v2");
-      settings.ExtractedFiles.push_back(source);
+      run.ExtractedFiles.push_back(source);
     }
     reports.clear();
     questions.clear();
@@ -231,10 +230,10 @@ TEST_F(StepTest, RecoveryUndoesWhatAKillLeftAtAnyPoint) {
     NewInstallFolder("kill" + std::to_string(made));
     MakeFile(Installed("old.txt"), "v1");
     setValue("Version", "1.0");
-    settings.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
+    run.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
     const std::string work = Installed(engine::kJournalFolderName);
     {
-      auto journal = engine::TUpdateJournal::Begin({settings.InstallFolder, settings.RunFolder, names, values});
+      auto journal = engine::TUpdateJournal::Begin({settings.InstallFolder, run.RunFolder, names, values});
       journal->NoteFolder(Installed("sub"));
       const std::string backup = journal->NoteReplace(Installed("old.txt"));
       journal->NoteAdd(Installed("sub\\new.txt"));
@@ -275,8 +274,8 @@ TEST_F(StepTest, RecoveryUndoesWhatAKillLeftAtAnyPoint) {
     platform::TRegKey runOnce;
     EXPECT_FALSE(runOnce.Open(platform::HKEY_CURRENT_USER_ID, install::kRunOnceKey, false, true) &&
                  runOnce.HasValue(engine::RecoverValueName(names.ApplicationName)));
-    EXPECT_FALSE(platform::FileExists(settings.RunFolder + "\\" + names.UpdaterFileName));  // the recovery copy went
-    EXPECT_TRUE(platform::RemoveDir(settings.RunFolder));
+    EXPECT_FALSE(platform::FileExists(run.RunFolder + "\\" + names.UpdaterFileName));  // the recovery copy went
+    EXPECT_TRUE(platform::RemoveDir(run.RunFolder));
     platform::RegDeleteKeyTree(platform::HKEY_CURRENT_USER_ID, key);
   }
 }

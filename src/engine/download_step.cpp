@@ -101,7 +101,7 @@ void FetchPackage(TStepContext& run, net::THTTPClient& http, const net::TTrustPo
   } catch (const net::ESignatureError& e) {
     throw TRefusal{t.S_BadSignature + "\r\n" + e.Message};
   }
-  run.Settings.PackageVersion = statement->Version;
+  run.PackageVersion = statement->Version;
 }
 
 }  // namespace
@@ -113,7 +113,7 @@ bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platfor
   progress.SetMax(0);
   progress.SetCaption(t.S_Download);
   progress.StepOverall();
-  s.PackageVersion.clear();
+  run.PackageVersion.clear();
   package.reset();
   auto fail = [&](const std::string& text, int status) {
     package.reset();  // a temporary file: nothing of it stays

@@ -95,7 +95,9 @@ struct TStepContext {
   // trailing backslash), made by Download: the archive, the extraction folder and
   // the recovery copy of the updater live there, and it goes with the run.
   std::string RunFolder{};
-  std::string ArchiveFileName{};    // Download
+  std::string ArchiveFileName{};  // Download
+  // Download, from the release statement; "" without one.
+  std::string PackageVersion{};
   std::string ExtractFolderName{};  // Unpack
   // Full paths of the extracted files, in the order they were reported.
   std::vector<std::string> ExtractedFiles{};
@@ -230,10 +232,11 @@ bool DeleteTempFiles(TStepContext& run);
 bool SaveSettings(TStepContext& run);
 
 // What the window does when the user leaves a completed installation, on its own
-// thread: registers the installation (the desktop shortcut only when
+// thread: registers the installation (packageVersion: the run's) (the desktop shortcut only when
 // createDesktopShortcut) and starts the application. Raises what the registration
 // raises (then nothing is started) and EInOutError from StartApplication.
-void FinishInstallation(const TLiveUpdate& settings, bool createDesktopShortcut, const TStepDefaults& defaults);
+void FinishInstallation(const TLiveUpdate& settings, const std::string& packageVersion, bool createDesktopShortcut,
+                        const TStepDefaults& defaults);
 // Starts each program of the application's command list from the installation
 // folder, without waiting. Raises EInOutError when the folder cannot be made
 // current.

@@ -63,6 +63,7 @@ void TThreadLiveUpdate::Execute() {
         controls_.CBCreateDesktop->SetVisible(true);
         controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
       }
+      packageVersion_ = run.PackageVersion;  // before the status the window reads it by
       exitStatus_.store(0);
       Report(settings_.UninstallMode ? texts.S_UninstallMessage : texts.S_Successfull, mtInformation);
     } else {
@@ -114,9 +115,9 @@ bool TThreadLiveUpdate::Uninstall(install::TStepProgress& progress) {
   return install::UninstallRegistries(settings_, progress);
 }
 
-void engine::FinishInstallation(const TLiveUpdate& settings, bool createDesktopShortcut,
-                                const TStepDefaults& defaults) {
-  install::RegisterInstallation(settings, createDesktopShortcut, defaults.Names);
+void engine::FinishInstallation(const TLiveUpdate& settings, const std::string& packageVersion,
+                                bool createDesktopShortcut, const TStepDefaults& defaults) {
+  install::RegisterInstallation(settings, packageVersion, createDesktopShortcut, defaults.Names);
   StartApplication(settings, defaults);
 }
 

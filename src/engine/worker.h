@@ -80,6 +80,10 @@ class TThreadLiveUpdate {
   // a failure.
   int ExitStatus() const { return exitStatus_.load(); }
 
+  // The version of the package a completed run installed ("" without a release
+  // statement): read once ExitStatus is 0.
+  const std::string& PackageVersion() const { return packageVersion_; }
+
   // The build-time values the run goes by.
   const engine::TStepDefaults& Defaults() const { return defaults_; }
 
@@ -107,6 +111,7 @@ class TThreadLiveUpdate {
   // The run's progress while Execute runs: shown whole before any report.
   engine::TControlProgress* progress_ = nullptr;
   std::thread thread_;
+  std::string packageVersion_;
   std::atomic<int> exitStatus_{1};
   std::atomic<bool> started_{false};
   std::atomic<bool> finished_{false};

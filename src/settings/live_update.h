@@ -16,8 +16,6 @@ class TLiveUpdate {
   // Sub-key paths, each with its root key handle attached (platform::HKEY_*_ID).
   TStringParam RegistryKeys;
   std::string DownloadURL;
-  // The version the package's release statement gives; empty without one.
-  std::string PackageVersion;
   // As the system returns it, with its trailing backslash.
   std::string TempFolder;
   // Without trailing backslash.

@@ -340,10 +340,11 @@ void TFMain::FinishRun() {
       logging::Log("Starting the application as the user");
       engine::StartApplication(*Settings, Worker->Defaults());
     } else if (elevated_) {
-      install::RegisterInstallation(*Settings, CBCreateDesktop.Checked(), Worker->Defaults().Names);
+      install::RegisterInstallation(*Settings, Worker->PackageVersion(), CBCreateDesktop.Checked(),
+                                    Worker->Defaults().Names);
       logging::Log("The application is left to the user's own instance to start");
     } else {
-      engine::FinishInstallation(*Settings, CBCreateDesktop.Checked(), Worker->Defaults());
+      engine::FinishInstallation(*Settings, Worker->PackageVersion(), CBCreateDesktop.Checked(), Worker->Defaults());
     }
   } catch (const Exception& e) {
     // Installed, but not registered or not started: no success.

@@ -27,48 +27,21 @@ void TThreadLiveUpdate::Execute() {
             if (type != mtInformation) exitStatus_.store(run.Failure);
             Report(text, type);
           },
-      .AskRetry =
-          [this, &progress](const std::vector<std::string>& files) {
-            progress.Flush();
-            Pass();
-            bool answer = false;
-            host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
-            return answer;
-          },
+      .AskRetry = [this](const std::vector<std::string>& files) { return AskRetry(files); },
       .Pass = [this] { Pass(); },
       .AskProxyCredentials =
-          [this, &progress](const std::string& proxy, const std::string& realm, std::string& username,
-                            std::string& password) {
-            progress.Flush();
-            Pass();
-            bool given = false;
-            host_.Synchronize(
-                [&] { given = host_.AskProxyCredentials(*settings_.Texts, proxy, realm, username, password); });
-            return given;
+          [this](const std::string& proxy, const std::string& realm, std::string& username, std::string& password) {
+            return AskProxyCredentials(proxy, realm, username, password);
           },
   };
   engine::TRunTools tools;
   try {
     engine::Setup(run, tools);
     const bool done = settings_.UninstallMode ? Uninstall(progress) : Install(run, tools);
-    if (done) {
-      // Given up at the last moment, the run says nothing more; an update already
-      // whole stays so.
-      Pass();
-      TFileXML& texts = run.Texts();
-      if (settings_.UninstallMode) {
-        controls_.CBRestart->SetVisible(true);
-        controls_.FLabelTop->SetCaption(texts.S_UninstallComplete);
-      } else {
-        controls_.CBCreateDesktop->SetVisible(true);
-        controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
-      }
-      packageVersion_ = run.PackageVersion;  // before the status the window reads it by
-      exitStatus_.store(0);
-      Report(settings_.UninstallMode ? texts.S_UninstallMessage : texts.S_Successfull, mtInformation);
-    } else {
+    if (done)
+      Complete(run);
+    else
       exitStatus_.store(run.Failure);
-    }
   } catch (const engine::ERunCancelled&) {
     // Given up by the user, who has been told: what the run changed is put back
     // below, and the window hears nothing more.
@@ -88,6 +61,23 @@ void TThreadLiveUpdate::Execute() {
   engine::RollBackUpdate(run);
   engine::Cleanup(run, tools);
   progress_ = nullptr;
+}
+
+void TThreadLiveUpdate::Complete(const engine::TStepContext& run) {
+  // Given up at the last moment, the run says nothing more; an update already
+  // whole stays so.
+  Pass();
+  TFileXML& texts = run.Texts();
+  if (settings_.UninstallMode) {
+    controls_.CBRestart->SetVisible(true);
+    controls_.FLabelTop->SetCaption(texts.S_UninstallComplete);
+  } else {
+    controls_.CBCreateDesktop->SetVisible(true);
+    controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
+  }
+  packageVersion_ = run.PackageVersion;  // before the status the window reads it by
+  exitStatus_.store(0);
+  Report(settings_.UninstallMode ? texts.S_UninstallMessage : texts.S_Successfull, mtInformation);
 }
 
 bool TThreadLiveUpdate::Step(const char* name, const std::function<bool()>& step) {
@@ -167,9 +157,28 @@ void TThreadLiveUpdate::Pass() {
   cancel_.Check();
 }
 
-void TThreadLiveUpdate::Report(const std::string& text, TMsgType type) {
+void TThreadLiveUpdate::BeforeWindow() {
   if (progress_) progress_->Flush();
   Pass();
+}
+
+bool TThreadLiveUpdate::AskRetry(const std::vector<std::string>& files) {
+  BeforeWindow();
+  bool answer = false;
+  host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
+  return answer;
+}
+
+bool TThreadLiveUpdate::AskProxyCredentials(const std::string& proxy, const std::string& realm, std::string& username,
+                                            std::string& password) {
+  BeforeWindow();
+  bool given = false;
+  host_.Synchronize([&] { given = host_.AskProxyCredentials(*settings_.Texts, proxy, realm, username, password); });
+  return given;
+}
+
+void TThreadLiveUpdate::Report(const std::string& text, TMsgType type) {
+  BeforeWindow();
   logging::Log("Report: " + text);
   host_.Synchronize([&] { host_.ShowFinish(text, type); });
 }

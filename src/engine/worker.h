@@ -93,11 +93,20 @@ class TThreadLiveUpdate {
   // The sequences: true when every step completed.
   bool Install(engine::TStepContext& run, engine::TRunTools& tools);
   bool Uninstall(install::TStepProgress& progress);
+  // The end of a run whose steps all completed: its controls, status and report.
+  void Complete(const engine::TStepContext& run);
   // One step, begun only while the run is not given up.
   bool Step(const char* name, const std::function<bool()>& step);
   // A safe point: waits while the window holds the run; raises
   // engine::ERunCancelled once it is given up.
   void Pass();
+  // What comes before a call into the window: the progress shown whole, a safe
+  // point.
+  void BeforeWindow();
+  // The run's questions and its report, on the window's thread.
+  bool AskRetry(const std::vector<std::string>& files);
+  bool AskProxyCredentials(const std::string& proxy, const std::string& realm, std::string& username,
+                           std::string& password);
   void Report(const std::string& text, TMsgType type);
   // The report of an error no step handled, with what could not be put back.
   void ReportUnknownError(const std::string& unrestored);

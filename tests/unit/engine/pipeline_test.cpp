@@ -449,7 +449,6 @@ TEST(Pipeline, AbortInTheCopyStepLeavesTheOldVersionWhole) {
 // Given up while the download waits to try again, the run ends at once: no
 // report, nothing left in TEMP.
 TEST(Pipeline, AbortWhileTheDownloadWaitsEndsTheRunAtOnce) {
-  const nettest::TDeadline deadline(20000);
   std::atomic<int> requests{0};
   nettest::TScriptedServer server(
       [&](net::TSocket& s, int) {

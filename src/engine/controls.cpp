@@ -70,7 +70,6 @@ void TPauseGate::Pass() {
     LU_ASSERT(waiting_ && !forGood_);
     waiting_ = false;
   }
-  if (abandoned_) throw ERunAbandoned();
 }
 
 bool TPauseGate::Paused() const {

@@ -7,19 +7,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
-
-// What the worker meets at its gate once the run has been given up. No ordinary
-// error (Exception): no step's own handler takes it for a failure to report.
-class ERunAbandoned : public std::exception {
- public:
-  const char* what() const noexcept override { return "the run was given up"; }
-};
 
 // A gate the worker passes at safe points. The window closes it while it asks the
 // user whether to abort, and closes it for good when a transfer stalls. A paused
@@ -27,9 +19,8 @@ class ERunAbandoned : public std::exception {
 // outside the worker's calls into the window.
 class TPauseGate {
  public:
-  // The run is given up: the gate opens for good, and every Pass from then on
-  // raises ERunAbandoned, so that the worker undoes what it did and clears up
-  // without another word to the window.
+  // The run is given up: the gate opens for good, so that the worker reaches the
+  // safe point where it sees it was cancelled.
   void Abandon();
   void Pause();
   void Resume();

@@ -38,13 +38,14 @@ std::string FirstLine(const std::string& text) { return text.substr(0, text.find
 // Plans files end - 1 down to begin of the list and notes their intents. Folders
 // below the installation folder that exist, or that earlier intents make, are in
 // known; destinations of this pass in planned (both upper-cased).
-std::vector<TPlanned> PlanBatch(const TLiveUpdate& s, TUpdateJournal& journal, size_t begin, size_t end, size_t cut,
+std::vector<TPlanned> PlanBatch(const TStepContext& run, TUpdateJournal& journal, size_t begin, size_t end, size_t cut,
                                 std::set<std::string>& known, std::set<std::string>& planned, std::string& fault) {
+  const TLiveUpdate& s = run.Settings;
   std::vector<TPlanned> batch;
   for (size_t n = end; n-- > begin;) {
     TPlanned p;
     p.Index = n;
-    p.Source = s.ExtractedFiles[n];
+    p.Source = run.ExtractedFiles[n];
     const std::string relative = text::CopyFrom(p.Source, static_cast<int64_t>(cut) + 2);
     p.Destination = s.InstallFolder + "\\" + relative;
     if (journal::UpdaterOwnName(relative.substr(0, relative.find('\\')))) {
@@ -74,6 +75,69 @@ std::vector<TPlanned> PlanBatch(const TLiveUpdate& s, TUpdateJournal& journal, s
   return batch;
 }
 
+// The update's journal, begun before the first change; false once the failure is
+// reported.
+bool BeginUpdate(TStepContext& run) {
+  const TLiveUpdate& s = run.Settings;
+  TFileXML& t = run.Texts();
+  try {
+    if (!platform::ForceDirectories(s.InstallFolder))
+      throw EInOutError(platform::LastErrorText(s.InstallFolder), static_cast<int>(platform::LastError()));
+    const install::TProductNames& names = run.Defaults.Names;
+    run.Journal =
+        TUpdateJournal::Begin({s.InstallFolder, run.RunFolder, names, install::ValuesChangedByUpdate(s, names)});
+    return true;
+  } catch (const ERecoveryError& e) {
+    run.Fail(RecoveryReport(t, e.Recovery), RecoveryStatus(e.Recovery));
+  } catch (const Exception& e) {
+    run.Fail(FirstLine(t.S_CopyError) + "\r\n" + e.Message, kExitCannotWrite);
+  }
+  return false;
+}
+
+// One pass over the files still listed, last to first, in batches: the placed
+// ones leave the list for placed, the held ones go to failed, and any other
+// cause stops the pass in fault.
+void PlacePass(TStepContext& run, TStringParam& placed, std::vector<std::string>& failed, std::string& fault,
+               std::set<std::string>& known) {
+  TUpdateJournal& journal = *run.Journal;
+  const size_t cut = (run.RunFolder + "\\" + run.ExtractFolderName).size();
+  std::set<std::string> planned;
+  for (size_t end = run.ExtractedFiles.size(); end > 0 && fault.empty();) {
+    const size_t begin = end > kBatch ? end - kBatch : 0;
+    const std::vector<TPlanned> batch = PlanBatch(run, journal, begin, end, cut, known, planned, fault);
+    if (!fault.empty()) break;
+    journal.Flush();
+    // What other programs hold, asked once for the batch rather than of each file.
+    const platform::THeldFiles held(journal.File());
+    for (const TPlanned& p : batch) {
+      run.Pass();
+      LU_ASSERT(journal.Flushed());
+      if (p.Duplicate) {
+        run.ExtractedFiles.erase(run.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(p.Index));
+        continue;
+      }
+      for (const std::string& folder : p.Folders)
+        if (!platform::CreateDir(folder) && !platform::DirectoryExists(folder)) fault = platform::LastErrorText(folder);
+      if (!fault.empty()) break;
+      const TPlacement placement = PlaceFile(p.Source, p.Destination, p.Backup, journal.NewCopyPath(),
+                                             run.Defaults.FileReplaceTimeout, !held.MayBeHeld(p.Original), &run.Cancel);
+      if (placement == TPlacement::Failed) {
+        fault = platform::LastErrorText(p.Destination);
+        break;
+      }
+      if (placement == TPlacement::Held) {
+        failed.push_back(p.Destination);
+        continue;
+      }
+      placed.Add(p.Destination);
+      run.ExtractedFiles.erase(run.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(p.Index));
+      run.Progress.SetPosition(static_cast<int32_t>(p.Index) + 1);
+    }
+    end = begin;
+  }
+}
+
 }  // namespace
 
 bool CopyFiles(TStepContext& run) {
@@ -83,23 +147,9 @@ bool CopyFiles(TStepContext& run) {
   progress.StepOverall();
   progress.SetCaption(t.S_Copy);
   progress.SetPosition(0);
-  progress.SetMax(static_cast<int32_t>(s.ExtractedFiles.size()));
+  progress.SetMax(static_cast<int32_t>(run.ExtractedFiles.size()));
+  if (!BeginUpdate(run)) return false;
 
-  try {
-    if (!platform::ForceDirectories(s.InstallFolder))
-      throw EInOutError(platform::LastErrorText(s.InstallFolder), static_cast<int>(platform::LastError()));
-    const install::TProductNames& names = run.Defaults.Names;
-    run.Journal =
-        TUpdateJournal::Begin({s.InstallFolder, s.RunFolder, names, install::ValuesChangedByUpdate(s, names)});
-  } catch (const ERecoveryError& e) {
-    run.Fail(RecoveryReport(t, e.Recovery), RecoveryStatus(e.Recovery));
-    return false;
-  } catch (const Exception& e) {
-    run.Fail(FirstLine(t.S_CopyError) + "\r\n" + e.Message, kExitCannotWrite);
-    return false;
-  }
-  TUpdateJournal& journal = *run.Journal;
-  const size_t cut = (s.RunFolder + "\\" + s.ExtractFolderName).size();
   TStringParam placed("", ";");
   std::vector<std::string> failed;
   std::string fault;  // what ended the step at once
@@ -108,43 +158,9 @@ bool CopyFiles(TStepContext& run) {
     bool retry = false;
     do {
       failed.clear();
-      std::set<std::string> planned;
-      for (size_t end = s.ExtractedFiles.size(); end > 0 && fault.empty();) {
-        const size_t begin = end > kBatch ? end - kBatch : 0;
-        const std::vector<TPlanned> batch = PlanBatch(s, journal, begin, end, cut, known, planned, fault);
-        if (!fault.empty()) break;
-        journal.Flush();
-        // What other programs hold, asked once for the batch rather than of each file.
-        const platform::THeldFiles held(journal.File());
-        for (const TPlanned& p : batch) {
-          run.Pass();
-          LU_ASSERT(journal.Flushed());
-          if (p.Duplicate) {
-            s.ExtractedFiles.erase(s.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(p.Index));
-            continue;
-          }
-          for (const std::string& folder : p.Folders)
-            if (!platform::CreateDir(folder) && !platform::DirectoryExists(folder))
-              fault = platform::LastErrorText(folder);
-          if (!fault.empty()) break;
-          const TPlacement placement = PlaceFile(p.Source, p.Destination, p.Backup, journal.NewCopyPath(),
-                                                 run.Defaults.FileReplaceTimeout, !held.MayBeHeld(p.Original));
-          if (placement == TPlacement::Failed) {
-            fault = platform::LastErrorText(p.Destination);
-            break;
-          }
-          if (placement == TPlacement::Held) {
-            failed.push_back(p.Destination);
-            continue;
-          }
-          placed.Add(p.Destination);
-          s.ExtractedFiles.erase(s.ExtractedFiles.begin() + static_cast<std::ptrdiff_t>(p.Index));
-          progress.SetPosition(static_cast<int32_t>(p.Index) + 1);
-        }
-        end = begin;
-      }
+      PlacePass(run, placed, failed, fault, known);
       retry = fault.empty() && !failed.empty() && run.AskRetry(failed);
-    } while (retry && !s.ExtractedFiles.empty());
+    } while (retry && !run.ExtractedFiles.empty());
     if (fault.empty() && failed.empty()) install::RecordInstalledFiles(s, placed.GetTextStr());
   } catch (...) {
     // A question that could not be asked is no answer, and files the record does
@@ -165,7 +181,7 @@ bool CopyFiles(TStepContext& run) {
 }
 
 TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
-                     const std::string& copy, uint32_t timeoutMs, bool unheld) {
+                     const std::string& copy, uint32_t timeoutMs, bool unheld, const TCancelToken* cancel) {
   // Backups have names of their own, and the source is the run's, in its private
   // folder: nobody else holds it.
   constexpr uint32_t kFree = platform::rkSourceFree | platform::rkDestinationFree;
@@ -176,7 +192,10 @@ TPlacement PlaceFile(const std::string& source, const std::string& destination, 
     while (!platform::RenameFile(destination, backup)) {
       if (!platform::HeldByAnother(platform::LastError())) return TPlacement::Failed;
       if (platform::TickCount() - start >= timeoutMs) return TPlacement::Held;
-      platform::SleepMs(100);
+      if (cancel)
+        cancel->Wait(100);
+      else
+        platform::SleepMs(100);
     }
   }
   if (platform::RenameFile(source, destination, kFree)) return TPlacement::Placed;

@@ -10,7 +10,7 @@ namespace engine {
 
 bool DeleteTempFiles(TStepContext& run) {
   install::TStepProgress& progress = run.Progress;
-  auto& files = run.Settings.ExtractedFiles;
+  auto& files = run.ExtractedFiles;
   progress.StepOverall();
   progress.SetCaption(run.Texts().S_Delete);
   progress.SetPosition(0);

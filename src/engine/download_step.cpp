@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -86,6 +87,7 @@ void FetchPackage(TStepContext& run, net::THTTPClient& http, const net::TTrustPo
   const TFileXML& t = run.Texts();
   net::TDownloadOptions options;
   options.WaitsMs = run.Defaults.DownloadWaitsMs;
+  options.Sleep = [&run](int32_t ms) { run.Cancel.Wait(static_cast<uint32_t>(std::max(ms, 0))); };
   if (statement) options.ExpectedSize = statement->Size;
   options.MaxBodySize = policy.MaxPackageSize;
   std::optional<net::THashingStream> hashing;
@@ -99,7 +101,7 @@ void FetchPackage(TStepContext& run, net::THTTPClient& http, const net::TTrustPo
   } catch (const net::ESignatureError& e) {
     throw TRefusal{t.S_BadSignature + "\r\n" + e.Message};
   }
-  run.Settings.PackageVersion = statement->Version;
+  run.PackageVersion = statement->Version;
 }
 
 }  // namespace
@@ -111,7 +113,7 @@ bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platfor
   progress.SetMax(0);
   progress.SetCaption(t.S_Download);
   progress.StepOverall();
-  s.PackageVersion.clear();
+  run.PackageVersion.clear();
   package.reset();
   auto fail = [&](const std::string& text, int status) {
     package.reset();  // a temporary file: nothing of it stays
@@ -119,14 +121,14 @@ bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platfor
     return false;
   };
 
-  s.ArchiveFileName = TLiveUpdate::ExtractURLFileName(s.DownloadURL);
+  run.ArchiveFileName = TLiveUpdate::ExtractURLFileName(s.DownloadURL);
   // The run's files are its own: a folder no other run or program shares.
-  s.RunFolder = platform::CreatePrivateFolder(s.TempFolder, kRunFolderPrefix);
-  if (s.RunFolder.empty()) {
+  run.RunFolder = platform::CreatePrivateFolder(s.TempFolder, kRunFolderPrefix);
+  if (run.RunFolder.empty()) {
     return fail(t.S_WriteError + "\r\n" + s.TempFolder + ": " + platform::SysErrorMessage(platform::LastError()),
                 kExitCannotWrite);
   }
-  const std::string archivePath = s.RunFolder + "\\" + s.ArchiveFileName;
+  const std::string archivePath = run.RunFolder + "\\" + run.ArchiveFileName;
 
   std::unique_ptr<TLocalWrites> writes;
   try {
@@ -147,7 +149,7 @@ bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platfor
       package = std::make_unique<platform::TFileStream>(archivePath, platform::TFileMode::CreateTemporary);
     } catch (const Exception& e) {
       // An address that names no file names the folder itself.
-      if (s.ArchiveFileName.empty()) return fail(t.S_DownloadError + "\r\n" + e.Message, kExitDownloadFailed);
+      if (run.ArchiveFileName.empty()) return fail(t.S_DownloadError + "\r\n" + e.Message, kExitDownloadFailed);
       return fail(t.S_WriteError + "\r\n" + e.Message, kExitCannotWrite);
     }
     writes = std::make_unique<TLocalWrites>(*package);

@@ -58,7 +58,10 @@ void Setup(TStepContext& run, TRunTools& tools) {
   tools.HTTP->OnWorkBegin = [&bar](net::THTTPClient*, net::TWorkMode, int64_t max) {
     bar.SetMax(static_cast<int32_t>(std::min<int64_t>(max, INT32_MAX)));
   };
-  tools.HTTP->OnWork = [&bar](net::THTTPClient*, net::TWorkMode, int64_t count) {
+  // A transfer or an extraction given up ends at its next block.
+  const TCancelToken& cancel = run.Cancel;
+  tools.HTTP->OnWork = [&bar, &cancel](net::THTTPClient*, net::TWorkMode, int64_t count) {
+    cancel.Check();
     bar.SetPosition(static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX)));
   };
   // The proxies the system's own HTTP stack would take for each address, not
@@ -87,7 +90,10 @@ void Setup(TStepContext& run, TRunTools& tools) {
     };
   }
   tools.UnZip = std::make_unique<archive::TUnZip>();
-  tools.UnZip->OnProgress = [&bar](archive::TUnZip*, uint8_t, uint8_t byArchive) { bar.SetPosition(byArchive); };
+  tools.UnZip->OnProgress = [&bar, &cancel](archive::TUnZip*, uint8_t, uint8_t byArchive) {
+    cancel.Check();
+    bar.SetPosition(byArchive);
+  };
   run.Settings.TempFolder = platform::TempDir();
 }
 
@@ -114,7 +120,6 @@ bool IsRunFolderName(const std::string& name) {
 }
 
 void Cleanup(TStepContext& run, TRunTools& tools) {
-  const TLiveUpdate& s = run.Settings;
   // The run's files in the temporary folder are its own: what is left there (files
   // a failed or cancelled run did not place, a file that could only be copied)
   // goes with it, but for the recovery copy an update still in doubt needs.
@@ -122,13 +127,13 @@ void Cleanup(TStepContext& run, TRunTools& tools) {
   tools.UnZip.reset();
   tools.HTTP.reset();
   tools.Proxies.reset();
-  if (s.RunFolder.empty()) return;  // the download step did not get that far
+  if (run.RunFolder.empty()) return;  // the download step did not get that far
   if (!run.Journal) {
-    platform::RemoveTree(s.RunFolder);
+    platform::RemoveTree(run.RunFolder);
     return;
   }
-  if (!s.ExtractFolderName.empty()) platform::RemoveTree(s.RunFolder + "\\" + s.ExtractFolderName);
-  if (!s.ArchiveFileName.empty()) platform::EraseFile(s.RunFolder + "\\" + s.ArchiveFileName);
+  if (!run.ExtractFolderName.empty()) platform::RemoveTree(run.RunFolder + "\\" + run.ExtractFolderName);
+  if (!run.ArchiveFileName.empty()) platform::EraseFile(run.RunFolder + "\\" + run.ArchiveFileName);
 }
 
 std::string InstalledFolder(const TStepDefaults& defaults) { return install::InstalledFolder(defaults.Names); }

@@ -9,7 +9,7 @@ namespace engine {
 bool SaveSettings(TStepContext& run) {
   bool reported = false;
   const bool saved = install::SaveSettings(
-      run.Settings,
+      run.Settings, run.PackageVersion,
       [&run, &reported](const std::string& message) {
         reported = true;
         // The registry's own reason (access denied, no room) after what failed.

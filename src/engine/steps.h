@@ -2,25 +2,10 @@
 // build-time values, a progress display, its report out, its outcome returned. A
 // step that returns false has made its own failure report; true means go on.
 //
-// The working fields of the settings (TLiveUpdate), who writes and who reads them:
-//
-//   field              written by                         read by
-//   DownloadURL        the window                         Download
-//   InstallFolder      the window (Install)               CopyFiles, Configure, SaveSettings,
-//                                                         FinishInstallation
-//   RegistryKeys       the window                         CopyFiles (the record), UninstallFiles,
-//                                                         UninstallRegistries, FinishInstallation
-//   UninstallMode      the window                         the sequence (worker.cpp)
-//   Texts              the window                         every step's captions and reports
-//   TempFolder         Setup                              Download (the run folder below it)
-//   RunFolder          Download (the run's private        Unpack, CopyFiles, Cleanup
-//                      folder)
-//   ArchiveFileName    Download                           Unpack, Cleanup
-//   PackageVersion     Download (from the statement)      SaveSettings, FinishInstallation
-//   ExtractFolderName  Unpack                             CopyFiles, Cleanup
-//   ExtractedFiles     Unpack; CopyFiles drops the        CopyFiles, DeleteTempFiles
-//                      files it placed
-//   ProcessList        StopApplication (the "/KILL" list) StopApplication
+// The settings (TLiveUpdate) are the window's: a step reads them, and only Setup
+// writes one, TempFolder. What the steps hand each other lives in the step context,
+// the run's own; of that, ExtractedFiles alone has two writers: Unpack lists the
+// files, CopyFiles drops the ones it placed.
 #pragma once
 
 #include <chrono>
@@ -31,10 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/cancel.h"
 #include "engine/controls.h"
 #include "engine/journal.h"
 #include "install/product_names.h"
 #include "install/step_progress.h"
+#include "settings/string_param.h"
 
 class TLiveUpdate;
 class TFileXML;
@@ -91,20 +78,35 @@ struct TStepContext {
   TLiveUpdate& Settings;
   const TStepDefaults& Defaults;
   install::TStepProgress& Progress;
+  // Set once the user gives the run up: what waits, waits on it.
+  const TCancelToken& Cancel;
   // The finish report.
   std::function<void(const std::string& text, TMsgType type)> Report;
   // The retry dialog over the destination paths that failed: true for Retry.
   std::function<bool(const std::vector<std::string>& files)> AskRetry;
-  // A safe point: blocks while the window holds the run.
+  // A safe point: blocks while the window holds the run; raises ERunCancelled
+  // once it is given up.
   std::function<void()> Pass;
   // Asks the user for a proxy's Basic credentials ("host:port", its realm); false
   // when nobody may be asked or the user declines. Unset: never asked.
   std::function<bool(const std::string& proxy, const std::string& realm, std::string& username, std::string& password)>
-      AskProxyCredentials;
+      AskProxyCredentials{};
+  // What the steps hand each other. The run's own folder below TempFolder (without
+  // trailing backslash), made by Download: the archive, the extraction folder and
+  // the recovery copy of the updater live there, and it goes with the run.
+  std::string RunFolder{};
+  std::string ArchiveFileName{};  // Download
+  // Download, from the release statement; "" without one.
+  std::string PackageVersion{};
+  std::string ExtractFolderName{};  // Unpack
+  // Full paths of the extracted files, in the order they were reported.
+  std::vector<std::string> ExtractedFiles{};
+  // The "/KILL" list, StopApplication's.
+  TStringParam ProcessList{"", ","};
   // The update's journal from the copy step's first change until the update is
   // whole (CommitUpdate) or undone (RollBackUpdate); kept when it could not be
   // undone, in doubt.
-  std::unique_ptr<TUpdateJournal> Journal;
+  std::unique_ptr<TUpdateJournal> Journal{};
   // The exit status a step that returns false leaves for the run (kExit...).
   int Failure = kExitFailed;
 
@@ -186,7 +188,7 @@ bool IsRunFolderName(const std::string& name);
 bool Download(TStepContext& run, net::THTTPClient& http, std::unique_ptr<platform::TFileStream>& package);
 
 // Extracts the package, read from the stream the download step left open, into a
-// new folder of the run's folder; the names go into Settings.ExtractedFiles.
+// new folder of the run's folder; the names go into run.ExtractedFiles.
 bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package);
 // How the unpack step sets the extractor up, its archive already set: every entry,
 // with its folders, below extractFolder, existing files replaced without a question.
@@ -206,11 +208,13 @@ bool StopProcess(TStepContext& run, uint32_t pid);
 bool CopyFiles(TStepContext& run);
 // One file. backup: where the original goes aside ("" when none is there);
 // copy: where a file from another volume is copied before it is renamed into
-// place. A destination another program holds is tried for timeoutMs; unheld: the
-// caller knows that none does (platform::THeldFiles).
+// place. A destination another program holds is tried for timeoutMs, a wait that
+// cancel ends (ERunCancelled); unheld: the caller knows that none does
+// (platform::THeldFiles).
 enum class TPlacement { Placed, Held, Failed };
 TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
-                     const std::string& copy, uint32_t timeoutMs, bool unheld = false);
+                     const std::string& copy, uint32_t timeoutMs, bool unheld = false,
+                     const TCancelToken* cancel = nullptr);
 // The update is whole after the last step: what it changed is flushed to the
 // disk and its journal ends. When the system cannot flush it or write the end,
 // the update is undone and reported (status kExitCannotWrite): false.
@@ -228,10 +232,11 @@ bool DeleteTempFiles(TStepContext& run);
 bool SaveSettings(TStepContext& run);
 
 // What the window does when the user leaves a completed installation, on its own
-// thread: registers the installation (the desktop shortcut only when
+// thread: registers the installation (packageVersion: the run's) (the desktop shortcut only when
 // createDesktopShortcut) and starts the application. Raises what the registration
 // raises (then nothing is started) and EInOutError from StartApplication.
-void FinishInstallation(const TLiveUpdate& settings, bool createDesktopShortcut, const TStepDefaults& defaults);
+void FinishInstallation(const TLiveUpdate& settings, const std::string& packageVersion, bool createDesktopShortcut,
+                        const TStepDefaults& defaults);
 // Starts each program of the application's command list from the installation
 // folder, without waiting. Raises EInOutError when the folder cannot be made
 // current.

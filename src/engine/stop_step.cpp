@@ -17,13 +17,13 @@ bool StopApplication(TStepContext& run) {
   progress.StepOverall();
   progress.SetCaption(run.Texts().S_Kill);
   try {
-    s.ProcessList.SetTextStr(s.GetSwitchValue("/KILL"));
+    run.ProcessList.SetTextStr(s.GetSwitchValue("/KILL"));
     progress.SetPosition(0);
-    progress.SetMax(s.ProcessList.Count() + 1);
+    progress.SetMax(run.ProcessList.Count() + 1);
     progress.SetPosition(0);
-    for (int i = 0; i < s.ProcessList.Count(); ++i) {
+    for (int i = 0; i < run.ProcessList.Count(); ++i) {
       // The low 32 bits of a 64-bit number are the identifier.
-      const auto pid = static_cast<uint32_t>(text::StrToInt64(s.ProcessList.Strings(i)));
+      const auto pid = static_cast<uint32_t>(text::StrToInt64(run.ProcessList.Strings(i)));
       if (!StopProcess(run, pid)) return false;
       progress.SetPosition(i + 1);
     }

@@ -26,19 +26,18 @@ void ConfigureUnpack(archive::TUnZip& unzip, const std::string& extractFolder) {
 
 bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
   TFileXML& t = run.Texts();
-  TLiveUpdate& s = run.Settings;
   run.Progress.SetPosition(0);
   run.Progress.SetMax(100);
   run.Progress.SetCaption(t.S_Unzip);
   run.Progress.StepOverall();
 
-  s.ExtractFolderName = platform::NewGuidText();
-  const std::string extractFolder = s.RunFolder + "\\" + s.ExtractFolderName;
+  run.ExtractFolderName = platform::NewGuidText();
+  const std::string extractFolder = run.RunFolder + "\\" + run.ExtractFolderName;
   // Made new in the run's private folder: only this extraction writes there.
   const bool ownFolder = platform::CreateDir(extractFolder);
-  s.ExtractedFiles.clear();
+  run.ExtractedFiles.clear();
 
-  unzip.OnBegin = [&s](archive::TUnZip*, const std::string& name, int, bool&) { s.ExtractedFiles.push_back(name); };
+  unzip.OnBegin = [&run](archive::TUnZip*, const std::string& name, int, bool&) { run.ExtractedFiles.push_back(name); };
   // Any problem with an entry means the package must not be installed. The first
   // few go to the log, each with its entry and what failed, for support to read.
   int problems = 0;
@@ -53,7 +52,7 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
                  archive::UnZipErrorLine(code, inFolder ? fileName.substr(folder.size()) : fileName, extended));
   };
   // The download step's own handle: nothing else could change the file since its check.
-  unzip.SetArchiveStream(package, s.RunFolder + "\\" + s.ArchiveFileName);
+  unzip.SetArchiveStream(package, run.RunFolder + "\\" + run.ArchiveFileName);
   ConfigureUnpack(unzip, extractFolder);
   unzip.OwnFolder = ownFolder;
   unzip.Extract();
@@ -63,7 +62,7 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
 
   // A package that yields no file, or any entry the extraction could not write
   // whole and correct, is not installed.
-  if (!s.ExtractedFiles.empty() && problems == 0) return true;
+  if (!run.ExtractedFiles.empty() && problems == 0) return true;
   // Nothing of a package that is not installed stays in the temporary folder.
   platform::RemoveTree(extractFolder);
   const std::string& local = unzip.LocalErrorText();

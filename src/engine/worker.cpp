@@ -15,62 +15,37 @@ void TThreadLiveUpdate::Execute() {
   exitStatus_.store(1);
   engine::TControlProgress progress(*controls_.LabelPending, *controls_.PBOverall, *controls_.PBPending);
   progress_ = &progress;
-  engine::TStepContext run{settings_, defaults_, progress,
-                           // A failure's status is set before its report, which the user may answer
-                           // by ending the program at once.
-                           [this, &run](const std::string& text, TMsgType type) {
-                             if (type != mtInformation) exitStatus_.store(run.Failure);
-                             Report(text, type);
-                           },
-                           [this, &progress](const std::vector<std::string>& files) {
-                             progress.Flush();
-                             gate_.Pass();
-                             bool answer = false;
-                             host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
-                             return answer;
-                           },
-                           [this] { gate_.Pass(); },
-                           [this, &progress](const std::string& proxy, const std::string& realm, std::string& username,
-                                             std::string& password) {
-                             progress.Flush();
-                             gate_.Pass();
-                             bool given = false;
-                             host_.Synchronize([&] {
-                               given = host_.AskProxyCredentials(*settings_.Texts, proxy, realm, username, password);
-                             });
-                             return given;
-                           },
-                           nullptr};
-  TFileXML& texts = run.Texts();
+  engine::TStepContext run{
+      .Settings = settings_,
+      .Defaults = defaults_,
+      .Progress = progress,
+      .Cancel = cancel_,
+      // A failure's status is set before its report, which the user may answer
+      // by ending the program at once.
+      .Report =
+          [this, &run](const std::string& text, TMsgType type) {
+            if (type != mtInformation) exitStatus_.store(run.Failure);
+            Report(text, type);
+          },
+      .AskRetry = [this](const std::vector<std::string>& files) { return AskRetry(files); },
+      .Pass = [this] { Pass(); },
+      .AskProxyCredentials =
+          [this](const std::string& proxy, const std::string& realm, std::string& username, std::string& password) {
+            return AskProxyCredentials(proxy, realm, username, password);
+          },
+  };
   engine::TRunTools tools;
   try {
     engine::Setup(run, tools);
-    if (settings_.UninstallMode) {
-      controls_.PBOverall->SetMax(2);
-      if (install::UninstallFiles(settings_, progress) && install::UninstallRegistries(settings_, progress)) {
-        controls_.CBRestart->SetVisible(true);
-        controls_.FLabelTop->SetCaption(texts.S_UninstallComplete);
-        exitStatus_.store(0);
-        Report(texts.S_UninstallMessage, mtInformation);
-      }
-    } else if (engine::LoggedStep("download", [&] { return engine::Download(run, *tools.HTTP, tools.Package); }) &&
-               engine::LoggedStep("unpack", [&] { return engine::Unpack(run, *tools.UnZip, *tools.Package); }) &&
-               engine::LoggedStep("stop", [&] { return engine::StopApplication(run); }) &&
-               engine::LoggedStep("copy", [&] { return engine::CopyFiles(run); }) &&
-               engine::LoggedStep("configure", [&] { return engine::Configure(run); }) &&
-               engine::LoggedStep("delete temporary files", [&] { return engine::DeleteTempFiles(run); }) &&
-               engine::LoggedStep("commit", [&] {
-                 engine::SaveSettings(run);  // its failure never fails the run
-                 // The update is whole, on the disk, and says so, before it is reported.
-                 return engine::CommitUpdate(run);
-               })) {
-      controls_.CBCreateDesktop->SetVisible(true);
-      controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
-      exitStatus_.store(0);
-      Report(texts.S_Successfull, mtInformation);
-    } else {
+    const bool done = settings_.UninstallMode ? Uninstall(progress) : Install(run, tools);
+    if (done)
+      Complete(run);
+    else
       exitStatus_.store(run.Failure);
-    }
+  } catch (const engine::ERunCancelled&) {
+    // Given up by the user, who has been told: what the run changed is put back
+    // below, and the window hears nothing more.
+    logging::Log("Run cancelled by the user");
   } catch (const Exception& e) {
     // What failed is named (a folder that cannot be made current, with the
     // system's message), then what could not be put back.
@@ -88,9 +63,51 @@ void TThreadLiveUpdate::Execute() {
   progress_ = nullptr;
 }
 
-void engine::FinishInstallation(const TLiveUpdate& settings, bool createDesktopShortcut,
-                                const TStepDefaults& defaults) {
-  install::RegisterInstallation(settings, createDesktopShortcut, defaults.Names);
+void TThreadLiveUpdate::Complete(const engine::TStepContext& run) {
+  // Given up at the last moment, the run says nothing more; an update already
+  // whole stays so.
+  Pass();
+  TFileXML& texts = run.Texts();
+  if (settings_.UninstallMode) {
+    controls_.CBRestart->SetVisible(true);
+    controls_.FLabelTop->SetCaption(texts.S_UninstallComplete);
+  } else {
+    controls_.CBCreateDesktop->SetVisible(true);
+    controls_.LabelTop->SetCaption(texts.S_LabelTopComplete);
+  }
+  packageVersion_ = run.PackageVersion;  // before the status the window reads it by
+  exitStatus_.store(0);
+  Report(settings_.UninstallMode ? texts.S_UninstallMessage : texts.S_Successfull, mtInformation);
+}
+
+bool TThreadLiveUpdate::Step(const char* name, const std::function<bool()>& step) {
+  Pass();
+  return engine::LoggedStep(name, step);
+}
+
+bool TThreadLiveUpdate::Install(engine::TStepContext& run, engine::TRunTools& tools) {
+  return Step("download", [&] { return engine::Download(run, *tools.HTTP, tools.Package); }) &&
+         Step("unpack", [&] { return engine::Unpack(run, *tools.UnZip, *tools.Package); }) &&
+         Step("stop", [&] { return engine::StopApplication(run); }) &&
+         Step("copy", [&] { return engine::CopyFiles(run); }) &&
+         Step("configure", [&] { return engine::Configure(run); }) &&
+         Step("delete temporary files", [&] { return engine::DeleteTempFiles(run); }) && Step("commit", [&] {
+           engine::SaveSettings(run);  // its failure never fails the run
+           // The update is whole, on the disk, and says so, before it is reported.
+           return engine::CommitUpdate(run);
+         });
+}
+
+bool TThreadLiveUpdate::Uninstall(install::TStepProgress& progress) {
+  controls_.PBOverall->SetMax(2);
+  if (!install::UninstallFiles(settings_, progress)) return false;
+  Pass();
+  return install::UninstallRegistries(settings_, progress);
+}
+
+void engine::FinishInstallation(const TLiveUpdate& settings, const std::string& packageVersion,
+                                bool createDesktopShortcut, const TStepDefaults& defaults) {
+  install::RegisterInstallation(settings, packageVersion, createDesktopShortcut, defaults.Names);
   StartApplication(settings, defaults);
 }
 
@@ -129,10 +146,40 @@ void TThreadLiveUpdate::WaitFor() {
   if (thread_.joinable()) thread_.join();
 }
 
-void TThreadLiveUpdate::Report(const std::string& text, TMsgType type) {
-  if (progress_) progress_->Flush();
-  logging::Log("Report: " + text);
+void TThreadLiveUpdate::Cancel() {
+  // Set before the gate opens, so that a worker held there sees it at once.
+  cancel_.Cancel();
+  gate_.Abandon();
+}
+
+void TThreadLiveUpdate::Pass() {
   gate_.Pass();
+  cancel_.Check();
+}
+
+void TThreadLiveUpdate::BeforeWindow() {
+  if (progress_) progress_->Flush();
+  Pass();
+}
+
+bool TThreadLiveUpdate::AskRetry(const std::vector<std::string>& files) {
+  BeforeWindow();
+  bool answer = false;
+  host_.Synchronize([&] { answer = host_.AskRetry(*settings_.Texts, files); });
+  return answer;
+}
+
+bool TThreadLiveUpdate::AskProxyCredentials(const std::string& proxy, const std::string& realm, std::string& username,
+                                            std::string& password) {
+  BeforeWindow();
+  bool given = false;
+  host_.Synchronize([&] { given = host_.AskProxyCredentials(*settings_.Texts, proxy, realm, username, password); });
+  return given;
+}
+
+void TThreadLiveUpdate::Report(const std::string& text, TMsgType type) {
+  BeforeWindow();
+  logging::Log("Report: " + text);
   host_.Synchronize([&] { host_.ShowFinish(text, type); });
 }
 

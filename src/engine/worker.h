@@ -65,6 +65,10 @@ class TThreadLiveUpdate {
   // Closes the gate: the worker stops at its next safe point.
   void Suspend();
   void SuspendForGood();
+  // Gives the run up (from the window's thread): the worker stops at its next safe
+  // point or wait, puts back what it changed and removes its files, and reports
+  // nothing more.
+  void Cancel();
   // The zero-time wait: true once the run has returned.
   bool Finished() const { return finished_.load(); }
   bool Started() const { return started_.load(); }
@@ -76,12 +80,33 @@ class TThreadLiveUpdate {
   // a failure.
   int ExitStatus() const { return exitStatus_.load(); }
 
+  // The version of the package a completed run installed ("" without a release
+  // statement): read once ExitStatus is 0.
+  const std::string& PackageVersion() const { return packageVersion_; }
+
   // The build-time values the run goes by.
   const engine::TStepDefaults& Defaults() const { return defaults_; }
 
  private:
   // The whole run: the steps in order, stopping at the first that fails, one report.
   void Execute();
+  // The sequences: true when every step completed.
+  bool Install(engine::TStepContext& run, engine::TRunTools& tools);
+  bool Uninstall(install::TStepProgress& progress);
+  // The end of a run whose steps all completed: its controls, status and report.
+  void Complete(const engine::TStepContext& run);
+  // One step, begun only while the run is not given up.
+  bool Step(const char* name, const std::function<bool()>& step);
+  // A safe point: waits while the window holds the run; raises
+  // engine::ERunCancelled once it is given up.
+  void Pass();
+  // What comes before a call into the window: the progress shown whole, a safe
+  // point.
+  void BeforeWindow();
+  // The run's questions and its report, on the window's thread.
+  bool AskRetry(const std::vector<std::string>& files);
+  bool AskProxyCredentials(const std::string& proxy, const std::string& realm, std::string& username,
+                           std::string& password);
   void Report(const std::string& text, TMsgType type);
   // The report of an error no step handled, with what could not be put back.
   void ReportUnknownError(const std::string& unrestored);
@@ -91,9 +116,11 @@ class TThreadLiveUpdate {
   const engine::TWorkerControls controls_;
   TWorkerHost& host_;
   TPauseGate& gate_;
+  engine::TCancelToken cancel_;
   // The run's progress while Execute runs: shown whole before any report.
   engine::TControlProgress* progress_ = nullptr;
   std::thread thread_;
+  std::string packageVersion_;
   std::atomic<int> exitStatus_{1};
   std::atomic<bool> started_{false};
   std::atomic<bool> finished_{false};

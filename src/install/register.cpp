@@ -62,7 +62,8 @@ void SaveLink(const TLink& link, const std::string& folder, const std::string& f
 
 }  // namespace
 
-void RegisterInstallation(const TLiveUpdate& settings, bool createDesktopShortcut, const TProductNames& names) {
+void RegisterInstallation(const TLiveUpdate& settings, const std::string& packageVersion, bool createDesktopShortcut,
+                          const TProductNames& names) {
   const std::string applicationPath = ApplicationPath(settings, names);
   TLink link{applicationPath, "", text::ExtractFilePath(applicationPath)};
 
@@ -97,7 +98,7 @@ void RegisterInstallation(const TLiveUpdate& settings, bool createDesktopShortcu
   if (uninstall.OpenKey(kSystemUninstallKey + names.ApplicationName, true)) {
     uninstall.WriteString("DisplayName", names.ApplicationName);
     uninstall.WriteString("UninstallString", "\"" + link.Target + "\" " + link.Arguments);
-    if (!settings.PackageVersion.empty()) uninstall.WriteString("DisplayVersion", settings.PackageVersion);
+    if (!packageVersion.empty()) uninstall.WriteString("DisplayVersion", packageVersion);
     uninstall.CloseKey();
   }
 }

@@ -27,11 +27,13 @@ uint32_t SystemUninstallRoot();
 std::string InstalledFolder(const TProductNames& names);
 
 // Writes the shortcuts (the desktop one only when createDesktopShortcut), the Run
-// value and the system uninstall entry, and records the shortcut files. Shortcuts
+// value and the system uninstall entry (with packageVersion, the version the
+// package's release statement gave, unless ""), and records the shortcut files. Shortcuts
 // are rewritten on every run; a shortcut that cannot be saved is still recorded.
 // Raises ERegistryException when the Run value or the record cannot be written;
 // what was done before stays done. An uninstall entry whose key cannot be made is
 // skipped silently.
-void RegisterInstallation(const TLiveUpdate& settings, bool createDesktopShortcut, const TProductNames& names);
+void RegisterInstallation(const TLiveUpdate& settings, const std::string& packageVersion, bool createDesktopShortcut,
+                          const TProductNames& names);
 
 }  // namespace install

@@ -105,8 +105,9 @@ std::string InstalledVersion(const TProductNames& names) {
   return net::IsVersion(version) ? version : "";
 }
 
-bool SaveSettings(const TLiveUpdate& settings, const std::function<void(const std::string&)>& reportWarning,
-                  const TProductNames& names, const TProxyQuery& proxyQuery) {
+bool SaveSettings(const TLiveUpdate& settings, const std::string& packageVersion,
+                  const std::function<void(const std::string&)>& reportWarning, const TProductNames& names,
+                  const TProxyQuery& proxyQuery) {
   bool result = false;
   try {
     TRegistry registry;  // HKEY_CURRENT_USER
@@ -123,7 +124,7 @@ bool SaveSettings(const TLiveUpdate& settings, const std::function<void(const st
       registry.WriteBool("UseProxy", found);
       registry.WriteString("ProxyInfo", ProxyInfoText(host, port));
       // The floor for the next update: nothing older is installed over it.
-      if (!settings.PackageVersion.empty()) registry.WriteString("Version", settings.PackageVersion);
+      if (!packageVersion.empty()) registry.WriteString("Version", packageVersion);
       result = true;
       registry.CloseKey();
     }

@@ -54,12 +54,13 @@ bool UpdateMayChange(const TRegValueName& value, const TProductNames& names);
 std::string InstalledVersion(const TProductNames& names);
 
 // Writes the product values below HKEY_CURRENT_USER and the product key path
-// ("Version" too when the package came with a statement),
+// ("Version", packageVersion, too when the package came with a statement),
 // merges the data files into its record, and deletes every RunOnce value of
 // HKEY_LOCAL_MACHINE whose name contains "ORBAXLU_DEL_". True when the product key
 // could be opened. An ordinary error (Exception) ends it with false after
 // reportWarning(message); it never raises those.
-bool SaveSettings(const TLiveUpdate& settings, const std::function<void(const std::string&)>& reportWarning,
-                  const TProductNames& names, const TProxyQuery& proxyQuery = TProxyQuery());
+bool SaveSettings(const TLiveUpdate& settings, const std::string& packageVersion,
+                  const std::function<void(const std::string&)>& reportWarning, const TProductNames& names,
+                  const TProxyQuery& proxyQuery = TProxyQuery());
 
 }  // namespace install

@@ -4,7 +4,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 
-TLiveUpdate::TLiveUpdate() : RegistryKeys("", ","), ProcessList("", ",") {}
+TLiveUpdate::TLiveUpdate() : RegistryKeys("", ",") {}
 
 bool TLiveUpdate::HasSwitch(const std::string& name) { return HasSwitch(name, platform::ProgramArguments()); }
 

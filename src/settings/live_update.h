@@ -16,19 +16,8 @@ class TLiveUpdate {
   // Sub-key paths, each with its root key handle attached (platform::HKEY_*_ID).
   TStringParam RegistryKeys;
   std::string DownloadURL;
-  std::string ArchiveFileName;
-  // The version the package's release statement gives; empty without one.
-  std::string PackageVersion;
   // As the system returns it, with its trailing backslash.
   std::string TempFolder;
-  // The run's own folder below TempFolder (without trailing backslash), made by
-  // the download step: the archive, the extraction folder and the recovery copy
-  // of the updater live there, and it goes with the run.
-  std::string RunFolder;
-  std::string ExtractFolderName;
-  TStringParam ProcessList;
-  // Full paths of the extracted files, in the order they were reported.
-  std::vector<std::string> ExtractedFiles;
   // Without trailing backslash.
   std::string InstallFolder;
   // Not owned.

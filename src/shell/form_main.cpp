@@ -52,7 +52,8 @@ void TFMain::ShowView(TPanel& view) {
   view.SetVisible(true);
 }
 
-void TFMain::FormCreate() {
+// The controls' events and their state before any setting is read.
+void TFMain::WireControls() {
   TControl::SetGate(&Gate, std::this_thread::get_id());
   BChangeFolder.OnClick = [this] { BChangeFolderClick(); };
   BInstall.OnClick = [this] { BInstallClick(); };
@@ -71,8 +72,10 @@ void TFMain::FormCreate() {
   CBRestart.SetVisible(false);
   PanelFinish.SetVisible(false);
   PanelUninstall.SetVisible(false);
+}
 
-  // The settings and their text table.
+// The settings from the build and the command line, and their text table.
+void TFMain::LoadSettings() {
   ClosingAllowed = false;
   Settings = std::make_unique<TLiveUpdate>();
   Texts = std::make_unique<TFileXML>();
@@ -98,15 +101,18 @@ void TFMain::FormCreate() {
   // "/language" (also in the registered uninstall command) chooses the section.
   LoadWindowTexts(*Texts, Settings->UninstallMode);
 
+  // Folders are held without a trailing backslash.
+  Settings->InstallFolder = StripTrailingBackslashes(Settings->InstallFolder);
+}
+
+// The views' captions in the language of the texts, and the brand that goes with it.
+void TFMain::ShowTexts() {
   // The folder view's captions.
   CBCreateDesktop.SetCaption(Texts->ShownText("S_LabelCreateDesktopIcon"));
   SFLabelTop.SetCaption(Texts->ShownText("S_LabelTopFolder"));
   SFLabelFolder.SetCaption(Texts->ShownText("S_LabelFolder"));
   BChangeFolder.SetCaption(Texts->ShownText("S_BChangeFolder"));
   BInstall.SetCaption(Texts->ShownText("S_BInstall"));
-
-  // Folders are held without a trailing backslash.
-  Settings->InstallFolder = StripTrailingBackslashes(Settings->InstallFolder);
 
   // The window's caption and the progress view's texts.
   caption_ = Texts->S_FormCaption;
@@ -129,6 +135,12 @@ void TFMain::FormCreate() {
   const bool french = Texts->Language == "FRENCH";
   for (TImage* image : {&LVImageTopRight, &SFImageLV, &PULVImage, &FLVImageLeft}) image->SetVisible(french);
   for (TImage* image : {&DRVImageTopRight, &SFImageDRV, &PUDRVImage, &FDRVImageLeft}) image->SetVisible(!french);
+}
+
+void TFMain::FormCreate() {
+  WireControls();
+  LoadSettings();
+  ShowTexts();
 
   // Shown unless the run is hidden.
   hidden_ = Settings->HasSwitch("/HIDE");
@@ -139,14 +151,13 @@ void TFMain::FormCreate() {
   }
 
   // The worker, suspended until Install (or Uninstall).
-  engine::TWorkerControls controls;
-  controls.LabelPending = &LabelPending;
-  controls.LabelTop = &LabelTop;
-  controls.FLabelTop = &FLabelTop;
-  controls.PBOverall = &PBOverall;
-  controls.PBPending = &PBPending;
-  controls.CBCreateDesktop = &CBCreateDesktop;
-  controls.CBRestart = &CBRestart;
+  const engine::TWorkerControls controls{.LabelPending = &LabelPending,
+                                         .LabelTop = &LabelTop,
+                                         .FLabelTop = &FLabelTop,
+                                         .PBOverall = &PBOverall,
+                                         .PBPending = &PBPending,
+                                         .CBCreateDesktop = &CBCreateDesktop,
+                                         .CBRestart = &CBRestart};
   Worker = std::make_unique<TThreadLiveUpdate>(*Settings, engine::TStepDefaults::FromBuild(), controls, *this, Gate);
 
   // A hidden run has nobody to press a button: it starts by itself, updating the
@@ -300,7 +311,7 @@ void TFMain::FormDestroy() {
   // One held up for longer (a transfer that hangs) is left to the next start,
   // which recovers what it left.
   if (aborted_ && Worker && Worker->Started() && !Worker->Finished()) {
-    Gate.Abandon();
+    Worker->Cancel();
     for (const uint32_t start = platform::TickCount();
          !Worker->Finished() && platform::TickCount() - start < kAbandonedRunWaitMs;)
       platform::SleepMs(10);
@@ -340,10 +351,11 @@ void TFMain::FinishRun() {
       logging::Log("Starting the application as the user");
       engine::StartApplication(*Settings, Worker->Defaults());
     } else if (elevated_) {
-      install::RegisterInstallation(*Settings, CBCreateDesktop.Checked(), Worker->Defaults().Names);
+      install::RegisterInstallation(*Settings, Worker->PackageVersion(), CBCreateDesktop.Checked(),
+                                    Worker->Defaults().Names);
       logging::Log("The application is left to the user's own instance to start");
     } else {
-      engine::FinishInstallation(*Settings, CBCreateDesktop.Checked(), Worker->Defaults());
+      engine::FinishInstallation(*Settings, Worker->PackageVersion(), CBCreateDesktop.Checked(), Worker->Defaults());
     }
   } catch (const Exception& e) {
     // Installed, but not registered or not started: no success.

@@ -134,6 +134,10 @@ class TFMain : public TWorkerHost {
   // Strips trailing backslashes, creates the folder with its parents and starts the
   // worker; false after the warning when the folder cannot be made.
   bool StartInstallation(const std::string& folder);
+  // The parts of FormCreate, in its order.
+  void WireControls();
+  void LoadSettings();
+  void ShowTexts();
   void ShowView(TPanel& view);
   // Ends the window for an elevated instance to do the run.
   void HandOver();

@@ -89,8 +89,6 @@ TEST(Pipeline, CompleteInstallationPlacesFilesAndReportsSuccess) {
   EXPECT_TRUE(run.form.CBCreateDesktop.Visible());
   EXPECT_FALSE(run.form.CBRestart.Visible());
   EXPECT_EQ(run.form.PBOverall.Position(), 5);  // five steps, no batch file
-  EXPECT_EQ(run.form.Settings->ArchiveFileName, "kestrovafull.zip");
-  EXPECT_TRUE(run.form.Settings->ExtractedFiles.empty());
   EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\Kestrova.txt"), "app");
   EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\data\\ad.xml"), "<ad/>");
   EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\data\\maps\\r.txt"), "map");
@@ -279,7 +277,6 @@ TEST(Pipeline, DownloadFailuresReportTheirCause) {
     nettest::TScriptedServer server(nettest::Answer(Ok("x")));
     TInstallRun run(server.Url("/kestrova/"));
     run.InstallAndWait();
-    EXPECT_EQ(run.form.Settings->ArchiveFileName, "");
     EXPECT_EQ(run.form.FLabelMessage.Caption().rfind(run.form.Texts->S_DownloadError + "\r\n", 0), 0u);
     server.Stop();
   }
@@ -447,4 +444,32 @@ TEST(Pipeline, AbortInTheCopyStepLeavesTheOldVersionWhole) {
   EXPECT_EQ(platform::ListDir(run.InstallFolder()), (std::vector<std::string>{"app.dll", "other.txt"}));
   EXPECT_EQ(testsupport::ReadFileText(run.InstallFolder() + "\\other.txt"), "other v1");
   EXPECT_FALSE(run.TempHasLeftovers());
+}
+
+// Given up while the download waits to try again, the run ends at once: no
+// report, nothing left in TEMP.
+TEST(Pipeline, AbortWhileTheDownloadWaitsEndsTheRunAtOnce) {
+  std::atomic<int> requests{0};
+  nettest::TScriptedServer server(
+      [&](net::TSocket& s, int) {
+        nettest::ReadRequestHead(s);
+        nettest::Send(s, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly a part");
+        ++requests;
+      },
+      2);
+  TInstallRun run(server.Url("/kestrova/kestrovafull.zip"));
+  engine::TStepDefaults defaults = run.form.Worker->Defaults();
+  defaults.DownloadWaitsMs = {600000};
+  run.UseDefaults(defaults);
+  run.form.BInstallClick();
+  ASSERT_TRUE(run.backend.PumpUntil([&] { return requests.load() == 1; }));
+  run.backend.BoxAnswers.push_back(mrYes);
+  run.form.Close();
+  run.form.FormDestroy();
+  EXPECT_EQ(run.form.Worker, nullptr);  // it ended, and went
+  EXPECT_EQ(run.form.ExitStatus(), 1);
+  EXPECT_EQ(run.form.FLabelMessage.Caption(), "");
+  EXPECT_EQ(requests.load(), 1);
+  EXPECT_FALSE(run.TempHasLeftovers());
+  server.Stop();
 }

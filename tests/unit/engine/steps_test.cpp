@@ -49,17 +49,20 @@ class StepTest : public ::testing::Test {
   std::vector<std::string> reports;
   std::vector<std::vector<std::string>> questions;
   std::function<bool()> answer = [] { return false; };
-  engine::TStepContext run{settings,
-                           defaults,
-                           progress,
-                           [this](const std::string& text, TMsgType) { reports.push_back(text); },
-                           [this](const std::vector<std::string>& files) {
-                             questions.push_back(files);
-                             return answer();
-                           },
-                           [] {},
-                           nullptr,
-                           nullptr};
+  engine::TCancelToken cancel;
+  engine::TStepContext run{
+      .Settings = settings,
+      .Defaults = defaults,
+      .Progress = progress,
+      .Cancel = cancel,
+      .Report = [this](const std::string& text, TMsgType) { reports.push_back(text); },
+      .AskRetry =
+          [this](const std::vector<std::string>& files) {
+            questions.push_back(files);
+            return answer();
+          },
+      .Pass = [] {},
+  };
 };
 
 }  // namespace
@@ -127,31 +130,31 @@ TEST_F(StepTest, StartApplicationStartsEachProgramFromTheInstallationFolder) {
     const std::string written = testsupport::ReadFileText(Installed(name));
     EXPECT_TRUE(text::AnsiSameText(written.substr(0, written.find('\n')), settings.InstallFolder)) << written;
   }
-  EXPECT_EQ(settings.ProcessList.Count(), 0);  // the "/KILL" list is no scratch list
 }
 
 // A copy that does not complete leaves the installation folder as it was:
 // originals back, no added file or folder, no journal, no recovery entry. A file
 // another program holds goes to the question (Cancel, or a question that cannot
-// be asked); any other cause ends the step at once, named.
+// be asked); any other cause ends the step at once, named; a run given up ends
+// the wait for a held file at once.
 TEST_F(StepTest, CopyThatDoesNotCompleteLeavesTheFolderAsItWas) {
-  enum Fault { Cancel, QuestionFails, FolderInTheWay };
-  for (const Fault fault : {Cancel, QuestionFails, FolderInTheWay}) {
+  enum Fault { Cancel, QuestionFails, FolderInTheWay, GivenUp };
+  for (const Fault fault : {Cancel, QuestionFails, FolderInTheWay, GivenUp}) {
     SCOPED_TRACE(fault);
     NewInstallFolder("case" + std::to_string(fault));
     MakeFile(Installed("old.txt"), "v1");
     MakeFile(Installed("held.dll"), "v1");
     MakeFile(Installed("blocked\\keep.txt"), "a folder where the package has a file");
-    settings.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
-    settings.ExtractFolderName = platform::NewGuidText();
-    settings.ExtractedFiles.clear();
+    run.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
+    run.ExtractFolderName = platform::NewGuidText();
+    run.ExtractedFiles.clear();
     // Placed last to first: the parent folder is made before the deeper one.
     std::vector<std::string> names = {"sub\\deeper\\b.txt", "sub\\a.txt", "old.txt", "held.dll"};
     if (fault == FolderInTheWay) names.insert(names.begin(), "blocked");
     for (const std::string& name : names) {
-      const std::string source = settings.RunFolder + "\\" + settings.ExtractFolderName + "\\" + name;
+      const std::string source = run.RunFolder + "\\" + run.ExtractFolderName + "\\" + name;
       MakeFile(source, "v2");
-      settings.ExtractedFiles.push_back(source);
+      run.ExtractedFiles.push_back(source);
     }
     reports.clear();
     questions.clear();
@@ -161,12 +164,21 @@ TEST_F(StepTest, CopyThatDoesNotCompleteLeavesTheFolderAsItWas) {
     };
     {
       platform::TFileStream holder(Installed("held.dll"), platform::TFileMode::OpenReadWrite);
+      if (fault == GivenUp) {
+        defaults.FileReplaceTimeout = 60000;
+        cancel.Cancel();
+      }
       if (fault == QuestionFails)
         EXPECT_THROW(engine::CopyFiles(run), EInOutError);
+      else if (fault == GivenUp)
+        EXPECT_THROW(engine::CopyFiles(run), engine::ERunCancelled);
       else
         EXPECT_FALSE(engine::CopyFiles(run));
     }
-    if (fault == FolderInTheWay) {
+    if (fault == GivenUp) {
+      EXPECT_TRUE(questions.empty());
+      EXPECT_TRUE(reports.empty());
+    } else if (fault == FolderInTheWay) {
       EXPECT_TRUE(questions.empty());
       ASSERT_EQ(reports.size(), 1u);
       EXPECT_EQ(reports[0].rfind("Unable to copy one or more files.\r\n" + Installed("blocked") + ": ", 0), 0u)
@@ -218,10 +230,10 @@ TEST_F(StepTest, RecoveryUndoesWhatAKillLeftAtAnyPoint) {
     NewInstallFolder("kill" + std::to_string(made));
     MakeFile(Installed("old.txt"), "v1");
     setValue("Version", "1.0");
-    settings.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
+    run.RunFolder = platform::CreatePrivateFolder(settings.TempFolder, engine::kRunFolderPrefix);
     const std::string work = Installed(engine::kJournalFolderName);
     {
-      auto journal = engine::TUpdateJournal::Begin({settings.InstallFolder, settings.RunFolder, names, values});
+      auto journal = engine::TUpdateJournal::Begin({settings.InstallFolder, run.RunFolder, names, values});
       journal->NoteFolder(Installed("sub"));
       const std::string backup = journal->NoteReplace(Installed("old.txt"));
       journal->NoteAdd(Installed("sub\\new.txt"));
@@ -262,8 +274,8 @@ TEST_F(StepTest, RecoveryUndoesWhatAKillLeftAtAnyPoint) {
     platform::TRegKey runOnce;
     EXPECT_FALSE(runOnce.Open(platform::HKEY_CURRENT_USER_ID, install::kRunOnceKey, false, true) &&
                  runOnce.HasValue(engine::RecoverValueName(names.ApplicationName)));
-    EXPECT_FALSE(platform::FileExists(settings.RunFolder + "\\" + names.UpdaterFileName));  // the recovery copy went
-    EXPECT_TRUE(platform::RemoveDir(settings.RunFolder));
+    EXPECT_FALSE(platform::FileExists(run.RunFolder + "\\" + names.UpdaterFileName));  // the recovery copy went
+    EXPECT_TRUE(platform::RemoveDir(run.RunFolder));
     platform::RegDeleteKeyTree(platform::HKEY_CURRENT_USER_ID, key);
   }
 }

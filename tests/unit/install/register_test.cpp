@@ -31,7 +31,7 @@ class RegisterTest : public InstallTest {
 
 TEST_F(RegisterTest, WithoutDesktopShortcutTwoShortcutsAreMadeAndRecorded) {
   install::TPlatformIdOverride nt(2);
-  install::RegisterInstallation(settings, false, names);
+  install::RegisterInstallation(settings, "", false, names);
 
   EXPECT_TRUE(LinkIs(StartLink(), AppPath(), "", settings.InstallFolder + "\\"));
   EXPECT_TRUE(
@@ -49,7 +49,7 @@ TEST_F(RegisterTest, WithoutDesktopShortcutTwoShortcutsAreMadeAndRecorded) {
 TEST_F(RegisterTest, WithDesktopShortcutThreeAreMadeAndRecordedInOrder) {
   install::TPlatformIdOverride nt(2);
   install::RecordInstalledFiles(settings, settings.InstallFolder + "\\Kestrova.exe;");
-  install::RegisterInstallation(settings, true, names);
+  install::RegisterInstallation(settings, "", true, names);
 
   EXPECT_TRUE(LinkIs(DesktopLink(), AppPath(), "", settings.InstallFolder + "\\"));
   EXPECT_TRUE(platform::FileExists(StartLink()));
@@ -61,7 +61,7 @@ TEST_F(RegisterTest, WithDesktopShortcutThreeAreMadeAndRecordedInOrder) {
 
 TEST_F(RegisterTest, SecondRunRewritesEverythingAndRecordsNothingTwice) {
   install::TPlatformIdOverride nt(2);
-  install::RegisterInstallation(settings, true, names);
+  install::RegisterInstallation(settings, "", true, names);
   const std::string first = RecordedFiles();
 
   // Damage what a second run must put back, and record one shortcut in other case.
@@ -74,7 +74,7 @@ TEST_F(RegisterTest, SecondRunRewritesEverythingAndRecordsNothingTwice) {
   std::string upper = text::AnsiUpperCase(StartLink());
   WriteString(HKCU, RecordPath(), "Files", upper + ";");
 
-  install::RegisterInstallation(settings, true, names);
+  install::RegisterInstallation(settings, "", true, names);
   EXPECT_TRUE(platform::FileExists(StartLink()));
   EXPECT_TRUE(platform::FileExists(DesktopLink()));
   EXPECT_TRUE(platform::FileExists(UninstallLink()));
@@ -85,15 +85,14 @@ TEST_F(RegisterTest, SecondRunRewritesEverythingAndRecordsNothingTwice) {
 
   WriteString(HKCU, RecordPath(), "Files", first);
   EXPECT_FALSE(ReadValue(HKCU, SystemEntry(), "DisplayVersion").has_value());  // no statement, no version
-  settings.PackageVersion = "5.4.0";
-  install::RegisterInstallation(settings, true, names);
+  install::RegisterInstallation(settings, "5.4.0", true, names);
   EXPECT_EQ(RecordedFiles(), first);
   EXPECT_EQ(ReadString(HKCU, SystemEntry(), "DisplayVersion"), "5.4.0");
 }
 
 TEST_F(RegisterTest, OlderFamilyPutsTheSystemEntryBelowLocalMachine) {
   install::TPlatformIdOverride windows9x(1);
-  install::RegisterInstallation(settings, false, names);
+  install::RegisterInstallation(settings, "", false, names);
   EXPECT_EQ(ReadString(HKLM, SystemEntry(), "DisplayName"), names.ApplicationName);
   EXPECT_EQ(ReadString(HKLM, SystemEntry(), "UninstallString"),
             "\"" + settings.InstallFolder + "\\ORBAXLiveUpdate.exe\" " + Arguments());
@@ -107,7 +106,7 @@ TEST_F(RegisterTest, FrenchSectionNamesTheUninstallShortcutInFrench) {
   install::TPlatformIdOverride nt(2);
   UseLanguage("FRENCH");
   ASSERT_EQ(texts.S_BUninstall, "D\xE9sinstaller");
-  install::RegisterInstallation(settings, false, names);
+  install::RegisterInstallation(settings, "", false, names);
   const std::string link = UninstallLink("D\xE9sinstaller");
   EXPECT_TRUE(
       LinkIs(link, settings.InstallFolder + "\\ORBAXLiveUpdate.exe", Arguments("FRENCH"), settings.InstallFolder));
@@ -119,7 +118,7 @@ TEST_F(RegisterTest, UnrecognisedProductKeyStillRegistersWithoutRecord) {
   install::TPlatformIdOverride nt(2);
   names.ProductRegistryKey = "HKCU\\" + ProductPath();
   settings.SetRegistryKeys(names.ProductRegistryKey);
-  install::RegisterInstallation(settings, true, names);
+  install::RegisterInstallation(settings, "", true, names);
   EXPECT_TRUE(platform::FileExists(StartLink()));
   EXPECT_TRUE(platform::FileExists(DesktopLink()));
   EXPECT_TRUE(platform::FileExists(UninstallLink()));
@@ -133,7 +132,7 @@ TEST_F(RegisterTest, UnrecognisedProductKeyStillRegistersWithoutRecord) {
 TEST_F(RegisterTest, ApplicationCommandWithFolderPointsAtItsFileName) {
   install::TPlatformIdOverride nt(2);
   names.ApplicationCommand = "bin\\Kestrova.exe";
-  install::RegisterInstallation(settings, false, names);
+  install::RegisterInstallation(settings, "", false, names);
   const std::string target = settings.InstallFolder + "\\Kestrova.exe";
   EXPECT_EQ(ReadString(HKCU, kRun, names.ApplicationName), target);
   EXPECT_TRUE(LinkIs(StartLink(), target, "", settings.InstallFolder + "\\"));
@@ -148,7 +147,7 @@ TEST_F(RegisterTest, ShellWithoutProgramsFolderMakesNoStrayShortcut) {
   // The current folder's drive root is where "\<group>" would have gone.
   const std::string cwd = platform::GetCurrentDir();
   ASSERT_TRUE(platform::SetCurrentDir(settings.InstallFolder));
-  install::RegisterInstallation(settings, false, names);
+  install::RegisterInstallation(settings, "", false, names);
   platform::SetCurrentDir(cwd);
   WriteString(HKCU, kShellFolders, "Programs", *programs);
 

@@ -65,9 +65,10 @@ class SaveSettingsTest : public InstallTest {
   }
   bool Save() {
     return install::SaveSettings(
-        settings, [this](const std::string& m) { warnings.push_back(m); }, names);
+        settings, packageVersion, [this](const std::string& m) { warnings.push_back(m); }, names);
   }
   std::vector<std::string> warnings;
+  std::string packageVersion;
 };
 
 }  // namespace
@@ -91,7 +92,7 @@ TEST_F(SaveSettingsTest, FirstRunWritesProductValuesAndTheDataFiles) {
   // the floor of the next update. A value that is no version sets none.
   EXPECT_FALSE(ReadValue(HKCU, ProductPath(), "Version").has_value());
   EXPECT_EQ(install::InstalledVersion(names), "");
-  settings.PackageVersion = "5.10";
+  packageVersion = "5.10";
   ASSERT_TRUE(Save());
   EXPECT_EQ(ReadString(HKCU, ProductPath(), "Version"), "5.10");
   EXPECT_EQ(install::InstalledVersion(names), "5.10");

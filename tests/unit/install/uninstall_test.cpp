@@ -401,9 +401,9 @@ TEST_F(UninstallTest, RegisteredUninstallListUndoesAWholeInstallation) {
   for (const char* name : {"Kestrova", "ORBAXLiveUpdate.exe", "lang\\fr.xml", "lang\\en.xml"})
     copied += MakeFile(Folder(name)) + ";";
   install::RecordInstalledFiles(settings, copied);
-  ASSERT_TRUE(install::SaveSettings(settings, nullptr, names, [](std::string&, int32_t&) { return false; }));
+  ASSERT_TRUE(install::SaveSettings(settings, "", nullptr, names, [](std::string&, int32_t&) { return false; }));
   for (const char* name : {"ad.gif", "id.xml", "KestrovaApp.log"}) MakeFile(Folder(name));
-  install::RegisterInstallation(settings, true, names);
+  install::RegisterInstallation(settings, "", true, names);
   ASSERT_TRUE(KeyExists(HKCU, std::string(kUninstall) + "\\" + names.ApplicationName));
 
   // The uninstall command the registration left, as a later run would read it.

@@ -11,15 +11,12 @@ TEST(LiveUpdate, Creation) {
   TLiveUpdate lu;
   EXPECT_EQ(lu.RegistryKeys.Count(), 0);
   EXPECT_EQ(lu.RegistryKeys.Separator(), ",");
-  EXPECT_EQ(lu.ProcessList.Count(), 0);
-  EXPECT_EQ(lu.ProcessList.Separator(), ",");
-  EXPECT_TRUE(lu.ExtractedFiles.empty());
   EXPECT_EQ(lu.DownloadURL, "");
   EXPECT_EQ(lu.InstallFolder, "");
   EXPECT_EQ(lu.Texts, nullptr);
   EXPECT_FALSE(lu.UninstallMode);
-  lu.ProcessList.SetTextStr("1234,5678");
-  EXPECT_EQ(lu.ProcessList.Count(), 2);
+  lu.RegistryKeys.SetTextStr("a,b");
+  EXPECT_EQ(lu.RegistryKeys.Count(), 2);
 }
 
 TEST(LiveUpdate, HasSwitch) {

@@ -177,32 +177,32 @@ LRESULT TWin32Backend::MainProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
+void TWin32Backend::EraseView(HWND wnd, HDC dc) {
+  RECT rc;
+  GetClientRect(wnd, &rc);
+  FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+  bool finish = false;
+  for (const TViewWindow& v : views_)
+    if (v.Wnd == wnd) finish = v.Finish;
+  auto S = [this](int v) { return layout::Scale(v, dpi_); };
+  if (finish) {
+    RECT band{0, 0, S(layout::kFinishBand), rc.bottom};
+    FillRect(dc, &band, static_cast<HBRUSH>(band_.Get()));
+    RECT white{S(layout::kFinishBand), 0, rc.right, rc.bottom};
+    FillRect(dc, &white, static_cast<HBRUSH>(white_.Get()));
+    return;
+  }
+  RECT header{0, 0, rc.right, S(layout::kHeaderHeight)};
+  FillRect(dc, &header, static_cast<HBRUSH>(white_.Get()));
+  RECT line{0, S(layout::kHeaderHeight), rc.right, S(layout::kHeaderHeight) + 2};
+  DrawEdge(dc, &line, EDGE_ETCHED, BF_TOP);
+  RECT bottom{0, rc.bottom - S(layout::kBottomHeight), rc.right, rc.bottom};
+  DrawEdge(dc, &bottom, EDGE_ETCHED, BF_TOP);
+}
+
 LRESULT TWin32Backend::ViewProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_ERASEBKGND: {
-      HDC dc = reinterpret_cast<HDC>(wp);
-      RECT rc;
-      GetClientRect(wnd, &rc);
-      FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
-      bool finish = false;
-      for (const TViewWindow& v : views_)
-        if (v.Wnd == wnd) finish = v.Finish;
-      auto S = [this](int v) { return layout::Scale(v, dpi_); };
-      if (finish) {
-        RECT band{0, 0, S(layout::kFinishBand), rc.bottom};
-        FillRect(dc, &band, static_cast<HBRUSH>(band_.Get()));
-        RECT white{S(layout::kFinishBand), 0, rc.right, rc.bottom};
-        FillRect(dc, &white, static_cast<HBRUSH>(white_.Get()));
-        return 1;
-      }
-      RECT header{0, 0, rc.right, S(layout::kHeaderHeight)};
-      FillRect(dc, &header, static_cast<HBRUSH>(white_.Get()));
-      RECT line{0, S(layout::kHeaderHeight), rc.right, S(layout::kHeaderHeight) + 2};
-      DrawEdge(dc, &line, EDGE_ETCHED, BF_TOP);
-      RECT bottom{0, rc.bottom - S(layout::kBottomHeight), rc.right, rc.bottom};
-      DrawEdge(dc, &bottom, EDGE_ETCHED, BF_TOP);
-      return 1;
-    }
+    case WM_ERASEBKGND: EraseView(wnd, reinterpret_cast<HDC>(wp)); return 1;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
       HWND child = reinterpret_cast<HWND>(lp);

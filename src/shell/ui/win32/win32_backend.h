@@ -60,6 +60,9 @@ class TWin32Backend : public TBackend {
 
   LRESULT MainProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT ViewProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+  // A view's background: the finish view's band and white, the others' header
+  // and bottom edges.
+  void EraseView(HWND wnd, HDC dc);
   LRESULT RetryProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
 
  private:

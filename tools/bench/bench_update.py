@@ -5,7 +5,8 @@ Version 1 of a package is installed by the updater itself; each timed run starts
 from a copy of that machine (untimed) and updates it to version 2, which nginx
 serves on loopback: `ORBAXLiveUpdate /HIDE` from start to exit, against
 `curl -o` + `7z x` + `cp -a` into the installation folder. Everything lies on
-tmpfs (/dev/shm). Each round runs every contestant once, in an order that
+tmpfs (/dev/shm), or in the folder --on names (a disk, where what the updater
+flushes before it commits costs what it costs). Each round runs every contestant once, in an order that
 rotates from round to round; the figure is the median wall time. The folder
 each leaves is compared with version 2 once before timing. Where strace is
 installed, the updater's system calls per file follow.
@@ -13,10 +14,11 @@ installed, the updater's system calls per file follow.
 Package shapes are one line each in SHAPES; the file generators are
 bench_extract's.
 
-Usage: bench_update.py BUILD_DIR [--compare OTHER_BUILD_DIR]... [--rounds N] [--shape NAME]... [--keep]
+Usage: bench_update.py BUILD_DIR [--compare OTHER_BUILD_DIR]... [--rounds N] [--shape NAME]... [--on FOLDER] [--keep]
   --compare  times the updater of another build too (an older one, say), in the
              same rounds; may be given again
   --shape    only this package shape (small or large); may be given again
+  --on       the folder the machines lie in, instead of tmpfs
 """
 
 import argparse
@@ -90,7 +92,7 @@ def listing(root):
 
 
 class Machine:
-    """A machine of the Linux port on tmpfs: a prefix restored from a template
+    """A machine of the Linux port on tmpfs (or where --on says): a prefix restored from a template
     before each run, and a temporary folder of its own."""
 
     def __init__(self, work, template):
@@ -226,6 +228,8 @@ def main():
     parser.add_argument("--shape", action="append", choices=[shape[0] for shape in SHAPES],
                         help="only this package shape (may be given again)")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
+    parser.add_argument("--on", metavar="FOLDER",
+                        help="lay the machines in FOLDER (a disk, where flushes cost) instead of tmpfs")
     args = parser.parse_args()
     builds = [("updater", os.path.realpath(args.build))]
     for n, other in enumerate(args.compare, 1):
@@ -238,7 +242,7 @@ def main():
     print("CPU: %s" % cpu_model())
     for who, build in builds[1:]:
         print("%s: %s" % (who, build))
-    base = "/dev/shm" if os.path.isdir("/dev/shm") else None
+    base = args.on or ("/dev/shm" if os.path.isdir("/dev/shm") else None)
     work = tempfile.mkdtemp(prefix="lu-bench-update.", dir=base)
     try:
         os.makedirs(os.path.join(work, "www"))
@@ -300,8 +304,8 @@ def main():
                         times[who].append(run(who))
                 median = {who: statistics.median(t) for who, t in times.items()}
                 reference = median["curl+7z+cp"]
-                line = "update %s on tmpfs, medians of %d alternated runs: updater %.3f s" % (
-                    label, args.rounds, median["updater"])
+                line = "update %s on %s, medians of %d alternated runs: updater %.3f s" % (
+                    label, "tmpfs" if not args.on else args.on, args.rounds, median["updater"])
                 for who, _ in builds[1:]:
                     line += ", %s %.3f s (updater %+.1f %%)" % (
                         who, median[who], 100.0 * (median["updater"] / median[who] - 1))

@@ -103,8 +103,19 @@ void WriteFileText(const std::string& path, const std::string& text) {
 }
 
 bool WaitForFile(const std::string& path, uint32_t milliseconds) {
+  // Present is not enough: a writer, or a move that put the file in place, may
+  // still hold it, and a read then is refused as on Windows.
+  auto readable = [&] {
+    if (!platform::FileExists(path)) return false;
+    try {
+      platform::TFileStream f(path, platform::TFileMode::OpenRead);
+      return true;
+    } catch (const Exception&) {
+      return false;
+    }
+  };
   uint32_t start = platform::TickCount();
-  while (!platform::FileExists(path)) {
+  while (!readable()) {
     if (platform::TickCount() - start >= milliseconds) return false;
     platform::SleepMs(10);
   }

@@ -67,7 +67,7 @@ void WriteFileText(const std::string& path, const std::string& text);
 // counted), for tests of command-line handling.
 void SetArguments(std::vector<std::string> args);
 
-// Waits until a file exists; false after the time limit.
+// Waits until a file exists and its writer has let it go; false after the time limit.
 bool WaitForFile(const std::string& path, uint32_t milliseconds);
 
 }  // namespace testsupport

@@ -355,6 +355,9 @@ void TUnZip::WriteEntry(TArchiveReader& reader, const TZipEntry& entry, const st
   TEntrySink sink(*this, *out, entry.UncompressedSize, entry.Method == 0);
   const DecodeResult result = DecodeEntry(entry, source, sink);
   if (result == DecodeResult::WriteError) Error(target, sink.Failure(), kErrWrite);
+  // Before the attributes: a read-only file is still one this handle may flush.
+  if (FlushFiles && result != DecodeResult::WriteError && !out->Flush())
+    Error(target, platform::SysErrorMessage(platform::LastError()), kErrWrite);
   DateAndAttributes(*out, EntryTime(entry), entry, RestoreFileAttr);
   if (!out->Close()) Error(target, platform::SysErrorMessage(platform::LastError()), kErrClose);
   out.reset();

@@ -68,6 +68,7 @@ class TUnZip : private TDirectoryVisitor, private TBlockObserver {
   TDateAttribute DateAttribute = daFileDate;
   bool RestoreFileAttr = true;         // give files the entry's attributes (and Unix mode)
   bool OwnFolder = false;              // ExtractDir is new, and no other program can enter it
+  bool FlushFiles = false;             // each file's data on the disk, through its own handle, before it closes
   bool TranslateOemChar = true;        // convert names (UTF-8 or code page 437) to the ANSI code page
   std::vector<std::string> Passwords;  // tried for encrypted entries
   int PasswordAttempts = 3;            // how often OnGetPassword is asked

@@ -84,8 +84,8 @@ bool BeginUpdate(TStepContext& run) {
     if (!platform::ForceDirectories(s.InstallFolder))
       throw EInOutError(platform::LastErrorText(s.InstallFolder), static_cast<int>(platform::LastError()));
     const install::TProductNames& names = run.Defaults.Names;
-    run.Journal =
-        TUpdateJournal::Begin({s.InstallFolder, run.RunFolder, names, install::ValuesChangedByUpdate(s, names)});
+    run.Journal = TUpdateJournal::Begin(
+        {s.InstallFolder, run.RunFolder, names, install::ValuesChangedByUpdate(s, names), run.FlushFileByFile});
     return true;
   } catch (const ERecoveryError& e) {
     run.Fail(RecoveryReport(t, e.Recovery), RecoveryStatus(e.Recovery));
@@ -120,8 +120,9 @@ void PlacePass(TStepContext& run, TStringParam& placed, std::vector<std::string>
       for (const std::string& folder : p.Folders)
         if (!platform::CreateDir(folder) && !platform::DirectoryExists(folder)) fault = platform::LastErrorText(folder);
       if (!fault.empty()) break;
-      const TPlacement placement = PlaceFile(p.Source, p.Destination, p.Backup, journal.NewCopyPath(),
-                                             run.Defaults.FileReplaceTimeout, !held.MayBeHeld(p.Original), &run.Cancel);
+      const TPlacement placement =
+          PlaceFile(p.Source, p.Destination, p.Backup, journal.NewCopyPath(), run.Defaults.FileReplaceTimeout,
+                    !held.MayBeHeld(p.Original), &run.Cancel, run.FlushFileByFile);
       if (placement == TPlacement::Failed) {
         fault = platform::LastErrorText(p.Destination);
         break;
@@ -181,7 +182,8 @@ bool CopyFiles(TStepContext& run) {
 }
 
 TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
-                     const std::string& copy, uint32_t timeoutMs, bool unheld, const TCancelToken* cancel) {
+                     const std::string& copy, uint32_t timeoutMs, bool unheld, const TCancelToken* cancel,
+                     bool flushCopy) {
   // Backups have names of their own, and the source is the run's, in its private
   // folder: nobody else holds it.
   constexpr uint32_t kFree = platform::rkSourceFree | platform::rkDestinationFree;
@@ -202,7 +204,9 @@ TPlacement PlaceFile(const std::string& source, const std::string& destination, 
   if (!platform::OtherVolume(platform::LastError())) return TPlacement::Failed;
   // From another volume the file is copied whole beside the installation first,
   // then renamed into place: no name ever holds a part of it.
-  if (platform::CopyFileTo(source, copy, true) && platform::RenameFile(copy, destination)) return TPlacement::Placed;
+  if (platform::CopyFileTo(source, copy, true) && (!flushCopy || platform::FlushFile(copy)) &&
+      platform::RenameFile(copy, destination))
+    return TPlacement::Placed;
   return TPlacement::Failed;
 }
 

@@ -87,6 +87,7 @@ void TUpdateJournal::Create(const TStart& start, TRecord header) {
     if (!platform::ForceDirectories(work_ + "\\" + sub)) fail(work_ + "\\" + sub);
   header.push_back(originals_);
   Note(header);
+  filesFlushed_ = start.FilesFlushed;
   for (const install::TRegValueName& v : start.Values) {
     roots_.insert(v.Root);
     platform::TRegValue value;
@@ -193,9 +194,11 @@ void TUpdateJournal::MakeDurable() const {
   // the system lets us; else file by file and folder by folder.
   if (platform::FlushVolume(installFolder_)) return;
   if (!platform::FlushRefused(platform::LastError())) fail(installFolder_);
-  // A file placed and gone since (the package's batch file) needs no flush.
-  for (const std::string& path : placed_)
-    if (!platform::FlushFile(path) && platform::FileExists(path)) fail(path);
+  // Flushed by their writers already, or else here. A file placed and gone since
+  // (the package's batch file) needs no flush.
+  if (!filesFlushed_)
+    for (const std::string& path : placed_)
+      if (!platform::FlushFile(path) && platform::FileExists(path)) fail(path);
   for (const std::string& folder : folders_)
     if (!platform::FlushFolder(folder)) fail(folder);
 }

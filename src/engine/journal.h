@@ -77,6 +77,7 @@ class TUpdateJournal {
     std::string RunFolder;  // the run's own folder, for the recovery copy
     install::TProductNames Names;
     std::vector<install::TRegValueName> Values;  // kept as they are now
+    bool FilesFlushed = false;                   // every file placed is on the disk before it is placed
   };
 
   // Takes the installation folder's lock, recovers a work folder an earlier update
@@ -143,6 +144,7 @@ class TUpdateJournal {
   std::set<std::string> notedFolders_;  // upper-cased, each ending in a backslash
   std::set<std::string> folders_;       // whose names the update changes
   std::set<uint32_t> roots_;            // of the registry values it keeps
+  bool filesFlushed_ = false;           // TStart::FilesFlushed
   uint32_t next_ = 1;                   // the next number for a file in n
   bool ended_ = false;
 };

@@ -99,6 +99,9 @@ struct TStepContext {
   // Download, from the release statement; "" without one.
   std::string PackageVersion{};
   std::string ExtractFolderName{};  // Unpack
+  // Unpack: the installation's volume cannot be flushed whole, so every new file
+  // is flushed as it is written (the extraction, a copy from another volume).
+  bool FlushFileByFile = false;
   // Full paths of the extracted files, in the order they were reported.
   std::vector<std::string> ExtractedFiles{};
   // The "/KILL" list, StopApplication's.
@@ -207,14 +210,14 @@ bool StopProcess(TStepContext& run, uint32_t pid);
 // original is put back and every added file and folder removed.
 bool CopyFiles(TStepContext& run);
 // One file. backup: where the original goes aside ("" when none is there);
-// copy: where a file from another volume is copied before it is renamed into
-// place. A destination another program holds is tried for timeoutMs, a wait that
+// copy: where a file from another volume is copied (and, with flushCopy, flushed)
+// before it is renamed into place. A destination another program holds is tried for timeoutMs, a wait that
 // cancel ends (ERunCancelled); unheld: the caller knows that none does
 // (platform::THeldFiles).
 enum class TPlacement { Placed, Held, Failed };
 TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
                      const std::string& copy, uint32_t timeoutMs, bool unheld = false,
-                     const TCancelToken* cancel = nullptr);
+                     const TCancelToken* cancel = nullptr, bool flushCopy = false);
 // The update is whole after the last step: what it changed is flushed to the
 // disk and its journal ends. When the system cannot flush it or write the end,
 // the update is undone and reported (status kExitCannotWrite): false.

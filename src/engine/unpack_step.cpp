@@ -55,6 +55,8 @@ bool Unpack(TStepContext& run, archive::TUnZip& unzip, TStream& package) {
   unzip.SetArchiveStream(package, run.RunFolder + "\\" + run.ArchiveFileName);
   ConfigureUnpack(unzip, extractFolder);
   unzip.OwnFolder = ownFolder;
+  run.FlushFileByFile = platform::FlushesFileByFile(run.Settings.InstallFolder);
+  unzip.FlushFiles = run.FlushFileByFile;
   unzip.Extract();
   unzip.OnError = nullptr;
   if (problems > kLoggedProblems)

@@ -138,6 +138,11 @@ bool FlushFolder(const std::string& path);
 bool FlushVolume(const std::string& path);
 // One file's data and size reach the disk.
 bool FlushFile(const std::string& path);
+// Whether this process must flush new files below folder one by one, each
+// through the handle that wrote it, because the system refuses it the flush of
+// the whole volume (Win32 without administrator rights, a share, a mount point;
+// it tries that flush to know). The Linux port: never.
+bool FlushesFileByFile(const std::string& folder);
 
 // Removes a folder and everything below it, deepest first, never through a link:
 // a symbolic link, junction or other reparse point met on the way (the path

@@ -378,6 +378,8 @@ bool FlushFile(const std::string& path) {
   return OnDescriptor(path, O_RDONLY, [](int fd) { return fsync(fd); });
 }
 
+bool FlushesFileByFile(const std::string&) { return false; }  // syncfs is anyone's
+
 std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> dirs, files;
   std::string host;

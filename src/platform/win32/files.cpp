@@ -287,6 +287,13 @@ bool FlushVolume(const std::string& path) {
   return FlushHandleOf(L"\\\\.\\" + root.substr(0, 2));
 }
 
+bool FlushesFileByFile(const std::string& folder) {
+  // Any failure counts: flushing each file costs time, never the update.
+  const bool whole = FlushVolume(folder);
+  ::SetLastError(0);
+  return !whole;
+}
+
 bool FlushFile(const std::string& path) {
   const std::wstring name = LongPath(path);
   if (FlushHandleOf(name)) return true;

@@ -211,9 +211,9 @@ bool StopProcess(TStepContext& run, uint32_t pid);
 bool CopyFiles(TStepContext& run);
 // One file. backup: where the original goes aside ("" when none is there);
 // copy: where a file from another volume is copied (and, with flushCopy, flushed)
-// before it is renamed into place. A destination another program holds is tried for timeoutMs, a wait that
-// cancel ends (ERunCancelled); unheld: the caller knows that none does
-// (platform::THeldFiles).
+// before it is renamed into place. A destination another program holds is tried
+// for timeoutMs, a wait that cancel ends (ERunCancelled); unheld: the caller
+// knows that none does (platform::THeldFiles).
 enum class TPlacement { Placed, Held, Failed };
 TPlacement PlaceFile(const std::string& source, const std::string& destination, const std::string& backup,
                      const std::string& copy, uint32_t timeoutMs, bool unheld = false,
